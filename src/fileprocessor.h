@@ -1,0 +1,59 @@
+#ifndef FILEPROCESSOR_H
+#define FILEPROCESSOR_H
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+class QFile;
+
+// The private folder that holds converted layer files for the life of the
+// window (or of one zkstool run). Created on first use under the system's
+// temporary location; never a folder the user owns.
+QString WorkFolder();
+// Removes the working folder with everything in it. The next WorkFolder()
+// call makes a fresh one.
+void RemoveWorkFolder();
+
+// --- WAVE header: the first 44 bytes, read at fixed offsets ----------------
+QByteArray ReadWavHeader(QFile &file);
+bool HasDataTag(const QByteArray &header);
+qint32 WavDataSize(const QByteArray &header);
+bool IsStereo(const QByteArray &header);
+bool IsBankFormat(const QByteArray &header);
+quint32 WavSampleRate(const QByteArray &header);
+
+// --- Sound intake ----------------------------------------------------------
+// Converts a chosen sound file into a 16-bit PCM WAVE at 44100 Hz inside the
+// working folder and returns its path. Returns the input unchanged when it
+// cannot be opened; a failed conversion returns a path that names no file.
+QString ConvertFile(QString chosen);
+// The layer size in bytes (a positive multiple of 512) or a negative
+// ResultCode.
+int OpenAndCheckFile(QString path);
+
+// --- Bank generation -------------------------------------------------------
+constexpr qint32 kBankBudget = 3145728; // 0x300000 bytes of device memory
+
+struct GeneratorArgs {
+    QString TargetPath;
+    QString TargetName;
+    QString LayerPath[8];
+    QString LayerName[8];
+    qint32 LayerSize[8] = {};
+    qint32 LayerCount = 0;
+    qint32 Threshold[8] = {};
+    quint16 SilenceGate = 0;
+};
+
+// Results of GenerateZKS.
+enum GeneratorResult : qint32 {
+    GENERATE_OK = 0,
+    GENERATE_TARGET_FAILED = -1, // target could not be written
+    GENERATE_NO_SPACE = -2,      // bank would exceed kBankBudget
+    GENERATE_LAYER_FAILED = -3,  // a layer file could not be opened or read
+};
+
+qint32 GenerateZKS(GeneratorArgs args);
+
+#endif

@@ -1,0 +1,74 @@
+#include "layerrules.h"
+
+void DefaultThresholds(ThresholdTable thresholds, int count)
+{
+    for (int n = 1; n <= kMaxLayers; ++n)
+        thresholds[n] = 1;
+    if (count <= 1)
+        return;
+    int step = kThresholdSliderMax / count;
+    if (step == 15) // eight layers get 16, so the top layer lands at 113
+        step = 16;
+    for (int n = count - 1; n >= 1; --n)
+        thresholds[n] = thresholds[n + 1] + step;
+}
+
+void MoveThreshold(ThresholdTable thresholds, int count, int selected, int position)
+{
+    if (selected < 1 || selected > kMaxLayers)
+        return;
+    const int s = selected;
+    qint32 v = qMin(position, 127 - s);
+    v = qMax(v, count - s + 1);
+    thresholds[s] = v;
+    for (int n = s - 1; n >= 1; --n) {
+        if (thresholds[n] <= thresholds[n + 1])
+            thresholds[n] = thresholds[n + 1] + 1;
+    }
+    // Runs over the empty layers too; they may end at 0 or below, and the
+    // bank stores them as they are.
+    for (int n = s + 1; n <= kMaxLayers; ++n) {
+        if (thresholds[n] >= thresholds[n - 1])
+            thresholds[n] = thresholds[n - 1] - 1;
+    }
+}
+
+bool ThresholdsAreValid(const ThresholdTable thresholds, int count)
+{
+    if (count < 1 || count > kMaxLayers || thresholds[count] != 1)
+        return false;
+    for (int n = 1; n <= count; ++n) {
+        if (thresholds[n] < count - n + 1 || thresholds[n] > 127 - n)
+            return false;
+        if (n > 1 && thresholds[n] >= thresholds[n - 1])
+            return false;
+    }
+    return true;
+}
+
+bool GateForPosition(int position, QString *label, quint16 *amplitude)
+{
+    // The amplitudes are the device's own values, not computed from the
+    // decibel labels (103, not 104; 1035, not 1036).
+    static const struct {
+        const char *label;
+        quint16 amplitude;
+    } gates[kGateLevels] = {
+        {"Don't", 0}, {"-60dB", 33}, {"-50dB", 103}, {"-40dB", 328}, {"-30dB", 1035},
+    };
+    if (position < 0 || position >= kGateLevels)
+        return false;
+    *label = QString::fromLatin1(gates[position].label);
+    *amplitude = gates[position].amplitude;
+    return true;
+}
+
+qint32 AvailablePercentFor(qint32 usedSpace)
+{
+    return 100 - usedSpace * 100 / kPercentDivisor;
+}
+
+QString LastPathPart(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}

@@ -1,0 +1,42 @@
+#ifndef LAYERRULES_H
+#define LAYERRULES_H
+
+#include <QString>
+#include <QtGlobal>
+
+// Rules about layers that the window and zkstool share, free of widgets.
+
+constexpr int kMaxLayers = 8;
+constexpr int kThresholdSliderMax = 126;
+// The space bar divides by one layer-size step below the budget, so a bank
+// holding the largest possible layer already reads 0 %.
+constexpr qint32 kPercentDivisor = 3141632; // 0x2FF000
+
+// Thresholds are indexed by layer number: element 0 is unused.
+using ThresholdTable = qint32[kMaxLayers + 1];
+
+// Default spread for `count` filled layers: the last filled layer and all
+// layers above it get 1, the ones before it rise by a fixed step.
+void DefaultThresholds(ThresholdTable thresholds, int count);
+
+// Sets the threshold of `selected` from a slider position, clamped so the
+// strictly falling order can be kept, then restores that order around it.
+void MoveThreshold(ThresholdTable thresholds, int count, int selected, int position);
+
+// True when the first `count` thresholds fall strictly and end at 1, each
+// within what the slider lets the user choose.
+bool ThresholdsAreValid(const ThresholdTable thresholds, int count);
+
+// The silence gate: five slider positions, each with a label and a sample
+// amplitude. Returns false for a position outside 0..4.
+constexpr int kGateLevels = 5;
+bool GateForPosition(int position, QString *label, quint16 *amplitude);
+
+// Percentage shown by the "Available Space" bar.
+qint32 AvailablePercentFor(qint32 usedSpace);
+
+// The part of a path after its last "/" (a backslash is an ordinary
+// character here).
+QString LastPathPart(const QString &path);
+
+#endif

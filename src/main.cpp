@@ -1,0 +1,25 @@
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "startup.h"
+#include "zkwindow.h"
+
+int main(int argc, char *argv[])
+{
+    // Without a display Qt would abort with a note about platform plug-ins;
+    // say what to do instead.
+    if (!DisplayAvailable(argc, argv)) {
+        std::fputs("QuadrelX8FileGen: no display found (DISPLAY is not set).\n"
+                   "Start it from a desktop session, or without a screen through xvfb-run:\n"
+                   "  xvfb-run ./build/bin/QuadrelX8FileGen\n",
+                   stderr);
+        return EXIT_FAILURE;
+    }
+    WidenLibraryPaths();
+    QApplication app(argc, argv);
+    ZKWindow window(nullptr);
+    window.show();
+    return app.exec();
+}

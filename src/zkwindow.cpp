@@ -1,0 +1,367 @@
+#include "zkwindow.h"
+#include "ui_zkwindow.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSound>
+#include <QUrl>
+
+#include "fileprocessor.h"
+#include "resultcodes.h"
+
+QString SlotPath[kMaxLayers];
+QString SlotName[kMaxLayers];
+qint32 SlotSize[kMaxLayers];
+ThresholdTable SlotThreshold;
+qint32 SlotCount = 0;
+qint32 UsedSpace = 0;
+qint32 AvailablePercent = 0;
+qint32 SelectedLayer = 0;
+quint16 GateLevel = 0;
+QString TargetPath;
+QString TargetName;
+
+namespace {
+
+const char kLastFolderKey[] = "LastFolder";
+const char kLastSaveFolderKey[] = "LastSaveFolder";
+const char kDefaultWavFolder[] = "./wav";
+const char kDefaultZksFolder[] = "./zks";
+
+// Shows the wait cursor while the window can't respond, and never leaves it
+// behind, whichever way the work ends.
+class WaitCursor
+{
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
+
+} // namespace
+
+void MakeSlotName(int index)
+{
+    SlotName[index] = LastPathPart(SlotPath[index]);
+}
+
+ZKWindow::ZKWindow(QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::ZKWindow)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("QuadrelX8FileGenV21"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Quadrel"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("quadrel.example"));
+
+    QSettings settings;
+    lastFolder = settings.value(kLastFolderKey, kDefaultWavFolder).toString();
+    lastSaveFolder = settings.value(kLastSaveFolderKey, kDefaultZksFolder).toString();
+
+    ui->setupUi(this);
+
+    SlotCount = 0;
+    SlotThreshold[1] = 1;
+    for (int i = 0; i < kMaxLayers; ++i) {
+        SlotSize[i] = 0;
+        SlotPath[i].clear();
+        SlotName[i].clear();
+    }
+    UsedSpace = 0;
+
+    ui->ThresholdSlider->setValue(1);
+    ui->ThresholdSlider->hide();
+    for (int layer = 1; layer <= kMaxLayers; ++layer) {
+        const Row r = row(layer);
+        r.play->hide();
+        r.threshold->hide();
+        if (layer > 1) {
+            r.filename->hide();
+            r.addRemove->hide();
+        }
+    }
+    ui->GenerateButton->setEnabled(true);
+    ui->GenerateButton->hide();
+}
+
+ZKWindow::~ZKWindow()
+{
+    RemoveWorkFolder();
+    delete ui;
+}
+
+ZKWindow::Row ZKWindow::row(int layer) const
+{
+    switch (layer) {
+    case 1: return {ui->Filename_1, ui->ThrOfLayer_1, ui->Del_Br_Button_1, ui->Play_Button_1};
+    case 2: return {ui->Filename_2, ui->ThrOfLayer_2, ui->Del_Br_Button_2, ui->Play_Button_2};
+    case 3: return {ui->Filename_3, ui->ThrOfLayer_3, ui->Del_Br_Button_3, ui->Play_Button_3};
+    case 4: return {ui->Filename_4, ui->ThrOfLayer_4, ui->Del_Br_Button_4, ui->Play_Button_4};
+    case 5: return {ui->Filename_5, ui->ThrOfLayer_5, ui->Del_Br_Button_5, ui->Play_Button_5};
+    case 6: return {ui->Filename_6, ui->ThrOfLayer_6, ui->Del_Br_Button_6, ui->Play_Button_6};
+    case 7: return {ui->Filename_7, ui->ThrOfLayer_7, ui->Del_Br_Button_7, ui->Play_Button_7};
+    default: return {ui->Filename_8, ui->ThrOfLayer_8, ui->Del_Br_Button_8, ui->Play_Button_8};
+    }
+}
+
+void ZKWindow::UpdateThresholds(int count)
+{
+    DefaultThresholds(SlotThreshold, count);
+    ShowThresholds();
+}
+
+void ZKWindow::ShowThresholds()
+{
+    for (int layer = 1; layer <= kMaxLayers; ++layer)
+        row(layer).threshold->setText(QString::number(SlotThreshold[layer]));
+}
+
+void ZKWindow::HideThresholdSlider()
+{
+    ui->ThresholdSlider->hide();
+    ui->ThrOfLayer_8->setChecked(true);
+}
+
+void ZKWindow::SetUsedSpace(qint32 used)
+{
+    UsedSpace = used;
+    AvailablePercent = AvailablePercentFor(UsedSpace);
+    ui->AvailableSpace->setValue(AvailablePercent);
+}
+
+// Puts every row into the state that belongs to the current SlotCount: the
+// filled rows, one row to add to, and nothing below it.
+void ZKWindow::ShowSlotCount()
+{
+    for (int layer = 1; layer <= kMaxLayers; ++layer) {
+        const Row r = row(layer);
+        const bool filled = layer <= SlotCount;
+        const bool shown = layer <= SlotCount + 1;
+        if (filled)
+            r.filename->setText(SlotName[layer - 1]);
+        else
+            r.filename->setText(layer == 1 ? QStringLiteral("Create a Layer")
+                                           : QStringLiteral("Add a Layer"));
+        r.filename->setVisible(shown);
+        r.addRemove->setText(filled ? QStringLiteral("X") : QStringLiteral("+"));
+        r.addRemove->setEnabled(layer >= SlotCount);
+        r.addRemove->setVisible(shown);
+        r.play->setVisible(filled);
+        r.threshold->setVisible(filled && SlotCount >= 2);
+    }
+    ui->GenerateButton->setVisible(SlotCount >= 1);
+}
+
+void ZKWindow::AddOrRemoveLayer(int layer)
+{
+    HideThresholdSlider();
+    if (SlotCount == layer - 1)
+        AddLayer(layer);
+    else
+        RemoveLayer(layer);
+}
+
+void ZKWindow::AddLayer(int layer)
+{
+    const int i = layer - 1;
+    const QString chosen = getWavFromUser();
+    QString converted;
+    {
+        WaitCursor busy;
+        converted = ConvertFile(chosen);
+        SlotSize[i] = OpenAndCheckFile(converted);
+    }
+    if (SlotSize[i] <= 0) {
+        ErrorMessage(SlotSize[i]);
+        return;
+    }
+    SlotPath[i] = converted;
+    MakeSlotName(i);
+
+    const qint32 total = SlotSize[i] + UsedSpace;
+    if (total > kBankBudget) {
+        ErrorMessage(RESULT_NO_SPACE);
+        return;
+    }
+    SetUsedSpace(total);
+    SlotCount = layer;
+    UpdateThresholds(layer);
+    ShowSlotCount();
+}
+
+void ZKWindow::RemoveLayer(int layer)
+{
+    const int i = layer - 1;
+    SlotCount = layer - 1;
+    UpdateThresholds(SlotCount);
+    SlotPath[i].clear();
+    SlotName[i].clear();
+    SetUsedSpace(UsedSpace - SlotSize[i]);
+    ShowSlotCount();
+    ui->ThresholdSlider->hide();
+}
+
+QString ZKWindow::getWavFromUser()
+{
+    if (!QFileInfo::exists(lastFolder))
+        lastFolder = QString::fromLatin1(kDefaultWavFolder);
+
+    // The plain WAVE filter stays first and selected; the others offer every
+    // format the converters read.
+    const QString filters = tr("Wave File (*.wav )") + QStringLiteral(";;")
+        + tr("Sound files (*.wav *.wave *.aif *.aiff *.aifc *.flac *.ogg *.oga *.opus *.mp3 "
+             "*.au *.snd *.caf *.w64 *.rf64)")
+        + QStringLiteral(";;") + tr("All files (*)");
+    const QString res = QFileDialog::getOpenFileName(this, tr("Open File"), lastFolder, filters);
+    if (!res.isEmpty()) {
+        qDebug() << "res = " << res;
+        lastFolder = QFileInfo(res).canonicalPath();
+        QSettings().setValue(kLastFolderKey, lastFolder);
+        qDebug() << "LastFolder = " << lastFolder;
+    }
+    return res;
+}
+
+void ZKWindow::EnshortTargetName()
+{
+    TargetName = LastPathPart(TargetPath);
+    qDebug() << TargetName;
+}
+
+void ZKWindow::on_GenerateButton_clicked()
+{
+    for (int i = 0; i < kMaxLayers; ++i)
+        qDebug() << SlotName[i] << "---" << SlotPath[i];
+    if (!QFileInfo::exists(lastSaveFolder))
+        lastSaveFolder = QString::fromLatin1(kDefaultZksFolder);
+    qDebug() << "LastSaveFolder1 = " << lastSaveFolder;
+
+    TargetPath = QFileDialog::getSaveFileName(this, tr("Save File"), lastSaveFolder,
+                                              tr("QuadrelSound (*.zks)"));
+    qDebug() << TargetPath;
+    if (TargetPath.isEmpty())
+        return;
+    EnshortTargetName();
+
+    GeneratorArgs args;
+    args.TargetPath = TargetPath;
+    args.TargetName = TargetName;
+    for (int i = 0; i < kMaxLayers; ++i) {
+        args.Threshold[i] = SlotThreshold[i + 1];
+        if (i < SlotCount) {
+            args.LayerPath[i] = SlotPath[i];
+            args.LayerName[i] = SlotName[i];
+            args.LayerSize[i] = SlotSize[i];
+        }
+    }
+    args.LayerCount = SlotCount;
+    args.SilenceGate = GateLevel;
+
+    qint32 result;
+    {
+        WaitCursor busy;
+        result = GenerateZKS(args);
+    }
+    if (result != GENERATE_OK) {
+        ErrorMessage(result == GENERATE_NO_SPACE ? RESULT_NO_SPACE : RESULT_OPEN_FAILED);
+        return;
+    }
+    lastSaveFolder = QFileInfo(TargetPath).canonicalPath();
+    QSettings().setValue(kLastSaveFolderKey, lastSaveFolder);
+}
+
+void ZKWindow::SelectLayer(int layer)
+{
+    if (layer >= 2 && layer == SlotCount) {
+        ui->ThresholdSlider->hide();
+        return;
+    }
+    ui->ThresholdSlider->show();
+    SelectedLayer = layer;
+    ui->ThresholdSlider->setValue(SlotThreshold[layer]);
+}
+
+void ZKWindow::on_ThresholdSlider_sliderMoved(int position)
+{
+    MoveThreshold(SlotThreshold, SlotCount, SelectedLayer, position);
+    ShowThresholds();
+}
+
+void ZKWindow::on_horizontalSlider_valueChanged(int value)
+{
+    QString label;
+    quint16 amplitude;
+    if (!GateForPosition(value, &label, &amplitude))
+        return;
+    ui->label_2->setText(label);
+    GateLevel = amplitude;
+}
+
+void ZKWindow::PlayLayer(int layer)
+{
+    QSound::play(SlotPath[layer - 1]);
+}
+
+void ZKWindow::on_openFolderButton_clicked()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(lastSaveFolder));
+}
+
+void ZKWindow::ErrorMessage(int code)
+{
+    struct Message {
+        const char *title;
+        const char *text;
+        bool warning; // warning icon instead of critical
+    };
+    static const Message messages[10] = {
+        {"WARNING", "No File Choosen", false},
+        {"ERROR", "File Error", false},
+        {"ERROR", "Incomatible file format", false},
+        {"ERROR", "File Error", false},
+        {"ERROR", "File too big!", false},
+        {"ERROR", "Filename is toooo long!", false},
+        {"ERROR", "Not enough space!", false},
+        {"MESSAGE", "Clear Complete!", true},
+        {"ERROR", "Upload has been broken!", false},
+        {"MESSAGE", "Upload Complete!", true},
+    };
+    static const Message unknown = {"ERROR", "Unknown Error", false};
+    const Message &m = (code <= RESULT_NO_FILE && code >= RESULT_UPLOAD_COMPLETE)
+        ? messages[-code - 1] : unknown;
+    const QString title = QString::fromLatin1(m.title);
+    const QString text = QString::fromLatin1(m.text);
+    if (m.warning)
+        QMessageBox::warning(this, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+    else
+        QMessageBox::critical(this, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+void ZKWindow::on_Del_Br_Button_1_clicked() { AddOrRemoveLayer(1); }
+void ZKWindow::on_Del_Br_Button_2_clicked() { AddOrRemoveLayer(2); }
+void ZKWindow::on_Del_Br_Button_3_clicked() { AddOrRemoveLayer(3); }
+void ZKWindow::on_Del_Br_Button_4_clicked() { AddOrRemoveLayer(4); }
+void ZKWindow::on_Del_Br_Button_5_clicked() { AddOrRemoveLayer(5); }
+void ZKWindow::on_Del_Br_Button_6_clicked() { AddOrRemoveLayer(6); }
+void ZKWindow::on_Del_Br_Button_7_clicked() { AddOrRemoveLayer(7); }
+void ZKWindow::on_Del_Br_Button_8_clicked() { AddOrRemoveLayer(8); }
+void ZKWindow::on_ThrOfLayer_1_clicked() { SelectLayer(1); }
+void ZKWindow::on_ThrOfLayer_2_clicked() { SelectLayer(2); }
+void ZKWindow::on_ThrOfLayer_3_clicked() { SelectLayer(3); }
+void ZKWindow::on_ThrOfLayer_4_clicked() { SelectLayer(4); }
+void ZKWindow::on_ThrOfLayer_5_clicked() { SelectLayer(5); }
+void ZKWindow::on_ThrOfLayer_6_clicked() { SelectLayer(6); }
+void ZKWindow::on_ThrOfLayer_7_clicked() { SelectLayer(7); }
+void ZKWindow::on_ThrOfLayer_8_clicked() { SelectLayer(8); }
+void ZKWindow::on_Play_Button_1_clicked() { PlayLayer(1); }
+void ZKWindow::on_Play_Button_2_clicked() { PlayLayer(2); }
+void ZKWindow::on_Play_Button_3_clicked() { PlayLayer(3); }
+void ZKWindow::on_Play_Button_4_clicked() { PlayLayer(4); }
+void ZKWindow::on_Play_Button_5_clicked() { PlayLayer(5); }
+void ZKWindow::on_Play_Button_6_clicked() { PlayLayer(6); }
+void ZKWindow::on_Play_Button_7_clicked() { PlayLayer(7); }
+void ZKWindow::on_Play_Button_8_clicked() { PlayLayer(8); }

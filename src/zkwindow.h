@@ -1,0 +1,102 @@
+#ifndef ZKWINDOW_H
+#define ZKWINDOW_H
+
+#include <QMainWindow>
+#include <QString>
+
+#include "layerrules.h"
+
+class QLabel;
+class QPushButton;
+
+namespace Ui {
+class ZKWindow;
+}
+
+// The layer slot table: the bank being assembled. One window exists per
+// process, so the table is module state; the constructor resets it.
+// Paths, names and sizes are indexed by layer - 1, thresholds by layer.
+extern QString SlotPath[kMaxLayers];
+extern QString SlotName[kMaxLayers];
+extern qint32 SlotSize[kMaxLayers];
+extern ThresholdTable SlotThreshold;
+extern qint32 SlotCount;
+extern qint32 UsedSpace;
+extern qint32 AvailablePercent;
+extern qint32 SelectedLayer;
+extern quint16 GateLevel;
+// The most recent save dialog's path and the bank's own name derived from it.
+extern QString TargetPath;
+extern QString TargetName;
+
+// Sets SlotName[index] to the file-name part of SlotPath[index].
+void MakeSlotName(int index);
+
+class ZKWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit ZKWindow(QWidget *parent = nullptr);
+    ~ZKWindow() override;
+
+    void UpdateThresholds(int count);
+    QString getWavFromUser();
+    void HideThresholdSlider();
+    void EnshortTargetName();
+
+private slots:
+    void on_Del_Br_Button_1_clicked();
+    void on_Del_Br_Button_2_clicked();
+    void on_ThrOfLayer_1_clicked();
+    void on_ThrOfLayer_2_clicked();
+    void on_Del_Br_Button_3_clicked();
+    void on_ThrOfLayer_3_clicked();
+    void on_ThrOfLayer_4_clicked();
+    void on_ThrOfLayer_5_clicked();
+    void on_ThrOfLayer_6_clicked();
+    void on_ThrOfLayer_7_clicked();
+    void on_ThrOfLayer_8_clicked();
+    void on_Del_Br_Button_4_clicked();
+    void on_Del_Br_Button_5_clicked();
+    void on_Del_Br_Button_6_clicked();
+    void on_Del_Br_Button_7_clicked();
+    void on_Del_Br_Button_8_clicked();
+    void on_GenerateButton_clicked();
+    void on_Play_Button_1_clicked();
+    void on_Play_Button_2_clicked();
+    void on_Play_Button_3_clicked();
+    void on_Play_Button_4_clicked();
+    void on_Play_Button_5_clicked();
+    void on_Play_Button_6_clicked();
+    void on_Play_Button_7_clicked();
+    void on_Play_Button_8_clicked();
+    void on_ThresholdSlider_sliderMoved(int position);
+    void ErrorMessage(int);
+    void on_openFolderButton_clicked();
+    void on_horizontalSlider_valueChanged(int value);
+
+private:
+    struct Row {
+        QLabel *filename;
+        QPushButton *threshold;
+        QPushButton *addRemove;
+        QPushButton *play;
+    };
+    Row row(int layer) const;
+
+    void AddOrRemoveLayer(int layer);
+    void AddLayer(int layer);
+    void RemoveLayer(int layer);
+    void SelectLayer(int layer);
+    void PlayLayer(int layer);
+    void SetUsedSpace(qint32 used);
+    void ShowThresholds();
+    void ShowSlotCount();
+
+    Ui::ZKWindow *ui;
+    QString lastFolder;
+    QString lastSaveFolder;
+};
+
+#endif

@@ -1,0 +1,44 @@
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+#include <QtGlobal>
+
+#include <functional>
+
+class QWidget;
+
+// A canonical 44-byte WAVE header: 16-byte format chunk, data tag at 36.
+QByteArray WavHeader(quint16 channels, quint32 rate, quint16 bits, quint32 dataSize,
+                     quint16 formatTag = 1);
+
+// A canonical 16-bit WAVE holding the given interleaved samples.
+QByteArray Wav16(quint16 channels, quint32 rate, const QVector<qint16> &samples);
+
+// Writes bytes to a file (creating folders as needed); fails the test on error.
+bool WriteBytes(const QString &path, const QByteArray &bytes);
+
+// Points QSettings at a private folder so tests never read or write the
+// user's own settings.
+void UsePrivateSettings(const QString &folder);
+
+// Runs `action` on the next modal widget (dialog or message box) once it is
+// shown. Call before the code that opens it.
+void OnNextModal(std::function<void(QWidget *)> action, int timeoutMs = 20000);
+
+// Answers the next file dialog with `path` (empty: cancel).
+void AnswerFileDialog(const QString &path);
+
+struct SeenMessageBox {
+    QString title;
+    QString text;
+    int icon = 0; // QMessageBox::Icon
+    int buttons = 0;
+    bool seen = false;
+};
+// Records the next message box's title, text, icon and buttons and closes it.
+void CloseNextMessageBox(SeenMessageBox *seen);
+
+#endif

@@ -1,0 +1,201 @@
+#include <QtTest>
+
+#include "layerrules.h"
+
+Q_DECLARE_METATYPE(QVector<int>)
+
+namespace {
+
+QVector<int> Table(const ThresholdTable t)
+{
+    QVector<int> v;
+    for (int n = 1; n <= kMaxLayers; ++n)
+        v << t[n];
+    return v;
+}
+
+void Fill(ThresholdTable t, const QVector<int> &v)
+{
+    for (int n = 1; n <= kMaxLayers; ++n)
+        t[n] = v.at(n - 1);
+}
+
+} // namespace
+
+class TestLayerRules : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void defaultSpread_data();
+    void defaultSpread();
+    void moveThreshold_data();
+    void moveThreshold();
+    void validThresholds_data();
+    void validThresholds();
+    void gate_data();
+    void gate();
+    void availablePercent_data();
+    void availablePercent();
+    void lastPathPart_data();
+    void lastPathPart();
+};
+
+void TestLayerRules::defaultSpread_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QVector<int>>("expected");
+    QTest::newRow("0") << 0 << QVector<int>{1, 1, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("1") << 1 << QVector<int>{1, 1, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("2") << 2 << QVector<int>{64, 1, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("3") << 3 << QVector<int>{85, 43, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("4") << 4 << QVector<int>{94, 63, 32, 1, 1, 1, 1, 1};
+    QTest::newRow("5") << 5 << QVector<int>{101, 76, 51, 26, 1, 1, 1, 1};
+    QTest::newRow("6") << 6 << QVector<int>{106, 85, 64, 43, 22, 1, 1, 1};
+    QTest::newRow("7") << 7 << QVector<int>{109, 91, 73, 55, 37, 19, 1, 1};
+    QTest::newRow("8: step 16, not 15") << 8 << QVector<int>{113, 97, 81, 65, 49, 33, 17, 1};
+}
+
+void TestLayerRules::defaultSpread()
+{
+    QFETCH(int, count);
+    QFETCH(QVector<int>, expected);
+    ThresholdTable t;
+    Fill(t, {-5, -5, -5, -5, -5, -5, -5, -5}); // stale edits are replaced
+    DefaultThresholds(t, count);
+    QCOMPARE(Table(t), expected);
+    if (count >= 1)
+        QVERIFY(ThresholdsAreValid(t, count));
+}
+
+void TestLayerRules::moveThreshold_data()
+{
+    QTest::addColumn<QVector<int>>("before");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QVector<int>>("after");
+
+    const QVector<int> two{64, 1, 1, 1, 1, 1, 1, 1};
+    const QVector<int> eight{113, 97, 81, 65, 49, 33, 17, 1};
+    QTest::newRow("2 layers, layer 1 to 0 stops at 2") << two << 2 << 1 << 0
+                                                       << QVector<int>{2, 1, 0, -1, -2, -3, -4, -5};
+    QTest::newRow("2 layers, layer 1 to 126") << two << 2 << 1 << 126
+                                              << QVector<int>{126, 1, 0, -1, -2, -3, -4, -5};
+    QTest::newRow("8 layers, layer 7 to 126 stops at 120")
+        << eight << 8 << 7 << 126 << QVector<int>{126, 125, 124, 123, 122, 121, 120, 1};
+    QTest::newRow("8 layers, layer 1 to 10") << eight << 8 << 1 << 10
+                                             << QVector<int>{10, 9, 8, 7, 6, 5, 4, 1};
+    QTest::newRow("8 layers, layer 1 below its bound") << eight << 8 << 1 << 0
+                                                       << QVector<int>{8, 7, 6, 5, 4, 3, 2, 1};
+    QTest::newRow("3 layers, layer 2 to 100: empty layers fall below 1")
+        << QVector<int>{85, 43, 1, 1, 1, 1, 1, 1} << 3 << 2 << 100
+        << QVector<int>{101, 100, 1, 0, -1, -2, -3, -4};
+    QTest::newRow("no layer selected changes nothing") << two << 2 << 0 << 50 << two;
+}
+
+void TestLayerRules::moveThreshold()
+{
+    QFETCH(QVector<int>, before);
+    QFETCH(int, count);
+    QFETCH(int, selected);
+    QFETCH(int, position);
+    QFETCH(QVector<int>, after);
+    ThresholdTable t;
+    Fill(t, before);
+    MoveThreshold(t, count, selected, position);
+    QCOMPARE(Table(t), after);
+}
+
+void TestLayerRules::validThresholds_data()
+{
+    QTest::addColumn<QVector<int>>("thresholds");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("default 3") << QVector<int>{85, 43, 1, 0, 0, 0, 0, 0} << 3 << true;
+    QTest::newRow("single layer") << QVector<int>{1, 0, 0, 0, 0, 0, 0, 0} << 1 << true;
+    QTest::newRow("last is not 1") << QVector<int>{85, 43, 2, 0, 0, 0, 0, 0} << 3 << false;
+    QTest::newRow("not falling") << QVector<int>{43, 43, 1, 0, 0, 0, 0, 0} << 3 << false;
+    QTest::newRow("layer 1 above 126") << QVector<int>{127, 1, 0, 0, 0, 0, 0, 0} << 2 << false;
+    QTest::newRow("highest allowed") << QVector<int>{126, 125, 1, 0, 0, 0, 0, 0} << 3 << true;
+    QTest::newRow("layer 2 above 125") << QVector<int>{127, 126, 1, 0, 0, 0, 0, 0} << 3 << false;
+    QTest::newRow("no layers") << QVector<int>{1, 1, 1, 1, 1, 1, 1, 1} << 0 << false;
+}
+
+void TestLayerRules::validThresholds()
+{
+    QFETCH(QVector<int>, thresholds);
+    QFETCH(int, count);
+    QFETCH(bool, valid);
+    ThresholdTable t;
+    Fill(t, thresholds);
+    QCOMPARE(ThresholdsAreValid(t, count), valid);
+}
+
+void TestLayerRules::gate_data()
+{
+    QTest::addColumn<int>("position");
+    QTest::addColumn<bool>("known");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<int>("amplitude");
+    QTest::newRow("0") << 0 << true << "Don't" << 0;
+    QTest::newRow("1") << 1 << true << "-60dB" << 33;
+    QTest::newRow("2") << 2 << true << "-50dB" << 103;
+    QTest::newRow("3") << 3 << true << "-40dB" << 328;
+    QTest::newRow("4") << 4 << true << "-30dB" << 1035;
+    QTest::newRow("5") << 5 << false << "unchanged" << 7;
+    QTest::newRow("-1") << -1 << false << "unchanged" << 7;
+}
+
+void TestLayerRules::gate()
+{
+    QFETCH(int, position);
+    QFETCH(bool, known);
+    QFETCH(QString, label);
+    QFETCH(int, amplitude);
+    QString gotLabel = QStringLiteral("unchanged");
+    quint16 gotAmplitude = 7;
+    QCOMPARE(GateForPosition(position, &gotLabel, &gotAmplitude), known);
+    QCOMPARE(gotLabel, label);
+    QCOMPARE(int(gotAmplitude), amplitude);
+}
+
+void TestLayerRules::availablePercent_data()
+{
+    QTest::addColumn<int>("used");
+    QTest::addColumn<int>("percent");
+    QTest::newRow("empty") << 0 << 100;
+    QTest::newRow("1 MiB") << 1048576 << 67;
+    QTest::newRow("one byte below the divisor") << 3141631 << 1;
+    QTest::newRow("divisor") << 3141632 << 0;
+    QTest::newRow("budget") << 3145728 << 0;
+}
+
+void TestLayerRules::availablePercent()
+{
+    QFETCH(int, used);
+    QFETCH(int, percent);
+    QCOMPARE(AvailablePercentFor(used), percent);
+}
+
+void TestLayerRules::lastPathPart_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("part");
+    QTest::newRow("folders") << "/home/drums/kick.wav" << "kick.wav";
+    QTest::newRow("relative") << "temp/snare.aif" << "snare.aif";
+    QTest::newRow("bare name") << "kit.zks" << "kit.zks";
+    QTest::newRow("backslashes only") << "C:\\kits\\kit.zks" << "C:\\kits\\kit.zks";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("trailing slash") << "/home/drums/" << "";
+}
+
+void TestLayerRules::lastPathPart()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, part);
+    QCOMPARE(LastPathPart(path), part);
+}
+
+QTEST_APPLESS_MAIN(TestLayerRules)
+#include "tst_layerrules.moc"
