@@ -1,0 +1,3 @@
+#ifndef ZKSBANK_H
+#define ZKSBANK_H
+#endif
