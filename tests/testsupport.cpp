@@ -8,11 +8,16 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QAbstractItemView>
+#include <QItemSelectionModel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSettings>
 #include <QTimer>
 #include <QtEndian>
+
+#include <memory>
 
 namespace {
 
@@ -65,46 +70,74 @@ void UsePrivateSettings(const QString &folder)
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
 }
 
-void OnNextModal(std::function<void(QWidget *)> action, int timeoutMs)
+QTimer *OnNextModal(std::function<void(QWidget *)> action, int timeoutMs)
+{
+    return OnNextModalOf("QWidget", std::move(action), timeoutMs);
+}
+
+QTimer *OnNextModalOf(const char *className, std::function<void(QWidget *)> action, int timeoutMs)
 {
     auto *timer = new QTimer(qApp);
-    auto *clock = new QElapsedTimer;
-    clock->start();
+    QElapsedTimer clock;
+    clock.start();
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, clock, action, timeoutMs]() {
+    const QByteArray wanted(className);
+    // A dialog is answered only on the tick after it was first seen: a tick
+    // that comes while it is still being shown, before its event loop runs,
+    // would close it too early and leave exec() waiting for ever.
+    auto seenBefore = std::make_shared<QPointer<QWidget>>();
+    QObject::connect(timer, &QTimer::timeout, [=]() {
         QWidget *modal = QApplication::activeModalWidget();
-        if (!modal && clock->elapsed() < timeoutMs)
+        if (modal && !modal->inherits(wanted.constData()))
+            modal = nullptr;
+        if (modal && *seenBefore != modal) {
+            *seenBefore = modal;
+            return;
+        }
+        if (!modal && clock.elapsed() < timeoutMs)
             return;
         timer->stop();
         timer->deleteLater();
-        delete clock;
         if (modal)
             action(modal);
     });
     timer->start();
+    return timer;
 }
 
 void AnswerFileDialog(const QString &path)
 {
-    OnNextModal([path](QWidget *modal) {
-        auto *dialog = qobject_cast<QFileDialog *>(modal);
-        if (!dialog) {
-            modal->close();
-            return;
-        }
+    OnNextModalOf("QFileDialog", [path](QWidget *modal) {
+        auto *dialog = static_cast<QFileDialog *>(modal);
         if (path.isEmpty()) {
             dialog->reject();
             return;
         }
-        dialog->selectFile(path);
-        QMetaObject::invokeMethod(dialog, "accept");
+        // Type the name as a user would, with nothing picked in the views: a
+        // selection the dialog made on its own would win over typed text.
+        // done() rather than accept(): accept() re-checks the typed name
+        // against the dialog's file model, which may still be loading.
+        const QFileInfo info(path);
+        dialog->setDirectory(info.absolutePath());
+        for (QAbstractItemView *view : dialog->findChildren<QAbstractItemView *>()) {
+            if (view->selectionModel())
+                view->selectionModel()->clear();
+        }
+        if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            edit->setText(info.fileName());
+        else
+            dialog->selectFile(path);
+        if (dialog->selectedFiles().value(0) != info.absoluteFilePath())
+            qWarning("file dialog would answer %s", qPrintable(dialog->selectedFiles().value(0)));
+        static_cast<QDialog *>(dialog)->done(QDialog::Accepted);
     });
 }
 
-void CloseNextMessageBox(SeenMessageBox *seen)
+QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs)
 {
-    OnNextModal([seen](QWidget *modal) {
+    return OnNextModalOf("QMessageBox", [seen](QWidget *modal) {
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            seen->waitCursor = QApplication::overrideCursor() != nullptr;
             seen->title = box->windowTitle();
             seen->text = box->text();
             seen->icon = box->icon();
@@ -117,5 +150,5 @@ void CloseNextMessageBox(SeenMessageBox *seen)
         } else {
             modal->close();
         }
-    });
+    }, timeoutMs);
 }

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class QTimer;
 class QWidget;
 
 // A canonical 44-byte WAVE header: 16-byte format chunk, data tag at 36.
@@ -25,8 +26,13 @@ bool WriteBytes(const QString &path, const QByteArray &bytes);
 void UsePrivateSettings(const QString &folder);
 
 // Runs `action` on the next modal widget (dialog or message box) once it is
-// shown. Call before the code that opens it.
-void OnNextModal(std::function<void(QWidget *)> action, int timeoutMs = 20000);
+// shown. Call before the code that opens it. The returned watcher deletes
+// itself once it acted or gave up; delete it sooner to stop waiting.
+QTimer *OnNextModal(std::function<void(QWidget *)> action, int timeoutMs = 20000);
+// The same, waiting for a modal widget whose class inherits `className`, so
+// that a dialog and the message box after it can be driven one by one.
+QTimer *OnNextModalOf(const char *className, std::function<void(QWidget *)> action,
+                      int timeoutMs = 20000);
 
 // Answers the next file dialog with `path` (empty: cancel).
 void AnswerFileDialog(const QString &path);
@@ -37,8 +43,9 @@ struct SeenMessageBox {
     int icon = 0; // QMessageBox::Icon
     int buttons = 0;
     bool seen = false;
+    bool waitCursor = false; // a wait cursor was still showing over the box
 };
 // Records the next message box's title, text, icon and buttons and closes it.
-void CloseNextMessageBox(SeenMessageBox *seen);
+QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs = 20000);
 
 #endif

@@ -1,0 +1,357 @@
+#include <QtTest>
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+
+#include "fileprocessor.h"
+#include "resultcodes.h"
+#include "testsupport.h"
+#include "zkwindow.h"
+
+// Adding and removing layers the way a user does it: click "+", pick a file
+// in the dialog, read the box when the file is refused, click "X".
+class TestLayers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void fillAndEmptyAllRows();
+    void refusedFileChangesNothing_data();
+    void refusedFileChangesNothing();
+    void spaceLimit();
+    void errorMessages_data();
+    void errorMessages();
+    void openDialogFilters();
+    void lastFolderRemembered();
+
+private:
+    // A canonical 16-bit mono 44100 Hz sound with `dataBytes` bytes of audio.
+    QString MakeSound(const QString &name, int dataBytes, const QString &folder = QString());
+    // Clicks the add/remove button of `layer`, answering the open dialog with
+    // `file` (empty: cancel) and recording the message box, if any.
+    SeenMessageBox Click(ZKWindow &window, int layer, const QString &file = QString());
+    QPushButton *Button(ZKWindow &window, const QString &name, int layer);
+    QString Text(ZKWindow &window, const QString &name, int layer);
+    bool Visible(ZKWindow &window, const QString &name, int layer);
+    void CheckRows(ZKWindow &window, int count);
+
+    QTemporaryDir home;
+    QString sounds;
+    QString oldCwd;
+    QTemporaryDir *cwd = nullptr;
+};
+
+void TestLayers::initTestCase()
+{
+    QVERIFY(home.isValid());
+    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+    sounds = home.path() + QStringLiteral("/sounds");
+    QDir().mkpath(sounds);
+}
+
+void TestLayers::init()
+{
+    QSettings().clear();
+    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
+    // Each test starts the program from a fresh folder, as a user would.
+    cwd = new QTemporaryDir;
+    oldCwd = QDir::currentPath();
+    QDir::setCurrent(cwd->path());
+}
+
+void TestLayers::cleanup()
+{
+    QDir::setCurrent(oldCwd);
+    delete cwd;
+    cwd = nullptr;
+}
+
+QString TestLayers::MakeSound(const QString &name, int dataBytes, const QString &folder)
+{
+    QVector<qint16> samples(dataBytes / 2);
+    for (int i = 0; i < samples.size(); ++i)
+        samples[i] = qint16((i * 37) % 20000 - 10000);
+    const QString path = (folder.isEmpty() ? sounds : folder) + QLatin1Char('/') + name;
+    if (!WriteBytes(path, Wav16(1, 44100, samples)))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+SeenMessageBox TestLayers::Click(ZKWindow &window, int layer, const QString &file)
+{
+    SeenMessageBox seen;
+    QPushButton *button = Button(window, QStringLiteral("Del_Br_Button"), layer);
+    QPointer<QTimer> boxWatch;
+    if (button->text() == QLatin1String("+")) {
+        AnswerFileDialog(file);
+        boxWatch = CloseNextMessageBox(&seen, 200000);
+    }
+    button->click();
+    delete boxWatch; // nothing left waiting for a box that never came
+    return seen;
+}
+
+QPushButton *TestLayers::Button(ZKWindow &window, const QString &name, int layer)
+{
+    return window.findChild<QPushButton *>(name + QStringLiteral("_%1").arg(layer));
+}
+
+QString TestLayers::Text(ZKWindow &window, const QString &name, int layer)
+{
+    auto *w = window.findChild<QWidget *>(name + QStringLiteral("_%1").arg(layer));
+    if (auto *label = qobject_cast<QLabel *>(w))
+        return label->text();
+    return qobject_cast<QAbstractButton *>(w)->text();
+}
+
+bool TestLayers::Visible(ZKWindow &window, const QString &name, int layer)
+{
+    return window.findChild<QWidget *>(name + QStringLiteral("_%1").arg(layer))->isVisible();
+}
+
+// The row states that belong to `count` filled layers.
+void TestLayers::CheckRows(ZKWindow &window, int count)
+{
+    QCOMPARE(SlotCount, count);
+    for (int n = 1; n <= 8; ++n) {
+        const QByteArray where = "layer " + QByteArray::number(n);
+        QVERIFY2(Visible(window, QStringLiteral("Filename"), n) == (n <= count + 1), where);
+        QVERIFY2(Visible(window, QStringLiteral("Del_Br_Button"), n) == (n <= count + 1), where);
+        QVERIFY2(Visible(window, QStringLiteral("Play_Button"), n) == (n <= count), where);
+        QVERIFY2(Visible(window, QStringLiteral("ThrOfLayer"), n) == (n <= count && count >= 2), where);
+        QCOMPARE(Text(window, QStringLiteral("Del_Br_Button"), n),
+                 n <= count ? QStringLiteral("X") : QStringLiteral("+"));
+        QVERIFY2(Button(window, QStringLiteral("Del_Br_Button"), n)->isEnabled() == (n >= count), where);
+        if (n <= count)
+            QCOMPARE(Text(window, QStringLiteral("Filename"), n), SlotName[n - 1]);
+        else
+            QCOMPARE(Text(window, QStringLiteral("Filename"), n),
+                     n == 1 ? QStringLiteral("Create a Layer") : QStringLiteral("Add a Layer"));
+    }
+    QCOMPARE(window.findChild<QWidget *>(QStringLiteral("GenerateButton"))->isVisible(), count >= 1);
+    QVERIFY(!window.findChild<QWidget *>(QStringLiteral("ThresholdSlider"))->isVisible());
+    QCOMPARE(window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"))->value(),
+             100 - UsedSpace * 100 / 3141632);
+}
+
+void TestLayers::fillAndEmptyAllRows()
+{
+    ZKWindow window;
+    window.show();
+    const QStringList defaults[9] = {
+        {}, {"1"}, {"64", "1"}, {"85", "43", "1"}, {"94", "63", "32", "1"},
+        {"101", "76", "51", "26", "1"}, {"106", "85", "64", "43", "22", "1"},
+        {"109", "91", "73", "55", "37", "19", "1"}, {"113", "97", "81", "65", "49", "33", "17", "1"},
+    };
+    qint32 used = 0;
+    for (int n = 1; n <= 8; ++n) {
+        const QString file = MakeSound(QStringLiteral("hit %1.wav").arg(n), 10000 * n);
+        const SeenMessageBox box = Click(window, n, file);
+        QVERIFY2(!box.seen, qPrintable(box.text));
+        used += (10000 * n & ~511) + 512;
+        QCOMPARE(UsedSpace, used);
+        QCOMPARE(SlotName[n - 1], QStringLiteral("hit %1.wav").arg(n));
+        QVERIFY(QFileInfo(SlotPath[n - 1]).isFile());
+        CheckRows(window, n);
+        for (int k = 1; k <= n; ++k)
+            QCOMPARE(Text(window, QStringLiteral("ThrOfLayer"), k), defaults[n].at(k - 1));
+    }
+    QCOMPARE(Text(window, QStringLiteral("Filename"), 8), QStringLiteral("hit 8.wav"));
+
+    for (int n = 8; n >= 1; --n) {
+        const QString converted = SlotPath[n - 1];
+        Click(window, n);
+        used -= (10000 * n & ~511) + 512;
+        QCOMPARE(UsedSpace, used);
+        QVERIFY(SlotPath[n - 1].isEmpty());
+        QVERIFY(QFileInfo(converted).isFile()); // kept until the window closes
+        CheckRows(window, n - 1);
+        for (int k = 1; k < n; ++k)
+            QCOMPARE(Text(window, QStringLiteral("ThrOfLayer"), k), defaults[n - 1].at(k - 1));
+    }
+    QCOMPARE(SlotThreshold[1], 1);
+    QCOMPARE(window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"))->value(), 100);
+}
+
+void TestLayers::refusedFileChangesNothing_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("cancelled dialog") << "cancel" << "WARNING" << "No File Choosen";
+    QTest::newRow("not a sound") << "text" << "ERROR" << "File Error";
+    QTest::newRow("name of 61 characters") << "long name" << "ERROR" << "Filename is toooo long!";
+    QTest::newRow("sound too long") << "too long" << "ERROR" << "File too big!";
+    QTest::newRow("no sound at all") << "empty" << "ERROR" << "File too big!";
+}
+
+void TestLayers::refusedFileChangesNothing()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+
+    ZKWindow window;
+    window.show();
+    QVERIFY(!Click(window, 1, MakeSound(QStringLiteral("first.wav"), 20000)).seen);
+    const qint32 used = UsedSpace;
+    const QString firstPath = SlotPath[0];
+
+    QString file;
+    if (kind == QLatin1String("text")) {
+        file = sounds + QStringLiteral("/notes.wav");
+        QVERIFY(WriteBytes(file, "These are my notes, not a sound.\n"));
+    } else if (kind == QLatin1String("long name")) {
+        file = MakeSound(QString(57, QLatin1Char('n')) + QStringLiteral(".wav"), 2000);
+    } else if (kind == QLatin1String("too long")) {
+        file = MakeSound(QStringLiteral("forty seconds.wav"), 40 * 44100 * 2);
+    } else if (kind == QLatin1String("empty")) {
+        file = MakeSound(QStringLiteral("silence of no length.wav"), 0);
+    }
+    window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->setChecked(true);
+    const SeenMessageBox box = Click(window, 2, file);
+    QVERIFY(box.seen);
+    QCOMPARE(box.title, title);
+    QCOMPARE(box.text, text);
+    QCOMPARE(box.icon, int(QMessageBox::Critical));
+    QVERIFY(!box.waitCursor);
+
+    CheckRows(window, 1);
+    QCOMPARE(UsedSpace, used);
+    QCOMPARE(SlotPath[0], firstPath);
+    QCOMPARE(Text(window, QStringLiteral("Filename"), 2), QStringLiteral("Add a Layer"));
+    QVERIFY(window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_8"))->isChecked());
+}
+
+void TestLayers::spaceLimit()
+{
+    ZKWindow window;
+    window.show();
+    // One layer of 3,072,000 bytes, then the budget has 73,728 bytes left.
+    QVERIFY(!Click(window, 1, MakeSound(QStringLiteral("long.wav"), 3071488)).seen);
+    QCOMPARE(UsedSpace, 3072000);
+
+    const SeenMessageBox refused = Click(window, 2, MakeSound(QStringLiteral("one block too many.wav"), 73728));
+    QVERIFY(refused.seen);
+    QCOMPARE(refused.text, QStringLiteral("Not enough space!"));
+    QCOMPARE(refused.title, QStringLiteral("ERROR"));
+    CheckRows(window, 1);
+    QCOMPARE(UsedSpace, 3072000);
+
+    QVERIFY(!Click(window, 2, MakeSound(QStringLiteral("exactly.wav"), 73216)).seen);
+    CheckRows(window, 2);
+    QCOMPARE(UsedSpace, 3145728);
+    QCOMPARE(AvailablePercent, 0);
+    QCOMPARE(Text(window, QStringLiteral("Filename"), 2), QStringLiteral("exactly.wav"));
+}
+
+void TestLayers::errorMessages_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("icon");
+    const int critical = QMessageBox::Critical;
+    const int warning = QMessageBox::Warning;
+    QTest::newRow("-1") << -1 << "WARNING" << "No File Choosen" << critical;
+    QTest::newRow("-2") << -2 << "ERROR" << "File Error" << critical;
+    QTest::newRow("-3") << -3 << "ERROR" << "Incomatible file format" << critical;
+    QTest::newRow("-4") << -4 << "ERROR" << "File Error" << critical;
+    QTest::newRow("-5") << -5 << "ERROR" << "File too big!" << critical;
+    QTest::newRow("-6") << -6 << "ERROR" << "Filename is toooo long!" << critical;
+    QTest::newRow("-7") << -7 << "ERROR" << "Not enough space!" << critical;
+    QTest::newRow("-8") << -8 << "MESSAGE" << "Clear Complete!" << warning;
+    QTest::newRow("-9") << -9 << "ERROR" << "Upload has been broken!" << critical;
+    QTest::newRow("-10") << -10 << "MESSAGE" << "Upload Complete!" << warning;
+    QTest::newRow("0") << 0 << "ERROR" << "Unknown Error" << critical;
+    QTest::newRow("5") << 5 << "ERROR" << "Unknown Error" << critical;
+    QTest::newRow("-11") << -11 << "ERROR" << "Unknown Error" << critical;
+}
+
+void TestLayers::errorMessages()
+{
+    QFETCH(int, code);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QFETCH(int, icon);
+    ZKWindow window;
+    window.show();
+    SeenMessageBox box;
+    CloseNextMessageBox(&box);
+    // Reached by name, as the slot is bound to no signal.
+    QVERIFY(QMetaObject::invokeMethod(&window, "ErrorMessage", Q_ARG(int, code)));
+    QVERIFY(box.seen);
+    QCOMPARE(box.title, title);
+    QCOMPARE(box.text, text);
+    QCOMPARE(box.icon, icon);
+    QCOMPARE(box.buttons, 1);
+}
+
+void TestLayers::openDialogFilters()
+{
+    ZKWindow window;
+    QStringList filters;
+    QString selected;
+    QString caption;
+    OnNextModalOf("QFileDialog", [&](QWidget *modal) {
+        auto *dialog = static_cast<QFileDialog *>(modal);
+        filters = dialog->nameFilters();
+        selected = dialog->selectedNameFilter();
+        caption = dialog->windowTitle();
+        dialog->reject();
+    });
+    QCOMPARE(window.getWavFromUser(), QString());
+    QCOMPARE(caption, QStringLiteral("Open File"));
+    QVERIFY(filters.size() >= 3);
+    QCOMPARE(filters.first(), QStringLiteral("Wave File (*.wav )"));
+    QCOMPARE(selected, filters.first());
+    QVERIFY(filters.last().contains(QStringLiteral("(*)")));
+    for (const char *pattern : {"*.flac", "*.ogg", "*.aiff", "*.mp3", "*.opus"})
+        QVERIFY2(filters.at(1).contains(QLatin1String(pattern)), pattern);
+}
+
+void TestLayers::lastFolderRemembered()
+{
+    QDir(cwd->path()).mkdir(QStringLiteral("wav"));
+    const QString elsewhere = home.path() + QStringLiteral("/elsewhere");
+    QDir().mkpath(elsewhere);
+    const QString file = MakeSound(QStringLiteral("snare.wav"), 4000, elsewhere);
+
+    auto startFolderOfNextDialog = [](ZKWindow &window) {
+        QString where;
+        OnNextModalOf("QFileDialog", [&where](QWidget *modal) {
+            where = static_cast<QFileDialog *>(modal)->directory().canonicalPath();
+            static_cast<QFileDialog *>(modal)->reject();
+        });
+        window.getWavFromUser();
+        return where;
+    };
+    {
+        ZKWindow window;
+        AnswerFileDialog(file);
+        QCOMPARE(window.getWavFromUser(), file);
+        QCOMPARE(startFolderOfNextDialog(window), QDir(elsewhere).canonicalPath());
+    }
+    QCOMPARE(QSettings().value(QStringLiteral("LastFolder")).toString(), QDir(elsewhere).canonicalPath());
+    {
+        ZKWindow window; // a new run reads the same store
+        QCOMPARE(startFolderOfNextDialog(window), QDir(elsewhere).canonicalPath());
+    }
+    QVERIFY(QDir(elsewhere).removeRecursively());
+    {
+        ZKWindow window;
+        QCOMPARE(startFolderOfNextDialog(window), QDir(cwd->path() + QStringLiteral("/wav")).canonicalPath());
+    }
+}
+
+QTEST_MAIN(TestLayers)
+#include "tst_layers.moc"
