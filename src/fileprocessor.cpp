@@ -1,11 +1,13 @@
 #include "fileprocessor.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -46,7 +48,9 @@ void RemoveWorkFolder()
 
 QByteArray ReadWavHeader(QFile &file)
 {
-    if (!file.isOpen() || !file.seek(0))
+    // isReadable() also turns away a file opened for writing only, which
+    // would otherwise draw a warning from read().
+    if (!file.isReadable() || !file.seek(0))
         return QByteArray();
     return file.read(kHeaderSize);
 }
@@ -243,7 +247,276 @@ QString ConvertFile(QString chosen)
     return result;
 }
 
-qint32 GenerateZKS(GeneratorArgs)
+namespace {
+
+constexpr int kLayerSlots = 8;
+constexpr int kBlock = 512;
+constexpr char kMakerLine[] = "Quadrel(tm) inc, California, USA";
+constexpr char kSignature[] = "\x04\x01\x01\x0A\x12\x34\x56\x78\x91";
+constexpr int kSignatureLength = 9;
+// Stored in place of the first three thresholds while fewer than four layers
+// are used.
+constexpr quint8 kFourSlotThresholds[3] = {120, 90, 70};
+constexpr int kFourSlotOffsets = 56;
+
+void AppendLE(QByteArray &bytes, quint32 value, int width)
 {
-    return GENERATE_TARGET_FAILED;
+    for (int i = 0; i < width; ++i)
+        bytes.append(char((value >> (8 * i)) & 0xFF));
+}
+
+void PutLE32(QByteArray &bytes, int offset, quint32 value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + i] = char((value >> (8 * i)) & 0xFF);
+}
+
+quint8 StoredThreshold(qint32 threshold)
+{
+    return quint8(quint32(threshold) & 0x7F);
+}
+
+// Both size tables keep 13 bits: 512-byte blocks in the four-slot table,
+// 256-byte units in the eight-slot one.
+quint16 BlockCount(qint32 layerSize)
+{
+    return quint16((quint32(layerSize) >> 9) & 0x1FFF);
+}
+
+quint16 SizeUnits(qint32 layerSize)
+{
+    return quint16((quint32(layerSize) >> 8) & 0x1FFF);
+}
+
+// The classic rand() formula with its own state, so no global generator is
+// disturbed and each bank's tag depends on its seed alone.
+quint32 NextRandom(quint32 &state)
+{
+    state = state * 1103515245u + 12345u;
+    return (state >> 16) & 0x7FFF;
+}
+
+int SampleMagnitude(const QByteArray &audio, int index)
+{
+    const quint16 raw = quint16(quint8(audio.at(2 * index)))
+        | quint16(quint8(audio.at(2 * index + 1)) << 8);
+    return qAbs(int(qint16(raw)));
+}
+
+// The device's tables only make sense for 0..8 used layers and sizes in
+// whole 512-byte blocks.
+bool LayerTableIsValid(const GeneratorArgs &args)
+{
+    if (args.LayerCount < 0 || args.LayerCount > kLayerSlots) {
+        qDebug() << "Layer count out of range:" << args.LayerCount;
+        return false;
+    }
+    for (int i = 0; i < kLayerSlots; ++i) {
+        if (args.LayerSize[i] < 0 || args.LayerSize[i] % kBlock != 0) {
+            qDebug() << "Layer size out of range:" << args.LayerSize[i] << "in slot" << i + 1;
+            return false;
+        }
+    }
+    return true;
+}
+
+qint64 BankSize(const GeneratorArgs &args, int headerSize)
+{
+    qint64 total = headerSize;
+    for (qint32 size : args.LayerSize)
+        total += size;
+    return total;
+}
+
+// Reads a layer file's sample data, at most what a region of `layerSize`
+// bytes can hold (twice that for stereo, which keeps one channel): a file
+// changed since it was accepted may declare more than that, or hold less than
+// it declares.
+bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool *stereo)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qDebug() << "Unable to open " << path;
+        return false;
+    }
+    const QByteArray header = ReadWavHeader(file);
+    if (header.size() < kHeaderSize || !file.seek(kHeaderSize)) {
+        qDebug() << "Unable to read " << path;
+        return false;
+    }
+    *stereo = IsStereo(header);
+    // The size field is unsigned; one of 2^31 or more is simply large.
+    const qint64 declared = quint32(WavDataSize(header));
+    const qint64 limit = qint64(layerSize) * (*stereo ? 2 : 1);
+    data->resize(int(qMin(declared, limit)));
+    qint64 got = 0;
+    while (got < data->size()) {
+        const qint64 n = file.read(data->data() + got, data->size() - got);
+        if (n < 0) {
+            qDebug() << "Unable to read " << path << file.errorString();
+            return false;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    data->resize(int(got));
+    return true;
+}
+
+// Layer `slot`'s region: its left channel with the leading silence cut,
+// exactly LayerSize bytes long.
+bool MakeLayerRegion(const GeneratorArgs &args, int slot, QByteArray *region)
+{
+    const qint32 layerSize = args.LayerSize[slot];
+    QByteArray data;
+    bool stereo = false;
+    if (!ReadLayerData(args.LayerPath[slot], layerSize, &data, &stereo))
+        return false;
+    const QByteArray audio = stereo ? KeepLeftChannel(data) : data;
+    qDebug() << "Threshold of silence gate = " << args.SilenceGate;
+    *region = FitToLayerSize(CutLeadingSilence(audio, args.SilenceGate), layerSize);
+    return true;
+}
+
+// A short count is how a full disk shows first; the error only follows on
+// the next write.
+bool WriteAll(QSaveFile &target, const QByteArray &bytes)
+{
+    const qint64 written = target.write(bytes);
+    if (written == bytes.size())
+        return true;
+    qDebug() << "Unable to write " << target.fileName() << "- wrote" << written << "of"
+             << bytes.size() << "bytes";
+    return false;
+}
+
+qint32 WriteBank(QSaveFile &target, const GeneratorArgs &args, const QByteArray &header)
+{
+    if (!WriteAll(target, header))
+        return GENERATE_TARGET_FAILED;
+    qDebug() << "Quantity Of Files" << args.LayerCount;
+    for (int slot = 0; slot < args.LayerCount; ++slot) {
+        QByteArray region;
+        if (!MakeLayerRegion(args, slot, &region))
+            return GENERATE_LAYER_FAILED;
+        if (!WriteAll(target, region))
+            return GENERATE_TARGET_FAILED;
+        qDebug() << "Writing Data From " << args.LayerPath[slot];
+    }
+    return GENERATE_OK;
+}
+
+} // namespace
+
+QByteArray KeepLeftChannel(const QByteArray &frames)
+{
+    // Half the bytes, rounded down. When the input ends inside a frame and
+    // that half is odd, its last byte is the input's byte at that offset.
+    const int audioLength = frames.size() >> 1;
+    QByteArray audio = frames.left(audioLength);
+    for (int j = 0; j < audioLength / 2; ++j) {
+        audio[2 * j] = frames.at(4 * j);
+        audio[2 * j + 1] = frames.at(4 * j + 1);
+    }
+    return audio;
+}
+
+QByteArray CutLeadingSilence(const QByteArray &audio, quint16 gate)
+{
+    const int samples = audio.size() / 2;
+    int k = 0;
+    while (k < samples && SampleMagnitude(audio, k) < gate)
+        ++k;
+    return audio.mid(2 * k);
+}
+
+QByteArray FitToLayerSize(const QByteArray &audio, qint32 layerSize)
+{
+    return audio.leftJustified(qMax(layerSize, 0), '\0', true);
+}
+
+quint32 RandomTag(qint64 seconds)
+{
+    quint32 state = quint32(seconds);
+    const quint32 first = NextRandom(state);
+    const quint32 second = NextRandom(state);
+    return first * second;
+}
+
+QByteArray BuildZKSHeader(const GeneratorArgs &args, quint32 tag)
+{
+    const int n = args.LayerCount;
+    QByteArray h(kMakerLine, int(sizeof(kMakerLine)) - 1);
+    AppendLE(h, tag, 4);
+    h.append(kSignature, kSignatureLength);
+
+    for (int k = 0; k < 3; ++k)
+        h.append(char(n >= 4 ? StoredThreshold(args.Threshold[k]) : kFourSlotThresholds[k]));
+    // A four-slot entry beyond the used layers repeats the one before it.
+    quint16 blocks = 0;
+    for (int k = 0; k < 4; ++k) {
+        if (k == 0 || k < n)
+            blocks = BlockCount(args.LayerSize[k]);
+        AppendLE(h, blocks, 2);
+    }
+    h.append(16, '\0'); // four-slot offsets, known once the header length is
+
+    for (int k = 0; k < kLayerSlots; ++k)
+        h.append(char(StoredThreshold(args.Threshold[k])));
+    for (int k = 0; k < kLayerSlots; ++k)
+        AppendLE(h, SizeUnits(args.LayerSize[k]), 2);
+    h.append(8, '\0');
+
+    h.append('\n');
+    h.append(args.TargetName.toUtf8());
+    h.append('\n');
+    for (int k = 0; k < kLayerSlots; ++k) {
+        h.append(args.LayerName[k].toUtf8());
+        h.append('\n');
+    }
+    // Never empty: a name block ending on a block boundary gets a whole block.
+    h.append(kBlock - h.size() % kBlock, '~');
+
+    quint32 offset = quint32(h.size());
+    for (int k = 0; k < 4; ++k) {
+        if (k > 0 && k < n)
+            offset += quint32(args.LayerSize[k - 1]);
+        PutLE32(h, kFourSlotOffsets + 4 * k, offset);
+    }
+    return h;
+}
+
+qint32 GenerateZKS(GeneratorArgs args)
+{
+    if (!LayerTableIsValid(args))
+        return GENERATE_LAYER_FAILED;
+    const QByteArray header
+        = BuildZKSHeader(args, RandomTag(QDateTime::currentSecsSinceEpoch()));
+    // Checked before the target is touched, so a bank that cannot fit never
+    // costs the user an existing file.
+    if (BankSize(args, header.size()) > kBankBudget) {
+        qDebug() << "Space is not enough";
+        return GENERATE_NO_SPACE;
+    }
+
+    // QSaveFile writes beside the target and replaces it only on commit(), so
+    // a failure part way leaves an existing bank as it was. An empty name is
+    // refused first: QSaveFile would write into the current folder before
+    // failing.
+    QSaveFile target(args.TargetPath);
+    if (args.TargetPath.isEmpty() || !target.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        qDebug() << "Unable to open " << args.TargetPath;
+        return GENERATE_TARGET_FAILED;
+    }
+    const qint32 result = WriteBank(target, args, header);
+    if (result != GENERATE_OK) {
+        target.cancelWriting();
+        return result;
+    }
+    if (!target.commit()) {
+        qDebug() << "Unable to write " << args.TargetPath << target.errorString();
+        return GENERATE_TARGET_FAILED;
+    }
+    return GENERATE_OK;
 }

@@ -46,14 +46,40 @@ struct GeneratorArgs {
     quint16 SilenceGate = 0;
 };
 
-// Results of GenerateZKS.
+// Results of GenerateZKS. On any failure an existing file at the target path
+// is left exactly as it was and no new file is left behind.
 enum GeneratorResult : qint32 {
     GENERATE_OK = 0,
-    GENERATE_TARGET_FAILED = -1, // target could not be written
+    GENERATE_TARGET_FAILED = -1, // target could not be opened, written or replaced
     GENERATE_NO_SPACE = -2,      // bank would exceed kBankBudget
-    GENERATE_LAYER_FAILED = -3,  // a layer file could not be opened or read
+    GENERATE_LAYER_FAILED = -3,  // a layer file could not be opened or read, or the
+                                 // layer count or a layer size is out of range
 };
 
+// Writes the bank: header, then each used layer's region of exactly its
+// LayerSize bytes. The target is replaced only once the whole bank is written.
 qint32 GenerateZKS(GeneratorArgs args);
+
+// The complete bank header for `args` with the given random tag: fixed part,
+// both table views (offsets included), name block and "~" fill to a multiple
+// of 512 bytes.
+QByteArray BuildZKSHeader(const GeneratorArgs &args, quint32 tag);
+
+// The random tag of a bank generated at `seconds` since the epoch: the
+// product of the first two draws (each 0..32767) of a generator seeded with
+// that time, so banks made in the same second share it.
+quint32 RandomTag(qint64 seconds);
+
+// --- Per-layer work ---------------------------------------------------------
+// Keeps the first (left) sample of each 4-byte stereo frame. The result holds
+// half the input's bytes, rounded down.
+QByteArray KeepLeftChannel(const QByteArray &frames);
+// Drops the leading 16-bit samples whose magnitude is below `gate` (-32768
+// has magnitude 32768). A gate of 0 drops nothing; a layer that never reaches
+// the gate loses every whole sample.
+QByteArray CutLeadingSilence(const QByteArray &audio, quint16 gate);
+// The layer's region: the audio cut at, or padded with zeros up to,
+// `layerSize` bytes.
+QByteArray FitToLayerSize(const QByteArray &audio, qint32 layerSize);
 
 #endif

@@ -1,9 +1,609 @@
 #include <QtTest>
 
+#include <QDateTime>
+#include <QDirIterator>
+#include <QScopeGuard>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#endif
+
+#include "fileprocessor.h"
+#include "testsupport.h"
+
+Q_DECLARE_METATYPE(QVector<int>)
+
+namespace {
+
+constexpr quint32 kLargestTag = 32767u * 32767u;
+
+QByteArray Pcm(const QVector<int> &samples)
+{
+    QByteArray bytes;
+    for (int s : samples) {
+        bytes.append(char(s & 0xFF));
+        bytes.append(char((s >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+// A mono 16-bit WAVE whose samples count up from `first`, none of them
+// silent, so every byte of a region can be traced back to its source.
+QByteArray RampWav(int dataBytes, int first = 1000)
+{
+    QVector<int> samples;
+    for (int i = 0; i < dataBytes / 2; ++i)
+        samples << first + i % 20000;
+    return WavHeader(1, 44100, 16, quint32(dataBytes)) + Pcm(samples);
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray LE32(quint32 value)
+{
+    QByteArray bytes;
+    for (int i = 0; i < 4; ++i)
+        bytes.append(char((value >> (8 * i)) & 0xFF));
+    return bytes;
+}
+
+quint32 TagOf(const QByteArray &bank)
+{
+    quint32 tag = 0;
+    for (int i = 0; i < 4; ++i)
+        tag |= quint32(quint8(bank.at(32 + i))) << (8 * i);
+    return tag;
+}
+
+// Every file and folder under `root` with its content, to show that a failed
+// generation changed nothing and left nothing behind.
+QMap<QString, QByteArray> Snapshot(const QString &root)
+{
+    QMap<QString, QByteArray> entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        entries.insert(path, it.fileInfo().isDir() ? QByteArray("<folder>") : ReadAll(path));
+    }
+    return entries;
+}
+
+GeneratorArgs Args(const QString &target, const QVector<int> &sizes,
+                   const QVector<int> &thresholds = {})
+{
+    GeneratorArgs args;
+    args.TargetPath = target;
+    args.TargetName = QFileInfo(target).fileName();
+    args.LayerCount = sizes.size();
+    for (int i = 0; i < 8; ++i) {
+        args.LayerSize[i] = i < sizes.size() ? sizes.at(i) : 0;
+        args.Threshold[i] = i < thresholds.size() ? thresholds.at(i) : 1;
+    }
+    return args;
+}
+
+// The seconds since the epoch around one call, to match a bank's tag to the
+// second it was generated in.
+struct Window {
+    qint64 from = 0;
+    qint64 to = 0;
+};
+
+bool TagFromWindow(quint32 tag, Window w)
+{
+    for (qint64 t = w.from; t <= w.to; ++t) {
+        if (RandomTag(t) == tag)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 class TestGenerator : public QObject
 {
     Q_OBJECT
+
+private slots:
+    void workedExample();
+    void header_data();
+    void header();
+    void nameBlock_data();
+    void nameBlock();
+    void layer_data();
+    void layer();
+    void budgetBoundary();
+    void failures_data();
+    void failures();
+    void writeFailure_data();
+    void writeFailure();
+    void randomTag_data();
+    void randomTag();
+    void randomTagRange();
+    void sameSecondSameTag();
 };
 
-QTEST_MAIN(TestGenerator)
+void TestGenerator::workedExample()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray soft = RampWav(100000);
+    const QByteArray hard = RampWav(200000, -5000);
+    QVERIFY(WriteBytes(dir.filePath("soft.wav"), soft));
+    QVERIFY(WriteBytes(dir.filePath("hard.wav"), hard));
+
+    // The layer sizes come from the sound check, as when the layers were added.
+    const int softSize = OpenAndCheckFile(dir.filePath("soft.wav"));
+    const int hardSize = OpenAndCheckFile(dir.filePath("hard.wav"));
+    QCOMPARE(softSize, 100352);
+    QCOMPARE(hardSize, 200192);
+
+    GeneratorArgs args
+        = Args(dir.filePath("kit.zks"), {softSize, hardSize}, {64, 1, 1, 1, 1, 1, 1, 1});
+    args.LayerPath[0] = dir.filePath("soft.wav");
+    args.LayerPath[1] = dir.filePath("hard.wav");
+    args.LayerName[0] = QStringLiteral("soft.wav");
+    args.LayerName[1] = QStringLiteral("hard.wav");
+
+    QTest::ignoreMessage(QtDebugMsg, "Quantity Of Files 2");
+    Window when;
+    when.from = QDateTime::currentSecsSinceEpoch();
+    QCOMPARE(GenerateZKS(args), qint32(GENERATE_OK));
+    when.to = QDateTime::currentSecsSinceEpoch();
+
+    const QByteArray bank = ReadAll(args.TargetPath);
+    QCOMPARE(bank.size(), 301056);
+
+    const QByteArray expected = QByteArray("Quadrel(tm) inc, California, USA") + bank.mid(32, 4)
+        + QByteArray::fromHex("04 01 01 0A 12 34 56 78 91"
+                              "78 5A 46"
+                              "C4 00 87 01 87 01 87 01"
+                              "00 02 00 00 00 8A 01 00 00 8A 01 00 00 8A 01 00"
+                              "40 01 01 01 01 01 01 01"
+                              "88 01 0E 03 00 00 00 00 00 00 00 00 00 00 00 00"
+                              "00 00 00 00 00 00 00 00")
+        + QByteArray("\nkit.zks\nsoft.wav\nhard.wav\n\n\n\n\n\n\n") + QByteArray(375, '~');
+    QCOMPARE(expected.size(), 512);
+    QCOMPARE(bank.left(512), expected);
+    QVERIFY2(TagFromWindow(TagOf(bank), when), "the tag is not the one seeded by the time");
+
+    // Gate 0: each region is the audio as it was, then zeros.
+    QCOMPARE(bank.mid(512, 100000), soft.mid(44));
+    QCOMPARE(bank.mid(100512, 352), QByteArray(352, '\0'));
+    QCOMPARE(bank.mid(100864, 200000), hard.mid(44));
+    QCOMPARE(bank.mid(300864), QByteArray(192, '\0'));
+}
+
+void TestGenerator::header_data()
+{
+    QTest::addColumn<QVector<int>>("sizes");
+    QTest::addColumn<QVector<int>>("thresholds");
+    QTest::addColumn<QByteArray>("tables"); // bytes 45..103, as hex
+
+    QTest::newRow("N = 0: header only")
+        << QVector<int>{} << QVector<int>{1, 1, 1, 1, 1, 1, 1, 1}
+        << QByteArray("78 5A 46"
+                      "0000 0000 0000 0000"
+                      "00020000 00020000 00020000 00020000"
+                      "01 01 01 01 01 01 01 01"
+                      "0000 0000 0000 0000 0000 0000 0000 0000");
+    QTest::newRow("N = 1: four-slot entries repeat slot 1")
+        << QVector<int>{1024} << QVector<int>{1, 1, 1, 1, 1, 1, 1, 1}
+        << QByteArray("78 5A 46"
+                      "0200 0200 0200 0200"
+                      "00020000 00020000 00020000 00020000"
+                      "01 01 01 01 01 01 01 01"
+                      "0400 0000 0000 0000 0000 0000 0000 0000");
+    QTest::newRow("N = 3: constant four-slot thresholds, entry 4 repeats 3")
+        << QVector<int>{1024, 1536, 2048} << QVector<int>{85, 43, 1, 1, 1, 1, 1, 1}
+        << QByteArray("78 5A 46"
+                      "0200 0300 0400 0400"
+                      "00020000 00060000 000C0000 000C0000"
+                      "55 2B 01 01 01 01 01 01"
+                      "0400 0600 0800 0000 0000 0000 0000 0000");
+    QTest::newRow("N = 4: thresholds 200, -1, -2, 0 stored as 72, 127, 126, 0")
+        << QVector<int>{512, 1024, 1536, 2048} << QVector<int>{200, -1, -2, 0, 1, 1, -1, 1}
+        << QByteArray("48 7F 7E"
+                      "0100 0200 0300 0400"
+                      "00020000 00040000 00080000 000E0000"
+                      "48 7F 7E 00 01 01 7F 01"
+                      "0200 0400 0600 0800 0000 0000 0000 0000");
+    QTest::newRow("N = 8: four-slot tables hold slots 1..4 only")
+        << QVector<int>{512, 1024, 1536, 2048, 2560, 3072, 3584, 4096}
+        << QVector<int>{113, 97, 81, 65, 49, 33, 17, 1}
+        << QByteArray("71 61 51"
+                      "0100 0200 0300 0400"
+                      "00020000 00040000 00080000 000E0000"
+                      "71 61 51 41 31 21 11 01"
+                      "0200 0400 0600 0800 0A00 0C00 0E00 1000");
+    QTest::newRow("largest layer 3,141,632 in both size tables")
+        << QVector<int>{3141632} << QVector<int>{1, 1, 1, 1, 1, 1, 1, 1}
+        << QByteArray("78 5A 46"
+                      "F817 F817 F817 F817"
+                      "00020000 00020000 00020000 00020000"
+                      "01 01 01 01 01 01 01 01"
+                      "F00F 0000 0000 0000 0000 0000 0000 0000");
+    QTest::newRow("layer 0x200000 loses its top bit in the size units")
+        << QVector<int>{0x200000, 512} << QVector<int>{64, 1, 1, 1, 1, 1, 1, 1}
+        << QByteArray("78 5A 46"
+                      "0010 0100 0100 0100"
+                      "00020000 00022000 00022000 00022000"
+                      "40 01 01 01 01 01 01 01"
+                      "0000 0200 0000 0000 0000 0000 0000 0000");
+}
+
+void TestGenerator::header()
+{
+    QFETCH(QVector<int>, sizes);
+    QFETCH(QVector<int>, thresholds);
+    QFETCH(QByteArray, tables);
+
+    GeneratorArgs args = Args(QStringLiteral("/banks/t.zks"), sizes, thresholds);
+    const QByteArray header = BuildZKSHeader(args, 0x89ABCDEF);
+
+    QCOMPARE(header.size(), 512);
+    QCOMPARE(header.left(32), QByteArray("Quadrel(tm) inc, California, USA"));
+    QCOMPARE(header.mid(32, 4), QByteArray::fromHex("EF CD AB 89"));
+    QCOMPARE(header.mid(36, 9), QByteArray::fromHex("04 01 01 0A 12 34 56 78 91"));
+    QCOMPARE(header.mid(45, 51), QByteArray::fromHex(tables));
+    QCOMPARE(header.mid(96, 8), QByteArray(8, '\0'));
+    QCOMPARE(header.mid(104, 15), QByteArray("\nt.zks\n\n\n\n\n\n\n\n\n"));
+    QCOMPARE(header.mid(119), QByteArray(393, '~'));
+}
+
+void TestGenerator::nameBlock_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QByteArray>("block"); // from offset 104 up to the fill
+    QTest::addColumn<int>("headerSize");
+
+    QTest::newRow("UTF-8 names")
+        << QStringLiteral("\u00DCberkit.zks")
+        << QStringList{QStringLiteral("\u9F13.wav"), QStringLiteral("\U0001F941.wav"),
+                       QStringLiteral("caf\u00E9.wav")}
+        << QByteArray("\n\xC3\x9C" "berkit.zks\n\xE9\xBC\x93.wav\n\xF0\x9F\xA5\x81.wav\n"
+                      "caf\xC3\xA9.wav\n\n\n\n\n\n")
+        << 512;
+    QTest::newRow("names of 397 bytes: one byte of fill")
+        << QString(397, 'a') << QStringList() << "\n" + QByteArray(397, 'a') + "\n\n\n\n\n\n\n\n\n"
+        << 512;
+    QTest::newRow("name block ending on 512: a whole block of fill")
+        << QString(398, 'a') << QStringList() << "\n" + QByteArray(398, 'a') + "\n\n\n\n\n\n\n\n\n"
+        << 1024;
+    QTest::newRow("long target name, written whole")
+        << QString(1000, 'k') << QStringList{QStringLiteral("x.wav")}
+        << "\n" + QByteArray(1000, 'k') + "\nx.wav\n\n\n\n\n\n\n\n" << 1536;
+}
+
+void TestGenerator::nameBlock()
+{
+    QFETCH(QString, target);
+    QFETCH(QStringList, names);
+    QFETCH(QByteArray, block);
+    QFETCH(int, headerSize);
+
+    QVector<int> sizes(names.size(), 512);
+    GeneratorArgs args = Args(QString(), sizes);
+    args.TargetName = target;
+    for (int i = 0; i < names.size(); ++i)
+        args.LayerName[i] = names.at(i);
+    const QByteArray header = BuildZKSHeader(args, 0);
+
+    QCOMPARE(header.size(), headerSize);
+    QCOMPARE(header.mid(104, block.size()), block);
+    const int fill = headerSize - 104 - block.size();
+    QCOMPARE(header.mid(104 + block.size()), QByteArray(fill, '~'));
+    // The first region starts right after the header.
+    QCOMPARE(header.mid(56, 4), LE32(quint32(headerSize)));
+}
+
+void TestGenerator::layer_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("layerSize");
+    QTest::addColumn<int>("gate");
+    QTest::addColumn<QByteArray>("audio"); // the region before its zero padding
+
+    const auto mono = [](const QVector<int> &s) {
+        return Wav16(1, 44100, QVector<qint16>(s.begin(), s.end()));
+    };
+    const auto stereo = [](const QVector<int> &s) {
+        return Wav16(2, 44100, QVector<qint16>(s.begin(), s.end()));
+    };
+
+    QTest::newRow("gate 0 never cuts") << mono({0, 0, 1, -1, 0}) << 512 << 0
+                                       << Pcm({0, 0, 1, -1, 0});
+    QTest::newRow("stereo keeps the left samples")
+        << stereo({100, -100, 200, -200, 300, -300}) << 512 << 0 << Pcm({100, 200, 300});
+    QTest::newRow("stereo: the gate judges the left samples")
+        << stereo({0, 30000, 5, 30000, 400, 0, 0, 0}) << 512 << 328 << Pcm({400, 0});
+    QTest::newRow("first sample -32768 reaches gate 1035")
+        << mono({-32768, 0, 0}) << 512 << 1035 << Pcm({-32768, 0, 0});
+    QTest::newRow("cut of exactly one sample")
+        << mono({1034, 1035, 0, 7}) << 512 << 1035 << Pcm({1035, 0, 7});
+    QTest::newRow("negative samples by magnitude")
+        << mono({-1034, -1035, 3}) << 512 << 1035 << Pcm({-1035, 3});
+    QTest::newRow("a sample equal to the gate reaches it")
+        << mono({32, -33, 0}) << 512 << 33 << Pcm({-33, 0});
+    QTest::newRow("all samples below the gate: all zeros")
+        << mono({0, 1034, -1034, 500}) << 512 << 1035 << QByteArray();
+    QTest::newRow("file holds less than it declares: padded")
+        << WavHeader(1, 44100, 16, 2000) + Pcm({10, 20, 30}) << 2048 << 0 << Pcm({10, 20, 30});
+    QTest::newRow("declared size 0xFFFFFFFF: what is there")
+        << WavHeader(1, 44100, 16, 0xFFFFFFFFu) + Pcm({1, 2, 3}) << 512 << 0 << Pcm({1, 2, 3});
+    QTest::newRow("mono file holds more than its region: cut at the layer size")
+        << RampWav(1200) << 512 << 0 << RampWav(1200).mid(44, 512);
+
+    QVector<int> frames;
+    QVector<int> lefts;
+    for (int i = 0; i < 400; ++i) {
+        frames << i + 1 << -(i + 1);
+        lefts << i + 1;
+    }
+    QTest::newRow("stereo file holds more than its region: cut at the layer size")
+        << stereo(frames) << 512 << 0 << Pcm(lefts.mid(0, 256));
+
+    QVector<int> quietStart(10, 0);
+    for (int i = 0; i < 590; ++i)
+        quietStart << 2000 + i;
+    QTest::newRow("more than its region, quiet start: cut, then padded")
+        << mono(quietStart) << 512 << 1035 << Pcm(quietStart.mid(10, 246));
+}
+
+void TestGenerator::layer()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, layerSize);
+    QFETCH(int, gate);
+    QFETCH(QByteArray, audio);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(WriteBytes(dir.filePath("layer.wav"), file));
+    GeneratorArgs args = Args(dir.filePath("bank.zks"), {layerSize});
+    args.LayerPath[0] = dir.filePath("layer.wav");
+    args.LayerName[0] = QStringLiteral("layer.wav");
+    args.SilenceGate = quint16(gate);
+
+    QCOMPARE(GenerateZKS(args), qint32(GENERATE_OK));
+    const QByteArray bank = ReadAll(args.TargetPath);
+    QCOMPARE(bank.size(), 512 + layerSize);
+    QVERIFY(audio.size() <= layerSize);
+    QCOMPARE(bank.mid(512, audio.size()), audio);
+    QCOMPARE(bank.mid(512 + audio.size()), QByteArray(layerSize - audio.size(), '\0'));
+}
+
+void TestGenerator::budgetBoundary()
+{
+    // Header and layers filling the budget to the byte are accepted.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(WriteBytes(dir.filePath("a.wav"), RampWav(3141630)));
+    QVERIFY(WriteBytes(dir.filePath("b.wav"), RampWav(3072)));
+    GeneratorArgs args = Args(dir.filePath("full.zks"), {3141632, 3584});
+    args.LayerPath[0] = dir.filePath("a.wav");
+    args.LayerPath[1] = dir.filePath("b.wav");
+
+    QCOMPARE(GenerateZKS(args), qint32(GENERATE_OK));
+    QCOMPARE(QFileInfo(args.TargetPath).size(), qint64(kBankBudget));
+}
+
+void TestGenerator::failures_data()
+{
+    QTest::addColumn<QString>("target"); // relative to the test folder; empty: no path
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QVector<int>>("sizes");
+    QTest::addColumn<QStringList>("layers"); // relative to the test folder
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<QString>("trace"); // pattern of a debug line that must appear, or empty
+
+    const QStringList both{QStringLiteral("one.wav"), QStringLiteral("two.wav")};
+
+    QTest::newRow("fits the window's budget, not with the header")
+        << "bank.zks" << 2 << QVector<int>{3141632, 4096} << both << int(GENERATE_NO_SPACE)
+        << QStringLiteral("^Space is not enough$");
+    QTest::newRow("empty path") << QString() << 2 << QVector<int>{1024, 1024} << both
+                                << int(GENERATE_TARGET_FAILED)
+                                << QStringLiteral("^Unable to open  \"\"$");
+    QTest::newRow("missing folder")
+        << "missing/bank.zks" << 2 << QVector<int>{1024, 1024} << both
+        << int(GENERATE_TARGET_FAILED)
+        << QStringLiteral("^Unable to open  \".*/missing/bank\\.zks\"$");
+    QTest::newRow("target names a folder") << "album.zks" << 2 << QVector<int>{1024, 1024} << both
+                                           << int(GENERATE_TARGET_FAILED) << QString();
+    QTest::newRow("first layer file vanished")
+        << "bank.zks" << 2 << QVector<int>{1024, 1024}
+        << QStringList{QStringLiteral("gone.wav"), QStringLiteral("two.wav")}
+        << int(GENERATE_LAYER_FAILED) << QStringLiteral("^Unable to open  \".*/gone\\.wav\"$");
+    QTest::newRow("second layer file vanished after the first was written")
+        << "bank.zks" << 2 << QVector<int>{1024, 1024}
+        << QStringList{QStringLiteral("one.wav"), QStringLiteral("gone.wav")}
+        << int(GENERATE_LAYER_FAILED) << QString();
+    QTest::newRow("layer file shorter than a header")
+        << "bank.zks" << 2 << QVector<int>{1024, 1024}
+        << QStringList{QStringLiteral("one.wav"), QStringLiteral("stub.wav")}
+        << int(GENERATE_LAYER_FAILED) << QStringLiteral("^Unable to read  \".*/stub\\.wav\"$");
+    QTest::newRow("layer count 9") << "bank.zks" << 9 << QVector<int>{1024, 1024} << both
+                                   << int(GENERATE_LAYER_FAILED) << QString();
+    QTest::newRow("layer count -1") << "bank.zks" << -1 << QVector<int>{} << QStringList()
+                                    << int(GENERATE_LAYER_FAILED) << QString();
+    QTest::newRow("negative layer size")
+        << "bank.zks" << 2 << QVector<int>{4096, -1024} << both << int(GENERATE_LAYER_FAILED)
+        << QString();
+    QTest::newRow("layer size not in whole blocks")
+        << "bank.zks" << 2 << QVector<int>{1024, 1000} << both << int(GENERATE_LAYER_FAILED)
+        << QString();
+}
+
+void TestGenerator::failures()
+{
+    QFETCH(QString, target);
+    QFETCH(int, count);
+    QFETCH(QVector<int>, sizes);
+    QFETCH(QStringList, layers);
+    QFETCH(int, expected);
+    QFETCH(QString, trace);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(WriteBytes(dir.filePath("bank.zks"), QByteArray("an earlier bank ") + RampWav(4096)));
+    QVERIFY(WriteBytes(dir.filePath("one.wav"), RampWav(1000)));
+    QVERIFY(WriteBytes(dir.filePath("two.wav"), RampWav(1000)));
+    QVERIFY(WriteBytes(dir.filePath("stub.wav"), RampWav(1000).left(20)));
+    QVERIFY(QDir(dir.path()).mkdir("album.zks"));
+    // Working in the test folder shows that a relative or empty path
+    // creates nothing either.
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    const auto restore = qScopeGuard([&previous] { QDir::setCurrent(previous); });
+    const QMap<QString, QByteArray> before = Snapshot(dir.path());
+
+    GeneratorArgs args = Args(target.isEmpty() ? QString() : dir.filePath(target), sizes);
+    args.LayerCount = count;
+    for (int i = 0; i < layers.size(); ++i) {
+        args.LayerPath[i] = dir.filePath(layers.at(i));
+        args.LayerName[i] = layers.at(i);
+    }
+
+    if (!trace.isEmpty())
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(trace));
+    QCOMPARE(GenerateZKS(args), qint32(expected));
+    QCOMPARE(Snapshot(dir.path()), before);
+}
+
+void TestGenerator::writeFailure_data()
+{
+    QTest::addColumn<QString>("limit");
+    QTest::newRow("disk full part way") << "tmpfs";
+    QTest::newRow("file size limit part way") << "rlimit";
+}
+
+void TestGenerator::writeFailure()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("Needs Linux to make a write fail part way");
+#else
+    QFETCH(QString, limit);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(WriteBytes(dir.filePath("soft.wav"), RampWav(100000)));
+    QVERIFY(WriteBytes(dir.filePath("hard.wav"), RampWav(200000)));
+    const QString banks = dir.filePath("banks");
+    QVERIFY(QDir().mkpath(banks));
+
+    // A small disk that holds the old bank but not a second copy beside it.
+    bool mounted = false;
+    const auto unmount = qScopeGuard([&] {
+        if (mounted)
+            umount2(QFile::encodeName(banks).constData(), MNT_DETACH);
+    });
+    if (limit == QLatin1String("tmpfs")) {
+        mounted = mount("tmpfs", QFile::encodeName(banks).constData(), "tmpfs", 0, "size=400k")
+            == 0;
+        if (!mounted)
+            QSKIP("Cannot mount a small tmpfs here (needs root)");
+    }
+
+    const QString target = banks + QStringLiteral("/kit.zks");
+    const QByteArray old = QByteArray(301056, 'o');
+    QVERIFY(WriteBytes(target, old));
+    const QMap<QString, QByteArray> before = Snapshot(banks);
+
+    GeneratorArgs args = Args(target, {100352, 200192});
+    args.LayerPath[0] = dir.filePath("soft.wav");
+    args.LayerPath[1] = dir.filePath("hard.wav");
+
+    qint32 result = GENERATE_OK;
+    if (limit == QLatin1String("rlimit")) {
+        // Writes past 64 KiB fail with EFBIG instead of raising SIGXFSZ.
+        rlimit saved{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        const auto restore = qScopeGuard([&] {
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, previousHandler);
+        });
+        rlimit small = saved;
+        small.rlim_cur = 64 * 1024;
+        if (setrlimit(RLIMIT_FSIZE, &small) != 0)
+            QSKIP("Cannot lower the file size limit here");
+        result = GenerateZKS(args);
+    } else {
+        result = GenerateZKS(args);
+    }
+    QCOMPARE(result, qint32(GENERATE_TARGET_FAILED));
+    QCOMPARE(Snapshot(banks), before);
+#endif
+}
+
+void TestGenerator::randomTag_data()
+{
+    QTest::addColumn<qint64>("seconds");
+    QTest::addColumn<quint32>("tag");
+    // The classic rand() formula: seed 1 draws 16838, then 5758.
+    QTest::newRow("seed 1") << qint64(1) << quint32(16838u * 5758u);
+    QTest::newRow("seed 0 draws 0 first") << qint64(0) << 0u;
+}
+
+void TestGenerator::randomTag()
+{
+    QFETCH(qint64, seconds);
+    QFETCH(quint32, tag);
+    QCOMPARE(RandomTag(seconds), tag);
+}
+
+void TestGenerator::randomTagRange()
+{
+    QSet<quint32> seen;
+    quint32 largest = 0;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    for (qint64 t = now - 100000; t <= now + 100000; ++t) {
+        const quint32 tag = RandomTag(t);
+        largest = qMax(largest, tag);
+        seen.insert(tag);
+    }
+    for (qint64 t : {qint64(0xFFFFFFFF), qint64(0x80000000), qint64(0x7FFFFFFF)})
+        largest = qMax(largest, RandomTag(t));
+    QVERIFY2(largest <= kLargestTag, qPrintable(QString::number(largest)));
+    // Neighbouring seconds give different tags.
+    QVERIFY(seen.size() > 190000);
+}
+
+void TestGenerator::sameSecondSameTag()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(WriteBytes(dir.filePath("a.wav"), RampWav(1000)));
+    GeneratorArgs args = Args(dir.filePath("first.zks"), {1024});
+    args.LayerPath[0] = dir.filePath("a.wav");
+
+    // Two banks in one second; a second boundary in between only means
+    // another try.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const qint64 start = QDateTime::currentSecsSinceEpoch();
+        args.TargetPath = dir.filePath("first.zks");
+        QCOMPARE(GenerateZKS(args), qint32(GENERATE_OK));
+        args.TargetPath = dir.filePath("second.zks");
+        QCOMPARE(GenerateZKS(args), qint32(GENERATE_OK));
+        if (QDateTime::currentSecsSinceEpoch() != start)
+            continue;
+        const QByteArray first = ReadAll(dir.filePath("first.zks"));
+        const QByteArray second = ReadAll(dir.filePath("second.zks"));
+        QCOMPARE(TagOf(first), RandomTag(start));
+        QCOMPARE(second, first);
+        return;
+    }
+    QSKIP("Every attempt crossed a second boundary");
+}
+
+QTEST_GUILESS_MAIN(TestGenerator)
 #include "tst_generator.moc"
