@@ -195,6 +195,8 @@ QString NewResultFolder(const QString &work)
 
 QString ConvertFile(QString chosen)
 {
+    if (chosen.isEmpty())
+        return chosen;
     {
         QFile probe(chosen);
         if (!probe.open(QIODevice::ReadOnly))
@@ -205,11 +207,8 @@ QString ConvertFile(QString chosen)
     if (work.isEmpty()) // no temporary location: a path that names no file
         return QDir::tempPath() + QStringLiteral("/QuadrelX8FileGen-unavailable/") + fileName;
 
-    // The first intermediate keeps the chosen file's extension, which helps
-    // the reader recognise formats without a header of their own.
-    const QString suffix = QFileInfo(chosen).suffix();
-    const QString wav1 = work + QStringLiteral("/tempWav1.")
-        + (suffix.isEmpty() ? QStringLiteral("wav") : suffix);
+    // The reader recognises formats by their content, whatever the name.
+    const QString wav1 = work + QStringLiteral("/tempWav1.wav");
     const QString wav2 = work + QStringLiteral("/tempWav2.wav");
     const QString wav3 = work + QStringLiteral("/tempWav3.wav");
 

@@ -123,8 +123,10 @@ void AnswerFileDialog(const QString &path)
             if (view->selectionModel())
                 view->selectionModel()->clear();
         }
+        // A folder that doesn't exist can't be entered: type the whole path.
+        const bool folderExists = QFileInfo(info.absolutePath()).isDir();
         if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-            edit->setText(info.fileName());
+            edit->setText(folderExists ? info.fileName() : info.absoluteFilePath());
         else
             dialog->selectFile(path);
         if (dialog->selectedFiles().value(0) != info.absoluteFilePath())

@@ -1,0 +1,403 @@
+#include <QtTest>
+
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMetaMethod>
+#include <QPointer>
+#include <QPushButton>
+#include <QSettings>
+#include <QSlider>
+#include <QSound>
+
+#include "fileprocessor.h"
+#include "testsupport.h"
+#include "zkwindow.h"
+
+Q_DECLARE_METATYPE(QVector<int>)
+
+// Catches what the window hands to the desktop instead of opening a browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+// The controls that act on filled layers: threshold buttons and slider, the
+// silence gate, playback, the bank folder, and how every slot is bound.
+class TestControls : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void thresholdSlider_data();
+    void thresholdSlider();
+    void selectingChangesNoThreshold();
+    void gateLevels_data();
+    void gateLevels();
+    void gateOutOfRangeIgnored();
+    void playStartsTheLayersFile();
+    void openFolderHandsOverTheBankFolder();
+    void slotTable();
+    void everySlotBoundToItsSignal();
+    void incomingConnections();
+    void metaCast();
+
+private:
+    void AddLayers(ZKWindow &window, int count);
+    QPushButton *Threshold(ZKWindow &window, int layer);
+    QStringList ThresholdTexts(ZKWindow &window);
+
+    QTemporaryDir home;
+    QString oldCwd;
+    QTemporaryDir *cwd = nullptr;
+};
+
+void TestControls::initTestCase()
+{
+    QVERIFY(home.isValid());
+    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+    QVector<qint16> samples(3000);
+    for (int i = 0; i < samples.size(); ++i)
+        samples[i] = qint16(i % 200 * 100 - 10000);
+    for (int n = 1; n <= 8; ++n)
+        QVERIFY(WriteBytes(home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n), Wav16(1, 44100, samples)));
+}
+
+void TestControls::init()
+{
+    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
+    cwd = new QTemporaryDir;
+    oldCwd = QDir::currentPath();
+    QDir::setCurrent(cwd->path());
+}
+
+void TestControls::cleanup()
+{
+    QDir::setCurrent(oldCwd);
+    delete cwd;
+    cwd = nullptr;
+}
+
+void TestControls::AddLayers(ZKWindow &window, int count)
+{
+    for (int n = 1; n <= count; ++n) {
+        AnswerFileDialog(home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
+        window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(n))->click();
+        QCOMPARE(SlotCount, n);
+    }
+}
+
+QPushButton *TestControls::Threshold(ZKWindow &window, int layer)
+{
+    return window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(layer));
+}
+
+QStringList TestControls::ThresholdTexts(ZKWindow &window)
+{
+    QStringList texts;
+    for (int n = 1; n <= 8; ++n)
+        texts << Threshold(window, n)->text();
+    return texts;
+}
+
+void TestControls::thresholdSlider_data()
+{
+    QTest::addColumn<int>("layers");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QVector<int>>("thresholds");
+    QTest::newRow("2 layers, layer 1 dragged to 0") << 2 << 1 << 0 << QVector<int>{2, 1, 0, -1, -2, -3, -4, -5};
+    QTest::newRow("2 layers, layer 1 dragged to 126") << 2 << 1 << 126 << QVector<int>{126, 1, 0, -1, -2, -3, -4, -5};
+    QTest::newRow("8 layers, layer 7 dragged to 126")
+        << 8 << 7 << 126 << QVector<int>{126, 125, 124, 123, 122, 121, 120, 1};
+    QTest::newRow("8 layers, layer 1 dragged to 10") << 8 << 1 << 10 << QVector<int>{10, 9, 8, 7, 6, 5, 4, 1};
+    QTest::newRow("3 layers, layer 2 dragged to 100")
+        << 3 << 2 << 100 << QVector<int>{101, 100, 1, 0, -1, -2, -3, -4};
+}
+
+void TestControls::thresholdSlider()
+{
+    QFETCH(int, layers);
+    QFETCH(int, selected);
+    QFETCH(int, position);
+    QFETCH(QVector<int>, thresholds);
+    ZKWindow window;
+    window.show();
+    AddLayers(window, layers);
+
+    Threshold(window, selected)->click();
+    auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
+    QVERIFY(slider->isVisible());
+    QCOMPARE(SelectedLayer, selected);
+    // sliderMoved is what a drag of the handle emits.
+    QVERIFY(QMetaObject::invokeMethod(slider, "sliderMoved", Q_ARG(int, position)));
+
+    QStringList texts;
+    for (int n = 1; n <= 8; ++n) {
+        QCOMPARE(SlotThreshold[n], thresholds.at(n - 1));
+        texts << QString::number(thresholds.at(n - 1));
+    }
+    QCOMPARE(ThresholdTexts(window), texts);
+
+    // The next add or remove brings back the default spread.
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(layers))->click();
+    ThresholdTable defaults;
+    DefaultThresholds(defaults, layers - 1);
+    for (int n = 1; n <= 8; ++n)
+        QCOMPARE(SlotThreshold[n], defaults[n]);
+    QVERIFY(!slider->isVisible());
+}
+
+void TestControls::selectingChangesNoThreshold()
+{
+    ZKWindow window;
+    window.show();
+    AddLayers(window, 3);
+    const QStringList before = ThresholdTexts(window);
+    auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
+
+    Threshold(window, 2)->click();
+    QVERIFY(slider->isVisible());
+    QCOMPARE(slider->value(), 43);
+    QVERIFY(Threshold(window, 2)->isChecked());
+    slider->setValue(100); // a programmatic change is not a drag
+    slider->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    QCOMPARE(ThresholdTexts(window), before);
+
+    // The last layer's button hides the slider and keeps the selection.
+    Threshold(window, 3)->click();
+    QVERIFY(!slider->isVisible());
+    QCOMPARE(SelectedLayer, 2);
+    QCOMPARE(ThresholdTexts(window), before);
+    QCOMPARE(SlotThreshold[3], 1);
+}
+
+void TestControls::gateLevels_data()
+{
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<int>("amplitude");
+    QTest::newRow("0") << 0 << "Don't" << 0;
+    QTest::newRow("1") << 1 << "-60dB" << 33;
+    QTest::newRow("2") << 2 << "-50dB" << 103;
+    QTest::newRow("3") << 3 << "-40dB" << 328;
+    QTest::newRow("4") << 4 << "-30dB" << 1035;
+}
+
+void TestControls::gateLevels()
+{
+    QFETCH(int, position);
+    QFETCH(QString, label);
+    QFETCH(int, amplitude);
+    ZKWindow window;
+    auto *gate = window.findChild<QSlider *>(QStringLiteral("horizontalSlider"));
+    gate->setValue(position == 0 ? 2 : 0); // make sure the value changes
+    gate->setValue(position);
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label_2"))->text(), label);
+    QCOMPARE(int(GateLevel), amplitude);
+}
+
+void TestControls::gateOutOfRangeIgnored()
+{
+    ZKWindow window;
+    window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(3);
+    QVERIFY(QMetaObject::invokeMethod(&window, "on_horizontalSlider_valueChanged", Q_ARG(int, 7)));
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("-40dB"));
+    QCOMPARE(int(GateLevel), 328);
+}
+
+void TestControls::playStartsTheLayersFile()
+{
+    ZKWindow window;
+    window.show();
+    AddLayers(window, 2);
+    const int before = qApp->findChildren<QSound *>().size();
+    window.findChild<QPushButton *>(QStringLiteral("Play_Button_2"))->click();
+    const QList<QSound *> sounds = qApp->findChildren<QSound *>();
+    QCOMPARE(sounds.size(), before + 1);
+    QCOMPARE(sounds.last()->fileName(), SlotPath[1]);
+}
+
+void TestControls::openFolderHandsOverTheBankFolder()
+{
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    {
+        ZKWindow window;
+        window.findChild<QPushButton *>(QStringLiteral("openFolderButton"))->click();
+    }
+    {
+        QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21"))
+            .setValue(QStringLiteral("LastSaveFolder"), home.path());
+        ZKWindow window;
+        window.findChild<QPushButton *>(QStringLiteral("openFolderButton"))->click();
+    }
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(catcher.urls, (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("./zks")),
+                                        QUrl::fromLocalFile(home.path())}));
+}
+
+void TestControls::slotTable()
+{
+    const QStringList expected{
+        "on_Del_Br_Button_1_clicked()", "on_Del_Br_Button_2_clicked()", "on_ThrOfLayer_1_clicked()",
+        "on_ThrOfLayer_2_clicked()", "on_Del_Br_Button_3_clicked()", "on_ThrOfLayer_3_clicked()",
+        "on_ThrOfLayer_4_clicked()", "on_ThrOfLayer_5_clicked()", "on_ThrOfLayer_6_clicked()",
+        "on_ThrOfLayer_7_clicked()", "on_ThrOfLayer_8_clicked()", "on_Del_Br_Button_4_clicked()",
+        "on_Del_Br_Button_5_clicked()", "on_Del_Br_Button_6_clicked()", "on_Del_Br_Button_7_clicked()",
+        "on_Del_Br_Button_8_clicked()", "on_GenerateButton_clicked()", "on_Play_Button_1_clicked()",
+        "on_Play_Button_2_clicked()", "on_Play_Button_3_clicked()", "on_Play_Button_4_clicked()",
+        "on_Play_Button_5_clicked()", "on_Play_Button_6_clicked()", "on_Play_Button_7_clicked()",
+        "on_Play_Button_8_clicked()", "on_ThresholdSlider_sliderMoved(int)", "ErrorMessage(int)",
+        "on_openFolderButton_clicked()", "on_horizontalSlider_valueChanged(int)",
+    };
+    const QMetaObject &mo = ZKWindow::staticMetaObject;
+    QCOMPARE(QString::fromLatin1(mo.className()), QStringLiteral("ZKWindow"));
+    QCOMPARE(mo.superClass(), &QMainWindow::staticMetaObject);
+    QCOMPARE(mo.methodCount() - mo.methodOffset(), expected.size());
+    QCOMPARE(mo.propertyCount(), mo.propertyOffset());
+    QCOMPARE(mo.enumeratorCount(), mo.enumeratorOffset());
+    QCOMPARE(mo.classInfoCount(), mo.classInfoOffset());
+    for (int i = 0; i < expected.size(); ++i) {
+        const QMetaMethod m = mo.method(mo.methodOffset() + i);
+        QCOMPARE(QString::fromLatin1(m.methodSignature()), expected.at(i));
+        QCOMPARE(m.methodType(), QMetaMethod::Slot);
+        QCOMPARE(m.access(), QMetaMethod::Private);
+        QCOMPARE(m.returnType(), int(QMetaType::Void));
+    }
+}
+
+// Emits each widget's signal and watches its slot's effect: renaming a
+// widget or a slot would silently cut the binding.
+void TestControls::everySlotBoundToItsSignal()
+{
+    auto fresh = []() { return std::make_unique<ZKWindow>(); };
+
+    // The add/remove buttons: row 1 adds (a dialog opens), the others remove.
+    for (int n = 1; n <= 8; ++n) {
+        auto window = fresh();
+        bool dialogShown = false;
+        QPointer<QTimer> watch = OnNextModalOf("QFileDialog", [&dialogShown](QWidget *modal) {
+            dialogShown = true;
+            modal->close();
+        }, 3000);
+        SeenMessageBox box;
+        QPointer<QTimer> boxWatch = CloseNextMessageBox(&box, 3000);
+        emit window->findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(n))->clicked();
+        delete watch;
+        delete boxWatch;
+        if (n == 1)
+            QVERIFY2(dialogShown && box.seen, "Del_Br_Button_1");
+        else
+            QCOMPARE(SlotCount, n - 1);
+    }
+    {
+        auto window = fresh();
+        SlotCount = 8;
+        for (int n = 1; n <= 7; ++n) {
+            emit Threshold(*window, n)->clicked();
+            QCOMPARE(SelectedLayer, n);
+        }
+        SelectedLayer = 3;
+        emit Threshold(*window, 8)->clicked();
+        QCOMPARE(SelectedLayer, 3); // the last layer hides the slider instead
+        SlotCount = 0;
+    }
+    {
+        auto window = fresh();
+        bool dialogShown = false;
+        QPointer<QTimer> watch = OnNextModalOf("QFileDialog", [&dialogShown](QWidget *modal) {
+            dialogShown = true;
+            modal->close();
+        }, 3000);
+        emit window->findChild<QPushButton *>(QStringLiteral("GenerateButton"))->clicked();
+        delete watch;
+        QVERIFY2(dialogShown, "GenerateButton");
+    }
+    {
+        auto window = fresh();
+        for (int n = 1; n <= 8; ++n) {
+            SlotPath[n - 1] = QStringLiteral("layer%1.wav").arg(n);
+            emit window->findChild<QPushButton *>(QStringLiteral("Play_Button_%1").arg(n))->clicked();
+            QCOMPARE(qApp->findChildren<QSound *>().last()->fileName(), SlotPath[n - 1]);
+        }
+    }
+    {
+        auto window = fresh();
+        SlotCount = 2;
+        SelectedLayer = 1;
+        emit window->findChild<QSlider *>(QStringLiteral("ThresholdSlider"))->sliderMoved(50);
+        QCOMPARE(SlotThreshold[1], 50);
+        emit window->findChild<QSlider *>(QStringLiteral("horizontalSlider"))->valueChanged(4);
+        QCOMPARE(int(GateLevel), 1035);
+        SlotCount = 0;
+    }
+    {
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        auto window = fresh();
+        emit window->findChild<QPushButton *>(QStringLiteral("openFolderButton"))->clicked();
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(catcher.urls.size(), 1);
+    }
+}
+
+namespace {
+QStringList dumpLines;
+void CollectDump(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    dumpLines << text;
+}
+} // namespace
+
+// Every incoming connection of the window, from its own object dump: each
+// on_<object>_<signal> slot is reached by exactly its signal, and
+// ErrorMessage, whose name follows no such pattern, by nothing.
+void TestControls::incomingConnections()
+{
+    ZKWindow window;
+    dumpLines.clear();
+    QtMessageHandler previous = qInstallMessageHandler(CollectDump);
+    window.dumpObjectInfo();
+    qInstallMessageHandler(previous);
+    const QString dump = dumpLines.join(QLatin1Char('\n'));
+    const int in = dump.indexOf(QLatin1String("SIGNALS IN"));
+    QVERIFY2(in >= 0, qPrintable(dump));
+    const QStringList incoming = dump.mid(in).split(QLatin1Char('\n')).mid(1);
+
+    const QMetaObject &mo = ZKWindow::staticMetaObject;
+    int bound = 0;
+    for (int i = mo.methodOffset(); i < mo.methodCount(); ++i) {
+        const QString slot = QString::fromLatin1(mo.method(i).methodSignature());
+        const QStringList lines = incoming.filter(QLatin1Char(' ') + slot);
+        if (slot == QLatin1String("ErrorMessage(int)")) {
+            QVERIFY2(lines.isEmpty(), qPrintable(lines.join(QLatin1Char('\n'))));
+            continue;
+        }
+        QCOMPARE(lines.size(), 1);
+        // on_<object>_<signal>(args): the sender is the named child.
+        const QString name = slot.mid(3, slot.lastIndexOf(QLatin1Char('_')) - 3);
+        QVERIFY2(lines.first().contains(QLatin1String("::") + name + QLatin1Char(' ')), qPrintable(lines.first()));
+        ++bound;
+    }
+    QCOMPARE(bound, 28);
+}
+
+void TestControls::metaCast()
+{
+    ZKWindow window;
+    QCOMPARE(window.qt_metacast("ZKWindow"), static_cast<void *>(&window));
+    QCOMPARE(window.qt_metacast("QMainWindow"), static_cast<void *>(static_cast<QMainWindow *>(&window)));
+    QCOMPARE(window.qt_metacast(nullptr), nullptr);
+    QCOMPARE(window.qt_metacast("QDialog"), nullptr);
+}
+
+QTEST_MAIN(TestControls)
+#include "tst_controls.moc"

@@ -1,0 +1,271 @@
+#include <QtTest>
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSettings>
+#include <QSlider>
+
+#include "fileprocessor.h"
+#include "testsupport.h"
+#include "zkwindow.h"
+
+// The Generate command from the window: the save dialog, the bank that
+// lands on disk, and what the user is told when it can't be written.
+class TestGenerate : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void bankFromTheWindow();
+    void enshortTargetName_data();
+    void enshortTargetName();
+    void cancelledSaveWritesNothing();
+    void failedBankIsReported_data();
+    void failedBankIsReported();
+
+private:
+    void AddLayer(ZKWindow &window, int layer, const QString &file);
+    // Clicks Generate, answers the save dialog with `target` (empty: cancel)
+    // and records the message box, if any.
+    SeenMessageBox Generate(ZKWindow &window, const QString &target);
+
+    QTemporaryDir home;
+    QString oldCwd;
+    QTemporaryDir *cwd = nullptr;
+};
+
+void TestGenerate::initTestCase()
+{
+    QVERIFY(home.isValid());
+    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+}
+
+void TestGenerate::init()
+{
+    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
+    cwd = new QTemporaryDir;
+    oldCwd = QDir::currentPath();
+    QDir::setCurrent(cwd->path());
+}
+
+void TestGenerate::cleanup()
+{
+    QDir::setCurrent(oldCwd);
+    delete cwd;
+    cwd = nullptr;
+}
+
+void TestGenerate::AddLayer(ZKWindow &window, int layer, const QString &file)
+{
+    AnswerFileDialog(file);
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(layer))->click();
+    QCOMPARE(SlotCount, layer);
+}
+
+SeenMessageBox TestGenerate::Generate(ZKWindow &window, const QString &target)
+{
+    SeenMessageBox seen;
+    AnswerFileDialog(target);
+    QPointer<QTimer> boxWatch = CloseNextMessageBox(&seen, 20000);
+    window.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->click();
+    delete boxWatch;
+    return seen;
+}
+
+namespace {
+
+qint16 SampleAt(const QByteArray &bytes, int offset)
+{
+    return qint16(quint8(bytes.at(offset)) | (quint8(bytes.at(offset + 1)) << 8));
+}
+
+QByteArray Pcm(const QVector<qint16> &samples)
+{
+    QByteArray bytes;
+    for (qint16 s : samples) {
+        bytes.append(char(quint16(s) & 0xFF));
+        bytes.append(char(quint16(s) >> 8));
+    }
+    return bytes;
+}
+
+} // namespace
+
+void TestGenerate::bankFromTheWindow()
+{
+    // soft.wav: mono, starts with 100 near-silent samples. hard.wav: stereo,
+    // its left channel starts quiet for 50 frames, its right is loud
+    // throughout and must not reach the bank.
+    QVector<qint16> soft(50000), hard(2 * 100000);
+    for (int i = 0; i < soft.size(); ++i)
+        soft[i] = i < 100 ? qint16(i % 2 ? -20 : 20) : qint16((i * 13) % 8000 - 4000);
+    for (int i = 0; i < hard.size() / 2; ++i) {
+        hard[2 * i] = i < 50 ? qint16(-32) : qint16((i * 7) % 16000 - 8000);
+        hard[2 * i + 1] = 30000;
+    }
+    const QString sounds = home.path() + QStringLiteral("/sounds/");
+    QVERIFY(WriteBytes(sounds + QStringLiteral("soft.wav"), Wav16(1, 44100, soft)));
+    QVERIFY(WriteBytes(sounds + QStringLiteral("hard.wav"), Wav16(2, 44100, hard)));
+    const QString banks = home.path() + QStringLiteral("/banks");
+    QDir().mkpath(banks);
+
+    ZKWindow window;
+    window.show();
+    AddLayer(window, 1, sounds + QStringLiteral("soft.wav"));
+    AddLayer(window, 2, sounds + QStringLiteral("hard.wav"));
+    QCOMPARE(SlotSize[0], 100352); // (100000 & ~511) + 512
+    QCOMPARE(SlotSize[1], 200192);
+    window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(1); // -60dB: 33
+
+    const SeenMessageBox box = Generate(window, banks + QStringLiteral("/kit.zks"));
+    QVERIFY2(!box.seen, qPrintable(box.text)); // success is silent
+
+    QFile file(banks + QStringLiteral("/kit.zks"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bank = file.readAll();
+    QCOMPARE(bank.size(), 512 + 100352 + 200192);
+    QCOMPARE(bank.left(32), QByteArray("Quadrel(tm) inc, California, USA"));
+    QCOMPARE(bank.mid(36, 9), QByteArray::fromHex("0401010A1234567891"));
+    QCOMPARE(bank.mid(45, 3), QByteArray::fromHex("785A46"));
+    QCOMPARE(bank.mid(48, 8), QByteArray::fromHex("C400870187018701"));
+    QCOMPARE(bank.mid(56, 16), QByteArray::fromHex("00020000008A0100008A0100008A0100"));
+    QCOMPARE(bank.mid(72, 8), QByteArray::fromHex("4001010101010101"));
+    QCOMPARE(bank.mid(80, 16), QByteArray::fromHex("88010E03000000000000000000000000"));
+    QCOMPARE(bank.mid(96, 8), QByteArray(8, '\0'));
+    const QByteArray names("\nkit.zks\nsoft.wav\nhard.wav\n\n\n\n\n\n\n");
+    QCOMPARE(bank.mid(104, names.size()), names);
+    QCOMPARE(bank.mid(104 + names.size(), 512 - 104 - names.size()),
+             QByteArray(512 - 104 - names.size(), '~'));
+
+    // Region 1: soft.wav without its first 100 samples, then zeros.
+    const QByteArray softAudio = Pcm(soft.mid(100));
+    QCOMPARE(bank.mid(512, softAudio.size()), softAudio);
+    QCOMPARE(bank.mid(512 + softAudio.size(), 100352 - softAudio.size()),
+             QByteArray(100352 - softAudio.size(), '\0'));
+    // Region 2: hard.wav's left channel from frame 50, then zeros.
+    QVector<qint16> left;
+    for (int i = 50; i < hard.size() / 2; ++i)
+        left << hard[2 * i];
+    const QByteArray hardAudio = Pcm(left);
+    QCOMPARE(bank.mid(100864, hardAudio.size()), hardAudio);
+    QCOMPARE(bank.mid(100864 + hardAudio.size(), 200192 - hardAudio.size()),
+             QByteArray(200192 - hardAudio.size(), '\0'));
+    QCOMPARE(SampleAt(bank, 100864), qint16(-8000 + 50 * 7));
+
+    QCOMPARE(QSettings().value(QStringLiteral("LastSaveFolder")).toString(), QDir(banks).canonicalPath());
+    QString startedIn;
+    OnNextModalOf("QFileDialog", [&startedIn](QWidget *modal) {
+        startedIn = static_cast<QFileDialog *>(modal)->directory().canonicalPath();
+        static_cast<QFileDialog *>(modal)->reject();
+    });
+    window.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->click();
+    QCOMPARE(startedIn, QDir(banks).canonicalPath());
+}
+
+void TestGenerate::enshortTargetName_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("folders") << "/home/drummer/kits/rock.zks" << "rock.zks";
+    QTest::newRow("no folder") << "rock.zks" << "rock.zks";
+    QTest::newRow("ends in a slash") << "/home/drummer/kits/" << "";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("backslashes are part of the name") << "C:\\kits\\rock.zks" << "C:\\kits\\rock.zks";
+    QTest::newRow("long name kept whole") << "/k/" + QString(200, QLatin1Char('x')) + ".zks"
+                                          << QString(200, QLatin1Char('x')) + ".zks";
+}
+
+void TestGenerate::enshortTargetName()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, name);
+    ZKWindow window;
+    TargetPath = path;
+    TargetName = QStringLiteral("stale");
+    window.EnshortTargetName();
+    QCOMPARE(TargetName, name);
+}
+
+void TestGenerate::cancelledSaveWritesNothing()
+{
+    QVector<qint16> samples(4000, 1000);
+    const QString sound = home.path() + QStringLiteral("/sounds/tom.wav");
+    QVERIFY(WriteBytes(sound, Wav16(1, 44100, samples)));
+    QDir(cwd->path()).mkdir(QStringLiteral("zks"));
+
+    ZKWindow window;
+    window.show();
+    AddLayer(window, 1, sound);
+    const SeenMessageBox box = Generate(window, QString());
+    QVERIFY(!box.seen);
+    QCOMPARE(QDir(cwd->path() + QStringLiteral("/zks")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList());
+    QVERIFY(!QSettings().contains(QStringLiteral("LastSaveFolder")));
+}
+
+void TestGenerate::failedBankIsReported_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("folder that does not exist") << "missing folder" << "File Error";
+    QTest::newRow("layer file gone") << "vanished layer" << "File Error";
+    QTest::newRow("over the budget with the header") << "over budget" << "Not enough space!";
+}
+
+void TestGenerate::failedBankIsReported()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, text);
+    const QString sounds = home.path() + QStringLiteral("/sounds/");
+    const QString banks = home.path() + QStringLiteral("/banks ") + QString::fromLatin1(QTest::currentDataTag());
+    QDir().mkpath(banks);
+    const QString existing = banks + QStringLiteral("/old.zks");
+    QVERIFY(WriteBytes(existing, "the drummer's previous bank"));
+    {
+        QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21"))
+            .setValue(QStringLiteral("LastSaveFolder"), banks);
+    }
+
+    ZKWindow window;
+    window.show();
+    if (kind == QLatin1String("over budget")) {
+        // 3,072,000 + 73,728 bytes: the window's budget exactly, which
+        // leaves no room for the header.
+        QVERIFY(WriteBytes(sounds + QStringLiteral("big.wav"), Wav16(1, 44100, QVector<qint16>(3071488 / 2, 500))));
+        QVERIFY(WriteBytes(sounds + QStringLiteral("rest.wav"), Wav16(1, 44100, QVector<qint16>(73216 / 2, 500))));
+        AddLayer(window, 1, sounds + QStringLiteral("big.wav"));
+        AddLayer(window, 2, sounds + QStringLiteral("rest.wav"));
+        QCOMPARE(UsedSpace, 3145728);
+    } else {
+        QVERIFY(WriteBytes(sounds + QStringLiteral("ride.wav"), Wav16(1, 44100, QVector<qint16>(3000, 700))));
+        AddLayer(window, 1, sounds + QStringLiteral("ride.wav"));
+        if (kind == QLatin1String("vanished layer"))
+            QVERIFY(QFile::remove(SlotPath[0]));
+    }
+
+    const QString target = kind == QLatin1String("missing folder")
+        ? home.path() + QStringLiteral("/no such folder/new.zks")
+        : existing;
+    const SeenMessageBox box = Generate(window, target);
+    QVERIFY(box.seen);
+    QCOMPARE(box.title, QStringLiteral("ERROR"));
+    QCOMPARE(box.text, text);
+    QCOMPARE(box.icon, int(QMessageBox::Critical));
+    QVERIFY(!box.waitCursor);
+
+    QFile old(existing);
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("the drummer's previous bank"));
+    QVERIFY(!QFileInfo::exists(target) || target == existing);
+    QCOMPARE(QDir(banks).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"old.zks"});
+    QCOMPARE(QSettings().value(QStringLiteral("LastSaveFolder")).toString(), banks);
+}
+
+QTEST_MAIN(TestGenerate)
+#include "tst_generate.moc"
