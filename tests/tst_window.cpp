@@ -40,6 +40,7 @@ private slots:
     void settingsReadBack();
     void workFolderRemovedWithWindow();
     void pluginSearchList();
+    void noDisplayGetsAClearMessage();
 
 private:
     QTemporaryDir home;
@@ -381,6 +382,22 @@ void TestWindow::pluginSearchList()
     QCOMPARE(after.mid(0, before.size()), before);
     QCOMPARE(after.mid(before.size()), (QStringList{".", "imageformats", "platforms", "sqldrivers"}));
     QCoreApplication::setLibraryPaths(before);
+}
+
+void TestWindow::noDisplayGetsAClearMessage()
+{
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    program.setProcessEnvironment(env);
+    program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/QuadrelX8FileGen"), QStringList());
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit); // no Qt abort
+    QVERIFY(program.exitCode() != 0);
+    const QString errors = QString::fromLocal8Bit(program.readAllStandardError());
+    QVERIFY2(errors.contains(QLatin1String("xvfb-run")), qPrintable(errors));
+    QVERIFY2(errors.contains(QLatin1String("no display")), qPrintable(errors));
 }
 
 QTEST_MAIN(TestWindow)
