@@ -63,6 +63,16 @@ bool WriteBytes(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+FreshWorkingFolder::FreshWorkingFolder() : previous(QDir::currentPath())
+{
+    QDir::setCurrent(folder.path());
+}
+
+FreshWorkingFolder::~FreshWorkingFolder()
+{
+    QDir::setCurrent(previous);
+}
+
 void UsePrivateSettings(const QString &folder)
 {
     QSettings::setDefaultFormat(QSettings::NativeFormat);
@@ -132,6 +142,15 @@ void AnswerFileDialog(const QString &path)
         if (dialog->selectedFiles().value(0) != info.absoluteFilePath())
             qWarning("file dialog would answer %s", qPrintable(dialog->selectedFiles().value(0)));
         static_cast<QDialog *>(dialog)->done(QDialog::Accepted);
+    });
+}
+
+QTimer *RecordNextDialogFolder(QString *folder)
+{
+    return OnNextModalOf("QFileDialog", [folder](QWidget *modal) {
+        auto *dialog = static_cast<QFileDialog *>(modal);
+        *folder = dialog->directory().canonicalPath();
+        dialog->reject();
     });
 }
 

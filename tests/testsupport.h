@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTemporaryDir>
 #include <QVector>
 #include <QtGlobal>
 
@@ -21,6 +22,22 @@ QByteArray Wav16(quint16 channels, quint32 rate, const QVector<qint16> &samples)
 // Writes bytes to a file (creating folders as needed); fails the test on error.
 bool WriteBytes(const QString &path, const QByteArray &bytes);
 
+// Makes a fresh, empty folder the working directory for as long as it lives,
+// as a user starting the program somewhere new, then restores the old one.
+class FreshWorkingFolder
+{
+public:
+    FreshWorkingFolder();
+    ~FreshWorkingFolder();
+    FreshWorkingFolder(const FreshWorkingFolder &) = delete;
+    FreshWorkingFolder &operator=(const FreshWorkingFolder &) = delete;
+    QString path() const { return folder.path(); }
+
+private:
+    QTemporaryDir folder;
+    QString previous;
+};
+
 // Points QSettings at a private folder so tests never read or write the
 // user's own settings.
 void UsePrivateSettings(const QString &folder);
@@ -36,6 +53,10 @@ QTimer *OnNextModalOf(const char *className, std::function<void(QWidget *)> acti
 
 // Answers the next file dialog with `path` (empty: cancel).
 void AnswerFileDialog(const QString &path);
+
+// Records the folder the next file dialog starts in (canonical) and
+// cancels it.
+QTimer *RecordNextDialogFolder(QString *folder);
 
 struct SeenMessageBox {
     QString title;

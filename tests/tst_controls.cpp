@@ -55,8 +55,7 @@ private:
     QStringList ThresholdTexts(ZKWindow &window);
 
     QTemporaryDir home;
-    QString oldCwd;
-    QTemporaryDir *cwd = nullptr;
+    std::unique_ptr<FreshWorkingFolder> cwd;
 };
 
 void TestControls::initTestCase()
@@ -73,16 +72,12 @@ void TestControls::initTestCase()
 void TestControls::init()
 {
     QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
-    cwd = new QTemporaryDir;
-    oldCwd = QDir::currentPath();
-    QDir::setCurrent(cwd->path());
+    cwd = std::make_unique<FreshWorkingFolder>();
 }
 
 void TestControls::cleanup()
 {
-    QDir::setCurrent(oldCwd);
-    delete cwd;
-    cwd = nullptr;
+    cwd.reset();
 }
 
 void TestControls::AddLayers(ZKWindow &window, int count)
@@ -283,18 +278,15 @@ void TestControls::everySlotBoundToItsSignal()
     // The add/remove buttons: row 1 adds (a dialog opens), the others remove.
     for (int n = 1; n <= 8; ++n) {
         auto window = fresh();
-        bool dialogShown = false;
-        QPointer<QTimer> watch = OnNextModalOf("QFileDialog", [&dialogShown](QWidget *modal) {
-            dialogShown = true;
-            modal->close();
-        }, 3000);
+        QString dialogFolder;
+        QPointer<QTimer> watch = RecordNextDialogFolder(&dialogFolder);
         SeenMessageBox box;
         QPointer<QTimer> boxWatch = CloseNextMessageBox(&box, 3000);
         emit window->findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(n))->clicked();
         delete watch;
         delete boxWatch;
         if (n == 1)
-            QVERIFY2(dialogShown && box.seen, "Del_Br_Button_1");
+            QVERIFY2(!dialogFolder.isEmpty() && box.seen, "Del_Br_Button_1");
         else
             QCOMPARE(SlotCount, n - 1);
     }
@@ -312,14 +304,11 @@ void TestControls::everySlotBoundToItsSignal()
     }
     {
         auto window = fresh();
-        bool dialogShown = false;
-        QPointer<QTimer> watch = OnNextModalOf("QFileDialog", [&dialogShown](QWidget *modal) {
-            dialogShown = true;
-            modal->close();
-        }, 3000);
+        QString dialogFolder;
+        QPointer<QTimer> watch = RecordNextDialogFolder(&dialogFolder);
         emit window->findChild<QPushButton *>(QStringLiteral("GenerateButton"))->clicked();
         delete watch;
-        QVERIFY2(dialogShown, "GenerateButton");
+        QVERIFY2(!dialogFolder.isEmpty(), "GenerateButton");
     }
     {
         auto window = fresh();

@@ -36,8 +36,7 @@ private:
     SeenMessageBox Generate(ZKWindow &window, const QString &target);
 
     QTemporaryDir home;
-    QString oldCwd;
-    QTemporaryDir *cwd = nullptr;
+    std::unique_ptr<FreshWorkingFolder> cwd;
 };
 
 void TestGenerate::initTestCase()
@@ -49,16 +48,12 @@ void TestGenerate::initTestCase()
 void TestGenerate::init()
 {
     QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
-    cwd = new QTemporaryDir;
-    oldCwd = QDir::currentPath();
-    QDir::setCurrent(cwd->path());
+    cwd = std::make_unique<FreshWorkingFolder>();
 }
 
 void TestGenerate::cleanup()
 {
-    QDir::setCurrent(oldCwd);
-    delete cwd;
-    cwd = nullptr;
+    cwd.reset();
 }
 
 void TestGenerate::AddLayer(ZKWindow &window, int layer, const QString &file)
@@ -160,10 +155,7 @@ void TestGenerate::bankFromTheWindow()
 
     QCOMPARE(QSettings().value(QStringLiteral("LastSaveFolder")).toString(), QDir(banks).canonicalPath());
     QString startedIn;
-    OnNextModalOf("QFileDialog", [&startedIn](QWidget *modal) {
-        startedIn = static_cast<QFileDialog *>(modal)->directory().canonicalPath();
-        static_cast<QFileDialog *>(modal)->reject();
-    });
+    RecordNextDialogFolder(&startedIn);
     window.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->click();
     QCOMPARE(startedIn, QDir(banks).canonicalPath());
 }

@@ -46,8 +46,7 @@ private:
 
     QTemporaryDir home;
     QString sounds;
-    QString oldCwd;
-    QTemporaryDir *cwd = nullptr;
+    std::unique_ptr<FreshWorkingFolder> cwd;
 };
 
 void TestLayers::initTestCase()
@@ -62,17 +61,12 @@ void TestLayers::init()
 {
     QSettings().clear();
     QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
-    // Each test starts the program from a fresh folder, as a user would.
-    cwd = new QTemporaryDir;
-    oldCwd = QDir::currentPath();
-    QDir::setCurrent(cwd->path());
+    cwd = std::make_unique<FreshWorkingFolder>();
 }
 
 void TestLayers::cleanup()
 {
-    QDir::setCurrent(oldCwd);
-    delete cwd;
-    cwd = nullptr;
+    cwd.reset();
 }
 
 QString TestLayers::MakeSound(const QString &name, int dataBytes, const QString &folder)
@@ -328,10 +322,7 @@ void TestLayers::lastFolderRemembered()
 
     auto startFolderOfNextDialog = [](ZKWindow &window) {
         QString where;
-        OnNextModalOf("QFileDialog", [&where](QWidget *modal) {
-            where = static_cast<QFileDialog *>(modal)->directory().canonicalPath();
-            static_cast<QFileDialog *>(modal)->reject();
-        });
+        RecordNextDialogFolder(&where);
         window.getWavFromUser();
         return where;
     };

@@ -305,31 +305,23 @@ void TestWindow::settingsDefaults()
 {
     // With an empty store the open dialog starts in ./wav and the save
     // dialog in ./zks, both under the working directory.
-    QTemporaryDir cwd;
-    const QString oldCwd = QDir::currentPath();
-    QDir::setCurrent(cwd.path());
-    QDir(cwd.path()).mkdir(QStringLiteral("wav"));
-    QDir(cwd.path()).mkdir(QStringLiteral("zks"));
+    auto cwd = std::make_unique<FreshWorkingFolder>();
+    const QString start = cwd->path();
+    QDir(start).mkdir(QStringLiteral("wav"));
+    QDir(start).mkdir(QStringLiteral("zks"));
     QString openIn, saveIn;
     {
         ZKWindow window;
         QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Quadrel"));
         QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("QuadrelX8FileGenV21"));
-        auto startedIn = [](QString *where) {
-            OnNextModal([where](QWidget *modal) {
-                if (auto *dialog = qobject_cast<QFileDialog *>(modal))
-                    *where = dialog->directory().absolutePath();
-                modal->close();
-            });
-        };
-        startedIn(&openIn);
+        RecordNextDialogFolder(&openIn);
         window.getWavFromUser();
-        startedIn(&saveIn);
+        RecordNextDialogFolder(&saveIn);
         QMetaObject::invokeMethod(&window, "on_GenerateButton_clicked");
     }
-    QDir::setCurrent(oldCwd);
-    QCOMPARE(openIn, QDir(cwd.path() + QStringLiteral("/wav")).canonicalPath());
-    QCOMPARE(saveIn, QDir(cwd.path() + QStringLiteral("/zks")).canonicalPath());
+    QCOMPARE(openIn, QDir(start + QStringLiteral("/wav")).canonicalPath());
+    QCOMPARE(saveIn, QDir(start + QStringLiteral("/zks")).canonicalPath());
+    cwd.reset();
     QSettings settings;
     QVERIFY(!settings.contains(QStringLiteral("LastFolder")));
     QVERIFY(!settings.contains(QStringLiteral("LastSaveFolder")));
@@ -344,32 +336,27 @@ void TestWindow::settingsReadBack()
     ZKWindow window;
     // The open dialog starts in the remembered folder.
     QString startedIn;
-    OnNextModal([&startedIn](QWidget *modal) {
-        if (auto *dialog = qobject_cast<QFileDialog *>(modal))
-            startedIn = dialog->directory().absolutePath();
-        modal->close();
-    });
+    RecordNextDialogFolder(&startedIn);
     window.getWavFromUser();
-    QCOMPARE(startedIn, QDir(home.path()).absolutePath());
+    QCOMPARE(startedIn, QDir(home.path()).canonicalPath());
 }
 
 void TestWindow::workFolderRemovedWithWindow()
 {
-    QTemporaryDir cwd;
-    const QString oldCwd = QDir::currentPath();
-    QDir::setCurrent(cwd.path());
-    QVERIFY(WriteBytes(cwd.path() + QStringLiteral("/temp/mine.txt"), "keep me"));
+    auto cwd = std::make_unique<FreshWorkingFolder>();
+    const QString start = cwd->path();
+    QVERIFY(WriteBytes(start + QStringLiteral("/temp/mine.txt"), "keep me"));
     QString work;
     {
         ZKWindow window;
         work = WorkFolder();
         QVERIFY(!work.isEmpty());
-        QVERIFY(!work.startsWith(cwd.path()));
+        QVERIFY(!work.startsWith(start));
         QVERIFY(WriteBytes(work + QStringLiteral("/1/kick.wav"), "x"));
     }
-    QDir::setCurrent(oldCwd);
     QVERIFY(!QFileInfo::exists(work));
-    QVERIFY(QFileInfo::exists(cwd.path() + QStringLiteral("/temp/mine.txt")));
+    QVERIFY(QFileInfo::exists(start + QStringLiteral("/temp/mine.txt")));
+    cwd.reset();
     QVERIFY(WorkFolder() != work); // a new window gets a fresh folder
     RemoveWorkFolder();
 }

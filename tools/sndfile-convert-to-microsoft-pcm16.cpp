@@ -6,54 +6,22 @@
 #include <sndfile.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
+
+#include "canonicalwave.h"
+
+const char *const kProgram = "sndfile-convert-to-microsoft-pcm16";
 
 namespace {
 
-const char *const kProgram = "sndfile-convert-to-microsoft-pcm16";
 constexpr int kMaxOutputChannels = 2;
 // Samples per read, across all channels: bounded memory whatever the length.
 constexpr sf_count_t kBlockSamples = 65536;
-// A WAVE file counts its bytes in 32 bits, header included.
-constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFull - 36;
-
-struct SndfileCloser {
-    void operator()(SNDFILE *file) const { sf_close(file); }
-};
-using SoundFile = std::unique_ptr<SNDFILE, SndfileCloser>;
-
-bool Fail(const std::string &message)
-{
-    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-    return false;
-}
-
-// Reserves a fresh name beside the output; the result is written there and
-// renamed over the output only once it is complete, so a failed run never
-// leaves a partial output behind.
-std::string ReserveTemporaryName(const std::string &output)
-{
-    for (int n = 0; n < 1000; ++n) {
-        const std::string name = output + ".part" + std::to_string(n);
-        if (std::FILE *file = std::fopen(name.c_str(), "wx")) {
-            std::fclose(file);
-            return name;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    return std::string();
-}
 
 // Formats whose decoder yields floating-point samples: these are read as
 // doubles so that values beyond full scale can be scaled instead of wrapped.
@@ -198,24 +166,14 @@ bool Converter::CopyFloats()
 
 bool WriteConverted(SNDFILE *in, const SF_INFO &info, const std::string &path)
 {
-    // libsndfile writes exactly the 44-byte header for 16-bit PCM with one
-    // or two channels, as long as no strings are set.
-    SF_INFO outInfo = {};
-    outInfo.samplerate = info.samplerate;
-    outInfo.channels = std::min(info.channels, kMaxOutputChannels);
-    outInfo.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SoundFile out(sf_open(path.c_str(), SFM_WRITE, &outInfo));
+    SoundFile out =
+        OpenCanonicalWave(path, info.samplerate, std::min(info.channels, kMaxOutputChannels));
     if (!out)
-        return Fail(std::string("cannot write output: ") + sf_strerror(nullptr));
-
+        return false;
     Converter converter(in, info, out.get());
     const bool copied =
         HasFloatSamples(info.format) ? converter.CopyFloats() : converter.CopyIntegers();
-    if (!copied)
-        return false;
-    if (sf_close(out.release()) != 0)
-        return Fail("cannot finish output");
-    return true;
+    return copied && CloseOutput(out);
 }
 
 bool Convert(const std::string &input, const std::string &output)
@@ -226,22 +184,11 @@ bool Convert(const std::string &input, const std::string &output)
         return Fail(input + ": " + sf_strerror(nullptr));
     if (info.channels < 1 || info.samplerate < 1)
         return Fail(input + ": no channels or no sample rate");
-
-    const std::string temporary = ReserveTemporaryName(output);
-    if (temporary.empty())
-        return Fail("cannot create a file beside " + output + ": " + std::strerror(errno));
-
-    const bool written = WriteConverted(in.get(), info, temporary);
-    in.reset();
-    std::error_code error;
-    if (written) {
-        std::filesystem::rename(temporary, output, error);
-        if (!error)
-            return true;
-        Fail("cannot create " + output + ": " + error.message());
-    }
-    std::filesystem::remove(temporary, error);
-    return false;
+    return WriteReplacing(output, [&](const std::string &temporary) {
+        const bool written = WriteConverted(in.get(), info, temporary);
+        in.reset();
+        return written;
+    });
 }
 
 } // namespace

@@ -7,43 +7,29 @@
 #include <soxr.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
+
+#include "canonicalwave.h"
+
+const char *const kProgram = "sr-convert";
 
 namespace {
 
-const char *const kProgram = "sr-convert";
 constexpr long kMinRate = 1000;
 constexpr long kMaxRate = 768000;
 constexpr int kMaxChannels = 2;
 constexpr size_t kBlockFrames = 16384;
-// A WAVE file counts its bytes in 32 bits, header included.
-constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFull - 36;
-
-struct SndfileCloser {
-    void operator()(SNDFILE *file) const { sf_close(file); }
-};
-using SoundFile = std::unique_ptr<SNDFILE, SndfileCloser>;
 
 struct SoxrDeleter {
     void operator()(soxr_t resampler) const { soxr_delete(resampler); }
 };
 using Resampler = std::unique_ptr<soxr, SoxrDeleter>;
-
-bool Fail(const std::string &message)
-{
-    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-    return false;
-}
 
 // A rate is a plain decimal number of hertz within the range that real
 // sound files use; anything else is refused before any file is touched.
@@ -54,23 +40,6 @@ long ParseRate(const std::string &text)
         return 0;
     const long rate = std::stol(text);
     return rate >= kMinRate && rate <= kMaxRate ? rate : 0;
-}
-
-// Reserves a fresh name beside the output; the result is written there and
-// renamed over the output only once it is complete, so a failed run never
-// leaves a partial output behind.
-std::string ReserveTemporaryName(const std::string &output)
-{
-    for (int n = 0; n < 1000; ++n) {
-        const std::string name = output + ".part" + std::to_string(n);
-        if (std::FILE *file = std::fopen(name.c_str(), "wx")) {
-            std::fclose(file);
-            return name;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    return std::string();
 }
 
 // libsndfile reads 16-bit samples as value / 32768; the same factor back
@@ -161,21 +130,10 @@ bool WriteResampled(SNDFILE *in, int channels, long fromRate, long toRate,
     if (error)
         return Fail(std::string("cannot set up the resampler: ") + error);
 
-    // libsndfile writes exactly the 44-byte header for 16-bit PCM with one
-    // or two channels, as long as no strings are set.
-    SF_INFO outInfo = {};
-    outInfo.samplerate = int(toRate);
-    outInfo.channels = channels;
-    outInfo.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SoundFile out(sf_open(path.c_str(), SFM_WRITE, &outInfo));
+    SoundFile out = OpenCanonicalWave(path, int(toRate), channels);
     if (!out)
-        return Fail(std::string("cannot write output: ") + sf_strerror(nullptr));
-
-    if (!Resampling(in, out.get(), resampler.get(), channels).Run())
         return false;
-    if (sf_close(out.release()) != 0)
-        return Fail("cannot finish output");
-    return true;
+    return Resampling(in, out.get(), resampler.get(), channels).Run() && CloseOutput(out);
 }
 
 bool Convert(const std::string &input, long fromRate, const std::string &output, long toRate)
@@ -193,21 +151,11 @@ bool Convert(const std::string &input, long fromRate, const std::string &output,
         return Fail(input + ": " + std::to_string(info.channels)
                     + " channels; one or two are supported");
 
-    const std::string temporary = ReserveTemporaryName(output);
-    if (temporary.empty())
-        return Fail("cannot create a file beside " + output + ": " + std::strerror(errno));
-
-    const bool written = WriteResampled(in.get(), info.channels, fromRate, toRate, temporary);
-    in.reset();
-    std::error_code error;
-    if (written) {
-        std::filesystem::rename(temporary, output, error);
-        if (!error)
-            return true;
-        Fail("cannot create " + output + ": " + error.message());
-    }
-    std::filesystem::remove(temporary, error);
-    return false;
+    return WriteReplacing(output, [&](const std::string &temporary) {
+        const bool written = WriteResampled(in.get(), info.channels, fromRate, toRate, temporary);
+        in.reset();
+        return written;
+    });
 }
 
 } // namespace

@@ -1,2 +1,539 @@
+// zkstool: builds banks from sound files, shows what a bank holds, and
+// unpacks its layers, without the window. It runs the window's own chain
+// (conversion, sound check, space account, layer rules, generator).
+
+#include <QCommandLineParser>
 #include <QCoreApplication>
-int main(int argc, char **argv) { QCoreApplication app(argc, argv); return 1; }
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+#include <cstdio>
+
+#include "fileprocessor.h"
+#include "layerrules.h"
+#include "resultcodes.h"
+#include "zksbank.h"
+
+namespace {
+
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+
+bool verbose = false;
+
+QTextStream &Out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &Err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+// The sound-file module narrates every step on the debug stream; a command
+// line tool shows that only when asked.
+void QuietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtDebugMsg && !verbose)
+        return;
+    Err() << message << Qt::endl;
+}
+
+QString GateChoices()
+{
+    QStringList labels{QStringLiteral("off")};
+    QString label;
+    quint16 amplitude;
+    for (int position = 1; GateForPosition(position, &label, &amplitude); ++position)
+        labels << label;
+    return labels.join(QLatin1Char('|'));
+}
+
+QString UsageLines()
+{
+    return QStringLiteral(
+               "Usage: zkstool build -o BANK.zks [--gate %1] [--thresholds T1,T2,...]\n"
+               "                     [--force] [--verbose] FILE...\n"
+               "       zkstool info BANK.zks [--json]\n"
+               "       zkstool extract BANK.zks DIR [--force] [--trim]\n")
+        .arg(GateChoices());
+}
+
+QString HelpText()
+{
+    return UsageLines()
+        + QStringLiteral(
+              "\n"
+              "build    Makes a bank of 1 to 8 sound files, layer 1 first, the way the window\n"
+              "         does: each file is converted, checked and charged against the device's\n"
+              "         %1 bytes. Prints one line per layer: name, layer size, space left.\n"
+              "         -o BANK.zks         the bank to write (kept unless --force is given)\n"
+              "         --gate LEVEL        cut leading sound quieter than LEVEL (default off)\n"
+              "         --thresholds LIST   one trigger threshold per file, falling strictly\n"
+              "                             and ending at 1 (default: the window's spread)\n"
+              "         --verbose           show every step of the conversion\n"
+              "info     Shows a bank's header, names and layer regions and checks that they\n"
+              "         fit together. --json prints the same as one JSON object.\n"
+              "extract  Writes each layer as a 16-bit mono 44100 Hz WAVE into DIR, named after\n"
+              "         the layer. --force replaces existing files; --trim drops the zeros\n"
+              "         that pad each layer.\n"
+              "\n"
+              "Exit status: 0 done; 1 a file was refused, the bank is damaged, or writing\n"
+              "failed; 2 the command line is wrong.\n")
+              .arg(kBankBudget);
+}
+
+int Refuse(const QString &subject, const QString &text)
+{
+    Err() << "zkstool: " << subject << ": " << text << Qt::endl;
+    return kExitFailed;
+}
+
+int UsageError(const QString &text)
+{
+    Err() << "zkstool: " << text << "\nTry 'zkstool --help'." << Qt::endl;
+    return kExitUsage;
+}
+
+// Names from a bank can hold anything; control characters are shown as
+// escapes so they cannot steer the terminal.
+QString Printable(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format)
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+// Parses a command's arguments; `rest` excludes the command word.
+bool ParseCommand(QCommandLineParser &parser, const QString &command, const QStringList &rest,
+                  QString *error)
+{
+    if (!parser.parse(QStringList(QStringLiteral("zkstool ") + command) + rest)) {
+        *error = parser.errorText();
+        return false;
+    }
+    return true;
+}
+
+// --- build -----------------------------------------------------------------
+
+bool GateFromLabel(const QString &text, quint16 *amplitude)
+{
+    const int first = text.compare(QStringLiteral("off"), Qt::CaseInsensitive) == 0 ? 0 : 1;
+    QString label;
+    for (int position = first; GateForPosition(position, &label, amplitude); ++position) {
+        if (position == 0 || label.compare(text, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Names the first threshold that makes the table invalid and the values it
+// may take after the ones before it, found by asking the shared rule with
+// the smallest falling tail.
+QString ExplainThresholds(const ThresholdTable given, int count)
+{
+    for (int n = 1; n <= count; ++n) {
+        ThresholdTable probe = {};
+        for (int k = 1; k <= count; ++k)
+            probe[k] = k < n ? given[k] : count - k + 1;
+        int low = 0;
+        int high = -1;
+        for (int value = 0; value <= 127; ++value) {
+            probe[n] = value;
+            if (ThresholdsAreValid(probe, count)) {
+                if (high < low)
+                    low = value;
+                high = value;
+            }
+        }
+        if (given[n] < low || given[n] > high) {
+            const QString range = low == high ? QString::number(low)
+                                              : QStringLiteral("%1..%2").arg(low).arg(high);
+            return QStringLiteral("threshold %1 is %2, but must be %3 (thresholds fall strictly "
+                                  "from layer to layer and the last one is 1)")
+                .arg(n)
+                .arg(given[n])
+                .arg(range);
+        }
+    }
+    return QString();
+}
+
+bool ParseThresholds(const QString &text, int count, ThresholdTable table, QString *error)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != count) {
+        *error = QStringLiteral("give one threshold per file: %1 files, %2 thresholds")
+                     .arg(count)
+                     .arg(parts.size());
+        return false;
+    }
+    for (int n = 1; n <= count; ++n) {
+        bool ok = false;
+        table[n] = parts.at(n - 1).trimmed().toInt(&ok);
+        if (!ok) {
+            *error = QStringLiteral("threshold %1 (\"%2\") is not a whole number")
+                         .arg(n)
+                         .arg(parts.at(n - 1));
+            return false;
+        }
+    }
+    if (!ThresholdsAreValid(table, count)) {
+        *error = ExplainThresholds(table, count);
+        return false;
+    }
+    return true;
+}
+
+int Build(const QStringList &rest)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+                                    QString(), QStringLiteral("BANK"));
+    const QCommandLineOption gate(QStringLiteral("gate"), QString(), QStringLiteral("LEVEL"),
+                                  QStringLiteral("off"));
+    const QCommandLineOption thresholds(QStringLiteral("thresholds"), QString(),
+                                        QStringLiteral("LIST"));
+    const QCommandLineOption force(QStringLiteral("force"));
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"));
+    parser.addOptions({output, gate, thresholds, force, verboseOption});
+    QString error;
+    if (!ParseCommand(parser, QStringLiteral("build"), rest, &error))
+        return UsageError(error);
+    verbose = parser.isSet(verboseOption);
+
+    const QString target = parser.value(output);
+    const QStringList files = parser.positionalArguments();
+    if (target.isEmpty())
+        return UsageError(QStringLiteral("build needs the bank to write: -o BANK.zks"));
+    if (files.isEmpty())
+        return UsageError(QStringLiteral("build needs 1 to %1 sound files").arg(kMaxLayers));
+    if (files.size() > kMaxLayers)
+        return UsageError(QStringLiteral("too many files: a bank holds at most %1 layers, "
+                                         "%2 given")
+                              .arg(kMaxLayers)
+                              .arg(files.size()));
+    const int count = int(files.size());
+
+    GeneratorArgs args;
+    if (!GateFromLabel(parser.value(gate), &args.SilenceGate))
+        return UsageError(QStringLiteral("unknown gate \"%1\": choose %2")
+                              .arg(parser.value(gate), GateChoices()));
+    ThresholdTable table;
+    DefaultThresholds(table, count);
+    if (parser.isSet(thresholds) && !ParseThresholds(parser.value(thresholds), count, table, &error))
+        return UsageError(error);
+
+    const QFileInfo targetInfo(target);
+    if ((targetInfo.exists() || targetInfo.isSymLink()) && !parser.isSet(force))
+        return Refuse(target, QStringLiteral("already exists; --force replaces it"));
+    if (targetInfo.isDir())
+        return Refuse(target, QStringLiteral("is a folder"));
+    if (!targetInfo.absoluteDir().exists())
+        return Refuse(target, MessageFor(RESULT_OPEN_FAILED).text
+                                  + QStringLiteral(" (no folder %1)").arg(targetInfo.absolutePath()));
+
+    qint32 used = 0;
+    for (int i = 0; i < count; ++i) {
+        const QString converted = ConvertFile(files.at(i));
+        const int size = OpenAndCheckFile(converted);
+        const QString shown = files.at(i).isEmpty() ? QStringLiteral("\"\"") : files.at(i);
+        if (size <= 0)
+            return Refuse(shown, MessageFor(size).text);
+        if (size > kBankBudget - used)
+            return Refuse(shown, MessageFor(RESULT_NO_SPACE).text);
+        used += size;
+        args.LayerPath[i] = converted;
+        args.LayerName[i] = LastPathPart(converted);
+        args.LayerSize[i] = size;
+        Out() << QStringLiteral("layer %1  %2  %3 bytes  %4% space left")
+                     .arg(i + 1)
+                     .arg(Printable(args.LayerName[i]))
+                     .arg(size)
+                     .arg(AvailablePercentFor(used))
+              << Qt::endl;
+    }
+    for (int i = 0; i < kMaxLayers; ++i)
+        args.Threshold[i] = table[i + 1];
+    args.LayerCount = count;
+    args.TargetPath = targetInfo.absoluteFilePath();
+    args.TargetName = LastPathPart(args.TargetPath);
+
+    // The generator leaves an existing bank untouched when it fails; its
+    // results map to the window's texts as the generate command maps them.
+    const qint32 result = GenerateZKS(args);
+    if (result != GENERATE_OK)
+        return Refuse(target, MessageFor(result == GENERATE_NO_SPACE ? RESULT_NO_SPACE
+                                                                     : RESULT_OPEN_FAILED)
+                                  .text);
+    Out() << QStringLiteral("wrote %1: %2 layers, %3 bytes")
+                 .arg(target)
+                 .arg(count)
+                 .arg(QFileInfo(target).size())
+          << Qt::endl;
+    return kExitOk;
+}
+
+// --- info ------------------------------------------------------------------
+
+template <typename T>
+QJsonArray JsonNumbers(const T *values, int count)
+{
+    QJsonArray array;
+    for (int i = 0; i < count; ++i)
+        array.append(double(values[i]));
+    return array;
+}
+
+QJsonObject BankJson(const QString &path, const ZksBank &bank)
+{
+    QJsonObject o;
+    o[QStringLiteral("file")] = path;
+    o[QStringLiteral("fileSize")] = double(bank.fileSize);
+    o[QStringLiteral("ok")] = bank.problems.isEmpty();
+    o[QStringLiteral("problems")] = QJsonArray::fromStringList(bank.problems);
+    if (!bank.fixedPartComplete)
+        return o;
+    o[QStringLiteral("makerLine")] = QString::fromLatin1(bank.makerLine);
+    o[QStringLiteral("randomTag")] = double(bank.randomTag);
+    o[QStringLiteral("signatureOk")] = bank.signatureOk;
+    o[QStringLiteral("fourSlotThresholds")] = JsonNumbers(bank.fourSlotThresholds, 3);
+    o[QStringLiteral("fourSlotBlocks")] = JsonNumbers(bank.fourSlotBlocks, 4);
+    o[QStringLiteral("fourSlotOffsets")] = JsonNumbers(bank.fourSlotOffsets, 4);
+    o[QStringLiteral("thresholds")] = JsonNumbers(bank.thresholds, kMaxLayers);
+    o[QStringLiteral("sizeUnits")] = JsonNumbers(bank.sizeUnits, kMaxLayers);
+    o[QStringLiteral("namesComplete")] = bank.namesComplete;
+    o[QStringLiteral("bankName")] = bank.bankName;
+    QJsonArray names;
+    for (const QString &name : bank.layerNames)
+        names.append(name);
+    o[QStringLiteral("layerNames")] = names;
+    o[QStringLiteral("headerLength")] = double(bank.headerLength);
+    o[QStringLiteral("layerCount")] = bank.layerCount;
+    QJsonArray layers;
+    for (const ZksRegion &r : bank.regions) {
+        layers.append(QJsonObject{
+            {QStringLiteral("layer"), r.layer},
+            {QStringLiteral("name"), r.name},
+            {QStringLiteral("threshold"), r.threshold},
+            {QStringLiteral("offset"), double(r.offset)},
+            {QStringLiteral("size"), double(r.size)},
+            {QStringLiteral("inFile"), double(r.inFile)},
+        });
+    }
+    o[QStringLiteral("layers")] = layers;
+    return o;
+}
+
+template <typename T>
+QString Numbers(const T *values, int count)
+{
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list << QString::number(values[i]);
+    return list.join(QLatin1Char(' '));
+}
+
+void PrintBank(const QString &path, const ZksBank &bank)
+{
+    QTextStream &out = Out();
+    out << "file                  " << path << " (" << bank.fileSize << " bytes)\n";
+    if (bank.fixedPartComplete) {
+        out << "maker line            \"" << Printable(QString::fromLatin1(bank.makerLine))
+            << "\"\n"
+            << "random tag            " << bank.randomTag << "\n"
+            << "signature             " << (bank.signatureOk ? "ok" : "WRONG") << "\n"
+            << "four-slot thresholds  " << Numbers(bank.fourSlotThresholds, 3) << "\n"
+            << "four-slot blocks      " << Numbers(bank.fourSlotBlocks, 4) << "\n"
+            << "four-slot offsets     " << Numbers(bank.fourSlotOffsets, 4) << "\n"
+            << "thresholds            " << Numbers(bank.thresholds, kMaxLayers) << "\n"
+            << "size units            " << Numbers(bank.sizeUnits, kMaxLayers) << "\n"
+            << "bank name             \"" << Printable(bank.bankName) << "\"\n"
+            << "header length         " << bank.headerLength << "\n"
+            << "layers                " << bank.layerCount << "\n";
+        for (const ZksRegion &r : bank.regions) {
+            out << QStringLiteral("  %1  \"%2\"  threshold %3  offset %4  size %5")
+                       .arg(r.layer)
+                       .arg(Printable(r.name))
+                       .arg(r.threshold)
+                       .arg(r.offset)
+                       .arg(r.size);
+            if (r.inFile < r.size)
+                out << QStringLiteral("  (only %1 in the file)").arg(r.inFile);
+            out << "\n";
+        }
+    }
+    if (bank.problems.isEmpty())
+        out << "problems              none\n";
+    for (const QString &problem : bank.problems)
+        out << "problem               " << Printable(problem) << "\n";
+    out.flush();
+}
+
+int Info(const QStringList &rest)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption json(QStringLiteral("json"));
+    parser.addOption(json);
+    QString error;
+    if (!ParseCommand(parser, QStringLiteral("info"), rest, &error))
+        return UsageError(error);
+    if (parser.positionalArguments().size() != 1)
+        return UsageError(QStringLiteral("info needs exactly one bank"));
+    const QString path = parser.positionalArguments().constFirst();
+
+    ZksBank bank;
+    if (!ReadZksBank(path, &bank, &error))
+        return Refuse(path, error);
+    if (parser.isSet(json))
+        Out() << QJsonDocument(BankJson(path, bank)).toJson() << Qt::flush;
+    else
+        PrintBank(path, bank);
+    return bank.problems.isEmpty() ? kExitOk : kExitFailed;
+}
+
+// --- extract ---------------------------------------------------------------
+
+// Drops the zero bytes at the end, keeping whole 16-bit samples.
+void TrimPadding(QByteArray &audio)
+{
+    int end = int(audio.size());
+    while (end > 0 && audio.at(end - 1) == '\0')
+        --end;
+    audio.truncate(end + (end % 2));
+}
+
+bool WriteWave(const QString &path, const QByteArray &audio, QString *error)
+{
+    // Never follow what is there: an existing entry (even a link) is removed
+    // first, and the new file must be created, not opened.
+    QFile::remove(path);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    const QByteArray wave = MonoWaveHeader(quint32(audio.size())) + audio;
+    if (file.write(wave) != wave.size() || !file.flush()) {
+        *error = file.errorString();
+        file.close();
+        file.remove();
+        return false;
+    }
+    return true;
+}
+
+int Extract(const QStringList &rest)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption force(QStringLiteral("force"));
+    const QCommandLineOption trim(QStringLiteral("trim"));
+    parser.addOptions({force, trim});
+    QString error;
+    if (!ParseCommand(parser, QStringLiteral("extract"), rest, &error))
+        return UsageError(error);
+    if (parser.positionalArguments().size() != 2)
+        return UsageError(QStringLiteral("extract needs a bank and a folder"));
+    const QString path = parser.positionalArguments().at(0);
+    const QString folder = parser.positionalArguments().at(1);
+
+    ZksBank bank;
+    if (!ReadZksBank(path, &bank, &error))
+        return Refuse(path, error);
+    for (const QString &problem : qAsConst(bank.problems))
+        Err() << "zkstool: " << path << ": " << Printable(problem) << Qt::endl;
+    if (bank.regions.isEmpty())
+        return Refuse(path, QStringLiteral("no layers to extract"));
+    if (!QDir().mkpath(folder))
+        return Refuse(folder, QStringLiteral("cannot create this folder"));
+
+    const QDir dir(folder);
+    const QStringList names = WaveNamesFor(bank.regions);
+    QStringList targets;
+    bool blocked = false;
+    for (const QString &name : names) {
+        const QString target = dir.filePath(name);
+        const QFileInfo info(target);
+        if (info.isDir() || ((info.exists() || info.isSymLink()) && !parser.isSet(force))) {
+            Refuse(target, info.isDir() ? QStringLiteral("is a folder")
+                                        : QStringLiteral("already exists; --force replaces it"));
+            blocked = true;
+        }
+        targets << target;
+    }
+    if (blocked)
+        return kExitFailed;
+
+    int result = bank.problems.isEmpty() ? kExitOk : kExitFailed;
+    for (int i = 0; i < bank.regions.size(); ++i) {
+        const ZksRegion &region = bank.regions.at(i);
+        if (region.inFile == 0) {
+            Refuse(path, QStringLiteral("layer %1 is not in the file; nothing written")
+                             .arg(region.layer));
+            continue;
+        }
+        QByteArray audio;
+        if (!ReadZksRegion(path, region, &audio, &error))
+            return Refuse(path, error);
+        audio.truncate(audio.size() & ~1);
+        if (parser.isSet(trim))
+            TrimPadding(audio);
+        if (!WriteWave(targets.at(i), audio, &error))
+            return Refuse(targets.at(i), error);
+        Out() << QStringLiteral("layer %1 -> %2  (%3 bytes of audio%4)")
+                     .arg(region.layer)
+                     .arg(Printable(targets.at(i)))
+                     .arg(audio.size())
+                     .arg(region.inFile < region.size ? QStringLiteral(", cut short")
+                                                      : QString())
+              << Qt::endl;
+    }
+    return result;
+}
+
+int Run(const QStringList &arguments)
+{
+    const QString command = arguments.value(1);
+    const QStringList rest = arguments.mid(2);
+    if (command.isEmpty()) {
+        Err() << UsageLines() << "Try 'zkstool --help'." << Qt::endl;
+        return kExitUsage;
+    }
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")
+        || command == QLatin1String("help") || rest.contains(QStringLiteral("--help"))) {
+        Out() << HelpText() << Qt::flush;
+        return kExitOk;
+    }
+    if (command == QLatin1String("build"))
+        return Build(rest);
+    if (command == QLatin1String("info"))
+        return Info(rest);
+    if (command == QLatin1String("extract"))
+        return Extract(rest);
+    return UsageError(QStringLiteral("unknown command \"%1\"").arg(command));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(QuietDebug);
+    const int result = Run(QCoreApplication::arguments());
+    RemoveWorkFolder();
+    return result;
+}
