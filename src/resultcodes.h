@@ -1,6 +1,8 @@
 #ifndef RESULTCODES_H
 #define RESULTCODES_H
 
+#include <QString>
+
 // Verdicts of the sound check and the window's add routine. A positive value
 // returned where one of these may appear is a layer size in bytes.
 enum ResultCode : int {
@@ -15,5 +17,17 @@ enum ResultCode : int {
     RESULT_UPLOAD_BROKEN = -9,
     RESULT_UPLOAD_COMPLETE = -10,
 };
+
+// What the user is told about a result code: the window shows it in a
+// message box, zkstool prints it. `warning` selects the warning icon instead
+// of the critical one.
+struct ResultMessage {
+    QString title;
+    QString text;
+    bool warning = false;
+};
+
+// Codes -1..-10 have their own message; any other value reads "Unknown Error".
+ResultMessage MessageFor(int code);
 
 #endif

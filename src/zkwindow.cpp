@@ -313,32 +313,11 @@ void ZKWindow::on_openFolderButton_clicked()
 
 void ZKWindow::ErrorMessage(int code)
 {
-    struct Message {
-        const char *title;
-        const char *text;
-        bool warning; // warning icon instead of critical
-    };
-    static const Message messages[10] = {
-        {"WARNING", "No File Choosen", false},
-        {"ERROR", "File Error", false},
-        {"ERROR", "Incomatible file format", false},
-        {"ERROR", "File Error", false},
-        {"ERROR", "File too big!", false},
-        {"ERROR", "Filename is toooo long!", false},
-        {"ERROR", "Not enough space!", false},
-        {"MESSAGE", "Clear Complete!", true},
-        {"ERROR", "Upload has been broken!", false},
-        {"MESSAGE", "Upload Complete!", true},
-    };
-    static const Message unknown = {"ERROR", "Unknown Error", false};
-    const Message &m = (code <= RESULT_NO_FILE && code >= RESULT_UPLOAD_COMPLETE)
-        ? messages[-code - 1] : unknown;
-    const QString title = QString::fromLatin1(m.title);
-    const QString text = QString::fromLatin1(m.text);
+    const ResultMessage m = MessageFor(code);
     if (m.warning)
-        QMessageBox::warning(this, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+        QMessageBox::warning(this, m.title, m.text, QMessageBox::Ok, QMessageBox::NoButton);
     else
-        QMessageBox::critical(this, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+        QMessageBox::critical(this, m.title, m.text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 void ZKWindow::on_Del_Br_Button_1_clicked() { AddOrRemoveLayer(1); }
