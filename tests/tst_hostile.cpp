@@ -1,9 +1,448 @@
 #include <QtTest>
 
+#include <QDirIterator>
+#include <QFileDevice>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <grp.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/fsuid.h>
+#endif
+
+#include "fileprocessor.h"
+#include "resultcodes.h"
+#include "testsupport.h"
+#include "zkwindow.h"
+
+namespace {
+
+const QString kFirstConverter = QStringLiteral("sndfile-convert-to-microsoft-pcm16");
+const QString kSecondConverter = QStringLiteral("sr-convert");
+
+#ifdef Q_OS_UNIX
+constexpr uid_t kNobody = 65534;
+
+bool RunningAsRoot()
+{
+    return ::geteuid() == 0;
+}
+#else
+bool RunningAsRoot()
+{
+    return false;
+}
+#endif
+
+// A hostile input, made by the test, and what it claims to be.
+struct Hostile {
+    QString path;
+    int rate = 44100; // the rate in its header, or 44100 when it has none
+    int channels = 1;
+    int frames = 0;   // sample frames actually present
+};
+
+QByteArray Tone(int frames, int channels)
+{
+    QByteArray bytes;
+    for (int i = 0; i < frames * channels; ++i) {
+        const qint16 sample = qint16((i * 37) % 20000 - 10000);
+        bytes.append(char(sample & 0xFF)).append(char((sample >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+QByteArray RandomBytes(int count)
+{
+    QRandomGenerator random(9);
+    QByteArray bytes(count, '\0');
+    for (char &c : bytes)
+        c = char(random.bounded(256));
+    return bytes;
+}
+
+// Makes the input named `kind` in `folder`.
+Hostile MakeHostile(const QString &kind, const QString &folder)
+{
+    Hostile h;
+    h.path = folder + QLatin1Char('/') + kind + QStringLiteral(".wav");
+    if (kind == QLatin1String("empty")) {
+        WriteBytes(h.path, QByteArray());
+    } else if (kind == QLatin1String("header")) {
+        // Half a second of stereo promised, nothing delivered.
+        h = {h.path, 48000, 2, 0};
+        WriteBytes(h.path, WavHeader(2, 48000, 16, 96000));
+    } else if (kind == QLatin1String("truncated")) {
+        // Two seconds promised, a tenth of a second there.
+        h = {h.path, 48000, 2, 4800};
+        WriteBytes(h.path, WavHeader(2, 48000, 16, 384000) + Tone(4800, 2));
+    } else if (kind == QLatin1String("random")) {
+        WriteBytes(h.path, RandomBytes(4096));
+    } else if (kind == QLatin1String("oversized")) {
+        h = {h.path, 44100, 1, 2000};
+        QByteArray bytes = WavHeader(1, 44100, 16, 0xFFFFFFF0) + Tone(2000, 1);
+        qToLittleEndian<quint32>(0xFFFFFFF8, bytes.data() + 4); // the RIFF size too
+        WriteBytes(h.path, bytes);
+    } else if (kind == QLatin1String("folder")) {
+        QDir(folder).mkdir(kind + QStringLiteral(".wav"));
+    } else if (kind == QLatin1String("unreadable")) {
+        WriteBytes(h.path, WavHeader(1, 44100, 16, 4000) + Tone(2000, 1));
+        QFile::setPermissions(h.path, QFileDevice::Permissions());
+    }
+    return h;
+}
+
+QStringList Tree(const QString &root)
+{
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries << QDir(root).relativeFilePath(it.next());
+    entries.sort();
+    return entries;
+}
+
+QByteArray Contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Permission bits do not stop root from reading. While this lives, the
+// calling thread opens files as an ordinary user (Linux keeps this identity
+// per thread, and programs started meanwhile do not inherit it).
+class ReadAsOrdinaryUser
+{
+public:
+    ReadAsOrdinaryUser()
+    {
+#ifdef Q_OS_LINUX
+        if (RunningAsRoot()) {
+            ::setfsgid(kNobody);
+            ::setfsuid(kNobody);
+            active = true;
+        }
+#endif
+    }
+    ~ReadAsOrdinaryUser()
+    {
+#ifdef Q_OS_LINUX
+        if (active) {
+            ::setfsuid(0);
+            ::setfsgid(0);
+        }
+#endif
+    }
+    ReadAsOrdinaryUser(const ReadAsOrdinaryUser &) = delete;
+    ReadAsOrdinaryUser &operator=(const ReadAsOrdinaryUser &) = delete;
+
+private:
+    bool active = false;
+};
+
+// A process that runs as an ordinary user when the test runs as root, for
+// the same reason.
+class OrdinaryUserProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override
+    {
+#ifdef Q_OS_UNIX
+        if (RunningAsRoot()
+            && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(126);
+#endif
+    }
+};
+
+struct Run {
+    int exitCode = -1; // -1: did not start, crashed or hung
+    QByteArray out;
+    QByteArray err;
+};
+
+Run RunConverter(const QString &name, const QStringList &arguments, bool asOrdinaryUser)
+{
+    std::unique_ptr<QProcess> owned(asOrdinaryUser ? new OrdinaryUserProcess : new QProcess);
+    QProcess &process = *owned;
+    process.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + name, arguments);
+    Run run;
+    if (!process.waitForFinished(300000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    if (process.exitStatus() == QProcess::NormalExit)
+        run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+} // namespace
+
+// Inputs meant to hurt: through the window's "+" and through each converter
+// on its own. A refused input gets the window's message and changes
+// nothing; a converter refuses with one line on stderr and no output. Where
+// the converters can read a valid sound out of it, the user gets that sound
+// as a layer instead.
 class TestHostile : public QObject
 {
     Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void addLayer_data();
+    void addLayer();
+    void converters_data();
+    void converters();
+
+private:
+    SeenMessageBox Click(ZKWindow &window, int layer, const QString &file);
+    bool CanTestUnreadable(QString *why);
+
+    QTemporaryDir home;
+    std::unique_ptr<FreshWorkingFolder> cwd;
+    std::unique_ptr<QTemporaryDir> inputs;
 };
+
+void TestHostile::initTestCase()
+{
+    QVERIFY(home.isValid());
+    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+}
+
+void TestHostile::init()
+{
+    cwd = std::make_unique<FreshWorkingFolder>();
+    // Open to every user, so that only the unreadable file's own bits stop
+    // an ordinary user.
+    inputs = std::make_unique<QTemporaryDir>();
+    QFile::setPermissions(inputs->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                              | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                                              | QFileDevice::ExeOther | QFileDevice::ReadGroup
+                                              | QFileDevice::ExeGroup);
+}
+
+void TestHostile::cleanup()
+{
+    inputs.reset();
+    cwd.reset();
+}
+
+SeenMessageBox TestHostile::Click(ZKWindow &window, int layer, const QString &file)
+{
+    SeenMessageBox seen;
+    auto *button = window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(layer));
+    AnswerFileDialog(file);
+    QPointer<QTimer> boxWatch = CloseNextMessageBox(&seen, 200000);
+    button->click();
+    delete boxWatch; // nothing left waiting for a box that never came
+    return seen;
+}
+
+bool TestHostile::CanTestUnreadable(QString *why)
+{
+    const QString probe = inputs->filePath(QStringLiteral("probe"));
+    WriteBytes(probe, "x");
+    QFile::setPermissions(probe, QFileDevice::Permissions());
+    bool refused;
+    {
+        ReadAsOrdinaryUser user;
+        refused = !QFile(probe).open(QIODevice::ReadOnly);
+    }
+    QFile::remove(probe);
+    if (!refused)
+        *why = QStringLiteral("this user reads files without read permission (root, with no "
+                              "way here to read as another user)");
+    return refused;
+}
+
+void TestHostile::addLayer_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message"); // empty: the input becomes a layer
+    QTest::addColumn<int>("layerSize");
+    QTest::addColumn<bool>("converted"); // the converters made a file of it
+
+    // Nothing the converters can read, so nothing reaches the sound check.
+    QTest::newRow("empty file") << "empty" << "File Error" << 0 << false;
+    QTest::newRow("random bytes named .wav") << "random" << "File Error" << 0 << false;
+    QTest::newRow("folder") << "folder" << "File Error" << 0 << false;
+    QTest::newRow("unreadable file") << "unreadable" << "File Error" << 0 << false;
+    // A header with no frames is an empty sound: it converts, and the sound
+    // check refuses it as it refuses any sound under one block.
+    QTest::newRow("header alone") << "header" << "File too big!" << 0 << true;
+    // The frames that are there are a valid sound, as any player plays them:
+    // 4800 stereo frames at 48000 Hz become 4410 at 44100 Hz, one channel of
+    // which the bank keeps.
+    QTest::newRow("truncated data chunk") << "truncated" << QString() << 9216 << true;
+    // The same for a size field of 4 GiB over 4000 bytes of mono sound.
+    QTest::newRow("size field far larger than the file") << "oversized" << QString() << 4096 << true;
+}
+
+void TestHostile::addLayer()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    QFETCH(int, layerSize);
+    QFETCH(bool, converted);
+    QString why;
+    if (kind == QLatin1String("unreadable") && !CanTestUnreadable(&why))
+        QSKIP(qPrintable(why));
+
+    ZKWindow window;
+    window.show();
+    const QString first = inputs->filePath(QStringLiteral("first.wav"));
+    QVERIFY(WriteBytes(first, WavHeader(1, 44100, 16, 20000) + Tone(10000, 1)));
+    QVERIFY(!Click(window, 1, first).seen);
+    QCOMPARE(SlotCount, 1);
+    const qint32 used = UsedSpace;
+    const QString firstPath = SlotPath[0];
+    const QString work = WorkFolder();
+    const QStringList workBefore = Tree(work);
+
+    const Hostile input = MakeHostile(kind, inputs->path());
+    QVERIFY(QFileInfo::exists(input.path));
+    const QByteArray original = Contents(input.path);
+    SeenMessageBox box;
+    {
+        std::unique_ptr<ReadAsOrdinaryUser> user;
+        if (kind == QLatin1String("unreadable"))
+            user = std::make_unique<ReadAsOrdinaryUser>();
+        box = Click(window, 2, input.path);
+    }
+
+    QCOMPARE(SlotPath[0], firstPath);
+    QVERIFY(!box.waitCursor);
+    // No intermediate is left behind: the working folder gains at most the
+    // converted file, in a folder of its own (a refused one stays there
+    // until the window closes, like the file of a removed layer).
+    QStringList added = Tree(work);
+    for (const QString &entry : workBefore)
+        added.removeOne(entry);
+    if (converted) {
+        QCOMPARE(added.size(), 2);
+        QCOMPARE(QFileInfo(added.at(1)).fileName(), QFileInfo(input.path).fileName());
+    } else {
+        QCOMPARE(added, QStringList());
+    }
+    if (message.isEmpty()) {
+        QVERIFY2(!box.seen, qPrintable(box.text));
+        QCOMPARE(SlotCount, 2);
+        QCOMPARE(SlotSize[1], layerSize);
+        QCOMPARE(UsedSpace, used + layerSize);
+        QCOMPARE(SlotName[1], QFileInfo(input.path).fileName());
+        QCOMPARE(SlotPath[1], work + QLatin1Char('/') + added.at(1));
+        // The layer is a whole, canonical file, whatever its source claimed.
+        const QByteArray converted = Contents(SlotPath[1]);
+        QVERIFY(converted.size() > 44);
+        QCOMPARE(qFromLittleEndian<quint32>(converted.constData() + 40), quint32(converted.size() - 44));
+        QCOMPARE(OpenAndCheckFile(SlotPath[1]), layerSize);
+    } else {
+        QVERIFY(box.seen);
+        QCOMPARE(box.title, QStringLiteral("ERROR"));
+        QCOMPARE(box.text, message);
+        QCOMPARE(box.icon, int(QMessageBox::Critical));
+        QCOMPARE(SlotCount, 1);
+        QCOMPARE(UsedSpace, used);
+        QCOMPARE(window.findChild<QLabel *>(QStringLiteral("Filename_2"))->text(),
+                 QStringLiteral("Add a Layer"));
+        QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->text(),
+                 QStringLiteral("+"));
+    }
+    // The chosen input itself is never touched.
+    QCOMPARE(Contents(input.path), original);
+    QCOMPARE(QFileInfo(input.path).isDir(), kind == QLatin1String("folder"));
+}
+
+void TestHostile::converters_data()
+{
+    QTest::addColumn<QString>("converter");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("accepted");
+
+    for (const QString &converter : {kFirstConverter, kSecondConverter}) {
+        const QString prefix = converter == kFirstConverter ? QStringLiteral("first: ")
+                                                            : QStringLiteral("second: ");
+        const auto row = [&](const char *name, const char *kind, bool accepted) {
+            QTest::newRow(qPrintable(prefix + QLatin1String(name))) << converter << kind << accepted;
+        };
+        row("empty file", "empty", false);
+        row("random bytes named .wav", "random", false);
+        row("folder", "folder", false);
+        row("unreadable file", "unreadable", false);
+        // An empty sound converts to an empty sound; the sound check is
+        // the one to refuse it.
+        row("header alone", "header", true);
+        // libsndfile reads the frames that are there and no more.
+        row("truncated data chunk", "truncated", true);
+        row("size field far larger than the file", "oversized", true);
+    }
+}
+
+void TestHostile::converters()
+{
+    QFETCH(QString, converter);
+    QFETCH(QString, kind);
+    QFETCH(bool, accepted);
+    QString why;
+    if (kind == QLatin1String("unreadable") && !CanTestUnreadable(&why))
+        QSKIP(qPrintable(why));
+    if (kind == QLatin1String("unreadable") && RunningAsRoot()
+        && !RunConverter(converter, {}, true).err.startsWith("usage: "))
+        QSKIP("running as root, and an ordinary user cannot run the converters from here");
+
+    const Hostile input = MakeHostile(kind, inputs->path());
+    QVERIFY(QFileInfo::exists(input.path));
+    QTemporaryDir outputs;
+    const QString out = outputs.filePath(QStringLiteral("out.wav"));
+    // The resampler is told the input's own rate and a different one.
+    const int outRate = converter == kFirstConverter ? input.rate
+                                                     : (input.rate == 44100 ? 48000 : 44100);
+    const QStringList arguments = converter == kFirstConverter
+        ? QStringList{input.path, out}
+        : QStringList{input.path, QString::number(input.rate), out, QString::number(outRate)};
+    const Run run = RunConverter(converter, arguments, kind == QLatin1String("unreadable"));
+
+    QVERIFY(run.out.isEmpty());
+    if (!accepted) {
+        QVERIFY2(run.exitCode > 0, run.err.constData());
+        QVERIFY2(run.err.startsWith((converter + QStringLiteral(": ")).toUtf8())
+                     && run.err.endsWith('\n') && run.err.count('\n') == 1,
+                 run.err.constData());
+        QCOMPARE(Tree(outputs.path()), QStringList());
+        return;
+    }
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QVERIFY2(run.err.isEmpty(), run.err.constData());
+    QCOMPARE(Tree(outputs.path()), QStringList(QStringLiteral("out.wav")));
+    // A canonical header that tells the truth about what follows it.
+    const QByteArray bytes = Contents(out);
+    QVERIFY(bytes.size() >= 44);
+    QCOMPARE(bytes.mid(36, 4), QByteArray("data"));
+    QCOMPARE(qFromLittleEndian<quint32>(bytes.constData() + 40), quint32(bytes.size() - 44));
+    QCOMPARE(int(qFromLittleEndian<quint32>(bytes.constData() + 24)), outRate);
+    QCOMPARE(int(qFromLittleEndian<quint16>(bytes.constData() + 22)), input.channels);
+    const int frames = (bytes.size() - 44) / (2 * input.channels);
+    const double expected = double(input.frames) * outRate / input.rate;
+    QVERIFY2(qAbs(frames - expected) <= 1, qPrintable(QString::number(frames)));
+}
 
 QTEST_MAIN(TestHostile)
 #include "tst_hostile.moc"
