@@ -101,7 +101,7 @@ int OpenAndCheckFile(QString path)
 
     qDebug() << path << "File opening";
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
         qDebug() << "Unable to open " << path;
         return RESULT_OPEN_FAILED;
     }
@@ -172,12 +172,6 @@ void RunConverter(const QString &name, const QStringList &arguments, bool trace)
         qDebug() << name << errors;
 }
 
-void ReplaceWithCopy(const QString &from, const QString &to)
-{
-    QFile::remove(to);
-    QFile::copy(from, to);
-}
-
 // A fresh numbered subfolder of the working folder for one conversion's
 // result, so equally named files never replace each other's result.
 QString NewResultFolder(const QString &work)
@@ -193,57 +187,79 @@ QString NewResultFolder(const QString &work)
 
 } // namespace
 
+namespace {
+
+// Only regular files are read: opening a named pipe or a device would wait
+// for ever, with the window unable to respond.
+bool IsReadableFile(const QString &path)
+{
+    if (!QFileInfo(path).isFile())
+        return false;
+    QFile probe(path);
+    return probe.open(QIODevice::ReadOnly);
+}
+
+} // namespace
+
 QString ConvertFile(QString chosen)
 {
-    if (chosen.isEmpty())
+    if (chosen.isEmpty() || !IsReadableFile(chosen))
         return chosen;
-    {
-        QFile probe(chosen);
-        if (!probe.open(QIODevice::ReadOnly))
-            return chosen;
-    }
     const QString fileName = QFileInfo(chosen).fileName();
     const QString work = WorkFolder();
     if (work.isEmpty()) // no temporary location: a path that names no file
         return QDir::tempPath() + QStringLiteral("/QuadrelX8FileGen-unavailable/") + fileName;
 
-    // The reader recognises formats by their content, whatever the name.
-    const QString wav1 = work + QStringLiteral("/tempWav1.wav");
-    const QString wav2 = work + QStringLiteral("/tempWav2.wav");
-    const QString wav3 = work + QStringLiteral("/tempWav3.wav");
-
-    ReplaceWithCopy(chosen, wav1);
-    QFile::remove(wav2);
-    RunConverter(QStringLiteral("sndfile-convert-to-microsoft-pcm16"), {wav1, wav2}, true);
-    QFile::remove(wav3);
+    // The first converter reads the chosen file itself (it is started with
+    // an argument list, so any name is safe); its output at the source's rate
+    // and, when that is not 44100 Hz, the resampled one are the intermediates.
+    const QString converted = work + QStringLiteral("/tempWav2.wav");
+    const QString resampled = work + QStringLiteral("/tempWav3.wav");
+    QFile::remove(converted);
+    RunConverter(QStringLiteral("sndfile-convert-to-microsoft-pcm16"), {chosen, converted}, true);
+    QFile::remove(resampled);
 
     QByteArray header;
     {
-        QFile second(wav2);
+        QFile second(converted);
         if (second.open(QIODevice::ReadOnly))
             header = ReadWavHeader(second);
     }
-    // A second intermediate too short to carry a rate gives no third one.
+    // A converter output too short to carry a rate gives no result.
+    QString finished;
     if (header.size() >= 28) {
         const quint32 rate = WavSampleRate(header);
-        if (rate == 44100)
-            ReplaceWithCopy(wav2, wav3);
-        else
+        if (rate == 44100) {
+            finished = converted;
+        } else {
             RunConverter(QStringLiteral("sr-convert"),
-                         {wav2, QString::number(rate), wav3, QStringLiteral("44100")}, false);
+                         {converted, QString::number(rate), resampled, QStringLiteral("44100")},
+                         false);
+            finished = resampled;
+        }
     }
 
     const QString folder = NewResultFolder(work);
     const QString result = folder + QLatin1Char('/') + fileName;
-    if (QFile::exists(wav3))
-        QFile::rename(wav3, result);
-    else
+    if (finished.isEmpty() || !QFile::rename(finished, result))
         QDir(work).rmdir(QFileInfo(folder).fileName());
-
-    QFile::remove(wav1);
-    QFile::remove(wav2);
-    QFile::remove(wav3);
+    QFile::remove(converted);
+    QFile::remove(resampled);
     return result;
+}
+
+void DiscardConverted(const QString &path)
+{
+    // Only ever a result of ConvertFile, in a numbered folder of the working
+    // folder: never a file of the user's.
+    if (!workDir || !workDir->isValid())
+        return;
+    QDir folder = QFileInfo(path).dir();
+    const QString number = folder.dirName();
+    if (!folder.cdUp() || folder.absolutePath() != QDir(workDir->path()).absolutePath())
+        return;
+    QFile::remove(path);
+    folder.rmdir(number);
 }
 
 namespace {

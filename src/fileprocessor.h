@@ -28,6 +28,9 @@ quint32 WavSampleRate(const QByteArray &header);
 // working folder and returns its path. Returns the input unchanged when it
 // cannot be opened; a failed conversion returns a path that names no file.
 QString ConvertFile(QString chosen);
+// Removes a result of ConvertFile that will not become a layer. Paths
+// outside the working folder are left alone.
+void DiscardConverted(const QString &path);
 // The layer size in bytes (a positive multiple of 512) or a negative
 // ResultCode.
 int OpenAndCheckFile(QString path);

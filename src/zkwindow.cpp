@@ -175,7 +175,10 @@ void ZKWindow::AddLayer(int layer)
         converted = ConvertFile(chosen);
         SlotSize[i] = OpenAndCheckFile(converted);
     }
+    // A refused file's converted copy is removed at once: for a long sound
+    // it can take a hundred megabytes of temporary space.
     if (SlotSize[i] <= 0) {
+        DiscardConverted(converted);
         ErrorMessage(SlotSize[i]);
         return;
     }
@@ -184,6 +187,7 @@ void ZKWindow::AddLayer(int layer)
 
     const qint32 total = SlotSize[i] + UsedSpace;
     if (total > kBankBudget) {
+        DiscardConverted(converted);
         ErrorMessage(RESULT_NO_SPACE);
         return;
     }
