@@ -85,7 +85,7 @@ echo
 echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores," \
     "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')," \
     "$(free -g | awk '/^Mem:/ { print $2 }') GB memory; hyperfine $(hyperfine --version | cut -d' ' -f2)," \
-    "$(sox --version | grep -o 'v[0-9.]*'), libsndfile $(dpkg-query -W -f '${Version}' libsndfile1)," \
+    "sox $(sox --version | grep -o 'v[0-9.]*'), libsndfile $(dpkg-query -W -f '${Version}' libsndfile1)," \
     "libsoxr $(dpkg-query -W -f '${Version}' libsoxr0)."
 echo
 echo "## 1. Adding a layer (ConvertFile + OpenAndCheckFile) against sox IN -b 16 OUT rate 44100"
