@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "benchsupport.h"
 #include "fileprocessor.h"
 
 namespace {
@@ -59,18 +60,12 @@ int AddRepeatedly(int times, const QString &input)
     return 0;
 }
 
-void DropDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(DropDebug);
+    DropDebugMessages();
     const QStringList args = QCoreApplication::arguments();
     if (args.size() == 4 && args.at(1) == QLatin1String("--repeat") && args.at(2).toInt() > 0)
         return AddRepeatedly(args.at(2).toInt(), args.at(3));

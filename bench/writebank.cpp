@@ -14,23 +14,14 @@
 #include <cstdio>
 #include <vector>
 
+#include "benchsupport.h"
 #include "fileprocessor.h"
 #include "layerrules.h"
-
-namespace {
-
-void DropDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(DropDebug);
+    DropDebugMessages();
     QStringList args = QCoreApplication::arguments();
     int repeat = 0;
     if (args.size() > 2 && args.at(1) == QLatin1String("--repeat")) {

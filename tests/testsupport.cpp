@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
@@ -71,6 +72,17 @@ FreshWorkingFolder::FreshWorkingFolder() : previous(QDir::currentPath())
 FreshWorkingFolder::~FreshWorkingFolder()
 {
     QDir::setCurrent(previous);
+}
+
+QStringList FolderTree(const QString &root)
+{
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries << QDir(root).relativeFilePath(it.next());
+    entries.sort();
+    return entries;
 }
 
 void UsePrivateSettings(const QString &folder)

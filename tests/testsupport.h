@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QVector>
 #include <QtGlobal>
@@ -37,6 +38,9 @@ private:
     QTemporaryDir folder;
     QString previous;
 };
+
+// Every file and folder below `root`, as sorted relative paths.
+QStringList FolderTree(const QString &root);
 
 // Points QSettings at a private folder so tests never read or write the
 // user's own settings.

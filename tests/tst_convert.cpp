@@ -241,18 +241,6 @@ QStringList Entries(const QString &folder)
                                   QDir::Name);
 }
 
-// Every file and folder below `folder`, as relative paths.
-QStringList Tree(const QString &folder)
-{
-    QStringList paths;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        paths << QDir(folder).relativeFilePath(it.next());
-    paths.sort();
-    return paths;
-}
-
 struct Run {
     int exitCode = -1;
     QByteArray out;
@@ -541,10 +529,10 @@ void TestConvert::unreadableInput()
     QString result;
     if (returnedUnchanged) {
         // Turned away at once: not even the working folder is touched.
-        const QStringList before = Tree(temp);
+        const QStringList before = FolderTree(temp);
         result = ConvertFile(source);
         QCOMPARE(result, source);
-        QCOMPARE(Tree(temp), before);
+        QCOMPARE(FolderTree(temp), before);
         QCOMPARE(Entries(QDir::currentPath()), QStringList());
     } else {
         ConvertChecked(source, &result);

@@ -108,17 +108,6 @@ Hostile MakeHostile(const QString &kind, const QString &folder)
     return h;
 }
 
-QStringList Tree(const QString &root)
-{
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        entries << QDir(root).relativeFilePath(it.next());
-    entries.sort();
-    return entries;
-}
-
 QByteArray Contents(const QString &path)
 {
     if (!QFileInfo(path).isFile()) // reading a pipe would wait for a writer
@@ -322,7 +311,7 @@ void TestHostile::addLayer()
     const qint32 used = UsedSpace;
     const QString firstPath = SlotPath[0];
     const QString work = WorkFolder();
-    const QStringList workBefore = Tree(work);
+    const QStringList workBefore = FolderTree(work);
 
     const Hostile input = MakeHostile(kind, inputs->path());
     QVERIFY(QFileInfo::exists(input.path));
@@ -340,7 +329,7 @@ void TestHostile::addLayer()
     // No intermediate is left behind: the working folder gains the converted
     // file of an accepted layer, in a folder of its own, and nothing for a
     // refused one.
-    QStringList added = Tree(work);
+    QStringList added = FolderTree(work);
     for (const QString &entry : workBefore)
         added.removeOne(entry);
     if (message.isEmpty()) {
@@ -433,12 +422,12 @@ void TestHostile::converters()
         QVERIFY2(run.err.startsWith((converter + QStringLiteral(": ")).toUtf8())
                      && run.err.endsWith('\n') && run.err.count('\n') == 1,
                  run.err.constData());
-        QCOMPARE(Tree(outputs.path()), QStringList());
+        QCOMPARE(FolderTree(outputs.path()), QStringList());
         return;
     }
     QVERIFY2(run.exitCode == 0, run.err.constData());
     QVERIFY2(run.err.isEmpty(), run.err.constData());
-    QCOMPARE(Tree(outputs.path()), QStringList(QStringLiteral("out.wav")));
+    QCOMPARE(FolderTree(outputs.path()), QStringList(QStringLiteral("out.wav")));
     // A canonical header that tells the truth about what follows it.
     const QByteArray bytes = Contents(out);
     QVERIFY(bytes.size() >= 44);

@@ -191,18 +191,6 @@ QJsonObject InfoJson(const QString &bank, ToolRun *run)
     return QJsonDocument::fromJson(run->out.toUtf8()).object();
 }
 
-// Every entry below `root`, relative to it, sorted.
-QStringList Tree(const QString &root)
-{
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        entries << QDir(root).relativeFilePath(it.next());
-    entries.sort();
-    return entries;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(QVector<int>)
@@ -658,7 +646,7 @@ void TestZksTool::extractWritesOnlyInsideFolder()
         tree << "out/" + name;
     tree << "bank.zks" << "out";
     tree.sort();
-    QCOMPARE(Tree(root), tree);
+    QCOMPARE(FolderTree(root), tree);
 
     for (int i = 0; i < layers.size(); ++i) {
         const QByteArray region = layers[i].audio + QByteArray(int(layers[i].size - 600), '\0');
@@ -870,7 +858,7 @@ void TestZksTool::commandLineRefusals()
     const ToolRun run = RunTool(arguments, tmp.path());
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.err.contains(message), qPrintable(Show(run)));
-    QCOMPARE(Tree(tmp.path()), QStringList{"taken.zks"});
+    QCOMPARE(FolderTree(tmp.path()), QStringList{"taken.zks"});
     QCOMPARE(ReadAll(tmp.filePath("taken.zks")), QByteArray("old bank"));
 }
 
@@ -921,7 +909,7 @@ void TestZksTool::buildRefusesFile()
     const QString subject = refused.isEmpty() ? QString() : tmp.filePath(refused);
     QVERIFY2(run.err.contains(subject + ": " + message), qPrintable(Show(run)));
     QCOMPARE(ReadAll(tmp.filePath("k.zks")), QByteArray("old bank"));
-    QCOMPARE(Tree(work), QStringList());
+    QCOMPARE(FolderTree(work), QStringList());
 }
 
 void TestZksTool::buildRoundTrip_data()
@@ -983,7 +971,7 @@ void TestZksTool::buildRoundTrip()
                                  .arg(AvailablePercentFor(used));
         QVERIFY2(built.out.contains(line), qPrintable(line + "\n" + Show(built)));
     }
-    QCOMPARE(Tree(work), QStringList()); // the working folder is gone
+    QCOMPARE(FolderTree(work), QStringList()); // the working folder is gone
 
     ThresholdTable expected;
     DefaultThresholds(expected, count);
