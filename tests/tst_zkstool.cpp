@@ -895,11 +895,12 @@ void TestZksTool::buildRefusesFile()
     // An existing bank, offered for replacement, must survive every refusal.
     QVERIFY(WriteBytes(tmp.filePath("k.zks"), "old bank"));
     QStringList args{"build", "--force", "-o", tmp.filePath("k.zks")};
-    for (const QString &spec : files) {
-        const QString name = spec.section('=', 0, 0);
+    // Each entry is "name=bytes of sound", or a bare name made otherwise.
+    for (const QString &entry : files) {
+        const QString name = entry.section('=', 0, 0);
         const QString path = name.isEmpty() ? QString() : tmp.filePath(name);
-        if (spec.contains('='))
-            QVERIFY(WriteBytes(path, Wav16(1, 44100, Samples(spec.section('=', 1).toInt(), 7))));
+        if (entry.contains('='))
+            QVERIFY(WriteBytes(path, Wav16(1, 44100, Samples(entry.section('=', 1).toInt(), 7))));
         else if (name.endsWith(".txt"))
             QVERIFY(WriteBytes(path, "not a sound at all\n"));
         args << path;
