@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "resultcodes.h"
+#include "zkslayout.h"
 
 namespace {
 
@@ -62,12 +63,8 @@ bool HasDataTag(const QByteArray &header)
 
 qint32 WavDataSize(const QByteArray &header)
 {
-    // Built from the bytes that are present, so a short header yields what
-    // it holds and a field of 2^31 or more reads as negative.
-    quint32 size = 0;
-    for (int i = 0; i < 4 && 40 + i < header.size(); ++i)
-        size |= quint32(ByteAt(header, 40 + i)) << (8 * i);
-    return static_cast<qint32>(size);
+    // A field of 2^31 or more reads as negative.
+    return static_cast<qint32>(ReadLE(header, 40, 4));
 }
 
 bool IsStereo(const QByteArray &header)
@@ -84,10 +81,26 @@ bool IsBankFormat(const QByteArray &header)
 
 quint32 WavSampleRate(const QByteArray &header)
 {
-    quint32 rate = 0;
-    for (int i = 0; i < 4 && 24 + i < header.size(); ++i)
-        rate |= quint32(ByteAt(header, 24 + i)) << (8 * i);
-    return rate;
+    return ReadLE(header, 24, 4);
+}
+
+QByteArray CanonicalWavHeader(quint16 channels, quint32 rate, quint16 bits, quint32 dataSize,
+                              quint16 formatTag)
+{
+    const quint32 frameBytes = quint32(channels) * (bits / 8);
+    QByteArray h("RIFF");
+    AppendLE(h, 36 + dataSize, 4);
+    h.append("WAVEfmt ");
+    AppendLE(h, 16, 4);
+    AppendLE(h, formatTag, 2);
+    AppendLE(h, channels, 2);
+    AppendLE(h, rate, 4);
+    AppendLE(h, rate * frameBytes, 4);
+    AppendLE(h, frameBytes, 2);
+    AppendLE(h, bits, 2);
+    h.append("data");
+    AppendLE(h, dataSize, 4);
+    return h;
 }
 
 int OpenAndCheckFile(QString path)
@@ -265,26 +278,6 @@ void DiscardConverted(const QString &path)
 namespace {
 
 constexpr int kLayerSlots = 8;
-constexpr int kBlock = 512;
-constexpr char kMakerLine[] = "Quadrel(tm) inc, California, USA";
-constexpr char kSignature[] = "\x04\x01\x01\x0A\x12\x34\x56\x78\x91";
-constexpr int kSignatureLength = 9;
-// Stored in place of the first three thresholds while fewer than four layers
-// are used.
-constexpr quint8 kFourSlotThresholds[3] = {120, 90, 70};
-constexpr int kFourSlotOffsets = 56;
-
-void AppendLE(QByteArray &bytes, quint32 value, int width)
-{
-    for (int i = 0; i < width; ++i)
-        bytes.append(char((value >> (8 * i)) & 0xFF));
-}
-
-void PutLE32(QByteArray &bytes, int offset, quint32 value)
-{
-    for (int i = 0; i < 4; ++i)
-        bytes[offset + i] = char((value >> (8 * i)) & 0xFF);
-}
 
 quint8 StoredThreshold(qint32 threshold)
 {
@@ -327,7 +320,7 @@ bool LayerTableIsValid(const GeneratorArgs &args)
         return false;
     }
     for (int i = 0; i < kLayerSlots; ++i) {
-        if (args.LayerSize[i] < 0 || args.LayerSize[i] % kBlock != 0) {
+        if (args.LayerSize[i] < 0 || args.LayerSize[i] % kBankBlock != 0) {
             qDebug() << "Layer size out of range:" << args.LayerSize[i] << "in slot" << i + 1;
             return false;
         }
@@ -462,12 +455,12 @@ quint32 RandomTag(qint64 seconds)
 QByteArray BuildZKSHeader(const GeneratorArgs &args, quint32 tag)
 {
     const int n = args.LayerCount;
-    QByteArray h(kMakerLine, int(sizeof(kMakerLine)) - 1);
+    QByteArray h(kBankMakerLine, kBankMakerLineLength);
     AppendLE(h, tag, 4);
-    h.append(kSignature, kSignatureLength);
+    h.append(kBankSignature, kBankSignatureLength);
 
     for (int k = 0; k < 3; ++k)
-        h.append(char(n >= 4 ? StoredThreshold(args.Threshold[k]) : kFourSlotThresholds[k]));
+        h.append(char(n >= 4 ? StoredThreshold(args.Threshold[k]) : kBankFewLayerThresholds[k]));
     // A four-slot entry beyond the used layers repeats the one before it.
     quint16 blocks = 0;
     for (int k = 0; k < 4; ++k) {
@@ -491,15 +484,20 @@ QByteArray BuildZKSHeader(const GeneratorArgs &args, quint32 tag)
         h.append('\n');
     }
     // Never empty: a name block ending on a block boundary gets a whole block.
-    h.append(kBlock - h.size() % kBlock, '~');
+    h.append(kBankBlock - h.size() % kBankBlock, '~');
 
     quint32 offset = quint32(h.size());
     for (int k = 0; k < 4; ++k) {
         if (k > 0 && k < n)
             offset += quint32(args.LayerSize[k - 1]);
-        PutLE32(h, kFourSlotOffsets + 4 * k, offset);
+        WriteLE(h, kBankFourSlotOffsetsOffset + 4 * k, offset, 4);
     }
     return h;
+}
+
+int ResultCodeForGenerator(qint32 result)
+{
+    return result == GENERATE_NO_SPACE ? RESULT_NO_SPACE : RESULT_OPEN_FAILED;
 }
 
 qint32 GenerateZKS(GeneratorArgs args)

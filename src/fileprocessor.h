@@ -22,6 +22,10 @@ qint32 WavDataSize(const QByteArray &header);
 bool IsStereo(const QByteArray &header);
 bool IsBankFormat(const QByteArray &header);
 quint32 WavSampleRate(const QByteArray &header);
+// The canonical 44-byte header (16-byte format chunk, data tag at offset 36)
+// of a WAVE holding `dataSize` bytes of samples.
+QByteArray CanonicalWavHeader(quint16 channels, quint32 rate, quint16 bits, quint32 dataSize,
+                              quint16 formatTag = 1);
 
 // --- Sound intake ----------------------------------------------------------
 // Converts a chosen sound file into a 16-bit PCM WAVE at 44100 Hz inside the
@@ -58,6 +62,10 @@ enum GeneratorResult : qint32 {
     GENERATE_LAYER_FAILED = -3,  // a layer file could not be opened or read, or the
                                  // layer count or a layer size is out of range
 };
+
+// The result code under which the user is told of a failed generation: there
+// is no room for the bank, or the bank or a layer file could not be used.
+int ResultCodeForGenerator(qint32 result);
 
 // Writes the bank: header, then each used layer's region of exactly its
 // LayerSize bytes. The target is replaced only once the whole bank is written.

@@ -9,10 +9,6 @@
 
 namespace {
 
-constexpr int kMakerLineLength = 32;
-const quint8 kSignature[9] = {0x04, 0x01, 0x01, 0x0A, 0x12, 0x34, 0x56, 0x78, 0x91};
-// Stored in the four-slot thresholds while a bank has fewer than four layers.
-const quint8 kFewLayerThresholds[3] = {120, 90, 70};
 // Line feeds in the name block: one before the bank's name, one after each
 // of the nine names.
 constexpr int kNameLines = 10;
@@ -21,44 +17,31 @@ constexpr int kNameLines = 10;
 constexpr qint64 kUnitsWrap = 0x200000;
 constexpr int kMaxStemBytes = 100; // leaves room for "-N.wav" on every file system
 
-quint32 Le(const QByteArray &bytes, int offset, int width)
-{
-    quint32 value = 0;
-    for (int i = 0; i < width; ++i)
-        value |= quint32(quint8(bytes.at(offset + i))) << (8 * i);
-    return value;
-}
-
-void PutLe(QByteArray &bytes, quint32 value, int width)
-{
-    for (int i = 0; i < width; ++i)
-        bytes.append(char((value >> (8 * i)) & 0xFF));
-}
-
 void ReadFixedPart(const QByteArray &head, ZksBank *bank)
 {
     bank->fixedPartComplete = true;
-    bank->makerLine = head.left(kMakerLineLength);
-    bank->randomTag = Le(head, 32, 4);
-    const QByteArray signature(reinterpret_cast<const char *>(kSignature), sizeof kSignature);
-    bank->signatureOk = head.mid(36, 9) == signature;
+    bank->makerLine = head.left(kBankMakerLineLength);
+    bank->randomTag = ReadLE(head, kBankTagOffset, 4);
+    const QByteArray signature(kBankSignature, kBankSignatureLength);
+    bank->signatureOk = head.mid(kBankSignatureOffset, kBankSignatureLength) == signature;
     for (int i = 0; i < 3; ++i)
-        bank->fourSlotThresholds[i] = quint8(head.at(45 + i));
+        bank->fourSlotThresholds[i] = quint8(head.at(kBankFourSlotThresholdsOffset + i));
     for (int i = 0; i < 4; ++i) {
-        bank->fourSlotBlocks[i] = quint16(Le(head, 48 + 2 * i, 2));
-        bank->fourSlotOffsets[i] = Le(head, 56 + 4 * i, 4);
+        bank->fourSlotBlocks[i] = quint16(ReadLE(head, kBankFourSlotBlocksOffset + 2 * i, 2));
+        bank->fourSlotOffsets[i] = ReadLE(head, kBankFourSlotOffsetsOffset + 4 * i, 4);
     }
     for (int i = 0; i < kMaxLayers; ++i) {
-        bank->thresholds[i] = quint8(head.at(72 + i));
-        bank->sizeUnits[i] = quint16(Le(head, 80 + 2 * i, 2));
+        bank->thresholds[i] = quint8(head.at(kBankThresholdsOffset + i));
+        bank->sizeUnits[i] = quint16(ReadLE(head, kBankSizeUnitsOffset + 2 * i, 2));
     }
     bank->headerLength = bank->fourSlotOffsets[0];
 
     if (!bank->signatureOk)
         bank->problems << QStringLiteral("the signature at offset 36 is %1, not %2")
-                              .arg(QString::fromLatin1(head.mid(36, 9).toHex(' ')),
+                              .arg(QString::fromLatin1(
+                                       head.mid(kBankSignatureOffset, kBankSignatureLength).toHex(' ')),
                                    QString::fromLatin1(signature.toHex(' ')));
-    if (head.mid(96, 8) != QByteArray(8, '\0'))
+    if (head.mid(kBankReservedOffset, 8) != QByteArray(8, '\0'))
         bank->problems << QStringLiteral("the reserved bytes 96..103 are not all zero");
 }
 
@@ -178,7 +161,7 @@ void CheckFourSlotTables(ZksBank *bank)
 {
     const int n = bank->layerCount;
     for (int i = 0; i < 3; ++i) {
-        const int expected = n >= 4 ? (bank->thresholds[i] & 0x7F) : kFewLayerThresholds[i];
+        const int expected = n >= 4 ? (bank->thresholds[i] & 0x7F) : kBankFewLayerThresholds[i];
         if (bank->fourSlotThresholds[i] != expected)
             bank->problems << QStringLiteral("four-slot threshold %1 is %2, expected %3")
                                   .arg(i + 1)
@@ -431,24 +414,6 @@ bool ReadZksRegion(const QString &path, const ZksRegion &region, QByteArray *aud
         return false;
     }
     return true;
-}
-
-QByteArray MonoWaveHeader(quint32 dataSize)
-{
-    QByteArray h;
-    h.append("RIFF");
-    PutLe(h, 36 + dataSize, 4);
-    h.append("WAVEfmt ");
-    PutLe(h, 16, 4);     // format chunk size
-    PutLe(h, 1, 2);      // PCM
-    PutLe(h, 1, 2);      // mono
-    PutLe(h, 44100, 4);  // sample rate
-    PutLe(h, 88200, 4);  // bytes per second
-    PutLe(h, 2, 2);      // bytes per frame
-    PutLe(h, 16, 2);     // bits per sample
-    h.append("data");
-    PutLe(h, dataSize, 4);
-    return h;
 }
 
 QStringList WaveNamesFor(const QVector<ZksRegion> &regions)

@@ -7,13 +7,13 @@
 #include <QVector>
 #include <QtGlobal>
 
+#include "zkslayout.h"
+
 // Reading a bank file back: the header fields as stored, where each layer's
 // audio lies, and everything about the file that doesn't fit together, in
 // words. Any bytes at all may come in; nothing here trusts a header field
 // before checking it against the file's length.
 
-constexpr int kBankFixedHeader = 104; // maker line up to the reserved bytes
-constexpr int kBankBlock = 512;       // header length and layer sizes step by this
 
 // One used layer's region in the file.
 struct ZksRegion {
@@ -63,9 +63,6 @@ bool ReadZksBank(const QString &path, ZksBank *bank, QString *error);
 // Returns false with a reason when reading fails.
 bool ReadZksRegion(const QString &path, const ZksRegion &region, QByteArray *audio,
                    QString *error);
-
-// A 44-byte header for a 16-bit mono 44100 Hz WAVE holding `dataSize` bytes.
-QByteArray MonoWaveHeader(quint32 dataSize);
 
 // File names for the extracted layers, one per region, all different from
 // each other (ignoring case) and safe to create inside one folder: no folder

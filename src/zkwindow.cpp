@@ -271,7 +271,7 @@ void ZKWindow::on_GenerateButton_clicked()
         result = GenerateZKS(args);
     }
     if (result != GENERATE_OK) {
-        ErrorMessage(result == GENERATE_NO_SPACE ? RESULT_NO_SPACE : RESULT_OPEN_FAILED);
+        ErrorMessage(ResultCodeForGenerator(result));
         return;
     }
     lastSaveFolder = QFileInfo(TargetPath).canonicalPath();

@@ -1,59 +1,32 @@
 #include "testsupport.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QAbstractItemView>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSettings>
 #include <QTimer>
-#include <QtEndian>
+#include <QtTest>
 
 #include <memory>
 
-namespace {
-
-void PutLE(QByteArray &bytes, quint32 value, int width)
-{
-    for (int i = 0; i < width; ++i)
-        bytes.append(char((value >> (8 * i)) & 0xFF));
-}
-
-} // namespace
-
-QByteArray WavHeader(quint16 channels, quint32 rate, quint16 bits, quint32 dataSize,
-                     quint16 formatTag)
-{
-    QByteArray h;
-    h.append("RIFF");
-    PutLE(h, 36 + dataSize, 4);
-    h.append("WAVEfmt ");
-    PutLE(h, 16, 4);
-    PutLE(h, formatTag, 2);
-    PutLE(h, channels, 2);
-    PutLE(h, rate, 4);
-    PutLE(h, rate * channels * (bits / 8), 4);
-    PutLE(h, channels * (bits / 8), 2);
-    PutLE(h, bits, 2);
-    h.append("data");
-    PutLE(h, dataSize, 4);
-    return h;
-}
+#include "fileprocessor.h"
+#include "zkslayout.h"
 
 QByteArray Wav16(quint16 channels, quint32 rate, const QVector<qint16> &samples)
 {
-    QByteArray bytes = WavHeader(channels, rate, 16, quint32(samples.size() * 2));
+    QByteArray bytes = CanonicalWavHeader(channels, rate, 16, quint32(samples.size() * 2));
     for (qint16 s : samples)
-        PutLE(bytes, quint16(s), 2);
+        AppendLE(bytes, quint16(s), 2);
     return bytes;
 }
 
@@ -83,6 +56,27 @@ QStringList FolderTree(const QString &root)
         entries << QDir(root).relativeFilePath(it.next());
     entries.sort();
     return entries;
+}
+
+void AddResultMessageRows()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("warning");
+    QTest::newRow("-1") << -1 << "WARNING" << "No File Choosen" << false;
+    QTest::newRow("-2") << -2 << "ERROR" << "File Error" << false;
+    QTest::newRow("-3") << -3 << "ERROR" << "Incomatible file format" << false;
+    QTest::newRow("-4") << -4 << "ERROR" << "File Error" << false;
+    QTest::newRow("-5") << -5 << "ERROR" << "File too big!" << false;
+    QTest::newRow("-6") << -6 << "ERROR" << "Filename is toooo long!" << false;
+    QTest::newRow("-7") << -7 << "ERROR" << "Not enough space!" << false;
+    QTest::newRow("-8") << -8 << "MESSAGE" << "Clear Complete!" << true;
+    QTest::newRow("-9") << -9 << "ERROR" << "Upload has been broken!" << false;
+    QTest::newRow("-10") << -10 << "MESSAGE" << "Upload Complete!" << true;
+    QTest::newRow("0") << 0 << "ERROR" << "Unknown Error" << false;
+    QTest::newRow("5") << 5 << "ERROR" << "Unknown Error" << false;
+    QTest::newRow("-11") << -11 << "ERROR" << "Unknown Error" << false;
 }
 
 void UsePrivateSettings(const QString &folder)

@@ -13,10 +13,6 @@
 class QTimer;
 class QWidget;
 
-// A canonical 44-byte WAVE header: 16-byte format chunk, data tag at 36.
-QByteArray WavHeader(quint16 channels, quint32 rate, quint16 bits, quint32 dataSize,
-                     quint16 formatTag = 1);
-
 // A canonical 16-bit WAVE holding the given interleaved samples.
 QByteArray Wav16(quint16 channels, quint32 rate, const QVector<qint16> &samples);
 
@@ -41,6 +37,10 @@ private:
 
 // Every file and folder below `root`, as sorted relative paths.
 QStringList FolderTree(const QString &root);
+
+// Columns code, title, text and warning (warning icon rather than critical)
+// with a row for every result code's message, and for codes that have none.
+void AddResultMessageRows();
 
 // Points QSettings at a private folder so tests never read or write the
 // user's own settings.

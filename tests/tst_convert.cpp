@@ -510,7 +510,7 @@ void TestConvert::unreadableInput_data()
     QTest::newRow("text, not sound") << "notes.wav" << QByteArray("not a sound at all\n") << false
                                      << int(RESULT_OPEN_FAILED);
     QTest::newRow("empty file") << "empty.wav" << QByteArray("") << false << int(RESULT_OPEN_FAILED);
-    QTest::newRow("header cut short") << "cut.wav" << WavHeader(1, 44100, 16, 4000).left(30)
+    QTest::newRow("header cut short") << "cut.wav" << CanonicalWavHeader(1, 44100, 16, 4000).left(30)
                                       << false << int(RESULT_OPEN_FAILED);
 }
 

@@ -9,6 +9,7 @@
 
 #include "fileprocessor.h"
 #include "testsupport.h"
+#include "zkslayout.h"
 #include "zkwindow.h"
 
 // The Generate command from the window: the save dialog, the bank that
@@ -75,18 +76,11 @@ SeenMessageBox TestGenerate::Generate(ZKWindow &window, const QString &target)
 
 namespace {
 
-qint16 SampleAt(const QByteArray &bytes, int offset)
-{
-    return qint16(quint8(bytes.at(offset)) | (quint8(bytes.at(offset + 1)) << 8));
-}
-
 QByteArray Pcm(const QVector<qint16> &samples)
 {
     QByteArray bytes;
-    for (qint16 s : samples) {
-        bytes.append(char(quint16(s) & 0xFF));
-        bytes.append(char(quint16(s) >> 8));
-    }
+    for (qint16 s : samples)
+        AppendLE(bytes, quint16(s), 2);
     return bytes;
 }
 
@@ -151,7 +145,7 @@ void TestGenerate::bankFromTheWindow()
     QCOMPARE(bank.mid(100864, hardAudio.size()), hardAudio);
     QCOMPARE(bank.mid(100864 + hardAudio.size(), 200192 - hardAudio.size()),
              QByteArray(200192 - hardAudio.size(), '\0'));
-    QCOMPARE(SampleAt(bank, 100864), qint16(-8000 + 50 * 7));
+    QCOMPARE(qint16(ReadLE(bank, 100864, 2)), qint16(-8000 + 50 * 7));
 
     QCOMPARE(QSettings().value(QStringLiteral("LastSaveFolder")).toString(), QDir(banks).canonicalPath());
     QString startedIn;

@@ -36,7 +36,7 @@ QByteArray RampWav(int dataBytes, int first = 1000)
     QVector<int> samples;
     for (int i = 0; i < dataBytes / 2; ++i)
         samples << first + i % 20000;
-    return WavHeader(1, 44100, 16, quint32(dataBytes)) + Pcm(samples);
+    return CanonicalWavHeader(1, 44100, 16, quint32(dataBytes)) + Pcm(samples);
 }
 
 QByteArray ReadAll(const QString &path)
@@ -336,9 +336,9 @@ void TestGenerator::layer_data()
     QTest::newRow("all samples below the gate: all zeros")
         << mono({0, 1034, -1034, 500}) << 512 << 1035 << QByteArray();
     QTest::newRow("file holds less than it declares: padded")
-        << WavHeader(1, 44100, 16, 2000) + Pcm({10, 20, 30}) << 2048 << 0 << Pcm({10, 20, 30});
+        << CanonicalWavHeader(1, 44100, 16, 2000) + Pcm({10, 20, 30}) << 2048 << 0 << Pcm({10, 20, 30});
     QTest::newRow("declared size 0xFFFFFFFF: what is there")
-        << WavHeader(1, 44100, 16, 0xFFFFFFFFu) + Pcm({1, 2, 3}) << 512 << 0 << Pcm({1, 2, 3});
+        << CanonicalWavHeader(1, 44100, 16, 0xFFFFFFFFu) + Pcm({1, 2, 3}) << 512 << 0 << Pcm({1, 2, 3});
     QTest::newRow("mono file holds more than its region: cut at the layer size")
         << RampWav(1200) << 512 << 0 << RampWav(1200).mid(44, 512);
 

@@ -83,16 +83,16 @@ Hostile MakeHostile(const QString &kind, const QString &folder)
     } else if (kind == QLatin1String("header")) {
         // Half a second of stereo promised, nothing delivered.
         h = {h.path, 48000, 2, 0};
-        WriteBytes(h.path, WavHeader(2, 48000, 16, 96000));
+        WriteBytes(h.path, CanonicalWavHeader(2, 48000, 16, 96000));
     } else if (kind == QLatin1String("truncated")) {
         // Two seconds promised, a tenth of a second there.
         h = {h.path, 48000, 2, 4800};
-        WriteBytes(h.path, WavHeader(2, 48000, 16, 384000) + Tone(4800, 2));
+        WriteBytes(h.path, CanonicalWavHeader(2, 48000, 16, 384000) + Tone(4800, 2));
     } else if (kind == QLatin1String("random")) {
         WriteBytes(h.path, RandomBytes(4096));
     } else if (kind == QLatin1String("oversized")) {
         h = {h.path, 44100, 1, 2000};
-        QByteArray bytes = WavHeader(1, 44100, 16, 0xFFFFFFF0) + Tone(2000, 1);
+        QByteArray bytes = CanonicalWavHeader(1, 44100, 16, 0xFFFFFFF0) + Tone(2000, 1);
         qToLittleEndian<quint32>(0xFFFFFFF8, bytes.data() + 4); // the RIFF size too
         WriteBytes(h.path, bytes);
     } else if (kind == QLatin1String("folder")) {
@@ -102,7 +102,7 @@ Hostile MakeHostile(const QString &kind, const QString &folder)
         ::mkfifo(QFile::encodeName(h.path).constData(), 0600);
 #endif
     } else if (kind == QLatin1String("unreadable")) {
-        WriteBytes(h.path, WavHeader(1, 44100, 16, 4000) + Tone(2000, 1));
+        WriteBytes(h.path, CanonicalWavHeader(1, 44100, 16, 4000) + Tone(2000, 1));
         QFile::setPermissions(h.path, QFileDevice::Permissions());
     }
     return h;
@@ -305,7 +305,7 @@ void TestHostile::addLayer()
     ZKWindow window;
     window.show();
     const QString first = inputs->filePath(QStringLiteral("first.wav"));
-    QVERIFY(WriteBytes(first, WavHeader(1, 44100, 16, 20000) + Tone(10000, 1)));
+    QVERIFY(WriteBytes(first, CanonicalWavHeader(1, 44100, 16, 20000) + Tone(10000, 1)));
     QVERIFY(!Click(window, 1, first).seen);
     QCOMPARE(SlotCount, 1);
     const qint32 used = UsedSpace;

@@ -250,25 +250,7 @@ void TestLayers::spaceLimit()
 
 void TestLayers::errorMessages_data()
 {
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("icon");
-    const int critical = QMessageBox::Critical;
-    const int warning = QMessageBox::Warning;
-    QTest::newRow("-1") << -1 << "WARNING" << "No File Choosen" << critical;
-    QTest::newRow("-2") << -2 << "ERROR" << "File Error" << critical;
-    QTest::newRow("-3") << -3 << "ERROR" << "Incomatible file format" << critical;
-    QTest::newRow("-4") << -4 << "ERROR" << "File Error" << critical;
-    QTest::newRow("-5") << -5 << "ERROR" << "File too big!" << critical;
-    QTest::newRow("-6") << -6 << "ERROR" << "Filename is toooo long!" << critical;
-    QTest::newRow("-7") << -7 << "ERROR" << "Not enough space!" << critical;
-    QTest::newRow("-8") << -8 << "MESSAGE" << "Clear Complete!" << warning;
-    QTest::newRow("-9") << -9 << "ERROR" << "Upload has been broken!" << critical;
-    QTest::newRow("-10") << -10 << "MESSAGE" << "Upload Complete!" << warning;
-    QTest::newRow("0") << 0 << "ERROR" << "Unknown Error" << critical;
-    QTest::newRow("5") << 5 << "ERROR" << "Unknown Error" << critical;
-    QTest::newRow("-11") << -11 << "ERROR" << "Unknown Error" << critical;
+    AddResultMessageRows();
 }
 
 void TestLayers::errorMessages()
@@ -276,7 +258,7 @@ void TestLayers::errorMessages()
     QFETCH(int, code);
     QFETCH(QString, title);
     QFETCH(QString, text);
-    QFETCH(int, icon);
+    QFETCH(bool, warning);
     ZKWindow window;
     window.show();
     SeenMessageBox box;
@@ -286,7 +268,7 @@ void TestLayers::errorMessages()
     QVERIFY(box.seen);
     QCOMPARE(box.title, title);
     QCOMPARE(box.text, text);
-    QCOMPARE(box.icon, icon);
+    QCOMPARE(box.icon, int(warning ? QMessageBox::Warning : QMessageBox::Critical));
     QCOMPARE(box.buttons, 1);
 }
 

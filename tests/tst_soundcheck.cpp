@@ -12,7 +12,7 @@ enum FileKind { Written, Missing, Directory };
 
 // A header whose size field holds 0x44332211, so every truncation shows
 // exactly which size bytes were used.
-const QByteArray kStereoHeader = WavHeader(2, 44100, 16, 0x44332211);
+const QByteArray kStereoHeader = CanonicalWavHeader(2, 44100, 16, 0x44332211);
 
 QByteArray WithByte(QByteArray header, int offset, char value)
 {
@@ -23,7 +23,7 @@ QByteArray WithByte(QByteArray header, int offset, char value)
 // An 18-byte format chunk (with its cbSize field) moves the data tag to 38.
 QByteArray ExtendedFormatHeader()
 {
-    QByteArray h = WavHeader(1, 44100, 16, 1024);
+    QByteArray h = CanonicalWavHeader(1, 44100, 16, 1024);
     h[16] = 18;
     h.insert(36, QByteArray(2, '\0'));
     return h;
@@ -32,14 +32,14 @@ QByteArray ExtendedFormatHeader()
 // A LIST chunk between the format chunk and the data chunk.
 QByteArray ListChunkHeader(quint32 rate, quint16 bits)
 {
-    QByteArray h = WavHeader(1, rate, bits, 1024);
+    QByteArray h = CanonicalWavHeader(1, rate, bits, 1024);
     h.insert(36, QByteArray("LIST\x04\x00\x00\x00INFO", 12));
     return h;
 }
 
 QByteArray GarbageTagsHeader()
 {
-    QByteArray h = WavHeader(1, 44100, 16, 1024);
+    QByteArray h = CanonicalWavHeader(1, 44100, 16, 1024);
     h.replace(0, 4, "RIFX");
     h.replace(8, 4, "AVI ");
     h.replace(12, 4, "junk");
@@ -86,7 +86,7 @@ void TestSoundCheck::check_data()
         << QString(57, 'n') + ".wav" << int(Missing) << QByteArray() << int(RESULT_NAME_TOO_LONG)
         << QString();
     QTest::newRow("61-character name, valid file")
-        << QString(57, 'v') + ".wav" << int(Written) << WavHeader(1, 44100, 16, 1024)
+        << QString(57, 'v') + ".wav" << int(Written) << CanonicalWavHeader(1, 44100, 16, 1024)
         << int(RESULT_NAME_TOO_LONG) << QString();
     QTest::newRow("60-character name, missing")
         << QString(56, 'n') + ".wav" << int(Missing) << QByteArray() << int(RESULT_OPEN_FAILED)
@@ -104,7 +104,7 @@ void TestSoundCheck::check_data()
     QTest::newRow("empty file") << "empty.wav" << int(Written) << QByteArray()
                                 << int(RESULT_INCOMPATIBLE) << apple;
     QTest::newRow("39 bytes: no room for the tag")
-        << "short.wav" << int(Written) << WavHeader(1, 44100, 16, 1024).left(39)
+        << "short.wav" << int(Written) << CanonicalWavHeader(1, 44100, 16, 1024).left(39)
         << int(RESULT_INCOMPATIBLE) << apple;
     QTest::newRow("18-byte format chunk") << "ext.wav" << int(Written) << ExtendedFormatHeader()
                                           << int(RESULT_INCOMPATIBLE) << apple;
@@ -115,82 +115,82 @@ void TestSoundCheck::check_data()
         << "list8.wav" << int(Written) << ListChunkHeader(48000, 8) << int(RESULT_INCOMPATIBLE)
         << QString();
     QTest::newRow("40 bytes: tag, no size") << "tag.wav" << int(Written)
-                                            << WavHeader(1, 44100, 16, 1024).left(40)
+                                            << CanonicalWavHeader(1, 44100, 16, 1024).left(40)
                                             << int(RESULT_TOO_BIG) << tooBig;
     QTest::newRow("43 bytes: size from three bytes")
-        << "three.wav" << int(Written) << WavHeader(1, 44100, 16, 0x01000400).left(43) << 1536
+        << "three.wav" << int(Written) << CanonicalWavHeader(1, 44100, 16, 0x01000400).left(43) << 1536
         << QString();
 
     QTest::newRow("48000 Hz, valid size") << "48k.wav" << int(Written)
-                                          << WavHeader(1, 48000, 16, 96000)
+                                          << CanonicalWavHeader(1, 48000, 16, 96000)
                                           << int(RESULT_FILE_ERROR) << badFormat;
     QTest::newRow("48000 Hz, 100 bytes: size before format")
-        << "48k-tiny.wav" << int(Written) << WavHeader(1, 48000, 16, 100) << int(RESULT_TOO_BIG)
+        << "48k-tiny.wav" << int(Written) << CanonicalWavHeader(1, 48000, 16, 100) << int(RESULT_TOO_BIG)
         << tooBig;
     QTest::newRow("8-bit, valid size") << "8bit.wav" << int(Written)
-                                       << WavHeader(1, 44100, 8, 44100) << int(RESULT_FILE_ERROR)
+                                       << CanonicalWavHeader(1, 44100, 8, 44100) << int(RESULT_FILE_ERROR)
                                        << badFormat;
     QTest::newRow("8-bit, 100 bytes: size before format")
-        << "8bit-tiny.wav" << int(Written) << WavHeader(1, 44100, 8, 100) << int(RESULT_TOO_BIG)
+        << "8bit-tiny.wav" << int(Written) << CanonicalWavHeader(1, 44100, 8, 100) << int(RESULT_TOO_BIG)
         << tooBig;
-    QTest::newRow("24-bit") << "24bit.wav" << int(Written) << WavHeader(1, 44100, 24, 3072)
+    QTest::newRow("24-bit") << "24bit.wav" << int(Written) << CanonicalWavHeader(1, 44100, 24, 3072)
                             << int(RESULT_FILE_ERROR) << QString();
     QTest::newRow("float format tag 3") << "float.wav" << int(Written)
-                                        << WavHeader(1, 44100, 16, 1024, 3)
+                                        << CanonicalWavHeader(1, 44100, 16, 1024, 3)
                                         << int(RESULT_FILE_ERROR) << QString();
     QTest::newRow("extensible format tag 0xFFFE")
-        << "extensible.wav" << int(Written) << WavHeader(1, 44100, 16, 1024, 0xFFFE)
+        << "extensible.wav" << int(Written) << CanonicalWavHeader(1, 44100, 16, 1024, 0xFFFE)
         << int(RESULT_FILE_ERROR) << QString();
     QTest::newRow("format tag 0x0101: only its low byte counts")
-        << "tag0101.wav" << int(Written) << WavHeader(1, 44100, 16, 1024, 0x0101) << 1536
+        << "tag0101.wav" << int(Written) << CanonicalWavHeader(1, 44100, 16, 1024, 0x0101) << 1536
         << QString();
     QTest::newRow("rate 109636: only its low 16 bits count")
-        << "rate.wav" << int(Written) << WavHeader(1, 0x1AC44, 16, 1024) << 1536 << QString();
+        << "rate.wav" << int(Written) << CanonicalWavHeader(1, 0x1AC44, 16, 1024) << 1536 << QString();
     QTest::newRow("tags at 0, 8 and 12 are not examined")
         << "tags.wav" << int(Written) << GarbageTagsHeader() << 1536 << QString();
 
-    QTest::newRow("data size 0") << "0.wav" << int(Written) << WavHeader(1, 44100, 16, 0)
+    QTest::newRow("data size 0") << "0.wav" << int(Written) << CanonicalWavHeader(1, 44100, 16, 0)
                                  << int(RESULT_TOO_BIG) << tooBig;
-    QTest::newRow("data size 511") << "511.wav" << int(Written) << WavHeader(1, 44100, 16, 511)
+    QTest::newRow("data size 511") << "511.wav" << int(Written) << CanonicalWavHeader(1, 44100, 16, 511)
                                    << int(RESULT_TOO_BIG) << tooBig;
-    QTest::newRow("data size 512") << "512.wav" << int(Written) << WavHeader(1, 44100, 16, 512)
+    QTest::newRow("data size 512") << "512.wav" << int(Written) << CanonicalWavHeader(1, 44100, 16, 512)
                                    << 1024 << QString();
     QTest::newRow("data size 1,023") << "1023.wav" << int(Written)
-                                     << WavHeader(1, 44100, 16, 1023) << 1024 << QString();
+                                     << CanonicalWavHeader(1, 44100, 16, 1023) << 1024 << QString();
     QTest::newRow("data size 1,024") << "1024.wav" << int(Written)
-                                     << WavHeader(1, 44100, 16, 1024) << 1536 << QString();
+                                     << CanonicalWavHeader(1, 44100, 16, 1024) << 1536 << QString();
     QTest::newRow("data size 3,141,631: largest accepted")
-        << "max.wav" << int(Written) << WavHeader(1, 44100, 16, 3141631) << 3141632
+        << "max.wav" << int(Written) << CanonicalWavHeader(1, 44100, 16, 3141631) << 3141632
         << QStringLiteral("^Trimmed waveform's length is  3141632 bytes$");
     QTest::newRow("data size 3,141,632") << "over.wav" << int(Written)
-                                         << WavHeader(1, 44100, 16, 3141632)
+                                         << CanonicalWavHeader(1, 44100, 16, 3141632)
                                          << int(RESULT_TOO_BIG) << tooBig;
     QTest::newRow("data size 0x80000000") << "neg.wav" << int(Written)
-                                          << WavHeader(1, 44100, 16, 0x80000000u)
+                                          << CanonicalWavHeader(1, 44100, 16, 0x80000000u)
                                           << int(RESULT_TOO_BIG) << tooBig;
     QTest::newRow("data size 0xFFFFFFFF") << "ffff.wav" << int(Written)
-                                          << WavHeader(1, 44100, 16, 0xFFFFFFFFu)
+                                          << CanonicalWavHeader(1, 44100, 16, 0xFFFFFFFFu)
                                           << int(RESULT_TOO_BIG) << tooBig;
 
     QTest::newRow("mono 88,200, header only: size taken from the header")
-        << "mono.wav" << int(Written) << WavHeader(1, 44100, 16, 88200) << 88576
+        << "mono.wav" << int(Written) << CanonicalWavHeader(1, 44100, 16, 88200) << 88576
         << QStringLiteral("^Measured waveform's length is  88200 bytes$");
     QTest::newRow("stereo 176,400")
-        << "stereo.wav" << int(Written) << WavHeader(2, 44100, 16, 176400) << 88576
+        << "stereo.wav" << int(Written) << CanonicalWavHeader(2, 44100, 16, 176400) << 88576
         << QStringLiteral("^Trimmed waveform's length is  88576 bytes$");
-    QTest::newRow("stereo 512") << "s512.wav" << int(Written) << WavHeader(2, 44100, 16, 512)
+    QTest::newRow("stereo 512") << "s512.wav" << int(Written) << CanonicalWavHeader(2, 44100, 16, 512)
                                 << 512 << QString();
-    QTest::newRow("stereo 1,023") << "s1023.wav" << int(Written) << WavHeader(2, 44100, 16, 1023)
+    QTest::newRow("stereo 1,023") << "s1023.wav" << int(Written) << CanonicalWavHeader(2, 44100, 16, 1023)
                                   << 512 << QString();
     QTest::newRow("stereo 3,141,631") << "smax.wav" << int(Written)
-                                      << WavHeader(2, 44100, 16, 3141631) << 1570816 << QString();
+                                      << CanonicalWavHeader(2, 44100, 16, 3141631) << 1570816 << QString();
     QTest::newRow("stereo 3,141,632") << "sover.wav" << int(Written)
-                                      << WavHeader(2, 44100, 16, 3141632) << int(RESULT_TOO_BIG)
+                                      << CanonicalWavHeader(2, 44100, 16, 3141632) << int(RESULT_TOO_BIG)
                                       << QString();
     QTest::newRow("six channels sized as mono")
-        << "six.wav" << int(Written) << WavHeader(6, 44100, 16, 88200) << 88576 << QString();
+        << "six.wav" << int(Written) << CanonicalWavHeader(6, 44100, 16, 88200) << 88576 << QString();
     QTest::newRow("channel count 258: low byte 2 is stereo")
-        << "c258.wav" << int(Written) << WithByte(WavHeader(2, 44100, 16, 176400), 23, 1) << 88576
+        << "c258.wav" << int(Written) << WithByte(CanonicalWavHeader(2, 44100, 16, 176400), 23, 1) << 88576
         << QString();
 }
 
@@ -245,19 +245,19 @@ void TestSoundCheck::headerFields_data()
                               << 44100u;
     QTest::newRow("44 bytes") << kStereoHeader << true << 0x44332211 << true << true << 44100u;
     QTest::newRow("size 0xFFFFFFFF reads -1")
-        << WavHeader(1, 44100, 16, 0xFFFFFFFFu) << true << -1 << false << true << 44100u;
+        << CanonicalWavHeader(1, 44100, 16, 0xFFFFFFFFu) << true << -1 << false << true << 44100u;
     QTest::newRow("size 0x80000000 reads negative")
-        << WavHeader(1, 44100, 16, 0x80000000u) << true << INT_MIN << false << true << 44100u;
-    QTest::newRow("48000 Hz") << WavHeader(1, 48000, 16, 512) << true << 512 << false << false
+        << CanonicalWavHeader(1, 44100, 16, 0x80000000u) << true << INT_MIN << false << true << 44100u;
+    QTest::newRow("48000 Hz") << CanonicalWavHeader(1, 48000, 16, 512) << true << 512 << false << false
                               << 48000u;
-    QTest::newRow("8-bit") << WavHeader(1, 44100, 8, 512) << true << 512 << false << false
+    QTest::newRow("8-bit") << CanonicalWavHeader(1, 44100, 8, 512) << true << 512 << false << false
                            << 44100u;
     QTest::newRow("extensible format tag 0xFFFE")
-        << WavHeader(1, 44100, 16, 512, 0xFFFE) << true << 512 << false << false << 44100u;
-    QTest::newRow("format tag 0x0101") << WavHeader(1, 44100, 16, 512, 0x0101) << true << 512
+        << CanonicalWavHeader(1, 44100, 16, 512, 0xFFFE) << true << 512 << false << false << 44100u;
+    QTest::newRow("format tag 0x0101") << CanonicalWavHeader(1, 44100, 16, 512, 0x0101) << true << 512
                                        << false << true << 44100u;
     QTest::newRow("six channels are not stereo")
-        << WavHeader(6, 44100, 16, 512) << true << 512 << false << true << 44100u;
+        << CanonicalWavHeader(6, 44100, 16, 512) << true << 512 << false << true << 44100u;
     QTest::newRow("tags at 0, 8 and 12 are not examined")
         << GarbageTagsHeader() << true << 1024 << false << true << 44100u;
 }

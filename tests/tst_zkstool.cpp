@@ -238,23 +238,7 @@ private slots:
 
 void TestZksTool::messageTable_data()
 {
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("warning");
-    QTest::newRow("-1") << -1 << "WARNING" << "No File Choosen" << false;
-    QTest::newRow("-2") << -2 << "ERROR" << "File Error" << false;
-    QTest::newRow("-3") << -3 << "ERROR" << "Incomatible file format" << false;
-    QTest::newRow("-4") << -4 << "ERROR" << "File Error" << false;
-    QTest::newRow("-5") << -5 << "ERROR" << "File too big!" << false;
-    QTest::newRow("-6") << -6 << "ERROR" << "Filename is toooo long!" << false;
-    QTest::newRow("-7") << -7 << "ERROR" << "Not enough space!" << false;
-    QTest::newRow("-8") << -8 << "MESSAGE" << "Clear Complete!" << true;
-    QTest::newRow("-9") << -9 << "ERROR" << "Upload has been broken!" << false;
-    QTest::newRow("-10") << -10 << "MESSAGE" << "Upload Complete!" << true;
-    QTest::newRow("0") << 0 << "ERROR" << "Unknown Error" << false;
-    QTest::newRow("5") << 5 << "ERROR" << "Unknown Error" << false;
-    QTest::newRow("-11") << -11 << "ERROR" << "Unknown Error" << false;
+    AddResultMessageRows();
 }
 
 void TestZksTool::messageTable()
@@ -651,7 +635,7 @@ void TestZksTool::extractWritesOnlyInsideFolder()
     for (int i = 0; i < layers.size(); ++i) {
         const QByteArray region = layers[i].audio + QByteArray(int(layers[i].size - 600), '\0');
         QCOMPARE(ReadAll(root + "/out/" + expected[i]),
-                 WavHeader(1, 44100, 16, quint32(region.size())) + region);
+                 CanonicalWavHeader(1, 44100, 16, quint32(region.size())) + region);
     }
 }
 
@@ -716,7 +700,7 @@ void TestZksTool::extractTrim()
     for (const TestLayer &l : layers) {
         const QByteArray audio = trim ? l.audio
                                       : l.audio + QByteArray(int(l.size - l.audio.size()), '\0');
-        QCOMPARE(ReadAll(root + "/out/" + l.name), WavHeader(1, 44100, 16, quint32(audio.size())) + audio);
+        QCOMPARE(ReadAll(root + "/out/" + l.name), CanonicalWavHeader(1, 44100, 16, quint32(audio.size())) + audio);
     }
 }
 
@@ -1001,7 +985,7 @@ void TestZksTool::buildRoundTrip()
     QVERIFY2(extracted.exitCode == 0, qPrintable(Show(extracted)));
     for (int k = 1; k <= count; ++k) {
         const QByteArray wave = ReadAll(tmp.filePath(QStringLiteral("out/sound %1.wav").arg(k)));
-        QCOMPARE(wave.left(44), WavHeader(1, 44100, 16, quint32(audio[k - 1].size())));
+        QCOMPARE(wave.left(44), CanonicalWavHeader(1, 44100, 16, quint32(audio[k - 1].size())));
         QCOMPARE(wave.mid(44), audio[k - 1]);
     }
 }

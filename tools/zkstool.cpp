@@ -273,13 +273,10 @@ int Build(const QStringList &rest)
     args.TargetPath = targetInfo.absoluteFilePath();
     args.TargetName = LastPathPart(args.TargetPath);
 
-    // The generator leaves an existing bank untouched when it fails; its
-    // results map to the window's texts as the generate command maps them.
+    // The generator leaves an existing bank untouched when it fails.
     const qint32 result = GenerateZKS(args);
     if (result != GENERATE_OK)
-        return Refuse(target, MessageFor(result == GENERATE_NO_SPACE ? RESULT_NO_SPACE
-                                                                     : RESULT_OPEN_FAILED)
-                                  .text);
+        return Refuse(target, MessageFor(ResultCodeForGenerator(result)).text);
     Out() << QStringLiteral("wrote %1: %2 layers, %3 bytes")
                  .arg(target)
                  .arg(count)
@@ -427,7 +424,7 @@ bool WriteWave(const QString &path, const QByteArray &audio, QString *error)
         *error = file.errorString();
         return false;
     }
-    const QByteArray wave = MonoWaveHeader(quint32(audio.size())) + audio;
+    const QByteArray wave = CanonicalWavHeader(1, 44100, 16, quint32(audio.size())) + audio;
     if (file.write(wave) != wave.size() || !file.flush()) {
         *error = file.errorString();
         file.close();
