@@ -12,6 +12,7 @@
 
 #include "fileprocessor.h"
 #include "testsupport.h"
+#include "zkslayout.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
 
@@ -22,10 +23,8 @@ constexpr quint32 kLargestTag = 32767u * 32767u;
 QByteArray Pcm(const QVector<int> &samples)
 {
     QByteArray bytes;
-    for (int s : samples) {
-        bytes.append(char(s & 0xFF));
-        bytes.append(char((s >> 8) & 0xFF));
-    }
+    for (int s : samples)
+        AppendLE(bytes, quint16(s), 2);
     return bytes;
 }
 
@@ -48,17 +47,13 @@ QByteArray ReadAll(const QString &path)
 QByteArray LE32(quint32 value)
 {
     QByteArray bytes;
-    for (int i = 0; i < 4; ++i)
-        bytes.append(char((value >> (8 * i)) & 0xFF));
+    AppendLE(bytes, value, 4);
     return bytes;
 }
 
 quint32 TagOf(const QByteArray &bank)
 {
-    quint32 tag = 0;
-    for (int i = 0; i < 4; ++i)
-        tag |= quint32(quint8(bank.at(32 + i))) << (8 * i);
-    return tag;
+    return ReadLE(bank, 32, 4);
 }
 
 // Every file and folder under `root` with its content, to show that a failed

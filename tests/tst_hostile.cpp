@@ -25,6 +25,7 @@
 #include "fileprocessor.h"
 #include "resultcodes.h"
 #include "testsupport.h"
+#include "zkslayout.h"
 #include "zkwindow.h"
 
 namespace {
@@ -58,8 +59,7 @@ QByteArray Tone(int frames, int channels)
 {
     QByteArray bytes;
     for (int i = 0; i < frames * channels; ++i) {
-        const qint16 sample = qint16((i * 37) % 20000 - 10000);
-        bytes.append(char(sample & 0xFF)).append(char((sample >> 8) & 0xFF));
+        AppendLE(bytes, quint16(qint16((i * 37) % 20000 - 10000)), 2);
     }
     return bytes;
 }

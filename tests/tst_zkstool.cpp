@@ -12,6 +12,7 @@
 #include "resultcodes.h"
 #include "testsupport.h"
 #include "zksbank.h"
+#include "zkslayout.h"
 
 namespace {
 
@@ -24,24 +25,12 @@ struct TestLayer {
     int threshold = 1;
 };
 
-void PutLe(QByteArray &bytes, quint32 value, int width)
-{
-    for (int i = 0; i < width; ++i)
-        bytes.append(char((value >> (8 * i)) & 0xFF));
-}
-
-void SetLe(QByteArray &bytes, int offset, quint32 value, int width)
-{
-    for (int i = 0; i < width; ++i)
-        bytes[offset + i] = char((value >> (8 * i)) & 0xFF);
-}
-
 QByteArray MakeBank(const QByteArray &bankName, const QVector<TestLayer> &layers,
                     quint32 tag = 123456789)
 {
     const int n = layers.size();
     QByteArray b("Quadrel(tm) inc, California, USA");
-    PutLe(b, tag, 4);
+    AppendLE(b, tag, 4);
     b.append(QByteArray::fromHex("040101 0A12345678 91"));
     for (int k = 0; k < 3; ++k)
         b.append(char(n >= 4 ? layers[k].threshold & 0x7F : QVector<int>{120, 90, 70}[k]));
@@ -49,13 +38,13 @@ QByteArray MakeBank(const QByteArray &bankName, const QVector<TestLayer> &layers
     for (int k = 0; k < 4; ++k) {
         if (k < n)
             blocks = quint16((layers[k].size >> 9) & 0x1FFF);
-        PutLe(b, blocks, 2);
+        AppendLE(b, blocks, 2);
     }
     b.append(QByteArray(16, '\0')); // offsets, set below
     for (int k = 0; k < 8; ++k)
         b.append(char(k < n ? layers[k].threshold & 0x7F : 1));
     for (int k = 0; k < 8; ++k)
-        PutLe(b, k < n ? quint32((layers[k].size >> 8) & 0x1FFF) : 0, 2);
+        AppendLE(b, k < n ? quint32((layers[k].size >> 8) & 0x1FFF) : 0, 2);
     b.append(QByteArray(8, '\0'));
     b.append('\n').append(bankName).append('\n');
     for (int k = 0; k < 8; ++k)
@@ -65,7 +54,7 @@ QByteArray MakeBank(const QByteArray &bankName, const QVector<TestLayer> &layers
     for (int k = 0; k < 4; ++k) {
         if (k > 0 && k < n)
             offset += quint32(layers[k - 1].size);
-        SetLe(b, 56 + 4 * k, offset, 4);
+        WriteLE(b, 56 + 4 * k, offset, 4);
     }
     for (const TestLayer &l : layers)
         b.append(l.audio).append(QByteArray(int(l.size - l.audio.size()), '\0'));
@@ -91,7 +80,7 @@ QByteArray Pcm(const QVector<qint16> &samples)
 {
     QByteArray bytes;
     for (qint16 v : samples)
-        PutLe(bytes, quint16(v), 2);
+        AppendLE(bytes, quint16(v), 2);
     return bytes;
 }
 
@@ -350,18 +339,18 @@ void TestZksTool::damagedBank_data()
     // 100 more "~" and every offset moved along: only the length is wrong.
     b = good;
     b.insert(512, QByteArray(100, '~'));
-    SetLe(b, 56, 612, 4);
-    SetLe(b, 60, 1636, 4);
-    SetLe(b, 64, 1636, 4);
-    SetLe(b, 68, 1636, 4);
+    WriteLE(b, 56, 612, 4);
+    WriteLE(b, 60, 1636, 4);
+    WriteLE(b, 64, 1636, 4);
+    WriteLE(b, 68, 1636, 4);
     QTest::newRow("header length not a multiple of 512")
         << b << "the header length 612 (the offset of layer 1) is not a multiple of 512";
 
     b = good;
-    SetLe(b, 50, 5, 2); // layer 2: 5 blocks of 512 ...
-    SetLe(b, 52, 5, 2);
-    SetLe(b, 54, 5, 2);
-    SetLe(b, 82, 10, 2); // ... and 10 units of 256
+    WriteLE(b, 50, 5, 2); // layer 2: 5 blocks of 512 ...
+    WriteLE(b, 52, 5, 2);
+    WriteLE(b, 54, 5, 2);
+    WriteLE(b, 82, 10, 2); // ... and 10 units of 256
     QTest::newRow("size past the end of the file")
         << b << "layer 2 (offset 1536, size 2560) runs past the end";
 
@@ -377,13 +366,13 @@ void TestZksTool::damagedBank_data()
         << "more than ten line feeds";
 
     b = good;
-    SetLe(b, 80, 6, 2);
+    WriteLE(b, 80, 6, 2);
     QTest::newRow("size units disagree with block count")
         << b << "layer 1: the size units (6, 1536 bytes) disagree with the block count (2, "
                 "1024 bytes)";
 
     b = good;
-    SetLe(b, 60, 1024, 4);
+    WriteLE(b, 60, 1024, 4);
     QTest::newRow("four-slot offset wrong") << b << "four-slot offset 2 is 1024, expected 1536";
 
     b = good;
