@@ -68,6 +68,26 @@ qint32 AvailablePercentFor(qint32 usedSpace)
     return 100 - usedSpace * 100 / kPercentDivisor;
 }
 
+bool NameHasControlCharacter(const QString &name)
+{
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+bool LayerSizesAreStorable(const qint32 sizes[], int count)
+{
+    if (count <= kFourSlotLayers)
+        return true;
+    for (int i = 0; i < count; ++i) {
+        if (sizes[i] >= kSizeUnitsLimit)
+            return false;
+    }
+    return true;
+}
+
 QString LastPathPart(const QString &path)
 {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);

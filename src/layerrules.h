@@ -35,6 +35,20 @@ bool GateForPosition(int position, QString *label, quint16 *amplitude);
 // Percentage shown by the "Available Space" bar.
 qint32 AvailablePercentFor(qint32 usedSpace);
 
+// The device reads a bank's names as lines, so a name holding a line feed or
+// any other control character (U+0000..U+001F, U+007F) would shift every
+// name and layer after it.
+bool NameHasControlCharacter(const QString &name);
+
+// Layers 5 to 8 are described only by the eight-slot size table, whose 13
+// bits of 256-byte units stop just below 2 MiB; with at most four layers the
+// four-slot tables describe every layer exactly.
+constexpr qint32 kSizeUnitsLimit = 0x200000;
+constexpr int kFourSlotLayers = 4;
+// True when a bank of `count` layers with these sizes (indexed by layer - 1)
+// describes every layer exactly.
+bool LayerSizesAreStorable(const qint32 sizes[], int count);
+
 // The part of a path after its last "/" (a backslash is an ordinary
 // character here).
 QString LastPathPart(const QString &path);

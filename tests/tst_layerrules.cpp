@@ -37,6 +37,10 @@ private slots:
     void gate();
     void availablePercent_data();
     void availablePercent();
+    void controlCharacters_data();
+    void controlCharacters();
+    void storableSizes_data();
+    void storableSizes();
     void lastPathPart_data();
     void lastPathPart();
 };
@@ -195,6 +199,54 @@ void TestLayerRules::lastPathPart()
     QFETCH(QString, path);
     QFETCH(QString, part);
     QCOMPARE(LastPathPart(path), part);
+}
+
+void TestLayerRules::controlCharacters_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("control");
+    QTest::newRow("plain") << "kick soft.wav" << false;
+    QTest::newRow("accents and CJK") << QString::fromUtf8("caj\u00f3n \u592a\u9f13.wav") << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("line feed") << "line\nfeed.wav" << true;
+    QTest::newRow("carriage return") << "a\rb.wav" << true;
+    QTest::newRow("tab") << "a\tb.wav" << true;
+    QTest::newRow("NUL") << QString(QChar(0)) + "x.wav" << true;
+    QTest::newRow("U+001F") << QString(QChar(0x1F)) << true;
+    QTest::newRow("DEL") << QString(QChar(0x7F)) << true;
+    QTest::newRow("space and tilde") << " ~.wav" << false;
+    QTest::newRow("U+0080 is not ours to refuse") << QString(QChar(0x80)) << false;
+}
+
+void TestLayerRules::controlCharacters()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, control);
+    QCOMPARE(NameHasControlCharacter(name), control);
+}
+
+void TestLayerRules::storableSizes_data()
+{
+    QTest::addColumn<QVector<int>>("sizes");
+    QTest::addColumn<bool>("storable");
+    const int largest = 0x1FFE00;
+    const int big = 0x200000;
+    QTest::newRow("empty") << QVector<int>{} << true;
+    QTest::newRow("big layer, four layers") << QVector<int>{big, 512, 512, 512} << true;
+    QTest::newRow("largest layer 5 of five") << QVector<int>{512, 512, 512, 512, largest} << true;
+    QTest::newRow("one block more in layer 5") << QVector<int>{512, 512, 512, 512, big} << false;
+    QTest::newRow("largest layer 1 of five") << QVector<int>{largest, 512, 512, 512, 512} << true;
+    QTest::newRow("one block more in layer 1") << QVector<int>{big, 512, 512, 512, 512} << false;
+    QTest::newRow("big layer 8 of eight")
+        << QVector<int>{512, 512, 512, 512, 512, 512, 512, big + 512} << false;
+}
+
+void TestLayerRules::storableSizes()
+{
+    QFETCH(QVector<int>, sizes);
+    QFETCH(bool, storable);
+    QVector<qint32> table(sizes.begin(), sizes.end());
+    QCOMPARE(LayerSizesAreStorable(table.constData(), table.size()), storable);
 }
 
 QTEST_APPLESS_MAIN(TestLayerRules)
