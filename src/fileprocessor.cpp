@@ -13,6 +13,7 @@
 
 #include <memory>
 
+#include "layerrules.h"
 #include "resultcodes.h"
 #include "zkslayout.h"
 
@@ -325,6 +326,18 @@ bool LayerTableIsValid(const GeneratorArgs &args)
             return false;
         }
     }
+    // The device reads names as lines and, from the fifth layer on, sizes
+    // from a table that can't hold 2 MiB: either would misplace layers.
+    for (int i = 0; i < args.LayerCount; ++i) {
+        if (NameHasControlCharacter(args.LayerName[i])) {
+            qDebug() << "Layer name holds a control character:" << args.LayerName[i];
+            return false;
+        }
+    }
+    if (!LayerSizesAreStorable(args.LayerSize, args.LayerCount)) {
+        qDebug() << "A layer is too big for the size table of" << args.LayerCount << "layers";
+        return false;
+    }
     return true;
 }
 
@@ -504,6 +517,10 @@ qint32 GenerateZKS(GeneratorArgs args)
 {
     if (!LayerTableIsValid(args))
         return GENERATE_LAYER_FAILED;
+    if (NameHasControlCharacter(args.TargetName)) {
+        qDebug() << "Bank name holds a control character:" << args.TargetName;
+        return GENERATE_TARGET_FAILED;
+    }
     const QByteArray header
         = BuildZKSHeader(args, RandomTag(QDateTime::currentSecsSinceEpoch()));
     // Checked before the target is touched, so a bank that cannot fit never

@@ -57,10 +57,13 @@ struct GeneratorArgs {
 // is left exactly as it was and no new file is left behind.
 enum GeneratorResult : qint32 {
     GENERATE_OK = 0,
-    GENERATE_TARGET_FAILED = -1, // target could not be opened, written or replaced
+    GENERATE_TARGET_FAILED = -1, // target could not be opened, written or replaced, or
+                                 // the bank's name holds a control character
     GENERATE_NO_SPACE = -2,      // bank would exceed kBankBudget
-    GENERATE_LAYER_FAILED = -3,  // a layer file could not be opened or read, or the
-                                 // layer count or a layer size is out of range
+    GENERATE_LAYER_FAILED = -3,  // a layer file could not be opened or read, the layer
+                                 // count or a layer size is out of range, a layer name
+                                 // holds a control character, or a bank of five or more
+                                 // layers holds a layer of kSizeUnitsLimit bytes or more
 };
 
 // The result code under which the user is told of a failed generation: there

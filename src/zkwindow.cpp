@@ -4,11 +4,13 @@
 #include <QApplication>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSound>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include "fileprocessor.h"
@@ -44,6 +46,21 @@ public:
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
 
+// The folder a dialog opens in: the remembered one, or else its default,
+// as long as it exists. A dialog given a folder that doesn't exist would put
+// its last part into the name field, and Enter would then save a file of
+// that name wherever the program was started; the user's Music (or home)
+// folder is the sensible place instead.
+QString DialogFolder(const QString &folder)
+{
+    if (QFileInfo(folder).isDir())
+        return QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (!music.isEmpty() && QFileInfo(music).isDir())
+        return music;
+    return QDir::homePath();
+}
+
 } // namespace
 
 void MakeSlotName(int index)
@@ -64,14 +81,44 @@ ZKWindow::ZKWindow(QWidget *parent)
 
     ui->setupUi(this);
 
+    // The table is module state: a window made after another one in the
+    // same process must not inherit its gate, selection or thresholds.
     SlotCount = 0;
-    SlotThreshold[1] = 1;
     for (int i = 0; i < kMaxLayers; ++i) {
         SlotSize[i] = 0;
         SlotPath[i].clear();
         SlotName[i].clear();
     }
+    SlotThreshold[0] = 0;
+    SlotThreshold[1] = 1;
+    for (int layer = 2; layer <= kMaxLayers; ++layer)
+        SlotThreshold[layer] = 0;
     UsedSpace = 0;
+    AvailablePercent = 0;
+    SelectedLayer = 0;
+    GateLevel = 0;
+    TargetPath.clear();
+    TargetName.clear();
+
+    // File names are the user's: shown as they are, never as markup.
+    for (int layer = 1; layer <= kMaxLayers; ++layer)
+        row(layer).filename->setTextFormat(Qt::PlainText);
+
+    // Keys, the wheel, a click on the groove and page steps move the slider
+    // without a drag; each must move the threshold as a drag would. A drag
+    // itself arrives through on_ThresholdSlider_sliderMoved.
+    connect(ui->ThresholdSlider, &QAbstractSlider::actionTriggered, this, [this](int action) {
+        if (action == QAbstractSlider::SliderNoAction
+            || (action == QAbstractSlider::SliderMove && ui->ThresholdSlider->isSliderDown()))
+            return;
+        MoveSelectedThreshold(ui->ThresholdSlider->sliderPosition());
+        // The handle shows where the threshold ended up after clamping.
+        ui->ThresholdSlider->setSliderPosition(SlotThreshold[SelectedLayer]);
+    });
+    connect(ui->ThresholdSlider, &QAbstractSlider::sliderReleased, this, [this]() {
+        if (SelectedLayer >= 1 && SelectedLayer <= kMaxLayers)
+            ui->ThresholdSlider->setValue(SlotThreshold[SelectedLayer]);
+    });
 
     ui->ThresholdSlider->setValue(1);
     ui->ThresholdSlider->hide();
@@ -169,6 +216,12 @@ void ZKWindow::AddLayer(int layer)
 {
     const int i = layer - 1;
     const QString chosen = getWavFromUser();
+    // The name goes into the bank's name lines; a control character in it
+    // would shift every line after it.
+    if (NameHasControlCharacter(QFileInfo(chosen).fileName())) {
+        ErrorMessage(RESULT_FILE_ERROR);
+        return;
+    }
     QString converted;
     {
         WaitCursor busy;
@@ -191,10 +244,24 @@ void ZKWindow::AddLayer(int layer)
         ErrorMessage(RESULT_NO_SPACE);
         return;
     }
+    if (!SizesStorableWith(layer, SlotSize[i])) {
+        DiscardConverted(converted);
+        ErrorMessage(RESULT_TOO_BIG);
+        return;
+    }
     SetUsedSpace(total);
     SlotCount = layer;
     UpdateThresholds(layer);
     ShowSlotCount();
+}
+
+bool ZKWindow::SizesStorableWith(int layer, qint32 size) const
+{
+    qint32 sizes[kMaxLayers];
+    for (int i = 0; i < layer - 1; ++i)
+        sizes[i] = SlotSize[i];
+    sizes[layer - 1] = size;
+    return LayerSizesAreStorable(sizes, layer);
 }
 
 void ZKWindow::RemoveLayer(int layer)
@@ -220,7 +287,8 @@ QString ZKWindow::getWavFromUser()
         + tr("Sound files (*.wav *.wave *.aif *.aiff *.aifc *.flac *.ogg *.oga *.opus *.mp3 "
              "*.au *.snd *.caf *.w64 *.rf64)")
         + QStringLiteral(";;") + tr("All files (*)");
-    const QString res = QFileDialog::getOpenFileName(this, tr("Open File"), lastFolder, filters);
+    const QString res
+        = QFileDialog::getOpenFileName(this, tr("Open File"), DialogFolder(lastFolder), filters);
     if (!res.isEmpty()) {
         qDebug() << "res = " << res;
         lastFolder = QFileInfo(res).canonicalPath();
@@ -244,12 +312,15 @@ void ZKWindow::on_GenerateButton_clicked()
         lastSaveFolder = QString::fromLatin1(kDefaultZksFolder);
     qDebug() << "LastSaveFolder1 = " << lastSaveFolder;
 
-    TargetPath = QFileDialog::getSaveFileName(this, tr("Save File"), lastSaveFolder,
-                                              tr("QuadrelSound (*.zks)"));
+    TargetPath = AskForBankPath();
     qDebug() << TargetPath;
     if (TargetPath.isEmpty())
         return;
     EnshortTargetName();
+    if (NameHasControlCharacter(TargetName)) {
+        ErrorMessage(RESULT_FILE_ERROR);
+        return;
+    }
 
     GeneratorArgs args;
     args.TargetPath = TargetPath;
@@ -278,6 +349,21 @@ void ZKWindow::on_GenerateButton_clicked()
     QSettings().setValue(kLastSaveFolderKey, lastSaveFolder);
 }
 
+QString ZKWindow::AskForBankPath()
+{
+    // A dialog object rather than the static helper: only it adds ".zks" to
+    // a name typed without a suffix, and asks before replacing a bank under
+    // the completed name.
+    QFileDialog dialog(this, tr("Save File"), DialogFolder(lastSaveFolder),
+                       tr("QuadrelSound (*.zks)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("zks"));
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
+}
+
 void ZKWindow::SelectLayer(int layer)
 {
     if (layer >= 2 && layer == SlotCount) {
@@ -290,6 +376,11 @@ void ZKWindow::SelectLayer(int layer)
 }
 
 void ZKWindow::on_ThresholdSlider_sliderMoved(int position)
+{
+    MoveSelectedThreshold(position);
+}
+
+void ZKWindow::MoveSelectedThreshold(int position)
 {
     MoveThreshold(SlotThreshold, SlotCount, SelectedLayer, position);
     ShowThresholds();
@@ -312,7 +403,7 @@ void ZKWindow::PlayLayer(int layer)
 
 void ZKWindow::on_openFolderButton_clicked()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(lastSaveFolder));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(DialogFolder(lastSaveFolder)));
 }
 
 void ZKWindow::ErrorMessage(int code)

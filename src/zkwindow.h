@@ -89,6 +89,9 @@ private:
     void AddLayer(int layer);
     void RemoveLayer(int layer);
     void SelectLayer(int layer);
+    void MoveSelectedThreshold(int position);
+    bool SizesStorableWith(int layer, qint32 size) const;
+    QString AskForBankPath();
     void PlayLayer(int layer);
     void SetUsedSpace(qint32 used);
     void ShowThresholds();

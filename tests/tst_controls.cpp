@@ -39,6 +39,9 @@ private slots:
     void thresholdSlider_data();
     void thresholdSlider();
     void selectingChangesNoThreshold();
+    void everySliderActionMovesTheThreshold_data();
+    void everySliderActionMovesTheThreshold();
+    void newWindowStartsAfresh();
     void gateLevels_data();
     void gateLevels();
     void gateOutOfRangeIgnored();
@@ -162,8 +165,7 @@ void TestControls::selectingChangesNoThreshold()
     QVERIFY(slider->isVisible());
     QCOMPARE(slider->value(), 43);
     QVERIFY(Threshold(window, 2)->isChecked());
-    slider->setValue(100); // a programmatic change is not a drag
-    slider->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    slider->setValue(100); // a programmatic change is not the user's
     QCOMPARE(ThresholdTexts(window), before);
 
     // The last layer's button hides the slider and keeps the selection.
@@ -172,6 +174,97 @@ void TestControls::selectingChangesNoThreshold()
     QCOMPARE(SelectedLayer, 2);
     QCOMPARE(ThresholdTexts(window), before);
     QCOMPARE(SlotThreshold[3], 1);
+}
+
+void TestControls::everySliderActionMovesTheThreshold_data()
+{
+    // Layer 2 of three is selected at 43; `aim` is where the action puts the
+    // handle before the threshold rules clamp it (-1: the wheel's step).
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("aim");
+    QTest::newRow("arrow up") << "up" << 44;
+    QTest::newRow("arrow down") << "down" << 42;
+    QTest::newRow("page up") << "page up" << 53;
+    QTest::newRow("page down") << "page down" << 33;
+    QTest::newRow("home: clamped to 2") << "home" << 0;
+    QTest::newRow("end: clamped to 125") << "end" << 126;
+    QTest::newRow("mouse wheel") << "wheel" << -1;
+    QTest::newRow("click on the groove above the handle") << "groove" << 53;
+    QTest::newRow("drag past the top, then release") << "drag" << 126;
+}
+
+void TestControls::everySliderActionMovesTheThreshold()
+{
+    QFETCH(QString, action);
+    QFETCH(int, aim);
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    AddLayers(window, 3);
+    Threshold(window, 2)->click();
+    auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
+    QCOMPARE(slider->value(), 43);
+    slider->setFocus();
+
+    if (action == QLatin1String("up"))
+        QTest::keyClick(slider, Qt::Key_Up);
+    else if (action == QLatin1String("down"))
+        QTest::keyClick(slider, Qt::Key_Down);
+    else if (action == QLatin1String("page up"))
+        QTest::keyClick(slider, Qt::Key_PageUp);
+    else if (action == QLatin1String("page down"))
+        QTest::keyClick(slider, Qt::Key_PageDown);
+    else if (action == QLatin1String("home"))
+        QTest::keyClick(slider, Qt::Key_Home);
+    else if (action == QLatin1String("end"))
+        QTest::keyClick(slider, Qt::Key_End);
+    else if (action == QLatin1String("wheel")) {
+        aim = 43 + QApplication::wheelScrollLines() * slider->singleStep();
+        const QPointF at(slider->width() / 2.0, slider->height() / 2.0);
+        QWheelEvent wheel(at, slider->mapToGlobal(at.toPoint()), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(slider, &wheel);
+    } else if (action == QLatin1String("groove")) {
+        QTest::mouseClick(slider, Qt::LeftButton, Qt::NoModifier, QPoint(slider->width() / 2, 3));
+    } else if (action == QLatin1String("drag")) {
+        slider->setSliderDown(true);
+        slider->setSliderPosition(aim);
+        slider->setSliderDown(false);
+    }
+
+    ThresholdTable expected;
+    DefaultThresholds(expected, 3);
+    MoveThreshold(expected, 3, 2, aim);
+    QStringList texts;
+    for (int n = 1; n <= 8; ++n) {
+        QCOMPARE(SlotThreshold[n], expected[n]);
+        texts << QString::number(expected[n]);
+    }
+    QCOMPARE(ThresholdTexts(window), texts);
+    QCOMPARE(slider->value(), SlotThreshold[2]); // the handle shows what is saved
+}
+
+void TestControls::newWindowStartsAfresh()
+{
+    {
+        ZKWindow first;
+        first.show();
+        AddLayers(first, 3);
+        Threshold(first, 2)->click();
+        first.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(4);
+        QCOMPARE(int(GateLevel), 1035);
+    }
+    ZKWindow second;
+    QCOMPARE(int(GateLevel), 0);
+    QCOMPARE(SelectedLayer, 0);
+    QCOMPARE(AvailablePercent, 0);
+    QCOMPARE(SlotCount, 0);
+    QCOMPARE(UsedSpace, 0);
+    QCOMPARE(SlotThreshold[1], 1);
+    for (int n = 2; n <= 8; ++n)
+        QCOMPARE(SlotThreshold[n], 0);
+    QCOMPARE(second.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("Don't"));
+    QCOMPARE(second.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->value(), 0);
 }
 
 void TestControls::gateLevels_data()
@@ -234,9 +327,29 @@ void TestControls::openFolderHandsOverTheBankFolder()
         ZKWindow window;
         window.findChild<QPushButton *>(QStringLiteral("openFolderButton"))->click();
     }
+    {
+        // A remembered folder that is gone: an existing folder, never a
+        // relative or missing one.
+        QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21"))
+            .setValue(QStringLiteral("LastSaveFolder"), home.path() + QStringLiteral("/gone"));
+        ZKWindow window;
+        window.findChild<QPushButton *>(QStringLiteral("openFolderButton"))->click();
+    }
+    QDir(cwd->path()).mkdir(QStringLiteral("zks"));
+    {
+        QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
+        ZKWindow window;
+        window.findChild<QPushButton *>(QStringLiteral("openFolderButton"))->click();
+    }
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    QCOMPARE(catcher.urls, (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("./zks")),
-                                        QUrl::fromLocalFile(home.path())}));
+    QCOMPARE(catcher.urls.size(), 4);
+    for (const QUrl &url : {catcher.urls.at(0), catcher.urls.at(2)}) {
+        const QFileInfo folder(url.toLocalFile());
+        QVERIFY2(folder.isAbsolute() && folder.isDir(), qPrintable(url.toString()));
+        QVERIFY(!folder.absoluteFilePath().startsWith(cwd->path()));
+    }
+    QCOMPARE(catcher.urls.at(1), QUrl::fromLocalFile(home.path()));
+    QCOMPARE(catcher.urls.at(3), QUrl::fromLocalFile(cwd->path() + QStringLiteral("/zks")));
 }
 
 void TestControls::slotTable()

@@ -1,6 +1,8 @@
 #include <QtTest>
 
+#include <QAbstractItemView>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -29,6 +31,9 @@ private slots:
     void cancelledSaveWritesNothing();
     void failedBankIsReported_data();
     void failedBankIsReported();
+    void saveDialogCompletesTheName_data();
+    void saveDialogCompletesTheName();
+    void bankNameWithControlCharacter();
 
 private:
     void AddLayer(ZKWindow &window, int layer, const QString &file);
@@ -251,6 +256,86 @@ void TestGenerate::failedBankIsReported()
     QVERIFY(!QFileInfo::exists(target) || target == existing);
     QCOMPARE(QDir(banks).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"old.zks"});
     QCOMPARE(QSettings().value(QStringLiteral("LastSaveFolder")).toString(), banks);
+}
+
+void TestGenerate::saveDialogCompletesTheName_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("existing");  // an old "mykit.zks" is there
+    QTest::addColumn<QString>("answer"); // to the question about replacing it
+    QTest::addColumn<bool>("written");   // a new bank is at mykit.zks
+    QTest::newRow("no suffix: .zks added") << "mykit" << false << "" << true;
+    QTest::newRow("suffix typed: kept") << "mykit.zks" << false << "" << true;
+    QTest::newRow("completed name exists: No keeps the old bank") << "mykit" << true << "no" << false;
+    QTest::newRow("completed name exists: Yes replaces it") << "mykit" << true << "yes" << true;
+}
+
+// The dialog is driven through accept(), as a user pressing Save, so its
+// own completion of the name and its question are what is tested.
+void TestGenerate::saveDialogCompletesTheName()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, existing);
+    QFETCH(QString, answer);
+    QFETCH(bool, written);
+    const QString banks = home.path() + QStringLiteral("/banks ") + QString::fromLatin1(QTest::currentDataTag());
+    QDir().mkpath(banks);
+    const QString bank = banks + QStringLiteral("/mykit.zks");
+    if (existing)
+        QVERIFY(WriteBytes(bank, "the drummer's previous bank"));
+    QVERIFY(WriteBytes(home.path() + QStringLiteral("/sounds/snare.wav"),
+                       Wav16(1, 44100, QVector<qint16>(3000, 900))));
+
+    ZKWindow window;
+    window.show();
+    AddLayer(window, 1, home.path() + QStringLiteral("/sounds/snare.wav"));
+    QString question;
+    OnNextModalOf("QFileDialog", [&](QWidget *modal) {
+        auto *dialog = static_cast<QFileDialog *>(modal);
+        dialog->setDirectory(banks);
+        for (QAbstractItemView *view : dialog->findChildren<QAbstractItemView *>())
+            view->selectionModel()->clear();
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(typed);
+        if (!answer.isEmpty()) {
+            OnNextModalOf("QMessageBox", [&](QWidget *box) {
+                auto *m = static_cast<QMessageBox *>(box);
+                question = m->text();
+                m->button(answer == QLatin1String("yes") ? QMessageBox::Yes : QMessageBox::No)->click();
+            });
+        }
+        static_cast<QDialog *>(dialog)->accept(); // the dialog's own checks run
+        if (dialog->isVisible()) // No: the dialog stays; the user cancels
+            dialog->reject();
+    });
+    window.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->click();
+
+    QCOMPARE(question.contains(QLatin1String("already exists")), existing);
+    QVERIFY(!QFileInfo::exists(banks + QStringLiteral("/mykit")));
+    QFile file(bank);
+    QCOMPARE(file.open(QIODevice::ReadOnly), written || existing);
+    const QByteArray bytes = file.readAll();
+    QCOMPARE(bytes.startsWith(kBankMakerLine), written);
+    if (!written)
+        QCOMPARE(bytes, QByteArray(existing ? "the drummer's previous bank" : ""));
+}
+
+void TestGenerate::bankNameWithControlCharacter()
+{
+    QVERIFY(WriteBytes(home.path() + QStringLiteral("/sounds/hat.wav"),
+                       Wav16(1, 44100, QVector<qint16>(3000, 900))));
+    const QString banks = home.path() + QStringLiteral("/line feed banks");
+    QDir().mkpath(banks);
+    ZKWindow window;
+    window.show();
+    AddLayer(window, 1, home.path() + QStringLiteral("/sounds/hat.wav"));
+
+    const SeenMessageBox box = Generate(window, banks + QStringLiteral("/k\nz.zks"));
+    QVERIFY(box.seen);
+    QCOMPARE(box.title, QStringLiteral("ERROR"));
+    QCOMPARE(box.text, QStringLiteral("File Error"));
+    QCOMPARE(QDir(banks).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+             QStringList());
+    QVERIFY(!QSettings().contains(QStringLiteral("LastSaveFolder")));
 }
 
 QTEST_MAIN(TestGenerate)

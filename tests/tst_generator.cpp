@@ -12,6 +12,7 @@
 
 #include "fileprocessor.h"
 #include "testsupport.h"
+#include "zksbank.h"
 #include "zkslayout.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
@@ -115,6 +116,8 @@ private slots:
     void layer_data();
     void layer();
     void budgetBoundary();
+    void largeLayersReadBack_data();
+    void largeLayersReadBack();
     void failures_data();
     void failures();
     void writeFailure_data();
@@ -433,6 +436,25 @@ void TestGenerator::failures_data()
     QTest::newRow("negative layer size")
         << "bank.zks" << 2 << QVector<int>{4096, -1024} << both << int(GENERATE_LAYER_FAILED)
         << QString();
+    const QStringList five{QStringLiteral("one.wav"), QStringLiteral("two.wav"),
+                           QStringLiteral("one.wav"), QStringLiteral("two.wav"),
+                           QStringLiteral("one.wav")};
+    QTest::newRow("layer 5 of 0x200000 bytes in a five-layer bank")
+        << "bank.zks" << 5 << QVector<int>{1024, 1024, 1024, 1024, 0x200000} << five
+        << int(GENERATE_LAYER_FAILED) << QString();
+    QTest::newRow("layer 1 of 0x200000 bytes in a five-layer bank")
+        << "bank.zks" << 5 << QVector<int>{0x200000, 1024, 1024, 1024, 1024} << five
+        << int(GENERATE_LAYER_FAILED) << QString();
+    QTest::newRow("layer name with a line feed")
+        << "bank.zks" << 2 << QVector<int>{1024, 1024}
+        << QStringList{QStringLiteral("one.wav"), QStringLiteral("line\nfeed.wav")}
+        << int(GENERATE_LAYER_FAILED) << QString();
+    QTest::newRow("layer name with a DEL")
+        << "bank.zks" << 2 << QVector<int>{1024, 1024}
+        << QStringList{QStringLiteral("one\x7f.wav"), QStringLiteral("two.wav")}
+        << int(GENERATE_LAYER_FAILED) << QString();
+    QTest::newRow("bank name with a line feed") << "k\nz.zks" << 2 << QVector<int>{1024, 1024}
+                                                << both << int(GENERATE_TARGET_FAILED) << QString();
     QTest::newRow("layer size not in whole blocks")
         << "bank.zks" << 2 << QVector<int>{1024, 1000} << both << int(GENERATE_LAYER_FAILED)
         << QString();
@@ -453,6 +475,9 @@ void TestGenerator::failures()
     QVERIFY(WriteBytes(dir.filePath("one.wav"), RampWav(1000)));
     QVERIFY(WriteBytes(dir.filePath("two.wav"), RampWav(1000)));
     QVERIFY(WriteBytes(dir.filePath("stub.wav"), RampWav(1000).left(20)));
+    // Files that really bear such names: only the names are at fault.
+    QVERIFY(WriteBytes(dir.filePath("line\nfeed.wav"), RampWav(1000)));
+    QVERIFY(WriteBytes(dir.filePath("one\x7f.wav"), RampWav(1000)));
     QVERIFY(QDir(dir.path()).mkdir("album.zks"));
     // Working in the test folder shows that a relative or empty path
     // creates nothing either.
@@ -571,6 +596,47 @@ void TestGenerator::randomTagRange()
     QVERIFY2(largest <= kLargestTag, qPrintable(QString::number(largest)));
     // Neighbouring seconds give different tags.
     QVERIFY(seen.size() > 190000);
+}
+
+void TestGenerator::largeLayersReadBack_data()
+{
+    QTest::addColumn<QVector<int>>("sizes");
+    const int largest = 0x1FFE00; // the largest layer a bank of five or more holds
+    QTest::newRow("largest layer as layer 5 of five")
+        << QVector<int>{1024, 1024, 1024, 1024, largest};
+    QTest::newRow("largest layer as layer 1 of five")
+        << QVector<int>{largest, 1024, 1024, 1024, 1024};
+    QTest::newRow("2 MiB and more as layer 4 of four")
+        << QVector<int>{1024, 1024, 1024, 0x200000 + 4096};
+}
+
+// Banks at the edge of what the size tables describe read back with every
+// layer where it was written.
+void TestGenerator::largeLayersReadBack()
+{
+    QFETCH(QVector<int>, sizes);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    GeneratorArgs args = Args(dir.filePath("big.zks"), sizes);
+    for (int i = 0; i < sizes.size(); ++i) {
+        args.LayerPath[i] = dir.filePath(QStringLiteral("%1.wav").arg(i + 1));
+        args.LayerName[i] = QStringLiteral("layer %1").arg(i + 1);
+        args.Threshold[i] = sizes.size() - i;
+        QVERIFY(WriteBytes(args.LayerPath[i], RampWav(sizes.at(i) - 512, 1000 * (i + 1))));
+    }
+    QCOMPARE(GenerateZKS(args), qint32(GENERATE_OK));
+
+    ZksBank bank;
+    QString error;
+    QVERIFY(ReadZksBank(args.TargetPath, &bank, &error));
+    QVERIFY2(bank.problems.isEmpty(), qPrintable(bank.problems.join('\n')));
+    QCOMPARE(bank.regions.size(), sizes.size());
+    for (int i = 0; i < sizes.size(); ++i) {
+        QCOMPARE(bank.regions.at(i).size, qint64(sizes.at(i)));
+        QByteArray audio;
+        QVERIFY(ReadZksRegion(args.TargetPath, bank.regions.at(i), &audio, &error));
+        QCOMPARE(audio.left(8), RampWav(8, 1000 * (i + 1)).mid(44));
+    }
 }
 
 void TestGenerator::sameSecondSameTag()

@@ -28,6 +28,9 @@ private slots:
     void refusedFileChangesNothing_data();
     void refusedFileChangesNothing();
     void spaceLimit();
+    void sizeTablesLimitFiveLayers_data();
+    void sizeTablesLimitFiveLayers();
+    void namesShownAsPlainText();
     void errorMessages_data();
     void errorMessages();
     void openDialogFilters();
@@ -186,6 +189,7 @@ void TestLayers::refusedFileChangesNothing_data()
     QTest::newRow("name of 61 characters") << "long name" << "ERROR" << "Filename is toooo long!";
     QTest::newRow("sound too long") << "too long" << "ERROR" << "File too big!";
     QTest::newRow("no sound at all") << "empty" << "ERROR" << "File too big!";
+    QTest::newRow("line feed in the name") << "line feed" << "ERROR" << "File Error";
 }
 
 void TestLayers::refusedFileChangesNothing()
@@ -210,6 +214,8 @@ void TestLayers::refusedFileChangesNothing()
         file = MakeSound(QStringLiteral("forty seconds.wav"), 40 * 44100 * 2);
     } else if (kind == QLatin1String("empty")) {
         file = MakeSound(QStringLiteral("silence of no length.wav"), 0);
+    } else if (kind == QLatin1String("line feed")) {
+        file = MakeSound(QStringLiteral("line\nfeed.wav"), 2000);
     }
     window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->setChecked(true);
     const SeenMessageBox box = Click(window, 2, file);
@@ -246,6 +252,58 @@ void TestLayers::spaceLimit()
     QCOMPARE(UsedSpace, 3145728);
     QCOMPARE(AvailablePercent, 0);
     QCOMPARE(Text(window, QStringLiteral("Filename"), 2), QStringLiteral("exactly.wav"));
+}
+
+void TestLayers::sizeTablesLimitFiveLayers_data()
+{
+    // Sound data bytes per layer; 0x1FFDFE bytes make the largest layer a
+    // bank of five or more can describe (0x1FFE00), 0x1FFE00 one block more.
+    QTest::addColumn<QVector<int>>("sounds");
+    QTest::addColumn<int>("refused"); // the layer whose "+" is refused, or 0
+    QTest::newRow("largest as layer 5") << QVector<int>{1000, 1000, 1000, 1000, 0x1FFDFE} << 0;
+    QTest::newRow("one block more as layer 5") << QVector<int>{1000, 1000, 1000, 1000, 0x1FFE00} << 5;
+    QTest::newRow("one block more as layer 1, fifth layer refused")
+        << QVector<int>{0x1FFE00, 1000, 1000, 1000, 1000} << 5;
+    QTest::newRow("largest as layer 1 of five") << QVector<int>{0x1FFDFE, 1000, 1000, 1000, 1000} << 0;
+    QTest::newRow("2 MiB in a four-layer bank") << QVector<int>{1000, 1000, 1000, 0x200000} << 0;
+}
+
+void TestLayers::sizeTablesLimitFiveLayers()
+{
+    QFETCH(QVector<int>, sounds);
+    QFETCH(int, refused);
+    ZKWindow window;
+    window.show();
+    for (int n = 1; n <= sounds.size(); ++n) {
+        const qint32 used = UsedSpace;
+        const SeenMessageBox box
+            = Click(window, n, MakeSound(QStringLiteral("layer %1.wav").arg(n), sounds.at(n - 1)));
+        if (n == refused) {
+            QVERIFY(box.seen);
+            QCOMPARE(box.title, QStringLiteral("ERROR"));
+            QCOMPARE(box.text, QStringLiteral("File too big!"));
+            CheckRows(window, n - 1);
+            QCOMPARE(UsedSpace, used);
+            return;
+        }
+        QVERIFY2(!box.seen, qPrintable(box.text));
+        CheckRows(window, n);
+    }
+    QCOMPARE(refused, 0);
+}
+
+void TestLayers::namesShownAsPlainText()
+{
+    ZKWindow window;
+    window.show();
+    const QString name = QStringLiteral("<h1><font color=red>Drop here<br>x.wav");
+    QVERIFY(!Click(window, 1, MakeSound(name, 2000)).seen);
+    auto *label = window.findChild<QLabel *>(QStringLiteral("Filename_1"));
+    QCOMPARE(label->text(), name);
+    QCOMPARE(label->textFormat(), Qt::PlainText);
+    // One line of ordinary text, no taller than the row below it.
+    QCOMPARE(label->sizeHint().height(),
+             window.findChild<QLabel *>(QStringLiteral("Filename_2"))->sizeHint().height());
 }
 
 void TestLayers::errorMessages_data()

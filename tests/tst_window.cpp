@@ -7,7 +7,9 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QLineEdit>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QSlider>
 
 #include "fileprocessor.h"
@@ -38,6 +40,7 @@ private slots:
     void makeSlotName();
     void settingsDefaults();
     void settingsReadBack();
+    void missingStartFoldersFallBackToMusicOrHome();
     void workFolderRemovedWithWindow();
     void pluginSearchList();
     void noDisplayGetsAClearMessage();
@@ -327,6 +330,40 @@ void TestWindow::settingsDefaults()
     QVERIFY(!settings.contains(QStringLiteral("LastSaveFolder")));
 }
 
+void TestWindow::missingStartFoldersFallBackToMusicOrHome()
+{
+    // Neither ./wav nor ./zks exists: both dialogs open in an existing
+    // folder of the user's with an empty name field, so Enter can't save a
+    // bank called "zks" where the program was started.
+    FreshWorkingFolder cwd;
+    {
+        QSettings settings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21"));
+        settings.setValue(QStringLiteral("LastFolder"), cwd.path() + QStringLiteral("/gone"));
+    }
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    const QString expected = QDir(QFileInfo(music).isDir() ? music : QDir::homePath()).canonicalPath();
+    ZKWindow window;
+    for (const bool save : {false, true}) {
+        QString folder, name;
+        OnNextModalOf("QFileDialog", [&](QWidget *modal) {
+            auto *dialog = static_cast<QFileDialog *>(modal);
+            folder = dialog->directory().canonicalPath();
+            name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
+            dialog->reject();
+        });
+        if (save)
+            QMetaObject::invokeMethod(&window, "on_GenerateButton_clicked");
+        else
+            window.getWavFromUser();
+        QCOMPARE(folder, expected);
+        QCOMPARE(name, QString());
+    }
+    QCOMPARE(QDir(cwd.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    QSettings settings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21"));
+    QCOMPARE(settings.value(QStringLiteral("LastFolder")).toString(), cwd.path() + QStringLiteral("/gone"));
+    settings.remove(QStringLiteral("LastFolder"));
+}
+
 void TestWindow::settingsReadBack()
 {
     {
@@ -363,12 +400,27 @@ void TestWindow::workFolderRemovedWithWindow()
 
 void TestWindow::pluginSearchList()
 {
+    // Started from a folder that holds plug-in folders of its own, the
+    // program must not search them: only its own folder is added.
+    FreshWorkingFolder cwd;
+    QVERIFY(WriteBytes(cwd.path() + QStringLiteral("/imageformats/libx.so"), "not ours"));
+    QVERIFY(WriteBytes(cwd.path() + QStringLiteral("/platforms/libx.so"), "not ours"));
     const QStringList before = QCoreApplication::libraryPaths();
     WidenLibraryPaths();
     const QStringList after = QCoreApplication::libraryPaths();
-    QCOMPARE(after.mid(0, before.size()), before);
-    QCOMPARE(after.mid(before.size()), (QStringList{".", "imageformats", "platforms", "sqldrivers"}));
     QCoreApplication::setLibraryPaths(before);
+
+    QCOMPARE(after.mid(0, before.size()), before);
+    const QDir own(QCoreApplication::applicationDirPath());
+    QCOMPARE(ExecutableFolder(), own.absolutePath());
+    QCOMPARE(after.mid(before.size()),
+             (QStringList{own.absolutePath(), own.absoluteFilePath("imageformats"),
+                          own.absoluteFilePath("platforms"), own.absoluteFilePath("sqldrivers")}));
+    const QString here = QDir(cwd.path()).canonicalPath();
+    for (const QString &entry : after) {
+        QVERIFY2(QDir::isAbsolutePath(entry), qPrintable(entry));
+        QVERIFY2(!QDir(entry).canonicalPath().startsWith(here), qPrintable(entry));
+    }
 }
 
 void TestWindow::noDisplayGetsAClearMessage()
