@@ -6,10 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtEndian>
 
 #include <sndfile.h>
+#include <soxr.h>
 
 #include <algorithm>
 #include <cmath>
@@ -132,6 +134,67 @@ QVector<qint16> ReadShorts(const QString &path)
     QVector<qint16> samples(int(info.frames * info.channels));
     samples.resize(int(sf_readf_short(file.get(), samples.data(), info.frames) * info.channels));
     return samples;
+}
+
+// A drum hit as loud recordings have it: a decaying drum tone and noise,
+// driven into soft saturation so that many samples lie close to its peak,
+// then normalised so that its highest sample sits at `level` of full scale.
+// A resampling filter's overshoot takes such a sound past full scale.
+QVector<qint16> DrumHit(int rate, int channels, int frames, double level)
+{
+    QRandomGenerator random(5);
+    QVector<double> values(frames * channels);
+    double previous = 0;
+    for (int i = 0; i < values.size(); ++i) {
+        const double t = double(i / channels) / rate;
+        const double noise = 2 * random.generateDouble() - 1;
+        const double body = 0.8 * std::sin(2 * kPi * 180 * t) + 0.1 * (noise + previous);
+        values[i] = std::tanh(8 * std::exp(-10 * t) * body);
+        previous = noise;
+    }
+    double peak = 0;
+    for (double x : values)
+        peak = std::max(peak, std::fabs(x));
+    QVector<qint16> samples;
+    for (double x : values)
+        samples << qint16(std::lrint(x / peak * level * 32767));
+    return samples;
+}
+
+// What libsoxr, at the resampler's settings, makes of a whole 16-bit sound
+// in one go: the values before they become 16-bit samples again.
+QVector<float> ResampledValues(const QVector<qint16> &samples, int channels, int from, int to)
+{
+    QVector<float> in;
+    for (qint16 s : samples)
+        in << s / 32768.0f;
+    const size_t frames = size_t(samples.size() / channels);
+    const size_t room = size_t(std::ceil(double(frames) * to / from)) + 1;
+    QVector<float> out(int(room) * channels);
+    size_t made = 0;
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+    if (soxr_oneshot(from, to, unsigned(channels), in.constData(), frames, nullptr, out.data(),
+                     room, &made, &io, &quality, nullptr))
+        return {};
+    out.resize(int(made) * channels);
+    return out;
+}
+
+// Resampled values as 16-bit samples the way the resampler has always
+// written them: times 32768, rounded, clipped at full scale.
+QVector<qint16> PlainPcm(const QVector<float> &values)
+{
+    QVector<qint16> samples;
+    for (float v : values)
+        samples << qint16(std::clamp(std::lrint(v * 32768.0f), -32768L, 32767L));
+    return samples;
+}
+
+int CountAtRails(const QVector<qint16> &samples)
+{
+    return int(std::count_if(samples.begin(), samples.end(),
+                             [](qint16 s) { return s >= 32767 || s <= -32767; }));
 }
 
 // --- The converted file, read byte by byte -----------------------------------
@@ -299,7 +362,9 @@ private slots:
     void floatPeakLateInLongFile();
     void resampling_data();
     void resampling();
-    void resamplingClipsOvershoot();
+    void resamplingScalesOvershoot();
+    void resamplingOvershoot_data();
+    void resamplingOvershoot();
 
 private:
     QString NewFolder(const QString &name);
@@ -941,15 +1006,19 @@ void TestConvert::resampling()
         QVERIFY2(share > 0.999, qPrintable(QString::number(share)));
         QVERIFY(std::fabs(Peak(values) / 32767 - tone.level) < 0.01);
     }
+    // Nothing here comes near full scale: every sample is the resampler's
+    // own value, rounded as it always was.
+    QCOMPARE(wav.samples, PlainPcm(ResampledValues(ReadShorts(in), channels, from, to)));
 }
 
 // A full-scale square wave makes the resampling filter overshoot. The
-// output must be the half-level output doubled and clipped at full scale:
-// not wrapped around, and no different where nothing needed clipping.
-void TestConvert::resamplingClipsOvershoot()
+// output must be the half-level output doubled and scaled down by one
+// factor: its shape kept, nothing clipped or wrapped, its peak at full scale.
+void TestConvert::resamplingScalesOvershoot()
 {
     QTemporaryDir folder(sandbox.filePath(QStringLiteral("rate-XXXXXX")));
     QVector<CanonicalWav> outputs;
+    QVector<QByteArray> errors;
     for (int height : {16000, 32000}) {
         QVector<int> square(4800);
         for (int f = 0; f < square.size(); ++f)
@@ -960,21 +1029,99 @@ void TestConvert::resamplingClipsOvershoot()
         const Run run = RunProgram(BuiltConverter(kSecondConverter), {in, "48000", out, "44100"});
         QVERIFY2(run.exitCode == 0, run.err.constData());
         outputs << ReadCanonicalWav(out);
+        errors << run.err;
         QVERIFY2(outputs.last().fault.isEmpty(), qPrintable(outputs.last().fault));
     }
+    QCOMPARE(errors[0], QByteArray());
+    QVERIFY2(errors[1].startsWith("sr-convert: ") && errors[1].contains("peak would exceed full scale")
+                 && errors[1].count('\n') == 1,
+             errors[1].constData());
+
     const QVector<qint16> &half = outputs[0].samples;
     const QVector<qint16> &full = outputs[1].samples;
     QCOMPARE(full.size(), half.size());
-    int clipped = 0;
+    int halfPeak = 0;
+    int fullPeak = 0;
     for (int i = 0; i < half.size(); ++i) {
-        const int doubled = 2 * half[i];
-        const int expected = std::clamp(doubled, -32768, 32767);
-        if (expected != doubled)
-            ++clipped;
-        QVERIFY2(std::abs(full[i] - expected) <= 2,
+        halfPeak = std::max(halfPeak, std::abs(int(half[i])));
+        fullPeak = std::max(fullPeak, std::abs(int(full[i])));
+    }
+    QVERIFY(2 * halfPeak > 32767);
+    QVERIFY2(fullPeak >= 32766 && fullPeak <= 32767, qPrintable(QString::number(fullPeak)));
+    const double factor = 32767.0 / (2 * halfPeak);
+    for (int i = 0; i < half.size(); ++i) {
+        const double expected = 2 * half[i] * factor;
+        QVERIFY2(std::fabs(full[i] - expected) <= 2,
                  qPrintable(QStringLiteral("sample %1: %2, expected %3").arg(i).arg(full[i]).arg(expected)));
     }
-    QVERIFY(clipped > 0);
+}
+
+void TestConvert::resamplingOvershoot_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<double>("level"); // of the hit's highest sample
+    QTest::addColumn<bool>("scaled");
+
+    QTest::newRow("0 dBFS hit at 48000 is scaled") << 48000 << 1 << 1.0 << true;
+    QTest::newRow("0 dBFS stereo hit at 96000 is scaled") << 96000 << 2 << 1.0 << true;
+    QTest::newRow("-6 dBFS hit at 48000 is left alone") << 48000 << 1 << 0.5 << false;
+    QTest::newRow("-6 dBFS stereo hit at 22050 is left alone") << 22050 << 2 << 0.5 << false;
+}
+
+// A hit normalised to full scale comes out of the resampler scaled down by
+// its resampled peak, with one warning that says by how much; a quieter one
+// comes out exactly as the resampler always wrote it.
+void TestConvert::resamplingOvershoot()
+{
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(double, level);
+    QFETCH(bool, scaled);
+
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("rate-XXXXXX")));
+    const QString in = folder.filePath(QStringLiteral("hit.wav"));
+    const QString out = folder.filePath(QStringLiteral("out.wav"));
+    const QVector<qint16> hit = DrumHit(rate, channels, rate / 2, level);
+    QVERIFY(WriteBytes(in, Wav16(quint16(channels), quint32(rate), hit)));
+
+    const Run run = RunProgram(BuiltConverter(kSecondConverter),
+                               {in, QString::number(rate), out, QStringLiteral("44100")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(Entries(folder.path()), (QStringList{"hit.wav", "out.wav"}));
+    const CanonicalWav wav = ReadCanonicalWav(out);
+    QVERIFY2(wav.fault.isEmpty(), qPrintable(wav.fault));
+    QCOMPARE(wav.channels, channels);
+    const QVector<float> values = ResampledValues(hit, channels, rate, 44100);
+    QCOMPARE(wav.samples.size(), values.size());
+    const QVector<qint16> plain = PlainPcm(values);
+
+    if (!scaled) {
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE(wav.samples, plain);
+        return;
+    }
+    // Written plainly, the filter's overshoot would sit at the rails.
+    QVERIFY2(CountAtRails(plain) > 100, qPrintable(QString::number(CountAtRails(plain))));
+    double peak = 0;
+    for (float v : values)
+        peak = std::max(peak, std::fabs(double(v)));
+    const double scale = 32767 / peak;
+    const QString decibels = QString::number(20 * std::log10(scale / 32768), 'f', 2);
+    QCOMPARE(QString::fromUtf8(run.err),
+             QStringLiteral("sr-convert: %1: peak would exceed full scale; scaled by %2 dB\n")
+                 .arg(in, decibels));
+    for (int i = 0; i < values.size(); ++i)
+        QVERIFY2(std::abs(wav.samples[i] - std::lrint(values[i] * scale)) <= 1,
+                 qPrintable(QStringLiteral("sample %1: %2, expected %3")
+                                .arg(i).arg(wav.samples[i]).arg(values[i] * scale)));
+    // Only the peak itself reaches full scale.
+    QVERIFY2(CountAtRails(wav.samples) <= 2, qPrintable(QString::number(CountAtRails(wav.samples))));
+    QVERIFY(!wav.samples.contains(-32768));
+    int highest = 0;
+    for (qint16 s : wav.samples)
+        highest = std::max(highest, std::abs(int(s)));
+    QVERIFY2(highest >= 32766, qPrintable(QString::number(highest)));
 }
 
 int main(int argc, char *argv[])
