@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -14,11 +15,17 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "fileprocessor.h"
 #include "resultcodes.h"
+#include "soundconvert.h"
 #include "testsupport.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
@@ -325,6 +332,21 @@ Run RunProgram(const QString &program, const QStringList &arguments,
     return run;
 }
 
+// The lines a program printed, without their line feeds.
+QByteArrayList Lines(const QByteArray &text)
+{
+    QByteArrayList lines = text.split('\n');
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QByteArray Contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 int ConvertOnly(const QString &path)
 {
     const int verdict = OpenAndCheckFile(ConvertFile(path));
@@ -365,6 +387,11 @@ private slots:
     void resamplingScalesOvershoot();
     void resamplingOvershoot_data();
     void resamplingOvershoot();
+    void progress_data();
+    void progress();
+    void libraryCancel_data();
+    void libraryCancel();
+    void libraryInThreads();
 
 private:
     QString NewFolder(const QString &name);
@@ -762,6 +789,9 @@ void TestConvert::commandLineFailures_data()
     QTest::newRow("first: no arguments") << first << QStringList() << "tone" << false << true;
     QTest::newRow("first: one argument") << first << QStringList{"{in}"} << "tone" << false << true;
     QTest::newRow("first: three arguments") << first << QStringList{"{in}", "{out}", "{out}"} << "tone" << false << true;
+    QTest::newRow("first: the progress option alone") << first << QStringList{"--progress"} << "tone" << false << true;
+    QTest::newRow("first: the progress option after the arguments")
+        << first << QStringList{"{in}", "{out}", "--progress"} << "tone" << false << true;
     QTest::newRow("first: missing input") << first << QStringList{"{in}", "{out}"} << "none" << false << false;
     QTest::newRow("first: text input") << first << QStringList{"{in}", "{out}"} << "text" << false << false;
     QTest::newRow("first: text input keeps an existing output")
@@ -772,6 +802,8 @@ void TestConvert::commandLineFailures_data()
 
     QTest::newRow("second: no arguments") << second << QStringList() << "tone" << false << true;
     QTest::newRow("second: three arguments") << second << QStringList{"{in}", "44100", "{out}"} << "tone" << false << true;
+    QTest::newRow("second: the progress option and three arguments")
+        << second << QStringList{"--progress", "{in}", "44100", "{out}"} << "tone" << false << true;
     QTest::newRow("second: rate not a number")
         << second << QStringList{"{in}", "fast", "{out}", "48000"} << "tone" << false << false;
     QTest::newRow("second: rate zero") << second << QStringList{"{in}", "0", "{out}", "48000"} << "tone" << false << false;
@@ -831,6 +863,8 @@ void TestConvert::commandLineFailures()
     const QString prefix = usage ? QStringLiteral("usage: ") + converter + QLatin1Char(' ')
                                  : converter + QStringLiteral(": ");
     QVERIFY2(run.err.startsWith(prefix.toUtf8()), run.err.constData());
+    if (usage)
+        QVERIFY2(run.err.contains(" [--progress] "), run.err.constData());
     QCOMPARE(Entries(folder.path()), before);
     if (outputExists) {
         QFile file(out);
@@ -1122,6 +1156,212 @@ void TestConvert::resamplingOvershoot()
     for (qint16 s : wav.samples)
         highest = std::max(highest, std::abs(int(s)));
     QVERIFY2(highest >= 32766, qPrintable(QString::number(highest)));
+}
+
+void TestConvert::progress_data()
+{
+    QTest::addColumn<QString>("converter");
+    QTest::addColumn<QString>("input"); // tone, hot float, hit
+
+    QTest::newRow("first: 16-bit source") << kFirstConverter << "tone";
+    QTest::newRow("first: float source above full scale, read twice") << kFirstConverter << "hot float";
+    QTest::newRow("second: quiet source") << kSecondConverter << "tone";
+    QTest::newRow("second: 0 dBFS hit, scaled") << kSecondConverter << "hit";
+}
+
+// With --progress a converter prints whole per cents on stderr as it works,
+// each once and rising to 100, and writes the same file as without it;
+// without the option it says nothing beyond a warning.
+void TestConvert::progress()
+{
+    QFETCH(QString, converter);
+    QFETCH(QString, input);
+
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("progress-XXXXXX")));
+    const QString in = folder.filePath(QStringLiteral("in.wav"));
+    // Two seconds of stereo at 48000 Hz: several blocks for either converter.
+    Tone tone;
+    tone.rate = 48000;
+    tone.channels = 2;
+    tone.frames = 96000;
+    if (input == QLatin1String("hit")) {
+        QVERIFY(WriteBytes(in, Wav16(2, 48000, DrumHit(48000, 2, 96000, 1.0))));
+    } else {
+        if (input == QLatin1String("hot float")) {
+            tone.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+            tone.level = 1.8;
+        }
+        QCOMPARE(WriteTone(in, tone), QString());
+    }
+    const auto arguments = [&](const QString &out) {
+        return converter == kFirstConverter ? QStringList{in, out}
+                                            : QStringList{in, QStringLiteral("48000"), out,
+                                                          QStringLiteral("44100")};
+    };
+    const QString quietOut = folder.filePath(QStringLiteral("quiet.wav"));
+    const QString loudOut = folder.filePath(QStringLiteral("loud.wav"));
+    const Run quiet = RunProgram(BuiltConverter(converter), arguments(quietOut));
+    const Run loud = RunProgram(BuiltConverter(converter),
+                                QStringList(QStringLiteral("--progress")) + arguments(loudOut));
+    QVERIFY2(quiet.exitCode == 0, quiet.err.constData());
+    QVERIFY2(loud.exitCode == 0, loud.err.constData());
+    QVERIFY(Contents(quietOut).size() > 44);
+    QCOMPARE(Contents(loudOut), Contents(quietOut));
+
+    const QByteArrayList quietLines = Lines(quiet.err);
+    const bool warned = input == QLatin1String("hit");
+    QCOMPARE(quietLines.size(), warned ? 1 : 0);
+    const QRegularExpression percentLine(QStringLiteral("^(\\d+)%$"));
+    QVector<int> percents;
+    QByteArrayList others;
+    for (const QByteArray &line : Lines(loud.err)) {
+        const QRegularExpressionMatch match = percentLine.match(QString::fromUtf8(line));
+        if (match.hasMatch())
+            percents << match.captured(1).toInt();
+        else
+            others << line;
+    }
+    QCOMPARE(others, quietLines);
+    QVERIFY2(percents.size() >= 3, loud.err.constData());
+    QCOMPARE(percents.last(), 100);
+    for (int i = 0; i < percents.size(); ++i)
+        QVERIFY2(percents[i] >= 0 && (i == 0 || percents[i] > percents[i - 1]), loud.err.constData());
+}
+
+void TestConvert::libraryCancel_data()
+{
+    QTest::addColumn<bool>("resample");
+    QTest::addColumn<int>("stopAt"); // per cent at which the caller asks to stop; 0: before the start
+
+    QTest::newRow("convert: before the start") << false << 0;
+    QTest::newRow("convert: midway") << false << 30;
+    QTest::newRow("resample: before the start") << true << 0;
+    QTest::newRow("resample: while resampling") << true << 30;
+    QTest::newRow("resample: while writing the result") << true << 95;
+}
+
+// A cancelled conversion stops at the next block, fails with "cancelled",
+// and leaves the output folder as it found it, an earlier result included.
+void TestConvert::libraryCancel()
+{
+    QFETCH(bool, resample);
+    QFETCH(int, stopAt);
+
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("cancel-XXXXXX")));
+    const QString in = folder.filePath(QStringLiteral("in.wav"));
+    const QString out = folder.filePath(QStringLiteral("out.wav"));
+    Tone tone;
+    tone.rate = 48000;
+    tone.channels = 2;
+    tone.frames = 96000;
+    QCOMPARE(WriteTone(in, tone), QString());
+    const QByteArray kept("an earlier result\n");
+    QVERIFY(WriteBytes(out, kept));
+
+    std::atomic<bool> cancel(stopAt == 0);
+    QVector<int> seen;
+    ConvertControl control;
+    control.cancel = &cancel;
+    control.progress = [&](int percent) {
+        seen << percent;
+        if (percent >= stopAt)
+            cancel = true;
+    };
+    std::string error;
+    std::string warning;
+    const bool converted = resample
+        ? ResamplePcm16(in.toStdString(), 48000, out.toStdString(), 44100, control, &error, &warning)
+        : ConvertToPcm16(in.toStdString(), out.toStdString(), control, &error);
+
+    QVERIFY(!converted);
+    QCOMPARE(QString::fromStdString(error), QStringLiteral("cancelled"));
+    QCOMPARE(Entries(folder.path()), (QStringList{"in.wav", "out.wav"}));
+    QCOMPARE(Contents(out), kept);
+    if (stopAt == 0)
+        QCOMPARE(seen, QVector<int>());
+    else
+        QVERIFY2(!seen.isEmpty() && seen.last() >= stopAt && seen.last() < 100,
+                 qPrintable(QString::number(seen.isEmpty() ? -1 : seen.last())));
+}
+
+// Conversions running at once on several threads each end with their own
+// result, the same as alone, or with their own reason.
+void TestConvert::libraryInThreads()
+{
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("threads-XXXXXX")));
+    const QDir dir(folder.path());
+    QVERIFY(dir.mkdir(QStringLiteral("alone")) && dir.mkdir(QStringLiteral("together")));
+    QStringList inputs;
+    for (int i = 0; i < 3; ++i) {
+        Tone tone;
+        tone.rate = 48000;
+        tone.channels = 2;
+        tone.frames = 48000;
+        tone.frequency = 300 + 100 * i;
+        inputs << dir.filePath(QStringLiteral("tone%1.wav").arg(i));
+        QCOMPARE(WriteTone(inputs.last(), tone), QString());
+    }
+    const QString text = dir.filePath(QStringLiteral("notes.wav"));
+    QVERIFY(WriteBytes(text, "not a sound at all\n"));
+    const QString missing = dir.filePath(QStringLiteral("gone.wav"));
+    const QString subfolder = dir.filePath(QStringLiteral("alone"));
+
+    struct Job {
+        QString input;
+        bool resample;
+        QString reason; // empty: the job succeeds
+    };
+    const QVector<Job> jobs{
+        {inputs[0], false, QString()},
+        {inputs[0], true, QString()},
+        {inputs[1], false, QString()},
+        {inputs[1], true, QString()},
+        {inputs[2], false, QString()},
+        {inputs[2], true, QString()},
+        {text, false, text + QStringLiteral(": Format not recognised.")},
+        {missing, true,
+         missing + QStringLiteral(": System error : %1.")
+                       .arg(QString::fromStdString(std::generic_category().message(ENOENT)))},
+        {subfolder, false, subfolder + QStringLiteral(": not a regular file")},
+    };
+    struct Outcome {
+        bool converted = false;
+        std::string error;
+        int lastPercent = 0;
+    };
+    const auto run = [&dir](const Job &job, Outcome *outcome, int index, const QString &place) {
+        const std::string output =
+            dir.filePath(QStringLiteral("%1/out%2.wav").arg(place).arg(index)).toStdString();
+        ConvertControl control;
+        control.progress = [outcome](int percent) { outcome->lastPercent = percent; };
+        std::string warning;
+        outcome->converted = job.resample
+            ? ResamplePcm16(job.input.toStdString(), 48000, output, 44100, control,
+                            &outcome->error, &warning)
+            : ConvertToPcm16(job.input.toStdString(), output, control, &outcome->error);
+    };
+    QVector<Outcome> alone(jobs.size());
+    for (int i = 0; i < jobs.size(); ++i)
+        run(jobs[i], &alone[i], i, QStringLiteral("alone"));
+    QVector<Outcome> together(jobs.size());
+    std::vector<std::thread> threads;
+    for (int i = 0; i < jobs.size(); ++i)
+        threads.emplace_back(run, std::cref(jobs[i]), &together[i], i, QStringLiteral("together"));
+    for (std::thread &thread : threads)
+        thread.join();
+
+    QCOMPARE(Entries(dir.filePath(QStringLiteral("together"))),
+             Entries(dir.filePath(QStringLiteral("alone"))));
+    for (int i = 0; i < jobs.size(); ++i) {
+        const QString reason = jobs[i].reason;
+        QCOMPARE(together[i].converted, reason.isEmpty());
+        QCOMPARE(QString::fromStdString(together[i].error), reason);
+        QCOMPARE(QString::fromStdString(alone[i].error), reason);
+        QCOMPARE(together[i].lastPercent, reason.isEmpty() ? 100 : 0);
+        const QString name = QStringLiteral("/out%1.wav").arg(i);
+        QCOMPARE(Contents(dir.filePath(QStringLiteral("together") + name)),
+                 Contents(dir.filePath(QStringLiteral("alone") + name)));
+    }
 }
 
 int main(int argc, char *argv[])
