@@ -1121,7 +1121,7 @@ void TestConvert::resamplingOvershoot()
 
     const Run run = RunProgram(BuiltConverter(kSecondConverter),
                                {in, QString::number(rate), out, QStringLiteral("44100")});
-    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.exitCode == 0, run.err.constData());
     QCOMPARE(Entries(folder.path()), (QStringList{"hit.wav", "out.wav"}));
     const CanonicalWav wav = ReadCanonicalWav(out);
     QVERIFY2(wav.fault.isEmpty(), qPrintable(wav.fault));

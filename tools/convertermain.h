@@ -5,9 +5,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+#include <filesystem>
+#endif
 
 #include "soundconvert.h"
 
