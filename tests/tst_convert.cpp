@@ -6,17 +6,26 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtEndian>
 
 #include <sndfile.h>
+#include <soxr.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "fileprocessor.h"
 #include "resultcodes.h"
+#include "soundconvert.h"
 #include "testsupport.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
@@ -132,6 +141,67 @@ QVector<qint16> ReadShorts(const QString &path)
     QVector<qint16> samples(int(info.frames * info.channels));
     samples.resize(int(sf_readf_short(file.get(), samples.data(), info.frames) * info.channels));
     return samples;
+}
+
+// A drum hit as loud recordings have it: a decaying drum tone and noise,
+// driven into soft saturation so that many samples lie close to its peak,
+// then normalised so that its highest sample sits at `level` of full scale.
+// A resampling filter's overshoot takes such a sound past full scale.
+QVector<qint16> DrumHit(int rate, int channels, int frames, double level)
+{
+    QRandomGenerator random(5);
+    QVector<double> values(frames * channels);
+    double previous = 0;
+    for (int i = 0; i < values.size(); ++i) {
+        const double t = double(i / channels) / rate;
+        const double noise = 2 * random.generateDouble() - 1;
+        const double body = 0.8 * std::sin(2 * kPi * 180 * t) + 0.1 * (noise + previous);
+        values[i] = std::tanh(8 * std::exp(-10 * t) * body);
+        previous = noise;
+    }
+    double peak = 0;
+    for (double x : values)
+        peak = std::max(peak, std::fabs(x));
+    QVector<qint16> samples;
+    for (double x : values)
+        samples << qint16(std::lrint(x / peak * level * 32767));
+    return samples;
+}
+
+// What libsoxr, at the resampler's settings, makes of a whole 16-bit sound
+// in one go: the values before they become 16-bit samples again.
+QVector<float> ResampledValues(const QVector<qint16> &samples, int channels, int from, int to)
+{
+    QVector<float> in;
+    for (qint16 s : samples)
+        in << s / 32768.0f;
+    const size_t frames = size_t(samples.size() / channels);
+    const size_t room = size_t(std::ceil(double(frames) * to / from)) + 1;
+    QVector<float> out(int(room) * channels);
+    size_t made = 0;
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+    if (soxr_oneshot(from, to, unsigned(channels), in.constData(), frames, nullptr, out.data(),
+                     room, &made, &io, &quality, nullptr))
+        return {};
+    out.resize(int(made) * channels);
+    return out;
+}
+
+// Resampled values as 16-bit samples the way the resampler has always
+// written them: times 32768, rounded, clipped at full scale.
+QVector<qint16> PlainPcm(const QVector<float> &values)
+{
+    QVector<qint16> samples;
+    for (float v : values)
+        samples << qint16(std::clamp(std::lrint(v * 32768.0f), -32768L, 32767L));
+    return samples;
+}
+
+int CountAtRails(const QVector<qint16> &samples)
+{
+    return int(std::count_if(samples.begin(), samples.end(),
+                             [](qint16 s) { return s >= 32767 || s <= -32767; }));
 }
 
 // --- The converted file, read byte by byte -----------------------------------
@@ -262,6 +332,21 @@ Run RunProgram(const QString &program, const QStringList &arguments,
     return run;
 }
 
+// The lines a program printed, without their line feeds.
+QByteArrayList Lines(const QByteArray &text)
+{
+    QByteArrayList lines = text.split('\n');
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QByteArray Contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 int ConvertOnly(const QString &path)
 {
     const int verdict = OpenAndCheckFile(ConvertFile(path));
@@ -299,7 +384,14 @@ private slots:
     void floatPeakLateInLongFile();
     void resampling_data();
     void resampling();
-    void resamplingClipsOvershoot();
+    void resamplingScalesOvershoot();
+    void resamplingOvershoot_data();
+    void resamplingOvershoot();
+    void progress_data();
+    void progress();
+    void libraryCancel_data();
+    void libraryCancel();
+    void libraryInThreads();
 
 private:
     QString NewFolder(const QString &name);
@@ -697,6 +789,9 @@ void TestConvert::commandLineFailures_data()
     QTest::newRow("first: no arguments") << first << QStringList() << "tone" << false << true;
     QTest::newRow("first: one argument") << first << QStringList{"{in}"} << "tone" << false << true;
     QTest::newRow("first: three arguments") << first << QStringList{"{in}", "{out}", "{out}"} << "tone" << false << true;
+    QTest::newRow("first: the progress option alone") << first << QStringList{"--progress"} << "tone" << false << true;
+    QTest::newRow("first: the progress option after the arguments")
+        << first << QStringList{"{in}", "{out}", "--progress"} << "tone" << false << true;
     QTest::newRow("first: missing input") << first << QStringList{"{in}", "{out}"} << "none" << false << false;
     QTest::newRow("first: text input") << first << QStringList{"{in}", "{out}"} << "text" << false << false;
     QTest::newRow("first: text input keeps an existing output")
@@ -707,6 +802,8 @@ void TestConvert::commandLineFailures_data()
 
     QTest::newRow("second: no arguments") << second << QStringList() << "tone" << false << true;
     QTest::newRow("second: three arguments") << second << QStringList{"{in}", "44100", "{out}"} << "tone" << false << true;
+    QTest::newRow("second: the progress option and three arguments")
+        << second << QStringList{"--progress", "{in}", "44100", "{out}"} << "tone" << false << true;
     QTest::newRow("second: rate not a number")
         << second << QStringList{"{in}", "fast", "{out}", "48000"} << "tone" << false << false;
     QTest::newRow("second: rate zero") << second << QStringList{"{in}", "0", "{out}", "48000"} << "tone" << false << false;
@@ -766,6 +863,8 @@ void TestConvert::commandLineFailures()
     const QString prefix = usage ? QStringLiteral("usage: ") + converter + QLatin1Char(' ')
                                  : converter + QStringLiteral(": ");
     QVERIFY2(run.err.startsWith(prefix.toUtf8()), run.err.constData());
+    if (usage)
+        QVERIFY2(run.err.contains(" [--progress] "), run.err.constData());
     QCOMPARE(Entries(folder.path()), before);
     if (outputExists) {
         QFile file(out);
@@ -941,15 +1040,19 @@ void TestConvert::resampling()
         QVERIFY2(share > 0.999, qPrintable(QString::number(share)));
         QVERIFY(std::fabs(Peak(values) / 32767 - tone.level) < 0.01);
     }
+    // Nothing here comes near full scale: every sample is the resampler's
+    // own value, rounded as it always was.
+    QCOMPARE(wav.samples, PlainPcm(ResampledValues(ReadShorts(in), channels, from, to)));
 }
 
 // A full-scale square wave makes the resampling filter overshoot. The
-// output must be the half-level output doubled and clipped at full scale:
-// not wrapped around, and no different where nothing needed clipping.
-void TestConvert::resamplingClipsOvershoot()
+// output must be the half-level output doubled and scaled down by one
+// factor: its shape kept, nothing clipped or wrapped, its peak at full scale.
+void TestConvert::resamplingScalesOvershoot()
 {
     QTemporaryDir folder(sandbox.filePath(QStringLiteral("rate-XXXXXX")));
     QVector<CanonicalWav> outputs;
+    QVector<QByteArray> errors;
     for (int height : {16000, 32000}) {
         QVector<int> square(4800);
         for (int f = 0; f < square.size(); ++f)
@@ -960,21 +1063,305 @@ void TestConvert::resamplingClipsOvershoot()
         const Run run = RunProgram(BuiltConverter(kSecondConverter), {in, "48000", out, "44100"});
         QVERIFY2(run.exitCode == 0, run.err.constData());
         outputs << ReadCanonicalWav(out);
+        errors << run.err;
         QVERIFY2(outputs.last().fault.isEmpty(), qPrintable(outputs.last().fault));
     }
+    QCOMPARE(errors[0], QByteArray());
+    QVERIFY2(errors[1].startsWith("sr-convert: ") && errors[1].contains("peak would exceed full scale")
+                 && errors[1].count('\n') == 1,
+             errors[1].constData());
+
     const QVector<qint16> &half = outputs[0].samples;
     const QVector<qint16> &full = outputs[1].samples;
     QCOMPARE(full.size(), half.size());
-    int clipped = 0;
+    int halfPeak = 0;
+    int fullPeak = 0;
     for (int i = 0; i < half.size(); ++i) {
-        const int doubled = 2 * half[i];
-        const int expected = std::clamp(doubled, -32768, 32767);
-        if (expected != doubled)
-            ++clipped;
-        QVERIFY2(std::abs(full[i] - expected) <= 2,
+        halfPeak = std::max(halfPeak, std::abs(int(half[i])));
+        fullPeak = std::max(fullPeak, std::abs(int(full[i])));
+    }
+    QVERIFY(2 * halfPeak > 32767);
+    QVERIFY2(fullPeak >= 32766 && fullPeak <= 32767, qPrintable(QString::number(fullPeak)));
+    const double factor = 32767.0 / (2 * halfPeak);
+    for (int i = 0; i < half.size(); ++i) {
+        const double expected = 2 * half[i] * factor;
+        QVERIFY2(std::fabs(full[i] - expected) <= 2,
                  qPrintable(QStringLiteral("sample %1: %2, expected %3").arg(i).arg(full[i]).arg(expected)));
     }
-    QVERIFY(clipped > 0);
+}
+
+void TestConvert::resamplingOvershoot_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<double>("level"); // of the hit's highest sample
+    QTest::addColumn<bool>("scaled");
+
+    QTest::newRow("0 dBFS hit at 48000 is scaled") << 48000 << 1 << 1.0 << true;
+    QTest::newRow("0 dBFS stereo hit at 96000 is scaled") << 96000 << 2 << 1.0 << true;
+    QTest::newRow("-6 dBFS hit at 48000 is left alone") << 48000 << 1 << 0.5 << false;
+    QTest::newRow("-6 dBFS stereo hit at 22050 is left alone") << 22050 << 2 << 0.5 << false;
+}
+
+// A hit normalised to full scale comes out of the resampler scaled down by
+// its resampled peak, with one warning that says by how much; a quieter one
+// comes out exactly as the resampler always wrote it.
+void TestConvert::resamplingOvershoot()
+{
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(double, level);
+    QFETCH(bool, scaled);
+
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("rate-XXXXXX")));
+    const QString in = folder.filePath(QStringLiteral("hit.wav"));
+    const QString out = folder.filePath(QStringLiteral("out.wav"));
+    const QVector<qint16> hit = DrumHit(rate, channels, rate / 2, level);
+    QVERIFY(WriteBytes(in, Wav16(quint16(channels), quint32(rate), hit)));
+
+    const Run run = RunProgram(BuiltConverter(kSecondConverter),
+                               {in, QString::number(rate), out, QStringLiteral("44100")});
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QCOMPARE(Entries(folder.path()), (QStringList{"hit.wav", "out.wav"}));
+    const CanonicalWav wav = ReadCanonicalWav(out);
+    QVERIFY2(wav.fault.isEmpty(), qPrintable(wav.fault));
+    QCOMPARE(wav.channels, channels);
+    const QVector<float> values = ResampledValues(hit, channels, rate, 44100);
+    QCOMPARE(wav.samples.size(), values.size());
+    const QVector<qint16> plain = PlainPcm(values);
+
+    if (!scaled) {
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE(wav.samples, plain);
+        return;
+    }
+    // Written plainly, the filter's overshoot would sit at the rails.
+    QVERIFY2(CountAtRails(plain) > 100, qPrintable(QString::number(CountAtRails(plain))));
+    double peak = 0;
+    for (float v : values)
+        peak = std::max(peak, std::fabs(double(v)));
+    const double scale = 32767 / peak;
+    const QString decibels = QString::number(20 * std::log10(scale / 32768), 'f', 2);
+    QCOMPARE(QString::fromUtf8(run.err),
+             QStringLiteral("sr-convert: %1: peak would exceed full scale; scaled by %2 dB\n")
+                 .arg(in, decibels));
+    for (int i = 0; i < values.size(); ++i)
+        QVERIFY2(std::abs(wav.samples[i] - std::lrint(values[i] * scale)) <= 1,
+                 qPrintable(QStringLiteral("sample %1: %2, expected %3")
+                                .arg(i).arg(wav.samples[i]).arg(values[i] * scale)));
+    // Only the peak itself reaches full scale.
+    QVERIFY2(CountAtRails(wav.samples) <= 2, qPrintable(QString::number(CountAtRails(wav.samples))));
+    QVERIFY(!wav.samples.contains(-32768));
+    int highest = 0;
+    for (qint16 s : wav.samples)
+        highest = std::max(highest, std::abs(int(s)));
+    QVERIFY2(highest >= 32766, qPrintable(QString::number(highest)));
+}
+
+void TestConvert::progress_data()
+{
+    QTest::addColumn<QString>("converter");
+    QTest::addColumn<QString>("input"); // tone, hot float, hit
+
+    QTest::newRow("first: 16-bit source") << kFirstConverter << "tone";
+    QTest::newRow("first: float source above full scale, read twice") << kFirstConverter << "hot float";
+    QTest::newRow("second: quiet source") << kSecondConverter << "tone";
+    QTest::newRow("second: 0 dBFS hit, scaled") << kSecondConverter << "hit";
+}
+
+// With --progress a converter prints whole per cents on stderr as it works,
+// each once and rising to 100, and writes the same file as without it;
+// without the option it says nothing beyond a warning.
+void TestConvert::progress()
+{
+    QFETCH(QString, converter);
+    QFETCH(QString, input);
+
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("progress-XXXXXX")));
+    const QString in = folder.filePath(QStringLiteral("in.wav"));
+    // Two seconds of stereo at 48000 Hz: several blocks for either converter.
+    Tone tone;
+    tone.rate = 48000;
+    tone.channels = 2;
+    tone.frames = 96000;
+    if (input == QLatin1String("hit")) {
+        QVERIFY(WriteBytes(in, Wav16(2, 48000, DrumHit(48000, 2, 96000, 1.0))));
+    } else {
+        if (input == QLatin1String("hot float")) {
+            tone.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+            tone.level = 1.8;
+        }
+        QCOMPARE(WriteTone(in, tone), QString());
+    }
+    const auto arguments = [&](const QString &out) {
+        return converter == kFirstConverter ? QStringList{in, out}
+                                            : QStringList{in, QStringLiteral("48000"), out,
+                                                          QStringLiteral("44100")};
+    };
+    const QString quietOut = folder.filePath(QStringLiteral("quiet.wav"));
+    const QString loudOut = folder.filePath(QStringLiteral("loud.wav"));
+    const Run quiet = RunProgram(BuiltConverter(converter), arguments(quietOut));
+    const Run loud = RunProgram(BuiltConverter(converter),
+                                QStringList(QStringLiteral("--progress")) + arguments(loudOut));
+    QVERIFY2(quiet.exitCode == 0, quiet.err.constData());
+    QVERIFY2(loud.exitCode == 0, loud.err.constData());
+    QVERIFY(Contents(quietOut).size() > 44);
+    QCOMPARE(Contents(loudOut), Contents(quietOut));
+
+    const QByteArrayList quietLines = Lines(quiet.err);
+    const bool warned = input == QLatin1String("hit");
+    QCOMPARE(quietLines.size(), warned ? 1 : 0);
+    const QRegularExpression percentLine(QStringLiteral("^(\\d+)%$"));
+    QVector<int> percents;
+    QByteArrayList others;
+    for (const QByteArray &line : Lines(loud.err)) {
+        const QRegularExpressionMatch match = percentLine.match(QString::fromUtf8(line));
+        if (match.hasMatch())
+            percents << match.captured(1).toInt();
+        else
+            others << line;
+    }
+    QCOMPARE(others, quietLines);
+    QVERIFY2(percents.size() >= 3, loud.err.constData());
+    QCOMPARE(percents.last(), 100);
+    for (int i = 0; i < percents.size(); ++i)
+        QVERIFY2(percents[i] >= 0 && (i == 0 || percents[i] > percents[i - 1]), loud.err.constData());
+}
+
+void TestConvert::libraryCancel_data()
+{
+    QTest::addColumn<bool>("resample");
+    QTest::addColumn<int>("stopAt"); // per cent at which the caller asks to stop; 0: before the start
+
+    QTest::newRow("convert: before the start") << false << 0;
+    QTest::newRow("convert: midway") << false << 30;
+    QTest::newRow("resample: before the start") << true << 0;
+    QTest::newRow("resample: while resampling") << true << 30;
+    QTest::newRow("resample: while writing the result") << true << 95;
+}
+
+// A cancelled conversion stops at the next block, fails with "cancelled",
+// and leaves the output folder as it found it, an earlier result included.
+void TestConvert::libraryCancel()
+{
+    QFETCH(bool, resample);
+    QFETCH(int, stopAt);
+
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("cancel-XXXXXX")));
+    const QString in = folder.filePath(QStringLiteral("in.wav"));
+    const QString out = folder.filePath(QStringLiteral("out.wav"));
+    Tone tone;
+    tone.rate = 48000;
+    tone.channels = 2;
+    tone.frames = 96000;
+    QCOMPARE(WriteTone(in, tone), QString());
+    const QByteArray kept("an earlier result\n");
+    QVERIFY(WriteBytes(out, kept));
+
+    std::atomic<bool> cancel(stopAt == 0);
+    QVector<int> seen;
+    ConvertControl control;
+    control.cancel = &cancel;
+    control.progress = [&](int percent) {
+        seen << percent;
+        if (percent >= stopAt)
+            cancel = true;
+    };
+    std::string error;
+    std::string warning;
+    const bool converted = resample
+        ? ResamplePcm16(in.toStdString(), 48000, out.toStdString(), 44100, control, &error, &warning)
+        : ConvertToPcm16(in.toStdString(), out.toStdString(), control, &error);
+
+    QVERIFY(!converted);
+    QCOMPARE(QString::fromStdString(error), QStringLiteral("cancelled"));
+    QCOMPARE(Entries(folder.path()), (QStringList{"in.wav", "out.wav"}));
+    QCOMPARE(Contents(out), kept);
+    if (stopAt == 0)
+        QCOMPARE(seen, QVector<int>());
+    else
+        QVERIFY2(!seen.isEmpty() && seen.last() >= stopAt && seen.last() < 100,
+                 qPrintable(QString::number(seen.isEmpty() ? -1 : seen.last())));
+}
+
+// Conversions running at once on several threads each end with their own
+// result, the same as alone, or with their own reason.
+void TestConvert::libraryInThreads()
+{
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("threads-XXXXXX")));
+    const QDir dir(folder.path());
+    QVERIFY(dir.mkdir(QStringLiteral("alone")) && dir.mkdir(QStringLiteral("together")));
+    QStringList inputs;
+    for (int i = 0; i < 3; ++i) {
+        Tone tone;
+        tone.rate = 48000;
+        tone.channels = 2;
+        tone.frames = 48000;
+        tone.frequency = 300 + 100 * i;
+        inputs << dir.filePath(QStringLiteral("tone%1.wav").arg(i));
+        QCOMPARE(WriteTone(inputs.last(), tone), QString());
+    }
+    const QString text = dir.filePath(QStringLiteral("notes.wav"));
+    QVERIFY(WriteBytes(text, "not a sound at all\n"));
+    const QString missing = dir.filePath(QStringLiteral("gone.wav"));
+    const QString subfolder = dir.filePath(QStringLiteral("alone"));
+
+    struct Job {
+        QString input;
+        bool resample;
+        QString reason; // empty: the job succeeds
+    };
+    const QVector<Job> jobs{
+        {inputs[0], false, QString()},
+        {inputs[0], true, QString()},
+        {inputs[1], false, QString()},
+        {inputs[1], true, QString()},
+        {inputs[2], false, QString()},
+        {inputs[2], true, QString()},
+        {text, false, text + QStringLiteral(": Format not recognised.")},
+        {missing, true,
+         missing + QStringLiteral(": System error : %1.")
+                       .arg(QString::fromStdString(std::generic_category().message(ENOENT)))},
+        {subfolder, false, subfolder + QStringLiteral(": not a regular file")},
+    };
+    struct Outcome {
+        bool converted = false;
+        std::string error;
+        int lastPercent = 0;
+    };
+    const auto run = [&dir](const Job &job, Outcome *outcome, int index, const QString &place) {
+        const std::string output =
+            dir.filePath(QStringLiteral("%1/out%2.wav").arg(place).arg(index)).toStdString();
+        ConvertControl control;
+        control.progress = [outcome](int percent) { outcome->lastPercent = percent; };
+        std::string warning;
+        outcome->converted = job.resample
+            ? ResamplePcm16(job.input.toStdString(), 48000, output, 44100, control,
+                            &outcome->error, &warning)
+            : ConvertToPcm16(job.input.toStdString(), output, control, &outcome->error);
+    };
+    QVector<Outcome> alone(jobs.size());
+    for (int i = 0; i < jobs.size(); ++i)
+        run(jobs[i], &alone[i], i, QStringLiteral("alone"));
+    QVector<Outcome> together(jobs.size());
+    std::vector<std::thread> threads;
+    for (int i = 0; i < jobs.size(); ++i)
+        threads.emplace_back(run, std::cref(jobs[i]), &together[i], i, QStringLiteral("together"));
+    for (std::thread &thread : threads)
+        thread.join();
+
+    QCOMPARE(Entries(dir.filePath(QStringLiteral("together"))),
+             Entries(dir.filePath(QStringLiteral("alone"))));
+    for (int i = 0; i < jobs.size(); ++i) {
+        const QString reason = jobs[i].reason;
+        QCOMPARE(together[i].converted, reason.isEmpty());
+        QCOMPARE(QString::fromStdString(together[i].error), reason);
+        QCOMPARE(QString::fromStdString(alone[i].error), reason);
+        QCOMPARE(together[i].lastPercent, reason.isEmpty() ? 100 : 0);
+        const QString name = QStringLiteral("/out%1.wav").arg(i);
+        QCOMPARE(Contents(dir.filePath(QStringLiteral("together") + name)),
+                 Contents(dir.filePath(QStringLiteral("alone") + name)));
+    }
 }
 
 int main(int argc, char *argv[])

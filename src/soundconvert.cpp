@@ -1,0 +1,759 @@
+#include "soundconvert.h"
+
+#ifdef _WIN32
+// Older libsndfile headers declare sf_wchar_open only on request, in terms
+// of the Windows API's wide-string type.
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#define ENABLE_SNDFILE_WINDOWS_PROTOTYPES 1
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <sndfile.h>
+#include <soxr.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <iomanip>
+#include <locale>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A WAVE file counts its bytes in 32 bits, header included.
+constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFull - 36;
+
+// --- Failures, files and names ------------------------------------------------
+
+bool Fail(std::string *error, std::string reason)
+{
+    *error = std::move(reason);
+    return false;
+}
+
+std::string SystemMessage(int number)
+{
+    return std::generic_category().message(number);
+}
+
+fs::path PathOf(const std::string &utf8)
+{
+    return fs::u8path(utf8);
+}
+
+#ifdef _WIN32
+std::wstring Widen(const std::string &utf8)
+{
+    return PathOf(utf8).wstring();
+}
+#endif
+
+std::FILE *OpenFile(const std::string &path, const char *mode)
+{
+#ifdef _WIN32
+    return _wfopen(Widen(path).c_str(), Widen(mode).c_str());
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
+
+// libsndfile keeps the reason the last open failed in one place for the
+// whole process. Opening and reading that reason happen under this lock, so
+// that conversions on other threads cannot swap their reasons.
+std::mutex &SndfileOpenLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+struct SndfileCloser {
+    void operator()(SNDFILE *file) const { sf_close(file); }
+};
+using SoundFile = std::unique_ptr<SNDFILE, SndfileCloser>;
+
+// Opens `path` for reading without ever waiting: a named pipe with no
+// writer, a device or a folder is refused rather than left to block the
+// conversion, even when the path turned into one after the caller looked.
+// Returns a descriptor, or -1 with the reason in `*error`.
+int OpenRegularFile(const std::string &path, std::string *error)
+{
+    // An input that cannot be opened is described in libsndfile's words, as
+    // it was when libsndfile opened the file by name.
+    const auto systemError = [&](int number) {
+        Fail(error, path + ": System error : " + SystemMessage(number) + ".");
+        return -1;
+    };
+    const auto notRegular = [&](int fd) {
+#ifdef _WIN32
+        _close(fd);
+#else
+        ::close(fd);
+#endif
+        Fail(error, path + ": not a regular file");
+        return -1;
+    };
+#ifdef _WIN32
+    const int fd = _wopen(Widen(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0)
+        return systemError(errno);
+    struct _stat64 status;
+    if (_fstat64(fd, &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG)
+        return notRegular(fd);
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return systemError(errno);
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+        return notRegular(fd);
+    // Reads from a regular file never wait anyway; the flag only served the
+    // open, and libsndfile expects a plain descriptor.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+        const int number = errno;
+        ::close(fd);
+        return systemError(number);
+    }
+#endif
+    return fd;
+}
+
+SoundFile OpenInput(const std::string &path, SF_INFO *info, std::string *error)
+{
+    const int fd = OpenRegularFile(path, error);
+    if (fd < 0)
+        return nullptr;
+    // libsndfile closes the descriptor with the file, or at once on failure.
+    std::lock_guard<std::mutex> lock(SndfileOpenLock());
+    SoundFile in(sf_open_fd(fd, SFM_READ, info, SF_TRUE));
+    if (!in)
+        Fail(error, path + ": " + sf_strerror(nullptr));
+    return in;
+}
+
+// libsndfile writes exactly the 44-byte header (16-byte format chunk, data
+// tag at offset 36, nothing after the data) for 16-bit PCM with one or two
+// channels, as long as no strings are set.
+SoundFile OpenCanonicalWave(const std::string &path, int rate, int channels, std::string *error)
+{
+    SF_INFO info = {};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    std::lock_guard<std::mutex> lock(SndfileOpenLock());
+#ifdef _WIN32
+    SoundFile out(sf_wchar_open(Widen(path).c_str(), SFM_WRITE, &info));
+#else
+    SoundFile out(sf_open(path.c_str(), SFM_WRITE, &info));
+#endif
+    if (!out)
+        Fail(error, std::string("cannot write output: ") + sf_strerror(nullptr));
+    return out;
+}
+
+bool CloseOutput(SoundFile &out, std::string *error)
+{
+    return sf_close(out.release()) == 0 || Fail(error, "cannot finish output");
+}
+
+// Reserves a fresh name beside `output` by creating an empty file there.
+// Returns an empty name on failure, with the reason in `*error`.
+std::string ReserveNameBeside(const std::string &output, std::string *error)
+{
+    int number = 0;
+    for (int n = 0; n < 1000; ++n) {
+        const std::string name = output + ".part" + std::to_string(n);
+        if (std::FILE *file = OpenFile(name, "wx")) {
+            std::fclose(file);
+            return name;
+        }
+        number = errno;
+        if (number != EEXIST)
+            break;
+    }
+    Fail(error, "cannot create a file beside " + output + ": " + SystemMessage(number));
+    return std::string();
+}
+
+// Runs `write` on a temporary file beside `output` and renames it over
+// `output` only when it succeeded; otherwise removes it, so that a failed
+// or cancelled run never leaves a partial output behind.
+template <typename Write>
+bool WriteReplacing(const std::string &output, const Write &write, std::string *error)
+{
+    const std::string temporary = ReserveNameBeside(output, error);
+    if (temporary.empty())
+        return false;
+    std::error_code failure;
+    if (write(temporary)) {
+        fs::rename(PathOf(temporary), PathOf(output), failure);
+        if (!failure)
+            return true;
+        Fail(error, "cannot create " + output + ": " + failure.message());
+    }
+    fs::remove(PathOf(temporary), failure);
+    return false;
+}
+
+// --- Progress and cancelling --------------------------------------------------
+
+// A part of the whole work, from one share of it to another, made of
+// `total` items (frames); a total of 0 means the size is not known.
+struct Stage {
+    double from;
+    double to;
+    sf_count_t total;
+};
+
+// Turns the work done into whole per cents for the caller, each value once
+// and 100 only at the very end, and tells whether the caller asked to stop.
+class Progress
+{
+public:
+    explicit Progress(const ConvertControl &control) : control_(control) {}
+
+    bool Cancelled() const { return control_.cancel && control_.cancel->load(); }
+
+    void Advance(const Stage &stage, sf_count_t done)
+    {
+        if (stage.total <= 0)
+            return;
+        const double part = std::min(1.0, double(done) / double(stage.total));
+        Tell(std::min(99, static_cast<int>((stage.from + (stage.to - stage.from) * part) * 100)));
+    }
+
+    void Finish() { Tell(100); }
+
+private:
+    void Tell(int percent)
+    {
+        if (percent <= last_)
+            return;
+        last_ = percent;
+        if (control_.progress)
+            control_.progress(percent);
+    }
+
+    const ConvertControl &control_;
+    int last_ = 0;
+};
+
+// The length libsndfile found, or 0 when it could not know it.
+sf_count_t KnownFrames(const SF_INFO &info)
+{
+    return info.frames > 0 && info.frames < SF_COUNT_MAX ? info.frames : 0;
+}
+
+// --- Any sound to 16-bit PCM at its own rate ----------------------------------
+
+constexpr int kMaxOutputChannels = 2;
+// Samples per read, across all channels: bounded memory whatever the length.
+constexpr sf_count_t kBlockSamples = 65536;
+
+// Formats whose decoder yields floating-point samples: these are read as
+// doubles so that values beyond full scale can be scaled instead of wrapped.
+bool HasFloatSamples(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+    case SF_FORMAT_VORBIS:
+    case SF_FORMAT_OPUS:
+    case SF_FORMAT_MPEG_LAYER_I:
+    case SF_FORMAT_MPEG_LAYER_II:
+    case SF_FORMAT_MPEG_LAYER_III:
+        return true;
+    default:
+        return false;
+    }
+}
+
+short Clamp16(long value)
+{
+    return static_cast<short>(std::clamp(value, -32768L, 32767L));
+}
+
+// libsndfile hands integer samples left-aligned in 32 bits; its own
+// conversion to 16 bits truncates, which biases every deeper source by half
+// a step. This rounds to nearest instead.
+short RoundToShort(int sample)
+{
+    return Clamp16(static_cast<long>((static_cast<std::int64_t>(sample) + 0x8000) >> 16));
+}
+
+short ScaleToShort(double sample, double gain)
+{
+    return Clamp16(std::lrint(sample * gain * 32767.0));
+}
+
+class Converter
+{
+public:
+    Converter(SNDFILE *in, const SF_INFO &info, SNDFILE *out, Progress &progress,
+              std::string *error)
+        : in_(in), channels_(info.channels),
+          kept_(std::min(info.channels, kMaxOutputChannels)), frames_(KnownFrames(info)),
+          out_(out), progress_(progress), error_(error),
+          blockFrames_(std::max<sf_count_t>(1, kBlockSamples / info.channels)),
+          pcm_(static_cast<size_t>(blockFrames_ * kept_))
+    {
+    }
+
+    bool CopyIntegers();
+    bool CopyFloats();
+
+private:
+    // True while there is a next block to work on and no one asked to stop.
+    bool Continue(const Stage &stage, sf_count_t done);
+    bool Write(sf_count_t frames);
+    bool FinishedReading();
+    bool FindPeak(double *peak);
+
+    SNDFILE *in_;
+    int channels_;
+    int kept_;
+    sf_count_t frames_;
+    SNDFILE *out_;
+    Progress &progress_;
+    std::string *error_;
+    sf_count_t blockFrames_;
+    std::vector<short> pcm_;
+    std::uint64_t dataBytes_ = 0;
+};
+
+bool Converter::Continue(const Stage &stage, sf_count_t done)
+{
+    progress_.Advance(stage, done);
+    return !progress_.Cancelled();
+}
+
+bool Converter::Write(sf_count_t frames)
+{
+    dataBytes_ += static_cast<std::uint64_t>(frames) * kept_ * 2;
+    if (dataBytes_ > kMaxDataBytes)
+        return Fail(error_, "input is too long for a WAVE file");
+    if (sf_writef_short(out_, pcm_.data(), frames) != frames)
+        return Fail(error_, std::string("cannot write output: ") + sf_strerror(out_));
+    return true;
+}
+
+// A read that ends early on a damaged file looks like the end of the data;
+// only the error state tells them apart. A stop on request ends early too.
+bool Converter::FinishedReading()
+{
+    if (progress_.Cancelled())
+        return Fail(error_, "cancelled");
+    return sf_error(in_) == SF_ERR_NO_ERROR
+        || Fail(error_, std::string("cannot read input: ") + sf_strerror(in_));
+}
+
+bool Converter::CopyIntegers()
+{
+    // Should a decoder that works in floating point slip through as
+    // integer, its values clip at full scale rather than wrap around.
+    sf_command(in_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    const Stage stage{0.0, 1.0, frames_};
+    std::vector<int> block(static_cast<size_t>(blockFrames_ * channels_));
+    sf_count_t done = 0;
+    sf_count_t frames;
+    while (Continue(stage, done) && (frames = sf_readf_int(in_, block.data(), blockFrames_)) > 0) {
+        for (sf_count_t f = 0; f < frames; ++f)
+            for (int c = 0; c < kept_; ++c)
+                pcm_[f * kept_ + c] = RoundToShort(block[f * channels_ + c]);
+        if (!Write(frames))
+            return false;
+        done += frames;
+    }
+    return FinishedReading();
+}
+
+bool Converter::FindPeak(double *peak)
+{
+    const Stage stage{0.0, 0.5, frames_};
+    std::vector<double> block(static_cast<size_t>(blockFrames_ * channels_));
+    *peak = 0.0;
+    sf_count_t done = 0;
+    sf_count_t frames;
+    while (Continue(stage, done) && (frames = sf_readf_double(in_, block.data(), blockFrames_)) > 0) {
+        for (sf_count_t f = 0; f < frames; ++f) {
+            for (int c = 0; c < kept_; ++c) {
+                const double value = block[f * channels_ + c];
+                if (!std::isfinite(value))
+                    return Fail(error_, "input holds samples that are not finite numbers");
+                *peak = std::max(*peak, std::fabs(value));
+            }
+        }
+        done += frames;
+    }
+    return FinishedReading();
+}
+
+// Two passes: the first finds the peak of the kept channels, the second
+// writes. A peak at or above full scale scales the whole file down by it, so
+// a hot recording keeps its shape instead of being clipped.
+bool Converter::CopyFloats()
+{
+    double peak = 0.0;
+    if (!FindPeak(&peak))
+        return false;
+    if (sf_seek(in_, 0, SEEK_SET) != 0)
+        return Fail(error_, std::string("cannot rewind input: ") + sf_strerror(in_));
+    const double gain = peak >= 1.0 ? 1.0 / peak : 1.0;
+
+    const Stage stage{0.5, 1.0, frames_};
+    std::vector<double> block(static_cast<size_t>(blockFrames_ * channels_));
+    sf_count_t done = 0;
+    sf_count_t frames;
+    while (Continue(stage, done) && (frames = sf_readf_double(in_, block.data(), blockFrames_)) > 0) {
+        for (sf_count_t f = 0; f < frames; ++f)
+            for (int c = 0; c < kept_; ++c)
+                pcm_[f * kept_ + c] = ScaleToShort(block[f * channels_ + c], gain);
+        if (!Write(frames))
+            return false;
+        done += frames;
+    }
+    return FinishedReading();
+}
+
+bool WriteConverted(SNDFILE *in, const SF_INFO &info, const std::string &path,
+                    Progress &progress, std::string *error)
+{
+    SoundFile out = OpenCanonicalWave(path, info.samplerate,
+                                      std::min(info.channels, kMaxOutputChannels), error);
+    if (!out)
+        return false;
+    Converter converter(in, info, out.get(), progress, error);
+    const bool copied =
+        HasFloatSamples(info.format) ? converter.CopyFloats() : converter.CopyIntegers();
+    return copied && CloseOutput(out, error);
+}
+
+// --- 16-bit PCM from one rate to another --------------------------------------
+
+constexpr int kMaxResampleChannels = 2;
+constexpr size_t kResampleBlockFrames = 16384;
+// The share of the time spent resampling; reading the scratch file back and
+// writing the 16-bit result take the rest.
+constexpr double kResamplingShare = 0.8;
+
+struct SoxrDeleter {
+    void operator()(soxr_t resampler) const { soxr_delete(resampler); }
+};
+using Resampler = std::unique_ptr<soxr, SoxrDeleter>;
+
+// libsndfile reads 16-bit samples as value / 32768; the same factor back
+// keeps unchanged samples exact.
+long ToPcm(float sample)
+{
+    return std::lrint(sample * 32768.0f);
+}
+
+// The resampled signal as interleaved floats in a scratch file beside the
+// output, read back once its peak is known: memory stays the same whatever
+// the sound's length. The file goes when this does.
+class Spool
+{
+public:
+    Spool() = default;
+    Spool(const Spool &) = delete;
+    Spool &operator=(const Spool &) = delete;
+    ~Spool()
+    {
+        if (file_)
+            std::fclose(file_);
+        std::error_code ignored;
+        if (!path_.empty())
+            fs::remove(PathOf(path_), ignored);
+    }
+
+    bool Create(const std::string &output, std::string *error)
+    {
+        path_ = ReserveNameBeside(output, error);
+        if (path_.empty())
+            return false;
+        file_ = OpenFile(path_, "w+b");
+        return file_
+            || Fail(error, "cannot create a file beside " + output + ": " + SystemMessage(errno));
+    }
+
+    bool Write(const float *samples, size_t count, std::string *error)
+    {
+        return std::fwrite(samples, sizeof(float), count, file_) == count
+            || Fail(error, "cannot write output: " + SystemMessage(errno));
+    }
+
+    bool Rewind(std::string *error)
+    {
+        return std::fseek(file_, 0, SEEK_SET) == 0
+            || Fail(error, "cannot write output: " + SystemMessage(errno));
+    }
+
+    // Reads exactly `count` samples, else fails.
+    bool Read(float *samples, size_t count, std::string *error)
+    {
+        return std::fread(samples, sizeof(float), count, file_) == count
+            || Fail(error, "cannot write output: the resampled sound could not be read back");
+    }
+
+private:
+    std::string path_;
+    std::FILE *file_ = nullptr;
+};
+
+// Feeds the input through the resampler into the spool, noting the extremes
+// of what comes out.
+class Resampling
+{
+public:
+    Resampling(SNDFILE *in, const SF_INFO &info, soxr_t resampler, Spool &spool,
+               Progress &progress, std::string *error)
+        : in_(in), frames_(KnownFrames(info)), channels_(info.channels), resampler_(resampler),
+          spool_(spool), progress_(progress), error_(error),
+          input_(kResampleBlockFrames * info.channels),
+          output_(kResampleBlockFrames * info.channels)
+    {
+    }
+
+    bool Run();
+    size_t OutputFrames() const { return produced_; }
+    // The factor from resampled values to 16-bit ones that keeps every
+    // sample within full scale: 0 when the plain one already does.
+    double Scale() const;
+
+private:
+    bool Process(const float *samples, size_t frames, size_t *used, size_t *produced);
+
+    SNDFILE *in_;
+    sf_count_t frames_;
+    int channels_;
+    soxr_t resampler_;
+    Spool &spool_;
+    Progress &progress_;
+    std::string *error_;
+    std::vector<float> input_;
+    std::vector<float> output_;
+    size_t produced_ = 0;
+    float lowest_ = 0.0f;
+    float highest_ = 0.0f;
+};
+
+// Feeds one stretch of input (none: end of input, the filter's tail is
+// flushed) and keeps whatever the resampler gives back.
+bool Resampling::Process(const float *samples, size_t frames, size_t *used, size_t *produced)
+{
+    if (soxr_error_t error = soxr_process(resampler_, samples, frames, used, output_.data(),
+                                          kResampleBlockFrames, produced))
+        return Fail(error_, std::string("resampling failed: ") + error);
+    produced_ += *produced;
+    if (static_cast<std::uint64_t>(produced_) * channels_ * 2 > kMaxDataBytes)
+        return Fail(error_, "output is too long for a WAVE file");
+    const auto end = output_.begin() + *produced * channels_;
+    for (auto sample = output_.begin(); sample != end; ++sample) {
+        lowest_ = std::min(lowest_, *sample);
+        highest_ = std::max(highest_, *sample);
+    }
+    return spool_.Write(output_.data(), *produced * channels_, error_);
+}
+
+bool Resampling::Run()
+{
+    const Stage stage{0.0, kResamplingShare, frames_};
+    sf_count_t done = 0;
+    sf_count_t frames;
+    while (true) {
+        progress_.Advance(stage, done);
+        if (progress_.Cancelled())
+            return Fail(error_, "cancelled");
+        if ((frames = sf_readf_float(in_, input_.data(), kResampleBlockFrames)) <= 0)
+            break;
+        size_t offset = 0;
+        while (offset < static_cast<size_t>(frames)) {
+            size_t used = 0;
+            size_t produced = 0;
+            if (!Process(input_.data() + offset * channels_, frames - offset, &used, &produced))
+                return false;
+            if (used == 0 && produced == 0)
+                return Fail(error_, "resampler made no progress");
+            offset += used;
+        }
+        done += frames;
+    }
+    if (sf_error(in_) != SF_ERR_NO_ERROR)
+        return Fail(error_, std::string("cannot read input: ") + sf_strerror(in_));
+
+    size_t produced = 0;
+    do {
+        size_t used = 0;
+        if (!Process(nullptr, 0, &used, &produced))
+            return false;
+    } while (produced > 0);
+    return true;
+}
+
+double Resampling::Scale() const
+{
+    if (ToPcm(highest_) <= 32767 && ToPcm(lowest_) >= -32768)
+        return 0.0;
+    return 32767.0 / std::max(double(highest_), -double(lowest_));
+}
+
+// Writes the spooled samples as 16-bit PCM: plainly, or times `scale` when
+// it is not 0.
+bool WriteSpooled(Spool &spool, size_t frames, int channels, double scale, SNDFILE *out,
+                  Progress &progress, std::string *error)
+{
+    if (!spool.Rewind(error))
+        return false;
+    const Stage stage{kResamplingShare, 1.0, static_cast<sf_count_t>(frames)};
+    std::vector<float> block(kResampleBlockFrames * channels);
+    std::vector<short> pcm(kResampleBlockFrames * channels);
+    size_t done = 0;
+    while (done < frames) {
+        progress.Advance(stage, static_cast<sf_count_t>(done));
+        if (progress.Cancelled())
+            return Fail(error, "cancelled");
+        const size_t count = std::min(kResampleBlockFrames, frames - done);
+        if (!spool.Read(block.data(), count * channels, error))
+            return false;
+        const auto end = block.begin() + count * channels;
+        if (scale == 0.0)
+            std::transform(block.begin(), end, pcm.begin(),
+                           [](float sample) { return Clamp16(ToPcm(sample)); });
+        else
+            std::transform(block.begin(), end, pcm.begin(), [scale](float sample) {
+                return Clamp16(std::lrint(double(sample) * scale));
+            });
+        const auto count64 = static_cast<sf_count_t>(count);
+        if (sf_writef_short(out, pcm.data(), count64) != count64)
+            return Fail(error, std::string("cannot write output: ") + sf_strerror(out));
+        done += count;
+    }
+    return true;
+}
+
+bool WriteResampled(SNDFILE *in, const SF_INFO &info, long toRate, const std::string &output,
+                    const std::string &path, Progress &progress, double *scale,
+                    std::string *error)
+{
+    soxr_error_t soxrError = nullptr;
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+    Resampler resampler(soxr_create(double(info.samplerate), double(toRate),
+                                    unsigned(info.channels), &soxrError, nullptr, &quality,
+                                    nullptr));
+    if (soxrError)
+        return Fail(error, std::string("cannot set up the resampler: ") + soxrError);
+
+    SoundFile out = OpenCanonicalWave(path, int(toRate), info.channels, error);
+    if (!out)
+        return false;
+    Spool spool;
+    if (!spool.Create(output, error))
+        return false;
+    Resampling resampling(in, info, resampler.get(), spool, progress, error);
+    if (!resampling.Run())
+        return false;
+    *scale = resampling.Scale();
+    return WriteSpooled(spool, resampling.OutputFrames(), info.channels, *scale, out.get(),
+                        progress, error)
+        && CloseOutput(out, error);
+}
+
+bool RateInRange(long rate)
+{
+    return rate >= kMinResampleRate && rate <= kMaxResampleRate;
+}
+
+// A gain as decibels with two decimals, the same in every locale.
+std::string Decibels(double gain)
+{
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << std::fixed << std::setprecision(2) << 20.0 * std::log10(gain);
+    return text.str();
+}
+
+} // namespace
+
+bool ConvertToPcm16(const std::string &input, const std::string &output,
+                    const ConvertControl &control, std::string *error)
+{
+    std::string unused;
+    error = error ? error : &unused;
+    SF_INFO info = {};
+    SoundFile in = OpenInput(input, &info, error);
+    if (!in)
+        return false;
+    if (info.channels < 1 || info.samplerate < 1)
+        return Fail(error, input + ": no channels or no sample rate");
+    Progress progress(control);
+    const bool written = WriteReplacing(output, [&](const std::string &temporary) {
+        const bool converted = WriteConverted(in.get(), info, temporary, progress, error);
+        in.reset();
+        return converted;
+    }, error);
+    if (written)
+        progress.Finish();
+    return written;
+}
+
+bool ResamplePcm16(const std::string &input, long inputRate, const std::string &output,
+                   long outputRate, const ConvertControl &control, std::string *error,
+                   std::string *warning)
+{
+    std::string unusedError;
+    std::string unusedWarning;
+    error = error ? error : &unusedError;
+    warning = warning ? warning : &unusedWarning;
+    warning->clear();
+    if (!RateInRange(inputRate) || !RateInRange(outputRate))
+        return Fail(error, "rates must be whole numbers of Hz from " + std::to_string(kMinResampleRate)
+                               + " to " + std::to_string(kMaxResampleRate));
+
+    SF_INFO info = {};
+    SoundFile in = OpenInput(input, &info, error);
+    if (!in)
+        return false;
+    // The rate is given twice, by the caller and by the file; a mismatch
+    // means the caller read another file, and resampling would shift pitch.
+    if (info.samplerate != inputRate)
+        return Fail(error, input + ": sample rate is " + std::to_string(info.samplerate)
+                               + " Hz, not " + std::to_string(inputRate) + " Hz");
+    if (info.channels < 1 || info.channels > kMaxResampleChannels)
+        return Fail(error, input + ": " + std::to_string(info.channels)
+                               + " channels; one or two are supported");
+
+    Progress progress(control);
+    double scale = 0.0;
+    const bool written = WriteReplacing(output, [&](const std::string &temporary) {
+        const bool resampled =
+            WriteResampled(in.get(), info, outputRate, output, temporary, progress, &scale, error);
+        in.reset();
+        return resampled;
+    }, error);
+    if (!written)
+        return false;
+    if (scale != 0.0)
+        *warning = input + ": peak would exceed full scale; scaled by "
+                   + Decibels(scale / 32768.0) + " dB";
+    progress.Finish();
+    return true;
+}

@@ -1,0 +1,45 @@
+#ifndef SOUNDCONVERT_H
+#define SOUNDCONVERT_H
+
+// The two conversion steps that turn a chosen sound into the bank's form,
+// free of Qt so that the converters, the window and zkstool can share them.
+// Paths are UTF-8. Every call works on its own files and state: several may
+// run at once on different threads.
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+struct ConvertControl {
+    // Told the share of the work done in whole per cents, each value once
+    // and rising, the last one 100 on success.
+    std::function<void(int percent)> progress;
+    // Looked at between blocks; once true the call stops, removes what it
+    // wrote and fails with the error "cancelled".
+    const std::atomic<bool> *cancel = nullptr;
+};
+
+// Rates the resampler accepts, in Hz.
+constexpr long kMinResampleRate = 1000;
+constexpr long kMaxResampleRate = 768000;
+
+// Converts any sound file that libsndfile reads into a 16-bit PCM WAVE at
+// the input's sample rate, with the plain 44-byte header (16-byte format
+// chunk, data tag at offset 36, nothing after the data) that the sound check
+// reads at fixed offsets. At most two channels are kept. Integer samples are
+// rounded to nearest; floating-point ones beyond full scale are scaled down
+// by their peak. On failure `*error` gets a one-line reason, and an existing
+// file at `output` is left as it was.
+bool ConvertToPcm16(const std::string &input, const std::string &output,
+                    const ConvertControl &control, std::string *error);
+
+// Resamples a 16-bit PCM WAVE of one or two channels from `inputRate`, which
+// must be the file's own, to `outputRate` with libsoxr at its very-high
+// quality, and writes it in the same 44-byte form. Should the filter's
+// overshoot take the result beyond full scale, all of it is scaled down by
+// its peak and `*warning` says by how much; otherwise it is left empty.
+bool ResamplePcm16(const std::string &input, long inputRate, const std::string &output,
+                   long outputRate, const ConvertControl &control, std::string *error,
+                   std::string *warning);
+
+#endif
