@@ -8,11 +8,11 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
-#include <QSound>
 #include <QUrl>
 
 #include "fileprocessor.h"
 #include "resultcodes.h"
+#include "soundplayer.h"
 
 QString SlotPath[kMaxLayers];
 QString SlotName[kMaxLayers];
@@ -307,7 +307,7 @@ void ZKWindow::on_horizontalSlider_valueChanged(int value)
 
 void ZKWindow::PlayLayer(int layer)
 {
-    QSound::play(SlotPath[layer - 1]);
+    PlaySoundFile(this, SlotPath[layer - 1]);
 }
 
 void ZKWindow::on_openFolderButton_clicked()
