@@ -8,7 +8,13 @@ set -euo pipefail
 packages=(
     cmake make g++ pkg-config
     qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins
+    # The Qt 6 build: Qt 6 keeps its platform plug-ins (offscreen for the
+    # tests) apart; QSoundEffect needs nothing beyond libqt6multimedia6.
+    qt6-base-dev qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins
     libsndfile1-dev libsoxr-dev
+    # The install test checks the installed desktop entry, metainfo and
+    # manual page with these.
+    desktop-file-utils appstream groff-base
     "$@"
 )
 

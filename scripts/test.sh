@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test; then builds again
-# with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/) and runs
+# Installs what is missing, builds, and runs every test; then builds with
+# Qt 6 (build-qt6/) and runs every test there; then builds again with
+# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/) and runs
 # every test once more there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+scripts/build.sh build-qt6 -DZK_QT_MAJOR=6
+ctest --test-dir build-qt6 --output-on-failure -j "$(nproc)"
 
 scripts/build.sh build-asan -DZK_SANITIZE=ON
 # Every sanitized process writes its reports to a file of its own, so that

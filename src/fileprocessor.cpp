@@ -148,7 +148,9 @@ int OpenAndCheckFile(QString path)
 
 namespace {
 
-// A converter is looked for beside the program first, then on PATH.
+// A converter is looked for beside the program first (the build folder, or
+// an unpacked copy), then where an installed program keeps its helpers
+// (bin/../libexec/quadrelx8filegen), then on PATH.
 QString FindConverter(const QString &name)
 {
     QString program = name;
@@ -156,10 +158,14 @@ QString FindConverter(const QString &name)
     program += QStringLiteral(".exe");
 #endif
     if (QCoreApplication::instance()) {
-        const QString local = QCoreApplication::applicationDirPath() + QLatin1Char('/') + program;
-        const QFileInfo info(local);
-        if (info.isFile() && info.isExecutable())
-            return local;
+        const QString folder = QCoreApplication::applicationDirPath();
+        for (const QString &candidate :
+             {folder + QLatin1Char('/') + program,
+              folder + QStringLiteral("/../libexec/quadrelx8filegen/") + program}) {
+            const QFileInfo info(candidate);
+            if (info.isFile() && info.isExecutable())
+                return QDir::cleanPath(candidate);
+        }
     }
     return QStandardPaths::findExecutable(program);
 }

@@ -9,12 +9,12 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
-#include <QSound>
 #include <QStandardPaths>
 #include <QUrl>
 
 #include "fileprocessor.h"
 #include "resultcodes.h"
+#include "soundplayer.h"
 
 QString SlotPath[kMaxLayers];
 QString SlotName[kMaxLayers];
@@ -398,7 +398,7 @@ void ZKWindow::on_horizontalSlider_valueChanged(int value)
 
 void ZKWindow::PlayLayer(int layer)
 {
-    QSound::play(SlotPath[layer - 1]);
+    PlaySoundFile(this, SlotPath[layer - 1]);
 }
 
 void ZKWindow::on_openFolderButton_clicked()

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
-#include <QSound>
+#include <QSoundEffect>
 
 #include "fileprocessor.h"
 #include "testsupport.h"
@@ -306,11 +306,11 @@ void TestControls::playStartsTheLayersFile()
     ZKWindow window;
     window.show();
     AddLayers(window, 2);
-    const int before = qApp->findChildren<QSound *>().size();
+    const int before = window.findChildren<QSoundEffect *>().size();
     window.findChild<QPushButton *>(QStringLiteral("Play_Button_2"))->click();
-    const QList<QSound *> sounds = qApp->findChildren<QSound *>();
+    const QList<QSoundEffect *> sounds = window.findChildren<QSoundEffect *>();
     QCOMPARE(sounds.size(), before + 1);
-    QCOMPARE(sounds.last()->fileName(), SlotPath[1]);
+    QCOMPARE(sounds.last()->source(), QUrl::fromLocalFile(SlotPath[1]));
 }
 
 void TestControls::openFolderHandsOverTheBankFolder()
@@ -428,7 +428,8 @@ void TestControls::everySlotBoundToItsSignal()
         for (int n = 1; n <= 8; ++n) {
             SlotPath[n - 1] = QStringLiteral("layer%1.wav").arg(n);
             emit window->findChild<QPushButton *>(QStringLiteral("Play_Button_%1").arg(n))->clicked();
-            QCOMPARE(qApp->findChildren<QSound *>().last()->fileName(), SlotPath[n - 1]);
+            QCOMPARE(window->findChildren<QSoundEffect *>().last()->source(),
+                     QUrl::fromLocalFile(SlotPath[n - 1]));
         }
     }
     {

@@ -148,20 +148,44 @@ private:
     bool active = false;
 };
 
-// A process that runs as an ordinary user when the test runs as root, for
-// the same reason.
+// Runs in a started process before its program: it becomes an ordinary user
+// when the test runs as root, for the same reason.
+void BecomeOrdinaryUser()
+{
+#ifdef Q_OS_UNIX
+    if (RunningAsRoot()
+        && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+        ::_exit(126);
+#endif
+}
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+// Qt 5 runs a subclass's setup step in the started process; Qt 6 takes a
+// function instead.
 class OrdinaryUserProcess : public QProcess
 {
 protected:
-    void setupChildProcess() override
-    {
-#ifdef Q_OS_UNIX
-        if (RunningAsRoot()
-            && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
-            ::_exit(126);
-#endif
-    }
+    void setupChildProcess() override { BecomeOrdinaryUser(); }
 };
+#endif
+
+std::unique_ptr<QProcess> NewProcess(bool asOrdinaryUser)
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    if (asOrdinaryUser)
+        return std::make_unique<OrdinaryUserProcess>();
+    return std::make_unique<QProcess>();
+#else
+    auto process = std::make_unique<QProcess>();
+#ifdef Q_OS_UNIX
+    if (asOrdinaryUser)
+        process->setChildProcessModifier(BecomeOrdinaryUser);
+#else
+    Q_UNUSED(asOrdinaryUser)
+#endif
+    return process;
+#endif
+}
 
 struct Run {
     int exitCode = -1; // -1: did not start, crashed or hung
@@ -176,7 +200,7 @@ constexpr int kConverterWaitMs = 120000;
 
 Run RunConverter(const QString &name, const QStringList &arguments, bool asOrdinaryUser)
 {
-    std::unique_ptr<QProcess> owned(asOrdinaryUser ? new OrdinaryUserProcess : new QProcess);
+    const std::unique_ptr<QProcess> owned = NewProcess(asOrdinaryUser);
     QProcess &process = *owned;
     process.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + name, arguments);
     Run run;
