@@ -134,7 +134,7 @@ void TestInstall::layout()
         kConverterDir + QStringLiteral("/sndfile-convert-to-microsoft-pcm16"),
         kConverterDir + QStringLiteral("/sr-convert"),
         QStringLiteral("share/applications/") + kAppId + QStringLiteral(".desktop"),
-        QStringLiteral("share/icons/hicolor/96x96/apps/") + kAppId + QStringLiteral(".png"),
+        QStringLiteral("share/icons/hicolor/256x256/apps/") + kAppId + QStringLiteral(".png"),
         QStringLiteral("share/man/man1/zkstool.1"),
         QStringLiteral("share/metainfo/") + kAppId + QStringLiteral(".metainfo.xml"),
     };
