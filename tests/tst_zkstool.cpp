@@ -269,6 +269,8 @@ void TestZksTool::readsSoundBank_data()
     QTest::newRow("largest layer in slot 5: size units wrap")
         << QByteArray("wrap.zks") << 5 << QVector<int>{512, 512, 512, 512, 0x2FF000}
         << qint64(512);
+    QTest::newRow("four layers, 2 MiB in slot 1: the block counts describe it")
+        << QByteArray("big4.zks") << 4 << QVector<int>{0x200000, 512, 512, 512} << qint64(512);
 }
 
 void TestZksTool::readsSoundBank()
@@ -370,6 +372,15 @@ void TestZksTool::damagedBank_data()
     QTest::newRow("size units disagree with block count")
         << b << "layer 1: the size units (6, 1536 bytes) disagree with the block count (2, "
                 "1024 bytes)";
+
+    // Five layers are read from the size units, where 2 MiB wraps to 0.
+    TestLayer big = Layer("a.wav", 600, 1, 100);
+    big.size = 0x200000;
+    QTest::newRow("five layers, layer 1 of 2 MiB: its size units are cut")
+        << MakeBank("kit.zks", {big, Layer("b.wav", 300, 2, 60), Layer("c.wav", 300, 3, 30),
+                                Layer("d.wav", 300, 4, 10), Layer("e.wav", 300, 5, 1)})
+        << "layer 1: the size units (0, 0 bytes) disagree with the block count (4096, 2097152 "
+           "bytes)";
 
     b = good;
     WriteLE(b, 60, 1024, 4);
