@@ -170,9 +170,16 @@ QString FindConverter(const QString &name)
     return QStandardPaths::findExecutable(program);
 }
 
-// Runs a converter to its end; it is judged only by the file it leaves.
-void RunConverter(const QString &name, const QStringList &arguments, bool trace)
+// How often a running converter is checked for cancellation.
+constexpr int kConverterWaitSliceMs = 50;
+
+// Runs a converter to its end, or kills it once `cancelled` is set; it is
+// judged only by the file it leaves.
+void RunConverter(const QString &name, const QStringList &arguments, bool trace,
+                  const std::atomic<bool> &cancelled)
 {
+    if (cancelled)
+        return;
     const QString program = FindConverter(name);
     if (trace)
         qDebug() << (QStringList(program.isEmpty() ? name : program) + arguments).join(QLatin1Char(' '));
@@ -183,9 +190,21 @@ void RunConverter(const QString &name, const QStringList &arguments, bool trace)
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     process.start(program, arguments);
-    if (!process.waitForStarted(-1) || !process.waitForFinished(-1)) {
+    if (!process.waitForStarted(-1)) {
         qDebug() << "Converter did not run:" << name << process.errorString();
         return;
+    }
+    while (!process.waitForFinished(kConverterWaitSliceMs)) {
+        if (process.state() == QProcess::NotRunning) {
+            qDebug() << "Converter did not run:" << name << process.errorString();
+            return;
+        }
+        if (cancelled) {
+            process.kill();
+            process.waitForFinished(-1);
+            qDebug() << "Converter stopped:" << name;
+            return;
+        }
     }
     const QByteArray errors = process.readAllStandardError().trimmed();
     if (!errors.isEmpty())
@@ -223,6 +242,12 @@ bool IsReadableFile(const QString &path)
 
 QString ConvertFile(QString chosen)
 {
+    static const std::atomic<bool> never(false);
+    return ConvertFile(std::move(chosen), never);
+}
+
+QString ConvertFile(QString chosen, const std::atomic<bool> &cancelled)
+{
     if (chosen.isEmpty() || !IsReadableFile(chosen))
         return chosen;
     const QString fileName = QFileInfo(chosen).fileName();
@@ -236,11 +261,13 @@ QString ConvertFile(QString chosen)
     const QString converted = work + QStringLiteral("/tempWav2.wav");
     const QString resampled = work + QStringLiteral("/tempWav3.wav");
     QFile::remove(converted);
-    RunConverter(QStringLiteral("sndfile-convert-to-microsoft-pcm16"), {chosen, converted}, true);
+    RunConverter(QStringLiteral("sndfile-convert-to-microsoft-pcm16"), {chosen, converted}, true,
+                 cancelled);
     QFile::remove(resampled);
 
+    // A cancelled first step leaves nothing to read, so no second one runs.
     QByteArray header;
-    {
+    if (!cancelled) {
         QFile second(converted);
         if (second.open(QIODevice::ReadOnly))
             header = ReadWavHeader(second);
@@ -254,14 +281,14 @@ QString ConvertFile(QString chosen)
         } else {
             RunConverter(QStringLiteral("sr-convert"),
                          {converted, QString::number(rate), resampled, QStringLiteral("44100")},
-                         false);
+                         false, cancelled);
             finished = resampled;
         }
     }
 
     const QString folder = NewResultFolder(work);
     const QString result = folder + QLatin1Char('/') + fileName;
-    if (finished.isEmpty() || !QFile::rename(finished, result))
+    if (cancelled || finished.isEmpty() || !QFile::rename(finished, result))
         QDir(work).rmdir(QFileInfo(folder).fileName());
     QFile::remove(converted);
     QFile::remove(resampled);

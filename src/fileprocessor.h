@@ -5,6 +5,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
+
 class QFile;
 
 // The private folder that holds converted layer files for the life of the
@@ -32,6 +34,11 @@ QByteArray CanonicalWavHeader(quint16 channels, quint32 rate, quint16 bits, quin
 // working folder and returns its path. Returns the input unchanged when it
 // cannot be opened; a failed conversion returns a path that names no file.
 QString ConvertFile(QString chosen);
+// The same, stopping as soon as `cancelled` is set (it may be set from a
+// signal handler or another thread): the running converter is killed, the
+// intermediates and the result's folder are removed, and the returned path
+// names no file.
+QString ConvertFile(QString chosen, const std::atomic<bool> &cancelled);
 // Removes a result of ConvertFile that will not become a layer. Paths
 // outside the working folder are left alone.
 void DiscardConverted(const QString &path);

@@ -135,10 +135,16 @@ void LocateRegions(ZksBank *bank)
 
 void CheckSizes(ZksBank *bank)
 {
+    // Up to four layers the block counts describe each layer, and the size
+    // units of one of 2 MiB or more may wrap. From five layers on the device
+    // takes every size from the size units, so a wrapped one misdescribes
+    // its layer.
+    const quint32 unitsMask = bank->layerCount > kFourSlotLayers ? 0xFFFFFFFF : 0x1FFF;
     for (const ZksRegion &r : qAsConst(bank->regions)) {
         const int k = r.layer;
         const quint16 units = bank->sizeUnits[k - 1];
-        if (k <= 4 && units != ((bank->fourSlotBlocks[k - 1] * 2) & 0x1FFF))
+        if (k <= kFourSlotLayers
+            && units != ((quint32(bank->fourSlotBlocks[k - 1]) * 2) & unitsMask))
             bank->problems << QStringLiteral("layer %1: the size units (%2, %3 bytes) disagree "
                                              "with the block count (%4, %5 bytes)")
                                   .arg(k)

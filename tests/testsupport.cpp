@@ -37,6 +37,15 @@ bool WriteBytes(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+bool WriteSilentWave(const QString &path, quint16 channels, quint32 rate, qint64 frames)
+{
+    const qint64 dataSize = frames * channels * 2;
+    if (!WriteBytes(path, CanonicalWavHeader(channels, rate, 16, quint32(dataSize))))
+        return false;
+    QFile file(path);
+    return file.resize(file.size() + dataSize);
+}
+
 FreshWorkingFolder::FreshWorkingFolder() : previous(QDir::currentPath())
 {
     QDir::setCurrent(folder.path());

@@ -19,6 +19,10 @@ QByteArray Wav16(quint16 channels, quint32 rate, const QVector<qint16> &samples)
 // Writes bytes to a file (creating folders as needed); fails the test on error.
 bool WriteBytes(const QString &path, const QByteArray &bytes);
 
+// A canonical 16-bit WAVE of `frames` frames of silence. The data is made by
+// extending the file, so even minutes of sound take next to no disk space.
+bool WriteSilentWave(const QString &path, quint16 channels, quint32 rate, qint64 frames);
+
 // Makes a fresh, empty folder the working directory for as long as it lives,
 // as a user starting the program somewhere new, then restores the old one.
 class FreshWorkingFolder

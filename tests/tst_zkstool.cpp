@@ -7,9 +7,20 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <sndfile.h>
+
+#include <atomic>
+
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "fileprocessor.h"
 #include "layerrules.h"
 #include "resultcodes.h"
+#include "soundinfo.h"
 #include "testsupport.h"
 #include "zksbank.h"
 #include "zkslayout.h"
@@ -180,6 +191,21 @@ QJsonObject InfoJson(const QString &bank, ToolRun *run)
     return QJsonDocument::fromJson(run->out.toUtf8()).object();
 }
 
+// Silence in any format libsndfile writes.
+bool WriteSound(const QString &path, int format, int channels, int rate, int frames)
+{
+    SF_INFO info = {};
+    info.format = format;
+    info.channels = channels;
+    info.samplerate = rate;
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    const QVector<short> silence(frames * channels, 0);
+    const bool written = sf_writef_short(file, silence.constData(), frames) == frames;
+    return sf_close(file) == 0 && written;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(QVector<int>)
@@ -214,6 +240,13 @@ private slots:
 
     void generatorReadsBack_data();
     void generatorReadsBack();
+
+    void predictedDataSize_data();
+    void predictedDataSize();
+    void readSoundInfo_data();
+    void readSoundInfo();
+    void largestCheckedDataSize();
+    void cancelledConversion();
 
     void commandLineRefusals_data();
     void commandLineRefusals();
@@ -269,6 +302,8 @@ void TestZksTool::readsSoundBank_data()
     QTest::newRow("largest layer in slot 5: size units wrap")
         << QByteArray("wrap.zks") << 5 << QVector<int>{512, 512, 512, 512, 0x2FF000}
         << qint64(512);
+    QTest::newRow("four layers, 2 MiB in slot 1: the block counts describe it")
+        << QByteArray("big4.zks") << 4 << QVector<int>{0x200000, 512, 512, 512} << qint64(512);
 }
 
 void TestZksTool::readsSoundBank()
@@ -370,6 +405,15 @@ void TestZksTool::damagedBank_data()
     QTest::newRow("size units disagree with block count")
         << b << "layer 1: the size units (6, 1536 bytes) disagree with the block count (2, "
                 "1024 bytes)";
+
+    // Five layers are read from the size units, where 2 MiB wraps to 0.
+    TestLayer big = Layer("a.wav", 600, 1, 100);
+    big.size = 0x200000;
+    QTest::newRow("five layers, layer 1 of 2 MiB: its size units are cut")
+        << MakeBank("kit.zks", {big, Layer("b.wav", 300, 2, 60), Layer("c.wav", 300, 3, 30),
+                                Layer("d.wav", 300, 4, 10), Layer("e.wav", 300, 5, 1)})
+        << "layer 1: the size units (0, 0 bytes) disagree with the block count (4096, 2097152 "
+           "bytes)";
 
     b = good;
     WriteLE(b, 60, 1024, 4);
@@ -771,6 +815,153 @@ void TestZksTool::generatorReadsBack()
         const QByteArray &audio = expected[k - 1];
         QCOMPARE(region, audio + QByteArray(int(r.size) - audio.size(), '\0'));
     }
+}
+
+// --- the engine's length prediction and cancellable conversion -------------
+
+void TestZksTool::predictedDataSize_data()
+{
+    QTest::addColumn<qint64>("frames");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<bool>("estimated");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("farTooLong");
+
+    // The largest accepted data is 3141631 bytes; a second of margin is
+    // 88200 bytes of mono, 176400 of stereo.
+    QTest::newRow("mono, the largest accepted")
+        << qint64(1570815) << 44100 << 1 << false << qint64(3141630) << false;
+    QTest::newRow("mono, a second past it: still within the margin")
+        << qint64(1570815 + 44100) << 44100 << 1 << false << qint64(3229830) << false;
+    QTest::newRow("mono, one sample more") << qint64(1570816 + 44100) << 44100 << 1 << false
+                                           << qint64(3229832) << true;
+    QTest::newRow("stereo, just within the margin")
+        << qint64(785407 + 44100) << 44100 << 2 << false << qint64(3318028) << false;
+    QTest::newRow("stereo, one frame more") << qint64(785408 + 44100) << 44100 << 2 << false
+                                            << qint64(3318032) << true;
+    QTest::newRow("six channels count as two")
+        << qint64(44100) << 44100 << 6 << false << qint64(176400) << false;
+    QTest::newRow("96 kHz: a part frame counts whole")
+        << qint64(3) << 96000 << 1 << false << qint64(4) << false;
+    QTest::newRow("three minutes at 48 kHz stereo")
+        << qint64(48000) * 180 << 48000 << 2 << false << qint64(31752000) << true;
+    QTest::newRow("an estimated length is never judged")
+        << qint64(48000) * 180 << 48000 << 2 << true << qint64(31752000) << false;
+    QTest::newRow("a count no file holds does not overflow")
+        << (qint64(1) << 60) << 8000 << 2 << false << (qint64(1) << 62) << true;
+    QTest::newRow("no frames") << qint64(0) << 44100 << 1 << false << qint64(0) << false;
+}
+
+void TestZksTool::predictedDataSize()
+{
+    QFETCH(qint64, frames);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(bool, estimated);
+    QFETCH(qint64, size);
+    QFETCH(bool, farTooLong);
+    SoundInfo info;
+    info.frames = frames;
+    info.rate = rate;
+    info.channels = channels;
+    info.lengthEstimated = estimated;
+    QCOMPARE(PredictedDataSize(info), size);
+    QCOMPARE(IsFarTooLong(info), farTooLong);
+}
+
+void TestZksTool::readSoundInfo_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("known");
+    QTest::addColumn<qint64>("frames");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<bool>("estimated");
+
+    QTest::newRow("WAVE") << "wav" << true << qint64(12345) << 48000 << 2 << false;
+    QTest::newRow("FLAC, six channels") << "flac" << true << qint64(4410) << 44100 << 6 << false;
+    QTest::newRow("MP3: the length is an estimate")
+        << "mp3" << true << qint64(-1) << 44100 << 1 << true;
+    QTest::newRow("not a sound") << "text" << false << qint64(0) << 0 << 0 << false;
+    QTest::newRow("missing") << "missing" << false << qint64(0) << 0 << 0 << false;
+    QTest::newRow("folder") << "folder" << false << qint64(0) << 0 << 0 << false;
+#ifdef Q_OS_UNIX
+    QTest::newRow("named pipe: turned away at once") << "pipe" << false << qint64(0) << 0 << 0
+                                                      << false;
+#endif
+}
+
+void TestZksTool::readSoundInfo()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, known);
+    QFETCH(qint64, frames);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(bool, estimated);
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("sound." + kind);
+    if (kind == "wav")
+        QVERIFY(WriteSilentWave(path, 2, 48000, 12345));
+    else if (kind == "flac")
+        QVERIFY(WriteSound(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 6, 44100, 4410));
+    else if (kind == "mp3")
+        QVERIFY(WriteSound(path, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 1, 44100, 44100));
+    else if (kind == "text")
+        QVERIFY(WriteBytes(path, "not a sound at all\n"));
+    else if (kind == "folder")
+        QVERIFY(QDir().mkpath(path));
+#ifdef Q_OS_UNIX
+    else if (kind == "pipe")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#endif
+
+    SoundInfo info;
+    QCOMPARE(ReadSoundInfo(path, &info), known);
+    if (!known)
+        return;
+    if (frames >= 0)
+        QCOMPARE(info.frames, frames);
+    QCOMPARE(info.rate, rate);
+    QCOMPARE(info.channels, channels);
+    QCOMPARE(info.lengthEstimated, estimated);
+}
+
+// The prediction's limit is the sound check's own.
+void TestZksTool::largestCheckedDataSize()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("header.wav");
+    QVERIFY(WriteBytes(path, CanonicalWavHeader(1, 44100, 16, quint32(kLargestCheckedDataSize))));
+    QCOMPARE(OpenAndCheckFile(path), int(kLargestCheckedDataSize + 1));
+    QVERIFY(WriteBytes(path,
+                       CanonicalWavHeader(1, 44100, 16, quint32(kLargestCheckedDataSize + 1))));
+    QCOMPARE(OpenAndCheckFile(path), int(RESULT_TOO_BIG));
+}
+
+// A cancelled conversion runs no converter and leaves nothing in the working
+// folder; the same file converts once the flag is clear.
+void TestZksTool::cancelledConversion()
+{
+    QTemporaryDir tmp;
+    const QString sound = tmp.filePath("kick.wav");
+    QVERIFY(WriteBytes(sound, Wav16(2, 48000, Samples(9600, 11))));
+    const QString work = WorkFolder();
+    QVERIFY(!work.isEmpty());
+
+    const std::atomic<bool> cancelled(true);
+    const QString stopped = ConvertFile(sound, cancelled);
+    QCOMPARE(QFileInfo(stopped).fileName(), QStringLiteral("kick.wav"));
+    QVERIFY(!QFileInfo::exists(stopped));
+    QCOMPARE(FolderTree(work), QStringList());
+
+    const std::atomic<bool> clear(false);
+    const QString converted = ConvertFile(sound, clear);
+    QCOMPARE(OpenAndCheckFile(converted), 9216);
+    const QString folder = QFileInfo(converted).dir().dirName();
+    QCOMPARE(FolderTree(work), QStringList({folder, folder + "/kick.wav"}));
+    RemoveWorkFolder();
 }
 
 // --- build ------------------------------------------------------------------------

@@ -1,0 +1,91 @@
+#include "soundinfo.h"
+
+#include <QFile>
+#include <qplatformdefs.h>
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kMaxConvertedChannels = 2;
+constexpr int kSampleBytes = 2;
+
+// A pipe or a device would make open() wait for a writer or for the
+// hardware; without blocking, the open returns at once and fstat() turns
+// them away.
+int OpenWithoutBlocking(const QString &path)
+{
+    int flags = QT_OPEN_RDONLY;
+#ifdef O_NONBLOCK
+    flags |= O_NONBLOCK;
+#endif
+#ifdef O_CLOEXEC
+    flags |= O_CLOEXEC;
+#endif
+    return QT_OPEN(QFile::encodeName(path).constData(), flags);
+}
+
+bool IsRegularFile(int descriptor)
+{
+    QT_STATBUF status;
+    return QT_FSTAT(descriptor, &status) == 0 && (status.st_mode & QT_STAT_MASK) == QT_STAT_REG;
+}
+
+} // namespace
+
+bool ReadSoundInfo(const QString &path, SoundInfo *info)
+{
+    const int descriptor = OpenWithoutBlocking(path);
+    if (descriptor < 0)
+        return false;
+    bool known = false;
+    if (IsRegularFile(descriptor)) {
+        SF_INFO header = {};
+        // The descriptor stays ours, to close whatever libsndfile makes of it.
+        if (SNDFILE *sound = sf_open_fd(descriptor, SFM_READ, &header, SF_FALSE)) {
+            known = header.frames >= 0 && header.frames != SF_COUNT_MAX && header.samplerate > 0
+                && header.channels > 0;
+            info->frames = header.frames;
+            info->rate = header.samplerate;
+            info->channels = header.channels;
+            info->lengthEstimated = (header.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+            sf_close(sound);
+        }
+    }
+    QT_CLOSE(descriptor);
+    return known;
+}
+
+int ConvertedChannels(const SoundInfo &info)
+{
+    return qBound(1, info.channels, kMaxConvertedChannels);
+}
+
+qint64 PredictedDataSize(const SoundInfo &info)
+{
+    if (info.frames <= 0 || info.rate <= 0)
+        return 0;
+    // In floating point, held below 2^62: a header may state any count, and
+    // the product must not overflow.
+    const double frames = std::ceil(double(info.frames) * kBankRate / info.rate);
+    return qint64(std::min(frames * ConvertedChannels(info) * kSampleBytes, 0x1p62));
+}
+
+bool IsFarTooLong(const SoundInfo &info)
+{
+    const qint64 oneSecond = qint64(kBankRate) * ConvertedChannels(info) * kSampleBytes;
+    return !info.lengthEstimated && PredictedDataSize(info) > kLargestCheckedDataSize + oneSecond;
+}
+
+double SoundSeconds(const SoundInfo &info)
+{
+    return info.rate > 0 ? double(info.frames) / info.rate : 0.0;
+}
+
+double LongestLayerSeconds(const SoundInfo &info)
+{
+    return double(kLargestCheckedDataSize) / (ConvertedChannels(info) * kSampleBytes) / kBankRate;
+}

@@ -1,0 +1,50 @@
+#ifndef SOUNDINFO_H
+#define SOUNDINFO_H
+
+#include <QString>
+#include <QtGlobal>
+
+// What a sound file's header says about its length, read without decoding,
+// so that a sound far too long for any layer is turned away before the
+// converters spend minutes and hundreds of megabytes on it.
+
+constexpr int kBankRate = 44100;
+// The largest data size the sound check accepts (0x2FEFFF): the largest
+// layer is 0x2FF000 bytes.
+constexpr qint64 kLargestCheckedDataSize = 3141631;
+
+struct SoundInfo {
+    qint64 frames = 0;
+    int rate = 0;
+    int channels = 0;
+    // MPEG audio states no length: libsndfile estimates it from the first
+    // frame's bit rate, which a variable-rate file can get wrong many times
+    // over.
+    bool lengthEstimated = false;
+};
+
+// Reads the frame count, rate and channels of a regular file that
+// libsndfile can open, without decoding it. False for anything else (a
+// folder, a pipe, a device, a file of a format libsndfile doesn't know, a
+// length it cannot state): such files are left to the conversion chain.
+bool ReadSoundInfo(const QString &path, SoundInfo *info);
+
+// The channels the converters keep: at most two.
+int ConvertedChannels(const SoundInfo &info);
+
+// The data size in bytes of the converted file: 16-bit samples at 44100 Hz,
+// at most two channels.
+qint64 PredictedDataSize(const SoundInfo &info);
+
+// True when the converted sound would exceed the largest data size the
+// sound check accepts by more than a second of sound, a margin far beyond
+// what rounding in the resampler can add, so no file that would pass is
+// refused. An estimated length is never judged.
+bool IsFarTooLong(const SoundInfo &info);
+
+// How long the sound lasts, and the longest sound with its converted
+// channels that a layer holds, in seconds.
+double SoundSeconds(const SoundInfo &info);
+double LongestLayerSeconds(const SoundInfo &info);
+
+#endif
