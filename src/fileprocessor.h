@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include "zkslayout.h"
+
 class QFile;
 
 // The private folder that holds converted layer files for the life of the
@@ -18,6 +20,7 @@ QString WorkFolder();
 void RemoveWorkFolder();
 
 // --- WAVE header: the first 44 bytes, read at fixed offsets ----------------
+constexpr int kWavHeaderSize = 44;
 QByteArray ReadWavHeader(QFile &file);
 bool HasDataTag(const QByteArray &header);
 qint32 WavDataSize(const QByteArray &header);
@@ -47,16 +50,14 @@ void DiscardConverted(const QString &path);
 int OpenAndCheckFile(QString path);
 
 // --- Bank generation -------------------------------------------------------
-constexpr qint32 kBankBudget = 3145728; // 0x300000 bytes of device memory
-
 struct GeneratorArgs {
     QString TargetPath;
     QString TargetName;
-    QString LayerPath[8];
-    QString LayerName[8];
-    qint32 LayerSize[8] = {};
+    QString LayerPath[kMaxLayers];
+    QString LayerName[kMaxLayers];
+    qint32 LayerSize[kMaxLayers] = {};
     qint32 LayerCount = 0;
-    qint32 Threshold[8] = {};
+    qint32 Threshold[kMaxLayers] = {};
     quint16 SilenceGate = 0;
 };
 

@@ -4,13 +4,14 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "zkslayout.h"
+
 // Rules about layers that the window and zkstool share, free of widgets.
 
-constexpr int kMaxLayers = 8;
 constexpr int kThresholdSliderMax = 126;
-// The space bar divides by one layer-size step below the budget, so a bank
-// holding the largest possible layer already reads 0 %.
-constexpr qint32 kPercentDivisor = 3141632; // 0x2FF000
+// The space bar divides by the largest layer's size, one layer-size step
+// below the budget, so a bank holding that layer already reads 0 %.
+constexpr qint32 kPercentDivisor = kLargestLayerSize;
 
 // Thresholds are indexed by layer number: element 0 is unused.
 using ThresholdTable = qint32[kMaxLayers + 1];
@@ -40,13 +41,9 @@ qint32 AvailablePercentFor(qint32 usedSpace);
 // name and layer after it.
 bool NameHasControlCharacter(const QString &name);
 
-// Layers 5 to 8 are described only by the eight-slot size table, whose 13
-// bits of 256-byte units stop just below 2 MiB; with at most four layers the
-// four-slot tables describe every layer exactly.
-constexpr qint32 kSizeUnitsLimit = 0x200000;
-constexpr int kFourSlotLayers = 4;
 // True when a bank of `count` layers with these sizes (indexed by layer - 1)
-// describes every layer exactly.
+// describes every layer exactly: from five layers on, no layer may reach
+// kSizeUnitsLimit.
 bool LayerSizesAreStorable(const qint32 sizes[], int count);
 
 // The part of a path after its last "/" (a backslash is an ordinary

@@ -4,14 +4,14 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "zkslayout.h"
+
 // What a sound file's header says about its length, read without decoding,
 // so that a sound far too long for any layer is turned away before the
 // converters spend minutes and hundreds of megabytes on it.
 
-constexpr int kBankRate = 44100;
-// The largest data size the sound check accepts (0x2FEFFF): the largest
-// layer is 0x2FF000 bytes.
-constexpr qint64 kLargestCheckedDataSize = 3141631;
+// The largest data size the sound check accepts.
+constexpr qint64 kLargestCheckedDataSize = kLargestLayerSize - 1;
 
 struct SoundInfo {
     qint64 frames = 0;

@@ -35,12 +35,12 @@ struct ZksBank {
     quint8 fourSlotThresholds[3] = {};
     quint16 fourSlotBlocks[4] = {};  // layer sizes in 512-byte blocks
     quint32 fourSlotOffsets[4] = {}; // region offsets of layers 1..4
-    quint8 thresholds[8] = {};
-    quint16 sizeUnits[8] = {}; // layer sizes in 256-byte units, 13 bits
+    quint8 thresholds[kMaxLayers] = {};
+    quint16 sizeUnits[kMaxLayers] = {}; // layer sizes in 256-byte units, 13 bits
 
     bool namesComplete = false; // all ten line feeds were found
     QString bankName;
-    QString layerNames[8];
+    QString layerNames[kMaxLayers];
     qint64 nameBlockEnd = 0; // just past the tenth line feed
 
     qint64 headerLength = 0; // where layer 1 starts, as the header states it

@@ -15,6 +15,20 @@ constexpr int kBankSignatureLength = int(sizeof kBankSignature) - 1;
 // are used.
 constexpr quint8 kBankFewLayerThresholds[3] = {120, 90, 70};
 
+constexpr int kMaxLayers = 8;           // layers a bank holds
+constexpr qint32 kBankBudget = 3145728; // 0x300000 bytes of device memory
+// The largest layer (0x2FF000 bytes). A layer's size is its sound rounded
+// down to whole 512-byte blocks plus one block, so its sound is at most one
+// byte shorter.
+constexpr qint32 kLargestLayerSize = 3141632;
+constexpr int kBankRate = 44100; // every layer is 16-bit mono at this rate
+
+// Layers 5 to 8 are described only by the eight-slot size table, whose 13
+// bits of 256-byte units stop just below 2 MiB; the four-slot tables
+// describe layers 1 to 4 in 512-byte blocks.
+constexpr qint32 kSizeUnitsLimit = 0x200000;
+constexpr int kFourSlotLayers = 4;
+
 // Offsets of the fixed part.
 constexpr int kBankTagOffset = 32;
 constexpr int kBankSignatureOffset = 36;

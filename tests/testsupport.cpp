@@ -1,23 +1,11 @@
 #include "testsupport.h"
 
-#include <QAbstractButton>
-#include <QAbstractItemView>
-#include <QApplication>
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QItemSelectionModel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPointer>
 #include <QSettings>
-#include <QTimer>
 #include <QtTest>
-
-#include <memory>
 
 #include "fileprocessor.h"
 #include "zkslayout.h"
@@ -93,98 +81,4 @@ void UsePrivateSettings(const QString &folder)
     QSettings::setDefaultFormat(QSettings::NativeFormat);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
-}
-
-QTimer *OnNextModal(std::function<void(QWidget *)> action, int timeoutMs)
-{
-    return OnNextModalOf("QWidget", std::move(action), timeoutMs);
-}
-
-QTimer *OnNextModalOf(const char *className, std::function<void(QWidget *)> action, int timeoutMs)
-{
-    auto *timer = new QTimer(qApp);
-    QElapsedTimer clock;
-    clock.start();
-    timer->setInterval(10);
-    const QByteArray wanted(className);
-    // A dialog is answered only on the tick after it was first seen: a tick
-    // that comes while it is still being shown, before its event loop runs,
-    // would close it too early and leave exec() waiting for ever.
-    auto seenBefore = std::make_shared<QPointer<QWidget>>();
-    QObject::connect(timer, &QTimer::timeout, [=]() {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (modal && !modal->inherits(wanted.constData()))
-            modal = nullptr;
-        if (modal && *seenBefore != modal) {
-            *seenBefore = modal;
-            return;
-        }
-        if (!modal && clock.elapsed() < timeoutMs)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        if (modal)
-            action(modal);
-    });
-    timer->start();
-    return timer;
-}
-
-void AnswerFileDialog(const QString &path)
-{
-    OnNextModalOf("QFileDialog", [path](QWidget *modal) {
-        auto *dialog = static_cast<QFileDialog *>(modal);
-        if (path.isEmpty()) {
-            dialog->reject();
-            return;
-        }
-        // Type the name as a user would, with nothing picked in the views: a
-        // selection the dialog made on its own would win over typed text.
-        // done() rather than accept(): accept() re-checks the typed name
-        // against the dialog's file model, which may still be loading.
-        const QFileInfo info(path);
-        dialog->setDirectory(info.absolutePath());
-        for (QAbstractItemView *view : dialog->findChildren<QAbstractItemView *>()) {
-            if (view->selectionModel())
-                view->selectionModel()->clear();
-        }
-        // A folder that doesn't exist can't be entered: type the whole path.
-        const bool folderExists = QFileInfo(info.absolutePath()).isDir();
-        if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-            edit->setText(folderExists ? info.fileName() : info.absoluteFilePath());
-        else
-            dialog->selectFile(path);
-        if (dialog->selectedFiles().value(0) != info.absoluteFilePath())
-            qWarning("file dialog would answer %s", qPrintable(dialog->selectedFiles().value(0)));
-        static_cast<QDialog *>(dialog)->done(QDialog::Accepted);
-    });
-}
-
-QTimer *RecordNextDialogFolder(QString *folder)
-{
-    return OnNextModalOf("QFileDialog", [folder](QWidget *modal) {
-        auto *dialog = static_cast<QFileDialog *>(modal);
-        *folder = dialog->directory().canonicalPath();
-        dialog->reject();
-    });
-}
-
-QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs)
-{
-    return OnNextModalOf("QMessageBox", [seen](QWidget *modal) {
-        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            seen->waitCursor = QApplication::overrideCursor() != nullptr;
-            seen->title = box->windowTitle();
-            seen->text = box->text();
-            seen->icon = box->icon();
-            seen->buttons = box->buttons().size();
-            seen->seen = true;
-            if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-                ok->click();
-            else
-                box->close();
-        } else {
-            modal->close();
-        }
-    }, timeoutMs);
 }

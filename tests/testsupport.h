@@ -8,11 +8,6 @@
 #include <QVector>
 #include <QtGlobal>
 
-#include <functional>
-
-class QTimer;
-class QWidget;
-
 // A canonical 16-bit WAVE holding the given interleaved samples.
 QByteArray Wav16(quint16 channels, quint32 rate, const QVector<qint16> &samples);
 
@@ -49,32 +44,5 @@ void AddResultMessageRows();
 // Points QSettings at a private folder so tests never read or write the
 // user's own settings.
 void UsePrivateSettings(const QString &folder);
-
-// Runs `action` on the next modal widget (dialog or message box) once it is
-// shown. Call before the code that opens it. The returned watcher deletes
-// itself once it acted or gave up; delete it sooner to stop waiting.
-QTimer *OnNextModal(std::function<void(QWidget *)> action, int timeoutMs = 20000);
-// The same, waiting for a modal widget whose class inherits `className`, so
-// that a dialog and the message box after it can be driven one by one.
-QTimer *OnNextModalOf(const char *className, std::function<void(QWidget *)> action,
-                      int timeoutMs = 20000);
-
-// Answers the next file dialog with `path` (empty: cancel).
-void AnswerFileDialog(const QString &path);
-
-// Records the folder the next file dialog starts in (canonical) and
-// cancels it.
-QTimer *RecordNextDialogFolder(QString *folder);
-
-struct SeenMessageBox {
-    QString title;
-    QString text;
-    int icon = 0; // QMessageBox::Icon
-    int buttons = 0;
-    bool seen = false;
-    bool waitCursor = false; // a wait cursor was still showing over the box
-};
-// Records the next message box's title, text, icon and buttons and closes it.
-QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs = 20000);
 
 #endif

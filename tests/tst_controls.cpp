@@ -10,7 +10,7 @@
 #include <QSoundEffect>
 
 #include "fileprocessor.h"
-#include "testsupport.h"
+#include "widgetsupport.h"
 #include "zkwindow.h"
 
 Q_DECLARE_METATYPE(QVector<int>)

@@ -10,7 +10,7 @@
 #include <QSlider>
 
 #include "fileprocessor.h"
-#include "testsupport.h"
+#include "widgetsupport.h"
 #include "zkslayout.h"
 #include "zkwindow.h"
 

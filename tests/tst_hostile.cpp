@@ -24,7 +24,7 @@
 
 #include "fileprocessor.h"
 #include "resultcodes.h"
-#include "testsupport.h"
+#include "widgetsupport.h"
 #include "zkslayout.h"
 #include "zkwindow.h"
 

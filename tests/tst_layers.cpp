@@ -10,7 +10,7 @@
 
 #include "fileprocessor.h"
 #include "resultcodes.h"
-#include "testsupport.h"
+#include "widgetsupport.h"
 #include "zkwindow.h"
 
 // Adding and removing layers the way a user does it: click "+", pick a file

@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 
 #include "soundplayer.h"
-#include "testsupport.h"
+#include "widgetsupport.h"
 
 // Playing a file through the default sound output, the same on Qt 5 and
 // Qt 6: each call starts a playback of its own, held by its owner, and one

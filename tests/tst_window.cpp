@@ -14,7 +14,7 @@
 
 #include "fileprocessor.h"
 #include "startup.h"
-#include "testsupport.h"
+#include "widgetsupport.h"
 #include "zkwindow.h"
 
 // The window shell: the form as the user first sees it, the empty slot

@@ -1,0 +1,283 @@
+#include "fileprocessor.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QFile>
+#include <QSaveFile>
+
+#include "layerrules.h"
+#include "resultcodes.h"
+#include "zkslayout.h"
+
+namespace {
+
+quint8 StoredThreshold(qint32 threshold)
+{
+    return quint8(quint32(threshold) & 0x7F);
+}
+
+// Both size tables keep 13 bits: 512-byte blocks in the four-slot table,
+// 256-byte units in the eight-slot one.
+quint16 BlockCount(qint32 layerSize)
+{
+    return quint16((quint32(layerSize) >> 9) & 0x1FFF);
+}
+
+quint16 SizeUnits(qint32 layerSize)
+{
+    return quint16((quint32(layerSize) >> 8) & 0x1FFF);
+}
+
+// The classic rand() formula with its own state, so no global generator is
+// disturbed and each bank's tag depends on its seed alone.
+quint32 NextRandom(quint32 &state)
+{
+    state = state * 1103515245u + 12345u;
+    return (state >> 16) & 0x7FFF;
+}
+
+int SampleMagnitude(const QByteArray &audio, int index)
+{
+    const quint16 raw = quint16(quint8(audio.at(2 * index)))
+        | quint16(quint8(audio.at(2 * index + 1)) << 8);
+    return qAbs(int(qint16(raw)));
+}
+
+// The device's tables only make sense for 0..8 used layers and sizes in
+// whole 512-byte blocks.
+bool LayerTableIsValid(const GeneratorArgs &args)
+{
+    if (args.LayerCount < 0 || args.LayerCount > kMaxLayers) {
+        qDebug() << "Layer count out of range:" << args.LayerCount;
+        return false;
+    }
+    for (int i = 0; i < kMaxLayers; ++i) {
+        if (args.LayerSize[i] < 0 || args.LayerSize[i] % kBankBlock != 0) {
+            qDebug() << "Layer size out of range:" << args.LayerSize[i] << "in slot" << i + 1;
+            return false;
+        }
+    }
+    // The device reads names as lines and, from the fifth layer on, sizes
+    // from a table that can't hold 2 MiB: either would misplace layers.
+    for (int i = 0; i < args.LayerCount; ++i) {
+        if (NameHasControlCharacter(args.LayerName[i])) {
+            qDebug() << "Layer name holds a control character:" << args.LayerName[i];
+            return false;
+        }
+    }
+    if (!LayerSizesAreStorable(args.LayerSize, args.LayerCount)) {
+        qDebug() << "A layer is too big for the size table of" << args.LayerCount << "layers";
+        return false;
+    }
+    return true;
+}
+
+qint64 BankSize(const GeneratorArgs &args, int headerSize)
+{
+    qint64 total = headerSize;
+    for (qint32 size : args.LayerSize)
+        total += size;
+    return total;
+}
+
+// Reads a layer file's sample data, at most what a region of `layerSize`
+// bytes can hold (twice that for stereo, which keeps one channel): a file
+// changed since it was accepted may declare more than that, or hold less than
+// it declares.
+bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool *stereo)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qDebug() << "Unable to open " << path;
+        return false;
+    }
+    const QByteArray header = ReadWavHeader(file);
+    if (header.size() < kWavHeaderSize || !file.seek(kWavHeaderSize)) {
+        qDebug() << "Unable to read " << path;
+        return false;
+    }
+    *stereo = IsStereo(header);
+    // The size field is unsigned; one of 2^31 or more is simply large.
+    const qint64 declared = quint32(WavDataSize(header));
+    const qint64 limit = qint64(layerSize) * (*stereo ? 2 : 1);
+    data->resize(int(qMin(declared, limit)));
+    qint64 got = 0;
+    while (got < data->size()) {
+        const qint64 n = file.read(data->data() + got, data->size() - got);
+        if (n < 0) {
+            qDebug() << "Unable to read " << path << file.errorString();
+            return false;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    data->resize(int(got));
+    return true;
+}
+
+// Layer `slot`'s region: its left channel with the leading silence cut,
+// exactly LayerSize bytes long.
+bool MakeLayerRegion(const GeneratorArgs &args, int slot, QByteArray *region)
+{
+    const qint32 layerSize = args.LayerSize[slot];
+    QByteArray data;
+    bool stereo = false;
+    if (!ReadLayerData(args.LayerPath[slot], layerSize, &data, &stereo))
+        return false;
+    const QByteArray audio = stereo ? KeepLeftChannel(data) : data;
+    qDebug() << "Threshold of silence gate = " << args.SilenceGate;
+    *region = FitToLayerSize(CutLeadingSilence(audio, args.SilenceGate), layerSize);
+    return true;
+}
+
+// A short count is how a full disk shows first; the error only follows on
+// the next write.
+bool WriteAll(QSaveFile &target, const QByteArray &bytes)
+{
+    const qint64 written = target.write(bytes);
+    if (written == bytes.size())
+        return true;
+    qDebug() << "Unable to write " << target.fileName() << "- wrote" << written << "of"
+             << bytes.size() << "bytes";
+    return false;
+}
+
+qint32 WriteBank(QSaveFile &target, const GeneratorArgs &args, const QByteArray &header)
+{
+    if (!WriteAll(target, header))
+        return GENERATE_TARGET_FAILED;
+    qDebug() << "Quantity Of Files" << args.LayerCount;
+    for (int slot = 0; slot < args.LayerCount; ++slot) {
+        QByteArray region;
+        if (!MakeLayerRegion(args, slot, &region))
+            return GENERATE_LAYER_FAILED;
+        if (!WriteAll(target, region))
+            return GENERATE_TARGET_FAILED;
+        qDebug() << "Writing Data From " << args.LayerPath[slot];
+    }
+    return GENERATE_OK;
+}
+
+} // namespace
+
+QByteArray KeepLeftChannel(const QByteArray &frames)
+{
+    // Half the bytes, rounded down. When the input ends inside a frame and
+    // that half is odd, its last byte is the input's byte at that offset.
+    const int audioLength = frames.size() >> 1;
+    QByteArray audio = frames.left(audioLength);
+    for (int j = 0; j < audioLength / 2; ++j) {
+        audio[2 * j] = frames.at(4 * j);
+        audio[2 * j + 1] = frames.at(4 * j + 1);
+    }
+    return audio;
+}
+
+QByteArray CutLeadingSilence(const QByteArray &audio, quint16 gate)
+{
+    const int samples = audio.size() / 2;
+    int k = 0;
+    while (k < samples && SampleMagnitude(audio, k) < gate)
+        ++k;
+    return audio.mid(2 * k);
+}
+
+QByteArray FitToLayerSize(const QByteArray &audio, qint32 layerSize)
+{
+    return audio.leftJustified(qMax(layerSize, 0), '\0', true);
+}
+
+quint32 RandomTag(qint64 seconds)
+{
+    quint32 state = quint32(seconds);
+    const quint32 first = NextRandom(state);
+    const quint32 second = NextRandom(state);
+    return first * second;
+}
+
+QByteArray BuildZKSHeader(const GeneratorArgs &args, quint32 tag)
+{
+    const int n = args.LayerCount;
+    QByteArray h(kBankMakerLine, kBankMakerLineLength);
+    AppendLE(h, tag, 4);
+    h.append(kBankSignature, kBankSignatureLength);
+
+    for (int k = 0; k < 3; ++k)
+        h.append(char(n >= 4 ? StoredThreshold(args.Threshold[k]) : kBankFewLayerThresholds[k]));
+    // A four-slot entry beyond the used layers repeats the one before it.
+    quint16 blocks = 0;
+    for (int k = 0; k < 4; ++k) {
+        if (k == 0 || k < n)
+            blocks = BlockCount(args.LayerSize[k]);
+        AppendLE(h, blocks, 2);
+    }
+    h.append(16, '\0'); // four-slot offsets, known once the header length is
+
+    for (int k = 0; k < kMaxLayers; ++k)
+        h.append(char(StoredThreshold(args.Threshold[k])));
+    for (int k = 0; k < kMaxLayers; ++k)
+        AppendLE(h, SizeUnits(args.LayerSize[k]), 2);
+    h.append(8, '\0');
+
+    h.append('\n');
+    h.append(args.TargetName.toUtf8());
+    h.append('\n');
+    for (int k = 0; k < kMaxLayers; ++k) {
+        h.append(args.LayerName[k].toUtf8());
+        h.append('\n');
+    }
+    // Never empty: a name block ending on a block boundary gets a whole block.
+    h.append(kBankBlock - h.size() % kBankBlock, '~');
+
+    quint32 offset = quint32(h.size());
+    for (int k = 0; k < 4; ++k) {
+        if (k > 0 && k < n)
+            offset += quint32(args.LayerSize[k - 1]);
+        WriteLE(h, kBankFourSlotOffsetsOffset + 4 * k, offset, 4);
+    }
+    return h;
+}
+
+int ResultCodeForGenerator(qint32 result)
+{
+    return result == GENERATE_NO_SPACE ? RESULT_NO_SPACE : RESULT_OPEN_FAILED;
+}
+
+qint32 GenerateZKS(GeneratorArgs args)
+{
+    if (!LayerTableIsValid(args))
+        return GENERATE_LAYER_FAILED;
+    if (NameHasControlCharacter(args.TargetName)) {
+        qDebug() << "Bank name holds a control character:" << args.TargetName;
+        return GENERATE_TARGET_FAILED;
+    }
+    const QByteArray header
+        = BuildZKSHeader(args, RandomTag(QDateTime::currentSecsSinceEpoch()));
+    // Checked before the target is touched, so a bank that cannot fit never
+    // costs the user an existing file.
+    if (BankSize(args, header.size()) > kBankBudget) {
+        qDebug() << "Space is not enough";
+        return GENERATE_NO_SPACE;
+    }
+
+    // QSaveFile writes beside the target and replaces it only on commit(), so
+    // a failure part way leaves an existing bank as it was. An empty name is
+    // refused first: QSaveFile would write into the current folder before
+    // failing.
+    QSaveFile target(args.TargetPath);
+    if (args.TargetPath.isEmpty() || !target.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        qDebug() << "Unable to open " << args.TargetPath;
+        return GENERATE_TARGET_FAILED;
+    }
+    const qint32 result = WriteBank(target, args, header);
+    if (result != GENERATE_OK) {
+        target.cancelWriting();
+        return result;
+    }
+    if (!target.commit()) {
+        qDebug() << "Unable to write " << args.TargetPath << target.errorString();
+        return GENERATE_TARGET_FAILED;
+    }
+    return GENERATE_OK;
+}

@@ -1,0 +1,42 @@
+#ifndef WIDGETSUPPORT_H
+#define WIDGETSUPPORT_H
+
+#include <QString>
+
+#include <functional>
+
+#include "testsupport.h"
+
+class QTimer;
+class QWidget;
+
+// Drivers for the window's modal dialogs and message boxes.
+
+// Runs `action` on the next modal widget (dialog or message box) once it is
+// shown. Call before the code that opens it. The returned watcher deletes
+// itself once it acted or gave up; delete it sooner to stop waiting.
+QTimer *OnNextModal(std::function<void(QWidget *)> action, int timeoutMs = 20000);
+// The same, waiting for a modal widget whose class inherits `className`, so
+// that a dialog and the message box after it can be driven one by one.
+QTimer *OnNextModalOf(const char *className, std::function<void(QWidget *)> action,
+                      int timeoutMs = 20000);
+
+// Answers the next file dialog with `path` (empty: cancel).
+void AnswerFileDialog(const QString &path);
+
+// Records the folder the next file dialog starts in (canonical) and
+// cancels it.
+QTimer *RecordNextDialogFolder(QString *folder);
+
+struct SeenMessageBox {
+    QString title;
+    QString text;
+    int icon = 0; // QMessageBox::Icon
+    int buttons = 0;
+    bool seen = false;
+    bool waitCursor = false; // a wait cursor was still showing over the box
+};
+// Records the next message box's title, text, icon and buttons and closes it.
+QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs = 20000);
+
+#endif
