@@ -237,6 +237,8 @@ private slots:
     void extractTrim_data();
     void extractTrim();
     void extractSalvagesCutBank();
+    void extractNeverReplacesBank_data();
+    void extractNeverReplacesBank();
 
     void generatorReadsBack_data();
     void generatorReadsBack();
@@ -751,6 +753,57 @@ void TestZksTool::extractSalvagesCutBank()
              qPrintable(Show(run)));
     QCOMPARE(ReadAll(root + "/out/soft.wav").mid(44), good.mid(512, 1024));
     QCOMPARE(ReadAll(root + "/out/hard.wav").mid(44), good.mid(1536, 464));
+}
+
+// The bank itself, or a link to it, can stand where a layer's file would
+// go; even --force must not write over the bank being read.
+void TestZksTool::extractNeverReplacesBank_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("force");
+    QTest::newRow("bank named like a layer, --force") << "bank" << true;
+    QTest::newRow("bank named like a layer") << "bank" << false;
+    QTest::newRow("bank given through a link") << "reached by link" << true;
+    QTest::newRow("hard link to the bank in the folder") << "hard link" << true;
+    QTest::newRow("symbolic link to the bank in the folder") << "symlink" << true;
+}
+
+void TestZksTool::extractNeverReplacesBank()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, force);
+    QTemporaryDir tmp;
+    const QString root = tmp.path();
+    const QString dir = root + "/out";
+    const QString taken = dir + "/drums.wav";
+    const QByteArray bytes =
+        MakeBank("drums.wav", {Layer("drums", 600, 1, 64), Layer("snare", 1100, 2)});
+    QVERIFY(QDir().mkpath(dir));
+    QString bank = root + "/kit.zks";
+    if (kind == "bank" || kind == "reached by link")
+        bank = taken;
+    QVERIFY(WriteBytes(bank, bytes));
+    QString given = bank;
+    if (kind == "reached by link") {
+        given = root + "/link.zks";
+        QVERIFY(QFile::link(bank, given));
+    } else if (kind == "hard link") {
+        QCOMPARE(::link(QFile::encodeName(bank).constData(), QFile::encodeName(taken).constData()),
+                 0);
+    } else if (kind == "symlink") {
+        QVERIFY(QFile::link(bank, taken));
+    }
+    const QStringList before = FolderTree(root);
+
+    QStringList args{"extract", given, dir};
+    if (force)
+        args << "--force";
+    const ToolRun run = RunTool(args);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(taken + ": is the bank being read; not replaced"),
+             qPrintable(Show(run)));
+    QCOMPARE(ReadAll(bank), bytes);
+    QCOMPARE(FolderTree(root), before);
 }
 
 // --- the generator's banks read back --------------------------------------------

@@ -14,6 +14,10 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 #include "fileprocessor.h"
 #include "layerrules.h"
 #include "resultcodes.h"
@@ -82,8 +86,8 @@ QString HelpText()
               "info     Shows a bank's header, names and layer regions and checks that they\n"
               "         fit together. --json prints the same as one JSON object.\n"
               "extract  Writes each layer as a 16-bit mono 44100 Hz WAVE into DIR, named after\n"
-              "         the layer. --force replaces existing files; --trim drops the zeros\n"
-              "         that pad each layer.\n"
+              "         the layer. --force replaces existing files, but never the bank being\n"
+              "         read (nor a link to it); --trim drops the zeros that pad each layer.\n"
               "\n"
               "Exit status: 0 done; 1 a file was refused, the bank is damaged, or writing\n"
               "failed; 2 the command line is wrong.\n")
@@ -414,6 +418,22 @@ void TrimPadding(QByteArray &audio)
     audio.truncate(end + (end % 2));
 }
 
+// Whether two paths lead to one file, through links of either kind: the
+// same device and inode on POSIX, the same canonical path elsewhere.
+bool IsSameFile(const QString &first, const QString &second)
+{
+#ifdef Q_OS_UNIX
+    struct stat a;
+    struct stat b;
+    return ::stat(QFile::encodeName(first).constData(), &a) == 0
+        && ::stat(QFile::encodeName(second).constData(), &b) == 0 && a.st_dev == b.st_dev
+        && a.st_ino == b.st_ino;
+#else
+    const QString canonical = QFileInfo(first).canonicalFilePath();
+    return !canonical.isEmpty() && canonical == QFileInfo(second).canonicalFilePath();
+#endif
+}
+
 bool WriteWave(const QString &path, const QByteArray &audio, QString *error)
 {
     // Never follow what is there: an existing entry (even a link) is removed
@@ -465,7 +485,10 @@ int Extract(const QStringList &rest)
     for (const QString &name : names) {
         const QString target = dir.filePath(name);
         const QFileInfo info(target);
-        if (info.isDir() || ((info.exists() || info.isSymLink()) && !parser.isSet(force))) {
+        if (IsSameFile(target, path)) {
+            Refuse(target, QStringLiteral("is the bank being read; not replaced"));
+            blocked = true;
+        } else if (info.isDir() || ((info.exists() || info.isSymLink()) && !parser.isSet(force))) {
             Refuse(target, info.isDir() ? QStringLiteral("is a folder")
                                         : QStringLiteral("already exists; --force replaces it"));
             blocked = true;
