@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -206,6 +207,121 @@ bool WriteSound(const QString &path, int format, int channels, int rate, int fra
     return sf_close(file) == 0 && written;
 }
 
+// How zkstool shows a name it refuses: control and format characters as
+// \uXXXX escapes.
+QString Shown(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+// The converters trace their command lines under --verbose, naming this
+// intermediate.
+bool RanConverter(const ToolRun &run)
+{
+    return run.err.contains(QStringLiteral("tempWav2.wav"));
+}
+
+#ifdef Q_OS_LINUX
+// --- watching processes through /proc --------------------------------------
+
+// A process's parent and state letter; false once it is gone.
+bool ProcessStatus(qint64 pid, qint64 *parent, char *state)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = file.readAll();
+    // The command name in parentheses may hold spaces; the fields after it
+    // do not.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 2 || fields[0].isEmpty())
+        return false;
+    *state = fields[0].at(0);
+    *parent = fields[1].toLongLong();
+    return true;
+}
+
+QList<qint64> Processes()
+{
+    QList<qint64> pids;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (number)
+            pids << pid;
+    }
+    return pids;
+}
+
+// Living children: a zombie has ended and only waits to be collected.
+QList<qint64> ChildrenOf(qint64 parentPid)
+{
+    QList<qint64> children;
+    for (qint64 pid : Processes()) {
+        qint64 parent = 0;
+        char state = 0;
+        if (ProcessStatus(pid, &parent, &state) && parent == parentPid && state != 'Z')
+            children << pid;
+    }
+    return children;
+}
+
+// Living processes whose command line mentions `text`.
+QList<qint64> ProcessesMentioning(const QString &text)
+{
+    QList<qint64> found;
+    for (qint64 pid : Processes()) {
+        QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (file.open(QIODevice::ReadOnly) && file.readAll().contains(text.toUtf8()))
+            found << pid;
+    }
+    return found;
+}
+
+// A signal that the test runner ignores would be ignored by zkstool too, as
+// it keeps the caller's choice; while this lives, children get the default.
+class DefaultDisposition
+{
+public:
+    explicit DefaultDisposition(int number) : number_(number)
+    {
+        struct sigaction standard = {};
+        standard.sa_handler = SIG_DFL;
+        sigemptyset(&standard.sa_mask);
+        sigaction(number, &standard, &previous_);
+    }
+    ~DefaultDisposition() { sigaction(number_, &previous_, nullptr); }
+    DefaultDisposition(const DefaultDisposition &) = delete;
+    DefaultDisposition &operator=(const DefaultDisposition &) = delete;
+
+private:
+    int number_;
+    struct sigaction previous_ = {};
+};
+
+// Waits until a signalled stop has taken hold (or the process has ended).
+bool WaitUntilStopped(qint64 pid)
+{
+    QDeadlineTimer deadline(30000);
+    for (;;) {
+        qint64 parent = 0;
+        char state = 0;
+        if (!ProcessStatus(pid, &parent, &state) || state == 'T' || state == 'Z')
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(1);
+    }
+}
+#endif
+
 } // namespace
 
 Q_DECLARE_METATYPE(QVector<int>)
@@ -237,6 +353,8 @@ private slots:
     void extractTrim_data();
     void extractTrim();
     void extractSalvagesCutBank();
+    void extractNeverReplacesBank_data();
+    void extractNeverReplacesBank();
 
     void generatorReadsBack_data();
     void generatorReadsBack();
@@ -254,6 +372,14 @@ private slots:
     void buildRefusesFile();
     void buildRoundTrip_data();
     void buildRoundTrip();
+    void buildRefusesControlCharacters_data();
+    void buildRefusesControlCharacters();
+    void buildLayerSizeTables_data();
+    void buildLayerSizeTables();
+    void buildRefusesFarTooLong_data();
+    void buildRefusesFarTooLong();
+    void buildInterrupted_data();
+    void buildInterrupted();
 };
 
 // --- the shared message table ----------------------------------------------
@@ -753,6 +879,57 @@ void TestZksTool::extractSalvagesCutBank()
     QCOMPARE(ReadAll(root + "/out/hard.wav").mid(44), good.mid(1536, 464));
 }
 
+// The bank itself, or a link to it, can stand where a layer's file would
+// go; even --force must not write over the bank being read.
+void TestZksTool::extractNeverReplacesBank_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("force");
+    QTest::newRow("bank named like a layer, --force") << "bank" << true;
+    QTest::newRow("bank named like a layer") << "bank" << false;
+    QTest::newRow("bank given through a link") << "reached by link" << true;
+    QTest::newRow("hard link to the bank in the folder") << "hard link" << true;
+    QTest::newRow("symbolic link to the bank in the folder") << "symlink" << true;
+}
+
+void TestZksTool::extractNeverReplacesBank()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, force);
+    QTemporaryDir tmp;
+    const QString root = tmp.path();
+    const QString dir = root + "/out";
+    const QString taken = dir + "/drums.wav";
+    const QByteArray bytes =
+        MakeBank("drums.wav", {Layer("drums", 600, 1, 64), Layer("snare", 1100, 2)});
+    QVERIFY(QDir().mkpath(dir));
+    QString bank = root + "/kit.zks";
+    if (kind == "bank" || kind == "reached by link")
+        bank = taken;
+    QVERIFY(WriteBytes(bank, bytes));
+    QString given = bank;
+    if (kind == "reached by link") {
+        given = root + "/link.zks";
+        QVERIFY(QFile::link(bank, given));
+    } else if (kind == "hard link") {
+        QCOMPARE(::link(QFile::encodeName(bank).constData(), QFile::encodeName(taken).constData()),
+                 0);
+    } else if (kind == "symlink") {
+        QVERIFY(QFile::link(bank, taken));
+    }
+    const QStringList before = FolderTree(root);
+
+    QStringList args{"extract", given, dir};
+    if (force)
+        args << "--force";
+    const ToolRun run = RunTool(args);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(taken + ": is the bank being read; not replaced"),
+             qPrintable(Show(run)));
+    QCOMPARE(ReadAll(bank), bytes);
+    QCOMPARE(FolderTree(root), before);
+}
+
 // --- the generator's banks read back --------------------------------------------
 
 void TestZksTool::generatorReadsBack_data()
@@ -1035,6 +1212,8 @@ void TestZksTool::buildRefusesFile_data()
     QTest::newRow("missing file") << QStringList{"a.wav=5000", "missing.wav"} << "missing.wav"
                                   << "File Error";
     QTest::newRow("not a sound") << QStringList{"notes.txt"} << "notes.txt" << "File Error";
+    QTest::newRow("named pipe") << QStringList{"a.wav=5000", "pipe.wav"} << "pipe.wav"
+                                << "File Error";
     QTest::newRow("no file named") << QStringList{""} << "" << "No File Choosen";
     QTest::newRow("too short") << QStringList{"short.wav=255"} << "short.wav" << "File too big!";
     QTest::newRow("too long") << QStringList{"long.wav=1570816"} << "long.wav" << "File too big!";
@@ -1067,6 +1246,10 @@ void TestZksTool::buildRefusesFile()
             QVERIFY(WriteBytes(path, Wav16(1, 44100, Samples(entry.section('=', 1).toInt(), 7))));
         else if (name.endsWith(".txt"))
             QVERIFY(WriteBytes(path, "not a sound at all\n"));
+#ifdef Q_OS_UNIX
+        else if (name.startsWith("pipe"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#endif
         args << path;
     }
     const ToolRun run = RunTool(args, work);
@@ -1168,6 +1351,234 @@ void TestZksTool::buildRoundTrip()
         QCOMPARE(wave.left(44), CanonicalWavHeader(1, 44100, 16, quint32(audio[k - 1].size())));
         QCOMPARE(wave.mid(44), audio[k - 1]);
     }
+}
+
+// Names are lines in the bank: one holding a control character would shift
+// every name after it. They are checked before anything is converted.
+void TestZksTool::buildRefusesControlCharacters_data()
+{
+    QTest::addColumn<QString>("bank");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("refused");
+
+    QTest::newRow("line feed in a layer's name")
+        << "k.zks" << QStringList{"a.wav", "line\nfeed.wav"} << "in/line\nfeed.wav";
+    QTest::newRow("tab in a layer's name") << "k.zks" << QStringList{"tab\tkick.wav"}
+                                           << "in/tab\tkick.wav";
+    QTest::newRow("escape sequence in a layer's name")
+        << "k.zks" << QStringList{"a.wav", "\x1b[31mred.wav"} << "in/\x1b[31mred.wav";
+    QTest::newRow("delete character in a layer's name")
+        << "k.zks" << QStringList{"del\x7f.wav"} << "in/del\x7f.wav";
+    QTest::newRow("line feed in the bank's name") << "k\nz.zks" << QStringList{"a.wav"}
+                                                   << "k\nz.zks";
+}
+
+void TestZksTool::buildRefusesControlCharacters()
+{
+    QFETCH(QString, bank);
+    QFETCH(QStringList, files);
+    QFETCH(QString, refused);
+    QTemporaryDir tmp;
+    const QString work = tmp.filePath("work");
+    QVERIFY(QDir().mkpath(work));
+    QVERIFY(WriteBytes(tmp.filePath("k.zks"), "old bank"));
+    QStringList args{"build", "--force", "--verbose", "-o", tmp.filePath(bank)};
+    for (const QString &name : files) {
+        QVERIFY(WriteBytes(tmp.filePath("in/" + name), Wav16(1, 44100, Samples(5000, 3))));
+        args << tmp.filePath("in/" + name);
+    }
+    const QStringList before = FolderTree(tmp.path());
+
+    const ToolRun run = RunTool(args, work);
+    QCOMPARE(run.exitCode, 1);
+    const QString line = "zkstool: " + Shown(tmp.filePath(refused))
+        + ": File Error (the name holds a control character, which the device would misread)\n";
+    QVERIFY2(run.err.contains(line), qPrintable(line + Show(run)));
+    QVERIFY2(!RanConverter(run), qPrintable(Show(run)));
+    QCOMPARE(FolderTree(tmp.path()), before);
+    QCOMPARE(ReadAll(tmp.filePath("k.zks")), QByteArray("old bank"));
+}
+
+// With five or more layers the device takes every layer's size from the
+// size units, which end below 2 MiB; up to four layers the block counts
+// describe each layer exactly.
+void TestZksTool::buildLayerSizeTables_data()
+{
+    QTest::addColumn<QVector<int>>("samples"); // per layer: 16-bit mono samples at 44100 Hz
+    QTest::addColumn<int>("refused");          // the layer refused; 0: the bank is built
+
+    const int smallest = 256;    // 512 bytes: a layer of 1024
+    const int lowest = 0xFFE00;  // 0x1FFC00 bytes: a layer of 0x1FFE00
+    const int highest = 0xFFEFF; // 0x1FFDFE bytes: still a layer of 0x1FFE00
+    const int oneBlockMore = 0xFFF00; // 0x1FFE00 bytes: a layer of 0x200000
+    QTest::newRow("five layers, the largest layer 5 that fits")
+        << QVector<int>{smallest, smallest, smallest, smallest, highest} << 0;
+    QTest::newRow("five layers, layer 5 one block more")
+        << QVector<int>{smallest, smallest, smallest, smallest, oneBlockMore} << 5;
+    QTest::newRow("five layers, the largest layer 1 that fits")
+        << QVector<int>{lowest, smallest, smallest, smallest, smallest} << 0;
+    QTest::newRow("five layers, layer 1 one block more")
+        << QVector<int>{oneBlockMore, smallest, smallest, smallest, smallest} << 1;
+    QTest::newRow("four layers, layer 1 of 0x2FF000")
+        << QVector<int>{0x17F7FF, smallest, smallest, smallest} << 0;
+}
+
+void TestZksTool::buildLayerSizeTables()
+{
+    QFETCH(QVector<int>, samples);
+    QFETCH(int, refused);
+    QTemporaryDir tmp;
+    const QString work = tmp.filePath("work");
+    QVERIFY(QDir().mkpath(work));
+    QVERIFY(WriteBytes(tmp.filePath("k.zks"), "old bank"));
+    QStringList args{"build", "--force", "-o", tmp.filePath("k.zks")};
+    QVector<int> sizes;
+    for (int k = 1; k <= samples.size(); ++k) {
+        const QString path = tmp.filePath(QStringLiteral("layer%1.wav").arg(k));
+        QVERIFY(WriteBytes(path, Wav16(1, 44100, Samples(samples[k - 1], quint32(k)))));
+        args << path;
+        sizes << ((samples[k - 1] * 2) & ~511) + 512;
+    }
+
+    const ToolRun run = RunTool(args, work);
+    QCOMPARE(FolderTree(work), QStringList());
+    if (refused > 0) {
+        QCOMPARE(run.exitCode, 1);
+        const QString line = tmp.filePath(QStringLiteral("layer%1.wav").arg(refused))
+            + ": File too big! (a bank of 5 or more layers holds layers below 2048 KB each)\n";
+        QVERIFY2(run.err.contains(line), qPrintable(line + Show(run)));
+        QCOMPARE(ReadAll(tmp.filePath("k.zks")), QByteArray("old bank"));
+        return;
+    }
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    ToolRun info;
+    const QJsonObject json = InfoJson(tmp.filePath("k.zks"), &info);
+    QVERIFY2(info.exitCode == 0, qPrintable(Show(info)));
+    const QJsonArray layers = json.value("layers").toArray();
+    QCOMPARE(layers.size(), sizes.size());
+    for (int k = 1; k <= sizes.size(); ++k)
+        QCOMPARE(layers[k - 1].toObject().value("size").toInt(), sizes[k - 1]);
+}
+
+// A sound far longer than any layer is refused from its header, before any
+// file is converted; one only a little too long is left to the sound check,
+// as rounding in the resampler decides its fate.
+void TestZksTool::buildRefusesFarTooLong_data()
+{
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<qint64>("frames");
+    QTest::addColumn<QString>("reason"); // empty: the sound check refuses it, after converting
+
+    QTest::newRow("three minutes of 48 kHz stereo")
+        << 2 << 48000 << qint64(48000) * 180
+        << "the sound lasts 180.0 s; a layer holds at most 17.8 s of stereo sound";
+    QTest::newRow("six channels, of which two are kept")
+        << 6 << 44100 << qint64(44100) * 60
+        << "the sound lasts 60.0 s; a layer holds at most 17.8 s of stereo sound";
+    QTest::newRow("a minute of mono at 8 kHz")
+        << 1 << 8000 << qint64(8000) * 60
+        << "the sound lasts 60.0 s; a layer holds at most 35.6 s of mono sound";
+    QTest::newRow("one sample past the longest") << 1 << 44100 << qint64(1570816) << "";
+}
+
+void TestZksTool::buildRefusesFarTooLong()
+{
+    QFETCH(int, channels);
+    QFETCH(int, rate);
+    QFETCH(qint64, frames);
+    QFETCH(QString, reason);
+    QTemporaryDir tmp;
+    const QString work = tmp.filePath("work");
+    QVERIFY(QDir().mkpath(work));
+    QVERIFY(WriteBytes(tmp.filePath("k.zks"), "old bank"));
+    const QString first = tmp.filePath("a.wav");
+    QVERIFY(WriteBytes(first, Wav16(1, 44100, Samples(5000, 5))));
+    const QString sound = tmp.filePath("long.wav");
+    QVERIFY(WriteSilentWave(sound, quint16(channels), quint32(rate), frames));
+
+    const ToolRun run = RunTool({"build", "--force", "--verbose", "-o", tmp.filePath("k.zks"),
+                                 first, sound},
+                                work);
+    QCOMPARE(run.exitCode, 1);
+    const QString line =
+        sound + ": File too big!" + (reason.isEmpty() ? QString() : " (" + reason + ")") + "\n";
+    QVERIFY2(run.err.contains(line), qPrintable(line + Show(run)));
+    QCOMPARE(RanConverter(run), reason.isEmpty());
+    QCOMPARE(ReadAll(tmp.filePath("k.zks")), QByteArray("old bank"));
+    QCOMPARE(FolderTree(work), QStringList());
+}
+
+// Interrupted while it converts, zkstool stops its converter, removes its
+// working folder, writes no bank and exits with 128 + the signal's number.
+void TestZksTool::buildInterrupted_data()
+{
+#ifdef Q_OS_UNIX
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGINT (Ctrl-C)") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+#endif
+}
+
+void TestZksTool::buildInterrupted()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("The converters are watched through /proc");
+#else
+    QFETCH(int, signalNumber);
+    const DefaultDisposition standard(signalNumber);
+    QTemporaryDir tmp;
+    const QString temp = tmp.filePath("temp");
+    QVERIFY(QDir().mkpath(temp));
+    // 17 seconds of stereo at 768 kHz: a layer once resampled, and enough
+    // work that the converters are seen running.
+    const QString sound = tmp.filePath("long.wav");
+    QVERIFY(WriteSilentWave(sound, 2, 768000, 768000 * 17));
+    const QString bank = tmp.filePath("kit.zks");
+
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", temp);
+    tool.setProcessEnvironment(env);
+    tool.start(QCoreApplication::applicationDirPath() + "/zkstool", {"build", "-o", bank, sound});
+    QVERIFY(tool.waitForStarted());
+    const qint64 pid = tool.processId();
+
+    QList<qint64> converters;
+    QDeadlineTimer deadline(120000);
+    while (converters.isEmpty() && !deadline.hasExpired() && !tool.waitForFinished(2))
+        converters = ChildrenOf(pid);
+    QVERIFY2(!converters.isEmpty(), "no converter was seen running");
+
+    // The tool and its converter are held still while the signal is sent,
+    // so it arrives during the conversion however busy the machine is.
+    QCOMPARE(::kill(pid_t(pid), SIGSTOP), 0);
+    QVERIFY(WaitUntilStopped(pid));
+    for (qint64 child : ChildrenOf(pid)) {
+        ::kill(pid_t(child), SIGSTOP);
+        QVERIFY(WaitUntilStopped(child));
+    }
+    QCOMPARE(::kill(pid_t(pid), signalNumber), 0);
+    QCOMPARE(::kill(pid_t(pid), SIGCONT), 0);
+    const bool finished = tool.waitForFinished(120000);
+
+    // Whatever is left is noted, then ended, so a failure leaves nothing
+    // running.
+    const QList<qint64> left = ProcessesMentioning(temp);
+    for (qint64 stray : left)
+        ::kill(pid_t(stray), SIGKILL);
+    if (!finished) {
+        tool.kill();
+        tool.waitForFinished();
+    }
+    QVERIFY(finished);
+    QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tool.exitCode(), 128 + signalNumber);
+    QVERIFY2(left.isEmpty(), "a converter was left running");
+    QCOMPARE(FolderTree(temp), QStringList());
+    QVERIFY(!QFileInfo::exists(bank));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestZksTool)

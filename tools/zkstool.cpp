@@ -12,16 +12,24 @@
 #include <QJsonObject>
 #include <QTextStream>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#include <sys/stat.h>
+#endif
 
 #include "fileprocessor.h"
 #include "layerrules.h"
 #include "resultcodes.h"
+#include "soundinfo.h"
 #include "zksbank.h"
 
 namespace {
 
-enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitSignalBase = 128 };
 
 bool verbose = false;
 
@@ -74,6 +82,11 @@ QString HelpText()
               "build    Makes a bank of 1 to 8 sound files, layer 1 first, the way the window\n"
               "         does: each file is converted, checked and charged against the device's\n"
               "         %1 bytes. Prints one line per layer: name, layer size, space left.\n"
+              "         Before converting anything it refuses a name (of the bank or of a\n"
+              "         file) holding a control character, and a sound far too long for any\n"
+              "         layer. In a bank of 5 or more layers each layer stays below 2048 KB.\n"
+              "         Ctrl-C, SIGTERM or SIGHUP stops it: the running converter is\n"
+              "         ended, its temporary files are removed and no bank is written.\n"
               "         -o BANK.zks         the bank to write (kept unless --force is given)\n"
               "         --gate LEVEL        cut leading sound quieter than LEVEL (default off)\n"
               "         --thresholds LIST   one trigger threshold per file, falling strictly\n"
@@ -82,11 +95,12 @@ QString HelpText()
               "info     Shows a bank's header, names and layer regions and checks that they\n"
               "         fit together. --json prints the same as one JSON object.\n"
               "extract  Writes each layer as a 16-bit mono 44100 Hz WAVE into DIR, named after\n"
-              "         the layer. --force replaces existing files; --trim drops the zeros\n"
-              "         that pad each layer.\n"
+              "         the layer. --force replaces existing files, but never the bank being\n"
+              "         read (nor a link to it); --trim drops the zeros that pad each layer.\n"
               "\n"
               "Exit status: 0 done; 1 a file was refused, the bank is damaged, or writing\n"
-              "failed; 2 the command line is wrong.\n")
+              "failed; 2 the command line is wrong; 130, 143 or 129 build was interrupted\n"
+              "by SIGINT (Ctrl-C), SIGTERM or SIGHUP (128 + the signal's number).\n")
               .arg(kBankBudget);
 }
 
@@ -126,6 +140,48 @@ bool ParseCommand(QCommandLineParser &parser, const QString &command, const QStr
         return false;
     }
     return true;
+}
+
+// --- interruption ----------------------------------------------------------
+
+// Set by the signal handler, which may touch nothing but lock-free atomics.
+std::atomic<bool> interrupted(false);
+std::atomic<int> interruption(0); // the first signal's number
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "a signal handler may only use lock-free atomics");
+
+void OnInterruption(int number)
+{
+    int none = 0;
+    interruption.compare_exchange_strong(none, number);
+    interrupted = true;
+}
+
+// Ctrl-C, kill and a closed terminal end a build through its own clean-up
+// instead of on the spot. A signal the caller chose to ignore (nohup) stays
+// ignored.
+void CatchInterruptions()
+{
+#ifdef Q_OS_UNIX
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action = {};
+        if (sigaction(number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN)
+            continue;
+        action.sa_handler = OnInterruption;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        sigaction(number, &action, nullptr);
+    }
+#else
+    std::signal(SIGINT, OnInterruption);
+    std::signal(SIGTERM, OnInterruption);
+#endif
+}
+
+int Interrupted()
+{
+    Err() << "zkstool: interrupted; no bank written" << Qt::endl;
+    return kExitSignalBase + interruption;
 }
 
 // --- build -----------------------------------------------------------------
@@ -199,8 +255,44 @@ bool ParseThresholds(const QString &text, int count, ThresholdTable table, QStri
     return true;
 }
 
+// The bank's names are lines: a control character in one would shift every
+// name and layer after it.
+QString ControlCharacterText()
+{
+    return MessageFor(RESULT_FILE_ERROR).text
+        + QStringLiteral(" (the name holds a control character, which the device would misread)");
+}
+
+QString TooLongText(const SoundInfo &sound)
+{
+    return MessageFor(RESULT_TOO_BIG).text
+        + QStringLiteral(" (the sound lasts %1 s; a layer holds at most %2 s of %3 sound)")
+              .arg(SoundSeconds(sound), 0, 'f', 1)
+              .arg(LongestLayerSeconds(sound), 0, 'f', 1)
+              .arg(ConvertedChannels(sound) == 1 ? QStringLiteral("mono")
+                                                 : QStringLiteral("stereo"));
+}
+
+// What the names and the files' headers tell is checked before the first
+// file is converted. Files libsndfile can't open are left to the conversion
+// chain, whose verdict counts.
+int RefuseBeforeConverting(const QString &target, const QStringList &files)
+{
+    if (NameHasControlCharacter(LastPathPart(QFileInfo(target).absoluteFilePath())))
+        return Refuse(Printable(target), ControlCharacterText());
+    for (const QString &file : files) {
+        if (NameHasControlCharacter(QFileInfo(file).fileName()))
+            return Refuse(Printable(file), ControlCharacterText());
+        SoundInfo sound;
+        if (ReadSoundInfo(file, &sound) && IsFarTooLong(sound))
+            return Refuse(file, TooLongText(sound));
+    }
+    return kExitOk;
+}
+
 int Build(const QStringList &rest)
 {
+    CatchInterruptions();
     QCommandLineParser parser;
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QString(), QStringLiteral("BANK"));
@@ -247,9 +339,14 @@ int Build(const QStringList &rest)
         return Refuse(target, MessageFor(RESULT_OPEN_FAILED).text
                                   + QStringLiteral(" (no folder %1)").arg(targetInfo.absolutePath()));
 
+    if (const int refused = RefuseBeforeConverting(target, files))
+        return refused;
+
     qint32 used = 0;
     for (int i = 0; i < count; ++i) {
-        const QString converted = ConvertFile(files.at(i));
+        const QString converted = ConvertFile(files.at(i), interrupted);
+        if (interrupted)
+            return Interrupted();
         const int size = OpenAndCheckFile(converted);
         const QString shown = files.at(i).isEmpty() ? QStringLiteral("\"\"") : files.at(i);
         if (size <= 0)
@@ -260,6 +357,14 @@ int Build(const QStringList &rest)
         args.LayerPath[i] = converted;
         args.LayerName[i] = LastPathPart(converted);
         args.LayerSize[i] = size;
+        // The layers not yet converted count as empty, so the first layer
+        // too large for the bank's size tables is the one refused.
+        if (!LayerSizesAreStorable(args.LayerSize, count))
+            return Refuse(shown, MessageFor(RESULT_TOO_BIG).text
+                                     + QStringLiteral(" (a bank of %1 or more layers holds layers "
+                                                      "below %2 KB each)")
+                                           .arg(kFourSlotLayers + 1)
+                                           .arg(kSizeUnitsLimit / 1024));
         Out() << QStringLiteral("layer %1  %2  %3 bytes  %4% space left")
                      .arg(i + 1)
                      .arg(Printable(args.LayerName[i]))
@@ -273,8 +378,17 @@ int Build(const QStringList &rest)
     args.TargetPath = targetInfo.absoluteFilePath();
     args.TargetName = LastPathPart(args.TargetPath);
 
-    // The generator leaves an existing bank untouched when it fails.
+    if (interrupted)
+        return Interrupted();
+    // The generator leaves an existing bank untouched when it fails. It runs
+    // to its end once started; a bank it finished after an interruption is
+    // taken back, so an interrupted build never leaves one.
     const qint32 result = GenerateZKS(args);
+    if (interrupted) {
+        if (result == GENERATE_OK)
+            QFile::remove(QFileInfo(args.TargetPath).canonicalFilePath());
+        return Interrupted();
+    }
     if (result != GENERATE_OK)
         return Refuse(target, MessageFor(ResultCodeForGenerator(result)).text);
     Out() << QStringLiteral("wrote %1: %2 layers, %3 bytes")
@@ -414,6 +528,22 @@ void TrimPadding(QByteArray &audio)
     audio.truncate(end + (end % 2));
 }
 
+// Whether two paths lead to one file, through links of either kind: the
+// same device and inode on POSIX, the same canonical path elsewhere.
+bool IsSameFile(const QString &first, const QString &second)
+{
+#ifdef Q_OS_UNIX
+    struct stat a;
+    struct stat b;
+    return ::stat(QFile::encodeName(first).constData(), &a) == 0
+        && ::stat(QFile::encodeName(second).constData(), &b) == 0 && a.st_dev == b.st_dev
+        && a.st_ino == b.st_ino;
+#else
+    const QString canonical = QFileInfo(first).canonicalFilePath();
+    return !canonical.isEmpty() && canonical == QFileInfo(second).canonicalFilePath();
+#endif
+}
+
 bool WriteWave(const QString &path, const QByteArray &audio, QString *error)
 {
     // Never follow what is there: an existing entry (even a link) is removed
@@ -465,7 +595,10 @@ int Extract(const QStringList &rest)
     for (const QString &name : names) {
         const QString target = dir.filePath(name);
         const QFileInfo info(target);
-        if (info.isDir() || ((info.exists() || info.isSymLink()) && !parser.isSet(force))) {
+        if (IsSameFile(target, path)) {
+            Refuse(target, QStringLiteral("is the bank being read; not replaced"));
+            blocked = true;
+        } else if (info.isDir() || ((info.exists() || info.isSymLink()) && !parser.isSet(force))) {
             Refuse(target, info.isDir() ? QStringLiteral("is a folder")
                                         : QStringLiteral("already exists; --force replaces it"));
             blocked = true;
