@@ -380,15 +380,11 @@ int Build(const QStringList &rest)
 
     if (interrupted)
         return Interrupted();
-    // The generator leaves an existing bank untouched when it fails. It runs
-    // to its end once started; a bank it finished after an interruption is
-    // taken back, so an interrupted build never leaves one.
+    // The generator leaves an existing bank untouched when it fails, and
+    // replaces it only with a whole new one: once it has started it runs to
+    // its end, and a bank it finished stays (removing it would lose the bank
+    // it replaced as well).
     const qint32 result = GenerateZKS(args);
-    if (interrupted) {
-        if (result == GENERATE_OK)
-            QFile::remove(QFileInfo(args.TargetPath).canonicalFilePath());
-        return Interrupted();
-    }
     if (result != GENERATE_OK)
         return Refuse(target, MessageFor(ResultCodeForGenerator(result)).text);
     Out() << QStringLiteral("wrote %1: %2 layers, %3 bytes")
