@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <functional>
 
 #include "zkslayout.h"
 
@@ -33,15 +34,33 @@ QByteArray CanonicalWavHeader(quint16 channels, quint32 rate, quint16 bits, quin
                               quint16 formatTag = 1);
 
 // --- Sound intake ----------------------------------------------------------
+// How a conversion runs. The defaults are the window's: the converter
+// programs, in the working folder, silent, to the end.
+struct ConvertOptions {
+    // Once set (from a signal handler or another thread) the conversion
+    // stops: a running converter is killed, the intermediates and the
+    // result's folder are removed, and the returned path names no file.
+    const std::atomic<bool> *cancelled = nullptr;
+    // Runs the converters' two steps as functions of this process instead of
+    // starting their programs; the files come out the same to the byte.
+    bool inProcess = false;
+    // Where the intermediates and the result go; empty: WorkFolder().
+    // Conversions that run at the same time need folders of their own.
+    QString workFolder;
+    // Told the share of the whole conversion done, in whole per cents,
+    // rising; called on the converting thread.
+    std::function<void(int percent)> progress;
+};
+
 // Converts a chosen sound file into a 16-bit PCM WAVE at 44100 Hz inside the
 // working folder and returns its path. Returns the input unchanged when it
 // cannot be opened; a failed conversion returns a path that names no file.
 QString ConvertFile(QString chosen);
-// The same, stopping as soon as `cancelled` is set (it may be set from a
-// signal handler or another thread): the running converter is killed, the
-// intermediates and the result's folder are removed, and the returned path
-// names no file.
-QString ConvertFile(QString chosen, const std::atomic<bool> &cancelled);
+// The same, run as `options` say. When no result is made, `reason` gets why
+// in a few words about the chosen file, in the converter's own words where
+// it gave any ("Format not recognised.", "not a regular file",
+// "cancelled").
+QString ConvertFile(QString chosen, const ConvertOptions &options, QString *reason = nullptr);
 // Removes a result of ConvertFile that will not become a layer. Paths
 // outside the working folder are left alone.
 void DiscardConverted(const QString &path);

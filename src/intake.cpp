@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "resultcodes.h"
+#include "soundconvert.h"
 #include "soundinfo.h"
 #include "zkslayout.h"
 
@@ -105,63 +106,156 @@ QString FindConverter(const QString &name)
     return QStandardPaths::findExecutable(program);
 }
 
-// How often a running converter is checked for cancellation.
+// How often a running converter is checked for cancellation and progress.
 constexpr int kConverterWaitSliceMs = 50;
 
-// Runs a converter to its end, or kills it once `cancelled` is set; it is
-// judged only by the file it leaves.
-void RunConverter(const QString &name, const QStringList &arguments, bool trace,
-                  const std::atomic<bool> &cancelled)
+// One conversion step's view of the options: its share of the progress
+// scale and the words its failure is reported in.
+struct Step {
+    const ConvertOptions &options;
+    int from = 0; // per cent of the whole conversion where this step starts
+    int to = 100; // ... and ends
+    QString reason;
+
+    bool cancelled() const { return options.cancelled && *options.cancelled; }
+    void report(int percent) const
+    {
+        if (options.progress)
+            options.progress(from + (to - from) * qBound(0, percent, 100) / 100);
+    }
+};
+
+// A converter's message reads "PROGRAM: INPUT: reason" or "PROGRAM: reason";
+// the user is told the reason about the file they chose, by name elsewhere.
+QString ReasonFrom(QString message, const QString &program, const QString &input)
 {
-    if (cancelled)
+    message = message.trimmed();
+    for (const QString &prefix : {program + QStringLiteral(": "), input + QStringLiteral(": ")}) {
+        if (message.startsWith(prefix))
+            message.remove(0, prefix.size());
+    }
+    return message;
+}
+
+// Runs a converter program with --progress to its end, or kills it once the
+// conversion is cancelled. It is judged by the file it leaves; what it said
+// last, other than progress, is kept as the reason.
+void RunConverterProgram(const QString &name, QStringList arguments, bool trace, Step &step)
+{
+    if (step.cancelled())
         return;
     const QString program = FindConverter(name);
     if (trace)
         qDebug() << (QStringList(program.isEmpty() ? name : program) + arguments).join(QLatin1Char(' '));
     if (program.isEmpty()) {
         qDebug() << "Converter not found:" << name;
+        step.reason = QStringLiteral("the converter %1 was not found").arg(name);
         return;
     }
+    const QString input = arguments.value(0);
+    arguments.prepend(QStringLiteral("--progress"));
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     process.start(program, arguments);
     if (!process.waitForStarted(-1)) {
         qDebug() << "Converter did not run:" << name << process.errorString();
+        step.reason = QStringLiteral("the converter %1 did not start").arg(name);
         return;
     }
-    while (!process.waitForFinished(kConverterWaitSliceMs)) {
-        if (process.state() == QProcess::NotRunning) {
-            qDebug() << "Converter did not run:" << name << process.errorString();
-            return;
+    QByteArray pending;
+    QStringList said;
+    const auto readMessages = [&]() {
+        pending += process.readAllStandardError();
+        int end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const QString line = QString::fromLocal8Bit(pending.left(end)).trimmed();
+            pending.remove(0, end + 1);
+            bool number = false;
+            const int percent = line.endsWith(QLatin1Char('%')) ? line.chopped(1).toInt(&number) : 0;
+            if (number)
+                step.report(percent);
+            else if (!line.isEmpty())
+                said << line;
         }
-        if (cancelled) {
+    };
+    while (!process.waitForFinished(kConverterWaitSliceMs)) {
+        readMessages();
+        if (process.state() == QProcess::NotRunning)
+            break;
+        if (step.cancelled()) {
             process.kill();
             process.waitForFinished(-1);
             qDebug() << "Converter stopped:" << name;
             return;
         }
     }
-    const QByteArray errors = process.readAllStandardError().trimmed();
-    if (!errors.isEmpty())
-        qDebug() << name << errors;
+    pending += '\n';
+    readMessages();
+    if (!said.isEmpty())
+        qDebug() << name << said.join(QLatin1Char('\n'));
+    if (process.exitStatus() == QProcess::CrashExit)
+        step.reason = QStringLiteral("the converter %1 stopped unexpectedly").arg(name);
+    else if (process.exitCode() != 0 && !said.isEmpty())
+        step.reason = ReasonFrom(said.constLast(), name, input);
+}
+
+// The same step as a function of this process; the converter programs wrap
+// the same functions, so the files come out the same to the byte.
+std::string NativePath(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return path.toUtf8().toStdString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
+}
+
+ConvertControl ControlFor(const Step &step)
+{
+    ConvertControl control;
+    control.cancel = step.options.cancelled;
+    if (step.options.progress)
+        control.progress = [&step](int percent) { step.report(percent); };
+    return control;
+}
+
+void ConvertInProcess(const QString &input, const QString &output, Step &step)
+{
+    qDebug() << "sndfile-convert-to-microsoft-pcm16 (in-process)" << input << output;
+    std::string error;
+    if (!step.cancelled()
+        && !ConvertToPcm16(NativePath(input), NativePath(output), ControlFor(step), &error))
+        step.reason = ReasonFrom(QString::fromStdString(error), QString(), input);
+}
+
+void ResampleInProcess(const QString &input, quint32 rate, const QString &output, Step &step)
+{
+    std::string error, warning;
+    if (step.cancelled())
+        return;
+    qDebug() << "sr-convert (in-process)" << input << rate << output << kBankRate;
+    if (!ResamplePcm16(NativePath(input), long(rate), NativePath(output), kBankRate,
+                       ControlFor(step), &error, &warning))
+        step.reason = ReasonFrom(QString::fromStdString(error), QString(), input);
+    if (!warning.empty())
+        qDebug() << "sr-convert" << QString::fromStdString(warning);
 }
 
 // A fresh numbered subfolder of the working folder for one conversion's
-// result, so equally named files never replace each other's result.
+// result, so equally named files never replace each other's result. The
+// folder's creation is the claim on its number, so conversions on several
+// threads never share one.
 QString NewResultFolder(const QString &work)
 {
-    static int next = 1;
+    static std::atomic<int> next(1);
     QDir dir(work);
-    while (dir.exists(QString::number(next)))
-        ++next;
-    const QString name = QString::number(next++);
-    dir.mkdir(name);
-    return dir.filePath(name);
+    while (dir.exists()) {
+        const QString name = QString::number(next++);
+        if (dir.mkdir(name))
+            return dir.filePath(name);
+    }
+    return QString();
 }
-
-} // namespace
-
-namespace {
 
 // Only regular files are read: opening a named pipe or a device would wait
 // for ever, with the window unable to respond.
@@ -177,32 +271,50 @@ bool IsReadableFile(const QString &path)
 
 QString ConvertFile(QString chosen)
 {
-    static const std::atomic<bool> never(false);
-    return ConvertFile(std::move(chosen), never);
+    return ConvertFile(std::move(chosen), ConvertOptions());
 }
 
-QString ConvertFile(QString chosen, const std::atomic<bool> &cancelled)
+QString ConvertFile(QString chosen, const ConvertOptions &options, QString *reason)
 {
-    if (chosen.isEmpty() || !IsReadableFile(chosen))
+    QString unused;
+    reason = reason ? reason : &unused;
+    reason->clear();
+    if (chosen.isEmpty() || !IsReadableFile(chosen)) {
+        if (!chosen.isEmpty())
+            *reason = QFileInfo(chosen).exists() ? QStringLiteral("not a regular file")
+                                                 : QStringLiteral("no such file");
         return chosen;
+    }
     const QString fileName = QFileInfo(chosen).fileName();
-    const QString work = WorkFolder();
-    if (work.isEmpty()) // no temporary location: a path that names no file
+    const QString work = options.workFolder.isEmpty() ? WorkFolder() : options.workFolder;
+    if (work.isEmpty()) { // no temporary location: a path that names no file
+        *reason = QStringLiteral("no temporary folder could be made");
         return QDir::tempPath() + QStringLiteral("/QuadrelX8FileGen-unavailable/") + fileName;
+    }
 
-    // The first converter reads the chosen file itself (it is started with
-    // an argument list, so any name is safe); its output at the source's rate
-    // and, when that is not 44100 Hz, the resampled one are the intermediates.
+    // The first step reads the chosen file itself (a converter is started
+    // with an argument list, so any name is safe); its output at the
+    // source's rate and, when that is not 44100 Hz, the resampled one are the
+    // intermediates. A source known to be at 44100 Hz gets the whole
+    // progress scale for the first step; otherwise resampling, the heavier
+    // step, gets most of it.
     const QString converted = work + QStringLiteral("/tempWav2.wav");
     const QString resampled = work + QStringLiteral("/tempWav3.wav");
+    SoundInfo info;
+    const bool atBankRate = ReadSoundInfo(chosen, &info) && info.rate == kBankRate;
+    Step first{options, 0, atBankRate ? 100 : 30, QString()};
     QFile::remove(converted);
-    RunConverter(QStringLiteral("sndfile-convert-to-microsoft-pcm16"), {chosen, converted}, true,
-                 cancelled);
+    if (options.inProcess)
+        ConvertInProcess(chosen, converted, first);
+    else
+        RunConverterProgram(QStringLiteral("sndfile-convert-to-microsoft-pcm16"),
+                            {chosen, converted}, true, first);
     QFile::remove(resampled);
+    *reason = first.reason;
 
     // A cancelled first step leaves nothing to read, so no second one runs.
     QByteArray header;
-    if (!cancelled) {
+    if (!first.cancelled()) {
         QFile second(converted);
         if (second.open(QIODevice::ReadOnly))
             header = ReadWavHeader(second);
@@ -211,22 +323,33 @@ QString ConvertFile(QString chosen, const std::atomic<bool> &cancelled)
     QString finished;
     if (header.size() >= 28) {
         const quint32 rate = WavSampleRate(header);
-        if (rate == 44100) {
+        if (rate == quint32(kBankRate)) {
             finished = converted;
         } else {
-            RunConverter(QStringLiteral("sr-convert"),
-                         {converted, QString::number(rate), resampled, QStringLiteral("44100")},
-                         false, cancelled);
+            Step second{options, first.to, 100, QString()};
+            if (options.inProcess)
+                ResampleInProcess(converted, rate, resampled, second);
+            else
+                RunConverterProgram(QStringLiteral("sr-convert"),
+                                    {converted, QString::number(rate), resampled,
+                                     QString::number(kBankRate)},
+                                    false, second);
+            *reason = second.reason;
             finished = resampled;
         }
     }
 
+    const bool cancelled = first.cancelled();
     const QString folder = NewResultFolder(work);
     const QString result = folder + QLatin1Char('/') + fileName;
-    if (cancelled || finished.isEmpty() || !QFile::rename(finished, result))
+    if (cancelled || finished.isEmpty() || folder.isEmpty() || !QFile::rename(finished, result))
         QDir(work).rmdir(QFileInfo(folder).fileName());
     QFile::remove(converted);
     QFile::remove(resampled);
+    if (cancelled)
+        *reason = QStringLiteral("cancelled");
+    else if (reason->isEmpty() && !QFileInfo(result).isFile())
+        *reason = QStringLiteral("the sound could not be converted");
     return result;
 }
 

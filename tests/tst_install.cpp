@@ -196,7 +196,8 @@ void TestInstall::zkstoolBuildsWithTheInstalledConverters()
     const QString zkstool = Installed(QStringLiteral("bin/zkstool"));
 
     const Run build = RunProgram(zkstool,
-                                 {QStringLiteral("build"), QStringLiteral("--verbose"),
+                                 {QStringLiteral("build"), QStringLiteral("--external-converters"),
+                                  QStringLiteral("--verbose"),
                                   QStringLiteral("-o"), bank, sound},
                                  UserEnvironment());
     QVERIFY2(build.exitCode == 0, Show(build));

@@ -1128,13 +1128,18 @@ void TestZksTool::cancelledConversion()
     QVERIFY(!work.isEmpty());
 
     const std::atomic<bool> cancelled(true);
-    const QString stopped = ConvertFile(sound, cancelled);
+    ConvertOptions options;
+    options.cancelled = &cancelled;
+    QString reason;
+    const QString stopped = ConvertFile(sound, options, &reason);
+    QCOMPARE(reason, QStringLiteral("cancelled"));
     QCOMPARE(QFileInfo(stopped).fileName(), QStringLiteral("kick.wav"));
     QVERIFY(!QFileInfo::exists(stopped));
     QCOMPARE(FolderTree(work), QStringList());
 
     const std::atomic<bool> clear(false);
-    const QString converted = ConvertFile(sound, clear);
+    options.cancelled = &clear;
+    const QString converted = ConvertFile(sound, options);
     QCOMPARE(OpenAndCheckFile(converted), 9216);
     const QString folder = QFileInfo(converted).dir().dirName();
     QCOMPARE(FolderTree(work), QStringList({folder, folder + "/kick.wav"}));
@@ -1509,15 +1514,20 @@ void TestZksTool::buildRefusesFarTooLong()
     QCOMPARE(FolderTree(work), QStringList());
 }
 
-// Interrupted while it converts, zkstool stops its converter, removes its
-// working folder, writes no bank and exits with 128 + the signal's number.
+// Interrupted while it converts, in this process or through the converter
+// programs, zkstool stops the conversion, removes its working folder, writes
+// no bank and exits with 128 + the signal's number.
 void TestZksTool::buildInterrupted_data()
 {
 #ifdef Q_OS_UNIX
     QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGINT (Ctrl-C)") << int(SIGINT);
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::addColumn<bool>("external");
+    QTest::newRow("SIGINT (Ctrl-C)") << int(SIGINT) << false;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+    QTest::newRow("SIGINT, converter programs") << int(SIGINT) << true;
+    QTest::newRow("SIGTERM, converter programs") << int(SIGTERM) << true;
+    QTest::newRow("SIGHUP, converter programs") << int(SIGHUP) << true;
 #endif
 }
 
@@ -1527,6 +1537,7 @@ void TestZksTool::buildInterrupted()
     QSKIP("The converters are watched through /proc");
 #else
     QFETCH(int, signalNumber);
+    QFETCH(bool, external);
     const DefaultDisposition standard(signalNumber);
     QTemporaryDir tmp;
     const QString temp = tmp.filePath("temp");
@@ -1541,15 +1552,24 @@ void TestZksTool::buildInterrupted()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("TMPDIR", temp);
     tool.setProcessEnvironment(env);
-    tool.start(QCoreApplication::applicationDirPath() + "/zkstool", {"build", "-o", bank, sound});
+    QStringList arguments{"build", "-o", bank, sound};
+    if (external)
+        arguments.insert(1, "--external-converters");
+    tool.start(QCoreApplication::applicationDirPath() + "/zkstool", arguments);
     QVERIFY(tool.waitForStarted());
     const qint64 pid = tool.processId();
 
-    QList<qint64> converters;
+    // Converting shows as a converter process, or in this process as the
+    // first intermediate being written.
+    const auto converting = [&]() {
+        return external ? !ChildrenOf(pid).isEmpty()
+                        : FolderTree(temp).join('\n').contains("tempWav2.wav");
+    };
+    bool seen = false;
     QDeadlineTimer deadline(120000);
-    while (converters.isEmpty() && !deadline.hasExpired() && !tool.waitForFinished(2))
-        converters = ChildrenOf(pid);
-    QVERIFY2(!converters.isEmpty(), "no converter was seen running");
+    while (!seen && !deadline.hasExpired() && !tool.waitForFinished(2))
+        seen = converting();
+    QVERIFY2(seen, "no conversion was seen running");
 
     // The tool and its converter are held still while the signal is sent,
     // so it arrives during the conversion however busy the machine is.

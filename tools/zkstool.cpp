@@ -68,7 +68,7 @@ QString UsageLines()
 {
     return QStringLiteral(
                "Usage: zkstool build -o BANK.zks [--gate %1] [--thresholds T1,T2,...]\n"
-               "                     [--force] [--verbose] FILE...\n"
+               "                     [--force] [--external-converters] [--verbose] FILE...\n"
                "       zkstool info BANK.zks [--json]\n"
                "       zkstool extract BANK.zks DIR [--force] [--trim]\n")
         .arg(GateChoices());
@@ -91,6 +91,10 @@ QString HelpText()
               "         --gate LEVEL        cut leading sound quieter than LEVEL (default off)\n"
               "         --thresholds LIST   one trigger threshold per file, falling strictly\n"
               "                             and ending at 1 (default: the window's spread)\n"
+              "         --external-converters\n"
+              "                             run the converter programs, as the window does,\n"
+              "                             instead of converting in this process (the\n"
+              "                             result is the same to the byte)\n"
               "         --verbose           show every step of the conversion\n"
               "info     Shows a bank's header, names and layer regions and checks that they\n"
               "         fit together. --json prints the same as one JSON object.\n"
@@ -302,7 +306,8 @@ int Build(const QStringList &rest)
                                         QStringLiteral("LIST"));
     const QCommandLineOption force(QStringLiteral("force"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"));
-    parser.addOptions({output, gate, thresholds, force, verboseOption});
+    const QCommandLineOption external(QStringLiteral("external-converters"));
+    parser.addOptions({output, gate, thresholds, force, verboseOption, external});
     QString error;
     if (!ParseCommand(parser, QStringLiteral("build"), rest, &error))
         return UsageError(error);
@@ -342,15 +347,23 @@ int Build(const QStringList &rest)
     if (const int refused = RefuseBeforeConverting(target, files))
         return refused;
 
+    // The converters' work runs in this process unless asked otherwise: no
+    // program start per step.
+    ConvertOptions conversion;
+    conversion.cancelled = &interrupted;
+    conversion.inProcess = !parser.isSet(external);
     qint32 used = 0;
     for (int i = 0; i < count; ++i) {
-        const QString converted = ConvertFile(files.at(i), interrupted);
+        QString reason;
+        const QString converted = ConvertFile(files.at(i), conversion, &reason);
         if (interrupted)
             return Interrupted();
         const int size = OpenAndCheckFile(converted);
         const QString shown = files.at(i).isEmpty() ? QStringLiteral("\"\"") : files.at(i);
         if (size <= 0)
-            return Refuse(shown, MessageFor(size).text);
+            return Refuse(shown, MessageFor(size).text
+                                     + (reason.isEmpty() ? QString()
+                                                         : QStringLiteral(" (%1)").arg(reason)));
         if (size > kBankBudget - used)
             return Refuse(shown, MessageFor(RESULT_NO_SPACE).text);
         used += size;
