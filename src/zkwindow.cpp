@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include "audiooutput.h"
 #include "fileprocessor.h"
 #include "resultcodes.h"
 
@@ -398,7 +399,22 @@ void ZKWindow::on_horizontalSlider_valueChanged(int value)
 
 void ZKWindow::PlayLayer(int layer)
 {
+    if (!AudioOutputAvailable()) {
+        WarnNoAudioOutput();
+        return;
+    }
     QSound::play(SlotPath[layer - 1]);
+}
+
+// Said once per window: the play buttons stay, and further presses are
+// silent as the first one was.
+void ZKWindow::WarnNoAudioOutput()
+{
+    if (audioWarningShown)
+        return;
+    audioWarningShown = true;
+    QMessageBox::warning(this, QStringLiteral("WARNING"), tr("No audio output is available."),
+                         QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 void ZKWindow::on_openFolderButton_clicked()

@@ -96,10 +96,12 @@ private:
     void SetUsedSpace(qint32 used);
     void ShowThresholds();
     void ShowSlotCount();
+    void WarnNoAudioOutput();
 
     Ui::ZKWindow *ui;
     QString lastFolder;
     QString lastSaveFolder;
+    bool audioWarningShown = false;
 };
 
 #endif

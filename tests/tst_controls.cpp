@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMetaMethod>
 #include <QPointer>
 #include <QPushButton>
@@ -9,11 +10,19 @@
 #include <QSlider>
 #include <QSound>
 
+#include "audiooutput.h"
 #include "fileprocessor.h"
 #include "testsupport.h"
 #include "zkwindow.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
+
+namespace {
+
+bool AudioOutputPresent() { return true; }
+bool AudioOutputMissing() { return false; }
+
+} // namespace
 
 // Catches what the window hands to the desktop instead of opening a browser.
 class UrlCatcher : public QObject
@@ -46,6 +55,7 @@ private slots:
     void gateLevels();
     void gateOutOfRangeIgnored();
     void playStartsTheLayersFile();
+    void playWithoutAudioOutputWarnsOncePerWindow();
     void openFolderHandsOverTheBankFolder();
     void slotTable();
     void everySlotBoundToItsSignal();
@@ -76,6 +86,9 @@ void TestControls::init()
 {
     QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
     cwd = std::make_unique<FreshWorkingFolder>();
+    // Playback is tested as on a machine with sound, whatever this one has;
+    // the case without sound sets its own answer.
+    SetAudioOutputCheck(AudioOutputPresent);
 }
 
 void TestControls::cleanup()
@@ -311,6 +324,42 @@ void TestControls::playStartsTheLayersFile()
     const QList<QSound *> sounds = qApp->findChildren<QSound *>();
     QCOMPARE(sounds.size(), before + 1);
     QCOMPARE(sounds.last()->fileName(), SlotPath[1]);
+}
+
+void TestControls::playWithoutAudioOutputWarnsOncePerWindow()
+{
+    SetAudioOutputCheck(AudioOutputMissing);
+    const auto playing = []() {
+        QStringList files;
+        for (const QSound *sound : qApp->findChildren<QSound *>())
+            files << sound->fileName();
+        return files;
+    };
+    for (int windowNumber = 1; windowNumber <= 2; ++windowNumber) {
+        ZKWindow window;
+        window.show();
+        AddLayers(window, 2);
+        SeenMessageBox first;
+        QPointer<QTimer> watch = CloseNextMessageBox(&first, 3000);
+        window.findChild<QPushButton *>(QStringLiteral("Play_Button_2"))->click();
+        delete watch;
+        QVERIFY(!playing().contains(SlotPath[1]));
+        QVERIFY2(first.seen, "window " + QByteArray::number(windowNumber));
+        QCOMPARE(first.title, QStringLiteral("WARNING"));
+        QCOMPARE(first.text, QStringLiteral("No audio output is available."));
+        QCOMPARE(first.icon, int(QMessageBox::Warning));
+        QCOMPARE(first.buttons, 1);
+
+        for (const char *button : {"Play_Button_2", "Play_Button_1"}) {
+            SeenMessageBox again;
+            watch = CloseNextMessageBox(&again, 3000);
+            window.findChild<QPushButton *>(QString::fromLatin1(button))->click();
+            delete watch;
+            QVERIFY2(!again.seen, button);
+            QVERIFY(!playing().contains(SlotPath[0]) && !playing().contains(SlotPath[1]));
+        }
+        QVERIFY(window.findChild<QPushButton *>(QStringLiteral("Play_Button_1"))->isVisible());
+    }
 }
 
 void TestControls::openFolderHandsOverTheBankFolder()
