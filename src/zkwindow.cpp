@@ -36,6 +36,8 @@ const char kLastSaveFolderKey[] = "LastSaveFolder";
 const char kDefaultWavFolder[] = "./wav";
 const char kDefaultZksFolder[] = "./zks";
 
+FolderOpener folderOpener = nullptr;
+
 // Shows the wait cursor while the window can't respond, and never leaves it
 // behind, whichever way the work ends.
 class WaitCursor
@@ -67,6 +69,11 @@ QString DialogFolder(const QString &folder)
 void MakeSlotName(int index)
 {
     SlotName[index] = LastPathPart(SlotPath[index]);
+}
+
+void SetFolderOpener(FolderOpener opener)
+{
+    folderOpener = opener;
 }
 
 ZKWindow::ZKWindow(QWidget *parent)
@@ -419,7 +426,23 @@ void ZKWindow::WarnNoAudioOutput()
 
 void ZKWindow::on_openFolderButton_clicked()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(DialogFolder(lastSaveFolder)));
+    const QString folder = DialogFolder(lastSaveFolder);
+    const QUrl url = QUrl::fromLocalFile(folder);
+    if (!(folderOpener ? folderOpener(url) : QDesktopServices::openUrl(url)))
+        ShowFolderPath(folder);
+}
+
+// Without a file manager the user still learns where the banks are, in a
+// text that can be selected and copied.
+void ZKWindow::ShowFolderPath(const QString &folder)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("MESSAGE"),
+                    tr("The ZKS folder could not be opened. Its path is:\n%1")
+                        .arg(QDir::toNativeSeparators(folder)),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box.exec();
 }
 
 void ZKWindow::ErrorMessage(int code)

@@ -8,6 +8,7 @@
 
 class QLabel;
 class QPushButton;
+class QUrl;
 
 namespace Ui {
 class ZKWindow;
@@ -31,6 +32,11 @@ extern QString TargetName;
 
 // Sets SlotName[index] to the file-name part of SlotPath[index].
 void MakeSlotName(int index);
+
+// Hands a folder to the desktop's file manager; false when none took it.
+// QDesktopServices::openUrl unless replaced (tests); nullptr restores it.
+using FolderOpener = bool (*)(const QUrl &folder);
+void SetFolderOpener(FolderOpener opener);
 
 class ZKWindow : public QMainWindow
 {
@@ -97,6 +103,7 @@ private:
     void ShowThresholds();
     void ShowSlotCount();
     void WarnNoAudioOutput();
+    void ShowFolderPath(const QString &folder);
 
     Ui::ZKWindow *ui;
     QString lastFolder;

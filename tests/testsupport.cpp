@@ -169,6 +169,7 @@ QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs)
             seen->text = box->text();
             seen->icon = box->icon();
             seen->buttons = box->buttons().size();
+            seen->textInteraction = int(box->textInteractionFlags());
             seen->seen = true;
             if (QAbstractButton *ok = box->button(QMessageBox::Ok))
                 ok->click();

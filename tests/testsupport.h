@@ -67,6 +67,7 @@ struct SeenMessageBox {
     QString text;
     int icon = 0; // QMessageBox::Icon
     int buttons = 0;
+    int textInteraction = 0; // Qt::TextInteractionFlags of the box's text
     bool seen = false;
     bool waitCursor = false; // a wait cursor was still showing over the box
 };

@@ -22,6 +22,18 @@ namespace {
 bool AudioOutputPresent() { return true; }
 bool AudioOutputMissing() { return false; }
 
+QList<QUrl> offeredFolders;
+bool RefuseFolder(const QUrl &folder)
+{
+    offeredFolders << folder;
+    return false;
+}
+bool AcceptFolder(const QUrl &folder)
+{
+    offeredFolders << folder;
+    return true;
+}
+
 } // namespace
 
 // Catches what the window hands to the desktop instead of opening a browser.
@@ -57,6 +69,8 @@ private slots:
     void playStartsTheLayersFile();
     void playWithoutAudioOutputWarnsOncePerWindow();
     void openFolderHandsOverTheBankFolder();
+    void folderNoFileManagerTookIsShown_data();
+    void folderNoFileManagerTookIsShown();
     void slotTable();
     void everySlotBoundToItsSignal();
     void incomingConnections();
@@ -399,6 +413,46 @@ void TestControls::openFolderHandsOverTheBankFolder()
     }
     QCOMPARE(catcher.urls.at(1), QUrl::fromLocalFile(home.path()));
     QCOMPARE(catcher.urls.at(3), QUrl::fromLocalFile(cwd->path() + QStringLiteral("/zks")));
+}
+
+void TestControls::folderNoFileManagerTookIsShown_data()
+{
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("a file manager opened it") << true;
+    QTest::newRow("no file manager took it") << false;
+}
+
+// Without a file manager the box gives the folder's path as text to copy;
+// markup-like characters in it are shown as they are.
+void TestControls::folderNoFileManagerTookIsShown()
+{
+    QFETCH(bool, opened);
+    const QString banks = home.path() + QStringLiteral("/banks <b>&amp; co</b>");
+    QVERIFY(QDir().mkpath(banks));
+    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21"))
+        .setValue(QStringLiteral("LastSaveFolder"), banks);
+    offeredFolders.clear();
+    SetFolderOpener(opened ? AcceptFolder : RefuseFolder);
+    SeenMessageBox box;
+    {
+        ZKWindow window;
+        window.show();
+        QPointer<QTimer> watch = CloseNextMessageBox(&box, 3000);
+        window.findChild<QPushButton *>(QStringLiteral("openFolderButton"))->click();
+        delete watch;
+    }
+    SetFolderOpener(nullptr);
+
+    QCOMPARE(offeredFolders, QList<QUrl>{QUrl::fromLocalFile(banks)});
+    QCOMPARE(box.seen, !opened);
+    if (opened)
+        return;
+    QCOMPARE(box.title, QStringLiteral("MESSAGE"));
+    QCOMPARE(box.text, QStringLiteral("The ZKS folder could not be opened. Its path is:\n")
+                           + QDir::toNativeSeparators(banks));
+    QCOMPARE(box.icon, int(QMessageBox::Warning));
+    QCOMPARE(box.buttons, 1);
+    QVERIFY(box.textInteraction & Qt::TextSelectableByMouse);
 }
 
 void TestControls::slotTable()
