@@ -289,14 +289,14 @@ QString ZKWindow::getWavFromUser()
     if (!QFileInfo::exists(lastFolder))
         lastFolder = QString::fromLatin1(kDefaultWavFolder);
 
-    // The plain WAVE filter stays first and selected; the others offer every
-    // format the converters read.
-    const QString filters = tr("Wave File (*.wav )") + QStringLiteral(";;")
-        + tr("Sound files (*.wav *.wave *.aif *.aiff *.aifc *.flac *.ogg *.oga *.opus *.mp3 "
-             "*.au *.snd *.caf *.w64 *.rf64)")
+    // The plain WAVE filter stays first; the one selected shows every format
+    // the converters read, so FLAC or MP3 files are visible at once.
+    QString soundFiles = tr("Sound files (*.wav *.wave *.aif *.aiff *.aifc *.flac *.ogg *.oga "
+                            "*.opus *.mp3 *.au *.snd *.caf *.w64 *.rf64)");
+    const QString filters = tr("Wave File (*.wav )") + QStringLiteral(";;") + soundFiles
         + QStringLiteral(";;") + tr("All files (*)");
-    const QString res
-        = QFileDialog::getOpenFileName(this, tr("Open File"), DialogFolder(lastFolder), filters);
+    const QString res = QFileDialog::getOpenFileName(this, tr("Open File"), DialogFolder(lastFolder),
+                                                     filters, &soundFiles);
     if (!res.isEmpty()) {
         qDebug() << "res = " << res;
         lastFolder = QFileInfo(res).canonicalPath();
