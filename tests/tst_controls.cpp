@@ -113,8 +113,7 @@ void TestControls::cleanup()
 void TestControls::AddLayers(ZKWindow &window, int count)
 {
     for (int n = 1; n <= count; ++n) {
-        AnswerFileDialog(home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
-        window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(n))->click();
+        AddLayerThroughDialog(&window, n, home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
         QCOMPARE(SlotCount, n);
     }
 }
