@@ -7,11 +7,21 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
+#include <QPainter>
+#include <QProgressBar>
+#include <QProxyStyle>
+#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStatusBar>
+#include <QStyleOptionButton>
+#include <QStyleOptionProgressBar>
 #include <QUrl>
 
+#include "audiooutput.h"
 #include "fileprocessor.h"
 #include "resultcodes.h"
 #include "soundplayer.h"
@@ -34,6 +44,8 @@ const char kLastFolderKey[] = "LastFolder";
 const char kLastSaveFolderKey[] = "LastSaveFolder";
 const char kDefaultWavFolder[] = "./wav";
 const char kDefaultZksFolder[] = "./zks";
+
+FolderOpener folderOpener = nullptr;
 
 // Shows the wait cursor while the window can't respond, and never leaves it
 // behind, whichever way the work ends.
@@ -61,11 +73,89 @@ QString DialogFolder(const QString &folder)
     return QDir::homePath();
 }
 
+// The part of `groove` a bar's value fills, from its right end when
+// `fromRight`.
+QRect FilledPart(const QRect &groove, int minimum, int maximum, int value, bool fromRight)
+{
+    const qint64 range = qMax<qint64>(1, qint64(maximum) - minimum);
+    const qint64 done = qBound<qint64>(0, qint64(value) - minimum, range);
+    const int width = int(groove.width() * done / range);
+    const int left = fromRight ? groove.right() + 1 - width : groove.left();
+    return QRect(left, groove.top(), width, groove.height());
+}
+
+// Draws a horizontal bar's text in the text colour over the empty groove and
+// in the highlighted-text colour over the filled part, wherever that part
+// lies. Fusion picks the colours for the wrong halves of an inverted bar,
+// which puts white text on the white groove below 50 %.
+class ReadableBarStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+
+    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                     const QWidget *widget) const override
+    {
+        const auto *bar = qstyleoption_cast<const QStyleOptionProgressBar *>(option);
+        if (element != CE_ProgressBarLabel || !bar || !widget || !(bar->state & State_Horizontal)) {
+            QProxyStyle::drawControl(element, option, painter, widget);
+            return;
+        }
+        QStyleOptionProgressBar whole = *bar;
+        whole.rect = widget->rect();
+        const bool fromRight = bar->invertedAppearance != (bar->direction == Qt::RightToLeft);
+        const QRect filled = FilledPart(subElementRect(SE_ProgressBarContents, &whole, widget),
+                                        bar->minimum, bar->maximum, bar->progress, fromRight);
+        const QTextOption centred(Qt::AlignCenter);
+        painter->save();
+        painter->setClipRegion(QRegion(bar->rect).subtracted(filled));
+        painter->setPen(bar->palette.color(QPalette::Text));
+        painter->drawText(bar->rect, bar->text, centred);
+        painter->setClipRect(filled & bar->rect);
+        painter->setPen(bar->palette.color(QPalette::HighlightedText));
+        painter->drawText(bar->rect, bar->text, centred);
+        painter->restore();
+    }
+};
+
+// The width a label needs to show `text` whole within its margins.
+int LabelWidthFor(const QLabel *label, const QString &text)
+{
+    const QMargins margins = label->contentsMargins();
+    return label->fontMetrics().horizontalAdvance(text) + margins.left() + margins.right()
+        + 2 * label->margin() + qMax(0, label->indent());
+}
+
+// The width a push button needs to show `text` whole inside its frame.
+int ButtonWidthFor(const QPushButton *button, const QString &text)
+{
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = text;
+    option.rect = QRect(0, 0, 100, 100);
+    const QRect contents = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    return button->fontMetrics().horizontalAdvance(text) + option.rect.width() - contents.width();
+}
+
 } // namespace
 
 void MakeSlotName(int index)
 {
     SlotName[index] = LastPathPart(SlotPath[index]);
+}
+
+QString SavedBankSummary(const QString &bankName, int layerCount, qint64 bankBytes)
+{
+    const qint64 tenths = (bankBytes + 50000) / 100000;
+    const QString layers = layerCount == 1 ? QStringLiteral("1 layer")
+                                           : QStringLiteral("%1 layers").arg(layerCount);
+    return QStringLiteral("Saved %1: %2, %3.%4 MB")
+        .arg(bankName, layers, QString::number(tenths / 10), QString::number(tenths % 10));
+}
+
+void SetFolderOpener(FolderOpener opener)
+{
+    folderOpener = opener;
 }
 
 ZKWindow::ZKWindow(QWidget *parent)
@@ -80,6 +170,11 @@ ZKWindow::ZKWindow(QWidget *parent)
     lastSaveFolder = settings.value(kLastSaveFolderKey, kDefaultZksFolder).toString();
 
     ui->setupUi(this);
+    form.window = minimumSize();
+    form.gateLabelWidth = ui->label_2->minimumWidth();
+    form.addRemoveWidth = ui->Del_Br_Button_1->minimumWidth();
+    form.nameWidth = ui->Filename_1->minimumWidth();
+    form.spaceBarHeight = ui->AvailableSpace->minimumHeight();
 
     // The table is module state: a window made after another one in the
     // same process must not inherit its gate, selection or thresholds.
@@ -133,6 +228,31 @@ ZKWindow::ZKWindow(QWidget *parent)
     }
     ui->GenerateButton->setEnabled(true);
     ui->GenerateButton->hide();
+    // Widgets that come and go with the layers keep their place while
+    // hidden, so the window has its full size from the start instead of
+    // growing as layers are added or the threshold slider shows.
+    const auto keepPlaceWhenHidden = [](QWidget *widget) {
+        QSizePolicy policy = widget->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        widget->setSizePolicy(policy);
+    };
+    keepPlaceWhenHidden(ui->GenerateButton);
+    keepPlaceWhenHidden(ui->ThresholdSlider);
+    for (int layer = 1; layer <= kMaxLayers; ++layer)
+        keepPlaceWhenHidden(row(layer).addRemove);
+
+    auto *barStyle = new ReadableBarStyle(QApplication::style()->objectName());
+    barStyle->setParent(this);
+    ui->AvailableSpace->setStyle(barStyle);
+
+    statusLine = new QLabel(this);
+    statusLine->setObjectName(QStringLiteral("StatusLine"));
+    statusLine->setTextFormat(Qt::PlainText);
+    statusBar()->addWidget(statusLine, 1);
+
+    FitTextSizes();
+    ShowNames();
+    FitToContents();
 }
 
 ZKWindow::~ZKWindow()
@@ -153,6 +273,133 @@ ZKWindow::Row ZKWindow::row(int layer) const
     case 7: return {ui->Filename_7, ui->ThrOfLayer_7, ui->Del_Br_Button_7, ui->Play_Button_7};
     default: return {ui->Filename_8, ui->ThrOfLayer_8, ui->Del_Br_Button_8, ui->Play_Button_8};
     }
+}
+
+bool ZKWindow::event(QEvent *event)
+{
+    const bool handled = QMainWindow::event(event);
+    if (event->type() == QEvent::FontChange) {
+        FitTextSizes();
+        nameRoom = -1;
+        ShowNames();
+    } else if (event->type() == QEvent::LayoutRequest)
+        FitToContents();
+    return handled;
+}
+
+// Sizes the form sets for widgets with texts, made large enough for every
+// text they can show at the current font. A minimum the form sets is what a
+// layout keeps to, whatever the text needs.
+void ZKWindow::FitTextSizes()
+{
+    QProgressBar *bar = ui->AvailableSpace;
+    bar->setFixedHeight(qMax(form.spaceBarHeight, bar->minimumSizeHint().height()));
+
+    // The gate label takes the width of its widest level, so the controls
+    // after it stay put while the gate moves.
+    QLabel *gate = ui->label_2;
+    int widest = form.gateLabelWidth;
+    for (int position = 0; position < kGateLevels; ++position) {
+        QString text;
+        quint16 amplitude;
+        GateForPosition(position, &text, &amplitude);
+        widest = qMax(widest, LabelWidthFor(gate, text));
+    }
+    gate->setMinimumWidth(widest);
+
+    int addRemove = form.addRemoveWidth;
+    for (const QString &text : {QStringLiteral("+"), QStringLiteral("X")})
+        addRemove = qMax(addRemove, ButtonWidthFor(ui->Del_Br_Button_1, text));
+    for (int layer = 1; layer <= kMaxLayers; ++layer)
+        row(layer).addRemove->setFixedWidth(addRemove);
+}
+
+// Makes the window at least as large as the form and as its texts need.
+// Where that would be wider than the screen, file names are elided instead,
+// the longest first, but never below the width a name row has anyway. A
+// window that grew past the screen's edge moves back onto it.
+void ZKWindow::FitToContents()
+{
+    // A layout hands a change on to the one around it through a posted
+    // event; settle them all now, innermost first, so the minimum is current.
+    const QList<QLayout *> layouts = findChildren<QLayout *>();
+    for (auto inner = layouts.crbegin(); inner != layouts.crend(); ++inner)
+        (*inner)->activate();
+    const QSize needed = form.window.expandedTo(minimumSizeHint());
+    const QRect screenArea = screen()->availableGeometry();
+    const int room = screenArea.width() - (frameGeometry().width() - width());
+    const int floor = form.nameWidth - 2 * ui->Filename_1->margin();
+    const int widest = WidestNameShown();
+    if (needed.width() > room && widest > floor) {
+        nameRoom = qMax(floor, widest - (needed.width() - room));
+        ShowNames(); // the next layout pass comes back here
+        return;
+    }
+    const QSize before = size();
+    setMinimumSize(needed);
+    if (!isVisible() || size() == before)
+        return;
+    const QRect frame = frameGeometry();
+    const int dx = qMax(screenArea.left() - frame.left(), qMin(0, screenArea.right() - frame.right()));
+    const int dy = qMax(screenArea.top() - frame.top(), qMin(0, screenArea.bottom() - frame.bottom()));
+    move(pos() + QPoint(dx, dy));
+}
+
+QString ZKWindow::Elided(const QLabel *label, const QString &name) const
+{
+    if (nameRoom < 0)
+        return name;
+    return label->fontMetrics().elidedText(name, Qt::ElideMiddle, nameRoom);
+}
+
+int ZKWindow::WidestNameShown() const
+{
+    int widest = 0;
+    for (int layer = 1; layer <= SlotCount; ++layer) {
+        const QLabel *label = row(layer).filename;
+        widest = qMax(widest, label->fontMetrics().horizontalAdvance(Elided(label, SlotName[layer - 1])));
+    }
+    if (!savedBankName.isEmpty())
+        widest = qMax(widest, statusLine->fontMetrics().horizontalAdvance(Elided(statusLine, savedBankName)));
+    return widest;
+}
+
+// The texts that hold file names: the filled rows and the status line. An
+// elided name shows in full in the tool tip. The name labels' widths follow
+// their texts, the prompts' included.
+void ZKWindow::ShowNames()
+{
+    for (int layer = 1; layer <= SlotCount; ++layer) {
+        QLabel *label = row(layer).filename;
+        const QString &name = SlotName[layer - 1];
+        const QString shown = Elided(label, name);
+        label->setText(shown);
+        label->setToolTip(shown == name ? QString() : name);
+    }
+    for (int layer = 1; layer <= kMaxLayers; ++layer) {
+        QLabel *label = row(layer).filename;
+        label->setMinimumWidth(qMax(form.nameWidth, LabelWidthFor(label, label->text())));
+    }
+    if (savedBankName.isEmpty()) {
+        statusLine->clear();
+        statusLine->setToolTip(QString());
+        return;
+    }
+    const QString shown = Elided(statusLine, savedBankName);
+    statusLine->setText(SavedBankSummary(shown, savedLayerCount, savedBankBytes));
+    statusLine->setToolTip(shown == savedBankName
+                               ? QString()
+                               : SavedBankSummary(savedBankName, savedLayerCount, savedBankBytes));
+}
+
+// An empty name clears the status line.
+void ZKWindow::ShowSavedBank(const QString &bankName, int layerCount, qint64 bankBytes)
+{
+    savedBankName = bankName;
+    savedLayerCount = layerCount;
+    savedBankBytes = bankBytes;
+    nameRoom = -1;
+    ShowNames();
 }
 
 void ZKWindow::UpdateThresholds(int count)
@@ -188,11 +435,11 @@ void ZKWindow::ShowSlotCount()
         const Row r = row(layer);
         const bool filled = layer <= SlotCount;
         const bool shown = layer <= SlotCount + 1;
-        if (filled)
-            r.filename->setText(SlotName[layer - 1]);
-        else
+        if (!filled) {
             r.filename->setText(layer == 1 ? QStringLiteral("Create a Layer")
                                            : QStringLiteral("Add a Layer"));
+            r.filename->setToolTip(QString());
+        }
         r.filename->setVisible(shown);
         r.addRemove->setText(filled ? QStringLiteral("X") : QStringLiteral("+"));
         r.addRemove->setEnabled(layer >= SlotCount);
@@ -201,6 +448,8 @@ void ZKWindow::ShowSlotCount()
         r.threshold->setVisible(filled && SlotCount >= 2);
     }
     ui->GenerateButton->setVisible(SlotCount >= 1);
+    nameRoom = -1;
+    ShowNames();
 }
 
 void ZKWindow::AddOrRemoveLayer(int layer)
@@ -253,6 +502,7 @@ void ZKWindow::AddLayer(int layer)
     SlotCount = layer;
     UpdateThresholds(layer);
     ShowSlotCount();
+    ShowSavedBank(QString(), 0, 0);
 }
 
 bool ZKWindow::SizesStorableWith(int layer, qint32 size) const
@@ -273,6 +523,7 @@ void ZKWindow::RemoveLayer(int layer)
     SlotName[i].clear();
     SetUsedSpace(UsedSpace - SlotSize[i]);
     ShowSlotCount();
+    ShowSavedBank(QString(), 0, 0);
     ui->ThresholdSlider->hide();
 }
 
@@ -281,14 +532,14 @@ QString ZKWindow::getWavFromUser()
     if (!QFileInfo::exists(lastFolder))
         lastFolder = QString::fromLatin1(kDefaultWavFolder);
 
-    // The plain WAVE filter stays first and selected; the others offer every
-    // format the converters read.
-    const QString filters = tr("Wave File (*.wav )") + QStringLiteral(";;")
-        + tr("Sound files (*.wav *.wave *.aif *.aiff *.aifc *.flac *.ogg *.oga *.opus *.mp3 "
-             "*.au *.snd *.caf *.w64 *.rf64)")
+    // The plain WAVE filter stays first; the one selected shows every format
+    // the converters read, so FLAC or MP3 files are visible at once.
+    QString soundFiles = tr("Sound files (*.wav *.wave *.aif *.aiff *.aifc *.flac *.ogg *.oga "
+                            "*.opus *.mp3 *.au *.snd *.caf *.w64 *.rf64)");
+    const QString filters = tr("Wave File (*.wav )") + QStringLiteral(";;") + soundFiles
         + QStringLiteral(";;") + tr("All files (*)");
-    const QString res
-        = QFileDialog::getOpenFileName(this, tr("Open File"), DialogFolder(lastFolder), filters);
+    const QString res = QFileDialog::getOpenFileName(this, tr("Open File"), DialogFolder(lastFolder),
+                                                     filters, &soundFiles);
     if (!res.isEmpty()) {
         qDebug() << "res = " << res;
         lastFolder = QFileInfo(res).canonicalPath();
@@ -316,6 +567,8 @@ void ZKWindow::on_GenerateButton_clicked()
     qDebug() << TargetPath;
     if (TargetPath.isEmpty())
         return;
+    // From here on the line would tell of a bank other than this one.
+    ShowSavedBank(QString(), 0, 0);
     EnshortTargetName();
     if (NameHasControlCharacter(TargetName)) {
         ErrorMessage(RESULT_FILE_ERROR);
@@ -347,6 +600,7 @@ void ZKWindow::on_GenerateButton_clicked()
     }
     lastSaveFolder = QFileInfo(TargetPath).canonicalPath();
     QSettings().setValue(kLastSaveFolderKey, lastSaveFolder);
+    ShowSavedBank(TargetName, SlotCount, QFileInfo(TargetPath).size());
 }
 
 QString ZKWindow::AskForBankPath()
@@ -398,12 +652,43 @@ void ZKWindow::on_horizontalSlider_valueChanged(int value)
 
 void ZKWindow::PlayLayer(int layer)
 {
+    if (!AudioOutputAvailable()) {
+        WarnNoAudioOutput();
+        return;
+    }
     PlaySoundFile(this, SlotPath[layer - 1]);
+}
+
+// Said once per window: the play buttons stay, and further presses are
+// silent as the first one was.
+void ZKWindow::WarnNoAudioOutput()
+{
+    if (audioWarningShown)
+        return;
+    audioWarningShown = true;
+    QMessageBox::warning(this, QStringLiteral("WARNING"), tr("No audio output is available."),
+                         QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 void ZKWindow::on_openFolderButton_clicked()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(DialogFolder(lastSaveFolder)));
+    const QString folder = DialogFolder(lastSaveFolder);
+    const QUrl url = QUrl::fromLocalFile(folder);
+    if (!(folderOpener ? folderOpener(url) : QDesktopServices::openUrl(url)))
+        ShowFolderPath(folder);
+}
+
+// Without a file manager the user still learns where the banks are, in a
+// text that can be selected and copied.
+void ZKWindow::ShowFolderPath(const QString &folder)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("MESSAGE"),
+                    tr("The ZKS folder could not be opened. Its path is:\n%1")
+                        .arg(QDir::toNativeSeparators(folder)),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box.exec();
 }
 
 void ZKWindow::ErrorMessage(int code)

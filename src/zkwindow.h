@@ -2,12 +2,14 @@
 #define ZKWINDOW_H
 
 #include <QMainWindow>
+#include <QSize>
 #include <QString>
 
 #include "layerrules.h"
 
 class QLabel;
 class QPushButton;
+class QUrl;
 
 namespace Ui {
 class ZKWindow;
@@ -32,6 +34,15 @@ extern QString TargetName;
 // Sets SlotName[index] to the file-name part of SlotPath[index].
 void MakeSlotName(int index);
 
+// The status line after a bank was written, e.g. "Saved kit.zks: 5 layers,
+// 1.3 MB" (1 MB = 1,000,000 bytes, rounded to the nearest tenth).
+QString SavedBankSummary(const QString &bankName, int layerCount, qint64 bankBytes);
+
+// Hands a folder to the desktop's file manager; false when none took it.
+// QDesktopServices::openUrl unless replaced (tests); nullptr restores it.
+using FolderOpener = bool (*)(const QUrl &folder);
+void SetFolderOpener(FolderOpener opener);
+
 class ZKWindow : public QMainWindow
 {
     Q_OBJECT
@@ -44,6 +55,9 @@ public:
     QString getWavFromUser();
     void HideThresholdSlider();
     void EnshortTargetName();
+
+protected:
+    bool event(QEvent *event) override;
 
 private slots:
     void on_Del_Br_Button_1_clicked();
@@ -96,10 +110,37 @@ private:
     void SetUsedSpace(qint32 used);
     void ShowThresholds();
     void ShowSlotCount();
+    void ShowSavedBank(const QString &bankName, int layerCount, qint64 bankBytes);
+    void ShowNames();
+    void WarnNoAudioOutput();
+    void ShowFolderPath(const QString &folder);
+    void FitTextSizes();
+    void FitToContents();
+    QString Elided(const QLabel *label, const QString &name) const;
+    int WidestNameShown() const;
 
     Ui::ZKWindow *ui;
     QString lastFolder;
     QString lastSaveFolder;
+    QLabel *statusLine = nullptr;
+    // The last bank written, for the status line; empty when the layers
+    // changed since.
+    QString savedBankName;
+    int savedLayerCount = 0;
+    qint64 savedBankBytes = 0;
+    // What the form gives the window and the widgets whose texts may need
+    // more: texts widen them, nothing narrows them below these.
+    struct FormSizes {
+        QSize window;
+        int gateLabelWidth = 0;
+        int addRemoveWidth = 0;
+        int nameWidth = 0;
+        int spaceBarHeight = 0;
+    } form;
+    // Widest a file name may be drawn, in pixels (-1: no limit). Names are
+    // elided only where the window would otherwise outgrow the screen.
+    int nameRoom = -1;
+    bool audioWarningShown = false;
 };
 
 #endif

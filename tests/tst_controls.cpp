@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMetaMethod>
 #include <QPointer>
 #include <QPushButton>
@@ -9,11 +10,31 @@
 #include <QSlider>
 #include <QSoundEffect>
 
+#include "audiooutput.h"
 #include "fileprocessor.h"
 #include "widgetsupport.h"
 #include "zkwindow.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
+
+namespace {
+
+bool AudioOutputPresent() { return true; }
+bool AudioOutputMissing() { return false; }
+
+QList<QUrl> offeredFolders;
+bool RefuseFolder(const QUrl &folder)
+{
+    offeredFolders << folder;
+    return false;
+}
+bool AcceptFolder(const QUrl &folder)
+{
+    offeredFolders << folder;
+    return true;
+}
+
+} // namespace
 
 // Catches what the window hands to the desktop instead of opening a browser.
 class UrlCatcher : public QObject
@@ -46,7 +67,10 @@ private slots:
     void gateLevels();
     void gateOutOfRangeIgnored();
     void playStartsTheLayersFile();
+    void playWithoutAudioOutputWarnsOncePerWindow();
     void openFolderHandsOverTheBankFolder();
+    void folderNoFileManagerTookIsShown_data();
+    void folderNoFileManagerTookIsShown();
     void slotTable();
     void everySlotBoundToItsSignal();
     void incomingConnections();
@@ -76,6 +100,9 @@ void TestControls::init()
 {
     QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
     cwd = std::make_unique<FreshWorkingFolder>();
+    // Playback is tested as on a machine with sound, whatever this one has;
+    // the case without sound sets its own answer.
+    SetAudioOutputCheck(AudioOutputPresent);
 }
 
 void TestControls::cleanup()
@@ -86,8 +113,7 @@ void TestControls::cleanup()
 void TestControls::AddLayers(ZKWindow &window, int count)
 {
     for (int n = 1; n <= count; ++n) {
-        AnswerFileDialog(home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
-        window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(n))->click();
+        AddLayerThroughDialog(&window, n, home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
         QCOMPARE(SlotCount, n);
     }
 }
@@ -313,6 +339,42 @@ void TestControls::playStartsTheLayersFile()
     QCOMPARE(sounds.last()->source(), QUrl::fromLocalFile(SlotPath[1]));
 }
 
+void TestControls::playWithoutAudioOutputWarnsOncePerWindow()
+{
+    SetAudioOutputCheck(AudioOutputMissing);
+    const auto playing = [](const ZKWindow &window) {
+        QStringList files;
+        for (const QSoundEffect *sound : window.findChildren<QSoundEffect *>())
+            files << sound->source().toLocalFile();
+        return files;
+    };
+    for (int windowNumber = 1; windowNumber <= 2; ++windowNumber) {
+        ZKWindow window;
+        window.show();
+        AddLayers(window, 2);
+        SeenMessageBox first;
+        QPointer<QTimer> watch = CloseNextMessageBox(&first, 3000);
+        window.findChild<QPushButton *>(QStringLiteral("Play_Button_2"))->click();
+        delete watch;
+        QVERIFY(!playing(window).contains(SlotPath[1]));
+        QVERIFY2(first.seen, "window " + QByteArray::number(windowNumber));
+        QCOMPARE(first.title, QStringLiteral("WARNING"));
+        QCOMPARE(first.text, QStringLiteral("No audio output is available."));
+        QCOMPARE(first.icon, int(QMessageBox::Warning));
+        QCOMPARE(first.buttons, 1);
+
+        for (const char *button : {"Play_Button_2", "Play_Button_1"}) {
+            SeenMessageBox again;
+            watch = CloseNextMessageBox(&again, 3000);
+            window.findChild<QPushButton *>(QString::fromLatin1(button))->click();
+            delete watch;
+            QVERIFY2(!again.seen, button);
+            QVERIFY(!playing(window).contains(SlotPath[0]) && !playing(window).contains(SlotPath[1]));
+        }
+        QVERIFY(window.findChild<QPushButton *>(QStringLiteral("Play_Button_1"))->isVisible());
+    }
+}
+
 void TestControls::openFolderHandsOverTheBankFolder()
 {
     UrlCatcher catcher;
@@ -350,6 +412,46 @@ void TestControls::openFolderHandsOverTheBankFolder()
     }
     QCOMPARE(catcher.urls.at(1), QUrl::fromLocalFile(home.path()));
     QCOMPARE(catcher.urls.at(3), QUrl::fromLocalFile(cwd->path() + QStringLiteral("/zks")));
+}
+
+void TestControls::folderNoFileManagerTookIsShown_data()
+{
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("a file manager opened it") << true;
+    QTest::newRow("no file manager took it") << false;
+}
+
+// Without a file manager the box gives the folder's path as text to copy;
+// markup-like characters in it are shown as they are.
+void TestControls::folderNoFileManagerTookIsShown()
+{
+    QFETCH(bool, opened);
+    const QString banks = home.path() + QStringLiteral("/banks <b>&amp; co</b>");
+    QVERIFY(QDir().mkpath(banks));
+    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21"))
+        .setValue(QStringLiteral("LastSaveFolder"), banks);
+    offeredFolders.clear();
+    SetFolderOpener(opened ? AcceptFolder : RefuseFolder);
+    SeenMessageBox box;
+    {
+        ZKWindow window;
+        window.show();
+        QPointer<QTimer> watch = CloseNextMessageBox(&box, 3000);
+        window.findChild<QPushButton *>(QStringLiteral("openFolderButton"))->click();
+        delete watch;
+    }
+    SetFolderOpener(nullptr);
+
+    QCOMPARE(offeredFolders, QList<QUrl>{QUrl::fromLocalFile(banks)});
+    QCOMPARE(box.seen, !opened);
+    if (opened)
+        return;
+    QCOMPARE(box.title, QStringLiteral("MESSAGE"));
+    QCOMPARE(box.text, QStringLiteral("The ZKS folder could not be opened. Its path is:\n")
+                           + QDir::toNativeSeparators(banks));
+    QCOMPARE(box.icon, int(QMessageBox::Warning));
+    QCOMPARE(box.buttons, 1);
+    QVERIFY(box.textInteraction & Qt::TextSelectableByMouse);
 }
 
 void TestControls::slotTable()

@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -34,6 +35,9 @@ private slots:
     void saveDialogCompletesTheName_data();
     void saveDialogCompletesTheName();
     void bankNameWithControlCharacter();
+    void savedBankSummary_data();
+    void savedBankSummary();
+    void statusLineFollowsTheLayers();
 
 private:
     void AddLayer(ZKWindow &window, int layer, const QString &file);
@@ -64,8 +68,7 @@ void TestGenerate::cleanup()
 
 void TestGenerate::AddLayer(ZKWindow &window, int layer, const QString &file)
 {
-    AnswerFileDialog(file);
-    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(layer))->click();
+    AddLayerThroughDialog(&window, layer, file);
     QCOMPARE(SlotCount, layer);
 }
 
@@ -118,7 +121,9 @@ void TestGenerate::bankFromTheWindow()
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(1); // -60dB: 33
 
     const SeenMessageBox box = Generate(window, banks + QStringLiteral("/kit.zks"));
-    QVERIFY2(!box.seen, qPrintable(box.text)); // success is silent
+    QVERIFY2(!box.seen, qPrintable(box.text)); // success needs no box: the status line says it
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("StatusLine"))->text(),
+             QStringLiteral("Saved kit.zks: 2 layers, 0.3 MB"));
 
     QFile file(banks + QStringLiteral("/kit.zks"));
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -336,6 +341,77 @@ void TestGenerate::bankNameWithControlCharacter()
     QCOMPARE(QDir(banks).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
              QStringList());
     QVERIFY(!QSettings().contains(QStringLiteral("LastSaveFolder")));
+}
+
+void TestGenerate::savedBankSummary_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("layers");
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("five layers") << "kit.zks" << 5 << qint64(1300000) << "Saved kit.zks: 5 layers, 1.3 MB";
+    QTest::newRow("one layer") << "hat.zks" << 1 << qint64(6656) << "Saved hat.zks: 1 layer, 0.0 MB";
+    QTest::newRow("half a tenth rounds up") << "a.zks" << 2 << qint64(1250000) << "Saved a.zks: 2 layers, 1.3 MB";
+    QTest::newRow("just below half") << "a.zks" << 2 << qint64(1249999) << "Saved a.zks: 2 layers, 1.2 MB";
+    QTest::newRow("the whole budget") << "full.zks" << 8 << qint64(3145728) << "Saved full.zks: 8 layers, 3.1 MB";
+    QTest::newRow("a name with %1 in it") << "mix %1 %2.zks" << 3 << qint64(2000000)
+                                          << "Saved mix %1 %2.zks: 3 layers, 2.0 MB";
+}
+
+void TestGenerate::savedBankSummary()
+{
+    QFETCH(QString, name);
+    QFETCH(int, layers);
+    QFETCH(qint64, bytes);
+    QFETCH(QString, line);
+    QCOMPARE(SavedBankSummary(name, layers, bytes), line);
+}
+
+// The line tells of the bank just written, and goes when it no longer
+// describes what the window holds: a layer added or removed, or a later
+// bank that could not be written. A cancelled save leaves it.
+void TestGenerate::statusLineFollowsTheLayers()
+{
+    const QString sounds = home.path() + QStringLiteral("/sounds/");
+    for (const char *name : {"kick.wav", "snare.wav"})
+        QVERIFY(WriteBytes(sounds + QLatin1String(name), Wav16(1, 44100, QVector<qint16>(60000, 900))));
+    const QString banks = home.path() + QStringLiteral("/status banks");
+    QDir().mkpath(banks);
+    ZKWindow window;
+    window.show();
+    auto *status = window.findChild<QLabel *>(QStringLiteral("StatusLine"));
+    const auto saved = [&](const QString &name, int layers) {
+        QFileInfo bank(banks + QLatin1Char('/') + name);
+        return SavedBankSummary(name, layers, bank.size());
+    };
+
+    AddLayer(window, 1, sounds + QStringLiteral("kick.wav"));
+    QCOMPARE(status->text(), QString());
+    QVERIFY(!Generate(window, banks + QStringLiteral("/one.zks")).seen);
+    QCOMPARE(status->text(), saved(QStringLiteral("one.zks"), 1));
+    QCOMPARE(status->text(), QStringLiteral("Saved one.zks: 1 layer, 0.1 MB"));
+    SettleLayout();
+    const QStringList cut = TextsNotShownWhole(&window);
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
+
+    AddLayer(window, 2, sounds + QStringLiteral("snare.wav"));
+    QCOMPARE(status->text(), QString());
+    QVERIFY(!Generate(window, banks + QStringLiteral("/two.zks")).seen);
+    QCOMPARE(status->text(), saved(QStringLiteral("two.zks"), 2));
+
+    QVERIFY(!Generate(window, QString()).seen); // cancelled
+    QCOMPARE(status->text(), saved(QStringLiteral("two.zks"), 2));
+
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
+    QCOMPARE(SlotCount, 1);
+    QCOMPARE(status->text(), QString());
+
+    QVERIFY(!Generate(window, banks + QStringLiteral("/one again.zks")).seen);
+    QCOMPARE(status->text(), saved(QStringLiteral("one again.zks"), 1));
+    const SeenMessageBox failed = Generate(window, home.path() + QStringLiteral("/no such folder/x.zks"));
+    QVERIFY(failed.seen);
+    QCOMPARE(failed.text, QStringLiteral("File Error"));
+    QCOMPARE(status->text(), QString());
 }
 
 QTEST_MAIN(TestGenerate)

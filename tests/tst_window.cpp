@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QFileDialog>
 #include <QFrame>
@@ -8,14 +9,19 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QLineEdit>
+#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSlider>
+#include <QStatusBar>
 
 #include "fileprocessor.h"
+#include "layerrules.h"
 #include "startup.h"
 #include "widgetsupport.h"
 #include "zkwindow.h"
+
+#include <cmath>
 
 // The window shell: the form as the user first sees it, the empty slot
 // table, the remembered folders and the private working folder.
@@ -34,6 +40,11 @@ private slots:
     void thresholdButtons();
     void greenPalette();
     void emptyState();
+    void everyTextShownWhole_data();
+    void everyTextShownWhole();
+    void longNamesElidedOnlyBeyondTheScreen();
+    void spaceBarTextReadable_data();
+    void spaceBarTextReadable();
     void updateThresholds_data();
     void updateThresholds();
     void makeSlotName_data();
@@ -46,8 +57,52 @@ private slots:
     void noDisplayGetsAClearMessage();
 
 private:
+    QString MakeSound(const QString &name);
+
     QTemporaryDir home;
 };
+
+namespace {
+
+// Sets the application's font, scaled, for as long as it lives.
+class ScaledAppFont
+{
+public:
+    explicit ScaledAppFont(qreal scale) : previous(QApplication::font())
+    {
+        QFont font = previous;
+        font.setPointSizeF(previous.pointSizeF() * scale);
+        QApplication::setFont(font);
+    }
+    ~ScaledAppFont() { QApplication::setFont(previous); }
+    ScaledAppFont(const ScaledAppFont &) = delete;
+    ScaledAppFont &operator=(const ScaledAppFont &) = delete;
+
+private:
+    QFont previous;
+};
+
+// Contrast ratio of two colours as WCAG defines it: 1 for equal colours, 21
+// for black on white; text wants at least 3.
+qreal ContrastRatio(const QColor &a, const QColor &b)
+{
+    const auto luminance = [](const QColor &c) {
+        const auto linear = [](qreal v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const qreal la = luminance(a), lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
+} // namespace
+
+QString TestWindow::MakeSound(const QString &name)
+{
+    const QString path = home.path() + QStringLiteral("/sounds/") + name;
+    if (!WriteBytes(path, Wav16(1, 44100, QVector<qint16>(2000, 3000))))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
 
 void TestWindow::initTestCase()
 {
@@ -137,18 +192,27 @@ void TestWindow::windowFrame()
     ZKWindow window;
     QCOMPARE(window.objectName(), QStringLiteral("ZKWindow"));
     QCOMPARE(window.windowTitle(), QStringLiteral("QuadrelX8FileGen 2021 ZKS-file generator for Windows"));
-    QCOMPARE(window.minimumSize(), QSize(515, 360));
-    QCOMPARE(window.maximumSize(), QSize(515, 360));
-    QCOMPARE(window.size(), QSize(515, 360));
+    // The form's 515 x 360 is the least the window gets: its texts may ask
+    // for more, and the user may make it larger still.
+    QCOMPARE(window.minimumSize(), QSize(515, 360).expandedTo(window.minimumSizeHint()));
+    QCOMPARE(window.maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+    QCOMPARE(window.size(), window.minimumSize());
     QVERIFY(!window.windowIcon().isNull());
     QCOMPARE(window.menuWidget(), nullptr);
     QCOMPARE(window.centralWidget()->objectName(), QStringLiteral("centralWidget"));
+    auto *status = window.findChild<QLabel *>(QStringLiteral("StatusLine"));
+    QVERIFY(status);
+    QCOMPARE(status->parentWidget(), window.statusBar());
+    QCOMPARE(status->text(), QString());
 
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label_11"))->text(), QStringLiteral("Available Space"));
     auto *bar = window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"));
     QCOMPARE(bar->value(), 100);
     QVERIFY(bar->invertedAppearance());
-    QCOMPARE(bar->maximumHeight(), 10);
+    // At least the form's 10 pixels high, and as high as its percentage.
+    QVERIFY(bar->minimumHeight() >= 10);
+    QVERIFY(bar->minimumHeight() >= bar->fontMetrics().height());
+    QCOMPARE(bar->maximumHeight(), bar->minimumHeight());
 
     for (const char *image : {":/img/ic_launcher.png", ":/img/play.png", ":/img/folder-icon.png"})
         QVERIFY2(QFile::exists(QString::fromLatin1(image)), image);
@@ -183,7 +247,10 @@ void TestWindow::bottomBar()
     QCOMPARE(gate->size(), QSize(60, 23));
     QCOMPARE(gate->tickPosition(), QSlider::TicksAbove);
     QCOMPARE(gate->toolTip(), QStringLiteral("Silence detecting threshold to remove starting pause"));
-    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("Don't"));
+    auto *gateLabel = window.findChild<QLabel *>(QStringLiteral("label_2"));
+    QCOMPARE(gateLabel->text(), QStringLiteral("Don't"));
+    QVERIFY(gateLabel->minimumWidth() >= 30);
+    QCOMPARE(gateLabel->maximumWidth(), QWIDGETSIZE_MAX);
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label_3"))->text(), QStringLiteral("Cut Silence"));
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Open ZKS Folder"));
     QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->text(), QStringLiteral("Generate"));
@@ -256,6 +323,133 @@ void TestWindow::emptyState()
     QCOMPARE(SlotCount, 0);
     QCOMPARE(UsedSpace, 0);
     QCOMPARE(SlotThreshold[1], 1);
+}
+
+void TestWindow::everyTextShownWhole_data()
+{
+    // The larger font stands in for a screen scaled to 200 %, where font
+    // hinting can make texts a little wider than at 100 %.
+    QTest::addColumn<qreal>("fontScale");
+    QTest::addColumn<int>("layers");
+    for (const qreal scale : {1.0, 1.5}) {
+        const QByteArray font = scale == 1.0 ? "default font" : "font at 150 %";
+        QTest::newRow(font + ", no layer") << scale << 0;
+        QTest::newRow(font + ", 1 layer") << scale << 1;
+        QTest::newRow(font + ", 8 layers with the longest names") << scale << 8;
+    }
+}
+
+void TestWindow::everyTextShownWhole()
+{
+    QFETCH(qreal, fontScale);
+    QFETCH(int, layers);
+    ScaledAppFont font(fontScale);
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (int n = 1; n <= layers; ++n) {
+        const QString name = layers == 1
+            ? QStringLiteral("kick.wav")
+            : QStringLiteral("Layer %1 snare rimshot, close mics, velocity 127, take 12.wav").arg(n);
+        QVERIFY(name.size() <= 60);
+        AddLayerThroughDialog(&window, n, MakeSound(name));
+        QCOMPARE(SlotCount, n);
+    }
+    auto *gate = window.findChild<QSlider *>(QStringLiteral("horizontalSlider"));
+    for (int position = 0; position < kGateLevels; ++position) {
+        gate->setValue(position);
+        SettleLayout();
+        const QStringList cut = TextsNotShownWhole(&window);
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
+    }
+}
+
+void TestWindow::longNamesElidedOnlyBeyondTheScreen()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *first = window.findChild<QLabel *>(QStringLiteral("Filename_1"));
+    auto *second = window.findChild<QLabel *>(QStringLiteral("Filename_2"));
+    const QRect screenArea = window.screen()->availableGeometry();
+    const int screenWidth = screenArea.width();
+    // At the screen's right edge, where growing would take it off the screen.
+    window.move(screenArea.right() + 1 - window.frameGeometry().width(), screenArea.top());
+    SettleLayout();
+
+    // Longer than the form's 290 pixels, and still shown whole.
+    const QString longer = QStringLiteral("snare rimshot close mic velocity 127.wav");
+    AddLayerThroughDialog(&window, 1, MakeSound(longer));
+    SettleLayout();
+    QVERIFY(first->fontMetrics().horizontalAdvance(longer) > 290);
+    QCOMPARE(first->text(), longer);
+    QCOMPARE(first->toolTip(), QString());
+    QVERIFY(screenArea.contains(window.frameGeometry()));
+
+    // Sixty wide letters would push the window past the screen's edge: the
+    // name is shortened in the middle and shown whole in its tool tip.
+    const QString widest = QString(56, QLatin1Char('W')) + QStringLiteral(".wav");
+    AddLayerThroughDialog(&window, 2, MakeSound(widest));
+    SettleLayout();
+    QVERIFY(window.minimumSizeHint().width() - second->width() + second->fontMetrics().horizontalAdvance(widest)
+            > screenWidth);
+    QVERIFY2(screenArea.contains(window.frameGeometry()), qPrintable(QStringLiteral("%1, %2 x %3")
+                                                                      .arg(window.x())
+                                                                      .arg(window.width())
+                                                                      .arg(window.height())));
+    QVERIFY(second->text().startsWith(QLatin1Char('W')));
+    QVERIFY(second->text().endsWith(QStringLiteral(".wav")));
+    QVERIFY(second->text().contains(QChar(0x2026)));
+    QCOMPARE(second->toolTip(), widest);
+    QCOMPARE(first->text(), longer); // short enough to stay whole
+    QCOMPARE(SlotName[1], widest);
+    QStringList cut = TextsNotShownWhole(&window);
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
+
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
+    SettleLayout();
+    QCOMPARE(second->text(), QStringLiteral("Add a Layer"));
+    QCOMPARE(second->toolTip(), QString());
+    cut = TextsNotShownWhole(&window);
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
+}
+
+void TestWindow::spaceBarTextReadable_data()
+{
+    QTest::addColumn<int>("value");
+    for (const int value : {0, 10, 25, 49, 50, 51, 75, 100})
+        QTest::newRow(QByteArray::number(value) + " %") << value;
+}
+
+// Draws the bar with and without its text: every pixel the text changes is
+// part of it. Both halves of the text must stand out from what lies under
+// them, over the empty groove and over the filled part alike.
+void TestWindow::spaceBarTextReadable()
+{
+    QFETCH(int, value);
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"));
+    bar->setValue(value);
+    QVERIFY(bar->height() >= bar->fontMetrics().height());
+    const QImage text = bar->grab().toImage();
+    bar->setTextVisible(false);
+    const QImage plain = bar->grab().toImage();
+    bar->setTextVisible(true);
+    QCOMPARE(text.size(), plain.size());
+
+    const int middle = text.width() / 2;
+    qreal contrast[2] = {1, 1}; // left and right of the middle
+    for (int y = 0; y < text.height(); ++y) {
+        for (int x = 0; x < text.width(); ++x) {
+            const qreal ratio = ContrastRatio(text.pixelColor(x, y), plain.pixelColor(x, y));
+            qreal &side = contrast[x < middle ? 0 : 1];
+            side = qMax(side, ratio);
+        }
+    }
+    QVERIFY2(contrast[0] >= 3.0, qPrintable(QStringLiteral("left half: %1").arg(contrast[0])));
+    QVERIFY2(contrast[1] >= 3.0, qPrintable(QStringLiteral("right half: %1").arg(contrast[1])));
 }
 
 void TestWindow::updateThresholds_data()

@@ -10,6 +10,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTimer>
 
 #include <memory>
@@ -79,6 +83,12 @@ void AnswerFileDialog(const QString &path)
     });
 }
 
+void AddLayerThroughDialog(QWidget *window, int layer, const QString &file)
+{
+    AnswerFileDialog(file);
+    window->findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(layer))->click();
+}
+
 QTimer *RecordNextDialogFolder(QString *folder)
 {
     return OnNextModalOf("QFileDialog", [folder](QWidget *modal) {
@@ -97,6 +107,7 @@ QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs)
             seen->text = box->text();
             seen->icon = box->icon();
             seen->buttons = box->buttons().size();
+            seen->textInteraction = int(box->textInteractionFlags());
             seen->seen = true;
             if (QAbstractButton *ok = box->button(QMessageBox::Ok))
                 ok->click();
@@ -106,4 +117,69 @@ QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs)
             modal->close();
         }
     }, timeoutMs);
+}
+
+void SettleLayout()
+{
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
+
+namespace {
+
+// Where a label draws its text: inside its frame, margins and indent.
+QRect LabelTextRoom(const QLabel *label)
+{
+    const int m = label->margin();
+    QRect room = label->contentsRect().adjusted(m, m, -m, -m);
+    return room.adjusted(0, 0, -qMax(0, label->indent()), 0);
+}
+
+// Where the style draws a push button's text: inside its frame.
+QRect ButtonTextRoom(const QPushButton *button)
+{
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    if (button->isFlat())
+        option.features |= QStyleOptionButton::Flat;
+    if (button->autoDefault())
+        option.features |= QStyleOptionButton::AutoDefaultButton;
+    return button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+}
+
+} // namespace
+
+QStringList TextsNotShownWhole(QWidget *window)
+{
+    QStringList faults;
+    for (QWidget *w : window->findChildren<QWidget *>()) {
+        auto *label = qobject_cast<QLabel *>(w);
+        auto *button = qobject_cast<QPushButton *>(w);
+        if (!label && !button)
+            continue;
+        const QString text = label ? label->text() : button->text();
+        if (text.isEmpty() || !w->isVisibleTo(window))
+            continue;
+        const QString what = QStringLiteral("%1 \"%2\": ").arg(w->objectName(), text);
+        const QRect room = label ? LabelTextRoom(label) : ButtonTextRoom(button);
+        const QFontMetrics metrics = w->fontMetrics();
+        const int needed = metrics.horizontalAdvance(text);
+        if (room.width() < needed)
+            faults << what + QStringLiteral("%1 px wide, needs %2").arg(room.width()).arg(needed);
+        if (room.height() < metrics.height())
+            faults << what + QStringLiteral("%1 px high, needs %2").arg(room.height()).arg(metrics.height());
+        // A button whose width the form leaves open gets what its style asks.
+        if (button && button->maximumWidth() == QWIDGETSIZE_MAX
+            && button->width() < button->sizeHint().width())
+            faults << what + QStringLiteral("narrower than its size hint");
+        for (QWidget *inside = w->parentWidget(); inside; inside = inside->parentWidget()) {
+            const QRect place(w->mapTo(inside, QPoint(0, 0)), w->size());
+            if (!inside->rect().contains(place))
+                faults << what + QStringLiteral("cut off by ") + inside->objectName();
+            if (inside == window)
+                break;
+        }
+    }
+    return faults;
 }

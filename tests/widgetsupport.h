@@ -24,6 +24,9 @@ QTimer *OnNextModalOf(const char *className, std::function<void(QWidget *)> acti
 // Answers the next file dialog with `path` (empty: cancel).
 void AnswerFileDialog(const QString &path);
 
+// Clicks the add button of row `layer` and picks `file` in the open dialog.
+void AddLayerThroughDialog(QWidget *window, int layer, const QString &file);
+
 // Records the folder the next file dialog starts in (canonical) and
 // cancels it.
 QTimer *RecordNextDialogFolder(QString *folder);
@@ -33,10 +36,21 @@ struct SeenMessageBox {
     QString text;
     int icon = 0; // QMessageBox::Icon
     int buttons = 0;
+    int textInteraction = 0; // Qt::TextInteractionFlags of the box's text
     bool seen = false;
     bool waitCursor = false; // a wait cursor was still showing over the box
 };
 // Records the next message box's title, text, icon and buttons and closes it.
 QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs = 20000);
+
+// Lets the layout requests that changed texts posted run, so sizes and
+// places are final.
+void SettleLayout();
+
+// Every shown label and button of `window` whose text is not shown whole:
+// too narrow or too low for it inside the widget's margins and frame, or
+// cut off by the edge of a widget it lies in. Each entry names the widget,
+// its text and what is wrong.
+QStringList TextsNotShownWhole(QWidget *window);
 
 #endif
