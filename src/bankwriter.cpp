@@ -239,6 +239,26 @@ QByteArray BuildZKSHeader(const GeneratorArgs &args, quint32 tag)
     return h;
 }
 
+GeneratorArgs MakeGeneratorArgs(const QVector<LayerFile> &layers, const ThresholdTable thresholds,
+                                quint16 gate, const QString &targetPath)
+{
+    GeneratorArgs args;
+    args.TargetPath = targetPath;
+    args.TargetName = LastPathPart(targetPath);
+    args.LayerCount = int(qMin(layers.size(), decltype(layers.size())(kMaxLayers)));
+    for (int i = 0; i < kMaxLayers; ++i) {
+        // Every slot's threshold is stored, used or not.
+        args.Threshold[i] = thresholds[i + 1];
+        if (i < args.LayerCount) {
+            args.LayerPath[i] = layers.at(i).path;
+            args.LayerName[i] = layers.at(i).name;
+            args.LayerSize[i] = layers.at(i).size;
+        }
+    }
+    args.SilenceGate = gate;
+    return args;
+}
+
 int ResultCodeForGenerator(qint32 result)
 {
     return result == GENERATE_NO_SPACE ? RESULT_NO_SPACE : RESULT_OPEN_FAILED;

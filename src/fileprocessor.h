@@ -3,11 +3,13 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 #include <QtGlobal>
 
 #include <atomic>
 #include <functional>
 
+#include "layerrules.h"
 #include "zkslayout.h"
 
 class QFile;
@@ -79,6 +81,20 @@ struct GeneratorArgs {
     qint32 Threshold[kMaxLayers] = {};
     quint16 SilenceGate = 0;
 };
+
+// One converted layer as the window and zkstool hold it.
+struct LayerFile {
+    QString path;
+    QString name; // as written into the bank
+    qint32 size = 0;
+};
+
+// The generator's record for `layers` (layer 1 first, at most kMaxLayers),
+// the thresholds of all eight layers (indexed by layer), the gate's
+// amplitude and the bank's path; the bank's own name is the path's last
+// part.
+GeneratorArgs MakeGeneratorArgs(const QVector<LayerFile> &layers, const ThresholdTable thresholds,
+                                quint16 gate, const QString &targetPath);
 
 // Results of GenerateZKS. On any failure an existing file at the target path
 // is left exactly as it was and no new file is left behind.

@@ -575,19 +575,10 @@ void ZKWindow::on_GenerateButton_clicked()
         return;
     }
 
-    GeneratorArgs args;
-    args.TargetPath = TargetPath;
-    args.TargetName = TargetName;
-    for (int i = 0; i < kMaxLayers; ++i) {
-        args.Threshold[i] = SlotThreshold[i + 1];
-        if (i < SlotCount) {
-            args.LayerPath[i] = SlotPath[i];
-            args.LayerName[i] = SlotName[i];
-            args.LayerSize[i] = SlotSize[i];
-        }
-    }
-    args.LayerCount = SlotCount;
-    args.SilenceGate = GateLevel;
+    QVector<LayerFile> layers;
+    for (int i = 0; i < SlotCount; ++i)
+        layers.append({SlotPath[i], SlotName[i], SlotSize[i]});
+    const GeneratorArgs args = MakeGeneratorArgs(layers, SlotThreshold, GateLevel, TargetPath);
 
     qint32 result;
     {

@@ -116,6 +116,7 @@ private slots:
     void layer_data();
     void layer();
     void budgetBoundary();
+    void argsFromLayers();
     void largeLayersReadBack_data();
     void largeLayersReadBack();
     void failures_data();
@@ -596,6 +597,27 @@ void TestGenerator::randomTagRange()
     QVERIFY2(largest <= kLargestTag, qPrintable(QString::number(largest)));
     // Neighbouring seconds give different tags.
     QVERIFY(seen.size() > 190000);
+}
+
+void TestGenerator::argsFromLayers()
+{
+    const QVector<LayerFile> layers{{"/w/1/hard.wav", "hard.wav", 1024}, {"/w/2/soft.wav", "soft.wav", 2048}};
+    ThresholdTable thresholds = {0, 64, 1, 0, -1, -2, -3, -4, -5};
+    const GeneratorArgs args = MakeGeneratorArgs(layers, thresholds, 328, "/banks/kit.zks");
+    QCOMPARE(args.TargetPath, QStringLiteral("/banks/kit.zks"));
+    QCOMPARE(args.TargetName, QStringLiteral("kit.zks"));
+    QCOMPARE(args.LayerCount, 2);
+    QCOMPARE(args.SilenceGate, quint16(328));
+    QCOMPARE(args.LayerName[1], QStringLiteral("soft.wav"));
+    QCOMPARE(args.LayerPath[0], QStringLiteral("/w/1/hard.wav"));
+    QCOMPARE(args.LayerSize[1], 2048);
+    // Unused slots are empty, but every slot's threshold goes into the bank.
+    for (int i = 2; i < 8; ++i) {
+        QVERIFY(args.LayerPath[i].isEmpty() && args.LayerName[i].isEmpty());
+        QCOMPARE(args.LayerSize[i], 0);
+    }
+    for (int i = 0; i < 8; ++i)
+        QCOMPARE(args.Threshold[i], thresholds[i + 1]);
 }
 
 void TestGenerator::largeLayersReadBack_data()

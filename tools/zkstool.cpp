@@ -326,8 +326,8 @@ int Build(const QStringList &rest)
                               .arg(files.size()));
     const int count = int(files.size());
 
-    GeneratorArgs args;
-    if (!GateFromLabel(parser.value(gate), &args.SilenceGate))
+    quint16 gateAmplitude = 0;
+    if (!GateFromLabel(parser.value(gate), &gateAmplitude))
         return UsageError(QStringLiteral("unknown gate \"%1\": choose %2")
                               .arg(parser.value(gate), GateChoices()));
     ThresholdTable table;
@@ -353,6 +353,10 @@ int Build(const QStringList &rest)
     conversion.cancelled = &interrupted;
     conversion.inProcess = !parser.isSet(external);
     qint32 used = 0;
+    QVector<LayerFile> layers;
+    // The layers not yet converted count as empty, so the first layer too
+    // large for the bank's size tables is the one refused.
+    qint32 sizes[kMaxLayers] = {};
     for (int i = 0; i < count; ++i) {
         QString reason;
         const QString converted = ConvertFile(files.at(i), conversion, &reason);
@@ -367,12 +371,9 @@ int Build(const QStringList &rest)
         if (size > kBankBudget - used)
             return Refuse(shown, MessageFor(RESULT_NO_SPACE).text);
         used += size;
-        args.LayerPath[i] = converted;
-        args.LayerName[i] = LastPathPart(converted);
-        args.LayerSize[i] = size;
-        // The layers not yet converted count as empty, so the first layer
-        // too large for the bank's size tables is the one refused.
-        if (!LayerSizesAreStorable(args.LayerSize, count))
+        layers.append({converted, LastPathPart(converted), size});
+        sizes[i] = size;
+        if (!LayerSizesAreStorable(sizes, count))
             return Refuse(shown, MessageFor(RESULT_TOO_BIG).text
                                      + QStringLiteral(" (a bank of %1 or more layers holds layers "
                                                       "below %2 KB each)")
@@ -380,16 +381,13 @@ int Build(const QStringList &rest)
                                            .arg(kSizeUnitsLimit / 1024));
         Out() << QStringLiteral("layer %1  %2  %3 bytes  %4% space left")
                      .arg(i + 1)
-                     .arg(Printable(args.LayerName[i]))
+                     .arg(Printable(layers.constLast().name))
                      .arg(size)
                      .arg(AvailablePercentFor(used))
               << Qt::endl;
     }
-    for (int i = 0; i < kMaxLayers; ++i)
-        args.Threshold[i] = table[i + 1];
-    args.LayerCount = count;
-    args.TargetPath = targetInfo.absoluteFilePath();
-    args.TargetName = LastPathPart(args.TargetPath);
+    const GeneratorArgs args
+        = MakeGeneratorArgs(layers, table, gateAmplitude, targetInfo.absoluteFilePath());
 
     if (interrupted)
         return Interrupted();
