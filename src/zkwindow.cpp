@@ -21,6 +21,8 @@
 #include <QStyleOptionProgressBar>
 #include <QUrl>
 
+#include <cmath>
+
 #include "audiooutput.h"
 #include "fileprocessor.h"
 #include "resultcodes.h"
@@ -88,6 +90,22 @@ QRect FilledPart(const QRect &groove, int minimum, int maximum, int value, bool 
 // in the highlighted-text colour over the filled part, wherever that part
 // lies. Fusion picks the colours for the wrong halves of an inverted bar,
 // which puts white text on the white groove below 50 %.
+// Black or white, whichever stands out more from `background` (contrast of
+// relative luminances, as the web's accessibility guidelines measure it).
+// The style's own highlighted-text colour can be too weak over the lighter
+// parts of a gradient bar.
+QColor TextColourOver(const QColor &background)
+{
+    const auto linear = [](qreal c) {
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    const qreal luminance = 0.2126 * linear(background.redF()) + 0.7152 * linear(background.greenF())
+        + 0.0722 * linear(background.blueF());
+    const qreal againstWhite = 1.05 / (luminance + 0.05);
+    const qreal againstBlack = (luminance + 0.05) / 0.05;
+    return againstBlack > againstWhite ? QColor(Qt::black) : QColor(Qt::white);
+}
+
 class ReadableBarStyle : public QProxyStyle
 {
 public:
@@ -112,7 +130,7 @@ public:
         painter->setPen(bar->palette.color(QPalette::Text));
         painter->drawText(bar->rect, bar->text, centred);
         painter->setClipRect(filled & bar->rect);
-        painter->setPen(bar->palette.color(QPalette::HighlightedText));
+        painter->setPen(TextColourOver(bar->palette.color(QPalette::Highlight)));
         painter->drawText(bar->rect, bar->text, centred);
         painter->restore();
     }

@@ -378,7 +378,7 @@ void TestWindow::longNamesElidedOnlyBeyondTheScreen()
     SettleLayout();
 
     // Longer than the form's 290 pixels, and still shown whole.
-    const QString longer = QStringLiteral("snare rimshot close mic velocity 127.wav");
+    const QString longer = QStringLiteral("snare rimshot close mic velocity 127 room left.wav");
     AddLayerThroughDialog(&window, 1, MakeSound(longer));
     SettleLayout();
     QVERIFY(first->fontMetrics().horizontalAdvance(longer) > 290);
