@@ -13,8 +13,9 @@ namespace {
 const double kSilence = -std::numeric_limits<double>::infinity();
 // A 1 kHz sine with a peak of half full scale: -6.02 dBFS peak, -9.03 dBFS
 // RMS. Its integrated loudness is -9.03 LUFS as well: K-weighting lifts
-// 1 kHz by the 0.691 dB that BS.1770's -0.691 offset takes off again, so a
-// one-channel sine reads its mean square in dB.
+// 1 kHz by the 0.691 dB that BS.1770's -0.691 offset takes off again (set at
+// 997 Hz; 1000 Hz reads 0.01 dB more), so a one-channel sine reads its mean
+// square in dB.
 const double kSinePeak = 20 * std::log10(0.5);
 const double kSineRms = 20 * std::log10(0.5 / std::sqrt(2.0));
 const double kSineLufs = kSineRms;
