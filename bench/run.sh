@@ -5,7 +5,8 @@
 #      converters' peak memory on a short and a 10-minute file;
 #   2. writing a full bank (GenerateZKS) against cp of as many bytes;
 #   3. start-up to a shown window against a bare Qt Widgets program;
-#   4. conversion quality against sox and sndfile-resample.
+#   4. conversion quality against sox and sndfile-resample;
+#   5. the waveform strip's summary and envelope of a 35-second layer.
 # Builds in Release into build-bench/ and works in build-bench/bench-work/.
 # Not part of the tests; see bench/README.md for the figures and targets.
 set -euo pipefail
@@ -15,7 +16,8 @@ scripts/install-deps.sh hyperfine sox samplerate-programs time
 build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZK_BENCH=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target bench-addlayer bench-writebank bench-startup \
-    bench-startup-minimal bench-quality sndfile-convert-to-microsoft-pcm16 sr-convert >/dev/null
+    bench-startup-minimal bench-quality bench-waveform sndfile-convert-to-microsoft-pcm16 \
+    sr-convert >/dev/null
 mkdir -p "$build/bench-work"
 cd "$build/bench-work"
 # Relative paths: hyperfine runs commands without a shell and splits them at
@@ -236,6 +238,23 @@ read -r ideal15k _ < <("$bin/bench-quality" snr ideal15k.wav 15000 $amp)
 echo
 echo "For scale: the ideal sines rounded straight to 16 bits at 44100 Hz reach $ideal1k dB (1 kHz)"
 echo "and $ideal15k dB (15 kHz)."
+
+# --- 5. waveform strip ---------------------------------------------------------------------
+
+echo
+echo "## 5. Waveform strip of a 35-second layer (in-process)"
+echo
+echo "Medians in ms of 50 runs: the layer's summary (SummarizeSamples, blocks of 256 frames), the"
+echo "envelope of the whole layer for a 600-pixel strip (EnvelopeForWidth), and, for scale, the"
+echo "layer's levels (MeasureSamples: peak, attack and integrated loudness)."
+echo
+read -r wave_summary wave_envelope wave_together wave_levels < <("$bin/bench-waveform")
+wave_verdict=$(awk -v t="$wave_together" 'BEGIN { print (t <= 20) ? "met" : "**missed**" }')
+echo "| summary | envelope | together | target | verdict | levels |"
+echo "|---|---|---|---|---|---|"
+echo "| $wave_summary | $wave_envelope | $wave_together | 20 | $wave_verdict | $wave_levels |"
+target "waveform summary and 600-pixel envelope of a 35 s layer within 20 ms" \
+    "$wave_together ms" "$wave_verdict"
 
 echo
 echo "## Targets"

@@ -12,6 +12,8 @@ packages=(
     # tests) apart; QSoundEffect needs nothing beyond libqt6multimedia6.
     qt6-base-dev qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins
     libsndfile1-dev libsoxr-dev
+    # Loudness of a layer (EBU R128).
+    libebur128-dev
     # The install test checks the installed desktop entry, metainfo and
     # manual page with these.
     desktop-file-utils appstream groff-base

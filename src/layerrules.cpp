@@ -1,5 +1,22 @@
 #include "layerrules.h"
 
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+// Lies below anything 16-bit audio measures (one step in 50 ms is
+// -123.7 dBFS RMS), so a silent layer still has a finite place in the
+// spread, at the bottom.
+constexpr double kQuietestSpreadLevel = -130;
+
+double SpreadLevel(double level)
+{
+    return level > kQuietestSpreadLevel ? level : kQuietestSpreadLevel;
+}
+
+} // namespace
+
 void DefaultThresholds(ThresholdTable thresholds, int count)
 {
     for (int n = 1; n <= kMaxLayers; ++n)
@@ -11,6 +28,35 @@ void DefaultThresholds(ThresholdTable thresholds, int count)
         step = 16;
     for (int n = count - 1; n >= 1; --n)
         thresholds[n] = thresholds[n + 1] + step;
+}
+
+QVector<int> LoudestFirst(const QVector<double> &levels)
+{
+    QVector<int> order(levels.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&levels](int a, int b) { return levels.at(a) > levels.at(b); });
+    return order;
+}
+
+void ThresholdsFromLevels(ThresholdTable thresholds, const QVector<double> &levelsLoudestFirst)
+{
+    const int count = qMin(int(levelsLoudestFirst.size()), kMaxLayers);
+    DefaultThresholds(thresholds, count);
+    if (count < 3) // no layer between the loudest and the softest
+        return;
+    const double loudest = SpreadLevel(levelsLoudestFirst.at(0));
+    const double softest = SpreadLevel(levelsLoudestFirst.at(count - 1));
+    if (!(loudest > softest))
+        return;
+    const int range = thresholds[1] - 1;
+    for (int n = 2; n < count; ++n) {
+        const double share = (SpreadLevel(levelsLoudestFirst.at(n - 1)) - softest) / (loudest - softest);
+        const int rounded = 1 + qRound(qBound(0.0, share, 1.0) * range);
+        // The lower bound never exceeds the upper one: layer n - 1 kept at
+        // least count - n + 2.
+        thresholds[n] = qBound(count - n + 1, rounded, thresholds[n - 1] - 1);
+    }
 }
 
 void MoveThreshold(ThresholdTable thresholds, int count, int selected, int position)

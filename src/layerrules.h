@@ -2,6 +2,7 @@
 #define LAYERRULES_H
 
 #include <QString>
+#include <QVector>
 #include <QtGlobal>
 
 #include "zkslayout.h"
@@ -19,6 +20,27 @@ using ThresholdTable = qint32[kMaxLayers + 1];
 // Default spread for `count` filled layers: the last filled layer and all
 // layers above it get 1, the ones before it rise by a fixed step.
 void DefaultThresholds(ThresholdTable thresholds, int count);
+
+// The order that puts layers loudest first: element i is the index in
+// `levels` (dB, minus infinity for silence) of the i-th loudest layer. Equal
+// levels keep their order.
+QVector<int> LoudestFirst(const QVector<double> &levels);
+
+// Thresholds for as many layers as there are levels (dB, loudest first, as
+// LoudestFirst orders them; at most kMaxLayers are used), spread by how loud
+// each layer is. Layer 1 gets the default spread's top threshold for that
+// many layers, the last layer 1, and each one between 1 plus its share of
+// that range in proportion to its level between the softest and the
+// loudest, rounded. Levels below -130 dB, silence among them, count as
+// -130 dB. When the loudest and the softest are equal, the default spread
+// stands. Layers above the count get the default spread's values.
+//
+// The result always passes ThresholdsAreValid: a threshold that rounds onto
+// or above the one before it goes one below that one, and none goes below
+// count - n + 1 for layer n, the least that leaves each later layer one step
+// down to 1; so layers that round onto the bottom climb from 1 upwards
+// instead, pushing the earlier ones up.
+void ThresholdsFromLevels(ThresholdTable thresholds, const QVector<double> &levelsLoudestFirst);
 
 // Sets the threshold of `selected` from a slider position, clamped so the
 // strictly falling order can be kept, then restores that order around it.

@@ -1,8 +1,11 @@
 #include <QtTest>
 
+#include <limits>
+
 #include "layerrules.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
+Q_DECLARE_METATYPE(QVector<double>)
 
 namespace {
 
@@ -31,6 +34,10 @@ private slots:
     void defaultSpread();
     void moveThreshold_data();
     void moveThreshold();
+    void loudestFirst_data();
+    void loudestFirst();
+    void thresholdsFromLevels_data();
+    void thresholdsFromLevels();
     void validThresholds_data();
     void validThresholds();
     void gate_data();
@@ -109,6 +116,80 @@ void TestLayerRules::moveThreshold()
     Fill(t, before);
     MoveThreshold(t, count, selected, position);
     QCOMPARE(Table(t), after);
+}
+
+void TestLayerRules::loudestFirst_data()
+{
+    const double silence = -std::numeric_limits<double>::infinity();
+    QTest::addColumn<QVector<double>>("levels");
+    QTest::addColumn<QVector<int>>("order");
+    QTest::newRow("none") << QVector<double>{} << QVector<int>{};
+    QTest::newRow("already loudest first") << QVector<double>{-1, -2, -3} << QVector<int>{0, 1, 2};
+    QTest::newRow("softest first") << QVector<double>{-3, -2, -1} << QVector<int>{2, 1, 0};
+    QTest::newRow("ties keep their order") << QVector<double>{-6, -3, -6, -3}
+                                           << QVector<int>{1, 3, 0, 2};
+    QTest::newRow("silence last") << QVector<double>{silence, -10, silence, -20}
+                                  << QVector<int>{1, 3, 0, 2};
+}
+
+void TestLayerRules::loudestFirst()
+{
+    QFETCH(QVector<double>, levels);
+    QFETCH(QVector<int>, order);
+    QCOMPARE(LoudestFirst(levels), order);
+}
+
+void TestLayerRules::thresholdsFromLevels_data()
+{
+    const double silence = -std::numeric_limits<double>::infinity();
+    QTest::addColumn<QVector<double>>("levels"); // as the layers were added
+    QTest::addColumn<QVector<int>>("expected");  // loudest first
+
+    QTest::newRow("no layers") << QVector<double>{} << QVector<int>{1, 1, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("one layer") << QVector<double>{-10} << QVector<int>{1, 1, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("two layers") << QVector<double>{-20, -6} << QVector<int>{64, 1, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("equal levels: the default spread")
+        << QVector<double>{-12, -12, -12, -12, -12} << QVector<int>{101, 76, 51, 26, 1, 1, 1, 1};
+    QTest::newRow("three, the middle one near the loudest")
+        << QVector<double>{-26, -6, -10} << QVector<int>{85, 68, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("eight, in the order they were added")
+        << QVector<double>{-24, 0, -48, -3, -36, -9, -6, -12}
+        << QVector<int>{113, 106, 99, 92, 85, 57, 29, 1};
+    QTest::newRow("equal levels in the middle step down")
+        << QVector<double>{-6, -12, -12, -12, -30} << QVector<int>{101, 76, 75, 74, 1, 1, 1, 1};
+    QTest::newRow("levels that round together step down")
+        << QVector<double>{0, -10.1, -10.15, -20} << QVector<int>{94, 47, 46, 1, 1, 1, 1, 1};
+    QTest::newRow("one very loud, seven nearly equal soft ones climb from 1")
+        << QVector<double>{-40.3, 0, -40, -40.6, -40.1, -40.5, -40.2, -40.4}
+        << QVector<int>{113, 7, 6, 5, 4, 3, 2, 1};
+    QTest::newRow("seven nearly equal loud ones, one very soft")
+        << QVector<double>{-0.3, 0, -0.1, -40, -0.2, -0.5, -0.4, -0.6}
+        << QVector<int>{113, 112, 111, 110, 109, 108, 107, 1};
+    QTest::newRow("silence is the softest") << QVector<double>{silence, -12, -6}
+                                            << QVector<int>{85, 81, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("silent layers under a loud one")
+        << QVector<double>{silence, -6, silence, silence} << QVector<int>{94, 3, 2, 1, 1, 1, 1, 1};
+    QTest::newRow("all silent: the default spread") << QVector<double>{silence, silence, silence}
+                                                    << QVector<int>{85, 43, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("nine levels: eight layers")
+        << QVector<double>{-6, -6, -6, -6, -6, -6, -6, -6, -6}
+        << QVector<int>{113, 97, 81, 65, 49, 33, 17, 1};
+}
+
+void TestLayerRules::thresholdsFromLevels()
+{
+    QFETCH(QVector<double>, levels);
+    QFETCH(QVector<int>, expected);
+    QVector<double> sorted;
+    for (int i : LoudestFirst(levels))
+        sorted << levels.at(i);
+    ThresholdTable t;
+    Fill(t, {-5, -5, -5, -5, -5, -5, -5, -5}); // stale edits are replaced
+    ThresholdsFromLevels(t, sorted);
+    QCOMPARE(Table(t), expected);
+    const int count = qMin(int(levels.size()), kMaxLayers);
+    if (count >= 1)
+        QVERIFY(ThresholdsAreValid(t, count));
 }
 
 void TestLayerRules::validThresholds_data()
