@@ -63,12 +63,19 @@ QString ConvertFile(QString chosen);
 // it gave any ("Format not recognised.", "not a regular file",
 // "cancelled").
 QString ConvertFile(QString chosen, const ConvertOptions &options, QString *reason = nullptr);
+// A fresh numbered subfolder of `work` (`work`/1, `work`/2, ...) for one
+// result, so equally named files never replace each other; empty when none
+// can be made. ConvertFile puts each result in one.
+QString NewResultFolder(const QString &work);
 // Removes a result of ConvertFile that will not become a layer. Paths
 // outside the working folder are left alone.
 void DiscardConverted(const QString &path);
 // The layer size in bytes (a positive multiple of 512) or a negative
 // ResultCode.
 int OpenAndCheckFile(QString path);
+// The layer size OpenAndCheckFile gives a 16-bit WAVE of `dataSize` bytes of
+// samples: the kept channel's bytes rounded down to 512, plus 512.
+qint32 LayerSizeFor(quint32 dataSize, bool stereo);
 
 // --- Bank generation -------------------------------------------------------
 struct GeneratorArgs {

@@ -40,6 +40,14 @@ void RemoveWorkFolder()
     workDir.reset();
 }
 
+qint32 LayerSizeFor(quint32 dataSize, bool stereo)
+{
+    // The bank keeps one channel; every layer ends with at least one
+    // 512-byte block that is partly or wholly padding.
+    const quint32 audio = stereo ? dataSize / 2 : dataSize;
+    return qint32((audio & ~quint32(kBankBlock - 1)) + kBankBlock);
+}
+
 int OpenAndCheckFile(QString path)
 {
     if (path.isEmpty()) {
@@ -74,10 +82,7 @@ int OpenAndCheckFile(QString path)
     }
     qDebug() << "Measured waveform's length is " << size << "bytes";
 
-    // The bank keeps one channel; every layer ends with at least one
-    // 512-byte block that is partly or wholly padding.
-    const quint32 audio = stereo ? size / 2 : size;
-    const int layerSize = static_cast<int>((audio & ~quint32(511)) + 512);
+    const int layerSize = LayerSizeFor(size, stereo);
     qDebug() << "Trimmed waveform's length is " << layerSize << "bytes";
     return layerSize;
 }
@@ -241,10 +246,10 @@ void ResampleInProcess(const QString &input, quint32 rate, const QString &output
         qDebug() << "sr-convert" << QString::fromStdString(warning);
 }
 
-// A fresh numbered subfolder of the working folder for one conversion's
-// result, so equally named files never replace each other's result. The
-// folder's creation is the claim on its number, so conversions on several
-// threads never share one.
+} // namespace
+
+// The folder's creation is the claim on its number, so conversions on
+// several threads never share one.
 QString NewResultFolder(const QString &work)
 {
     static std::atomic<int> next(1);
@@ -256,6 +261,8 @@ QString NewResultFolder(const QString &work)
     }
     return QString();
 }
+
+namespace {
 
 // Only regular files are read: opening a named pipe or a device would wait
 // for ever, with the window unable to respond.
