@@ -88,6 +88,20 @@ bool ReadSampleData(QFile &file, const QByteArray &header, QByteArray *data, QSt
 
 } // namespace
 
+QString LevelsText(const LayerLevels &levels)
+{
+    const auto db = [](double value, const char *unit) {
+        return std::isfinite(value) ? QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(unit))
+                                    : QStringLiteral("silent");
+    };
+    if (!std::isfinite(levels.peakDbfs))
+        return QStringLiteral("silent");
+    QString text = QStringLiteral("peak %1, attack %2").arg(db(levels.peakDbfs, "dBFS"), db(levels.attackDbfs, "dBFS"));
+    if (levels.loudnessKnown)
+        text += QStringLiteral(", loudness %1").arg(db(levels.loudnessLufs, "LUFS"));
+    return text;
+}
+
 LayerLevels MeasureSamples(const QByteArray &mono16)
 {
     const std::vector<qint16> samples = Decode(mono16);

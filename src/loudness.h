@@ -32,6 +32,11 @@ struct LayerLevels {
 constexpr int kAttackFrames = 2205;            // 50 ms at 44100 Hz
 constexpr int kShortestLoudnessFrames = 17640; // 400 ms at 44100 Hz
 
+// The levels in words for a listing or a tool tip: "peak -6.0 dBFS, attack
+// -9.0 dBFS, loudness -9.0 LUFS" (the loudness only where it is known), or
+// "silent".
+QString LevelsText(const LayerLevels &levels);
+
 // The levels of 16-bit little-endian mono samples at 44100 Hz, measured as
 // they are (a trailing odd byte is ignored).
 LayerLevels MeasureSamples(const QByteArray &mono16);

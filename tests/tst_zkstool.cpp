@@ -11,6 +11,7 @@
 #include <sndfile.h>
 
 #include <atomic>
+#include <cmath>
 
 #ifdef Q_OS_UNIX
 #include <signal.h>
@@ -341,6 +342,7 @@ private slots:
     void infoReportsDamage_data();
     void infoReportsDamage();
     void infoPrintsHeader();
+    void infoShowsLevels();
     void infoRefusesUnreadable_data();
     void infoRefusesUnreadable();
     void survivesHostileBytes();
@@ -646,6 +648,40 @@ void TestZksTool::infoPrintsHeader()
     QCOMPARE(layers[1].toObject().value("offset").toInt(), 1536);
     QCOMPARE(layers[1].toObject().value("size").toInt(), 1536);
     QCOMPARE(layers[0].toObject().value("threshold").toInt(), 64);
+}
+
+// Each layer's levels as the device plays it: a -6 dBFS sine of one second
+// and a layer of silence.
+void TestZksTool::infoShowsLevels()
+{
+    QTemporaryDir tmp;
+    QVector<qint16> sine(44100);
+    for (int i = 0; i < sine.size(); ++i)
+        sine[i] = qint16(std::lround(16384 * std::sin(2 * M_PI * 1000 * i / 44100.0)));
+    QVERIFY(WriteBytes(tmp.filePath("sine.wav"), Wav16(1, 44100, sine)));
+    QVERIFY(WriteBytes(tmp.filePath("quiet.wav"), Wav16(1, 44100, QVector<qint16>(1000, 0))));
+    ThresholdTable thresholds;
+    DefaultThresholds(thresholds, 2);
+    const QString bank = tmp.filePath("levels.zks");
+    QCOMPARE(GenerateZKS(MakeGeneratorArgs({{tmp.filePath("sine.wav"), "sine.wav", 88576},
+                                            {tmp.filePath("quiet.wav"), "quiet.wav", 2048}},
+                                           thresholds, 0, bank)),
+             qint32(GENERATE_OK));
+
+    const ToolRun text = RunTool({QStringLiteral("info"), bank});
+    QCOMPARE(text.exitCode, 0);
+    QVERIFY2(text.out.contains("size 88576  peak -6.0 dBFS, attack -9.0 dBFS, loudness -9.0 LUFS"),
+             qPrintable(Show(text)));
+    QVERIFY2(text.out.contains("size 2048  silent"), qPrintable(Show(text)));
+
+    ToolRun run;
+    const QJsonArray layers = InfoJson(bank, &run).value("layers").toArray();
+    QCOMPARE(layers.size(), 2);
+    QVERIFY(qAbs(layers[0].toObject().value("peakDbfs").toDouble() + 6.02) < 0.01);
+    QVERIFY(qAbs(layers[0].toObject().value("attackDbfs").toDouble() + 9.03) < 0.01);
+    QVERIFY(qAbs(layers[0].toObject().value("loudnessLufs").toDouble() + 9.02) < 0.05);
+    QVERIFY(layers[1].toObject().value("peakDbfs").isNull());
+    QVERIFY(layers[1].toObject().value("loudnessLufs").isNull());
 }
 
 void TestZksTool::infoRefusesUnreadable_data()

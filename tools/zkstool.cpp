@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cmath>
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
@@ -21,7 +22,9 @@
 #include <sys/stat.h>
 #endif
 
+#include "bankreader.h"
 #include "fileprocessor.h"
+#include "loudness.h"
 #include "layerrules.h"
 #include "resultcodes.h"
 #include "soundinfo.h"
@@ -417,7 +420,7 @@ QJsonArray JsonNumbers(const T *values, int count)
     return array;
 }
 
-QJsonObject BankJson(const QString &path, const ZksBank &bank)
+QJsonObject BankJson(const QString &path, const ZksBank &bank, const QVector<LayerLevels> &levels)
 {
     QJsonObject o;
     o[QStringLiteral("file")] = path;
@@ -443,15 +446,25 @@ QJsonObject BankJson(const QString &path, const ZksBank &bank)
     o[QStringLiteral("headerLength")] = double(bank.headerLength);
     o[QStringLiteral("layerCount")] = bank.layerCount;
     QJsonArray layers;
-    for (const ZksRegion &r : bank.regions) {
-        layers.append(QJsonObject{
+    for (int i = 0; i < bank.regions.size(); ++i) {
+        const ZksRegion &r = bank.regions.at(i);
+        QJsonObject layer{
             {QStringLiteral("layer"), r.layer},
             {QStringLiteral("name"), r.name},
             {QStringLiteral("threshold"), r.threshold},
             {QStringLiteral("offset"), double(r.offset)},
             {QStringLiteral("size"), double(r.size)},
             {QStringLiteral("inFile"), double(r.inFile)},
-        });
+        };
+        // Silence has no level: null rather than an infinity JSON can't hold.
+        const auto level = [](double db) { return std::isfinite(db) ? QJsonValue(db) : QJsonValue(); };
+        if (i < levels.size()) {
+            layer[QStringLiteral("peakDbfs")] = level(levels.at(i).peakDbfs);
+            layer[QStringLiteral("attackDbfs")] = level(levels.at(i).attackDbfs);
+            layer[QStringLiteral("loudnessLufs")]
+                = levels.at(i).loudnessKnown ? level(levels.at(i).loudnessLufs) : QJsonValue();
+        }
+        layers.append(layer);
     }
     o[QStringLiteral("layers")] = layers;
     return o;
@@ -466,7 +479,7 @@ QString Numbers(const T *values, int count)
     return list.join(QLatin1Char(' '));
 }
 
-void PrintBank(const QString &path, const ZksBank &bank)
+void PrintBank(const QString &path, const ZksBank &bank, const QVector<LayerLevels> &levels)
 {
     QTextStream &out = Out();
     out << "file                  " << path << " (" << bank.fileSize << " bytes)\n";
@@ -483,7 +496,8 @@ void PrintBank(const QString &path, const ZksBank &bank)
             << "bank name             \"" << Printable(bank.bankName) << "\"\n"
             << "header length         " << bank.headerLength << "\n"
             << "layers                " << bank.layerCount << "\n";
-        for (const ZksRegion &r : bank.regions) {
+        for (int i = 0; i < bank.regions.size(); ++i) {
+            const ZksRegion &r = bank.regions.at(i);
             out << QStringLiteral("  %1  \"%2\"  threshold %3  offset %4  size %5")
                        .arg(r.layer)
                        .arg(Printable(r.name))
@@ -492,6 +506,8 @@ void PrintBank(const QString &path, const ZksBank &bank)
                        .arg(r.size);
             if (r.inFile < r.size)
                 out << QStringLiteral("  (only %1 in the file)").arg(r.inFile);
+            if (i < levels.size())
+                out << "  " << LevelsText(levels.at(i));
             out << "\n";
         }
     }
@@ -517,23 +533,23 @@ int Info(const QStringList &rest)
     ZksBank bank;
     if (!ReadZksBank(path, &bank, &error))
         return Refuse(path, error);
+    // Each region's levels, as the device will play it; a region the file
+    // cuts short is measured on what there is.
+    QVector<LayerLevels> levels;
+    for (const ZksRegion &region : std::as_const(bank.regions)) {
+        QByteArray audio;
+        if (!ReadZksRegion(path, region, &audio, &error))
+            break;
+        levels.append(MeasureSamples(DropPadding(audio)));
+    }
     if (parser.isSet(json))
-        Out() << QJsonDocument(BankJson(path, bank)).toJson() << Qt::flush;
+        Out() << QJsonDocument(BankJson(path, bank, levels)).toJson() << Qt::flush;
     else
-        PrintBank(path, bank);
+        PrintBank(path, bank, levels);
     return bank.problems.isEmpty() ? kExitOk : kExitFailed;
 }
 
 // --- extract ---------------------------------------------------------------
-
-// Drops the zero bytes at the end, keeping whole 16-bit samples.
-void TrimPadding(QByteArray &audio)
-{
-    int end = int(audio.size());
-    while (end > 0 && audio.at(end - 1) == '\0')
-        --end;
-    audio.truncate(end + (end % 2));
-}
 
 // Whether two paths lead to one file, through links of either kind: the
 // same device and inode on POSIX, the same canonical path elsewhere.
@@ -628,7 +644,7 @@ int Extract(const QStringList &rest)
             return Refuse(path, error);
         audio.truncate(audio.size() & ~1);
         if (parser.isSet(trim))
-            TrimPadding(audio);
+            audio = DropPadding(audio);
         if (!WriteWave(targets.at(i), audio, &error))
             return Refuse(targets.at(i), error);
         Out() << QStringLiteral("layer %1 -> %2  (%3 bytes of audio%4)")
