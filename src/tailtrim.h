@@ -30,11 +30,7 @@ int TailLevel(double dbfs);
 // frame reaches the level comes back unchanged. A sound that never reaches it
 // keeps its first kTailFadeFrames frames as that fade, so a layer the sound
 // check accepted is never made too short for it. Bytes after the last whole
-<<<<<<< HEAD
-// frame are dropped.
-=======
 // frame are dropped; a channel count below 1 leaves the bytes as they are.
->>>>>>> work-bank
 QByteArray TrimQuietTail(const QByteArray &pcm, int channels, double dbfs = kDefaultTailDbfs);
 
 // Writes to `trimmedPath` a canonical 16-bit WAVE (same channels and rate) of
