@@ -1,11 +1,11 @@
 #include "fileprocessor.h"
 
 #include <QDateTime>
-#include <QDebug>
 #include <QFile>
 #include <QSaveFile>
 
 #include "layerrules.h"
+#include "logging.h"
 #include "resultcodes.h"
 #include "zkslayout.h"
 
@@ -48,12 +48,12 @@ int SampleMagnitude(const QByteArray &audio, int index)
 bool LayerTableIsValid(const GeneratorArgs &args)
 {
     if (args.LayerCount < 0 || args.LayerCount > kMaxLayers) {
-        qDebug() << "Layer count out of range:" << args.LayerCount;
+        qCDebug(lcZk) << "Layer count out of range:" << args.LayerCount;
         return false;
     }
     for (int i = 0; i < kMaxLayers; ++i) {
         if (args.LayerSize[i] < 0 || args.LayerSize[i] % kBankBlock != 0) {
-            qDebug() << "Layer size out of range:" << args.LayerSize[i] << "in slot" << i + 1;
+            qCDebug(lcZk) << "Layer size out of range:" << args.LayerSize[i] << "in slot" << i + 1;
             return false;
         }
     }
@@ -61,12 +61,12 @@ bool LayerTableIsValid(const GeneratorArgs &args)
     // from a table that can't hold 2 MiB: either would misplace layers.
     for (int i = 0; i < args.LayerCount; ++i) {
         if (NameHasControlCharacter(args.LayerName[i])) {
-            qDebug() << "Layer name holds a control character:" << args.LayerName[i];
+            qCDebug(lcZk) << "Layer name holds a control character:" << args.LayerName[i];
             return false;
         }
     }
     if (!LayerSizesAreStorable(args.LayerSize, args.LayerCount)) {
-        qDebug() << "A layer is too big for the size table of" << args.LayerCount << "layers";
+        qCDebug(lcZk) << "A layer is too big for the size table of" << args.LayerCount << "layers";
         return false;
     }
     return true;
@@ -88,12 +88,12 @@ bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qDebug() << "Unable to open " << path;
+        qCDebug(lcZk) << "Unable to open " << path;
         return false;
     }
     const QByteArray header = ReadWavHeader(file);
     if (header.size() < kWavHeaderSize || !file.seek(kWavHeaderSize)) {
-        qDebug() << "Unable to read " << path;
+        qCDebug(lcZk) << "Unable to read " << path;
         return false;
     }
     *stereo = IsStereo(header);
@@ -105,7 +105,7 @@ bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool
     while (got < data->size()) {
         const qint64 n = file.read(data->data() + got, data->size() - got);
         if (n < 0) {
-            qDebug() << "Unable to read " << path << file.errorString();
+            qCDebug(lcZk) << "Unable to read " << path << file.errorString();
             return false;
         }
         if (n == 0)
@@ -126,7 +126,7 @@ bool MakeLayerRegion(const GeneratorArgs &args, int slot, QByteArray *region)
     if (!ReadLayerData(args.LayerPath[slot], layerSize, &data, &stereo))
         return false;
     const QByteArray audio = stereo ? KeepLeftChannel(data) : data;
-    qDebug() << "Threshold of silence gate = " << args.SilenceGate;
+    qCDebug(lcZk) << "Threshold of silence gate = " << args.SilenceGate;
     *region = FitToLayerSize(CutLeadingSilence(audio, args.SilenceGate), layerSize);
     return true;
 }
@@ -138,8 +138,8 @@ bool WriteAll(QSaveFile &target, const QByteArray &bytes)
     const qint64 written = target.write(bytes);
     if (written == bytes.size())
         return true;
-    qDebug() << "Unable to write " << target.fileName() << "- wrote" << written << "of"
-             << bytes.size() << "bytes";
+    qCDebug(lcZk) << "Unable to write " << target.fileName() << "- wrote" << written << "of"
+                  << bytes.size() << "bytes";
     return false;
 }
 
@@ -147,14 +147,14 @@ qint32 WriteBank(QSaveFile &target, const GeneratorArgs &args, const QByteArray 
 {
     if (!WriteAll(target, header))
         return GENERATE_TARGET_FAILED;
-    qDebug() << "Quantity Of Files" << args.LayerCount;
+    qCDebug(lcZk) << "Quantity Of Files" << args.LayerCount;
     for (int slot = 0; slot < args.LayerCount; ++slot) {
         QByteArray region;
         if (!MakeLayerRegion(args, slot, &region))
             return GENERATE_LAYER_FAILED;
         if (!WriteAll(target, region))
             return GENERATE_TARGET_FAILED;
-        qDebug() << "Writing Data From " << args.LayerPath[slot];
+        qCDebug(lcZk) << "Writing Data From " << args.LayerPath[slot];
     }
     return GENERATE_OK;
 }
@@ -269,7 +269,7 @@ qint32 GenerateZKS(GeneratorArgs args)
     if (!LayerTableIsValid(args))
         return GENERATE_LAYER_FAILED;
     if (NameHasControlCharacter(args.TargetName)) {
-        qDebug() << "Bank name holds a control character:" << args.TargetName;
+        qCDebug(lcZk) << "Bank name holds a control character:" << args.TargetName;
         return GENERATE_TARGET_FAILED;
     }
     const QByteArray header
@@ -277,7 +277,7 @@ qint32 GenerateZKS(GeneratorArgs args)
     // Checked before the target is touched, so a bank that cannot fit never
     // costs the user an existing file.
     if (BankSize(args, header.size()) > kBankBudget) {
-        qDebug() << "Space is not enough";
+        qCDebug(lcZk) << "Space is not enough";
         return GENERATE_NO_SPACE;
     }
 
@@ -287,7 +287,7 @@ qint32 GenerateZKS(GeneratorArgs args)
     // failing.
     QSaveFile target(args.TargetPath);
     if (args.TargetPath.isEmpty() || !target.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        qDebug() << "Unable to open " << args.TargetPath;
+        qCDebug(lcZk) << "Unable to open " << args.TargetPath;
         return GENERATE_TARGET_FAILED;
     }
     const qint32 result = WriteBank(target, args, header);
@@ -296,7 +296,7 @@ qint32 GenerateZKS(GeneratorArgs args)
         return result;
     }
     if (!target.commit()) {
-        qDebug() << "Unable to write " << args.TargetPath << target.errorString();
+        qCDebug(lcZk) << "Unable to write " << args.TargetPath << target.errorString();
         return GENERATE_TARGET_FAILED;
     }
     return GENERATE_OK;

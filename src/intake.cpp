@@ -1,7 +1,6 @@
 #include "fileprocessor.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +10,7 @@
 
 #include <memory>
 
+#include "logging.h"
 #include "resultcodes.h"
 #include "soundconvert.h"
 #include "soundinfo.h"
@@ -43,42 +43,42 @@ void RemoveWorkFolder()
 int OpenAndCheckFile(QString path)
 {
     if (path.isEmpty()) {
-        qDebug() << "No file choosen";
+        qCDebug(lcZk) << "No file choosen";
         return RESULT_NO_FILE;
     }
     if (QFileInfo(path).fileName().size() > kMaxNameLength)
         return RESULT_NAME_TOO_LONG;
 
-    qDebug() << path << "File opening";
+    qCDebug(lcZk) << path << "File opening";
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
-        qDebug() << "Unable to open " << path;
+        qCDebug(lcZk) << "Unable to open " << path;
         return RESULT_OPEN_FAILED;
     }
     const QByteArray header = ReadWavHeader(file);
     file.close();
 
     if (!HasDataTag(header)) {
-        qDebug() << "format of file is apple-similar. Escaped";
+        qCDebug(lcZk) << "format of file is apple-similar. Escaped";
         return RESULT_INCOMPATIBLE;
     }
     const quint32 size = static_cast<quint32>(WavDataSize(header));
     if (size < kMinDataSize || size > kLargestCheckedDataSize) {
-        qDebug() << "File is too big";
+        qCDebug(lcZk) << "File is too big";
         return RESULT_TOO_BIG;
     }
     const bool stereo = IsStereo(header);
     if (!IsBankFormat(header)) {
-        qDebug() << "Incompatible format of file";
+        qCDebug(lcZk) << "Incompatible format of file";
         return RESULT_FILE_ERROR;
     }
-    qDebug() << "Measured waveform's length is " << size << "bytes";
+    qCDebug(lcZk) << "Measured waveform's length is " << size << "bytes";
 
     // The bank keeps one channel; every layer ends with at least one
     // 512-byte block that is partly or wholly padding.
     const quint32 audio = stereo ? size / 2 : size;
     const int layerSize = static_cast<int>((audio & ~quint32(511)) + 512);
-    qDebug() << "Trimmed waveform's length is " << layerSize << "bytes";
+    qCDebug(lcZk) << "Trimmed waveform's length is " << layerSize << "bytes";
     return layerSize;
 }
 
@@ -146,9 +146,10 @@ void RunConverterProgram(const QString &name, QStringList arguments, bool trace,
         return;
     const QString program = FindConverter(name);
     if (trace)
-        qDebug() << (QStringList(program.isEmpty() ? name : program) + arguments).join(QLatin1Char(' '));
+        qCDebug(lcZk) << (QStringList(program.isEmpty() ? name : program) + arguments)
+                             .join(QLatin1Char(' '));
     if (program.isEmpty()) {
-        qDebug() << "Converter not found:" << name;
+        qCDebug(lcZk) << "Converter not found:" << name;
         step.reason = QStringLiteral("the converter %1 was not found").arg(name);
         return;
     }
@@ -158,7 +159,7 @@ void RunConverterProgram(const QString &name, QStringList arguments, bool trace,
     process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     process.start(program, arguments);
     if (!process.waitForStarted(-1)) {
-        qDebug() << "Converter did not run:" << name << process.errorString();
+        qCDebug(lcZk) << "Converter did not run:" << name << process.errorString();
         step.reason = QStringLiteral("the converter %1 did not start").arg(name);
         return;
     }
@@ -185,14 +186,14 @@ void RunConverterProgram(const QString &name, QStringList arguments, bool trace,
         if (step.cancelled()) {
             process.kill();
             process.waitForFinished(-1);
-            qDebug() << "Converter stopped:" << name;
+            qCDebug(lcZk) << "Converter stopped:" << name;
             return;
         }
     }
     pending += '\n';
     readMessages();
     if (!said.isEmpty())
-        qDebug() << name << said.join(QLatin1Char('\n'));
+        qCDebug(lcZk) << name << said.join(QLatin1Char('\n'));
     if (process.exitStatus() == QProcess::CrashExit)
         step.reason = QStringLiteral("the converter %1 stopped unexpectedly").arg(name);
     else if (process.exitCode() != 0 && !said.isEmpty())
@@ -221,7 +222,7 @@ ConvertControl ControlFor(const Step &step)
 
 void ConvertInProcess(const QString &input, const QString &output, Step &step)
 {
-    qDebug() << "sndfile-convert-to-microsoft-pcm16 (in-process)" << input << output;
+    qCDebug(lcZk) << "sndfile-convert-to-microsoft-pcm16 (in-process)" << input << output;
     std::string error;
     if (!step.cancelled()
         && !ConvertToPcm16(NativePath(input), NativePath(output), ControlFor(step), &error))
@@ -233,12 +234,12 @@ void ResampleInProcess(const QString &input, quint32 rate, const QString &output
     std::string error, warning;
     if (step.cancelled())
         return;
-    qDebug() << "sr-convert (in-process)" << input << rate << output << kBankRate;
+    qCDebug(lcZk) << "sr-convert (in-process)" << input << rate << output << kBankRate;
     if (!ResamplePcm16(NativePath(input), long(rate), NativePath(output), kBankRate,
                        ControlFor(step), &error, &warning))
         step.reason = ReasonFrom(QString::fromStdString(error), QString(), input);
     if (!warning.empty())
-        qDebug() << "sr-convert" << QString::fromStdString(warning);
+        qCDebug(lcZk) << "sr-convert" << QString::fromStdString(warning);
 }
 
 // A fresh numbered subfolder of the working folder for one conversion's

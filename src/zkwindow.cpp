@@ -2,7 +2,6 @@
 #include "ui_zkwindow.h"
 
 #include <QApplication>
-#include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -23,6 +22,7 @@
 
 #include "audiooutput.h"
 #include "fileprocessor.h"
+#include "logging.h"
 #include "resultcodes.h"
 #include "soundplayer.h"
 
@@ -541,10 +541,10 @@ QString ZKWindow::getWavFromUser()
     const QString res = QFileDialog::getOpenFileName(this, tr("Open File"), DialogFolder(lastFolder),
                                                      filters, &soundFiles);
     if (!res.isEmpty()) {
-        qDebug() << "res = " << res;
+        qCDebug(lcZk) << "res = " << res;
         lastFolder = QFileInfo(res).canonicalPath();
         QSettings().setValue(kLastFolderKey, lastFolder);
-        qDebug() << "LastFolder = " << lastFolder;
+        qCDebug(lcZk) << "LastFolder = " << lastFolder;
     }
     return res;
 }
@@ -552,19 +552,19 @@ QString ZKWindow::getWavFromUser()
 void ZKWindow::EnshortTargetName()
 {
     TargetName = LastPathPart(TargetPath);
-    qDebug() << TargetName;
+    qCDebug(lcZk) << TargetName;
 }
 
 void ZKWindow::on_GenerateButton_clicked()
 {
     for (int i = 0; i < kMaxLayers; ++i)
-        qDebug() << SlotName[i] << "---" << SlotPath[i];
+        qCDebug(lcZk) << SlotName[i] << "---" << SlotPath[i];
     if (!QFileInfo::exists(lastSaveFolder))
         lastSaveFolder = QString::fromLatin1(kDefaultZksFolder);
-    qDebug() << "LastSaveFolder1 = " << lastSaveFolder;
+    qCDebug(lcZk) << "LastSaveFolder1 = " << lastSaveFolder;
 
     TargetPath = AskForBankPath();
-    qDebug() << TargetPath;
+    qCDebug(lcZk) << TargetPath;
     if (TargetPath.isEmpty())
         return;
     // From here on the line would tell of a bank other than this one.

@@ -156,14 +156,18 @@ struct ToolRun {
     QString err;
 };
 
-ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString())
+// Runs zkstool with TMPDIR at `tempFolder` when one is given and with the
+// logging rules `loggingRules` (QT_LOGGING_RULES) when any are.
+ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString(),
+                const QString &loggingRules = QString())
 {
     QProcess process;
-    if (!tempFolder.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!tempFolder.isEmpty())
         env.insert(QStringLiteral("TMPDIR"), tempFolder);
-        process.setProcessEnvironment(env);
-    }
+    if (!loggingRules.isEmpty())
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
+    process.setProcessEnvironment(env);
     process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool"), arguments);
     ToolRun run;
     // A hang must fail the test rather than stall the suite.
@@ -380,6 +384,8 @@ private slots:
     void buildRefusesFarTooLong();
     void buildInterrupted_data();
     void buildInterrupted();
+    void debugLinesFollowLoggingRules_data();
+    void debugLinesFollowLoggingRules();
 };
 
 // --- the shared message table ----------------------------------------------
@@ -1599,6 +1605,36 @@ void TestZksTool::buildInterrupted()
     QCOMPARE(FolderTree(temp), QStringList());
     QVERIFY(!QFileInfo::exists(bank));
 #endif
+}
+
+void TestZksTool::debugLinesFollowLoggingRules_data()
+{
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("no rules") << "" << true;
+    QTest::newRow("the program's debug lines off") << "quadrel.zks.debug=false" << false;
+    QTest::newRow("every debug line off") << "*.debug=false" << false;
+    QTest::newRow("Qt's own debug lines off") << "qt.*.debug=false" << true;
+}
+
+// The debug lines --verbose shows go through the program's own logging
+// category, so QT_LOGGING_RULES silences them; the tool's own lines stay.
+void TestZksTool::debugLinesFollowLoggingRules()
+{
+    QFETCH(QString, rules);
+    QFETCH(bool, shown);
+    QTemporaryDir tmp;
+    const QString sound = tmp.filePath("kick.wav");
+    QVERIFY(WriteBytes(sound, Wav16(1, 44100, Samples(5000, 3))));
+
+    const ToolRun run =
+        RunTool({"build", "--verbose", "-o", tmp.filePath("k.zks"), sound}, QString(), rules);
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    QVERIFY2(run.out.startsWith("layer 1  kick.wav  10240 bytes"), qPrintable(Show(run)));
+    QVERIFY2(run.err.contains("Trimmed waveform's length is  10240 bytes\n") == shown,
+             qPrintable(Show(run)));
+    if (!shown)
+        QVERIFY2(run.err.isEmpty(), qPrintable(Show(run)));
 }
 
 QTEST_GUILESS_MAIN(TestZksTool)
