@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include "explain.h"
 #include "layerrules.h"
 #include "logging.h"
 #include "resultcodes.h"
@@ -45,15 +46,23 @@ int SampleMagnitude(const QByteArray &audio, int index)
 
 // The device's tables only make sense for 0..8 used layers and sizes in
 // whole 512-byte blocks.
-bool LayerTableIsValid(const GeneratorArgs &args)
+bool LayerTableIsValid(const GeneratorArgs &args, QString *reason)
 {
     if (args.LayerCount < 0 || args.LayerCount > kMaxLayers) {
         qCDebug(lcZk) << "Layer count out of range:" << args.LayerCount;
+        *reason = QStringLiteral("a bank holds 0 to %1 layers, not %2")
+                      .arg(kMaxLayers)
+                      .arg(args.LayerCount);
         return false;
     }
     for (int i = 0; i < kMaxLayers; ++i) {
         if (args.LayerSize[i] < 0 || args.LayerSize[i] % kBankBlock != 0) {
             qCDebug(lcZk) << "Layer size out of range:" << args.LayerSize[i] << "in slot" << i + 1;
+            *reason = QStringLiteral("layer %1 has %2 bytes; a layer holds 0 or more whole "
+                                     "%3-byte blocks")
+                          .arg(i + 1)
+                          .arg(args.LayerSize[i])
+                          .arg(kBankBlock);
             return false;
         }
     }
@@ -62,11 +71,14 @@ bool LayerTableIsValid(const GeneratorArgs &args)
     for (int i = 0; i < args.LayerCount; ++i) {
         if (NameHasControlCharacter(args.LayerName[i])) {
             qCDebug(lcZk) << "Layer name holds a control character:" << args.LayerName[i];
+            *reason = QStringLiteral("layer %1: %2")
+                          .arg(QString::number(i + 1), ControlCharacterDetail());
             return false;
         }
     }
     if (!LayerSizesAreStorable(args.LayerSize, args.LayerCount)) {
         qCDebug(lcZk) << "A layer is too big for the size table of" << args.LayerCount << "layers";
+        *reason = SizeTableDetail();
         return false;
     }
     return true;
@@ -78,6 +90,11 @@ qint64 BankSize(const GeneratorArgs &args, int headerSize)
     for (qint32 size : args.LayerSize)
         total += size;
     return total;
+}
+
+QString UnreadableLayer(const QString &path)
+{
+    return QStringLiteral("the layer file %1 could not be read").arg(path);
 }
 
 // Reads a layer file's sample data, at most what a region of `layerSize`
@@ -118,41 +135,53 @@ bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool
 
 // Layer `slot`'s region: its left channel with the leading silence cut,
 // exactly LayerSize bytes long.
-bool MakeLayerRegion(const GeneratorArgs &args, int slot, QByteArray *region)
+bool MakeLayerRegion(const GeneratorArgs &args, int slot, QByteArray *region, QString *reason)
 {
     const qint32 layerSize = args.LayerSize[slot];
     QByteArray data;
     bool stereo = false;
-    if (!ReadLayerData(args.LayerPath[slot], layerSize, &data, &stereo))
+    if (!ReadLayerData(args.LayerPath[slot], layerSize, &data, &stereo)) {
+        *reason = UnreadableLayer(args.LayerPath[slot]);
         return false;
+    }
     const QByteArray audio = stereo ? KeepLeftChannel(data) : data;
     qCDebug(lcZk) << "Threshold of silence gate = " << args.SilenceGate;
     *region = FitToLayerSize(CutLeadingSilence(audio, args.SilenceGate), layerSize);
     return true;
 }
 
-// A short count is how a full disk shows first; the error only follows on
-// the next write.
-bool WriteAll(QSaveFile &target, const QByteArray &bytes)
+// A short count is how a full disk shows first; the system's reason only
+// comes with the next write, so the rest is offered again.
+bool WriteAll(QSaveFile &target, const QByteArray &bytes, QString *reason)
 {
-    const qint64 written = target.write(bytes);
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 n = target.write(bytes.constData() + written, bytes.size() - written);
+        if (n <= 0)
+            break;
+        written += n;
+    }
     if (written == bytes.size())
         return true;
     qCDebug(lcZk) << "Unable to write " << target.fileName() << "- wrote" << written << "of"
                   << bytes.size() << "bytes";
+    *reason = target.error() != QFileDevice::NoError
+        ? target.errorString()
+        : QStringLiteral("only %1 of %2 bytes could be written").arg(written).arg(bytes.size());
     return false;
 }
 
-qint32 WriteBank(QSaveFile &target, const GeneratorArgs &args, const QByteArray &header)
+qint32 WriteBank(QSaveFile &target, const GeneratorArgs &args, const QByteArray &header,
+                 QString *reason)
 {
-    if (!WriteAll(target, header))
+    if (!WriteAll(target, header, reason))
         return GENERATE_TARGET_FAILED;
     qCDebug(lcZk) << "Quantity Of Files" << args.LayerCount;
     for (int slot = 0; slot < args.LayerCount; ++slot) {
         QByteArray region;
-        if (!MakeLayerRegion(args, slot, &region))
+        if (!MakeLayerRegion(args, slot, &region, reason))
             return GENERATE_LAYER_FAILED;
-        if (!WriteAll(target, region))
+        if (!WriteAll(target, region, reason))
             return GENERATE_TARGET_FAILED;
         qCDebug(lcZk) << "Writing Data From " << args.LayerPath[slot];
     }
@@ -266,18 +295,31 @@ int ResultCodeForGenerator(qint32 result)
 
 qint32 GenerateZKS(GeneratorArgs args)
 {
-    if (!LayerTableIsValid(args))
+    return GenerateZKS(std::move(args), nullptr);
+}
+
+qint32 GenerateZKS(GeneratorArgs args, QString *reason)
+{
+    QString unused;
+    reason = reason ? reason : &unused;
+    reason->clear();
+    if (!LayerTableIsValid(args, reason))
         return GENERATE_LAYER_FAILED;
     if (NameHasControlCharacter(args.TargetName)) {
         qCDebug(lcZk) << "Bank name holds a control character:" << args.TargetName;
+        *reason = ControlCharacterDetail();
         return GENERATE_TARGET_FAILED;
     }
     const QByteArray header
         = BuildZKSHeader(args, RandomTag(QDateTime::currentSecsSinceEpoch()));
     // Checked before the target is touched, so a bank that cannot fit never
     // costs the user an existing file.
-    if (BankSize(args, header.size()) > kBankBudget) {
+    const qint64 bankSize = BankSize(args, header.size());
+    if (bankSize > kBankBudget) {
         qCDebug(lcZk) << "Space is not enough";
+        *reason = QStringLiteral("the bank with its header takes %1 bytes; the device holds %2")
+                      .arg(bankSize)
+                      .arg(kBankBudget);
         return GENERATE_NO_SPACE;
     }
 
@@ -288,15 +330,18 @@ qint32 GenerateZKS(GeneratorArgs args)
     QSaveFile target(args.TargetPath);
     if (args.TargetPath.isEmpty() || !target.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         qCDebug(lcZk) << "Unable to open " << args.TargetPath;
+        *reason = args.TargetPath.isEmpty() ? QStringLiteral("the bank has no file name")
+                                            : target.errorString();
         return GENERATE_TARGET_FAILED;
     }
-    const qint32 result = WriteBank(target, args, header);
+    const qint32 result = WriteBank(target, args, header, reason);
     if (result != GENERATE_OK) {
         target.cancelWriting();
         return result;
     }
     if (!target.commit()) {
         qCDebug(lcZk) << "Unable to write " << args.TargetPath << target.errorString();
+        *reason = target.errorString();
         return GENERATE_TARGET_FAILED;
     }
     return GENERATE_OK;

@@ -18,9 +18,6 @@
 
 namespace {
 
-constexpr int kMaxNameLength = 60;
-constexpr quint32 kMinDataSize = 512;
-
 std::unique_ptr<QTemporaryDir> workDir;
 
 } // namespace
@@ -63,7 +60,7 @@ int OpenAndCheckFile(QString path)
         return RESULT_INCOMPATIBLE;
     }
     const quint32 size = static_cast<quint32>(WavDataSize(header));
-    if (size < kMinDataSize || size > kLargestCheckedDataSize) {
+    if (size < kSmallestCheckedDataSize || size > kLargestCheckedDataSize) {
         qCDebug(lcZk) << "File is too big";
         return RESULT_TOO_BIG;
     }
@@ -259,13 +256,17 @@ QString NewResultFolder(const QString &work)
 }
 
 // Only regular files are read: opening a named pipe or a device would wait
-// for ever, with the window unable to respond.
-bool IsReadableFile(const QString &path)
+// for ever, with the window unable to respond. Empty when `path` can be
+// read, or else why not.
+QString WhyUnreadable(const QString &path)
 {
-    if (!QFileInfo(path).isFile())
-        return false;
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("no such file");
+    if (!info.isFile())
+        return QStringLiteral("not a regular file");
     QFile probe(path);
-    return probe.open(QIODevice::ReadOnly);
+    return probe.open(QIODevice::ReadOnly) ? QString() : probe.errorString();
 }
 
 } // namespace
@@ -280,12 +281,11 @@ QString ConvertFile(QString chosen, const ConvertOptions &options, QString *reas
     QString unused;
     reason = reason ? reason : &unused;
     reason->clear();
-    if (chosen.isEmpty() || !IsReadableFile(chosen)) {
-        if (!chosen.isEmpty())
-            *reason = QFileInfo(chosen).exists() ? QStringLiteral("not a regular file")
-                                                 : QStringLiteral("no such file");
+    if (chosen.isEmpty())
         return chosen;
-    }
+    *reason = WhyUnreadable(chosen);
+    if (!reason->isEmpty())
+        return chosen;
     const QString fileName = QFileInfo(chosen).fileName();
     const QString work = options.workFolder.isEmpty() ? WorkFolder() : options.workFolder;
     if (work.isEmpty()) { // no temporary location: a path that names no file

@@ -21,6 +21,7 @@
 #include <QUrl>
 
 #include "audiooutput.h"
+#include "explain.h"
 #include "fileprocessor.h"
 #include "logging.h"
 #include "resultcodes.h"
@@ -468,20 +469,25 @@ void ZKWindow::AddLayer(int layer)
     // The name goes into the bank's name lines; a control character in it
     // would shift every line after it.
     if (NameHasControlCharacter(QFileInfo(chosen).fileName())) {
-        ErrorMessage(RESULT_FILE_ERROR);
+        ShowMessage(RESULT_FILE_ERROR, ControlCharacterDetail());
         return;
     }
     QString converted;
+    QString reason;
     {
         WaitCursor busy;
-        converted = ConvertFile(chosen);
+        converted = ConvertFile(chosen, ConvertOptions(), &reason);
         SlotSize[i] = OpenAndCheckFile(converted);
     }
     // A refused file's converted copy is removed at once: for a long sound
     // it can take a hundred megabytes of temporary space.
     if (SlotSize[i] <= 0) {
+        const QString detail = SoundCheckDetail(SlotSize[i], converted, reason);
         DiscardConverted(converted);
-        ErrorMessage(SlotSize[i]);
+        const bool aboutTheFile = SlotSize[i] == RESULT_OPEN_FAILED
+            || SlotSize[i] == RESULT_INCOMPATIBLE || SlotSize[i] == RESULT_FILE_ERROR;
+        ShowMessage(SlotSize[i], aboutTheFile ? AboutFile(QFileInfo(chosen).fileName(), detail)
+                                              : detail);
         return;
     }
     SlotPath[i] = converted;
@@ -490,12 +496,12 @@ void ZKWindow::AddLayer(int layer)
     const qint32 total = SlotSize[i] + UsedSpace;
     if (total > kBankBudget) {
         DiscardConverted(converted);
-        ErrorMessage(RESULT_NO_SPACE);
+        ShowMessage(RESULT_NO_SPACE, NoSpaceDetail(SlotSize[i], UsedSpace));
         return;
     }
     if (!SizesStorableWith(layer, SlotSize[i])) {
         DiscardConverted(converted);
-        ErrorMessage(RESULT_TOO_BIG);
+        ShowMessage(RESULT_TOO_BIG, SizeTableDetail());
         return;
     }
     SetUsedSpace(total);
@@ -571,7 +577,7 @@ void ZKWindow::on_GenerateButton_clicked()
     ShowSavedBank(QString(), 0, 0);
     EnshortTargetName();
     if (NameHasControlCharacter(TargetName)) {
-        ErrorMessage(RESULT_FILE_ERROR);
+        ShowMessage(RESULT_FILE_ERROR, ControlCharacterDetail());
         return;
     }
 
@@ -581,12 +587,14 @@ void ZKWindow::on_GenerateButton_clicked()
     const GeneratorArgs args = MakeGeneratorArgs(layers, SlotThreshold, GateLevel, TargetPath);
 
     qint32 result;
+    QString reason;
     {
         WaitCursor busy;
-        result = GenerateZKS(args);
+        result = GenerateZKS(args, &reason);
     }
     if (result != GENERATE_OK) {
-        ErrorMessage(ResultCodeForGenerator(result));
+        ShowMessage(ResultCodeForGenerator(result),
+                    AboutFile(QDir::toNativeSeparators(TargetPath), reason));
         return;
     }
     lastSaveFolder = QFileInfo(TargetPath).canonicalPath();
@@ -684,11 +692,21 @@ void ZKWindow::ShowFolderPath(const QString &folder)
 
 void ZKWindow::ErrorMessage(int code)
 {
+    ShowMessage(code, QString());
+}
+
+void ZKWindow::ShowMessage(int code, const QString &detail)
+{
     const ResultMessage m = MessageFor(code);
-    if (m.warning)
-        QMessageBox::warning(this, m.title, m.text, QMessageBox::Ok, QMessageBox::NoButton);
-    else
-        QMessageBox::critical(this, m.title, m.text, QMessageBox::Ok, QMessageBox::NoButton);
+    QMessageBox box(m.warning ? QMessageBox::Warning : QMessageBox::Critical, m.title, m.text,
+                    QMessageBox::Ok, this);
+    if (!detail.isEmpty()) {
+        box.setInformativeText(detail);
+        // It may hold a file name, which is the user's: never markup.
+        if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+            label->setTextFormat(Qt::PlainText);
+    }
+    box.exec();
 }
 
 void ZKWindow::on_Del_Br_Button_1_clicked() { AddOrRemoveLayer(1); }

@@ -106,6 +106,8 @@ private:
     void MoveSelectedThreshold(int position);
     bool SizesStorableWith(int layer, qint32 size) const;
     QString AskForBankPath();
+    // A result code's message box, with `detail` below its text.
+    void ShowMessage(int code, const QString &detail);
     void PlayLayer(int layer);
     void SetUsedSpace(qint32 used);
     void ShowThresholds();

@@ -302,30 +302,40 @@ void TestHostile::addLayer_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("message"); // empty: the input becomes a layer
+    QTest::addColumn<QString>("detail");  // the message's informative text
     QTest::addColumn<int>("layerSize");
 
     // Nothing the converters can read, so nothing reaches the sound check.
-    QTest::newRow("empty file") << "empty" << "File Error" << 0;
-    QTest::newRow("random bytes named .wav") << "random" << "File Error" << 0;
-    QTest::newRow("folder") << "folder" << "File Error" << 0;
-    QTest::newRow("unreadable file") << "unreadable" << "File Error" << 0;
+    // The user is told which file and why, in the converter's words.
+    QTest::newRow("empty file") << "empty" << "File Error" << "empty.wav: Format not recognised."
+                                << 0;
+    QTest::newRow("random bytes named .wav") << "random" << "File Error"
+                                             << "random.wav: Format not recognised." << 0;
+    QTest::newRow("folder") << "folder" << "File Error" << "folder.wav: not a regular file" << 0;
+    QTest::newRow("unreadable file") << "unreadable" << "File Error"
+                                     << "unreadable.wav: Permission denied" << 0;
     // Opening a pipe with no writer would wait for ever.
-    QTest::newRow("named pipe") << "pipe" << "File Error" << 0;
+    QTest::newRow("named pipe") << "pipe" << "File Error" << "pipe.wav: not a regular file" << 0;
     // A header with no frames is an empty sound: it converts, and the sound
     // check refuses it as it refuses any sound under one block.
-    QTest::newRow("header alone") << "header" << "File too big!" << 0;
+    QTest::newRow("header alone") << "header" << "File too big!"
+                                  << "the sound lasts 0.000 s; a layer needs at least 0.003 s of "
+                                     "stereo sound"
+                                  << 0;
     // The frames that are there are a valid sound, as any player plays them:
     // 4800 stereo frames at 48000 Hz become 4410 at 44100 Hz, one channel of
     // which the bank keeps.
-    QTest::newRow("truncated data chunk") << "truncated" << QString() << 9216;
+    QTest::newRow("truncated data chunk") << "truncated" << QString() << QString() << 9216;
     // The same for a size field of 4 GiB over 4000 bytes of mono sound.
-    QTest::newRow("size field far larger than the file") << "oversized" << QString() << 4096;
+    QTest::newRow("size field far larger than the file") << "oversized" << QString() << QString()
+                                                         << 4096;
 }
 
 void TestHostile::addLayer()
 {
     QFETCH(QString, kind);
     QFETCH(QString, message);
+    QFETCH(QString, detail);
     QFETCH(int, layerSize);
     QString why;
     if (kind == QLatin1String("unreadable") && !CanTestUnreadable(&why))
@@ -383,6 +393,7 @@ void TestHostile::addLayer()
         QVERIFY(box.seen);
         QCOMPARE(box.title, QStringLiteral("ERROR"));
         QCOMPARE(box.text, message);
+        QCOMPARE(box.informative, detail);
         QCOMPARE(box.icon, int(QMessageBox::Critical));
         QCOMPARE(SlotCount, 1);
         QCOMPARE(UsedSpace, used);

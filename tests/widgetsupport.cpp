@@ -105,6 +105,9 @@ QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs)
             seen->waitCursor = QApplication::overrideCursor() != nullptr;
             seen->title = box->windowTitle();
             seen->text = box->text();
+            seen->informative = box->informativeText();
+            if (auto *detail = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+                seen->informativeFormat = int(detail->textFormat());
             seen->icon = box->icon();
             seen->buttons = box->buttons().size();
             seen->textInteraction = int(box->textInteractionFlags());

@@ -34,6 +34,8 @@ QTimer *RecordNextDialogFolder(QString *folder);
 struct SeenMessageBox {
     QString title;
     QString text;
+    QString informative; // the detail below the text
+    int informativeFormat = -1; // Qt::TextFormat of the detail's label; -1: none
     int icon = 0; // QMessageBox::Icon
     int buttons = 0;
     int textInteraction = 0; // Qt::TextInteractionFlags of the box's text
