@@ -255,6 +255,19 @@ QString NewResultFolder(const QString &work)
     return QString();
 }
 
+// Removes an intermediate together with the partial files a converter
+// program leaves beside it when it is stopped part way.
+void RemoveIntermediate(const QString &path)
+{
+    const QFileInfo info(path);
+    QDir folder = info.dir();
+    const QStringList partials = folder.entryList({info.fileName() + QStringLiteral(".part*")},
+                                                  QDir::Files | QDir::Hidden);
+    for (const QString &partial : partials)
+        folder.remove(partial);
+    QFile::remove(path);
+}
+
 // Only regular files are read: opening a named pipe or a device would wait
 // for ever, with the window unable to respond. Empty when `path` can be
 // read, or else why not.
@@ -345,8 +358,8 @@ QString ConvertFile(QString chosen, const ConvertOptions &options, QString *reas
     const QString result = folder + QLatin1Char('/') + fileName;
     if (cancelled || finished.isEmpty() || folder.isEmpty() || !QFile::rename(finished, result))
         QDir(work).rmdir(QFileInfo(folder).fileName());
-    QFile::remove(converted);
-    QFile::remove(resampled);
+    RemoveIntermediate(converted);
+    RemoveIntermediate(resampled);
     if (cancelled)
         *reason = QStringLiteral("cancelled");
     else if (reason->isEmpty() && !QFileInfo(result).isFile())
