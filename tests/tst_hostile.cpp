@@ -4,7 +4,6 @@
 #include <QFileDevice>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -116,22 +115,27 @@ QByteArray Contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Permission bits do not stop root from reading. While this lives, the
+// Permission bits do not stop root from reading. From this call on, the
 // calling thread opens files as an ordinary user (Linux keeps this identity
-// per thread, and programs started meanwhile do not inherit it).
+// per thread, and programs started meanwhile do not inherit it). False where
+// nothing needed changing.
+bool ReadAsOrdinaryUserFromNowOn()
+{
+#ifdef Q_OS_LINUX
+    if (RunningAsRoot()) {
+        ::setfsgid(kNobody);
+        ::setfsuid(kNobody);
+        return true;
+    }
+#endif
+    return false;
+}
+
+// The same while this lives.
 class ReadAsOrdinaryUser
 {
 public:
-    ReadAsOrdinaryUser()
-    {
-#ifdef Q_OS_LINUX
-        if (RunningAsRoot()) {
-            ::setfsgid(kNobody);
-            ::setfsuid(kNobody);
-            active = true;
-        }
-#endif
-    }
+    ReadAsOrdinaryUser() : active(ReadAsOrdinaryUserFromNowOn()) {}
     ~ReadAsOrdinaryUser()
     {
 #ifdef Q_OS_LINUX
@@ -238,7 +242,6 @@ private slots:
     void converters();
 
 private:
-    SeenMessageBox Click(ZKWindow &window, int layer, const QString &file);
     bool CanTestUnreadable(QString *why);
 
     QTemporaryDir home;
@@ -268,17 +271,6 @@ void TestHostile::cleanup()
 {
     inputs.reset();
     cwd.reset();
-}
-
-SeenMessageBox TestHostile::Click(ZKWindow &window, int layer, const QString &file)
-{
-    SeenMessageBox seen;
-    auto *button = window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(layer));
-    AnswerFileDialog(file);
-    QPointer<QTimer> boxWatch = CloseNextMessageBox(&seen, 200000);
-    button->click();
-    delete boxWatch; // nothing left waiting for a box that never came
-    return seen;
 }
 
 bool TestHostile::CanTestUnreadable(QString *why)
@@ -345,7 +337,7 @@ void TestHostile::addLayer()
     window.show();
     const QString first = inputs->filePath(QStringLiteral("first.wav"));
     QVERIFY(WriteBytes(first, CanonicalWavHeader(1, 44100, 16, 20000) + Tone(10000, 1)));
-    QVERIFY(!Click(window, 1, first).seen);
+    QVERIFY(!AddLayerThroughDialog(&window, 1, first).seen);
     QCOMPARE(SlotCount, 1);
     const qint32 used = UsedSpace;
     const QString firstPath = SlotPath[0];
@@ -355,13 +347,16 @@ void TestHostile::addLayer()
     const Hostile input = MakeHostile(kind, inputs->path());
     QVERIFY(QFileInfo::exists(input.path));
     const QByteArray original = Contents(input.path);
-    SeenMessageBox box;
-    {
-        std::unique_ptr<ReadAsOrdinaryUser> user;
-        if (kind == QLatin1String("unreadable"))
-            user = std::make_unique<ReadAsOrdinaryUser>();
-        box = Click(window, 2, input.path);
+    // The file is read on the worker thread that converts it, which ends
+    // with the conversion: it reads as an ordinary user from the start.
+    if (kind == QLatin1String("unreadable")) {
+        SetSoundConverter([](const QString &chosen, const ConvertOptions &options, QString *reason) {
+            ReadAsOrdinaryUserFromNowOn();
+            return ConvertFile(chosen, options, reason);
+        });
     }
+    const SeenMessageBox box = AddLayerThroughDialog(&window, 2, input.path);
+    SetSoundConverter(nullptr);
 
     QCOMPARE(SlotPath[0], firstPath);
     QVERIFY(!box.waitCursor);

@@ -3,7 +3,6 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -85,16 +84,11 @@ QString TestLayers::MakeSound(const QString &name, int dataBytes, const QString 
 
 SeenMessageBox TestLayers::Click(ZKWindow &window, int layer, const QString &file)
 {
-    SeenMessageBox seen;
     QPushButton *button = Button(window, QStringLiteral("Del_Br_Button"), layer);
-    QPointer<QTimer> boxWatch;
-    if (button->text() == QLatin1String("+")) {
-        AnswerFileDialog(file);
-        boxWatch = CloseNextMessageBox(&seen, 200000);
-    }
+    if (button->text() == QLatin1String("+"))
+        return AddLayerThroughDialog(&window, layer, file);
     button->click();
-    delete boxWatch; // nothing left waiting for a box that never came
-    return seen;
+    return SeenMessageBox();
 }
 
 QPushButton *TestLayers::Button(ZKWindow &window, const QString &name, int layer)

@@ -9,6 +9,7 @@
 
 class QTimer;
 class QWidget;
+class ZKWindow;
 
 // Drivers for the window's modal dialogs and message boxes.
 
@@ -23,9 +24,6 @@ QTimer *OnNextModalOf(const char *className, std::function<void(QWidget *)> acti
 
 // Answers the next file dialog with `path` (empty: cancel).
 void AnswerFileDialog(const QString &path);
-
-// Clicks the add button of row `layer` and picks `file` in the open dialog.
-void AddLayerThroughDialog(QWidget *window, int layer, const QString &file);
 
 // Records the folder the next file dialog starts in (canonical) and
 // cancels it.
@@ -44,6 +42,15 @@ struct SeenMessageBox {
 };
 // Records the next message box's title, text, icon and buttons and closes it.
 QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs = 20000);
+
+// Waits until the window has converted the sound it converts, if any, and
+// dealt with the verdict; false if it still has not after `timeoutMs`.
+bool WaitForConversion(ZKWindow *window, int timeoutMs = 300000);
+
+// Clicks the add button of row `layer`, picks `file` in the open dialog
+// (empty: cancels it) and waits for the conversion. Returns the message box
+// shown about the file, if any, closed with Ok.
+SeenMessageBox AddLayerThroughDialog(ZKWindow *window, int layer, const QString &file);
 
 // Lets the layout requests that changed texts posted run, so sizes and
 // places are final.
