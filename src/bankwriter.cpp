@@ -1,11 +1,12 @@
 #include "fileprocessor.h"
 
 #include <QDateTime>
-#include <QDebug>
 #include <QFile>
 #include <QSaveFile>
 
+#include "explain.h"
 #include "layerrules.h"
+#include "logging.h"
 #include "resultcodes.h"
 #include "zkslayout.h"
 
@@ -45,15 +46,23 @@ int SampleMagnitude(const QByteArray &audio, int index)
 
 // The device's tables only make sense for 0..8 used layers and sizes in
 // whole 512-byte blocks.
-bool LayerTableIsValid(const GeneratorArgs &args)
+bool LayerTableIsValid(const GeneratorArgs &args, QString *reason)
 {
     if (args.LayerCount < 0 || args.LayerCount > kMaxLayers) {
-        qDebug() << "Layer count out of range:" << args.LayerCount;
+        qCDebug(lcZk) << "Layer count out of range:" << args.LayerCount;
+        *reason = QStringLiteral("a bank holds 0 to %1 layers, not %2")
+                      .arg(kMaxLayers)
+                      .arg(args.LayerCount);
         return false;
     }
     for (int i = 0; i < kMaxLayers; ++i) {
         if (args.LayerSize[i] < 0 || args.LayerSize[i] % kBankBlock != 0) {
-            qDebug() << "Layer size out of range:" << args.LayerSize[i] << "in slot" << i + 1;
+            qCDebug(lcZk) << "Layer size out of range:" << args.LayerSize[i] << "in slot" << i + 1;
+            *reason = QStringLiteral("layer %1 has %2 bytes; a layer holds 0 or more whole "
+                                     "%3-byte blocks")
+                          .arg(i + 1)
+                          .arg(args.LayerSize[i])
+                          .arg(kBankBlock);
             return false;
         }
     }
@@ -61,12 +70,15 @@ bool LayerTableIsValid(const GeneratorArgs &args)
     // from a table that can't hold 2 MiB: either would misplace layers.
     for (int i = 0; i < args.LayerCount; ++i) {
         if (NameHasControlCharacter(args.LayerName[i])) {
-            qDebug() << "Layer name holds a control character:" << args.LayerName[i];
+            qCDebug(lcZk) << "Layer name holds a control character:" << args.LayerName[i];
+            *reason = QStringLiteral("layer %1: %2")
+                          .arg(QString::number(i + 1), ControlCharacterDetail());
             return false;
         }
     }
     if (!LayerSizesAreStorable(args.LayerSize, args.LayerCount)) {
-        qDebug() << "A layer is too big for the size table of" << args.LayerCount << "layers";
+        qCDebug(lcZk) << "A layer is too big for the size table of" << args.LayerCount << "layers";
+        *reason = SizeTableDetail();
         return false;
     }
     return true;
@@ -80,6 +92,11 @@ qint64 BankSize(const GeneratorArgs &args, int headerSize)
     return total;
 }
 
+QString UnreadableLayer(const QString &path)
+{
+    return QStringLiteral("the layer file %1 could not be read").arg(path);
+}
+
 // Reads a layer file's sample data, at most what a region of `layerSize`
 // bytes can hold (twice that for stereo, which keeps one channel): a file
 // changed since it was accepted may declare more than that, or hold less than
@@ -88,12 +105,12 @@ bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qDebug() << "Unable to open " << path;
+        qCDebug(lcZk) << "Unable to open " << path;
         return false;
     }
     const QByteArray header = ReadWavHeader(file);
     if (header.size() < kWavHeaderSize || !file.seek(kWavHeaderSize)) {
-        qDebug() << "Unable to read " << path;
+        qCDebug(lcZk) << "Unable to read " << path;
         return false;
     }
     *stereo = IsStereo(header);
@@ -105,7 +122,7 @@ bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool
     while (got < data->size()) {
         const qint64 n = file.read(data->data() + got, data->size() - got);
         if (n < 0) {
-            qDebug() << "Unable to read " << path << file.errorString();
+            qCDebug(lcZk) << "Unable to read " << path << file.errorString();
             return false;
         }
         if (n == 0)
@@ -118,43 +135,55 @@ bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool
 
 // Layer `slot`'s region: its left channel with the leading silence cut,
 // exactly LayerSize bytes long.
-bool MakeLayerRegion(const GeneratorArgs &args, int slot, QByteArray *region)
+bool MakeLayerRegion(const GeneratorArgs &args, int slot, QByteArray *region, QString *reason)
 {
     const qint32 layerSize = args.LayerSize[slot];
     QByteArray data;
     bool stereo = false;
-    if (!ReadLayerData(args.LayerPath[slot], layerSize, &data, &stereo))
+    if (!ReadLayerData(args.LayerPath[slot], layerSize, &data, &stereo)) {
+        *reason = UnreadableLayer(args.LayerPath[slot]);
         return false;
+    }
     const QByteArray audio = stereo ? KeepLeftChannel(data) : data;
-    qDebug() << "Threshold of silence gate = " << args.SilenceGate;
+    qCDebug(lcZk) << "Threshold of silence gate = " << args.SilenceGate;
     *region = FitToLayerSize(CutLeadingSilence(audio, args.SilenceGate), layerSize);
     return true;
 }
 
-// A short count is how a full disk shows first; the error only follows on
-// the next write.
-bool WriteAll(QSaveFile &target, const QByteArray &bytes)
+// A short count is how a full disk shows first; the system's reason only
+// comes with the next write, so the rest is offered again.
+bool WriteAll(QSaveFile &target, const QByteArray &bytes, QString *reason)
 {
-    const qint64 written = target.write(bytes);
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 n = target.write(bytes.constData() + written, bytes.size() - written);
+        if (n <= 0)
+            break;
+        written += n;
+    }
     if (written == bytes.size())
         return true;
-    qDebug() << "Unable to write " << target.fileName() << "- wrote" << written << "of"
-             << bytes.size() << "bytes";
+    qCDebug(lcZk) << "Unable to write " << target.fileName() << "- wrote" << written << "of"
+                  << bytes.size() << "bytes";
+    *reason = target.error() != QFileDevice::NoError
+        ? target.errorString()
+        : QStringLiteral("only %1 of %2 bytes could be written").arg(written).arg(bytes.size());
     return false;
 }
 
-qint32 WriteBank(QSaveFile &target, const GeneratorArgs &args, const QByteArray &header)
+qint32 WriteBank(QSaveFile &target, const GeneratorArgs &args, const QByteArray &header,
+                 QString *reason)
 {
-    if (!WriteAll(target, header))
+    if (!WriteAll(target, header, reason))
         return GENERATE_TARGET_FAILED;
-    qDebug() << "Quantity Of Files" << args.LayerCount;
+    qCDebug(lcZk) << "Quantity Of Files" << args.LayerCount;
     for (int slot = 0; slot < args.LayerCount; ++slot) {
         QByteArray region;
-        if (!MakeLayerRegion(args, slot, &region))
+        if (!MakeLayerRegion(args, slot, &region, reason))
             return GENERATE_LAYER_FAILED;
-        if (!WriteAll(target, region))
+        if (!WriteAll(target, region, reason))
             return GENERATE_TARGET_FAILED;
-        qDebug() << "Writing Data From " << args.LayerPath[slot];
+        qCDebug(lcZk) << "Writing Data From " << args.LayerPath[slot];
     }
     return GENERATE_OK;
 }
@@ -266,18 +295,31 @@ int ResultCodeForGenerator(qint32 result)
 
 qint32 GenerateZKS(GeneratorArgs args)
 {
-    if (!LayerTableIsValid(args))
+    return GenerateZKS(std::move(args), nullptr);
+}
+
+qint32 GenerateZKS(GeneratorArgs args, QString *reason)
+{
+    QString unused;
+    reason = reason ? reason : &unused;
+    reason->clear();
+    if (!LayerTableIsValid(args, reason))
         return GENERATE_LAYER_FAILED;
     if (NameHasControlCharacter(args.TargetName)) {
-        qDebug() << "Bank name holds a control character:" << args.TargetName;
+        qCDebug(lcZk) << "Bank name holds a control character:" << args.TargetName;
+        *reason = ControlCharacterDetail();
         return GENERATE_TARGET_FAILED;
     }
     const QByteArray header
         = BuildZKSHeader(args, RandomTag(QDateTime::currentSecsSinceEpoch()));
     // Checked before the target is touched, so a bank that cannot fit never
     // costs the user an existing file.
-    if (BankSize(args, header.size()) > kBankBudget) {
-        qDebug() << "Space is not enough";
+    const qint64 bankSize = BankSize(args, header.size());
+    if (bankSize > kBankBudget) {
+        qCDebug(lcZk) << "Space is not enough";
+        *reason = QStringLiteral("the bank with its header takes %1 bytes; the device holds %2")
+                      .arg(bankSize)
+                      .arg(kBankBudget);
         return GENERATE_NO_SPACE;
     }
 
@@ -287,16 +329,19 @@ qint32 GenerateZKS(GeneratorArgs args)
     // failing.
     QSaveFile target(args.TargetPath);
     if (args.TargetPath.isEmpty() || !target.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        qDebug() << "Unable to open " << args.TargetPath;
+        qCDebug(lcZk) << "Unable to open " << args.TargetPath;
+        *reason = args.TargetPath.isEmpty() ? QStringLiteral("the bank has no file name")
+                                            : target.errorString();
         return GENERATE_TARGET_FAILED;
     }
-    const qint32 result = WriteBank(target, args, header);
+    const qint32 result = WriteBank(target, args, header, reason);
     if (result != GENERATE_OK) {
         target.cancelWriting();
         return result;
     }
     if (!target.commit()) {
-        qDebug() << "Unable to write " << args.TargetPath << target.errorString();
+        qCDebug(lcZk) << "Unable to write " << args.TargetPath << target.errorString();
+        *reason = target.errorString();
         return GENERATE_TARGET_FAILED;
     }
     return GENERATE_OK;

@@ -70,6 +70,8 @@ QString NewResultFolder(const QString &work);
 // Removes a result of ConvertFile that will not become a layer. Paths
 // outside the working folder are left alone.
 void DiscardConverted(const QString &path);
+// The longest file name the sound check accepts, in characters.
+constexpr int kMaxNameLength = 60;
 // The layer size in bytes (a positive multiple of 512) or a negative
 // ResultCode.
 int OpenAndCheckFile(QString path);
@@ -123,6 +125,9 @@ int ResultCodeForGenerator(qint32 result);
 // Writes the bank: header, then each used layer's region of exactly its
 // LayerSize bytes. The target is replaced only once the whole bank is written.
 qint32 GenerateZKS(GeneratorArgs args);
+// The same; on failure `reason` (when given) says why in a few words: the
+// system's own for the bank file, or which layer file could not be read.
+qint32 GenerateZKS(GeneratorArgs args, QString *reason);
 
 // The complete bank header for `args` with the given random tag: fixed part,
 // both table views (offsets included), name block and "~" fill to a multiple

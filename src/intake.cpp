@@ -1,7 +1,6 @@
 #include "fileprocessor.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,15 +10,13 @@
 
 #include <memory>
 
+#include "logging.h"
 #include "resultcodes.h"
 #include "soundconvert.h"
 #include "soundinfo.h"
 #include "zkslayout.h"
 
 namespace {
-
-constexpr int kMaxNameLength = 60;
-constexpr quint32 kMinDataSize = 512;
 
 std::unique_ptr<QTemporaryDir> workDir;
 
@@ -51,39 +48,39 @@ qint32 LayerSizeFor(quint32 dataSize, bool stereo)
 int OpenAndCheckFile(QString path)
 {
     if (path.isEmpty()) {
-        qDebug() << "No file choosen";
+        qCDebug(lcZk) << "No file choosen";
         return RESULT_NO_FILE;
     }
     if (QFileInfo(path).fileName().size() > kMaxNameLength)
         return RESULT_NAME_TOO_LONG;
 
-    qDebug() << path << "File opening";
+    qCDebug(lcZk) << path << "File opening";
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
-        qDebug() << "Unable to open " << path;
+        qCDebug(lcZk) << "Unable to open " << path;
         return RESULT_OPEN_FAILED;
     }
     const QByteArray header = ReadWavHeader(file);
     file.close();
 
     if (!HasDataTag(header)) {
-        qDebug() << "format of file is apple-similar. Escaped";
+        qCDebug(lcZk) << "format of file is apple-similar. Escaped";
         return RESULT_INCOMPATIBLE;
     }
     const quint32 size = static_cast<quint32>(WavDataSize(header));
-    if (size < kMinDataSize || size > kLargestCheckedDataSize) {
-        qDebug() << "File is too big";
+    if (size < kSmallestCheckedDataSize || size > kLargestCheckedDataSize) {
+        qCDebug(lcZk) << "File is too big";
         return RESULT_TOO_BIG;
     }
     const bool stereo = IsStereo(header);
     if (!IsBankFormat(header)) {
-        qDebug() << "Incompatible format of file";
+        qCDebug(lcZk) << "Incompatible format of file";
         return RESULT_FILE_ERROR;
     }
-    qDebug() << "Measured waveform's length is " << size << "bytes";
+    qCDebug(lcZk) << "Measured waveform's length is " << size << "bytes";
 
     const int layerSize = LayerSizeFor(size, stereo);
-    qDebug() << "Trimmed waveform's length is " << layerSize << "bytes";
+    qCDebug(lcZk) << "Trimmed waveform's length is " << layerSize << "bytes";
     return layerSize;
 }
 
@@ -151,9 +148,10 @@ void RunConverterProgram(const QString &name, QStringList arguments, bool trace,
         return;
     const QString program = FindConverter(name);
     if (trace)
-        qDebug() << (QStringList(program.isEmpty() ? name : program) + arguments).join(QLatin1Char(' '));
+        qCDebug(lcZk) << (QStringList(program.isEmpty() ? name : program) + arguments)
+                             .join(QLatin1Char(' '));
     if (program.isEmpty()) {
-        qDebug() << "Converter not found:" << name;
+        qCDebug(lcZk) << "Converter not found:" << name;
         step.reason = QStringLiteral("the converter %1 was not found").arg(name);
         return;
     }
@@ -163,7 +161,7 @@ void RunConverterProgram(const QString &name, QStringList arguments, bool trace,
     process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     process.start(program, arguments);
     if (!process.waitForStarted(-1)) {
-        qDebug() << "Converter did not run:" << name << process.errorString();
+        qCDebug(lcZk) << "Converter did not run:" << name << process.errorString();
         step.reason = QStringLiteral("the converter %1 did not start").arg(name);
         return;
     }
@@ -190,14 +188,14 @@ void RunConverterProgram(const QString &name, QStringList arguments, bool trace,
         if (step.cancelled()) {
             process.kill();
             process.waitForFinished(-1);
-            qDebug() << "Converter stopped:" << name;
+            qCDebug(lcZk) << "Converter stopped:" << name;
             return;
         }
     }
     pending += '\n';
     readMessages();
     if (!said.isEmpty())
-        qDebug() << name << said.join(QLatin1Char('\n'));
+        qCDebug(lcZk) << name << said.join(QLatin1Char('\n'));
     if (process.exitStatus() == QProcess::CrashExit)
         step.reason = QStringLiteral("the converter %1 stopped unexpectedly").arg(name);
     else if (process.exitCode() != 0 && !said.isEmpty())
@@ -226,7 +224,7 @@ ConvertControl ControlFor(const Step &step)
 
 void ConvertInProcess(const QString &input, const QString &output, Step &step)
 {
-    qDebug() << "sndfile-convert-to-microsoft-pcm16 (in-process)" << input << output;
+    qCDebug(lcZk) << "sndfile-convert-to-microsoft-pcm16 (in-process)" << input << output;
     std::string error;
     if (!step.cancelled()
         && !ConvertToPcm16(NativePath(input), NativePath(output), ControlFor(step), &error))
@@ -238,12 +236,12 @@ void ResampleInProcess(const QString &input, quint32 rate, const QString &output
     std::string error, warning;
     if (step.cancelled())
         return;
-    qDebug() << "sr-convert (in-process)" << input << rate << output << kBankRate;
+    qCDebug(lcZk) << "sr-convert (in-process)" << input << rate << output << kBankRate;
     if (!ResamplePcm16(NativePath(input), long(rate), NativePath(output), kBankRate,
                        ControlFor(step), &error, &warning))
         step.reason = ReasonFrom(QString::fromStdString(error), QString(), input);
     if (!warning.empty())
-        qDebug() << "sr-convert" << QString::fromStdString(warning);
+        qCDebug(lcZk) << "sr-convert" << QString::fromStdString(warning);
 }
 
 } // namespace
@@ -264,14 +262,31 @@ QString NewResultFolder(const QString &work)
 
 namespace {
 
-// Only regular files are read: opening a named pipe or a device would wait
-// for ever, with the window unable to respond.
-bool IsReadableFile(const QString &path)
+// Removes an intermediate together with the partial files a converter
+// program leaves beside it when it is stopped part way.
+void RemoveIntermediate(const QString &path)
 {
-    if (!QFileInfo(path).isFile())
-        return false;
+    const QFileInfo info(path);
+    QDir folder = info.dir();
+    const QStringList partials = folder.entryList({info.fileName() + QStringLiteral(".part*")},
+                                                  QDir::Files | QDir::Hidden);
+    for (const QString &partial : partials)
+        folder.remove(partial);
+    QFile::remove(path);
+}
+
+// Only regular files are read: opening a named pipe or a device would wait
+// for ever, with the window unable to respond. Empty when `path` can be
+// read, or else why not.
+QString WhyUnreadable(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("no such file");
+    if (!info.isFile())
+        return QStringLiteral("not a regular file");
     QFile probe(path);
-    return probe.open(QIODevice::ReadOnly);
+    return probe.open(QIODevice::ReadOnly) ? QString() : probe.errorString();
 }
 
 } // namespace
@@ -286,12 +301,11 @@ QString ConvertFile(QString chosen, const ConvertOptions &options, QString *reas
     QString unused;
     reason = reason ? reason : &unused;
     reason->clear();
-    if (chosen.isEmpty() || !IsReadableFile(chosen)) {
-        if (!chosen.isEmpty())
-            *reason = QFileInfo(chosen).exists() ? QStringLiteral("not a regular file")
-                                                 : QStringLiteral("no such file");
+    if (chosen.isEmpty())
         return chosen;
-    }
+    *reason = WhyUnreadable(chosen);
+    if (!reason->isEmpty())
+        return chosen;
     const QString fileName = QFileInfo(chosen).fileName();
     const QString work = options.workFolder.isEmpty() ? WorkFolder() : options.workFolder;
     if (work.isEmpty()) { // no temporary location: a path that names no file
@@ -351,8 +365,8 @@ QString ConvertFile(QString chosen, const ConvertOptions &options, QString *reas
     const QString result = folder + QLatin1Char('/') + fileName;
     if (cancelled || finished.isEmpty() || folder.isEmpty() || !QFile::rename(finished, result))
         QDir(work).rmdir(QFileInfo(folder).fileName());
-    QFile::remove(converted);
-    QFile::remove(resampled);
+    RemoveIntermediate(converted);
+    RemoveIntermediate(resampled);
     if (cancelled)
         *reason = QStringLiteral("cancelled");
     else if (reason->isEmpty() && !QFileInfo(result).isFile())

@@ -10,7 +10,8 @@
 // so that a sound far too long for any layer is turned away before the
 // converters spend minutes and hundreds of megabytes on it.
 
-// The largest data size the sound check accepts.
+// The smallest and the largest data size the sound check accepts.
+constexpr qint64 kSmallestCheckedDataSize = 512;
 constexpr qint64 kLargestCheckedDataSize = kLargestLayerSize - 1;
 
 struct SoundInfo {

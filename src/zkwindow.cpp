@@ -2,7 +2,6 @@
 #include "ui_zkwindow.h"
 
 #include <QApplication>
-#include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -11,7 +10,9 @@
 #include <QLayout>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QProxyStyle>
 #include <QScreen>
 #include <QSettings>
@@ -19,12 +20,18 @@
 #include <QStatusBar>
 #include <QStyleOptionButton>
 #include <QStyleOptionProgressBar>
+#include <QThread>
+#include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <cmath>
+#include <utility>
 
 #include "audiooutput.h"
+#include "explain.h"
 #include "fileprocessor.h"
+#include "logging.h"
 #include "resultcodes.h"
 #include "soundplayer.h"
 
@@ -49,16 +56,53 @@ const char kDefaultZksFolder[] = "./zks";
 
 FolderOpener folderOpener = nullptr;
 
-// Shows the wait cursor while the window can't respond, and never leaves it
-// behind, whichever way the work ends.
+QString ConvertForWindow(const QString &chosen, const ConvertOptions &options, QString *reason)
+{
+    return ConvertFile(chosen, options, reason);
+}
+
+SoundConverter soundConverter = ConvertForWindow;
+
+// A conversion taking longer than this gets a progress dialog with Cancel;
+// a short one comes and goes without a flash of it.
+constexpr int kProgressDialogDelayMs = 300;
+
+// Shows the wait cursor while the window can't respond (or, as the busy
+// cursor, while it works in the background), and never leaves it behind,
+// whichever way the work ends.
 class WaitCursor
 {
 public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    explicit WaitCursor(Qt::CursorShape shape = Qt::WaitCursor)
+    {
+        QApplication::setOverrideCursor(shape);
+    }
     ~WaitCursor() { QApplication::restoreOverrideCursor(); }
     WaitCursor(const WaitCursor &) = delete;
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
+
+// The worker thread's share of a conversion. The worker writes the results;
+// the GUI thread reads them only once the worker has finished.
+struct ConversionWork {
+    QString chosen;
+    SoundConverter convert;
+    std::atomic<bool> cancelled{false};
+    QString converted;
+    int size = 0;
+    QString detail;
+};
+
+void RunConversion(ConversionWork &work, const ConvertOptions &options)
+{
+    QString reason;
+    work.converted = work.convert(work.chosen, options, &reason);
+    if (work.cancelled)
+        return;
+    work.size = OpenAndCheckFile(work.converted);
+    if (work.size <= 0)
+        work.detail = SoundCheckDetail(work.size, work.converted, reason);
+}
 
 // The folder a dialog opens in: the remembered one, or else its default,
 // as long as it exists. A dialog given a folder that doesn't exist would put
@@ -176,6 +220,31 @@ void SetFolderOpener(FolderOpener opener)
     folderOpener = opener;
 }
 
+void SetSoundConverter(SoundConverter converter)
+{
+    soundConverter = converter ? std::move(converter) : SoundConverter(ConvertForWindow);
+}
+
+// The GUI thread's share of a running conversion. Ending it waits for the
+// worker (so a running one is cancelled first) and removes the progress
+// dialog and the busy cursor.
+struct ZKWindow::Conversion {
+    std::shared_ptr<ConversionWork> work;
+    QThread *thread = nullptr;
+    ConversionDone done;
+    QTimer progressDelay;
+    QPointer<QProgressDialog> progress;
+    int percent = 0;
+    WaitCursor busy{Qt::BusyCursor};
+
+    ~Conversion()
+    {
+        thread->wait();
+        delete thread;
+        delete progress;
+    }
+};
+
 ZKWindow::ZKWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::ZKWindow)
 {
@@ -275,6 +344,10 @@ ZKWindow::ZKWindow(QWidget *parent)
 
 ZKWindow::~ZKWindow()
 {
+    // A conversion still running is stopped, and its worker has ended,
+    // before the working folder it writes into goes.
+    CancelConversion();
+    conversion.reset();
     RemoveWorkFolder();
     delete ui;
 }
@@ -296,7 +369,10 @@ ZKWindow::Row ZKWindow::row(int layer) const
 bool ZKWindow::event(QEvent *event)
 {
     const bool handled = QMainWindow::event(event);
-    if (event->type() == QEvent::FontChange) {
+    // A sound converted for a window that was closed meanwhile is not taken.
+    if (event->type() == QEvent::Close && event->isAccepted())
+        CancelConversion();
+    else if (event->type() == QEvent::FontChange) {
         FitTextSizes();
         nameRoom = -1;
         ShowNames();
@@ -481,25 +557,39 @@ void ZKWindow::AddOrRemoveLayer(int layer)
 
 void ZKWindow::AddLayer(int layer)
 {
-    const int i = layer - 1;
     const QString chosen = getWavFromUser();
+    if (chosen.isEmpty()) {
+        ErrorMessage(RESULT_NO_FILE);
+        return;
+    }
     // The name goes into the bank's name lines; a control character in it
     // would shift every line after it.
     if (NameHasControlCharacter(QFileInfo(chosen).fileName())) {
-        ErrorMessage(RESULT_FILE_ERROR);
+        ShowMessage(RESULT_FILE_ERROR, ControlCharacterDetail());
         return;
     }
-    QString converted;
-    {
-        WaitCursor busy;
-        converted = ConvertFile(chosen);
-        SlotSize[i] = OpenAndCheckFile(converted);
-    }
+    StartConversion(chosen, [this, layer](const ConversionVerdict &verdict) {
+        if (!verdict.cancelled)
+            TakeLayer(layer, verdict);
+    });
+}
+
+// Puts a converted sound into row `layer` once it passed the sound check,
+// the space account and the size tables' rule, or says why not.
+void ZKWindow::TakeLayer(int layer, const ConversionVerdict &verdict)
+{
+    const int i = layer - 1;
+    const QString converted = verdict.converted;
+    SlotSize[i] = verdict.size;
     // A refused file's converted copy is removed at once: for a long sound
     // it can take a hundred megabytes of temporary space.
     if (SlotSize[i] <= 0) {
         DiscardConverted(converted);
-        ErrorMessage(SlotSize[i]);
+        const bool aboutTheFile = SlotSize[i] == RESULT_OPEN_FAILED
+            || SlotSize[i] == RESULT_INCOMPATIBLE || SlotSize[i] == RESULT_FILE_ERROR;
+        ShowMessage(SlotSize[i], aboutTheFile ? AboutFile(QFileInfo(verdict.chosen).fileName(),
+                                                          verdict.detail)
+                                              : verdict.detail);
         return;
     }
     SlotPath[i] = converted;
@@ -508,12 +598,12 @@ void ZKWindow::AddLayer(int layer)
     const qint32 total = SlotSize[i] + UsedSpace;
     if (total > kBankBudget) {
         DiscardConverted(converted);
-        ErrorMessage(RESULT_NO_SPACE);
+        ShowMessage(RESULT_NO_SPACE, NoSpaceDetail(SlotSize[i], UsedSpace));
         return;
     }
     if (!SizesStorableWith(layer, SlotSize[i])) {
         DiscardConverted(converted);
-        ErrorMessage(RESULT_TOO_BIG);
+        ShowMessage(RESULT_TOO_BIG, SizeTableDetail());
         return;
     }
     SetUsedSpace(total);
@@ -521,6 +611,130 @@ void ZKWindow::AddLayer(int layer)
     UpdateThresholds(layer);
     ShowSlotCount();
     ShowSavedBank(QString(), 0, 0);
+}
+
+void ZKWindow::StartConversion(const QString &chosen, ConversionDone done)
+{
+    auto work = std::make_shared<ConversionWork>();
+    work->chosen = chosen;
+    work->convert = soundConverter;
+    ConvertOptions options;
+    options.cancelled = &work->cancelled;
+    // Made here, on the GUI thread, which alone removes it.
+    options.workFolder = WorkFolder();
+    // The window outlives the worker: its destructor waits for it.
+    options.progress = [this](int percent) {
+        QMetaObject::invokeMethod(
+            this, [this, percent]() { ShowConversionPercent(percent); }, Qt::QueuedConnection);
+    };
+
+    conversion = std::make_unique<Conversion>();
+    conversion->work = work;
+    conversion->done = std::move(done);
+    conversion->thread = QThread::create([work, options]() { RunConversion(*work, options); });
+    connect(conversion->thread, &QThread::finished, this, [this]() { FinishConversion(); });
+    conversion->progressDelay.setSingleShot(true);
+    connect(&conversion->progressDelay, &QTimer::timeout, this, [this]() { ShowConversionProgress(); });
+    LockControls();
+    conversion->progressDelay.start(kProgressDialogDelayMs);
+    conversion->thread->start();
+}
+
+void ZKWindow::ShowConversionProgress()
+{
+    auto *dialog = new QProgressDialog(this);
+    // File names are the user's: shown as they are, never as markup.
+    const QString name = QFileInfo(conversion->work->chosen).fileName();
+    auto *label = new QLabel(tr("Converting %1\u2026").arg(name));
+    label->setTextFormat(Qt::PlainText);
+    dialog->setLabel(label);
+    dialog->setCancelButtonText(tr("Cancel"));
+    dialog->setRange(0, 100);
+    dialog->setAutoReset(false);
+    dialog->setAutoClose(false);
+    dialog->setMinimumDuration(0);
+    dialog->setValue(conversion->percent);
+    connect(dialog, &QProgressDialog::canceled, this, [this]() { CancelConversion(); });
+    conversion->progress = dialog;
+    dialog->show();
+}
+
+void ZKWindow::ShowConversionPercent(int percent)
+{
+    if (!conversion)
+        return;
+    conversion->percent = percent;
+    if (conversion->progress)
+        conversion->progress->setValue(percent);
+}
+
+// The worker stops soon after; its result, if any, is thrown away when it
+// has.
+void ZKWindow::CancelConversion()
+{
+    if (!conversion)
+        return;
+    conversion->work->cancelled = true;
+    conversion->progressDelay.stop();
+    if (conversion->progress)
+        conversion->progress->hide();
+}
+
+void ZKWindow::FinishConversion()
+{
+    std::unique_ptr<Conversion> finished = std::move(conversion);
+    finished->thread->wait();
+    const ConversionWork &work = *finished->work;
+    ConversionVerdict verdict;
+    verdict.chosen = work.chosen;
+    verdict.cancelled = work.cancelled;
+    if (verdict.cancelled) {
+        DiscardConverted(work.converted);
+    } else {
+        verdict.converted = work.converted;
+        verdict.size = work.size;
+        verdict.detail = work.detail;
+    }
+    const ConversionDone done = std::move(finished->done);
+    finished.reset();
+    UnlockControls();
+    ++verdictsInHand;
+    done(verdict);
+    --verdictsInHand;
+}
+
+bool ZKWindow::IsConverting() const
+{
+    return conversion || verdictsInHand > 0;
+}
+
+// Everything that would change the bank or start other work.
+QList<QWidget *> ZKWindow::BankControls() const
+{
+    QList<QWidget *> controls{ui->ThresholdSlider, ui->horizontalSlider, ui->GenerateButton,
+                              ui->openFolderButton};
+    for (int layer = 1; layer <= kMaxLayers; ++layer) {
+        const Row r = row(layer);
+        controls << r.threshold << r.addRemove << r.play;
+    }
+    return controls;
+}
+
+void ZKWindow::LockControls()
+{
+    for (QWidget *control : BankControls()) {
+        if (control->isEnabled()) {
+            control->setEnabled(false);
+            lockedControls << control;
+        }
+    }
+}
+
+void ZKWindow::UnlockControls()
+{
+    for (QWidget *control : std::as_const(lockedControls))
+        control->setEnabled(true);
+    lockedControls.clear();
 }
 
 bool ZKWindow::SizesStorableWith(int layer, qint32 size) const
@@ -559,10 +773,10 @@ QString ZKWindow::getWavFromUser()
     const QString res = QFileDialog::getOpenFileName(this, tr("Open File"), DialogFolder(lastFolder),
                                                      filters, &soundFiles);
     if (!res.isEmpty()) {
-        qDebug() << "res = " << res;
+        qCDebug(lcZk) << "res = " << res;
         lastFolder = QFileInfo(res).canonicalPath();
         QSettings().setValue(kLastFolderKey, lastFolder);
-        qDebug() << "LastFolder = " << lastFolder;
+        qCDebug(lcZk) << "LastFolder = " << lastFolder;
     }
     return res;
 }
@@ -570,26 +784,26 @@ QString ZKWindow::getWavFromUser()
 void ZKWindow::EnshortTargetName()
 {
     TargetName = LastPathPart(TargetPath);
-    qDebug() << TargetName;
+    qCDebug(lcZk) << TargetName;
 }
 
 void ZKWindow::on_GenerateButton_clicked()
 {
     for (int i = 0; i < kMaxLayers; ++i)
-        qDebug() << SlotName[i] << "---" << SlotPath[i];
+        qCDebug(lcZk) << SlotName[i] << "---" << SlotPath[i];
     if (!QFileInfo::exists(lastSaveFolder))
         lastSaveFolder = QString::fromLatin1(kDefaultZksFolder);
-    qDebug() << "LastSaveFolder1 = " << lastSaveFolder;
+    qCDebug(lcZk) << "LastSaveFolder1 = " << lastSaveFolder;
 
     TargetPath = AskForBankPath();
-    qDebug() << TargetPath;
+    qCDebug(lcZk) << TargetPath;
     if (TargetPath.isEmpty())
         return;
     // From here on the line would tell of a bank other than this one.
     ShowSavedBank(QString(), 0, 0);
     EnshortTargetName();
     if (NameHasControlCharacter(TargetName)) {
-        ErrorMessage(RESULT_FILE_ERROR);
+        ShowMessage(RESULT_FILE_ERROR, ControlCharacterDetail());
         return;
     }
 
@@ -599,12 +813,14 @@ void ZKWindow::on_GenerateButton_clicked()
     const GeneratorArgs args = MakeGeneratorArgs(layers, SlotThreshold, GateLevel, TargetPath);
 
     qint32 result;
+    QString reason;
     {
         WaitCursor busy;
-        result = GenerateZKS(args);
+        result = GenerateZKS(args, &reason);
     }
     if (result != GENERATE_OK) {
-        ErrorMessage(ResultCodeForGenerator(result));
+        ShowMessage(ResultCodeForGenerator(result),
+                    AboutFile(QDir::toNativeSeparators(TargetPath), reason));
         return;
     }
     lastSaveFolder = QFileInfo(TargetPath).canonicalPath();
@@ -702,11 +918,21 @@ void ZKWindow::ShowFolderPath(const QString &folder)
 
 void ZKWindow::ErrorMessage(int code)
 {
+    ShowMessage(code, QString());
+}
+
+void ZKWindow::ShowMessage(int code, const QString &detail)
+{
     const ResultMessage m = MessageFor(code);
-    if (m.warning)
-        QMessageBox::warning(this, m.title, m.text, QMessageBox::Ok, QMessageBox::NoButton);
-    else
-        QMessageBox::critical(this, m.title, m.text, QMessageBox::Ok, QMessageBox::NoButton);
+    QMessageBox box(m.warning ? QMessageBox::Warning : QMessageBox::Critical, m.title, m.text,
+                    QMessageBox::Ok, this);
+    if (!detail.isEmpty()) {
+        box.setInformativeText(detail);
+        // It may hold a file name, which is the user's: never markup.
+        if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+            label->setTextFormat(Qt::PlainText);
+    }
+    box.exec();
 }
 
 void ZKWindow::on_Del_Br_Button_1_clicked() { AddOrRemoveLayer(1); }

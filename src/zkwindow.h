@@ -1,15 +1,20 @@
 #ifndef ZKWINDOW_H
 #define ZKWINDOW_H
 
+#include <QList>
 #include <QMainWindow>
 #include <QSize>
 #include <QString>
+
+#include <functional>
+#include <memory>
 
 #include "layerrules.h"
 
 class QLabel;
 class QPushButton;
 class QUrl;
+struct ConvertOptions;
 
 namespace Ui {
 class ZKWindow;
@@ -43,6 +48,13 @@ QString SavedBankSummary(const QString &bankName, int layerCount, qint64 bankByt
 using FolderOpener = bool (*)(const QUrl &folder);
 void SetFolderOpener(FolderOpener opener);
 
+// Converts a chosen sound for the window, on a worker thread, as
+// ConvertFile does: ConvertFile itself unless replaced (tests); an empty
+// function restores it.
+using SoundConverter =
+    std::function<QString(const QString &chosen, const ConvertOptions &options, QString *reason)>;
+void SetSoundConverter(SoundConverter converter);
+
 class ZKWindow : public QMainWindow
 {
     Q_OBJECT
@@ -55,6 +67,9 @@ public:
     QString getWavFromUser();
     void HideThresholdSlider();
     void EnshortTargetName();
+    // True from the moment a sound's conversion starts until its verdict has
+    // been dealt with, a refusal's message box included.
+    bool IsConverting() const;
 
 protected:
     bool event(QEvent *event) override;
@@ -99,13 +114,41 @@ private:
     };
     Row row(int layer) const;
 
+    // What became of a chosen sound, converted and checked off the GUI
+    // thread.
+    struct ConversionVerdict {
+        QString chosen;
+        bool cancelled = false; // by the user, or by closing the window
+        QString converted;      // the converted file; empty when cancelled
+        int size = 0;           // the layer size, or a negative ResultCode
+        QString detail;         // why it was refused, in a few words
+    };
+    using ConversionDone = std::function<void(const ConversionVerdict &verdict)>;
+    struct Conversion;
+
+    // Converts and checks `chosen` on a worker thread, then calls `done`
+    // with the verdict on the GUI thread. Meanwhile the window keeps
+    // responding with its controls locked, and offers a progress dialog
+    // with Cancel once the work takes a while. One conversion at a time.
+    void StartConversion(const QString &chosen, ConversionDone done);
+    void ShowConversionProgress();
+    void ShowConversionPercent(int percent);
+    void CancelConversion();
+    void FinishConversion();
+    QList<QWidget *> BankControls() const;
+    void LockControls();
+    void UnlockControls();
+
     void AddOrRemoveLayer(int layer);
     void AddLayer(int layer);
+    void TakeLayer(int layer, const ConversionVerdict &verdict);
     void RemoveLayer(int layer);
     void SelectLayer(int layer);
     void MoveSelectedThreshold(int position);
     bool SizesStorableWith(int layer, qint32 size) const;
     QString AskForBankPath();
+    // A result code's message box, with `detail` below its text.
+    void ShowMessage(int code, const QString &detail);
     void PlayLayer(int layer);
     void SetUsedSpace(qint32 used);
     void ShowThresholds();
@@ -141,6 +184,10 @@ private:
     // elided only where the window would otherwise outgrow the screen.
     int nameRoom = -1;
     bool audioWarningShown = false;
+    std::unique_ptr<Conversion> conversion;
+    int verdictsInHand = 0;
+    // The controls a running conversion disabled, to enable again.
+    QList<QWidget *> lockedControls;
 };
 
 #endif

@@ -391,6 +391,8 @@ private slots:
     void progress();
     void libraryCancel_data();
     void libraryCancel();
+    void converterProgramStopped_data();
+    void converterProgramStopped();
     void libraryInThreads();
 
 private:
@@ -1282,6 +1284,44 @@ void TestConvert::libraryCancel()
     else
         QVERIFY2(!seen.isEmpty() && seen.last() >= stopAt && seen.last() < 100,
                  qPrintable(QString::number(seen.isEmpty() ? -1 : seen.last())));
+}
+
+void TestConvert::converterProgramStopped_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("stopAbove"); // per cent of the whole conversion
+
+    QTest::newRow("first step") << 44100 << 0;
+    QTest::newRow("second step, resampling") << 96000 << 30;
+}
+
+// A conversion cancelled while a converter program runs kills it and
+// removes all it wrote, the partial files it had not yet renamed included.
+void TestConvert::converterProgramStopped()
+{
+    QFETCH(int, rate);
+    QFETCH(int, stopAbove);
+
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("stopped-XXXXXX")));
+    const QString in = folder.filePath(QStringLiteral("two minutes.wav"));
+    QVERIFY(WriteSilentWave(in, 1, quint32(rate), qint64(rate) * 120));
+    const QString work = WorkFolder();
+    const QStringList before = FolderTree(work);
+
+    std::atomic<bool> cancelled(false);
+    ConvertOptions options;
+    options.cancelled = &cancelled;
+    options.progress = [&cancelled, stopAbove](int percent) {
+        if (percent > stopAbove)
+            cancelled = true;
+    };
+    QString reason;
+    const QString result = ConvertFile(in, options, &reason);
+
+    QVERIFY(cancelled);
+    QCOMPARE(reason, QStringLiteral("cancelled"));
+    QVERIFY(!QFileInfo::exists(result));
+    QCOMPARE(FolderTree(work), before);
 }
 
 // Conversions running at once on several threads each end with their own

@@ -209,15 +209,23 @@ void TestGenerate::failedBankIsReported_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("text");
-    QTest::newRow("folder that does not exist") << "missing folder" << "File Error";
-    QTest::newRow("layer file gone") << "vanished layer" << "File Error";
-    QTest::newRow("over the budget with the header") << "over budget" << "Not enough space!";
+    // The informative text: the bank's path, then why. "@layer" stands for
+    // the path of layer 1's converted file.
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("folder that does not exist") << "missing folder" << "File Error"
+                                                << "No such file or directory";
+    QTest::newRow("layer file gone") << "vanished layer" << "File Error"
+                                     << "the layer file @layer could not be read";
+    QTest::newRow("over the budget with the header")
+        << "over budget" << "Not enough space!"
+        << "the bank with its header takes 3146240 bytes; the device holds 3145728";
 }
 
 void TestGenerate::failedBankIsReported()
 {
     QFETCH(QString, kind);
     QFETCH(QString, text);
+    QFETCH(QString, reason);
     const QString sounds = home.path() + QStringLiteral("/sounds/");
     const QString banks = home.path() + QStringLiteral("/banks ") + QString::fromLatin1(QTest::currentDataTag());
     QDir().mkpath(banks);
@@ -248,10 +256,13 @@ void TestGenerate::failedBankIsReported()
     const QString target = kind == QLatin1String("missing folder")
         ? home.path() + QStringLiteral("/no such folder/new.zks")
         : existing;
+    reason.replace(QStringLiteral("@layer"), SlotPath[0]);
     const SeenMessageBox box = Generate(window, target);
     QVERIFY(box.seen);
     QCOMPARE(box.title, QStringLiteral("ERROR"));
     QCOMPARE(box.text, text);
+    QCOMPARE(box.informative, target + QStringLiteral(": ") + reason);
+    QCOMPARE(box.informativeFormat, int(Qt::PlainText));
     QCOMPARE(box.icon, int(QMessageBox::Critical));
     QVERIFY(!box.waitCursor);
 
@@ -338,6 +349,8 @@ void TestGenerate::bankNameWithControlCharacter()
     QVERIFY(box.seen);
     QCOMPARE(box.title, QStringLiteral("ERROR"));
     QCOMPARE(box.text, QStringLiteral("File Error"));
+    QCOMPARE(box.informative,
+             QStringLiteral("the name holds a control character, which the device would misread"));
     QCOMPARE(QDir(banks).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
              QStringList());
     QVERIFY(!QSettings().contains(QStringLiteral("LastSaveFolder")));

@@ -4,6 +4,9 @@
 #include <QDirIterator>
 #include <QScopeGuard>
 
+#include <cerrno>
+#include <system_error>
+
 #ifdef Q_OS_LINUX
 #include <csignal>
 #include <sys/mount.h>
@@ -403,62 +406,82 @@ void TestGenerator::failures_data()
     QTest::addColumn<QStringList>("layers"); // relative to the test folder
     QTest::addColumn<int>("expected");
     QTest::addColumn<QString>("trace"); // pattern of a debug line that must appear, or empty
+    // Why, as the second form of GenerateZKS tells it; "@" stands for the test folder.
+    // Empty: the system's words, whatever they are.
+    QTest::addColumn<QString>("reason");
 
     const QStringList both{QStringLiteral("one.wav"), QStringLiteral("two.wav")};
 
     QTest::newRow("fits the window's budget, not with the header")
         << "bank.zks" << 2 << QVector<int>{3141632, 4096} << both << int(GENERATE_NO_SPACE)
-        << QStringLiteral("^Space is not enough$");
+        << QStringLiteral("^Space is not enough$")
+        << "the bank with its header takes 3146240 bytes; the device holds 3145728";
     QTest::newRow("empty path") << QString() << 2 << QVector<int>{1024, 1024} << both
                                 << int(GENERATE_TARGET_FAILED)
-                                << QStringLiteral("^Unable to open  \"\"$");
+                                << QStringLiteral("^Unable to open  \"\"$")
+                                << "the bank has no file name";
     QTest::newRow("missing folder")
         << "missing/bank.zks" << 2 << QVector<int>{1024, 1024} << both
         << int(GENERATE_TARGET_FAILED)
-        << QStringLiteral("^Unable to open  \".*/missing/bank\\.zks\"$");
+        << QStringLiteral("^Unable to open  \".*/missing/bank\\.zks\"$")
+        << "No such file or directory";
     QTest::newRow("target names a folder") << "album.zks" << 2 << QVector<int>{1024, 1024} << both
-                                           << int(GENERATE_TARGET_FAILED) << QString();
+                                           << int(GENERATE_TARGET_FAILED) << QString()
+                                           << QString();
     QTest::newRow("first layer file vanished")
         << "bank.zks" << 2 << QVector<int>{1024, 1024}
         << QStringList{QStringLiteral("gone.wav"), QStringLiteral("two.wav")}
-        << int(GENERATE_LAYER_FAILED) << QStringLiteral("^Unable to open  \".*/gone\\.wav\"$");
+        << int(GENERATE_LAYER_FAILED) << QStringLiteral("^Unable to open  \".*/gone\\.wav\"$")
+        << "the layer file @/gone.wav could not be read";
     QTest::newRow("second layer file vanished after the first was written")
         << "bank.zks" << 2 << QVector<int>{1024, 1024}
         << QStringList{QStringLiteral("one.wav"), QStringLiteral("gone.wav")}
-        << int(GENERATE_LAYER_FAILED) << QString();
+        << int(GENERATE_LAYER_FAILED) << QString()
+        << "the layer file @/gone.wav could not be read";
     QTest::newRow("layer file shorter than a header")
         << "bank.zks" << 2 << QVector<int>{1024, 1024}
         << QStringList{QStringLiteral("one.wav"), QStringLiteral("stub.wav")}
-        << int(GENERATE_LAYER_FAILED) << QStringLiteral("^Unable to read  \".*/stub\\.wav\"$");
+        << int(GENERATE_LAYER_FAILED) << QStringLiteral("^Unable to read  \".*/stub\\.wav\"$")
+        << "the layer file @/stub.wav could not be read";
     QTest::newRow("layer count 9") << "bank.zks" << 9 << QVector<int>{1024, 1024} << both
-                                   << int(GENERATE_LAYER_FAILED) << QString();
+                                   << int(GENERATE_LAYER_FAILED) << QString()
+                                   << "a bank holds 0 to 8 layers, not 9";
     QTest::newRow("layer count -1") << "bank.zks" << -1 << QVector<int>{} << QStringList()
-                                    << int(GENERATE_LAYER_FAILED) << QString();
+                                    << int(GENERATE_LAYER_FAILED) << QString()
+                                    << "a bank holds 0 to 8 layers, not -1";
     QTest::newRow("negative layer size")
         << "bank.zks" << 2 << QVector<int>{4096, -1024} << both << int(GENERATE_LAYER_FAILED)
-        << QString();
+        << QString()
+        << "layer 2 has -1024 bytes; a layer holds 0 or more whole 512-byte blocks";
     const QStringList five{QStringLiteral("one.wav"), QStringLiteral("two.wav"),
                            QStringLiteral("one.wav"), QStringLiteral("two.wav"),
                            QStringLiteral("one.wav")};
     QTest::newRow("layer 5 of 0x200000 bytes in a five-layer bank")
         << "bank.zks" << 5 << QVector<int>{1024, 1024, 1024, 1024, 0x200000} << five
-        << int(GENERATE_LAYER_FAILED) << QString();
+        << int(GENERATE_LAYER_FAILED) << QString()
+        << "a bank of 5 or more layers holds layers below 2048 KB each";
     QTest::newRow("layer 1 of 0x200000 bytes in a five-layer bank")
         << "bank.zks" << 5 << QVector<int>{0x200000, 1024, 1024, 1024, 1024} << five
-        << int(GENERATE_LAYER_FAILED) << QString();
+        << int(GENERATE_LAYER_FAILED) << QString()
+        << "a bank of 5 or more layers holds layers below 2048 KB each";
     QTest::newRow("layer name with a line feed")
         << "bank.zks" << 2 << QVector<int>{1024, 1024}
         << QStringList{QStringLiteral("one.wav"), QStringLiteral("line\nfeed.wav")}
-        << int(GENERATE_LAYER_FAILED) << QString();
+        << int(GENERATE_LAYER_FAILED) << QString()
+        << "layer 2: the name holds a control character, which the device would misread";
     QTest::newRow("layer name with a DEL")
         << "bank.zks" << 2 << QVector<int>{1024, 1024}
         << QStringList{QStringLiteral("one\x7f.wav"), QStringLiteral("two.wav")}
-        << int(GENERATE_LAYER_FAILED) << QString();
+        << int(GENERATE_LAYER_FAILED) << QString()
+        << "layer 1: the name holds a control character, which the device would misread";
     QTest::newRow("bank name with a line feed") << "k\nz.zks" << 2 << QVector<int>{1024, 1024}
-                                                << both << int(GENERATE_TARGET_FAILED) << QString();
+                                                << both << int(GENERATE_TARGET_FAILED) << QString()
+                                                << "the name holds a control character, which "
+                                                   "the device would misread";
     QTest::newRow("layer size not in whole blocks")
         << "bank.zks" << 2 << QVector<int>{1024, 1000} << both << int(GENERATE_LAYER_FAILED)
-        << QString();
+        << QString()
+        << "layer 2 has 1000 bytes; a layer holds 0 or more whole 512-byte blocks";
 }
 
 void TestGenerator::failures()
@@ -469,6 +492,7 @@ void TestGenerator::failures()
     QFETCH(QStringList, layers);
     QFETCH(int, expected);
     QFETCH(QString, trace);
+    QFETCH(QString, reason);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -496,15 +520,21 @@ void TestGenerator::failures()
 
     if (!trace.isEmpty())
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(trace));
-    QCOMPARE(GenerateZKS(args), qint32(expected));
+    QString why;
+    QCOMPARE(GenerateZKS(args, &why), qint32(expected));
     QCOMPARE(Snapshot(dir.path()), before);
+    if (reason.isEmpty())
+        QVERIFY(!why.isEmpty());
+    else
+        QCOMPARE(why, reason.replace(QLatin1Char('@'), dir.path()));
 }
 
 void TestGenerator::writeFailure_data()
 {
     QTest::addColumn<QString>("limit");
-    QTest::newRow("disk full part way") << "tmpfs";
-    QTest::newRow("file size limit part way") << "rlimit";
+    QTest::addColumn<int>("error"); // the system's error, told as the reason
+    QTest::newRow("disk full part way") << "tmpfs" << ENOSPC;
+    QTest::newRow("file size limit part way") << "rlimit" << EFBIG;
 }
 
 void TestGenerator::writeFailure()
@@ -513,6 +543,7 @@ void TestGenerator::writeFailure()
     QSKIP("Needs Linux to make a write fail part way");
 #else
     QFETCH(QString, limit);
+    QFETCH(int, error);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -544,6 +575,7 @@ void TestGenerator::writeFailure()
     args.LayerPath[1] = dir.filePath("hard.wav");
 
     qint32 result = GENERATE_OK;
+    QString reason;
     if (limit == QLatin1String("rlimit")) {
         // Writes past 64 KiB fail with EFBIG instead of raising SIGXFSZ.
         rlimit saved{};
@@ -557,11 +589,12 @@ void TestGenerator::writeFailure()
         small.rlim_cur = 64 * 1024;
         if (setrlimit(RLIMIT_FSIZE, &small) != 0)
             QSKIP("Cannot lower the file size limit here");
-        result = GenerateZKS(args);
+        result = GenerateZKS(args, &reason);
     } else {
-        result = GenerateZKS(args);
+        result = GenerateZKS(args, &reason);
     }
     QCOMPARE(result, qint32(GENERATE_TARGET_FAILED));
+    QCOMPARE(reason, QString::fromStdString(std::generic_category().message(error)));
     QCOMPARE(Snapshot(banks), before);
 #endif
 }

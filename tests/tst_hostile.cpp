@@ -4,7 +4,6 @@
 #include <QFileDevice>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -116,22 +115,27 @@ QByteArray Contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Permission bits do not stop root from reading. While this lives, the
+// Permission bits do not stop root from reading. From this call on, the
 // calling thread opens files as an ordinary user (Linux keeps this identity
-// per thread, and programs started meanwhile do not inherit it).
+// per thread, and programs started meanwhile do not inherit it). False where
+// nothing needed changing.
+bool ReadAsOrdinaryUserFromNowOn()
+{
+#ifdef Q_OS_LINUX
+    if (RunningAsRoot()) {
+        ::setfsgid(kNobody);
+        ::setfsuid(kNobody);
+        return true;
+    }
+#endif
+    return false;
+}
+
+// The same while this lives.
 class ReadAsOrdinaryUser
 {
 public:
-    ReadAsOrdinaryUser()
-    {
-#ifdef Q_OS_LINUX
-        if (RunningAsRoot()) {
-            ::setfsgid(kNobody);
-            ::setfsuid(kNobody);
-            active = true;
-        }
-#endif
-    }
+    ReadAsOrdinaryUser() : active(ReadAsOrdinaryUserFromNowOn()) {}
     ~ReadAsOrdinaryUser()
     {
 #ifdef Q_OS_LINUX
@@ -238,7 +242,6 @@ private slots:
     void converters();
 
 private:
-    SeenMessageBox Click(ZKWindow &window, int layer, const QString &file);
     bool CanTestUnreadable(QString *why);
 
     QTemporaryDir home;
@@ -270,17 +273,6 @@ void TestHostile::cleanup()
     cwd.reset();
 }
 
-SeenMessageBox TestHostile::Click(ZKWindow &window, int layer, const QString &file)
-{
-    SeenMessageBox seen;
-    auto *button = window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(layer));
-    AnswerFileDialog(file);
-    QPointer<QTimer> boxWatch = CloseNextMessageBox(&seen, 200000);
-    button->click();
-    delete boxWatch; // nothing left waiting for a box that never came
-    return seen;
-}
-
 bool TestHostile::CanTestUnreadable(QString *why)
 {
     const QString probe = inputs->filePath(QStringLiteral("probe"));
@@ -302,30 +294,40 @@ void TestHostile::addLayer_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("message"); // empty: the input becomes a layer
+    QTest::addColumn<QString>("detail");  // the message's informative text
     QTest::addColumn<int>("layerSize");
 
     // Nothing the converters can read, so nothing reaches the sound check.
-    QTest::newRow("empty file") << "empty" << "File Error" << 0;
-    QTest::newRow("random bytes named .wav") << "random" << "File Error" << 0;
-    QTest::newRow("folder") << "folder" << "File Error" << 0;
-    QTest::newRow("unreadable file") << "unreadable" << "File Error" << 0;
+    // The user is told which file and why, in the converter's words.
+    QTest::newRow("empty file") << "empty" << "File Error" << "empty.wav: Format not recognised."
+                                << 0;
+    QTest::newRow("random bytes named .wav") << "random" << "File Error"
+                                             << "random.wav: Format not recognised." << 0;
+    QTest::newRow("folder") << "folder" << "File Error" << "folder.wav: not a regular file" << 0;
+    QTest::newRow("unreadable file") << "unreadable" << "File Error"
+                                     << "unreadable.wav: Permission denied" << 0;
     // Opening a pipe with no writer would wait for ever.
-    QTest::newRow("named pipe") << "pipe" << "File Error" << 0;
+    QTest::newRow("named pipe") << "pipe" << "File Error" << "pipe.wav: not a regular file" << 0;
     // A header with no frames is an empty sound: it converts, and the sound
     // check refuses it as it refuses any sound under one block.
-    QTest::newRow("header alone") << "header" << "File too big!" << 0;
+    QTest::newRow("header alone") << "header" << "File too big!"
+                                  << "the sound lasts 0.000 s; a layer needs at least 0.003 s of "
+                                     "stereo sound"
+                                  << 0;
     // The frames that are there are a valid sound, as any player plays them:
     // 4800 stereo frames at 48000 Hz become 4410 at 44100 Hz, one channel of
     // which the bank keeps.
-    QTest::newRow("truncated data chunk") << "truncated" << QString() << 9216;
+    QTest::newRow("truncated data chunk") << "truncated" << QString() << QString() << 9216;
     // The same for a size field of 4 GiB over 4000 bytes of mono sound.
-    QTest::newRow("size field far larger than the file") << "oversized" << QString() << 4096;
+    QTest::newRow("size field far larger than the file") << "oversized" << QString() << QString()
+                                                         << 4096;
 }
 
 void TestHostile::addLayer()
 {
     QFETCH(QString, kind);
     QFETCH(QString, message);
+    QFETCH(QString, detail);
     QFETCH(int, layerSize);
     QString why;
     if (kind == QLatin1String("unreadable") && !CanTestUnreadable(&why))
@@ -335,7 +337,7 @@ void TestHostile::addLayer()
     window.show();
     const QString first = inputs->filePath(QStringLiteral("first.wav"));
     QVERIFY(WriteBytes(first, CanonicalWavHeader(1, 44100, 16, 20000) + Tone(10000, 1)));
-    QVERIFY(!Click(window, 1, first).seen);
+    QVERIFY(!AddLayerThroughDialog(&window, 1, first).seen);
     QCOMPARE(SlotCount, 1);
     const qint32 used = UsedSpace;
     const QString firstPath = SlotPath[0];
@@ -345,13 +347,16 @@ void TestHostile::addLayer()
     const Hostile input = MakeHostile(kind, inputs->path());
     QVERIFY(QFileInfo::exists(input.path));
     const QByteArray original = Contents(input.path);
-    SeenMessageBox box;
-    {
-        std::unique_ptr<ReadAsOrdinaryUser> user;
-        if (kind == QLatin1String("unreadable"))
-            user = std::make_unique<ReadAsOrdinaryUser>();
-        box = Click(window, 2, input.path);
+    // The file is read on the worker thread that converts it, which ends
+    // with the conversion: it reads as an ordinary user from the start.
+    if (kind == QLatin1String("unreadable")) {
+        SetSoundConverter([](const QString &chosen, const ConvertOptions &options, QString *reason) {
+            ReadAsOrdinaryUserFromNowOn();
+            return ConvertFile(chosen, options, reason);
+        });
     }
+    const SeenMessageBox box = AddLayerThroughDialog(&window, 2, input.path);
+    SetSoundConverter(nullptr);
 
     QCOMPARE(SlotPath[0], firstPath);
     QVERIFY(!box.waitCursor);
@@ -383,6 +388,7 @@ void TestHostile::addLayer()
         QVERIFY(box.seen);
         QCOMPARE(box.title, QStringLiteral("ERROR"));
         QCOMPARE(box.text, message);
+        QCOMPARE(box.informative, detail);
         QCOMPARE(box.icon, int(QMessageBox::Critical));
         QCOMPARE(SlotCount, 1);
         QCOMPARE(UsedSpace, used);

@@ -3,7 +3,6 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -85,16 +84,11 @@ QString TestLayers::MakeSound(const QString &name, int dataBytes, const QString 
 
 SeenMessageBox TestLayers::Click(ZKWindow &window, int layer, const QString &file)
 {
-    SeenMessageBox seen;
     QPushButton *button = Button(window, QStringLiteral("Del_Br_Button"), layer);
-    QPointer<QTimer> boxWatch;
-    if (button->text() == QLatin1String("+")) {
-        AnswerFileDialog(file);
-        boxWatch = CloseNextMessageBox(&seen, 200000);
-    }
+    if (button->text() == QLatin1String("+"))
+        return AddLayerThroughDialog(&window, layer, file);
     button->click();
-    delete boxWatch; // nothing left waiting for a box that never came
-    return seen;
+    return SeenMessageBox();
 }
 
 QPushButton *TestLayers::Button(ZKWindow &window, const QString &name, int layer)
@@ -184,12 +178,32 @@ void TestLayers::refusedFileChangesNothing_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
-    QTest::newRow("cancelled dialog") << "cancel" << "WARNING" << "No File Choosen";
-    QTest::newRow("not a sound") << "text" << "ERROR" << "File Error";
-    QTest::newRow("name of 61 characters") << "long name" << "ERROR" << "Filename is toooo long!";
-    QTest::newRow("sound too long") << "too long" << "ERROR" << "File too big!";
-    QTest::newRow("no sound at all") << "empty" << "ERROR" << "File too big!";
-    QTest::newRow("line feed in the name") << "line feed" << "ERROR" << "File Error";
+    QTest::addColumn<QString>("detail"); // the box's informative text
+    QTest::newRow("cancelled dialog") << "cancel" << "WARNING" << "No File Choosen" << "";
+    // The converter's own reason, about the file by name.
+    QTest::newRow("not a sound") << "text" << "ERROR" << "File Error"
+                                 << "notes.wav: Format not recognised.";
+    QTest::newRow("not a sound, named like markup")
+        << "markup" << "ERROR" << "File Error" << "<h1>notes.wav: Format not recognised.";
+    QTest::newRow("name of 61 characters") << "long name" << "ERROR" << "Filename is toooo long!"
+                                           << "the name has 61 characters; at most 60 are allowed";
+    QTest::newRow("sound too long") << "too long" << "ERROR" << "File too big!"
+                                    << "the sound lasts 40.0 s; a layer holds at most 35.6 s of "
+                                       "mono sound";
+    // The check counts both channels, though the bank keeps one.
+    QTest::newRow("stereo sound too long") << "stereo" << "ERROR" << "File too big!"
+                                           << "the sound lasts 20.0 s; a layer holds at most "
+                                              "17.8 s of stereo sound";
+    // As many decimals as it takes to tell the two lengths apart.
+    QTest::newRow("one sample too long") << "sample over" << "ERROR" << "File too big!"
+                                         << "the sound lasts 35.61941 s; a layer holds at most "
+                                            "35.61940 s of mono sound";
+    QTest::newRow("no sound at all") << "empty" << "ERROR" << "File too big!"
+                                     << "the sound lasts 0.00 s; a layer needs at least 0.01 s of "
+                                        "mono sound";
+    QTest::newRow("line feed in the name")
+        << "line feed" << "ERROR" << "File Error"
+        << "the name holds a control character, which the device would misread";
 }
 
 void TestLayers::refusedFileChangesNothing()
@@ -197,6 +211,7 @@ void TestLayers::refusedFileChangesNothing()
     QFETCH(QString, kind);
     QFETCH(QString, title);
     QFETCH(QString, text);
+    QFETCH(QString, detail);
 
     ZKWindow window;
     window.show();
@@ -205,9 +220,16 @@ void TestLayers::refusedFileChangesNothing()
     const QString firstPath = SlotPath[0];
 
     QString file;
-    if (kind == QLatin1String("text")) {
-        file = sounds + QStringLiteral("/notes.wav");
+    if (kind == QLatin1String("text") || kind == QLatin1String("markup")) {
+        file = sounds + (kind == QLatin1String("text") ? QStringLiteral("/notes.wav")
+                                                       : QStringLiteral("/<h1>notes.wav"));
         QVERIFY(WriteBytes(file, "These are my notes, not a sound.\n"));
+    } else if (kind == QLatin1String("stereo")) {
+        file = sounds + QStringLiteral("/twenty seconds.wav");
+        QVERIFY(WriteSilentWave(file, 2, 44100, 20 * 44100));
+    } else if (kind == QLatin1String("sample over")) {
+        file = sounds + QStringLiteral("/one sample over.wav");
+        QVERIFY(WriteSilentWave(file, 1, 44100, kLargestLayerSize / 2));
     } else if (kind == QLatin1String("long name")) {
         file = MakeSound(QString(57, QLatin1Char('n')) + QStringLiteral(".wav"), 2000);
     } else if (kind == QLatin1String("too long")) {
@@ -222,7 +244,10 @@ void TestLayers::refusedFileChangesNothing()
     QVERIFY(box.seen);
     QCOMPARE(box.title, title);
     QCOMPARE(box.text, text);
+    QCOMPARE(box.informative, detail);
+    QCOMPARE(box.informativeFormat, detail.isEmpty() ? -1 : int(Qt::PlainText));
     QCOMPARE(box.icon, int(QMessageBox::Critical));
+    QCOMPARE(box.buttons, 1);
     QVERIFY(!box.waitCursor);
 
     CheckRows(window, 1);
@@ -243,6 +268,8 @@ void TestLayers::spaceLimit()
     const SeenMessageBox refused = Click(window, 2, MakeSound(QStringLiteral("one block too many.wav"), 73728));
     QVERIFY(refused.seen);
     QCOMPARE(refused.text, QStringLiteral("Not enough space!"));
+    QCOMPARE(refused.informative,
+             QStringLiteral("the sound needs 72.5 KB (0.842 s); 72.0 KB (0.836 s) are left"));
     QCOMPARE(refused.title, QStringLiteral("ERROR"));
     CheckRows(window, 1);
     QCOMPARE(UsedSpace, 3072000);
@@ -282,6 +309,8 @@ void TestLayers::sizeTablesLimitFiveLayers()
             QVERIFY(box.seen);
             QCOMPARE(box.title, QStringLiteral("ERROR"));
             QCOMPARE(box.text, QStringLiteral("File too big!"));
+            QCOMPARE(box.informative,
+                     QStringLiteral("a bank of 5 or more layers holds layers below 2048 KB each"));
             CheckRows(window, n - 1);
             QCOMPARE(UsedSpace, used);
             return;
@@ -328,6 +357,7 @@ void TestLayers::errorMessages()
     QCOMPARE(box.text, text);
     QCOMPARE(box.icon, int(warning ? QMessageBox::Warning : QMessageBox::Critical));
     QCOMPARE(box.buttons, 1);
+    QCOMPARE(box.informative, QString()); // the plain box: nothing below the text
 }
 
 void TestLayers::openDialogFilters()

@@ -157,14 +157,18 @@ struct ToolRun {
     QString err;
 };
 
-ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString())
+// Runs zkstool with TMPDIR at `tempFolder` when one is given and with the
+// logging rules `loggingRules` (QT_LOGGING_RULES) when any are.
+ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString(),
+                const QString &loggingRules = QString())
 {
     QProcess process;
-    if (!tempFolder.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!tempFolder.isEmpty())
         env.insert(QStringLiteral("TMPDIR"), tempFolder);
-        process.setProcessEnvironment(env);
-    }
+    if (!loggingRules.isEmpty())
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
+    process.setProcessEnvironment(env);
     process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool"), arguments);
     ToolRun run;
     // A hang must fail the test rather than stall the suite.
@@ -382,6 +386,8 @@ private slots:
     void buildRefusesFarTooLong();
     void buildInterrupted_data();
     void buildInterrupted();
+    void debugLinesFollowLoggingRules_data();
+    void debugLinesFollowLoggingRules();
 };
 
 // --- the shared message table ----------------------------------------------
@@ -1248,24 +1254,33 @@ void TestZksTool::buildRefusesFile_data()
 {
     QTest::addColumn<QStringList>("files"); // name=samples (negative: stereo frames), or name
     QTest::addColumn<QString>("refused");
-    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("message"); // the window's text, then the window's detail
 
     QTest::newRow("missing file") << QStringList{"a.wav=5000", "missing.wav"} << "missing.wav"
-                                  << "File Error";
-    QTest::newRow("not a sound") << QStringList{"notes.txt"} << "notes.txt" << "File Error";
+                                  << "File Error (no such file)";
+    QTest::newRow("not a sound") << QStringList{"notes.txt"} << "notes.txt"
+                                 << "File Error (Format not recognised.)";
     QTest::newRow("named pipe") << QStringList{"a.wav=5000", "pipe.wav"} << "pipe.wav"
-                                << "File Error";
+                                << "File Error (not a regular file)";
     QTest::newRow("no file named") << QStringList{""} << "" << "No File Choosen";
-    QTest::newRow("too short") << QStringList{"short.wav=255"} << "short.wav" << "File too big!";
-    QTest::newRow("too long") << QStringList{"long.wav=1570816"} << "long.wav" << "File too big!";
+    QTest::newRow("too short") << QStringList{"short.wav=255"} << "short.wav"
+                               << "File too big! (the sound lasts 0.00578 s; a layer needs at "
+                                  "least 0.00580 s of mono sound)";
+    QTest::newRow("too long") << QStringList{"long.wav=1570816"} << "long.wav"
+                              << "File too big! (the sound lasts 35.61941 s; a layer holds at "
+                                 "most 35.61940 s of mono sound)";
     const QString longName = QString(57, 'n') + ".wav";
-    QTest::newRow("name of 61 characters") << QStringList{longName + "=5000"} << longName
-                                           << "Filename is toooo long!";
+    QTest::newRow("name of 61 characters")
+        << QStringList{longName + "=5000"} << longName
+        << "Filename is toooo long! (the name has 61 characters; at most 60 are allowed)";
     QTest::newRow("space runs out") << QStringList{"a.wav=800000", "b.wav=800000"} << "b.wav"
-                                    << "Not enough space!";
+                                    << "Not enough space! (the sound needs 1563.0 KB (18.1 s); "
+                                       "1509.0 KB (17.5 s) are left)";
     // 2 MiB + 1 MiB of layers fill the budget, leaving none for the header.
     QTest::newRow("no room for the header")
-        << QStringList{"a.wav=1048320", "b.wav=524032"} << "k.zks" << "Not enough space!";
+        << QStringList{"a.wav=1048320", "b.wav=524032"} << "k.zks"
+        << "Not enough space! (the bank with its header takes 3146240 bytes; the device holds "
+           "3145728)";
 }
 
 void TestZksTool::buildRefusesFile()
@@ -1296,7 +1311,7 @@ void TestZksTool::buildRefusesFile()
     const ToolRun run = RunTool(args, work);
     QCOMPARE(run.exitCode, 1);
     const QString subject = refused.isEmpty() ? QString() : tmp.filePath(refused);
-    QVERIFY2(run.err.contains(subject + ": " + message), qPrintable(Show(run)));
+    QVERIFY2(run.err.contains(subject + ": " + message + "\n"), qPrintable(Show(run)));
     QCOMPARE(ReadAll(tmp.filePath("k.zks")), QByteArray("old bank"));
     QCOMPARE(FolderTree(work), QStringList());
 }
@@ -1509,18 +1524,22 @@ void TestZksTool::buildRefusesFarTooLong_data()
     QTest::addColumn<int>("channels");
     QTest::addColumn<int>("rate");
     QTest::addColumn<qint64>("frames");
-    QTest::addColumn<QString>("reason"); // empty: the sound check refuses it, after converting
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("converted"); // refused by the sound check, after converting
 
     QTest::newRow("three minutes of 48 kHz stereo")
         << 2 << 48000 << qint64(48000) * 180
-        << "the sound lasts 180.0 s; a layer holds at most 17.8 s of stereo sound";
+        << "the sound lasts 180.0 s; a layer holds at most 17.8 s of stereo sound" << false;
     QTest::newRow("six channels, of which two are kept")
         << 6 << 44100 << qint64(44100) * 60
-        << "the sound lasts 60.0 s; a layer holds at most 17.8 s of stereo sound";
+        << "the sound lasts 60.0 s; a layer holds at most 17.8 s of stereo sound" << false;
     QTest::newRow("a minute of mono at 8 kHz")
         << 1 << 8000 << qint64(8000) * 60
-        << "the sound lasts 60.0 s; a layer holds at most 35.6 s of mono sound";
-    QTest::newRow("one sample past the longest") << 1 << 44100 << qint64(1570816) << "";
+        << "the sound lasts 60.0 s; a layer holds at most 35.6 s of mono sound" << false;
+    // The same words, with the decimals it takes to tell the lengths apart.
+    QTest::newRow("one sample past the longest")
+        << 1 << 44100 << qint64(1570816)
+        << "the sound lasts 35.61941 s; a layer holds at most 35.61940 s of mono sound" << true;
 }
 
 void TestZksTool::buildRefusesFarTooLong()
@@ -1529,6 +1548,7 @@ void TestZksTool::buildRefusesFarTooLong()
     QFETCH(int, rate);
     QFETCH(qint64, frames);
     QFETCH(QString, reason);
+    QFETCH(bool, converted);
     QTemporaryDir tmp;
     const QString work = tmp.filePath("work");
     QVERIFY(QDir().mkpath(work));
@@ -1542,10 +1562,9 @@ void TestZksTool::buildRefusesFarTooLong()
                                  first, sound},
                                 work);
     QCOMPARE(run.exitCode, 1);
-    const QString line =
-        sound + ": File too big!" + (reason.isEmpty() ? QString() : " (" + reason + ")") + "\n";
+    const QString line = sound + ": File too big! (" + reason + ")\n";
     QVERIFY2(run.err.contains(line), qPrintable(line + Show(run)));
-    QCOMPARE(RanConverter(run), reason.isEmpty());
+    QCOMPARE(RanConverter(run), converted);
     QCOMPARE(ReadAll(tmp.filePath("k.zks")), QByteArray("old bank"));
     QCOMPARE(FolderTree(work), QStringList());
 }
@@ -1635,6 +1654,36 @@ void TestZksTool::buildInterrupted()
     QCOMPARE(FolderTree(temp), QStringList());
     QVERIFY(!QFileInfo::exists(bank));
 #endif
+}
+
+void TestZksTool::debugLinesFollowLoggingRules_data()
+{
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("no rules") << "" << true;
+    QTest::newRow("the program's debug lines off") << "quadrel.zks.debug=false" << false;
+    QTest::newRow("every debug line off") << "*.debug=false" << false;
+    QTest::newRow("Qt's own debug lines off") << "qt.*.debug=false" << true;
+}
+
+// The debug lines --verbose shows go through the program's own logging
+// category, so QT_LOGGING_RULES silences them; the tool's own lines stay.
+void TestZksTool::debugLinesFollowLoggingRules()
+{
+    QFETCH(QString, rules);
+    QFETCH(bool, shown);
+    QTemporaryDir tmp;
+    const QString sound = tmp.filePath("kick.wav");
+    QVERIFY(WriteBytes(sound, Wav16(1, 44100, Samples(5000, 3))));
+
+    const ToolRun run =
+        RunTool({"build", "--verbose", "-o", tmp.filePath("k.zks"), sound}, QString(), rules);
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    QVERIFY2(run.out.startsWith("layer 1  kick.wav  10240 bytes"), qPrintable(Show(run)));
+    QVERIFY2(run.err.contains("Trimmed waveform's length is  10240 bytes\n") == shown,
+             qPrintable(Show(run)));
+    if (!shown)
+        QVERIFY2(run.err.isEmpty(), qPrintable(Show(run)));
 }
 
 QTEST_GUILESS_MAIN(TestZksTool)

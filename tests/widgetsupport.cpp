@@ -15,8 +15,11 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTimer>
+#include <QtTest>
 
 #include <memory>
+
+#include "zkwindow.h"
 
 QTimer *OnNextModal(std::function<void(QWidget *)> action, int timeoutMs)
 {
@@ -83,10 +86,21 @@ void AnswerFileDialog(const QString &path)
     });
 }
 
-void AddLayerThroughDialog(QWidget *window, int layer, const QString &file)
+bool WaitForConversion(ZKWindow *window, int timeoutMs)
 {
+    return QTest::qWaitFor([window]() { return !window->IsConverting(); }, timeoutMs);
+}
+
+SeenMessageBox AddLayerThroughDialog(ZKWindow *window, int layer, const QString &file)
+{
+    SeenMessageBox seen;
     AnswerFileDialog(file);
+    QPointer<QTimer> boxWatch = CloseNextMessageBox(&seen, 300000);
     window->findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(layer))->click();
+    if (!WaitForConversion(window))
+        qWarning("the conversion of %s did not end", qPrintable(file));
+    delete boxWatch; // nothing left waiting for a box that never came
+    return seen;
 }
 
 QTimer *RecordNextDialogFolder(QString *folder)
@@ -105,6 +119,9 @@ QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs)
             seen->waitCursor = QApplication::overrideCursor() != nullptr;
             seen->title = box->windowTitle();
             seen->text = box->text();
+            seen->informative = box->informativeText();
+            if (auto *detail = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+                seen->informativeFormat = int(detail->textFormat());
             seen->icon = box->icon();
             seen->buttons = box->buttons().size();
             seen->textInteraction = int(box->textInteractionFlags());

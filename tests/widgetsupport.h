@@ -9,6 +9,7 @@
 
 class QTimer;
 class QWidget;
+class ZKWindow;
 
 // Drivers for the window's modal dialogs and message boxes.
 
@@ -24,9 +25,6 @@ QTimer *OnNextModalOf(const char *className, std::function<void(QWidget *)> acti
 // Answers the next file dialog with `path` (empty: cancel).
 void AnswerFileDialog(const QString &path);
 
-// Clicks the add button of row `layer` and picks `file` in the open dialog.
-void AddLayerThroughDialog(QWidget *window, int layer, const QString &file);
-
 // Records the folder the next file dialog starts in (canonical) and
 // cancels it.
 QTimer *RecordNextDialogFolder(QString *folder);
@@ -34,6 +32,8 @@ QTimer *RecordNextDialogFolder(QString *folder);
 struct SeenMessageBox {
     QString title;
     QString text;
+    QString informative; // the detail below the text
+    int informativeFormat = -1; // Qt::TextFormat of the detail's label; -1: none
     int icon = 0; // QMessageBox::Icon
     int buttons = 0;
     int textInteraction = 0; // Qt::TextInteractionFlags of the box's text
@@ -42,6 +42,15 @@ struct SeenMessageBox {
 };
 // Records the next message box's title, text, icon and buttons and closes it.
 QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs = 20000);
+
+// Waits until the window has converted the sound it converts, if any, and
+// dealt with the verdict; false if it still has not after `timeoutMs`.
+bool WaitForConversion(ZKWindow *window, int timeoutMs = 300000);
+
+// Clicks the add button of row `layer`, picks `file` in the open dialog
+// (empty: cancels it) and waits for the conversion. Returns the message box
+// shown about the file, if any, closed with Ok.
+SeenMessageBox AddLayerThroughDialog(ZKWindow *window, int layer, const QString &file);
 
 // Lets the layout requests that changed texts posted run, so sizes and
 // places are final.

@@ -23,6 +23,7 @@
 #endif
 
 #include "bankreader.h"
+#include "explain.h"
 #include "fileprocessor.h"
 #include "loudness.h"
 #include "layerrules.h"
@@ -266,18 +267,12 @@ bool ParseThresholds(const QString &text, int count, ThresholdTable table, QStri
 // name and layer after it.
 QString ControlCharacterText()
 {
-    return MessageFor(RESULT_FILE_ERROR).text
-        + QStringLiteral(" (the name holds a control character, which the device would misread)");
+    return WithDetail(MessageFor(RESULT_FILE_ERROR).text, ControlCharacterDetail());
 }
 
 QString TooLongText(const SoundInfo &sound)
 {
-    return MessageFor(RESULT_TOO_BIG).text
-        + QStringLiteral(" (the sound lasts %1 s; a layer holds at most %2 s of %3 sound)")
-              .arg(SoundSeconds(sound), 0, 'f', 1)
-              .arg(LongestLayerSeconds(sound), 0, 'f', 1)
-              .arg(ConvertedChannels(sound) == 1 ? QStringLiteral("mono")
-                                                 : QStringLiteral("stereo"));
+    return WithDetail(MessageFor(RESULT_TOO_BIG).text, TooBigDetail(sound));
 }
 
 // What the names and the files' headers tell is checked before the first
@@ -368,20 +363,16 @@ int Build(const QStringList &rest)
         const int size = OpenAndCheckFile(converted);
         const QString shown = files.at(i).isEmpty() ? QStringLiteral("\"\"") : files.at(i);
         if (size <= 0)
-            return Refuse(shown, MessageFor(size).text
-                                     + (reason.isEmpty() ? QString()
-                                                         : QStringLiteral(" (%1)").arg(reason)));
+            return Refuse(shown, WithDetail(MessageFor(size).text,
+                                            SoundCheckDetail(size, converted, reason)));
         if (size > kBankBudget - used)
-            return Refuse(shown, MessageFor(RESULT_NO_SPACE).text);
+            return Refuse(shown, WithDetail(MessageFor(RESULT_NO_SPACE).text,
+                                            NoSpaceDetail(size, used)));
         used += size;
         layers.append({converted, LastPathPart(converted), size});
         sizes[i] = size;
         if (!LayerSizesAreStorable(sizes, count))
-            return Refuse(shown, MessageFor(RESULT_TOO_BIG).text
-                                     + QStringLiteral(" (a bank of %1 or more layers holds layers "
-                                                      "below %2 KB each)")
-                                           .arg(kFourSlotLayers + 1)
-                                           .arg(kSizeUnitsLimit / 1024));
+            return Refuse(shown, WithDetail(MessageFor(RESULT_TOO_BIG).text, SizeTableDetail()));
         Out() << QStringLiteral("layer %1  %2  %3 bytes  %4% space left")
                      .arg(i + 1)
                      .arg(Printable(layers.constLast().name))
@@ -398,9 +389,10 @@ int Build(const QStringList &rest)
     // replaces it only with a whole new one: once it has started it runs to
     // its end, and a bank it finished stays (removing it would lose the bank
     // it replaced as well).
-    const qint32 result = GenerateZKS(args);
+    QString reason;
+    const qint32 result = GenerateZKS(args, &reason);
     if (result != GENERATE_OK)
-        return Refuse(target, MessageFor(ResultCodeForGenerator(result)).text);
+        return Refuse(target, WithDetail(MessageFor(ResultCodeForGenerator(result)).text, reason));
     Out() << QStringLiteral("wrote %1: %2 layers, %3 bytes")
                  .arg(target)
                  .arg(count)

@@ -1,0 +1,375 @@
+#include <QtTest>
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSettings>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+#include "fileprocessor.h"
+#include "widgetsupport.h"
+#include "zkwindow.h"
+
+namespace {
+
+// Bounds every wait for the other side, so that a window or a worker that
+// never answers fails the test instead of hanging it.
+constexpr int kGiveUpMs = 60000;
+// What the stand-in converter reports before it holds.
+constexpr int kHeldPercent = 37;
+
+// Stands in for the window's converter on the worker thread: it holds the
+// conversion until the test lets it go (or, when it heeds cancelling, until
+// the conversion is cancelled), then converts for real. It holds before
+// converting, once it reported kHeldPercent, or inside the real conversion
+// at its first report above `holdAbove` per cent.
+class HeldConverter
+{
+public:
+    enum Cancelling { Heeded, Ignored };
+    explicit HeldConverter(Cancelling cancelling = Heeded, int holdAbove = -1);
+    ~HeldConverter() { SetSoundConverter(nullptr); }
+    HeldConverter(const HeldConverter &) = delete;
+    HeldConverter &operator=(const HeldConverter &) = delete;
+
+    bool held() const { return state->held; }
+    void release() { state->released = true; }
+    bool gaveUp() const { return state->gaveUp; }
+    // The conversion was cancelled by the time it was let go.
+    bool sawCancel() const { return state->sawCancel; }
+    bool finished() const { return state->finished; }
+
+private:
+    struct State {
+        std::atomic<bool> held{false};
+        std::atomic<bool> released{false};
+        std::atomic<bool> gaveUp{false};
+        std::atomic<bool> sawCancel{false};
+        std::atomic<bool> finished{false};
+    };
+    std::shared_ptr<State> state = std::make_shared<State>();
+};
+
+HeldConverter::HeldConverter(Cancelling cancelling, int holdAbove)
+{
+    const std::shared_ptr<State> s = state;
+    SetSoundConverter([s, cancelling, holdAbove](const QString &chosen,
+                                                 const ConvertOptions &options, QString *reason) {
+        const auto hold = [&]() {
+            s->held = true;
+            QElapsedTimer clock;
+            clock.start();
+            while (!s->released && !(cancelling == Heeded && *options.cancelled)) {
+                if (clock.elapsed() > kGiveUpMs) {
+                    s->gaveUp = true;
+                    break;
+                }
+                QThread::msleep(5);
+            }
+            s->sawCancel = bool(*options.cancelled);
+        };
+        ConvertOptions real = options;
+        if (cancelling == Ignored)
+            real.cancelled = nullptr;
+        if (holdAbove < 0) {
+            options.progress(kHeldPercent);
+            hold();
+        } else {
+            real.progress = [&](int percent) {
+                options.progress(percent);
+                if (percent > holdAbove && !s->held)
+                    hold();
+            };
+        }
+        const QString result = ConvertFile(chosen, real, reason);
+        s->finished = true;
+        return result;
+    });
+}
+
+// Names of the controls that change the bank or start other work.
+QStringList BankControlNames()
+{
+    QStringList names{"ThresholdSlider", "horizontalSlider", "GenerateButton", "openFolderButton"};
+    for (int n = 1; n <= 8; ++n) {
+        for (const char *row : {"Del_Br_Button_%1", "ThrOfLayer_%1", "Play_Button_%1"})
+            names << QString::fromLatin1(row).arg(n);
+    }
+    return names;
+}
+
+QStringList DisabledControls(ZKWindow &window)
+{
+    QStringList disabled;
+    for (const QString &name : BankControlNames()) {
+        if (!window.findChild<QWidget *>(name)->isEnabled())
+            disabled << name;
+    }
+    return disabled;
+}
+
+// Everything the user sees of the window's widgets, and the layer table.
+QStringList WindowState(ZKWindow &window)
+{
+    QStringList state;
+    for (QWidget *w : window.findChildren<QWidget *>()) {
+        if (w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_")))
+            continue;
+        QString line = QStringLiteral("%1 %2 %3 %4")
+                           .arg(w->metaObject()->className(), w->objectName())
+                           .arg(w->isVisibleTo(&window))
+                           .arg(w->isEnabled());
+        if (auto *label = qobject_cast<QLabel *>(w))
+            line += QLatin1Char(' ') + label->text();
+        if (auto *button = qobject_cast<QAbstractButton *>(w))
+            line += QStringLiteral(" %1 %2").arg(button->text()).arg(button->isChecked());
+        if (auto *slider = qobject_cast<QAbstractSlider *>(w))
+            line += QStringLiteral(" %1").arg(slider->value());
+        if (auto *bar = qobject_cast<QProgressBar *>(w))
+            line += QStringLiteral(" %1").arg(bar->value());
+        state << line;
+    }
+    state << QStringLiteral("progress dialogs %1").arg(window.findChildren<QProgressDialog *>().size());
+    state << QStringLiteral("count %1 used %2").arg(SlotCount).arg(UsedSpace);
+    for (int n = 1; n <= 8; ++n)
+        state << QStringLiteral("layer %1: %2 %3").arg(n).arg(SlotThreshold[n]).arg(SlotPath[n - 1]);
+    state.sort();
+    return state;
+}
+
+QPushButton *AddButton(ZKWindow &window, int layer)
+{
+    return window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(layer));
+}
+
+} // namespace
+
+// Adding a sound converts it off the GUI thread: the window keeps
+// responding, offers Cancel, and takes only results the user still wants.
+class TestConversion : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void windowRespondsWhileConverting();
+    void cancelStopsTheConversion();
+    void resultAfterCancelNeverLands();
+    void closingTheWindowStopsTheConversion_data();
+    void closingTheWindowStopsTheConversion();
+
+private:
+    QString MakeSound(const QString &name);
+    // Presses Cancel in the progress dialog once it shows and the converter
+    // holds, then runs `after`.
+    void CancelWhenHeld(ZKWindow &window, HeldConverter &converter,
+                        std::function<void()> after = nullptr);
+
+    QTemporaryDir home;
+    QString sounds;
+    std::unique_ptr<FreshWorkingFolder> cwd;
+};
+
+void TestConversion::initTestCase()
+{
+    QVERIFY(home.isValid());
+    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+    sounds = home.path() + QStringLiteral("/sounds");
+    QVERIFY(QDir().mkpath(sounds));
+}
+
+void TestConversion::init()
+{
+    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
+    cwd = std::make_unique<FreshWorkingFolder>();
+}
+
+void TestConversion::cleanup()
+{
+    cwd.reset();
+}
+
+QString TestConversion::MakeSound(const QString &name)
+{
+    QVector<qint16> samples(4000);
+    for (int i = 0; i < samples.size(); ++i)
+        samples[i] = qint16((i * 37) % 20000 - 10000);
+    const QString path = sounds + QLatin1Char('/') + name;
+    if (!WriteBytes(path, Wav16(1, 44100, samples)))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+void TestConversion::CancelWhenHeld(ZKWindow &window, HeldConverter &converter,
+                                    std::function<void()> after)
+{
+    auto *timer = new QTimer(&window);
+    connect(timer, &QTimer::timeout, [&window, &converter, timer, after]() {
+        auto *dialog = window.findChild<QProgressDialog *>();
+        if (!converter.held() || !dialog || !dialog->isVisible())
+            return;
+        timer->stop();
+        dialog->findChild<QPushButton *>()->click();
+        if (after)
+            after();
+    });
+    timer->start(10);
+}
+
+// The converter is let go from a timer on the GUI thread, once the progress
+// dialog shows what it reported: only a window whose event loop keeps
+// turning while it converts gets there.
+void TestConversion::windowRespondsWhileConverting()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(!AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("snare.wav"))).seen);
+    QCOMPARE(DisabledControls(window), QStringList());
+
+    HeldConverter converter;
+    bool dialogSeen = false;
+    QString label;
+    QStringList disabledMeanwhile;
+    bool busyCursor = false;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&]() {
+        auto *dialog = window.findChild<QProgressDialog *>();
+        if (!converter.held() || !dialog || !dialog->isVisible() || dialog->value() != kHeldPercent)
+            return;
+        watch.stop();
+        dialogSeen = true;
+        label = dialog->labelText();
+        disabledMeanwhile = DisabledControls(window);
+        busyCursor = QApplication::overrideCursor()
+            && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+        converter.release();
+    });
+    watch.start(10);
+    AnswerFileDialog(MakeSound(QStringLiteral("kick.wav")));
+    AddButton(window, 2)->click();
+    QVERIFY(window.IsConverting());
+    QVERIFY(WaitForConversion(&window));
+
+    QVERIFY(!converter.gaveUp());
+    QVERIFY(dialogSeen);
+    QCOMPARE(label, QStringLiteral("Converting kick.wav\u2026"));
+    QCOMPARE(disabledMeanwhile, BankControlNames());
+    QVERIFY(busyCursor);
+    // The layer is taken, and the controls are back as the rows want them.
+    QCOMPARE(SlotCount, 2);
+    QCOMPARE(SlotName[1], QStringLiteral("kick.wav"));
+    QVERIFY(QFileInfo(SlotPath[1]).isFile());
+    QCOMPARE(DisabledControls(window), QStringList{"Del_Br_Button_1"});
+    QCOMPARE(window.findChild<QProgressDialog *>(), nullptr);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+// Cancel while the converter program runs: it is stopped, everything the
+// conversion made is removed, and the window is as it was before the "+".
+void TestConversion::cancelStopsTheConversion()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(!AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("snare.wav"))).seen);
+    QVERIFY(!AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("hat.wav"))).seen);
+    const QStringList before = WindowState(window);
+    const QString work = WorkFolder();
+    const QStringList files = FolderTree(work);
+    // Two minutes at 96 kHz: resampled, the second of the converter's two
+    // steps, where it is held.
+    const QString sound = sounds + QStringLiteral("/two minutes.wav");
+    QVERIFY(WriteSilentWave(sound, 1, 96000, 96000 * 120));
+
+    HeldConverter converter(HeldConverter::Heeded, 30);
+    CancelWhenHeld(window, converter);
+    const SeenMessageBox box = AddLayerThroughDialog(&window, 3, sound);
+
+    QVERIFY(!converter.gaveUp());
+    QVERIFY(converter.sawCancel());
+    QVERIFY2(!box.seen, qPrintable(box.text));
+    QCOMPARE(FolderTree(work), files);
+    QCOMPARE(WindowState(window), before);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+// A converter that finishes its work although the user cancelled it: its
+// result is thrown away, and the next "+" works as ever.
+void TestConversion::resultAfterCancelNeverLands()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(!AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("snare.wav"))).seen);
+    const QStringList before = WindowState(window);
+    const QString work = WorkFolder();
+    const QStringList files = FolderTree(work);
+    const QString kick = MakeSound(QStringLiteral("kick.wav"));
+    {
+        HeldConverter converter(HeldConverter::Ignored);
+        CancelWhenHeld(window, converter, [&converter]() { converter.release(); });
+        const SeenMessageBox box = AddLayerThroughDialog(&window, 2, kick);
+        QVERIFY(!converter.gaveUp());
+        QVERIFY(converter.sawCancel());
+        QVERIFY(converter.finished());
+        QVERIFY2(!box.seen, qPrintable(box.text));
+    }
+    QCOMPARE(FolderTree(work), files);
+    QCOMPARE(WindowState(window), before);
+
+    QVERIFY(!AddLayerThroughDialog(&window, 2, kick).seen);
+    QCOMPARE(SlotCount, 2);
+    QCOMPARE(SlotName[1], QStringLiteral("kick.wav"));
+}
+
+void TestConversion::closingTheWindowStopsTheConversion_data()
+{
+    QTest::addColumn<bool>("destroyed"); // or only closed
+    QTest::newRow("window closed") << false;
+    QTest::newRow("window destroyed") << true;
+}
+
+// Closing the window cancels the conversion; destroying it also waits for
+// the worker before the working folder goes.
+void TestConversion::closingTheWindowStopsTheConversion()
+{
+    QFETCH(bool, destroyed);
+    auto window = std::make_unique<ZKWindow>();
+    window->show();
+    const QString work = WorkFolder();
+    HeldConverter converter;
+    SeenMessageBox box;
+    QPointer<QTimer> boxWatch = CloseNextMessageBox(&box, kGiveUpMs);
+    AnswerFileDialog(MakeSound(QStringLiteral("kick.wav")));
+    AddButton(*window, 1)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(converter.held(), kGiveUpMs);
+
+    if (destroyed) {
+        window.reset();
+        QVERIFY(converter.finished());
+        QVERIFY(!QFileInfo::exists(work));
+    } else {
+        QVERIFY(window->close());
+        QVERIFY(WaitForConversion(window.get()));
+        QCOMPARE(FolderTree(work), QStringList());
+    }
+    delete boxWatch;
+    QVERIFY(converter.sawCancel());
+    QVERIFY(!converter.gaveUp());
+    QVERIFY2(!box.seen, qPrintable(box.text));
+    QCOMPARE(SlotCount, 0);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+QTEST_MAIN(TestConversion)
+#include "tst_conversion.moc"
