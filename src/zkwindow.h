@@ -7,7 +7,9 @@
 
 #include "layerrules.h"
 
+class QCheckBox;
 class QLabel;
+class QMimeData;
 class QPushButton;
 class QUrl;
 
@@ -58,6 +60,8 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private slots:
     void on_Del_Br_Button_1_clicked();
@@ -118,6 +122,14 @@ private:
     void FitToContents();
     QString Elided(const QLabel *label, const QString &name) const;
     int WidestNameShown() const;
+    void UpdateRowToolTip(int layer);
+
+    // Opening a bank and trimming quiet tails.
+    void AddBankControls();
+    void OpenBankFromDialog();
+    bool OpenDroppedBank(const QMimeData *data);
+    void OpenBank(const QString &bankPath);
+    void SetTrimTails(bool on);
 
     Ui::ZKWindow *ui;
     QString lastFolder;
@@ -141,6 +153,7 @@ private:
     // elided only where the window would otherwise outgrow the screen.
     int nameRoom = -1;
     bool audioWarningShown = false;
+    QCheckBox *trimTailsBox = nullptr;
 };
 
 #endif
