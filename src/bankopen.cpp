@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QTextDocument>
 #include <QUrl>
 
 #include "fileprocessor.h"
@@ -133,9 +134,10 @@ void ShowBankError(QWidget *parent, const QString &bankPath, const QString &prob
 {
     const ResultMessage m = MessageFor(RESULT_FILE_ERROR);
     QMessageBox box(QMessageBox::Critical, m.title, m.text, QMessageBox::Ok, parent);
-    box.setInformativeText(QFileInfo(bankPath).fileName());
+    // The bank's name is the user's: shown as it is, never as markup. Qt 5
+    // reads the informative text as markup whenever it looks like some,
+    // whatever the box's text format, so the name goes in as escaped markup.
+    box.setInformativeText(Qt::convertFromPlainText(QFileInfo(bankPath).fileName()));
     box.setDetailedText(problems);
-    // The bank's name is the user's: shown as it is, never as markup.
-    box.setTextFormat(Qt::PlainText);
     box.exec();
 }

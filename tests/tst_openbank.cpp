@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
 
 #include <numeric>
 
@@ -63,6 +65,13 @@ QVector<int> DefaultSpread(int count)
 qint32 MonoLayerSize(int frames)
 {
     return LayerSizeFor(quint32(2 * frames), false);
+}
+
+// A message box text as its label shows it: markup rendered, plain text as
+// it is.
+QString AsShown(const QString &text)
+{
+    return Qt::mightBeRichText(text) ? QTextDocumentFragment::fromHtml(text).toPlainText() : text;
 }
 
 struct SeenBankBox {
@@ -359,26 +368,30 @@ void TestOpenBank::askedBeforeReplacingLayers()
 void TestOpenBank::refusedBankChangesNothing_data()
 {
     QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("problem"); // part of the details
-    QTest::newRow("wrong signature") << "signature" << "the signature at offset 36";
-    QTest::newRow("cut short") << "cut short" << "past the end";
-    QTest::newRow("no layers") << "no layers" << "the bank holds no layers";
-    QTest::newRow("name with a tab") << "tab" << "the name of layer 2 holds a control character";
-    QTest::newRow("a folder") << "folder" << "not a regular file";
-    QTest::newRow("gone") << "gone" << "no such file";
+    QTest::newRow("wrong signature") << "signature" << "broken.zks" << "the signature at offset 36";
+    QTest::newRow("cut short") << "cut short" << "broken.zks" << "past the end";
+    QTest::newRow("no layers") << "no layers" << "broken.zks" << "the bank holds no layers";
+    QTest::newRow("name with a tab") << "tab" << "broken.zks" << "the name of layer 2 holds a control character";
+    QTest::newRow("a folder") << "folder" << "broken.zks" << "not a regular file";
+    QTest::newRow("gone") << "gone" << "broken.zks" << "no such file";
+    QTest::newRow("markup in the bank's name") << "signature" << "<i>broken &amp; old.zks"
+                                               << "the signature at offset 36";
 }
 
 void TestOpenBank::refusedBankChangesNothing()
 {
     QFETCH(QString, kind);
+    QFETCH(QString, name);
     QFETCH(QString, problem);
-    const QString folder = home.path() + QStringLiteral("/refused/") + kind;
-    const QString bank = folder + QStringLiteral("/broken.zks");
+    const QString folder = home.path() + QStringLiteral("/refused/") + QString::fromLatin1(QTest::currentDataTag());
+    const QString bank = folder + QLatin1Char('/') + name;
     if (kind == QLatin1String("folder")) {
         QVERIFY(QDir().mkpath(bank));
     } else if (kind == QLatin1String("no layers")) {
         GeneratorArgs args;
-        args.TargetName = QStringLiteral("broken.zks");
+        args.TargetName = name;
         QVERIFY(WriteBytes(bank, BuildZKSHeader(args, 1234)));
     } else if (kind != QLatin1String("gone")) {
         QVERIFY(!MakeBank(bank, {Hit(900), Hit(800)}, {"one.wav", "two.wav"}, DefaultSpread(2)).isEmpty());
@@ -408,7 +421,7 @@ void TestOpenBank::refusedBankChangesNothing()
     QVERIFY(box.seen);
     QCOMPARE(box.title, QStringLiteral("ERROR"));
     QCOMPARE(box.text, QStringLiteral("File Error"));
-    QCOMPARE(box.informative, QStringLiteral("broken.zks"));
+    QCOMPARE(AsShown(box.informative), name);
     QVERIFY2(box.detailed.contains(problem), qPrintable(box.detailed));
     QCOMPARE(SlotCount, 1);
     QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
