@@ -2,13 +2,18 @@
 #include "ui_zkwindow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
@@ -16,6 +21,7 @@
 #include <QProxyStyle>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyleOptionButton>
@@ -30,10 +36,12 @@
 
 #include "audiooutput.h"
 #include "explain.h"
+#include "bankopen.h"
 #include "fileprocessor.h"
 #include "logging.h"
 #include "resultcodes.h"
 #include "soundplayer.h"
+#include "tailoption.h"
 
 QString SlotPath[kMaxLayers];
 QString SlotName[kMaxLayers];
@@ -271,6 +279,7 @@ ZKWindow::ZKWindow(QWidget *parent)
         SlotPath[i].clear();
         SlotName[i].clear();
     }
+    ClearSlotSources();
     SlotThreshold[0] = 0;
     SlotThreshold[1] = 1;
     for (int layer = 2; layer <= kMaxLayers; ++layer)
@@ -336,6 +345,8 @@ ZKWindow::ZKWindow(QWidget *parent)
     statusLine->setObjectName(QStringLiteral("StatusLine"));
     statusLine->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(statusLine, 1);
+
+    AddBankControls();
 
     FitTextSizes();
     ShowNames();
@@ -468,7 +479,7 @@ void ZKWindow::ShowNames()
         const QString &name = SlotName[layer - 1];
         const QString shown = Elided(label, name);
         label->setText(shown);
-        label->setToolTip(shown == name ? QString() : name);
+        UpdateRowToolTip(layer);
     }
     for (int layer = 1; layer <= kMaxLayers; ++layer) {
         QLabel *label = row(layer).filename;
@@ -542,6 +553,7 @@ void ZKWindow::ShowSlotCount()
         r.threshold->setVisible(filled && SlotCount >= 2);
     }
     ui->GenerateButton->setVisible(SlotCount >= 1);
+    ui->AvailableSpace->setToolTip(TrimTotalToolTip(SlotCount));
     nameRoom = -1;
     ShowNames();
 }
@@ -579,7 +591,7 @@ void ZKWindow::AddLayer(int layer)
 void ZKWindow::TakeLayer(int layer, const ConversionVerdict &verdict)
 {
     const int i = layer - 1;
-    const QString converted = verdict.converted;
+    QString converted = verdict.converted;
     SlotSize[i] = verdict.size;
     // A refused file's converted copy is removed at once: for a long sound
     // it can take a hundred megabytes of temporary space.
@@ -592,6 +604,7 @@ void ZKWindow::TakeLayer(int layer, const ConversionVerdict &verdict)
                                               : verdict.detail);
         return;
     }
+    TakeConvertedLayer(i, trimTailsBox->isChecked(), &converted);
     SlotPath[i] = converted;
     MakeSlotName(i);
 
@@ -959,3 +972,131 @@ void ZKWindow::on_Play_Button_5_clicked() { PlayLayer(5); }
 void ZKWindow::on_Play_Button_6_clicked() { PlayLayer(6); }
 void ZKWindow::on_Play_Button_7_clicked() { PlayLayer(7); }
 void ZKWindow::on_Play_Button_8_clicked() { PlayLayer(8); }
+
+// A filled row's tool tip: its full name when the row shows it shortened,
+// and what trimming saved the layer.
+void ZKWindow::UpdateRowToolTip(int layer)
+{
+    QLabel *label = row(layer).filename;
+    const QString &name = SlotName[layer - 1];
+    QStringList lines;
+    if (label->text() != name)
+        lines << name;
+    const QString trimmed = TrimToolTipLine(layer);
+    if (!trimmed.isEmpty())
+        lines << trimmed;
+    label->setToolTip(lines.join(QLatin1Char('\n')));
+}
+
+// A row of its own under the bottom bar, which has no room left on a small
+// screen: "Trim tails" on the side of the gate that cuts quiet starts, "Open
+// Bank" on the side of the banks. Banks dropped on the window open as the
+// button opens them.
+void ZKWindow::AddBankControls()
+{
+    auto *bar = new QWidget(ui->centralWidget);
+    bar->setObjectName(QStringLiteral("BankBar"));
+    bar->setSizePolicy(ui->widget->sizePolicy());
+    auto *layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(ui->horizontalLayout->contentsMargins());
+    layout->setSpacing(ui->horizontalLayout->spacing());
+
+    trimTailsBox = new QCheckBox(tr("Trim tails"), bar);
+    trimTailsBox->setObjectName(QStringLiteral("TrimTailsBox"));
+    trimTailsBox->setToolTip(tr("Cut each layer after its last sound above -60 dB"));
+    layout->addWidget(trimTailsBox);
+    layout->addStretch();
+    connect(trimTailsBox, &QCheckBox::toggled, this, [this](bool on) { SetTrimTails(on); });
+
+    auto *openBank = new QPushButton(tr("Open Bank"), bar);
+    openBank->setObjectName(QStringLiteral("OpenBankButton"));
+    layout->addWidget(openBank);
+    connect(openBank, &QPushButton::clicked, this, [this]() { OpenBankFromDialog(); });
+
+    ui->verticalLayout_2->addWidget(bar);
+    setAcceptDrops(true);
+}
+
+void ZKWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (IsLocalFileDrag(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void ZKWindow::dropEvent(QDropEvent *event)
+{
+    if (OpenDroppedBank(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void ZKWindow::OpenBankFromDialog()
+{
+    const QString bankPath = AskForBankToOpen(this, DialogFolder(lastSaveFolder));
+    if (!bankPath.isEmpty())
+        OpenBank(bankPath);
+}
+
+// Returns false, doing nothing, for any drop but that of a single bank.
+bool ZKWindow::OpenDroppedBank(const QMimeData *data)
+{
+    const QString bankPath = DroppedBankPath(data);
+    if (bankPath.isEmpty())
+        return false;
+    // Opened once the drop is over: a file manager may wait for the drop to
+    // end while the window asks its questions.
+    QMetaObject::invokeMethod(this, [this, bankPath]() { OpenBank(bankPath); }, Qt::QueuedConnection);
+    return true;
+}
+
+// A bank that can't be opened changes nothing; nor does the user's No.
+void ZKWindow::OpenBank(const QString &bankPath)
+{
+    QVector<BankLayer> layers;
+    ThresholdTable thresholds = {};
+    QString problems;
+    bool read;
+    {
+        WaitCursor busy;
+        read = ReadBankToOpen(bankPath, &layers, thresholds, &problems);
+    }
+    if (!read) {
+        ShowBankError(this, bankPath, problems);
+        return;
+    }
+    if (SlotCount > 0 && !ConfirmReplacingLayers(this, bankPath)) {
+        DiscardBankLayers(layers);
+        return;
+    }
+    HideThresholdSlider();
+    DiscardSlotFiles(SlotCount);
+    {
+        WaitCursor busy;
+        SetUsedSpace(FillSlotsFromBank(layers, thresholds, trimTailsBox->isChecked()));
+    }
+    // The bank's sounds start where its own gate cut them.
+    ui->horizontalSlider->setValue(0);
+    ShowThresholds();
+    ShowSlotCount();
+    ShowSavedBank(QString(), 0, 0);
+}
+
+// Re-applies the option to every layer from its untrimmed file; a change
+// the bank has no room for is refused and the box goes back.
+void ZKWindow::SetTrimTails(bool on)
+{
+    qint32 used = 0;
+    int refused;
+    {
+        WaitCursor busy;
+        refused = ApplyTailOption(SlotCount, on, &used);
+    }
+    if (refused) {
+        const QSignalBlocker unchanged(trimTailsBox);
+        trimTailsBox->setChecked(!on);
+        ErrorMessage(refused);
+        return;
+    }
+    SetUsedSpace(used);
+    ShowSlotCount();
+    ShowSavedBank(QString(), 0, 0);
+}

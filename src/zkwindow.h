@@ -11,7 +11,9 @@
 
 #include "layerrules.h"
 
+class QCheckBox;
 class QLabel;
+class QMimeData;
 class QPushButton;
 class QUrl;
 struct ConvertOptions;
@@ -73,6 +75,8 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private slots:
     void on_Del_Br_Button_1_clicked();
@@ -161,6 +165,14 @@ private:
     void FitToContents();
     QString Elided(const QLabel *label, const QString &name) const;
     int WidestNameShown() const;
+    void UpdateRowToolTip(int layer);
+
+    // Opening a bank and trimming quiet tails.
+    void AddBankControls();
+    void OpenBankFromDialog();
+    bool OpenDroppedBank(const QMimeData *data);
+    void OpenBank(const QString &bankPath);
+    void SetTrimTails(bool on);
 
     Ui::ZKWindow *ui;
     QString lastFolder;
@@ -188,6 +200,7 @@ private:
     int verdictsInHand = 0;
     // The controls a running conversion disabled, to enable again.
     QList<QWidget *> lockedControls;
+    QCheckBox *trimTailsBox = nullptr;
 };
 
 #endif

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -165,6 +166,15 @@ QRect ButtonTextRoom(const QPushButton *button)
     return button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
 }
 
+// Where the style draws a check box's text: beside its indicator.
+QRect CheckBoxTextRoom(const QCheckBox *box)
+{
+    QStyleOptionButton option;
+    option.initFrom(box);
+    option.text = box->text();
+    return box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+}
+
 } // namespace
 
 QStringList TextsNotShownWhole(QWidget *window)
@@ -173,13 +183,15 @@ QStringList TextsNotShownWhole(QWidget *window)
     for (QWidget *w : window->findChildren<QWidget *>()) {
         auto *label = qobject_cast<QLabel *>(w);
         auto *button = qobject_cast<QPushButton *>(w);
-        if (!label && !button)
+        auto *box = qobject_cast<QCheckBox *>(w);
+        if (!label && !button && !box)
             continue;
-        const QString text = label ? label->text() : button->text();
+        const QString text = label ? label->text() : static_cast<QAbstractButton *>(w)->text();
         if (text.isEmpty() || !w->isVisibleTo(window))
             continue;
         const QString what = QStringLiteral("%1 \"%2\": ").arg(w->objectName(), text);
-        const QRect room = label ? LabelTextRoom(label) : ButtonTextRoom(button);
+        const QRect room = label ? LabelTextRoom(label)
+                                 : button ? ButtonTextRoom(button) : CheckBoxTextRoom(box);
         const QFontMetrics metrics = w->fontMetrics();
         const int needed = metrics.horizontalAdvance(text);
         if (room.width() < needed)
@@ -187,8 +199,7 @@ QStringList TextsNotShownWhole(QWidget *window)
         if (room.height() < metrics.height())
             faults << what + QStringLiteral("%1 px high, needs %2").arg(room.height()).arg(metrics.height());
         // A button whose width the form leaves open gets what its style asks.
-        if (button && button->maximumWidth() == QWIDGETSIZE_MAX
-            && button->width() < button->sizeHint().width())
+        if (!label && w->maximumWidth() == QWIDGETSIZE_MAX && w->width() < w->sizeHint().width())
             faults << what + QStringLiteral("narrower than its size hint");
         for (QWidget *inside = w->parentWidget(); inside; inside = inside->parentWidget()) {
             const QRect place(w->mapTo(inside, QPoint(0, 0)), w->size());

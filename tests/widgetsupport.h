@@ -56,10 +56,10 @@ SeenMessageBox AddLayerThroughDialog(ZKWindow *window, int layer, const QString 
 // places are final.
 void SettleLayout();
 
-// Every shown label and button of `window` whose text is not shown whole:
-// too narrow or too low for it inside the widget's margins and frame, or
-// cut off by the edge of a widget it lies in. Each entry names the widget,
-// its text and what is wrong.
+// Every shown label, push button and check box of `window` whose text is
+// not shown whole: too narrow or too low for it inside the widget's margins
+// and frame, or cut off by the edge of a widget it lies in. Each entry names
+// the widget, its text and what is wrong.
 QStringList TextsNotShownWhole(QWidget *window);
 
 #endif

@@ -1,0 +1,143 @@
+#include "bankopen.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QTextDocument>
+#include <QUrl>
+
+#include "fileprocessor.h"
+#include "resultcodes.h"
+#include "tailoption.h"
+#include "zkwindow.h"
+
+namespace {
+
+QString WindowText(const char *text)
+{
+    return QCoreApplication::translate("ZKWindow", text);
+}
+
+// What a bank read without fault still lacks for this window to make it
+// again: the generator takes neither a bank without layers nor a name that
+// would break the bank's name lines.
+QStringList UnusableLayers(const QVector<BankLayer> &layers)
+{
+    QStringList problems;
+    if (layers.isEmpty())
+        problems << QStringLiteral("the bank holds no layers");
+    for (int i = 0; i < layers.size(); ++i) {
+        if (NameHasControlCharacter(layers.at(i).file.name))
+            problems << QStringLiteral("the name of layer %1 holds a control character").arg(i + 1);
+    }
+    return problems;
+}
+
+} // namespace
+
+bool IsLocalFileDrag(const QMimeData *data)
+{
+    if (!data || !data->hasUrls())
+        return false;
+    const QList<QUrl> urls = data->urls();
+    if (urls.isEmpty())
+        return false;
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile())
+            return false;
+    }
+    return true;
+}
+
+QString DroppedBankPath(const QMimeData *data)
+{
+    if (!IsLocalFileDrag(data) || data->urls().size() != 1)
+        return QString();
+    const QString path = data->urls().constFirst().toLocalFile();
+    if (!path.endsWith(QStringLiteral(".zks"), Qt::CaseInsensitive))
+        return QString();
+    return path;
+}
+
+bool ReadBankToOpen(const QString &bankPath, QVector<BankLayer> *layers, ThresholdTable thresholds,
+                    QString *problems)
+{
+    QVector<BankLayer> read;
+    ThresholdTable stored = {};
+    if (!ReadBankLayers(bankPath, WorkFolder(), &read, stored, problems))
+        return false;
+    const QStringList unusable = UnusableLayers(read);
+    if (!unusable.isEmpty()) {
+        DiscardBankLayers(read);
+        *problems = unusable.join(QLatin1Char('\n'));
+        return false;
+    }
+    *layers = read;
+    for (int layer = 1; layer <= kMaxLayers; ++layer)
+        thresholds[layer] = stored[layer];
+    return true;
+}
+
+void DiscardBankLayers(const QVector<BankLayer> &layers)
+{
+    for (const BankLayer &layer : layers)
+        DiscardConverted(layer.file.path);
+}
+
+qint32 FillSlotsFromBank(const QVector<BankLayer> &layers, const ThresholdTable thresholds,
+                         bool trim)
+{
+    ClearSlotSources();
+    qint32 used = 0;
+    for (int i = 0; i < kMaxLayers; ++i) {
+        if (i >= layers.size()) {
+            SlotPath[i].clear();
+            SlotName[i].clear();
+            continue;
+        }
+        const LayerFile &file = layers.at(i).file;
+        SlotSource[i] = file.path;
+        SlotSourceSize[i] = file.size;
+        const SizedFile layer = LayerFromSource(i, trim);
+        SlotPath[i] = layer.path;
+        SlotSize[i] = layer.size;
+        // The name the bank stores, which its file may not be able to carry.
+        SlotName[i] = file.name;
+        used += layer.size;
+    }
+    for (int layer = 1; layer <= kMaxLayers; ++layer)
+        SlotThreshold[layer] = thresholds[layer];
+    SlotCount = int(layers.size());
+    return used;
+}
+
+QString AskForBankToOpen(QWidget *parent, const QString &folder)
+{
+    return QFileDialog::getOpenFileName(parent, WindowText("Open Bank"), folder,
+                                        WindowText("QuadrelSound (*.zks)"));
+}
+
+bool ConfirmReplacingLayers(QWidget *parent, const QString &bankPath)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("QUESTION"),
+                    WindowText("Open %1? Its layers replace the ones you have.")
+                        .arg(QFileInfo(bankPath).fileName()),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void ShowBankError(QWidget *parent, const QString &bankPath, const QString &problems)
+{
+    const ResultMessage m = MessageFor(RESULT_FILE_ERROR);
+    QMessageBox box(QMessageBox::Critical, m.title, m.text, QMessageBox::Ok, parent);
+    // The bank's name is the user's: shown as it is, never as markup. Qt 5
+    // reads the informative text as markup whenever it looks like some,
+    // whatever the box's text format, so the name goes in as escaped markup.
+    box.setInformativeText(Qt::convertFromPlainText(QFileInfo(bankPath).fileName()));
+    box.setDetailedText(problems);
+    box.exec();
+}

@@ -1,0 +1,170 @@
+#include "tailoption.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include "fileprocessor.h"
+#include "layerrules.h"
+#include "resultcodes.h"
+#include "tailtrim.h"
+#include "zkwindow.h"
+
+QString SlotSource[kMaxLayers];
+qint32 SlotSourceSize[kMaxLayers];
+
+namespace {
+
+// Layer bytes as kilobytes of 1000 bytes, to a tenth.
+QString Kilobytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / 1000.0, 'f', 1);
+}
+
+// What trimming saved layer `index`: zero when it holds its untrimmed file.
+qint64 SavedBytes(int index)
+{
+    return SlotPath[index] == SlotSource[index] ? 0 : SlotSourceSize[index] - SlotSize[index];
+}
+
+// The layer size of a trimmed copy, as the sound check counts it, but
+// without its limits on the name and the length: a layer read back from a
+// bank may have a longer file name, or a shorter sound, than an added one.
+qint32 LayerSizeOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray header = ReadWavHeader(file);
+    if (!HasDataTag(header))
+        return 0;
+    return LayerSizeFor(quint32(WavDataSize(header)), IsStereo(header));
+}
+
+// The result code that refuses layers of these sizes (indexed by layer - 1),
+// checked in the order the window checks an added layer; 0 when they fit.
+int LayerSizesVerdict(const qint32 sizes[], int count)
+{
+    qint64 total = 0;
+    for (int i = 0; i < count; ++i)
+        total += sizes[i];
+    if (total > kBankBudget)
+        return RESULT_NO_SPACE;
+    if (!LayerSizesAreStorable(sizes, count))
+        return RESULT_TOO_BIG;
+    return 0;
+}
+
+// Discards the files of `files` (indexed by layer - 1) that are neither a
+// layer's untrimmed file nor the file `kept` holds for the same layer.
+void DiscardTrimmedCopies(const QVector<SizedFile> &files, const QVector<SizedFile> &kept)
+{
+    for (int i = 0; i < files.size(); ++i) {
+        const QString &path = files.at(i).path;
+        if (path != SlotSource[i] && path != kept.value(i).path)
+            DiscardConverted(path);
+    }
+}
+
+} // namespace
+
+void ClearSlotSources()
+{
+    for (int i = 0; i < kMaxLayers; ++i) {
+        SlotSource[i].clear();
+        SlotSourceSize[i] = 0;
+    }
+}
+
+SizedFile TrimmedLayer(const QString &source, qint32 sourceSize)
+{
+    const SizedFile untrimmed{source, sourceSize};
+    const QString folder = NewResultFolder(WorkFolder());
+    if (folder.isEmpty())
+        return untrimmed;
+    // The same file name keeps the layer's name as the user chose it.
+    const QString path = folder + QLatin1Char('/') + QFileInfo(source).fileName();
+    if (!TrimTailFile(source, path, kDefaultTailDbfs, nullptr)) {
+        DiscardConverted(path);
+        return untrimmed;
+    }
+    // A layer read back from a bank may be stored a block smaller than the
+    // sound check would size its sound, so the copy is measured rather than
+    // its saving taken from the untrimmed sound.
+    const qint32 size = LayerSizeOf(path);
+    if (size <= 0 || size >= sourceSize) {
+        DiscardConverted(path);
+        return untrimmed;
+    }
+    return {path, size};
+}
+
+SizedFile LayerFromSource(int index, bool trim)
+{
+    if (!trim)
+        return {SlotSource[index], SlotSourceSize[index]};
+    return TrimmedLayer(SlotSource[index], SlotSourceSize[index]);
+}
+
+void TakeConvertedLayer(int index, bool trim, QString *converted)
+{
+    DiscardConverted(SlotSource[index]);
+    SlotSource[index] = *converted;
+    SlotSourceSize[index] = SlotSize[index];
+    const SizedFile layer = LayerFromSource(index, trim);
+    *converted = layer.path;
+    SlotSize[index] = layer.size;
+}
+
+int ApplyTailOption(int count, bool trim, qint32 *used)
+{
+    QVector<SizedFile> before, after;
+    qint32 sizes[kMaxLayers] = {};
+    for (int i = 0; i < count; ++i) {
+        before << SizedFile{SlotPath[i], SlotSize[i]};
+        after << LayerFromSource(i, trim);
+        sizes[i] = after.last().size;
+    }
+    const int verdict = LayerSizesVerdict(sizes, count);
+    if (verdict != 0) {
+        DiscardTrimmedCopies(after, before);
+        return verdict;
+    }
+    DiscardTrimmedCopies(before, after);
+    *used = 0;
+    for (int i = 0; i < count; ++i) {
+        SlotPath[i] = after.at(i).path;
+        SlotSize[i] = after.at(i).size;
+        *used += SlotSize[i];
+    }
+    return 0;
+}
+
+void DiscardSlotFiles(int count)
+{
+    for (int i = 0; i < count; ++i) {
+        if (SlotPath[i] != SlotSource[i])
+            DiscardConverted(SlotPath[i]);
+        DiscardConverted(SlotSource[i]);
+    }
+}
+
+QString TrimToolTipLine(int layer)
+{
+    const qint64 saved = SavedBytes(layer - 1);
+    if (saved <= 0)
+        return QString();
+    // The bank holds one channel of 16-bit samples.
+    const double seconds = double(saved) / (2.0 * kBankRate);
+    return QStringLiteral("Trimming saves %1 KB (%2 s)")
+        .arg(Kilobytes(saved), QString::number(seconds, 'f', 1));
+}
+
+QString TrimTotalToolTip(int count)
+{
+    qint64 saved = 0;
+    for (int i = 0; i < count; ++i)
+        saved += SavedBytes(i);
+    if (saved <= 0)
+        return QString();
+    return QStringLiteral("Trimming saves %1 KB in all").arg(Kilobytes(saved));
+}
