@@ -268,6 +268,8 @@ ZKWindow::ZKWindow(QWidget *parent)
     statusLine->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(statusLine, 1);
 
+    SetUpLevelsAndView();
+
     FitTextSizes();
     ShowNames();
     FitToContents();
@@ -392,7 +394,7 @@ void ZKWindow::ShowNames()
         const QString &name = SlotName[layer - 1];
         const QString shown = Elided(label, name);
         label->setText(shown);
-        label->setToolTip(shown == name ? QString() : name);
+        UpdateRowToolTip(layer);
     }
     for (int layer = 1; layer <= kMaxLayers; ++layer) {
         QLabel *label = row(layer).filename;
@@ -423,6 +425,7 @@ void ZKWindow::ShowSavedBank(const QString &bankName, int layerCount, qint64 ban
 void ZKWindow::UpdateThresholds(int count)
 {
     DefaultThresholds(SlotThreshold, count);
+    thresholdsEdited = false;
     ShowThresholds();
 }
 
@@ -430,6 +433,7 @@ void ZKWindow::ShowThresholds()
 {
     for (int layer = 1; layer <= kMaxLayers; ++layer)
         row(layer).threshold->setText(QString::number(SlotThreshold[layer]));
+    ShowHitRanges();
 }
 
 void ZKWindow::HideThresholdSlider()
@@ -468,6 +472,7 @@ void ZKWindow::ShowSlotCount()
     ui->GenerateButton->setVisible(SlotCount >= 1);
     nameRoom = -1;
     ShowNames();
+    ShowLevelsAndView();
 }
 
 void ZKWindow::AddOrRemoveLayer(int layer)
@@ -646,6 +651,7 @@ void ZKWindow::on_ThresholdSlider_sliderMoved(int position)
 void ZKWindow::MoveSelectedThreshold(int position)
 {
     MoveThreshold(SlotThreshold, SlotCount, SelectedLayer, position);
+    thresholdsEdited = true;
     ShowThresholds();
 }
 

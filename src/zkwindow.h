@@ -5,8 +5,10 @@
 #include <QSize>
 #include <QString>
 
+#include "layeranalysis.h"
 #include "layerrules.h"
 
+class LayerView;
 class QLabel;
 class QPushButton;
 class QUrl;
@@ -141,6 +143,27 @@ private:
     // elided only where the window would otherwise outgrow the screen.
     int nameRoom = -1;
     bool audioWarningShown = false;
+
+    // Each layer's levels, the order by loudness and the waveform strip
+    // (zkwindowlevels.cpp).
+    void SetUpLevelsAndView();
+    void ShowLevelsAndView();
+    QStringList LevelsToolTipLines(int layer);
+    void UpdateRowToolTip(int layer);
+    void ShowHitRanges();
+    void ShowLayerInView(int layer);
+    void OrderByLoudness();
+    void PlayShownLayer();
+
+    LayerAnalysis analysis;
+    LayerView *layerView = nullptr;
+    QPushButton *orderButton = nullptr;
+    QString thresholdTip; // the form's, for a threshold button not in use
+    // Set when the user moves a threshold, cleared when thresholds are
+    // spread anew: ordering by loudness asks before replacing edited ones.
+    bool thresholdsEdited = false;
+    // SlotCount as last shown: one more means a layer was added.
+    int layersShown = 0;
 };
 
 #endif
