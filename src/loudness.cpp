@@ -117,6 +117,15 @@ LayerLevels MeasureSamples(const QByteArray &mono16)
 
 bool MeasureLayerFile(const QString &wavePath, quint16 gate, LayerLevels *levels, QString *reason)
 {
+    QByteArray audio;
+    if (!ReadLayerAudio(wavePath, &audio, reason))
+        return false;
+    *levels = MeasureSamples(CutLeadingSilence(audio, gate));
+    return true;
+}
+
+bool ReadLayerAudio(const QString &wavePath, QByteArray *mono16, QString *reason)
+{
     QString unused;
     reason = reason ? reason : &unused;
     QFile file(wavePath);
@@ -135,8 +144,7 @@ bool MeasureLayerFile(const QString &wavePath, quint16 gate, LayerLevels *levels
     QByteArray data;
     if (!ReadSampleData(file, header, &data, reason))
         return false;
-    const QByteArray audio = IsStereo(header) ? KeepLeftChannel(data) : data;
-    *levels = MeasureSamples(CutLeadingSilence(audio, gate));
+    *mono16 = IsStereo(header) ? KeepLeftChannel(data) : data;
     reason->clear();
     return true;
 }

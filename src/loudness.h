@@ -48,4 +48,10 @@ LayerLevels MeasureSamples(const QByteArray &mono16);
 bool MeasureLayerFile(const QString &wavePath, quint16 gate, LayerLevels *levels,
                       QString *reason = nullptr);
 
+// The left channel of a converted layer file as 16-bit little-endian mono
+// samples, before the gate's cut: what the bank holds of it, up to the
+// largest layer. On failure `mono16` is left as it was and `reason` says why
+// as MeasureLayerFile would.
+bool ReadLayerAudio(const QString &wavePath, QByteArray *mono16, QString *reason = nullptr);
+
 #endif

@@ -347,6 +347,7 @@ ZKWindow::ZKWindow(QWidget *parent)
     statusBar()->addWidget(statusLine, 1);
 
     AddBankControls();
+    SetUpLevelsAndView();
 
     FitTextSizes();
     ShowNames();
@@ -510,6 +511,7 @@ void ZKWindow::ShowSavedBank(const QString &bankName, int layerCount, qint64 ban
 void ZKWindow::UpdateThresholds(int count)
 {
     DefaultThresholds(SlotThreshold, count);
+    thresholdsEdited = false;
     ShowThresholds();
 }
 
@@ -517,6 +519,7 @@ void ZKWindow::ShowThresholds()
 {
     for (int layer = 1; layer <= kMaxLayers; ++layer)
         row(layer).threshold->setText(QString::number(SlotThreshold[layer]));
+    ShowHitRanges();
 }
 
 void ZKWindow::HideThresholdSlider()
@@ -556,6 +559,7 @@ void ZKWindow::ShowSlotCount()
     ui->AvailableSpace->setToolTip(TrimTotalToolTip(SlotCount));
     nameRoom = -1;
     ShowNames();
+    ShowLevelsAndView();
 }
 
 void ZKWindow::AddOrRemoveLayer(int layer)
@@ -875,6 +879,7 @@ void ZKWindow::on_ThresholdSlider_sliderMoved(int position)
 void ZKWindow::MoveSelectedThreshold(int position)
 {
     MoveThreshold(SlotThreshold, SlotCount, SelectedLayer, position);
+    thresholdsEdited = true;
     ShowThresholds();
 }
 
@@ -972,21 +977,6 @@ void ZKWindow::on_Play_Button_5_clicked() { PlayLayer(5); }
 void ZKWindow::on_Play_Button_6_clicked() { PlayLayer(6); }
 void ZKWindow::on_Play_Button_7_clicked() { PlayLayer(7); }
 void ZKWindow::on_Play_Button_8_clicked() { PlayLayer(8); }
-
-// A filled row's tool tip: its full name when the row shows it shortened,
-// and what trimming saved the layer.
-void ZKWindow::UpdateRowToolTip(int layer)
-{
-    QLabel *label = row(layer).filename;
-    const QString &name = SlotName[layer - 1];
-    QStringList lines;
-    if (label->text() != name)
-        lines << name;
-    const QString trimmed = TrimToolTipLine(layer);
-    if (!trimmed.isEmpty())
-        lines << trimmed;
-    label->setToolTip(lines.join(QLatin1Char('\n')));
-}
 
 // A row of its own under the bottom bar, which has no room left on a small
 // screen: "Trim tails" on the side of the gate that cuts quiet starts, "Open

@@ -9,8 +9,10 @@
 #include <functional>
 #include <memory>
 
+#include "layeranalysis.h"
 #include "layerrules.h"
 
+class LayerView;
 class QCheckBox;
 class QLabel;
 class QMimeData;
@@ -165,7 +167,6 @@ private:
     void FitToContents();
     QString Elided(const QLabel *label, const QString &name) const;
     int WidestNameShown() const;
-    void UpdateRowToolTip(int layer);
 
     // Opening a bank and trimming quiet tails.
     void AddBankControls();
@@ -201,6 +202,27 @@ private:
     // The controls a running conversion disabled, to enable again.
     QList<QWidget *> lockedControls;
     QCheckBox *trimTailsBox = nullptr;
+
+    // Each layer's levels, the order by loudness and the waveform strip
+    // (zkwindowlevels.cpp).
+    void SetUpLevelsAndView();
+    void ShowLevelsAndView();
+    QStringList LevelsToolTipLines(int layer);
+    void UpdateRowToolTip(int layer);
+    void ShowHitRanges();
+    void ShowLayerInView(int layer);
+    void OrderByLoudness();
+    void PlayShownLayer();
+
+    LayerAnalysis analysis;
+    LayerView *layerView = nullptr;
+    QPushButton *orderButton = nullptr;
+    QString thresholdTip; // the form's, for a threshold button not in use
+    // Set when the user moves a threshold, cleared when thresholds are
+    // spread anew: ordering by loudness asks before replacing edited ones.
+    bool thresholdsEdited = false;
+    // SlotCount as last shown: one more means a layer was added.
+    int layersShown = 0;
 };
 
 #endif

@@ -81,6 +81,8 @@ private slots:
     void samples();
     void layerFile_data();
     void layerFile();
+    void layerAudio_data();
+    void layerAudio();
     void refused_data();
     void refused();
 };
@@ -182,6 +184,33 @@ void TestLoudness::layerFile()
     CompareLevels(levels, peak, attack, true, lufs);
 }
 
+void TestLoudness::layerAudio_data()
+{
+    QTest::addColumn<QByteArray>("wave");
+    QTest::addColumn<QByteArray>("audio");
+
+    const QVector<qint16> lead = Square(4410, 60) + Sine(1000);
+    QTest::newRow("mono, its quiet lead-in kept") << Wav16(1, kBankRate, lead) << Mono16(lead);
+    QTest::newRow("stereo: the left channel")
+        << Wav16(2, kBankRate, Interleaved(lead, Square(lead.size(), 32767))) << Mono16(lead);
+    QTest::newRow("no samples") << Wav16(1, kBankRate, {}) << QByteArray();
+}
+
+void TestLoudness::layerAudio()
+{
+    QFETCH(QByteArray, wave);
+    QFETCH(QByteArray, audio);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("layer.wav"));
+    QVERIFY(WriteBytes(path, wave));
+
+    QByteArray got("stale");
+    QString reason = QStringLiteral("stale");
+    QVERIFY(ReadLayerAudio(path, &got, &reason));
+    QCOMPARE(reason, QString());
+    QCOMPARE(got, audio);
+}
+
 enum Fixture { NoFile, Folder, File };
 
 void TestLoudness::refused_data()
@@ -234,6 +263,12 @@ void TestLoudness::refused()
     QCOMPARE(levels.attackDbfs, 2.0);
     QCOMPARE(levels.loudnessLufs, 3.0);
     QVERIFY(levels.loudnessKnown);
+
+    QByteArray audio("kept");
+    got.clear();
+    QVERIFY(!ReadLayerAudio(path, &audio, &got));
+    QCOMPARE(got, reason);
+    QCOMPARE(audio, QByteArray("kept"));
     if (fixture == File)
         QCOMPARE(QFileInfo(path).size(), qint64(contents.size()));
 }

@@ -232,9 +232,18 @@ void TestOpenBank::SetTrim(ZKWindow &window, bool on)
         box->click();
 }
 
+// The trimming line of a row's tool tip (which also gives the layer's
+// levels), or nothing.
 QString TestOpenBank::RowToolTip(ZKWindow &window, int layer)
 {
-    return window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(layer))->toolTip();
+    const QStringList lines = window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(layer))
+                                  ->toolTip()
+                                  .split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        if (line.startsWith(QLatin1String("Trimming")))
+            return line;
+    }
+    return QString();
 }
 
 QString TestOpenBank::BarToolTip(ZKWindow &window)

@@ -1,0 +1,194 @@
+// The window's view of each layer's sound: its levels in the row's tool tip,
+// which hits each layer plays in the threshold buttons' tool tips, the order
+// by loudness, and the waveform strip with its play button.
+
+#include "zkwindow.h"
+#include "ui_zkwindow.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+
+#include "audiooutput.h"
+#include "layerview.h"
+#include "soundplayer.h"
+#include "tailoption.h"
+
+void ZKWindow::SetUpLevelsAndView()
+{
+    thresholdTip = ui->ThrOfLayer_1->toolTip();
+
+    orderButton = new QPushButton(tr("Order by loudness"), ui->widget);
+    orderButton->setObjectName(QStringLiteral("OrderByLoudnessButton"));
+    orderButton->setToolTip(tr("Put the loudest layer first and set the thresholds by how loud "
+                               "each layer is"));
+    // Keeps its place while hidden, as Generate does, so the bar doesn't
+    // shift when the second layer comes.
+    QSizePolicy policy = orderButton->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    orderButton->setSizePolicy(policy);
+    orderButton->hide();
+    ui->horizontalLayout->insertWidget(ui->horizontalLayout->indexOf(ui->GenerateButton), orderButton);
+    connect(orderButton, &QPushButton::clicked, this, [this]() { OrderByLoudness(); });
+
+    layerView = new LayerView(ui->centralWidget);
+    ui->verticalLayout_2->insertWidget(ui->verticalLayout_2->indexOf(ui->widget), layerView);
+    connect(layerView, &LayerView::playClicked, this, [this]() { PlayShownLayer(); });
+
+    for (int layer = 1; layer <= kMaxLayers; ++layer)
+        connect(row(layer).threshold, &QPushButton::clicked, this, [this, layer]() { ShowLayerInView(layer); });
+    // Runs after the gate's own slot has set GateLevel.
+    connect(ui->horizontalSlider, &QSlider::valueChanged, this, [this]() {
+        for (int layer = 1; layer <= SlotCount; ++layer)
+            UpdateRowToolTip(layer);
+        ShowLayerInView(layerView->shownLayer());
+    });
+}
+
+// After layers were added, removed or reordered: the strip shows the layer
+// just added, or the last one left when the one it showed has gone.
+void ZKWindow::ShowLevelsAndView()
+{
+    orderButton->setVisible(SlotCount >= 2);
+    QStringList paths;
+    for (int i = 0; i < SlotCount; ++i)
+        paths << SlotPath[i];
+    analysis.keepOnly(paths);
+    int layer = layerView->shownLayer();
+    if (SlotCount > layersShown || layer > SlotCount)
+        layer = SlotCount;
+    layersShown = SlotCount;
+    ShowLayerInView(layer);
+    ShowHitRanges();
+}
+
+QStringList ZKWindow::LevelsToolTipLines(int layer)
+{
+    LayerLevels levels;
+    QString reason;
+    if (!analysis.levels(SlotPath[layer - 1], GateLevel, &levels, &reason))
+        return {QStringLiteral("Levels unknown: %1").arg(reason)};
+    return LevelsLines(levels);
+}
+
+// A row's tool tip: its full name where the row shows it shortened, then
+// its levels and what trimming saved the layer.
+void ZKWindow::UpdateRowToolTip(int layer)
+{
+    QLabel *label = row(layer).filename;
+    QStringList lines;
+    if (label->text() != SlotName[layer - 1])
+        lines << SlotName[layer - 1];
+    lines << LevelsToolTipLines(layer);
+    const QString trimmed = TrimToolTipLine(layer);
+    if (!trimmed.isEmpty())
+        lines << trimmed;
+    label->setToolTip(lines.join(QLatin1Char('\n')));
+}
+
+void ZKWindow::ShowHitRanges()
+{
+    for (int layer = 1; layer <= kMaxLayers; ++layer) {
+        const bool inUse = SlotCount >= 2 && layer <= SlotCount;
+        row(layer).threshold->setToolTip(inUse ? HitRangeText(SlotThreshold, SlotCount, layer)
+                                               : thresholdTip);
+    }
+}
+
+// Layer 0, or one not filled, empties the strip.
+void ZKWindow::ShowLayerInView(int layer)
+{
+    LayerView::Layer shown;
+    if (layer >= 1 && layer <= SlotCount) {
+        const QString &path = SlotPath[layer - 1];
+        shown.number = layer;
+        shown.summary = analysis.summary(path);
+        shown.cutFrames = analysis.cutFrames(path, GateLevel);
+        shown.layerBytes = SlotSize[layer - 1];
+    }
+    layerView->showLayer(shown);
+}
+
+// Puts the layers loudest first by their attack, the strike that decides
+// how hard a hit sounds, and spreads the thresholds by the same levels.
+void ZKWindow::OrderByLoudness()
+{
+    QVector<double> attack;
+    for (int layer = 1; layer <= SlotCount; ++layer) {
+        LayerLevels levels;
+        QString reason;
+        if (!analysis.levels(SlotPath[layer - 1], GateLevel, &levels, &reason)) {
+            QMessageBox::warning(this, QStringLiteral("WARNING"),
+                                 tr("Layer %1 could not be measured: %2.").arg(layer).arg(reason),
+                                 QMessageBox::Ok, QMessageBox::NoButton);
+            return;
+        }
+        attack << levels.attackDbfs;
+    }
+    if (thresholdsEdited
+        && QMessageBox::question(this, QStringLiteral("QUESTION"),
+                                 tr("Replace the thresholds you set with ones spread by loudness?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            != QMessageBox::Yes)
+        return;
+
+    const QVector<int> order = LoudestFirst(attack);
+    const int shown = layerView->shownLayer();
+    // Everything kept per layer moves with it: the slot table and the
+    // untrimmed file behind a trimmed layer.
+    QString paths[kMaxLayers];
+    QString names[kMaxLayers];
+    qint32 sizes[kMaxLayers];
+    QString sources[kMaxLayers];
+    qint32 sourceSizes[kMaxLayers];
+    QVector<double> loudestFirst;
+    int shownNow = 0;
+    for (int i = 0; i < SlotCount; ++i) {
+        const int from = order.at(i);
+        paths[i] = SlotPath[from];
+        names[i] = SlotName[from];
+        sizes[i] = SlotSize[from];
+        sources[i] = SlotSource[from];
+        sourceSizes[i] = SlotSourceSize[from];
+        loudestFirst << attack.at(from);
+        if (from + 1 == shown)
+            shownNow = i + 1;
+    }
+    for (int i = 0; i < SlotCount; ++i) {
+        SlotPath[i] = paths[i];
+        SlotName[i] = names[i];
+        SlotSize[i] = sizes[i];
+        SlotSource[i] = sources[i];
+        SlotSourceSize[i] = sourceSizes[i];
+    }
+    HideThresholdSlider();
+    ThresholdsFromLevels(SlotThreshold, loudestFirst);
+    thresholdsEdited = false;
+    ShowThresholds();
+    ShowSlotCount();
+    ShowSavedBank(QString(), 0, 0);
+    ShowLayerInView(shownNow);
+}
+
+// Plays what the bank will hold of the layer in the strip, as the device
+// plays it: the left channel, after the gate's cut.
+void ZKWindow::PlayShownLayer()
+{
+    const int layer = layerView->shownLayer();
+    if (layer < 1 || layer > SlotCount)
+        return;
+    if (!AudioOutputAvailable()) {
+        WarnNoAudioOutput();
+        return;
+    }
+    QString reason;
+    const QString held = analysis.heldSoundFile(SlotPath[layer - 1], GateLevel, &reason);
+    if (held.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("WARNING"),
+                             tr("Layer %1 could not be played: %2.").arg(layer).arg(reason),
+                             QMessageBox::Ok, QMessageBox::NoButton);
+        return;
+    }
+    PlaySoundFile(this, held);
+}
