@@ -69,6 +69,10 @@ void DiscardConverted(const QString &path);
 // The layer size in bytes (a positive multiple of 512) or a negative
 // ResultCode.
 int OpenAndCheckFile(QString path);
+// The verdict OpenAndCheckFile would give on ConvertFile's result, known
+// from the header alone for a file of 16-bit samples at 44100 Hz, which the
+// conversion only copies. False for any other file: only converting tells.
+bool CheckWithoutConverting(const QString &path, int *verdict);
 
 // --- Bank generation -------------------------------------------------------
 struct GeneratorArgs {
