@@ -134,6 +134,19 @@ bool IsHeader(const QList<QByteArray> &fields)
     return is(0, "bank") && is(1, "layer_file") && (fields.size() == 2 || is(2, "threshold"));
 }
 
+// A field's text, every byte of it: QString::fromUtf8 would drop a
+// byte-order mark at the start of what it decodes (Qt 5 also stops at a
+// NUL), where in a field it is a character like any other.
+QString Decoded(const QByteArray &field)
+{
+    static const QByteArray kBom("\xEF\xBB\xBF");
+    int marks = 0;
+    while (field.mid(3 * marks, 3) == kBom)
+        ++marks;
+    const QByteArray rest = field.mid(3 * marks);
+    return QString(marks, QChar(0xFEFF)) + QString::fromUtf8(rest.constData(), int(rest.size()));
+}
+
 ManifestRow RowFrom(const Record &record)
 {
     ManifestRow row;
@@ -144,12 +157,12 @@ ManifestRow RowFrom(const Record &record)
         // The bank's name counts only when a later field is the one that
         // failed.
         if (fields.size() >= 2)
-            row.bank = QString::fromUtf8(fields.at(0));
+            row.bank = Decoded(fields.at(0));
         return row;
     }
-    row.bank = QString::fromUtf8(fields.at(0));
-    row.layerFile = QString::fromUtf8(fields.value(1));
-    row.threshold = QString::fromUtf8(fields.value(2));
+    row.bank = Decoded(fields.at(0));
+    row.layerFile = Decoded(fields.value(1));
+    row.threshold = Decoded(fields.value(2));
     if (fields.size() < 2 || fields.size() > 3)
         row.error = QStringLiteral("%1 %2; a row is bank,layer_file[,threshold]")
                         .arg(fields.size())

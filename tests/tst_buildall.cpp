@@ -202,6 +202,12 @@ void TestBuildAll::readManifest_data()
                                                     << QStringList{"1|kit|a.wav||"};
     QTest::newRow("UTF-8") << QByteArray("\xC3\x89lan,cr\xC3\xA8me.wav\n")
                            << QStringList{QString::fromUtf8("1|Élan|crème.wav||")};
+    QTest::newRow("a byte-order mark starting a field is a character")
+        << QByteArray("kit,\xEF\xBB\xBF\xEF\xBB\xBF" "a.wav\n")
+        << QStringList{QStringLiteral("1|kit|\uFEFF\uFEFFa.wav||")};
+    QTest::newRow("a NUL is a character") << QByteArray("kit,a\0b.wav\n", 12)
+                                          << QStringList{QStringLiteral("1|kit|a") + QChar(0)
+                                                         + QStringLiteral("b.wav||")};
     QTest::newRow("a fourth field")
         << QByteArray("kit,a.wav,1,extra\n")
         << QStringList{"1|kit|a.wav|1|4 fields; a row is bank,layer_file[,threshold]"};
