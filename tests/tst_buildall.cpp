@@ -418,6 +418,9 @@ void TestBuildAll::library()
     QVERIFY(WriteBytes(lib + "/Empty/readme.txt", "no sounds\n"));
     QVERIFY(WriteTone(lib + "/.hidden/h.wav", kWav16, 1, 44100, 3000));
     QVERIFY(WriteTone(lib + "/Kicks/.h.wav", kWav16, 1, 44100, 3000));
+    // A folder's name of 252 bytes makes a bank's name of 256.
+    const QString longName = QString(126, QChar(0xE9));
+    QVERIFY(WriteTone(lib + "/" + longName + "/a.wav", kWav16, 1, 44100, 3000));
 
     const QStringList args{"build-all", lib, out, "--thresholds", "100,50,1"};
     const ToolRun run = RunTool(args, temp);
@@ -436,6 +439,9 @@ void TestBuildAll::library()
                  "skipped Snares.zks: " + lib
                      + "/Snares: too many files: a bank holds at most 8 layers, 9 given",
                  "skipped Toms.zks: " + lib + "/Toms/big2.wav: Not enough space!",
+                 "skipped " + longName + ".zks: " + lib + "/" + longName
+                     + ": Filename is toooo long! (the bank's file name takes 256 bytes, at most "
+                       "255)",
              }));
     // 0.2 s at 48 kHz is 8820 samples at 44100 Hz: 17640 bytes, a layer of
     // 17920; the three and a header of 512 make 54272.
@@ -443,7 +449,7 @@ void TestBuildAll::library()
                               + "/Kicks - Acoustic Kit.zks: 3 layers, 54272 bytes\n"),
              qPrintable(Show(run)));
     const QRegularExpression summary(
-        "\nbuild-all: 3 banks written, 4 skipped; 5 layers, \\d+ bytes; [0-9.]+ s\n$");
+        "\nbuild-all: 3 banks written, 5 skipped; 5 layers, \\d+ bytes; [0-9.]+ s\n$");
     QVERIFY2(summary.match(run.out).hasMatch(), qPrintable(Show(run)));
     QCOMPARE(FolderTree(out), QStringList({"Kicks - Acoustic Kit.zks", "Kicks - Électro.zks",
                                            "Library.zks"}));
@@ -465,7 +471,7 @@ void TestBuildAll::library()
              qPrintable(Show(again)));
     QCOMPARE(ReadAll(out + "/Library.zks"), kept);
     const ToolRun forced = RunTool(args + QStringList{"--force"}, temp);
-    QVERIFY2(forced.out.contains("build-all: 3 banks written, 4 skipped"), qPrintable(Show(forced)));
+    QVERIFY2(forced.out.contains("build-all: 3 banks written, 5 skipped"), qPrintable(Show(forced)));
 }
 
 // A manifest as a spreadsheet writes it: byte-order mark, CRLF, a header,

@@ -33,9 +33,9 @@
 
 namespace {
 
-// QSaveFile writes a bank beside its place under the bank's name and
-// ".XXXXXX", and that name too must fit in the file system's 255 bytes.
-constexpr int kLongestBankFileName = 255 - 7;
+// The longest file name the file systems a library is kept on hold, in
+// bytes; a folder's path made into a bank's name can be longer.
+constexpr int kLongestBankFileName = 255;
 
 // One bank of the plan: where its sounds come from and what becomes of it.
 struct PlannedBank {
