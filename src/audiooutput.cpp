@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+// QMediaDevices only declares the device type its lists hold.
 #include <QAudioDevice>
 #include <QMediaDevices>
 #else

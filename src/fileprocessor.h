@@ -78,6 +78,10 @@ int OpenAndCheckFile(QString path);
 // The layer size OpenAndCheckFile gives a 16-bit WAVE of `dataSize` bytes of
 // samples: the kept channel's bytes rounded down to 512, plus 512.
 qint32 LayerSizeFor(quint32 dataSize, bool stereo);
+// The verdict OpenAndCheckFile would give on ConvertFile's result, known
+// from the header alone for a file of 16-bit samples at 44100 Hz, which the
+// conversion only copies. False for any other file: only converting tells.
+bool CheckWithoutConverting(const QString &path, int *verdict);
 
 // --- Bank generation -------------------------------------------------------
 struct GeneratorArgs {

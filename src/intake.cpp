@@ -45,24 +45,16 @@ qint32 LayerSizeFor(quint32 dataSize, bool stereo)
     return qint32((audio & ~quint32(kBankBlock - 1)) + kBankBlock);
 }
 
-int OpenAndCheckFile(QString path)
+namespace {
+
+bool NameIsTooLong(const QString &path)
 {
-    if (path.isEmpty()) {
-        qCDebug(lcZk) << "No file choosen";
-        return RESULT_NO_FILE;
-    }
-    if (QFileInfo(path).fileName().size() > kMaxNameLength)
-        return RESULT_NAME_TOO_LONG;
+    return QFileInfo(path).fileName().size() > kMaxNameLength;
+}
 
-    qCDebug(lcZk) << path << "File opening";
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
-        qCDebug(lcZk) << "Unable to open " << path;
-        return RESULT_OPEN_FAILED;
-    }
-    const QByteArray header = ReadWavHeader(file);
-    file.close();
-
+// The sound check's verdict on a WAVE file's first bytes.
+int CheckHeader(const QByteArray &header)
+{
     if (!HasDataTag(header)) {
         qCDebug(lcZk) << "format of file is apple-similar. Escaped";
         return RESULT_INCOMPATIBLE;
@@ -82,6 +74,46 @@ int OpenAndCheckFile(QString path)
     const int layerSize = LayerSizeFor(size, stereo);
     qCDebug(lcZk) << "Trimmed waveform's length is " << layerSize << "bytes";
     return layerSize;
+}
+
+} // namespace
+
+int OpenAndCheckFile(QString path)
+{
+    if (path.isEmpty()) {
+        qCDebug(lcZk) << "No file choosen";
+        return RESULT_NO_FILE;
+    }
+    if (NameIsTooLong(path))
+        return RESULT_NAME_TOO_LONG;
+
+    qCDebug(lcZk) << path << "File opening";
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+        qCDebug(lcZk) << "Unable to open " << path;
+        return RESULT_OPEN_FAILED;
+    }
+    const QByteArray header = ReadWavHeader(file);
+    file.close();
+    return CheckHeader(header);
+}
+
+bool CheckWithoutConverting(const QString &path, int *verdict)
+{
+    SoundInfo info;
+    if (!ReadSoundInfo(path, &info) || !info.pcm16 || info.rate != kBankRate
+        || info.lengthEstimated)
+        return false;
+    // The converted file would hold the same samples, of at most two
+    // channels, behind the canonical header. A size past what the check
+    // takes stands for any larger one, which the header's field could not
+    // hold.
+    const qint64 dataSize = qMin(PredictedDataSize(info), kLargestCheckedDataSize + 1);
+    *verdict = NameIsTooLong(path)
+        ? int(RESULT_NAME_TOO_LONG)
+        : CheckHeader(CanonicalWavHeader(quint16(ConvertedChannels(info)), kBankRate, 16,
+                                         quint32(dataSize)));
+    return true;
 }
 
 namespace {

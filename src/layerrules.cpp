@@ -1,5 +1,7 @@
 #include "layerrules.h"
 
+#include <QStringView>
+
 #include <algorithm>
 #include <numeric>
 
@@ -13,6 +15,41 @@ constexpr double kQuietestSpreadLevel = -130;
 double SpreadLevel(double level)
 {
     return level > kQuietestSpreadLevel ? level : kQuietestSpreadLevel;
+}
+
+
+bool IsDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// Where the run of digits, or of other characters, that starts at `from`
+// ends.
+int RunEnd(const QString &text, int from)
+{
+    const bool digits = IsDigit(text.at(from));
+    int end = from;
+    while (end < text.size() && IsDigit(text.at(end)) == digits)
+        ++end;
+    return end;
+}
+
+// Two runs of digits by their value: without leading zeros the longer one is
+// the larger, and runs of one length compare digit by digit.
+int CompareNumbers(QStringView a, QStringView b)
+{
+    while (a.size() > 1 && a.front() == QLatin1Char('0'))
+        a = a.mid(1);
+    while (b.size() > 1 && b.front() == QLatin1Char('0'))
+        b = b.mid(1);
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
+    return a.compare(b);
+}
+
+int Sign(int value)
+{
+    return (value > 0) - (value < 0);
 }
 
 } // namespace
@@ -137,4 +174,49 @@ bool LayerSizesAreStorable(const qint32 sizes[], int count)
 QString LastPathPart(const QString &path)
 {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString TooManyFilesText(int given)
+{
+    return QStringLiteral("too many files: a bank holds at most %1 layers, %2 given")
+        .arg(kMaxLayers)
+        .arg(given);
+}
+
+QStringList SoundFileSuffixes()
+{
+    return {QStringLiteral("wav"),  QStringLiteral("wave"), QStringLiteral("aif"),
+            QStringLiteral("aiff"), QStringLiteral("aifc"), QStringLiteral("flac"),
+            QStringLiteral("ogg"),  QStringLiteral("oga"),  QStringLiteral("opus"),
+            QStringLiteral("mp3"),  QStringLiteral("au"),   QStringLiteral("snd"),
+            QStringLiteral("caf"),  QStringLiteral("w64"),  QStringLiteral("rf64")};
+}
+
+bool HasSoundFileSuffix(const QString &fileName)
+{
+    const int dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot >= 0 && SoundFileSuffixes().contains(fileName.mid(dot + 1), Qt::CaseInsensitive);
+}
+
+int NaturalCompare(const QString &a, const QString &b)
+{
+    int i = 0;
+    int j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool digits = IsDigit(a.at(i));
+        if (digits != IsDigit(b.at(j)))
+            return digits ? -1 : 1; // a number before text
+        const int iEnd = RunEnd(a, i);
+        const int jEnd = RunEnd(b, j);
+        const QStringView x = QStringView(a).mid(i, iEnd - i);
+        const QStringView y = QStringView(b).mid(j, jEnd - j);
+        const int order = digits ? CompareNumbers(x, y) : x.compare(y, Qt::CaseInsensitive);
+        if (order != 0)
+            return Sign(order);
+        i = iEnd;
+        j = jEnd;
+    }
+    if (i < a.size() || j < b.size())
+        return i < a.size() ? 1 : -1; // a name before its longer namesakes
+    return Sign(a.compare(b));
 }

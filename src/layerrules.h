@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <QVector>
+#include <QStringList>
 #include <QtGlobal>
 
 #include "zkslayout.h"
@@ -71,5 +72,21 @@ bool LayerSizesAreStorable(const qint32 sizes[], int count);
 // The part of a path after its last "/" (a backslash is an ordinary
 // character here).
 QString LastPathPart(const QString &path);
+
+// What zkstool says of more files than a bank has layers.
+QString TooManyFilesText(int given);
+
+// The suffixes (lower case, no dot) of the sound files the open dialog lists
+// and zkstool build-all gathers: the formats the converters read.
+QStringList SoundFileSuffixes();
+// True when a file name ends in one of them, in any case.
+bool HasSoundFileSuffix(const QString &fileName);
+
+// Natural order of names, for the layers of a folder: runs of digits compare
+// by their value ("hit2" before "hit10"), the rest without regard to case.
+// Names that still tie compare as plain text, so the order is total and the
+// same on every system whatever its locale, and so is every bank made from
+// it. Negative, zero or positive as `a` sorts before, with or after `b`.
+int NaturalCompare(const QString &a, const QString &b);
 
 #endif

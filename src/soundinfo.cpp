@@ -52,6 +52,7 @@ bool ReadSoundInfo(const QString &path, SoundInfo *info)
             info->rate = header.samplerate;
             info->channels = header.channels;
             info->lengthEstimated = (header.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+            info->pcm16 = (header.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
             sf_close(sound);
         }
     }

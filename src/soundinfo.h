@@ -22,6 +22,9 @@ struct SoundInfo {
     // frame's bit rate, which a variable-rate file can get wrong many times
     // over.
     bool lengthEstimated = false;
+    // The samples are 16-bit integers, which the first converter only
+    // copies.
+    bool pcm16 = false;
 };
 
 // Reads the frame count, rate and channels of a regular file that

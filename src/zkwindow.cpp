@@ -783,8 +783,10 @@ QString ZKWindow::getWavFromUser()
 
     // The plain WAVE filter stays first; the one selected shows every format
     // the converters read, so FLAC or MP3 files are visible at once.
-    QString soundFiles = tr("Sound files (*.wav *.wave *.aif *.aiff *.aifc *.flac *.ogg *.oga "
-                            "*.opus *.mp3 *.au *.snd *.caf *.w64 *.rf64)");
+    QStringList patterns;
+    for (const QString &suffix : SoundFileSuffixes())
+        patterns << QStringLiteral("*.") + suffix;
+    QString soundFiles = tr("Sound files (%1)").arg(patterns.join(QLatin1Char(' ')));
     const QString filters = tr("Wave File (*.wav )") + QStringLiteral(";;") + soundFiles
         + QStringLiteral(";;") + tr("All files (*)");
     const QString res = QFileDialog::getOpenFileName(this, tr("Open File"), DialogFolder(lastFolder),

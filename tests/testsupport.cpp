@@ -1,10 +1,14 @@
 #include "testsupport.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSettings>
+#include <QThread>
 #include <QtTest>
 
 #include "fileprocessor.h"
@@ -82,3 +86,79 @@ void UsePrivateSettings(const QString &folder)
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
 }
+
+ToolRun RunTool(const QStringList &arguments, const QString &tempFolder, const QString &loggingRules)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!tempFolder.isEmpty())
+        env.insert(QStringLiteral("TMPDIR"), tempFolder);
+    if (!loggingRules.isEmpty())
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
+    process.setProcessEnvironment(env);
+    process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool"), arguments);
+    ToolRun run;
+    // A hang must fail the test rather than stall the suite.
+    if (!process.waitForFinished(300000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    if (process.exitStatus() == QProcess::NormalExit)
+        run.exitCode = process.exitCode();
+    return run;
+}
+
+QString Show(const ToolRun &run)
+{
+    return QStringLiteral("exit %1\n--- stdout\n%2--- stderr\n%3")
+        .arg(run.exitCode)
+        .arg(run.out, run.err);
+}
+
+#ifdef Q_OS_LINUX
+bool ProcessStatus(qint64 pid, qint64 *parent, char *state)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = file.readAll();
+    // The command name in parentheses may hold spaces; the fields after it
+    // do not.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 2 || fields[0].isEmpty())
+        return false;
+    *state = fields[0].at(0);
+    *parent = fields[1].toLongLong();
+    return true;
+}
+
+bool WaitUntilStopped(qint64 pid)
+{
+    QDeadlineTimer deadline(30000);
+    for (;;) {
+        qint64 parent = 0;
+        char state = 0;
+        if (!ProcessStatus(pid, &parent, &state) || state == 'T' || state == 'Z')
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(1);
+    }
+}
+
+DefaultDisposition::DefaultDisposition(int number) : number_(number)
+{
+    struct sigaction standard = {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    sigaction(number, &standard, &previous_);
+}
+
+DefaultDisposition::~DefaultDisposition()
+{
+    sigaction(number_, &previous_, nullptr);
+}
+#endif

@@ -8,6 +8,10 @@
 #include <QVector>
 #include <QtGlobal>
 
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#endif
+
 // A canonical 16-bit WAVE holding the given interleaved samples.
 QByteArray Wav16(quint16 channels, quint32 rate, const QVector<qint16> &samples);
 
@@ -44,5 +48,43 @@ void AddResultMessageRows();
 // Points QSettings at a private folder so tests never read or write the
 // user's own settings.
 void UsePrivateSettings(const QString &folder);
+
+// --- running zkstool, which sits beside the tests -----------------------------
+
+struct ToolRun {
+    int exitCode = -1; // -1: did not start, crashed or hung
+    QString out;
+    QString err;
+};
+
+// Runs zkstool to its end, with TMPDIR set to `tempFolder` when one is given
+// and the logging rules `loggingRules` (QT_LOGGING_RULES) when any are.
+ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString(),
+                const QString &loggingRules = QString());
+// A run's exit status and output, for a failure message.
+QString Show(const ToolRun &run);
+
+#ifdef Q_OS_LINUX
+// A process's parent and state letter, read from /proc; false once it is
+// gone.
+bool ProcessStatus(qint64 pid, qint64 *parent, char *state);
+// Waits until a signalled stop has taken hold (or the process has ended).
+bool WaitUntilStopped(qint64 pid);
+
+// A signal that the test runner ignores would be ignored by zkstool too, as
+// it keeps the caller's choice; while this lives, children get the default.
+class DefaultDisposition
+{
+public:
+    explicit DefaultDisposition(int number);
+    ~DefaultDisposition();
+    DefaultDisposition(const DefaultDisposition &) = delete;
+    DefaultDisposition &operator=(const DefaultDisposition &) = delete;
+
+private:
+    int number_;
+    struct sigaction previous_ = {};
+};
+#endif
 
 #endif

@@ -50,6 +50,11 @@ private slots:
     void storableSizes();
     void lastPathPart_data();
     void lastPathPart();
+    void soundFileSuffix_data();
+    void soundFileSuffix();
+    void naturalOrder_data();
+    void naturalOrder();
+    void naturalSort();
 };
 
 void TestLayerRules::defaultSpread_data()
@@ -328,6 +333,76 @@ void TestLayerRules::storableSizes()
     QFETCH(bool, storable);
     QVector<qint32> table(sizes.begin(), sizes.end());
     QCOMPARE(LayerSizesAreStorable(table.constData(), table.size()), storable);
+}
+
+void TestLayerRules::soundFileSuffix_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("sound");
+    QTest::newRow("wav") << "kick.wav" << true;
+    QTest::newRow("upper case") << "KICK.WAV" << true;
+    QTest::newRow("mixed case FLAC") << "snare.FlAc" << true;
+    QTest::newRow("rf64, the last listed") << "long.rf64" << true;
+    QTest::newRow("two dots") << "kit.v2.aiff" << true;
+    QTest::newRow("text") << "notes.txt" << false;
+    QTest::newRow("suffix only as part of the name") << "wav" << false;
+    QTest::newRow("suffix followed by more") << "kick.wav.bak" << false;
+    QTest::newRow("a bank") << "kit.zks" << false;
+    QTest::newRow("hidden file of a sound suffix") << ".wav" << true;
+}
+
+void TestLayerRules::soundFileSuffix()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, sound);
+    QCOMPARE(HasSoundFileSuffix(name), sound);
+}
+
+void TestLayerRules::naturalOrder_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<int>("order"); // -1: a first, 0: the same, 1: b first
+
+    QTest::newRow("numbers by value") << "hit2" << "hit10" << -1;
+    QTest::newRow("numbers by value, larger first") << "hit10" << "hit9" << 1;
+    QTest::newRow("many digits") << "a99999999999999999999" << "a100000000000000000000" << -1;
+    QTest::newRow("case does not order") << "Hit2" << "hit10" << -1;
+    QTest::newRow("case breaks a tie, upper first") << "Hit1" << "hit1" << -1;
+    QTest::newRow("leading zeros tie, then the plain text") << "hit01" << "hit1" << -1;
+    QTest::newRow("leading zeros by value") << "hit002" << "hit10" << -1;
+    QTest::newRow("a name before its longer namesakes") << "hit" << "hit1" << -1;
+    QTest::newRow("number before text") << "1kick" << "kick" << -1;
+    QTest::newRow("several numbers") << "v1 hit2" << "v1 hit10" << -1;
+    QTest::newRow("the first difference counts") << "v2 hit1" << "v10 hit0" << -1;
+    QTest::newRow("text after equal numbers") << "hit1b" << "hit1a" << 1;
+    QTest::newRow("non-ASCII letters, any case") << "élan2" << "ÉLAN10" << -1;
+    QTest::newRow("the same") << "kick.wav" << "kick.wav" << 0;
+    QTest::newRow("empty") << "" << "a" << -1;
+}
+
+void TestLayerRules::naturalOrder()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(int, order);
+    QCOMPARE(NaturalCompare(a, b), order);
+    QCOMPARE(NaturalCompare(b, a), -order);
+}
+
+// A total order: sorting any arrangement gives one result.
+void TestLayerRules::naturalSort()
+{
+    const QStringList sorted{"hit1.wav",  "HIT2.wav",  "hit2.wav",  "hit02b.wav", "hit10.wav",
+                             "hit100.wav", "Hit 1.wav", "hit 2.wav", "hit 10.wav", "snare.wav"};
+    QStringList names = sorted;
+    const auto before = [](const QString &a, const QString &b) { return NaturalCompare(a, b) < 0; };
+    for (int round = 0; round < 20; ++round) {
+        std::rotate(names.begin(), names.begin() + 3, names.end());
+        std::reverse(names.begin() + round % 5, names.end());
+        std::sort(names.begin(), names.end(), before);
+        QCOMPARE(names, sorted);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestLayerRules)

@@ -383,6 +383,11 @@ void TestLayers::openDialogFilters()
     QVERIFY(filters.last().contains(QStringLiteral("(*)")));
     for (const char *pattern : {"*.wav", "*.flac", "*.ogg", "*.aiff", "*.mp3", "*.opus"})
         QVERIFY2(selected.contains(QLatin1String(pattern)), pattern);
+    // The very files zkstool build-all gathers from a folder.
+    QStringList patterns;
+    for (const QString &suffix : SoundFileSuffixes())
+        patterns << QStringLiteral("*.") + suffix;
+    QCOMPARE(selected, QStringLiteral("Sound files (%1)").arg(patterns.join(QLatin1Char(' '))));
 }
 
 void TestLayers::lastFolderRemembered()

@@ -149,48 +149,6 @@ bool AnyProblemContains(const QStringList &problems, const QString &words)
     return false;
 }
 
-// --- running the tool -------------------------------------------------------
-
-struct ToolRun {
-    int exitCode = -1; // -1: did not start, crashed or hung
-    QString out;
-    QString err;
-};
-
-// Runs zkstool with TMPDIR at `tempFolder` when one is given and with the
-// logging rules `loggingRules` (QT_LOGGING_RULES) when any are.
-ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString(),
-                const QString &loggingRules = QString())
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!tempFolder.isEmpty())
-        env.insert(QStringLiteral("TMPDIR"), tempFolder);
-    if (!loggingRules.isEmpty())
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
-    process.setProcessEnvironment(env);
-    process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool"), arguments);
-    ToolRun run;
-    // A hang must fail the test rather than stall the suite.
-    if (!process.waitForFinished(300000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    if (process.exitStatus() == QProcess::NormalExit)
-        run.exitCode = process.exitCode();
-    return run;
-}
-
-QString Show(const ToolRun &run)
-{
-    return QStringLiteral("exit %1\n--- stdout\n%2--- stderr\n%3")
-        .arg(run.exitCode)
-        .arg(run.out, run.err);
-}
-
 QJsonObject InfoJson(const QString &bank, ToolRun *run)
 {
     *run = RunTool({QStringLiteral("info"), bank, QStringLiteral("--json")});
@@ -236,23 +194,6 @@ bool RanConverter(const ToolRun &run)
 #ifdef Q_OS_LINUX
 // --- watching processes through /proc --------------------------------------
 
-// A process's parent and state letter; false once it is gone.
-bool ProcessStatus(qint64 pid, qint64 *parent, char *state)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = file.readAll();
-    // The command name in parentheses may hold spaces; the fields after it
-    // do not.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 2 || fields[0].isEmpty())
-        return false;
-    *state = fields[0].at(0);
-    *parent = fields[1].toLongLong();
-    return true;
-}
-
 QList<qint64> Processes()
 {
     QList<qint64> pids;
@@ -288,42 +229,6 @@ QList<qint64> ProcessesMentioning(const QString &text)
             found << pid;
     }
     return found;
-}
-
-// A signal that the test runner ignores would be ignored by zkstool too, as
-// it keeps the caller's choice; while this lives, children get the default.
-class DefaultDisposition
-{
-public:
-    explicit DefaultDisposition(int number) : number_(number)
-    {
-        struct sigaction standard = {};
-        standard.sa_handler = SIG_DFL;
-        sigemptyset(&standard.sa_mask);
-        sigaction(number, &standard, &previous_);
-    }
-    ~DefaultDisposition() { sigaction(number_, &previous_, nullptr); }
-    DefaultDisposition(const DefaultDisposition &) = delete;
-    DefaultDisposition &operator=(const DefaultDisposition &) = delete;
-
-private:
-    int number_;
-    struct sigaction previous_ = {};
-};
-
-// Waits until a signalled stop has taken hold (or the process has ended).
-bool WaitUntilStopped(qint64 pid)
-{
-    QDeadlineTimer deadline(30000);
-    for (;;) {
-        qint64 parent = 0;
-        char state = 0;
-        if (!ProcessStatus(pid, &parent, &state) || state == 'T' || state == 'Z')
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(1);
-    }
 }
 #endif
 

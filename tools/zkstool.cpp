@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
 #include <QTextStream>
 
 #include <atomic>
@@ -23,6 +24,7 @@
 #endif
 
 #include "bankreader.h"
+#include "buildall.h"
 #include "explain.h"
 #include "fileprocessor.h"
 #include "loudness.h"
@@ -30,12 +32,13 @@
 #include "resultcodes.h"
 #include "soundinfo.h"
 #include "zksbank.h"
+#include "zkstool.h"
 
 namespace {
 
-enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitSignalBase = 128 };
-
 bool verbose = false;
+
+} // namespace
 
 QTextStream &Out()
 {
@@ -49,14 +52,21 @@ QTextStream &Err()
     return stream;
 }
 
+namespace {
+
 // The sound-file module narrates every step on the debug stream; a command
-// line tool shows that only when asked.
+// line tool shows that only when asked. build-all converts on several
+// threads at once.
 void QuietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     if (type == QtDebugMsg && !verbose)
         return;
+    static QMutex lock;
+    const QMutexLocker locked(&lock);
     Err() << message << Qt::endl;
 }
+
+} // namespace
 
 QString GateChoices()
 {
@@ -68,14 +78,17 @@ QString GateChoices()
     return labels.join(QLatin1Char('|'));
 }
 
+namespace {
+
 QString UsageLines()
 {
     return QStringLiteral(
                "Usage: zkstool build -o BANK.zks [--gate %1] [--thresholds T1,T2,...]\n"
-               "                     [--force] [--external-converters] [--verbose] FILE...\n"
-               "       zkstool info BANK.zks [--json]\n"
-               "       zkstool extract BANK.zks DIR [--force] [--trim]\n")
-        .arg(GateChoices());
+               "                     [--force] [--external-converters] [--verbose] FILE...\n")
+               .arg(GateChoices())
+        + BuildAllUsage()
+        + QStringLiteral("       zkstool info BANK.zks [--json]\n"
+                         "       zkstool extract BANK.zks DIR [--force] [--trim]\n");
 }
 
 QString HelpText()
@@ -99,7 +112,10 @@ QString HelpText()
               "                             run the converter programs, as the window does,\n"
               "                             instead of converting in this process (the\n"
               "                             result is the same to the byte)\n"
-              "         --verbose           show every step of the conversion\n"
+              "         --verbose           show every step of the conversion\n")
+              .arg(kBankBudget)
+        + BuildAllHelp()
+        + QStringLiteral(
               "info     Shows a bank's header, names and layer regions and checks that they\n"
               "         fit together. --json prints the same as one JSON object.\n"
               "extract  Writes each layer as a 16-bit mono 44100 Hz WAVE into DIR, named after\n"
@@ -107,10 +123,11 @@ QString HelpText()
               "         read (nor a link to it); --trim drops the zeros that pad each layer.\n"
               "\n"
               "Exit status: 0 done; 1 a file was refused, the bank is damaged, or writing\n"
-              "failed; 2 the command line is wrong; 130, 143 or 129 build was interrupted\n"
-              "by SIGINT (Ctrl-C), SIGTERM or SIGHUP (128 + the signal's number).\n")
-              .arg(kBankBudget);
+              "failed; 2 the command line is wrong; 130, 143 or 129 build or build-all was\n"
+              "interrupted by SIGINT (Ctrl-C), SIGTERM or SIGHUP (128 + the signal's number).\n");
 }
+
+} // namespace
 
 int Refuse(const QString &subject, const QString &text)
 {
@@ -124,8 +141,8 @@ int UsageError(const QString &text)
     return kExitUsage;
 }
 
-// Names from a bank can hold anything; control characters are shown as
-// escapes so they cannot steer the terminal.
+// Names from a bank or a folder can hold anything; control characters are
+// shown as escapes so they cannot steer the terminal.
 QString Printable(const QString &text)
 {
     QString shown;
@@ -139,7 +156,6 @@ QString Printable(const QString &text)
     return shown;
 }
 
-// Parses a command's arguments; `rest` excludes the command word.
 bool ParseCommand(QCommandLineParser &parser, const QString &command, const QStringList &rest,
                   QString *error)
 {
@@ -151,6 +167,8 @@ bool ParseCommand(QCommandLineParser &parser, const QString &command, const QStr
 }
 
 // --- interruption ----------------------------------------------------------
+
+namespace {
 
 // Set by the signal handler, which may touch nothing but lock-free atomics.
 std::atomic<bool> interrupted(false);
@@ -164,6 +182,8 @@ void OnInterruption(int number)
     interruption.compare_exchange_strong(none, number);
     interrupted = true;
 }
+
+} // namespace
 
 // Ctrl-C, kill and a closed terminal end a build through its own clean-up
 // instead of on the spot. A signal the caller chose to ignore (nohup) stays
@@ -186,11 +206,25 @@ void CatchInterruptions()
 #endif
 }
 
+const std::atomic<bool> *InterruptionFlag()
+{
+    return &interrupted;
+}
+
+int InterruptedExitCode()
+{
+    return kExitSignalBase + interruption;
+}
+
+namespace {
+
 int Interrupted()
 {
     Err() << "zkstool: interrupted; no bank written" << Qt::endl;
-    return kExitSignalBase + interruption;
+    return InterruptedExitCode();
 }
+
+} // namespace
 
 // --- build -----------------------------------------------------------------
 
@@ -204,6 +238,8 @@ bool GateFromLabel(const QString &text, quint16 *amplitude)
     }
     return false;
 }
+
+namespace {
 
 // Names the first threshold that makes the table invalid and the values it
 // may take after the ones before it, found by asking the shared rule with
@@ -237,9 +273,10 @@ QString ExplainThresholds(const ThresholdTable given, int count)
     return QString();
 }
 
-bool ParseThresholds(const QString &text, int count, ThresholdTable table, QString *error)
+} // namespace
+
+bool ParseThresholds(const QStringList &parts, int count, ThresholdTable table, QString *error)
 {
-    const QStringList parts = text.split(QLatin1Char(','));
     if (parts.size() != count) {
         *error = QStringLiteral("give one threshold per file: %1 files, %2 thresholds")
                      .arg(count)
@@ -263,6 +300,8 @@ bool ParseThresholds(const QString &text, int count, ThresholdTable table, QStri
     return true;
 }
 
+namespace {
+
 // The bank's names are lines: a control character in one would shift every
 // name and layer after it.
 QString ControlCharacterText()
@@ -276,20 +315,45 @@ QString TooLongText(const SoundInfo &sound)
 }
 
 // What the names and the files' headers tell is checked before the first
-// file is converted. Files libsndfile can't open are left to the conversion
-// chain, whose verdict counts.
-int RefuseBeforeConverting(const QString &target, const QStringList &files)
+// file is converted; the refusal, as "SUBJECT: TEXT", or nothing. Files
+// libsndfile can't open are left to the conversion chain, whose verdict
+// counts.
+QString RefusalBeforeConverting(const QString &target, const QStringList &files)
 {
+    const auto refusal = [](const QString &subject, const QString &text) {
+        return subject + QStringLiteral(": ") + text;
+    };
     if (NameHasControlCharacter(LastPathPart(QFileInfo(target).absoluteFilePath())))
-        return Refuse(Printable(target), ControlCharacterText());
+        return refusal(Printable(target), ControlCharacterText());
     for (const QString &file : files) {
         if (NameHasControlCharacter(QFileInfo(file).fileName()))
-            return Refuse(Printable(file), ControlCharacterText());
+            return refusal(Printable(file), ControlCharacterText());
+        if (!file.isEmpty() && !QFileInfo::exists(file))
+            return refusal(file, MessageFor(RESULT_OPEN_FAILED).text
+                                     + QStringLiteral(" (no such file)"));
         SoundInfo sound;
         if (ReadSoundInfo(file, &sound) && IsFarTooLong(sound))
-            return Refuse(file, TooLongText(sound));
+            return refusal(file, TooLongText(sound));
     }
-    return kExitOk;
+    return QString();
+}
+
+BankResult Refusal(BankResult result, const QString &subject, const QString &text)
+{
+    result.outcome = BankResult::Outcome::Refused;
+    result.refusal = subject + QStringLiteral(": ") + text;
+    return result;
+}
+
+BankResult Interruption(BankResult result)
+{
+    result.outcome = BankResult::Outcome::Interrupted;
+    return result;
+}
+
+bool IsCancelled(const BankRequest &request)
+{
+    return request.cancelled && *request.cancelled;
 }
 
 int Build(const QStringList &rest)
@@ -311,45 +375,74 @@ int Build(const QStringList &rest)
         return UsageError(error);
     verbose = parser.isSet(verboseOption);
 
-    const QString target = parser.value(output);
-    const QStringList files = parser.positionalArguments();
-    if (target.isEmpty())
+    BankRequest request;
+    request.target = parser.value(output);
+    request.files = parser.positionalArguments();
+    if (request.target.isEmpty())
         return UsageError(QStringLiteral("build needs the bank to write: -o BANK.zks"));
-    if (files.isEmpty())
+    if (request.files.isEmpty())
         return UsageError(QStringLiteral("build needs 1 to %1 sound files").arg(kMaxLayers));
-    if (files.size() > kMaxLayers)
-        return UsageError(QStringLiteral("too many files: a bank holds at most %1 layers, "
-                                         "%2 given")
-                              .arg(kMaxLayers)
-                              .arg(files.size()));
-    const int count = int(files.size());
+    if (request.files.size() > kMaxLayers)
+        return UsageError(TooManyFilesText(int(request.files.size())));
+    const int count = int(request.files.size());
 
-    quint16 gateAmplitude = 0;
-    if (!GateFromLabel(parser.value(gate), &gateAmplitude))
+    if (!GateFromLabel(parser.value(gate), &request.gate))
         return UsageError(QStringLiteral("unknown gate \"%1\": choose %2")
                               .arg(parser.value(gate), GateChoices()));
-    ThresholdTable table;
-    DefaultThresholds(table, count);
-    if (parser.isSet(thresholds) && !ParseThresholds(parser.value(thresholds), count, table, &error))
+    DefaultThresholds(request.thresholds, count);
+    if (parser.isSet(thresholds)
+        && !ParseThresholds(parser.value(thresholds).split(QLatin1Char(',')), count,
+                            request.thresholds, &error))
         return UsageError(error);
+    request.force = parser.isSet(force);
+    request.inProcess = !parser.isSet(external);
+    request.cancelled = &interrupted;
 
+    const BankResult result = BuildBank(request);
+    for (const QString &line : result.lines)
+        Out() << line << Qt::endl;
+    switch (result.outcome) {
+    case BankResult::Outcome::Interrupted:
+        return Interrupted();
+    case BankResult::Outcome::Refused:
+        Err() << "zkstool: " << result.refusal << Qt::endl;
+        return kExitFailed;
+    case BankResult::Outcome::Built:
+        break;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+BankResult BuildBank(const BankRequest &request)
+{
+    BankResult result;
+    const QString &target = request.target;
+    const QStringList &files = request.files;
+    const int count = int(files.size());
     const QFileInfo targetInfo(target);
-    if ((targetInfo.exists() || targetInfo.isSymLink()) && !parser.isSet(force))
-        return Refuse(target, QStringLiteral("already exists; --force replaces it"));
+    if ((targetInfo.exists() || targetInfo.isSymLink()) && !request.force)
+        return Refusal(result, target, QStringLiteral("already exists; --force replaces it"));
     if (targetInfo.isDir())
-        return Refuse(target, QStringLiteral("is a folder"));
-    if (!targetInfo.absoluteDir().exists())
-        return Refuse(target, MessageFor(RESULT_OPEN_FAILED).text
-                                  + QStringLiteral(" (no folder %1)").arg(targetInfo.absolutePath()));
+        return Refusal(result, target, QStringLiteral("is a folder"));
+    if (!request.dryRun && !targetInfo.absoluteDir().exists())
+        return Refusal(result, target,
+                       MessageFor(RESULT_OPEN_FAILED).text
+                           + QStringLiteral(" (no folder %1)").arg(targetInfo.absolutePath()));
 
-    if (const int refused = RefuseBeforeConverting(target, files))
-        return refused;
+    const QString early = RefusalBeforeConverting(target, files);
+    if (!early.isEmpty()) {
+        result.outcome = BankResult::Outcome::Refused;
+        result.refusal = early;
+        return result;
+    }
 
     // The converters' work runs in this process unless asked otherwise: no
     // program start per step.
     ConvertOptions conversion;
-    conversion.cancelled = &interrupted;
-    conversion.inProcess = !parser.isSet(external);
+    conversion.cancelled = request.cancelled;
+    conversion.inProcess = request.inProcess;
     qint32 used = 0;
     QVector<LayerFile> layers;
     // The layers not yet converted count as empty, so the first layer too
@@ -357,49 +450,79 @@ int Build(const QStringList &rest)
     qint32 sizes[kMaxLayers] = {};
     for (int i = 0; i < count; ++i) {
         QString reason;
-        const QString converted = ConvertFile(files.at(i), conversion, &reason);
-        if (interrupted)
-            return Interrupted();
-        const int size = OpenAndCheckFile(converted);
+        QString converted = files.at(i);
+        int size = 0;
+        // A dry run takes the size of a file that converting would only
+        // copy from its header.
         const QString shown = files.at(i).isEmpty() ? QStringLiteral("\"\"") : files.at(i);
+        if (!request.dryRun || !CheckWithoutConverting(converted, &size)) {
+            if (request.makeWorkFolder && conversion.workFolder.isEmpty()) {
+                conversion.workFolder = request.makeWorkFolder();
+                if (conversion.workFolder.isEmpty())
+                    return Refusal(result, shown,
+                                   MessageFor(RESULT_OPEN_FAILED).text
+                                       + QStringLiteral(" (no temporary folder could be made)"));
+            }
+            converted = ConvertFile(files.at(i), conversion, &reason);
+            if (IsCancelled(request))
+                return Interruption(result);
+            size = OpenAndCheckFile(converted);
+        }
         if (size <= 0)
-            return Refuse(shown, WithDetail(MessageFor(size).text,
-                                            SoundCheckDetail(size, converted, reason)));
+            return Refusal(result, shown, WithDetail(MessageFor(size).text,
+                                                     SoundCheckDetail(size, converted, reason)));
         if (size > kBankBudget - used)
-            return Refuse(shown, WithDetail(MessageFor(RESULT_NO_SPACE).text,
-                                            NoSpaceDetail(size, used)));
+            return Refusal(result, shown, WithDetail(MessageFor(RESULT_NO_SPACE).text,
+                                                     NoSpaceDetail(size, used)));
         used += size;
         layers.append({converted, LastPathPart(converted), size});
         sizes[i] = size;
         if (!LayerSizesAreStorable(sizes, count))
-            return Refuse(shown, WithDetail(MessageFor(RESULT_TOO_BIG).text, SizeTableDetail()));
-        Out() << QStringLiteral("layer %1  %2  %3 bytes  %4% space left")
-                     .arg(i + 1)
-                     .arg(Printable(layers.constLast().name))
-                     .arg(size)
-                     .arg(AvailablePercentFor(used))
-              << Qt::endl;
+            return Refusal(result, shown,
+                           WithDetail(MessageFor(RESULT_TOO_BIG).text, SizeTableDetail()));
+        result.lines << QStringLiteral("layer %1  %2  %3 bytes  %4% space left")
+                            .arg(i + 1)
+                            .arg(Printable(layers.constLast().name))
+                            .arg(size)
+                            .arg(AvailablePercentFor(used));
     }
     const GeneratorArgs args
-        = MakeGeneratorArgs(layers, table, gateAmplitude, targetInfo.absoluteFilePath());
+        = MakeGeneratorArgs(layers, request.thresholds, request.gate, targetInfo.absoluteFilePath());
 
-    if (interrupted)
-        return Interrupted();
+    if (request.dryRun) {
+        // The generator's own sum: the header, then each layer's region.
+        const qint64 bytes = BuildZKSHeader(args, 0).size() + qint64(used);
+        if (bytes > kBankBudget)
+            return Refusal(result, target, MessageFor(RESULT_NO_SPACE).text);
+        result.lines << QStringLiteral("would write %1: %2 layers, %3 bytes")
+                            .arg(target)
+                            .arg(count)
+                            .arg(bytes);
+        result.layers = count;
+        result.bytes = bytes;
+        return result;
+    }
+    if (IsCancelled(request))
+        return Interruption(result);
     // The generator leaves an existing bank untouched when it fails, and
     // replaces it only with a whole new one: once it has started it runs to
     // its end, and a bank it finished stays (removing it would lose the bank
     // it replaced as well).
     QString reason;
-    const qint32 result = GenerateZKS(args, &reason);
-    if (result != GENERATE_OK)
-        return Refuse(target, WithDetail(MessageFor(ResultCodeForGenerator(result)).text, reason));
-    Out() << QStringLiteral("wrote %1: %2 layers, %3 bytes")
-                 .arg(target)
-                 .arg(count)
-                 .arg(QFileInfo(target).size())
-          << Qt::endl;
-    return kExitOk;
+    const qint32 generated = GenerateZKS(args, &reason);
+    if (generated != GENERATE_OK)
+        return Refusal(result, target,
+                       WithDetail(MessageFor(ResultCodeForGenerator(generated)).text, reason));
+    result.layers = count;
+    result.bytes = QFileInfo(target).size();
+    result.lines << QStringLiteral("wrote %1: %2 layers, %3 bytes")
+                        .arg(target)
+                        .arg(count)
+                        .arg(result.bytes);
+    return result;
 }
+
+namespace {
 
 // --- info ------------------------------------------------------------------
 
@@ -665,6 +788,8 @@ int Run(const QStringList &arguments)
     }
     if (command == QLatin1String("build"))
         return Build(rest);
+    if (command == QLatin1String("build-all"))
+        return BuildAll(rest);
     if (command == QLatin1String("info"))
         return Info(rest);
     if (command == QLatin1String("extract"))

@@ -1,0 +1,81 @@
+#ifndef ZKSTOOL_H
+#define ZKSTOOL_H
+
+// What zkstool's commands share: its streams, its command-line helpers, the
+// interruption flag, and the way one bank is built.
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <atomic>
+#include <functional>
+
+#include "layerrules.h"
+
+class QCommandLineParser;
+class QTextStream;
+
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitSignalBase = 128 };
+
+QTextStream &Out();
+QTextStream &Err();
+
+// Prints "zkstool: SUBJECT: TEXT" on the error stream; returns kExitFailed.
+int Refuse(const QString &subject, const QString &text);
+// Says what is wrong with the command line; returns kExitUsage.
+int UsageError(const QString &text);
+// Parses a command's arguments; `rest` excludes the command word.
+bool ParseCommand(QCommandLineParser &parser, const QString &command, const QStringList &rest,
+                  QString *error);
+// A name with its control and format characters shown as \uXXXX escapes.
+QString Printable(const QString &text);
+
+// The labels --gate takes, "off|-60dB|...", and the amplitude of one.
+QString GateChoices();
+bool GateFromLabel(const QString &text, quint16 *amplitude);
+// Reads one threshold per layer from `parts` into `table` (indexed by
+// layer); false with the reason when they are not `count` whole numbers
+// that fall strictly and end at 1.
+bool ParseThresholds(const QStringList &parts, int count, ThresholdTable table, QString *error);
+
+// Ctrl-C, SIGTERM and SIGHUP set a flag instead of ending the process, so a
+// build stops through its own clean-up.
+void CatchInterruptions();
+const std::atomic<bool> *InterruptionFlag();
+// 128 + the number of the first signal caught.
+int InterruptedExitCode();
+
+// One bank to build, as `build` is asked for it.
+struct BankRequest {
+    QStringList files; // 1 to kMaxLayers sounds, layer 1 first
+    QString target;
+    quint16 gate = 0;
+    ThresholdTable thresholds = {};
+    bool force = false;     // replace an existing bank
+    bool inProcess = true;  // convert in this process, not through the converter programs
+    bool dryRun = false;    // size the bank but write nothing, not even its folder
+    const std::atomic<bool> *cancelled = nullptr;
+    // Makes the folder for the converted files once the first file is to be
+    // converted, and gives its path (empty when none could be made). Unset:
+    // the tool's own working folder.
+    std::function<QString()> makeWorkFolder;
+};
+
+struct BankResult {
+    enum class Outcome { Built, Refused, Interrupted };
+    Outcome outcome = Outcome::Built;
+    // The report for standard output: a line per layer, then the bank
+    // written (or, in a dry run, the bank that would be).
+    QStringList lines;
+    // "SUBJECT: TEXT" when refused, as zkstool prints it after "zkstool: ".
+    QString refusal;
+    int layers = 0;
+    qint64 bytes = 0; // the bank's size
+};
+
+// Converts, checks and charges each file, then writes the bank, refusing the
+// first file (or the bank) the window would refuse.
+BankResult BuildBank(const BankRequest &request);
+
+#endif
