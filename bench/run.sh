@@ -7,6 +7,9 @@
 #   3. start-up to a shown window against a bare Qt Widgets program;
 #   4. conversion quality against sox and sndfile-resample;
 #   5. the waveform strip's summary and envelope of a 35-second layer.
+#   6. zkstool build and build-all as whole processes against sox in a shell
+#      loop, build-all's peak memory at 16 and 64 kits, and the Qt libraries
+#      zkstool loads.
 # Builds in Release into build-bench/ and works in build-bench/bench-work/.
 # Not part of the tests; see bench/README.md for the figures and targets.
 set -euo pipefail
@@ -17,7 +20,7 @@ build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZK_BENCH=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target bench-addlayer bench-writebank bench-startup \
     bench-startup-minimal bench-quality bench-waveform sndfile-convert-to-microsoft-pcm16 \
-    sr-convert >/dev/null
+    sr-convert zkstool >/dev/null
 mkdir -p "$build/bench-work"
 cd "$build/bench-work"
 # Relative paths: hyperfine runs commands without a shell and splits them at
@@ -38,6 +41,36 @@ measure() {
     done
     hyperfine -N --style none --runs "$runs" --warmup "$warmup" --export-csv "$name.csv" \
         "${args[@]}" >/dev/null
+}
+
+# alternate NAME RUNS LABEL COMMAND LABEL COMMAND: runs the two commands by
+# turns after one warm-up each, so that a machine getting busier or quieter
+# weighs on both alike, and writes their medians to NAME.csv as hyperfine
+# does. Commands are split at spaces, as hyperfine -N splits them.
+alternate() {
+    local name=$1 runs=$2 i start
+    local -a first=() second=()
+    $4 >/dev/null
+    $6 >/dev/null
+    for ((i = 0; i < runs; i++)); do
+        start=${EPOCHREALTIME/./}
+        $4 >/dev/null
+        first+=($((${EPOCHREALTIME/./} - start)))
+        start=${EPOCHREALTIME/./}
+        $6 >/dev/null
+        second+=($((${EPOCHREALTIME/./} - start)))
+    done
+    {
+        echo "command,mean,stddev,median"
+        echo "$3,,,$(middle "${first[@]}")"
+        echo "$5,,,$(middle "${second[@]}")"
+    } >"$name.csv"
+}
+
+# middle MICROSECONDS...: the median in seconds
+middle() {
+    printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 }
+        END { printf "%.6f", (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) / 1e6 }'
 }
 
 # median NAME LABEL: the median in milliseconds from NAME.csv
@@ -168,9 +201,10 @@ echo "|---|---|---|---|---|---|---|---|"
 echo "| $bank_whole | $bank_inproc | $bank_cp | $(median bank cpsync) |" \
     "$(ratio "$bank_whole" "$bank_cp") | $(ratio "$bank_inproc" "$bank_cp") | 3 |" \
     "$(verdict "$(ratio "$bank_inproc" "$bank_cp")" 3) |"
-target "bank written within 3x cp" \
-    "$(ratio "$bank_inproc" "$bank_cp")x in-process, $(ratio "$bank_whole" "$bank_cp")x whole" \
-    "$(verdict "$(ratio "$bank_inproc" "$bank_cp")" 3) in-process, $(verdict "$(ratio "$bank_whole" "$bank_cp")" 3) whole"
+target "bank written within 3x cp, in-process" "$(ratio "$bank_inproc" "$bank_cp")x" \
+    "$(verdict "$(ratio "$bank_inproc" "$bank_cp")" 3)"
+target "bank written within 3x cp, as a whole process (bench-writebank, Qt Core only)" \
+    "$(ratio "$bank_whole" "$bank_cp")x" "$(verdict "$(ratio "$bank_whole" "$bank_cp")" 3)"
 
 # --- 3. start-up ------------------------------------------------------------------------
 
@@ -256,6 +290,80 @@ echo "| $wave_summary | $wave_envelope | $wave_together | 20 | $wave_verdict | $
 target "waveform summary and 600-pixel envelope of a 35 s layer within 20 ms" \
     "$wave_together ms" "$wave_verdict"
 
+# --- 6. zkstool ------------------------------------------------------------------------------
+
+# Short hits as a sample library holds them: half a second of 48000 Hz 24-bit
+# stereo, each kit's eight a little different. 64 kits, and the first 16 of
+# them again as a library of their own.
+make_kit() {
+    local folder=$1 seed=$2 k
+    mkdir -p "$folder"
+    for k in 1 2 3 4 5 6 7 8; do
+        [ -f "$folder/hit$k.wav" ] || sox -V1 -r 48000 -n -b 24 -c 2 "$folder/hit$k.wav" \
+            synth 0.5 pluck $((110 + 7 * seed + 40 * k)) vol 0.5
+    done
+}
+for n in $(seq -w 1 64); do
+    make_kit "lib64/kit$n" $((10#$n))
+done
+mkdir -p lib16 sox-out
+for n in $(seq -w 1 16); do
+    [ -d "lib16/kit$n" ] || cp -r "lib64/kit$n" lib16/
+done
+# The loops sox is run in, as a user would write them.
+echo 'for f in lib64/kit01/*.wav; do sox "$f" -b 16 "sox-out/kit01-${f##*/}" rate 44100; done' \
+    >sox-kit.sh
+echo 'for f in lib64/*/*.wav; do k=${f%/*}; sox "$f" -b 16 "sox-out/${k##*/}-${f##*/}" rate 44100; done' \
+    >sox-library.sh
+kit=$(echo lib64/kit01/hit{1,2,3,4,5,6,7,8}.wav)
+
+echo
+echo "## 6. zkstool against sox in a shell loop"
+echo
+echo "Medians in ms of whole processes, zkstool and sox run by turns. The inputs are half-second"
+echo "48000 Hz 24-bit stereo hits; the loop runs \`sox IN -b 16 OUT rate 44100\` over the same files"
+echo "one after another. build-all makes as many banks at once as there are cores ($(nproc) here)."
+echo
+# zkstool_row LABEL NAME RUNS LIMIT OURS SOX: one row of the table, and its
+# target when it has a limit
+zkstool_row() {
+    local label=$1 name=$2 runs=$3 limit=$4 ours sox r
+    alternate "$name" "$runs" ours "$5" sox "$6"
+    ours=$(median "$name" ours)
+    sox=$(median "$name" sox)
+    r=$(ratio "$ours" "$sox")
+    echo "| $label | $ours | $sox | $r | ${limit:-none} | $([ -n "$limit" ] && verdict "$r" "$limit" || echo -) |"
+    [ -z "$limit" ] || target "zkstool $label within ${limit}x a sox loop over its files" "${r}x" \
+        "$(verdict "$r" "$limit")"
+}
+# The same with the working folders in memory, where the system has a RAM
+# disk, to show what the temporary location's file system costs.
+shm=$([ -d /dev/shm ] && echo "env TMPDIR=/dev/shm" || true)
+echo "| Work | zkstool | sox loop | ratio | target | verdict |"
+echo "|---|---|---|---|---|---|"
+zkstool_row "build of 8 layers" build 21 1.5 "$bin/zkstool build --force -o kit01.zks $kit" \
+    "sh sox-kit.sh"
+[ -z "$shm" ] || zkstool_row "build of 8 layers, TMPDIR=/dev/shm" build-shm 21 "" \
+    "$shm $bin/zkstool build --force -o kit01.zks $kit" "sh sox-kit.sh"
+zkstool_row "build-all of 64 kits (512 files)" build-all 5 0.75 \
+    "$bin/zkstool build-all --force lib64 banks64" "sh sox-library.sh"
+[ -z "$shm" ] || zkstool_row "build-all of 64 kits (512 files), TMPDIR=/dev/shm" build-all-shm 5 "" \
+    "$shm $bin/zkstool build-all --force lib64 banks64" "sh sox-library.sh"
+
+mem16=$(peak_kb "$bin/zkstool" build-all --force lib16 banks16)
+mem64=$(peak_kb "$bin/zkstool" build-all --force lib64 banks64)
+grows=$(awk -v s="$mem16" -v l="$mem64" 'BEGIN { print (l > 1.2 * s) ? "**yes**" : "no" }')
+echo
+echo "Peak memory (max RSS, KB) of build-all:"
+echo
+echo "| 16 kits | 64 kits | grows with the number of kits |"
+echo "|---|---|---|"
+echo "| $mem16 | $mem64 | $grows |"
+target "build-all memory does not grow with the number of kits" \
+    "$mem16 KB for 16 kits, $mem64 KB for 64" "$([ "$grows" = no ] && echo met || echo '**missed**')"
+qt=$(ldd "$bin/zkstool" | grep -o 'libQt[^ ]*' | sort -u | tr '\n' ' ')
+echo
+echo "The Qt libraries zkstool loads (ldd): ${qt% }."
 echo
 echo "## Targets"
 echo

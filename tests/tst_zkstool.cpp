@@ -285,6 +285,9 @@ private slots:
     void buildRoundTrip();
     void buildRefusesControlCharacters_data();
     void buildRefusesControlCharacters();
+    void buildOrdersByLoudness();
+    void buildTrimsTails();
+    void buildTakesBanks();
     void buildLayerSizeTables_data();
     void buildLayerSizeTables();
     void buildRefusesFarTooLong_data();
@@ -593,6 +596,107 @@ void TestZksTool::infoShowsLevels()
     QVERIFY(qAbs(layers[0].toObject().value("loudnessLufs").toDouble() + 9.02) < 0.05);
     QVERIFY(layers[1].toObject().value("peakDbfs").isNull());
     QVERIFY(layers[1].toObject().value("loudnessLufs").isNull());
+}
+
+namespace {
+
+QVector<qint16> Sine(int frames, double amplitude, int silentFrames = 0)
+{
+    QVector<qint16> samples(frames + silentFrames, 0);
+    for (int i = 0; i < frames; ++i)
+        samples[i] = qint16(std::lround(amplitude * 32767 * std::sin(2 * M_PI * 440 * i / 44100.0)));
+    return samples;
+}
+
+ZksBank ReadBank(const QString &path)
+{
+    ZksBank bank;
+    QString error;
+    ReadZksBank(path, &bank, &error);
+    return bank;
+}
+
+} // namespace
+
+// The loudest sound becomes layer 1 and the thresholds follow the levels,
+// unless they are given.
+void TestZksTool::buildOrdersByLoudness()
+{
+    QTemporaryDir tmp;
+    QVERIFY(WriteBytes(tmp.filePath("soft.wav"), Wav16(1, 44100, Sine(22050, 0.1))));
+    QVERIFY(WriteBytes(tmp.filePath("hard.wav"), Wav16(1, 44100, Sine(22050, 0.9))));
+    QVERIFY(WriteBytes(tmp.filePath("medium.wav"), Wav16(1, 44100, Sine(22050, 0.3))));
+    const ToolRun run = RunTool({"build", "-o", tmp.filePath("kit.zks"), "--order-by-loudness",
+                                 tmp.filePath("soft.wav"), tmp.filePath("hard.wav"), tmp.filePath("medium.wav")});
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    QVERIFY2(run.out.contains("loudness order 1  hard.wav  peak -0.9 dBFS, attack -3.9 dBFS"), qPrintable(Show(run)));
+    const ZksBank bank = ReadBank(tmp.filePath("kit.zks"));
+    QCOMPARE(bank.layerNames[0], QStringLiteral("hard.wav"));
+    QCOMPARE(bank.layerNames[1], QStringLiteral("medium.wav"));
+    QCOMPARE(bank.layerNames[2], QStringLiteral("soft.wav"));
+    // 85 and 1 at the ends; medium's attack 9.5 of the 19.1 dB between soft
+    // and hard above soft: 1 + 84 x 0.497.
+    QCOMPARE(int(bank.thresholds[0]), 85);
+    QCOMPARE(int(bank.thresholds[1]), 43);
+    QCOMPARE(int(bank.thresholds[2]), 1);
+
+    const ToolRun given = RunTool({"build", "-o", tmp.filePath("given.zks"), "--order-by-loudness",
+                                   "--thresholds", "100,50,1", tmp.filePath("soft.wav"),
+                                   tmp.filePath("hard.wav"), tmp.filePath("medium.wav")});
+    QVERIFY2(given.exitCode == 0, qPrintable(Show(given)));
+    const ZksBank kept = ReadBank(tmp.filePath("given.zks"));
+    QCOMPARE(kept.layerNames[0], QStringLiteral("hard.wav"));
+    QCOMPARE(int(kept.thresholds[1]), 50);
+}
+
+void TestZksTool::buildTrimsTails()
+{
+    QTemporaryDir tmp;
+    // 0.2 s of sound, then 3 s of silence.
+    QVERIFY(WriteBytes(tmp.filePath("hit.wav"), Wav16(1, 44100, Sine(8820, 0.8, 3 * 44100))));
+    const ToolRun plain = RunTool({"build", "-o", tmp.filePath("plain.zks"), tmp.filePath("hit.wav")});
+    const ToolRun trimmed = RunTool({"build", "-o", tmp.filePath("trimmed.zks"), "--trim-tails",
+                                     tmp.filePath("hit.wav")});
+    QVERIFY2(plain.exitCode == 0 && trimmed.exitCode == 0, qPrintable(Show(trimmed)));
+    QCOMPARE(ReadBank(tmp.filePath("plain.zks")).regions.at(0).size, qint64(2 * (8820 + 3 * 44100) / 512 * 512 + 512));
+    // The sound and a 10 ms fade are what is left.
+    QCOMPARE(ReadBank(tmp.filePath("trimmed.zks")).regions.at(0).size, qint64((2 * (8820 + 441)) / 512 * 512 + 512));
+    QVERIFY(trimmed.out.contains("trimmed hit.wav"));
+    const ToolRun wrong = RunTool({"build", "-o", tmp.filePath("x.zks"), "--trim-tails=loud", tmp.filePath("hit.wav")});
+    QCOMPARE(wrong.exitCode, 2);
+}
+
+// A bank as input stands for its layers: they come first here, as stored,
+// then the new sound; thresholds are spread anew.
+void TestZksTool::buildTakesBanks()
+{
+    QTemporaryDir tmp;
+    QVERIFY(WriteBytes(tmp.filePath("hard.wav"), Wav16(1, 44100, Sine(4410, 0.9))));
+    QVERIFY(WriteBytes(tmp.filePath("soft.wav"), Wav16(1, 44100, Sine(4410, 0.2))));
+    QVERIFY(WriteBytes(tmp.filePath("ghost.wav"), Wav16(1, 44100, Sine(4410, 0.05))));
+    QCOMPARE(RunTool({"build", "-o", tmp.filePath("old.zks"), tmp.filePath("hard.wav"), tmp.filePath("soft.wav")}).exitCode, 0);
+    const ToolRun run = RunTool({"build", "-o", tmp.filePath("new.zks"), tmp.filePath("old.zks"), tmp.filePath("ghost.wav")});
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    const ZksBank old = ReadBank(tmp.filePath("old.zks"));
+    const ZksBank bank = ReadBank(tmp.filePath("new.zks"));
+    QCOMPARE(bank.layerCount, 3);
+    QCOMPARE(bank.layerNames[0], QStringLiteral("hard.wav"));
+    QCOMPARE(bank.layerNames[1], QStringLiteral("soft.wav"));
+    QCOMPARE(bank.layerNames[2], QStringLiteral("ghost.wav"));
+    QCOMPARE((QVector<int>{bank.thresholds[0], bank.thresholds[1], bank.thresholds[2]}), (QVector<int>{85, 43, 1}));
+    for (int i = 0; i < 2; ++i) {
+        QByteArray before, after;
+        QString error;
+        QVERIFY(ReadZksRegion(tmp.filePath("old.zks"), old.regions.at(i), &before, &error));
+        QVERIFY(ReadZksRegion(tmp.filePath("new.zks"), bank.regions.at(i), &after, &error));
+        QCOMPARE(after, before);
+    }
+    const ToolRun damaged = [&]() {
+        WriteBytes(tmp.filePath("bad.zks"), "not a bank");
+        return RunTool({"build", "-o", tmp.filePath("x.zks"), tmp.filePath("bad.zks")});
+    }();
+    QCOMPARE(damaged.exitCode, 1);
+    QVERIFY(!QFileInfo::exists(tmp.filePath("x.zks")));
 }
 
 void TestZksTool::infoRefusesUnreadable_data()

@@ -15,8 +15,10 @@
 
 #include <atomic>
 #include <csignal>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <signal.h>
@@ -26,6 +28,7 @@
 #include "bankreader.h"
 #include "buildall.h"
 #include "explain.h"
+#include "tailtrim.h"
 #include "fileprocessor.h"
 #include "loudness.h"
 #include "layerrules.h"
@@ -356,6 +359,76 @@ bool IsCancelled(const BankRequest &request)
     return request.cancelled && *request.cancelled;
 }
 
+// "--trim-tails" alone means the default level: QCommandLineParser knows no
+// optional values, so the bare option gets it written out.
+QStringList WithTrimTailsLevel(QStringList arguments)
+{
+    for (QString &argument : arguments) {
+        if (argument == QLatin1String("--trim-tails"))
+            argument = QStringLiteral("--trim-tails=%1").arg(kDefaultTailDbfs);
+    }
+    return arguments;
+}
+
+// A level such as "-60" or "-60dB", below full scale.
+bool ParseDbfs(QString text, double *dbfs)
+{
+    if (text.endsWith(QLatin1String("db"), Qt::CaseInsensitive))
+        text.chop(2);
+    bool ok = false;
+    *dbfs = text.trimmed().toDouble(&ok);
+    return ok && *dbfs < 0 && std::isfinite(*dbfs);
+}
+
+// Replaces a converted layer by a copy with its quiet tail trimmed, when
+// that saves layer space.
+void TrimLayerTail(QString *path, int *size, double dbfs, QStringList *lines)
+{
+    const QString trimmed = NewResultFolder(QFileInfo(*path).dir().absolutePath() + QStringLiteral("/.."))
+        + QLatin1Char('/') + QFileInfo(*path).fileName();
+    qint64 saved = 0;
+    QString error;
+    if (!TrimTailFile(*path, trimmed, dbfs, &saved, &error) || saved <= 0) {
+        QFile::remove(trimmed);
+        return;
+    }
+    *path = trimmed;
+    *size -= int(saved);
+    *lines << QStringLiteral("trimmed %1: %2 bytes saved").arg(Printable(LastPathPart(trimmed))).arg(saved);
+}
+
+// Puts the layers loudest first by their attack and, when `spread`, sets the
+// thresholds from their levels; says the levels it used. Returns why not, or
+// nothing.
+QString OrderByLoudness(QVector<LayerFile> *layers, quint16 gate, bool spread,
+                        ThresholdTable thresholds, QStringList *lines)
+{
+    QVector<double> attack;
+    std::vector<LayerLevels> levels;
+    for (const LayerFile &layer : std::as_const(*layers)) {
+        LayerLevels measured;
+        QString reason;
+        if (!MeasureLayerFile(layer.path, gate, &measured, &reason))
+            return QStringLiteral("%1 could not be measured (%2)").arg(Printable(layer.name), reason);
+        levels.push_back(measured);
+        attack << measured.attackDbfs;
+    }
+    const QVector<int> order = LoudestFirst(attack);
+    QVector<LayerFile> ordered;
+    QVector<double> loudestFirst;
+    for (int from : order) {
+        ordered << layers->at(from);
+        loudestFirst << attack.at(from);
+        *lines << QStringLiteral("loudness order %1  %2  %3")
+                      .arg(ordered.size())
+                      .arg(Printable(layers->at(from).name), LevelsText(levels[size_t(from)]));
+    }
+    *layers = ordered;
+    if (spread)
+        ThresholdsFromLevels(thresholds, loudestFirst);
+    return QString();
+}
+
 int Build(const QStringList &rest)
 {
     CatchInterruptions();
@@ -369,19 +442,42 @@ int Build(const QStringList &rest)
     const QCommandLineOption force(QStringLiteral("force"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"));
     const QCommandLineOption external(QStringLiteral("external-converters"));
-    parser.addOptions({output, gate, thresholds, force, verboseOption, external});
+    const QCommandLineOption trimTails(QStringLiteral("trim-tails"), QString(), QStringLiteral("DB"));
+    const QCommandLineOption order(QStringLiteral("order-by-loudness"));
+    parser.addOptions({output, gate, thresholds, force, verboseOption, external, trimTails, order});
     QString error;
-    if (!ParseCommand(parser, QStringLiteral("build"), rest, &error))
+    if (!ParseCommand(parser, QStringLiteral("build"), WithTrimTailsLevel(rest), &error))
         return UsageError(error);
     verbose = parser.isSet(verboseOption);
 
     BankRequest request;
     request.target = parser.value(output);
-    request.files = parser.positionalArguments();
     if (request.target.isEmpty())
         return UsageError(QStringLiteral("build needs the bank to write: -o BANK.zks"));
-    if (request.files.isEmpty())
+    if (parser.positionalArguments().isEmpty())
         return UsageError(QStringLiteral("build needs 1 to %1 sound files").arg(kMaxLayers));
+    if (parser.isSet(trimTails) && !ParseDbfs(parser.value(trimTails), &request.tailDbfs))
+        return UsageError(QStringLiteral("--trim-tails takes a level in dBFS below 0, such as "
+                                         "-60, not \"%1\"")
+                              .arg(parser.value(trimTails)));
+    request.trimTails = parser.isSet(trimTails);
+    request.orderByLoudness = parser.isSet(order);
+    // A bank given as input stands for its layers, in order, at its place.
+    for (const QString &file : parser.positionalArguments()) {
+        if (!file.endsWith(QLatin1String(".zks"), Qt::CaseInsensitive)) {
+            request.files << file;
+            continue;
+        }
+        QVector<BankLayer> opened;
+        ThresholdTable stored;
+        if (!ReadBankLayers(file, WorkFolder(), &opened, stored, &error))
+            return Refuse(file, WithDetail(MessageFor(RESULT_OPEN_FAILED).text,
+                                           error.split(QLatin1Char('\n')).join(QStringLiteral("; "))));
+        for (const BankLayer &layer : opened) {
+            request.opened.insert(int(request.files.size()), layer.file);
+            request.files << layer.file.path;
+        }
+    }
     if (request.files.size() > kMaxLayers)
         return UsageError(TooManyFilesText(int(request.files.size())));
     const int count = int(request.files.size());
@@ -394,6 +490,7 @@ int Build(const QStringList &rest)
         && !ParseThresholds(parser.value(thresholds).split(QLatin1Char(',')), count,
                             request.thresholds, &error))
         return UsageError(error);
+    request.thresholdsGiven = parser.isSet(thresholds);
     request.force = parser.isSet(force);
     request.inProcess = !parser.isSet(external);
     request.cancelled = &interrupted;
@@ -455,7 +552,11 @@ BankResult BuildBank(const BankRequest &request)
         // A dry run takes the size of a file that converting would only
         // copy from its header.
         const QString shown = files.at(i).isEmpty() ? QStringLiteral("\"\"") : files.at(i);
-        if (!request.dryRun || !CheckWithoutConverting(converted, &size)) {
+        QString name = LastPathPart(converted);
+        if (request.opened.contains(i)) {
+            name = request.opened.value(i).name;
+            size = request.opened.value(i).size;
+        } else if (!request.dryRun || !CheckWithoutConverting(converted, &size)) {
             if (request.makeWorkFolder && conversion.workFolder.isEmpty()) {
                 conversion.workFolder = request.makeWorkFolder();
                 if (conversion.workFolder.isEmpty())
@@ -467,7 +568,10 @@ BankResult BuildBank(const BankRequest &request)
             if (IsCancelled(request))
                 return Interruption(result);
             size = OpenAndCheckFile(converted);
+            name = LastPathPart(converted);
         }
+        if (size > 0 && request.trimTails && !request.dryRun)
+            TrimLayerTail(&converted, &size, request.tailDbfs, &result.lines);
         if (size <= 0)
             return Refusal(result, shown, WithDetail(MessageFor(size).text,
                                                      SoundCheckDetail(size, converted, reason)));
@@ -475,7 +579,7 @@ BankResult BuildBank(const BankRequest &request)
             return Refusal(result, shown, WithDetail(MessageFor(RESULT_NO_SPACE).text,
                                                      NoSpaceDetail(size, used)));
         used += size;
-        layers.append({converted, LastPathPart(converted), size});
+        layers.append({converted, name, size});
         sizes[i] = size;
         if (!LayerSizesAreStorable(sizes, count))
             return Refusal(result, shown,
@@ -486,8 +590,16 @@ BankResult BuildBank(const BankRequest &request)
                             .arg(size)
                             .arg(AvailablePercentFor(used));
     }
+    ThresholdTable thresholds;
+    std::copy(std::begin(request.thresholds), std::end(request.thresholds), std::begin(thresholds));
+    if (request.orderByLoudness && !request.dryRun) {
+        const QString refused = OrderByLoudness(&layers, request.gate, !request.thresholdsGiven,
+                                                thresholds, &result.lines);
+        if (!refused.isEmpty())
+            return Refusal(result, target, refused);
+    }
     const GeneratorArgs args
-        = MakeGeneratorArgs(layers, request.thresholds, request.gate, targetInfo.absoluteFilePath());
+        = MakeGeneratorArgs(layers, thresholds, request.gate, targetInfo.absoluteFilePath());
 
     if (request.dryRun) {
         // The generator's own sum: the header, then each layer's region.

@@ -4,6 +4,7 @@
 // What zkstool's commands share: its streams, its command-line helpers, the
 // interruption flag, and the way one bank is built.
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <functional>
 
+#include "fileprocessor.h"
 #include "layerrules.h"
 
 class QCommandLineParser;
@@ -55,6 +57,13 @@ struct BankRequest {
     bool force = false;     // replace an existing bank
     bool inProcess = true;  // convert in this process, not through the converter programs
     bool dryRun = false;    // size the bank but write nothing, not even its folder
+    bool trimTails = false; // trim each layer's quiet tail ...
+    double tailDbfs = -60;  // ... after its last sample above this level
+    bool orderByLoudness = false; // loudest first, thresholds from the levels
+    bool thresholdsGiven = false; // ... unless the thresholds were given
+    // Layers taken from banks, by their place in `files`: already in the
+    // bank's form, they are neither converted nor checked again.
+    QHash<int, LayerFile> opened;
     const std::atomic<bool> *cancelled = nullptr;
     // Makes the folder for the converted files once the first file is to be
     // converted, and gives its path (empty when none could be made). Unset:
