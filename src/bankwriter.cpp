@@ -117,19 +117,10 @@ bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool
     // The size field is unsigned; one of 2^31 or more is simply large.
     const qint64 declared = quint32(WavDataSize(header));
     const qint64 limit = qint64(layerSize) * (*stereo ? 2 : 1);
-    data->resize(int(qMin(declared, limit)));
-    qint64 got = 0;
-    while (got < data->size()) {
-        const qint64 n = file.read(data->data() + got, data->size() - got);
-        if (n < 0) {
-            qCDebug(lcZk) << "Unable to read " << path << file.errorString();
-            return false;
-        }
-        if (n == 0)
-            break;
-        got += n;
+    if (!ReadUpTo(file, qMin(declared, limit), data)) {
+        qCDebug(lcZk) << "Unable to read " << path << file.errorString();
+        return false;
     }
-    data->resize(int(got));
     return true;
 }
 

@@ -30,6 +30,9 @@ qint32 WavDataSize(const QByteArray &header);
 bool IsStereo(const QByteArray &header);
 bool IsBankFormat(const QByteArray &header);
 quint32 WavSampleRate(const QByteArray &header);
+// Reads at most `bytes` from the file's current position into `data`; a file
+// that ends sooner gives what it holds. False only when reading fails.
+bool ReadUpTo(QFile &file, qint64 bytes, QByteArray *data);
 // The canonical 44-byte header (16-byte format chunk, data tag at offset 36)
 // of a WAVE holding `dataSize` bytes of samples.
 QByteArray CanonicalWavHeader(quint16 channels, quint32 rate, quint16 bits, quint32 dataSize,

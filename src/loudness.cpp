@@ -70,19 +70,10 @@ bool ReadSampleData(QFile &file, const QByteArray &header, QByteArray *data, QSt
     }
     const qint64 channels = ReadLE(header, 22, 2);
     const qint64 declared = quint32(WavDataSize(header));
-    data->resize(int(qMin(declared, channels * kLargestLayerSize)));
-    qint64 got = 0;
-    while (got < data->size()) {
-        const qint64 n = file.read(data->data() + got, data->size() - got);
-        if (n < 0) {
-            *reason = QStringLiteral("the sound could not be read");
-            return false;
-        }
-        if (n == 0)
-            break;
-        got += n;
+    if (!ReadUpTo(file, qMin(declared, channels * kLargestLayerSize), data)) {
+        *reason = QStringLiteral("the sound could not be read");
+        return false;
     }
-    data->resize(int(got));
     return true;
 }
 

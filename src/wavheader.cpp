@@ -22,6 +22,22 @@ QByteArray ReadWavHeader(QFile &file)
     return file.read(kWavHeaderSize);
 }
 
+bool ReadUpTo(QFile &file, qint64 bytes, QByteArray *data)
+{
+    data->resize(int(bytes));
+    qint64 got = 0;
+    while (got < data->size()) {
+        const qint64 n = file.read(data->data() + got, data->size() - got);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        got += n;
+    }
+    data->resize(int(got));
+    return true;
+}
+
 bool HasDataTag(const QByteArray &header)
 {
     return header.size() >= 40 && header.mid(36, 4) == QByteArrayLiteral("data");

@@ -41,6 +41,7 @@
 #include "logging.h"
 #include "resultcodes.h"
 #include "soundplayer.h"
+#include "soundqueue.h"
 #include "tailoption.h"
 
 QString SlotPath[kMaxLayers];
@@ -573,7 +574,12 @@ void ZKWindow::AddOrRemoveLayer(int layer)
 
 void ZKWindow::AddLayer(int layer)
 {
-    const QString chosen = getWavFromUser();
+    const QStringList choice = AskForSounds(true);
+    if (choice.size() > 1) {
+        AddSounds(choice);
+        return;
+    }
+    const QString chosen = choice.value(0);
     if (chosen.isEmpty()) {
         ErrorMessage(RESULT_NO_FILE);
         return;
@@ -594,6 +600,19 @@ void ZKWindow::AddLayer(int layer)
 // the space account and the size tables' rule, or says why not.
 void ZKWindow::TakeLayer(int layer, const ConversionVerdict &verdict)
 {
+    QString detail;
+    const int refused = PlaceLayer(layer, verdict, &detail);
+    if (refused == 0)
+        return;
+    ShowMessage(refused, RefusalIsAboutFile(refused)
+                    ? AboutFile(QFileInfo(verdict.chosen).fileName(), detail)
+                    : detail);
+}
+
+// TakeLayer without the message box: returns 0 once the layer is in, else
+// the refusal's code with its detail.
+int ZKWindow::PlaceLayer(int layer, const ConversionVerdict &verdict, QString *detail)
+{
     const int i = layer - 1;
     QString converted = verdict.converted;
     SlotSize[i] = verdict.size;
@@ -601,12 +620,8 @@ void ZKWindow::TakeLayer(int layer, const ConversionVerdict &verdict)
     // it can take a hundred megabytes of temporary space.
     if (SlotSize[i] <= 0) {
         DiscardConverted(converted);
-        const bool aboutTheFile = SlotSize[i] == RESULT_OPEN_FAILED
-            || SlotSize[i] == RESULT_INCOMPATIBLE || SlotSize[i] == RESULT_FILE_ERROR;
-        ShowMessage(SlotSize[i], aboutTheFile ? AboutFile(QFileInfo(verdict.chosen).fileName(),
-                                                          verdict.detail)
-                                              : verdict.detail);
-        return;
+        *detail = verdict.detail;
+        return SlotSize[i];
     }
     TakeConvertedLayer(i, trimTailsBox->isChecked(), &converted);
     SlotPath[i] = converted;
@@ -615,19 +630,20 @@ void ZKWindow::TakeLayer(int layer, const ConversionVerdict &verdict)
     const qint32 total = SlotSize[i] + UsedSpace;
     if (total > kBankBudget) {
         DiscardConverted(converted);
-        ShowMessage(RESULT_NO_SPACE, NoSpaceDetail(SlotSize[i], UsedSpace));
-        return;
+        *detail = NoSpaceDetail(SlotSize[i], UsedSpace);
+        return RESULT_NO_SPACE;
     }
     if (!SizesStorableWith(layer, SlotSize[i])) {
         DiscardConverted(converted);
-        ShowMessage(RESULT_TOO_BIG, SizeTableDetail());
-        return;
+        *detail = SizeTableDetail();
+        return RESULT_TOO_BIG;
     }
     SetUsedSpace(total);
     SlotCount = layer;
     UpdateThresholds(layer);
     ShowSlotCount();
     ShowSavedBank(QString(), 0, 0);
+    return 0;
 }
 
 void ZKWindow::StartConversion(const QString &chosen, ConversionDone done)
@@ -778,6 +794,11 @@ void ZKWindow::RemoveLayer(int layer)
 
 QString ZKWindow::getWavFromUser()
 {
+    return AskForSounds(false).value(0);
+}
+
+QStringList ZKWindow::AskForSounds(bool several)
+{
     if (!QFileInfo::exists(lastFolder))
         lastFolder = QString::fromLatin1(kDefaultWavFolder);
 
@@ -789,11 +810,14 @@ QString ZKWindow::getWavFromUser()
     QString soundFiles = tr("Sound files (%1)").arg(patterns.join(QLatin1Char(' ')));
     const QString filters = tr("Wave File (*.wav )") + QStringLiteral(";;") + soundFiles
         + QStringLiteral(";;") + tr("All files (*)");
-    const QString res = QFileDialog::getOpenFileName(this, tr("Open File"), DialogFolder(lastFolder),
-                                                     filters, &soundFiles);
-    if (!res.isEmpty()) {
+    const QStringList res = several
+        ? QFileDialog::getOpenFileNames(this, tr("Open File"), DialogFolder(lastFolder), filters,
+                                        &soundFiles)
+        : QStringList{QFileDialog::getOpenFileName(this, tr("Open File"), DialogFolder(lastFolder),
+                                                   filters, &soundFiles)};
+    if (!res.value(0).isEmpty()) {
         qCDebug(lcZk) << "res = " << res;
-        lastFolder = QFileInfo(res).canonicalPath();
+        lastFolder = QFileInfo(res.first()).canonicalPath();
         QSettings().setValue(kLastFolderKey, lastFolder);
         qCDebug(lcZk) << "LastFolder = " << lastFolder;
     }
@@ -1015,9 +1039,20 @@ void ZKWindow::dragEnterEvent(QDragEnterEvent *event)
         event->acceptProposedAction();
 }
 
+void ZKWindow::dragMoveEvent(QDragMoveEvent *event)
+{
+    HighlightDropRow(DropRowAt(DropEventPosition(event)));
+}
+
+void ZKWindow::dragLeaveEvent(QDragLeaveEvent *)
+{
+    HighlightDropRow(0);
+}
+
 void ZKWindow::dropEvent(QDropEvent *event)
 {
-    if (OpenDroppedBank(event->mimeData()))
+    HighlightDropRow(0);
+    if (OpenDroppedBank(event->mimeData()) || AddDroppedSounds(event))
         event->acceptProposedAction();
 }
 

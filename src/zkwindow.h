@@ -14,6 +14,8 @@
 
 class LayerView;
 class QCheckBox;
+class QDragLeaveEvent;
+class QDragMoveEvent;
 class QLabel;
 class QMimeData;
 class QPushButton;
@@ -78,6 +80,8 @@ public:
 protected:
     bool event(QEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
 private slots:
@@ -148,6 +152,7 @@ private:
     void AddOrRemoveLayer(int layer);
     void AddLayer(int layer);
     void TakeLayer(int layer, const ConversionVerdict &verdict);
+    int PlaceLayer(int layer, const ConversionVerdict &verdict, QString *detail);
     void RemoveLayer(int layer);
     void SelectLayer(int layer);
     void MoveSelectedThreshold(int position);
@@ -223,6 +228,23 @@ private:
     bool thresholdsEdited = false;
     // SlotCount as last shown: one more means a layer was added.
     int layersShown = 0;
+
+    // Several sounds at once, dropped or chosen, and a sound dropped on a
+    // row to replace its layer (zkwindowdrop.cpp).
+    QStringList AskForSounds(bool several);
+    bool AddDroppedSounds(QDropEvent *event);
+    int DropRowAt(const QPoint &position) const;
+    void HighlightDropRow(int layer);
+    void AddSounds(const QStringList &files);
+    void AddNextSound();
+    void FinishAddingSounds();
+    void ReplaceLayer(int layer, const QString &file);
+    void TakeReplacement(int layer, const ConversionVerdict &verdict);
+
+    // The sounds still to add, and a line for each one refused so far.
+    QStringList soundsToAdd;
+    QStringList soundsRefused;
+    int dropRowShown = 0;
 };
 
 #endif

@@ -1,0 +1,188 @@
+// Several sounds at once: dropped on the window or chosen together in the
+// open dialog, they are appended one after another through the conversion
+// of a single sound; one sound dropped on a filled row replaces its layer.
+
+#include "zkwindow.h"
+#include "ui_zkwindow.h"
+
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPalette>
+
+#include "explain.h"
+#include "fileprocessor.h"
+#include "resultcodes.h"
+#include "soundqueue.h"
+#include "tailoption.h"
+
+bool ZKWindow::AddDroppedSounds(QDropEvent *event)
+{
+    const QStringList files = DroppedFilePaths(event->mimeData());
+    if (files.isEmpty() || IsConverting())
+        return false;
+    const int layer = DropRowAt(DropEventPosition(event));
+    // Rows have no gaps: what is not dropped on a filled row goes after the
+    // last layer. Queued, so a file manager waiting for the drop to end
+    // isn't kept waiting by the conversion's boxes.
+    if (files.size() == 1 && layer >= 1 && layer <= SlotCount) {
+        const QString file = files.first();
+        QMetaObject::invokeMethod(this, [this, layer, file]() { ReplaceLayer(layer, file); },
+                                  Qt::QueuedConnection);
+    } else {
+        QMetaObject::invokeMethod(this, [this, files]() { AddSounds(files); }, Qt::QueuedConnection);
+    }
+    return true;
+}
+
+// The row whose name label lies under `position` (window coordinates); 0
+// for none.
+int ZKWindow::DropRowAt(const QPoint &position) const
+{
+    for (int layer = 1; layer <= kMaxLayers; ++layer) {
+        const QLabel *label = row(layer).filename;
+        if (!label->isVisible())
+            continue;
+        const QRect area(label->mapTo(this, QPoint(0, 0)), label->size());
+        if (area.contains(position))
+            return layer;
+    }
+    return 0;
+}
+
+void ZKWindow::HighlightDropRow(int layer)
+{
+    if (layer == dropRowShown)
+        return;
+    if (dropRowShown > 0) {
+        QLabel *old = row(dropRowShown).filename;
+        old->setAutoFillBackground(false);
+        old->setBackgroundRole(QPalette::Window);
+    }
+    dropRowShown = layer;
+    if (layer > 0) {
+        QLabel *label = row(layer).filename;
+        label->setBackgroundRole(QPalette::Highlight);
+        label->setAutoFillBackground(true);
+    }
+}
+
+void ZKWindow::AddSounds(const QStringList &files)
+{
+    soundsToAdd = files;
+    soundsRefused.clear();
+    AddNextSound();
+}
+
+void ZKWindow::AddNextSound()
+{
+    if (soundsToAdd.isEmpty()) {
+        FinishAddingSounds();
+        return;
+    }
+    if (SlotCount >= kMaxLayers) {
+        for (const QString &file : std::as_const(soundsToAdd))
+            soundsRefused << RefusalLine(file, NoFreeLayerReason());
+        soundsToAdd.clear();
+        FinishAddingSounds();
+        return;
+    }
+    const QString file = soundsToAdd.takeFirst();
+    // The name goes into the bank's name lines; a control character in it
+    // would shift every line after it.
+    if (NameHasControlCharacter(QFileInfo(file).fileName())) {
+        soundsRefused << RefusalLine(file, RefusalReason(RESULT_FILE_ERROR, ControlCharacterDetail()));
+        AddNextSound();
+        return;
+    }
+    StartConversion(file, [this](const ConversionVerdict &verdict) {
+        // Cancel stops the sounds still waiting too.
+        if (verdict.cancelled) {
+            soundsToAdd.clear();
+            FinishAddingSounds();
+            return;
+        }
+        QString detail;
+        const int refused = PlaceLayer(SlotCount + 1, verdict, &detail);
+        if (refused != 0)
+            soundsRefused << RefusalLine(verdict.chosen, RefusalReason(refused, detail));
+        AddNextSound();
+    });
+}
+
+void ZKWindow::FinishAddingSounds()
+{
+    if (soundsRefused.isEmpty())
+        return;
+    QMessageBox box(QMessageBox::Critical, tr("ERROR"), tr("Some files were not added"),
+                    QMessageBox::Ok, this);
+    box.setInformativeText(soundsRefused.join(QLatin1Char('\n')));
+    soundsRefused.clear();
+    // The lines hold the user's file names: never markup.
+    if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void ZKWindow::ReplaceLayer(int layer, const QString &file)
+{
+    if (NameHasControlCharacter(QFileInfo(file).fileName())) {
+        ShowMessage(RESULT_FILE_ERROR, ControlCharacterDetail());
+        return;
+    }
+    StartConversion(file, [this, layer](const ConversionVerdict &verdict) {
+        if (!verdict.cancelled)
+            TakeReplacement(layer, verdict);
+    });
+}
+
+// Puts a converted sound in place of layer `layer`'s, keeping its
+// threshold, once it passed the checks a new layer passes with the old
+// sound's space given back; else the old layer stays and the box says why.
+void ZKWindow::TakeReplacement(int layer, const ConversionVerdict &verdict)
+{
+    const int i = layer - 1;
+    if (verdict.size <= 0) {
+        DiscardConverted(verdict.converted);
+        ShowMessage(verdict.size, RefusalIsAboutFile(verdict.size)
+                        ? AboutFile(QFileInfo(verdict.chosen).fileName(), verdict.detail)
+                        : verdict.detail);
+        return;
+    }
+    const SizedFile taken = trimTailsBox->isChecked()
+        ? TrimmedLayer(verdict.converted, verdict.size)
+        : SizedFile{verdict.converted, verdict.size};
+    const qint32 usedWithout = UsedSpace - SlotSize[i];
+    qint32 sizes[kMaxLayers];
+    std::copy(SlotSize, SlotSize + kMaxLayers, sizes);
+    sizes[i] = taken.size;
+    int refused = 0;
+    QString detail;
+    if (usedWithout + taken.size > kBankBudget) {
+        refused = RESULT_NO_SPACE;
+        detail = NoSpaceDetail(taken.size, usedWithout);
+    } else if (!LayerSizesAreStorable(sizes, SlotCount)) {
+        refused = RESULT_TOO_BIG;
+        detail = SizeTableDetail();
+    }
+    if (refused != 0) {
+        if (taken.path != verdict.converted)
+            DiscardConverted(taken.path);
+        DiscardConverted(verdict.converted);
+        ShowMessage(refused, detail);
+        return;
+    }
+    if (SlotPath[i] != SlotSource[i])
+        DiscardConverted(SlotPath[i]);
+    DiscardConverted(SlotSource[i]);
+    SlotSource[i] = verdict.converted;
+    SlotSourceSize[i] = verdict.size;
+    SlotPath[i] = taken.path;
+    SlotSize[i] = taken.size;
+    MakeSlotName(i);
+    SetUsedSpace(usedWithout + taken.size);
+    ShowSlotCount();
+    ShowSavedBank(QString(), 0, 0);
+}

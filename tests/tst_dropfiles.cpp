@@ -1,0 +1,244 @@
+#include <QtTest>
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
+#include <QSettings>
+
+#include "layerrules.h"
+#include "widgetsupport.h"
+#include "zkslayout.h"
+#include "zkwindow.h"
+
+namespace {
+
+QVector<qint16> Hit(int count, int first = 1000)
+{
+    QVector<qint16> samples(count);
+    for (int i = 0; i < count; ++i)
+        samples[i] = qint16(first + i % 20000);
+    return samples;
+}
+
+QPoint OverRow(ZKWindow &window, int layer)
+{
+    auto *label = window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(layer));
+    return label->mapTo(&window, label->rect().center());
+}
+
+} // namespace
+
+// Sounds dropped on the window or chosen together become layers one after
+// another; the refused ones are named in one box and the others stay.
+class TestDropFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void droppedSoundsAreAppended_data();
+    void droppedSoundsAreAppended();
+    void soundDroppedOnFilledRowReplacesIt();
+    void webAddressRefusedAtDragEnter();
+    void severalChosenInTheDialog();
+
+private:
+    QString MakeSound(const QString &name, int frames);
+    QStringList MakeFiles(const QStringList &names);
+    // Drops `files` at `position`; true when the window took the drop.
+    // Returns once the sounds were dealt with, the box about refused ones
+    // recorded in `seen` and closed.
+    bool Drop(ZKWindow &window, const QStringList &files, const QPoint &position,
+              SeenMessageBox *seen);
+
+    QTemporaryDir home;
+    std::unique_ptr<FreshWorkingFolder> cwd;
+};
+
+void TestDropFiles::initTestCase()
+{
+    QVERIFY(home.isValid());
+    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+}
+
+void TestDropFiles::init()
+{
+    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
+    cwd = std::make_unique<FreshWorkingFolder>();
+}
+
+void TestDropFiles::cleanup()
+{
+    cwd.reset();
+}
+
+QString TestDropFiles::MakeSound(const QString &name, int frames)
+{
+    const QString path = home.path() + QStringLiteral("/sounds/") + name;
+    if (!WriteBytes(path, Wav16(1, kBankRate, Hit(frames))))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// A name ending in ".wav" is a short sound, any other a text file.
+QStringList TestDropFiles::MakeFiles(const QStringList &names)
+{
+    QStringList paths;
+    for (const QString &name : names) {
+        if (name.endsWith(QLatin1String(".wav"))) {
+            paths << MakeSound(name, 1000);
+        } else {
+            paths << home.path() + QStringLiteral("/sounds/") + name;
+            WriteBytes(paths.last(), QByteArray("not a sound\n"));
+        }
+    }
+    return paths;
+}
+
+bool TestDropFiles::Drop(ZKWindow &window, const QStringList &files, const QPoint &position,
+                         SeenMessageBox *seen)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &file : files)
+        urls << QUrl::fromLocalFile(file);
+    data.setUrls(urls);
+    QDragEnterEvent enter(position, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDragMoveEvent move(position, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &move);
+    QDropEvent drop(QPointF(position), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QPointer<QTimer> watch = CloseNextMessageBox(seen, 300000);
+    QApplication::sendEvent(&window, &drop);
+    QCoreApplication::sendPostedEvents();
+    const bool done = WaitForConversion(&window);
+    delete watch;
+    return drop.isAccepted() && done;
+}
+
+void TestDropFiles::droppedSoundsAreAppended_data()
+{
+    QTest::addColumn<int>("filled"); // layers added before the drop
+    QTest::addColumn<int>("row");    // dropped on this row's name
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("layers"); // after the drop, from layer 1
+    QTest::addColumn<QStringList>("refused"); // the box's lines
+    QTest::newRow("one, on the empty row") << 0 << 1 << QStringList{"a.wav"} << QStringList{"a.wav"}
+                                          << QStringList{};
+    QTest::newRow("several, in their order")
+        << 1 << 2 << QStringList{"c.wav", "b.wav"} << QStringList{"first.wav", "c.wav", "b.wav"}
+        << QStringList{};
+    QTest::newRow("several on a filled row: appended")
+        << 1 << 1 << QStringList{"c.wav", "b.wav"} << QStringList{"first.wav", "c.wav", "b.wav"}
+        << QStringList{};
+    QTest::newRow("good and bad")
+        << 0 << 1 << QStringList{"a.wav", "notes.txt", "b.wav"} << QStringList{"a.wav", "b.wav"}
+        << QStringList{"notes.txt: File Error (Format not recognised.)"};
+    QTest::newRow("more than the free rows")
+        << 6 << 7 << QStringList{"a.wav", "b.wav", "c.wav", "d.wav"}
+        << QStringList{"first.wav", "first.wav", "first.wav", "first.wav", "first.wav", "first.wav",
+                       "a.wav", "b.wav"}
+        << QStringList{"c.wav: no free layer", "d.wav: no free layer"};
+}
+
+void TestDropFiles::droppedSoundsAreAppended()
+{
+    QFETCH(int, filled);
+    QFETCH(int, row);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, layers);
+    QFETCH(QStringList, refused);
+    ZKWindow window;
+    window.show();
+    const QString first = MakeSound(QStringLiteral("first.wav"), 1000);
+    for (int layer = 1; layer <= filled; ++layer)
+        AddLayerThroughDialog(&window, layer, first);
+    QCOMPARE(SlotCount, filled);
+
+    SeenMessageBox seen;
+    QVERIFY(Drop(window, MakeFiles(names), OverRow(window, row), &seen));
+    QStringList names_;
+    for (int i = 0; i < SlotCount; ++i)
+        names_ << SlotName[i];
+    QCOMPARE(names_, layers);
+    QCOMPARE(seen.seen, !refused.isEmpty());
+    if (seen.seen) {
+        QCOMPARE(seen.title, QStringLiteral("ERROR"));
+        QCOMPARE(seen.text, QStringLiteral("Some files were not added"));
+        QCOMPARE(seen.informative.split(QLatin1Char('\n')), refused);
+    }
+    SettleLayout();
+    const QStringList cut = TextsNotShownWhole(&window);
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
+}
+
+void TestDropFiles::soundDroppedOnFilledRowReplacesIt()
+{
+    ZKWindow window;
+    window.show();
+    AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("kick.wav"), 5000));
+    AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("snare.wav"), 3000));
+    const qint32 threshold = SlotThreshold[1];
+    const qint32 used = UsedSpace;
+    const qint32 oldSize = SlotSize[0];
+
+    SeenMessageBox seen;
+    QVERIFY(Drop(window, {MakeSound(QStringLiteral("tom.wav"), 1000)}, OverRow(window, 1), &seen));
+    QVERIFY(!seen.seen);
+    QCOMPARE(SlotCount, 2);
+    QCOMPARE(SlotName[0], QStringLiteral("tom.wav"));
+    QCOMPARE(SlotName[1], QStringLiteral("snare.wav"));
+    QCOMPARE(SlotThreshold[1], threshold);
+    QCOMPARE(UsedSpace, used - oldSize + SlotSize[0]);
+
+    // A file that is refused leaves the layer it was dropped on.
+    QVERIFY(Drop(window, MakeFiles({"notes.txt"}), OverRow(window, 1), &seen));
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.text, QStringLiteral("File Error"));
+    QCOMPARE(SlotName[0], QStringLiteral("tom.wav"));
+    QCOMPARE(SlotCount, 2);
+}
+
+void TestDropFiles::webAddressRefusedAtDragEnter()
+{
+    ZKWindow window;
+    window.show();
+    QMimeData data;
+    data.setUrls({QUrl(QStringLiteral("https://example.org/a.wav"))});
+    QDragEnterEvent enter(OverRow(window, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    QVERIFY(!enter.isAccepted());
+}
+
+void TestDropFiles::severalChosenInTheDialog()
+{
+    ZKWindow window;
+    window.show();
+    const QStringList files = MakeFiles({"a.wav", "b.wav"});
+    OnNextModalOf("QFileDialog", [files](QWidget *modal) {
+        auto *dialog = static_cast<QFileDialog *>(modal);
+        dialog->setDirectory(QFileInfo(files.first()).absolutePath());
+        if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            edit->setText(QStringLiteral("\"a.wav\" \"b.wav\""));
+        static_cast<QDialog *>(dialog)->done(QDialog::Accepted);
+    });
+    SeenMessageBox seen;
+    QPointer<QTimer> watch = CloseNextMessageBox(&seen, 300000);
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_1"))->click();
+    QVERIFY(WaitForConversion(&window));
+    delete watch;
+    QVERIFY(!seen.seen);
+    QCOMPARE(SlotCount, 2);
+    QCOMPARE(SlotName[0], QStringLiteral("a.wav"));
+    QCOMPARE(SlotName[1], QStringLiteral("b.wav"));
+}
+
+QTEST_MAIN(TestDropFiles)
+#include "tst_dropfiles.moc"
