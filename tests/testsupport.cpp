@@ -87,12 +87,16 @@ void UsePrivateSettings(const QString &folder)
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
 }
 
-ToolRun RunProgram(const QString &program, const QStringList &arguments,
-                   const QProcessEnvironment &environment)
+ToolRun RunTool(const QStringList &arguments, const QString &tempFolder, const QString &loggingRules)
 {
     QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!tempFolder.isEmpty())
+        env.insert(QStringLiteral("TMPDIR"), tempFolder);
+    if (!loggingRules.isEmpty())
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
+    process.setProcessEnvironment(env);
+    process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool"), arguments);
     ToolRun run;
     // A hang must fail the test rather than stall the suite.
     if (!process.waitForFinished(300000)) {
@@ -105,16 +109,6 @@ ToolRun RunProgram(const QString &program, const QStringList &arguments,
     if (process.exitStatus() == QProcess::NormalExit)
         run.exitCode = process.exitCode();
     return run;
-}
-
-ToolRun RunTool(const QStringList &arguments, const QString &tempFolder, const QString &loggingRules)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!tempFolder.isEmpty())
-        env.insert(QStringLiteral("TMPDIR"), tempFolder);
-    if (!loggingRules.isEmpty())
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
-    return RunProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool"), arguments, env);
 }
 
 QString Show(const ToolRun &run)

@@ -2,7 +2,6 @@
 #define TESTSUPPORT_H
 
 #include <QByteArray>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -58,9 +57,6 @@ struct ToolRun {
     QString err;
 };
 
-// Runs a program to its end; a hang is ended and reads as exit -1.
-ToolRun RunProgram(const QString &program, const QStringList &arguments,
-                   const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
 // Runs zkstool to its end, with TMPDIR set to `tempFolder` when one is given
 // and the logging rules `loggingRules` (QT_LOGGING_RULES) when any are.
 ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString(),
