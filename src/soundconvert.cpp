@@ -35,6 +35,12 @@
 #include <utility>
 #include <vector>
 
+std::mutex &SndfileOpenLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -74,15 +80,6 @@ std::FILE *OpenFile(const std::string &path, const char *mode)
 #else
     return std::fopen(path.c_str(), mode);
 #endif
-}
-
-// libsndfile keeps the reason the last open failed in one place for the
-// whole process. Opening and reading that reason happen under this lock, so
-// that conversions on other threads cannot swap their reasons.
-std::mutex &SndfileOpenLock()
-{
-    static std::mutex lock;
-    return lock;
 }
 
 struct SndfileCloser {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 
 struct ConvertControl {
@@ -18,6 +19,12 @@ struct ConvertControl {
     // wrote and fails with the error "cancelled".
     const std::atomic<bool> *cancel = nullptr;
 };
+
+// libsndfile keeps the reason the last open failed in one place for the
+// whole process, and every open clears it. Whoever opens a sound with it,
+// here or elsewhere in the program, holds this lock from the open until
+// that reason has been read, so that threads cannot swap their reasons.
+std::mutex &SndfileOpenLock();
 
 // Rates the resampler accepts, in Hz.
 constexpr long kMinResampleRate = 1000;

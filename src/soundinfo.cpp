@@ -1,5 +1,7 @@
 #include "soundinfo.h"
 
+#include "soundconvert.h"
+
 #include <QFile>
 #include <qplatformdefs.h>
 
@@ -45,7 +47,10 @@ bool ReadSoundInfo(const QString &path, SoundInfo *info)
     if (IsRegularFile(descriptor)) {
         SF_INFO header = {};
         // The descriptor stays ours, to close whatever libsndfile makes of it.
-        if (SNDFILE *sound = sf_open_fd(descriptor, SFM_READ, &header, SF_FALSE)) {
+        std::unique_lock<std::mutex> lock(SndfileOpenLock());
+        SNDFILE *sound = sf_open_fd(descriptor, SFM_READ, &header, SF_FALSE);
+        lock.unlock();
+        if (sound) {
             known = header.frames >= 0 && header.frames != SF_COUNT_MAX && header.samplerate > 0
                 && header.channels > 0;
             info->frames = header.frames;

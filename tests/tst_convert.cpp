@@ -26,6 +26,7 @@
 #include "fileprocessor.h"
 #include "resultcodes.h"
 #include "soundconvert.h"
+#include "soundinfo.h"
 #include "testsupport.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
@@ -394,6 +395,7 @@ private slots:
     void converterProgramStopped_data();
     void converterProgramStopped();
     void libraryInThreads();
+    void refusalWhileSoundsAreProbed();
 
 private:
     QString NewFolder(const QString &name);
@@ -1402,6 +1404,40 @@ void TestConvert::libraryInThreads()
         QCOMPARE(Contents(dir.filePath(QStringLiteral("together") + name)),
                  Contents(dir.filePath(QStringLiteral("alone") + name)));
     }
+}
+
+// libsndfile keeps the reason of a failed open in one place for the whole
+// process, and every open clears it first. Sounds looked at on another
+// thread (a bank being planned while one converts) must not turn a
+// refusal's reason into "No Error.".
+void TestConvert::refusalWhileSoundsAreProbed()
+{
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("probed-XXXXXX")));
+    const QDir dir(folder.path());
+    Tone tone;
+    const QString sound = dir.filePath(QStringLiteral("tone.wav"));
+    QCOMPARE(WriteTone(sound, tone), QString());
+    const QString text = dir.filePath(QStringLiteral("notes.wav"));
+    QVERIFY(WriteBytes(text, "not a sound at all\n"));
+    const std::string output = dir.filePath(QStringLiteral("out.wav")).toStdString();
+
+    std::atomic<bool> done(false);
+    std::thread prober([&]() {
+        SoundInfo info;
+        while (!done)
+            ReadSoundInfo(sound, &info);
+    });
+    QStringList reasons;
+    for (int i = 0; i < 3000; ++i) {
+        std::string error;
+        ConvertToPcm16(text.toStdString(), output, ConvertControl(), &error);
+        const QString reason = QString::fromStdString(error);
+        if (!reasons.contains(reason))
+            reasons << reason;
+    }
+    done = true;
+    prober.join();
+    QCOMPARE(reasons, QStringList{text + QStringLiteral(": Format not recognised.")});
 }
 
 int main(int argc, char *argv[])
