@@ -254,26 +254,54 @@ ConvertControl ControlFor(const Step &step)
     return control;
 }
 
+// Both steps in one pass, straight from the chosen file to the result: no
+// file between them, which on a slow disk costs more than the work.
 void ConvertInProcess(const QString &input, const QString &output, Step &step)
 {
-    qCDebug(lcZk) << "sndfile-convert-to-microsoft-pcm16 (in-process)" << input << output;
-    std::string error;
-    if (!step.cancelled()
-        && !ConvertToPcm16(NativePath(input), NativePath(output), ControlFor(step), &error))
-        step.reason = ReasonFrom(QString::fromStdString(error), QString(), input);
-}
-
-void ResampleInProcess(const QString &input, quint32 rate, const QString &output, Step &step)
-{
+    qCDebug(lcZk) << "sndfile-convert-to-microsoft-pcm16 and sr-convert (in-process)" << input
+                  << output << kBankRate;
     std::string error, warning;
-    if (step.cancelled())
-        return;
-    qCDebug(lcZk) << "sr-convert (in-process)" << input << rate << output << kBankRate;
-    if (!ResamplePcm16(NativePath(input), long(rate), NativePath(output), kBankRate,
-                       ControlFor(step), &error, &warning))
+    if (!step.cancelled()
+        && !ConvertToRate(NativePath(input), NativePath(output), kBankRate, ControlFor(step),
+                          &error, &warning))
         step.reason = ReasonFrom(QString::fromStdString(error), QString(), input);
     if (!warning.empty())
         qCDebug(lcZk) << "sr-convert" << QString::fromStdString(warning);
+}
+
+// The two converter programs one after the other. Returns the file that
+// holds the result, when there is one.
+QString ConvertWithPrograms(const QString &chosen, const QString &converted,
+                            const QString &resampled, const ConvertOptions &options,
+                            QString *reason)
+{
+    SoundInfo info;
+    const bool atBankRate = ReadSoundInfo(chosen, &info) && info.rate == kBankRate;
+    Step first{options, 0, atBankRate ? 100 : 30, QString()};
+    RunConverterProgram(QStringLiteral("sndfile-convert-to-microsoft-pcm16"), {chosen, converted},
+                        true, first);
+    QFile::remove(resampled);
+    *reason = first.reason;
+
+    // A cancelled first step leaves nothing to read, so no second one runs.
+    QByteArray header;
+    if (!first.cancelled()) {
+        QFile second(converted);
+        if (second.open(QIODevice::ReadOnly))
+            header = ReadWavHeader(second);
+    }
+    // A converter output too short to carry a rate gives no result.
+    if (header.size() < 28)
+        return QString();
+    const quint32 rate = WavSampleRate(header);
+    if (rate == quint32(kBankRate))
+        return converted;
+    Step second{options, first.to, 100, QString()};
+    RunConverterProgram(QStringLiteral("sr-convert"),
+                        {converted, QString::number(rate), resampled, QString::number(kBankRate)},
+                        false, second);
+    *reason = second.reason;
+    return resampled;
 }
 
 } // namespace
@@ -350,49 +378,20 @@ QString ConvertFile(QString chosen, const ConvertOptions &options, QString *reas
     // source's rate and, when that is not 44100 Hz, the resampled one are the
     // intermediates. A source known to be at 44100 Hz gets the whole
     // progress scale for the first step; otherwise resampling, the heavier
-    // step, gets most of it.
+    // step, gets most of it. In this process both steps run as one.
     const QString converted = work + QStringLiteral("/tempWav2.wav");
     const QString resampled = work + QStringLiteral("/tempWav3.wav");
-    SoundInfo info;
-    const bool atBankRate = ReadSoundInfo(chosen, &info) && info.rate == kBankRate;
-    Step first{options, 0, atBankRate ? 100 : 30, QString()};
+    QString finished = converted;
     QFile::remove(converted);
-    if (options.inProcess)
-        ConvertInProcess(chosen, converted, first);
-    else
-        RunConverterProgram(QStringLiteral("sndfile-convert-to-microsoft-pcm16"),
-                            {chosen, converted}, true, first);
-    QFile::remove(resampled);
-    *reason = first.reason;
-
-    // A cancelled first step leaves nothing to read, so no second one runs.
-    QByteArray header;
-    if (!first.cancelled()) {
-        QFile second(converted);
-        if (second.open(QIODevice::ReadOnly))
-            header = ReadWavHeader(second);
-    }
-    // A converter output too short to carry a rate gives no result.
-    QString finished;
-    if (header.size() >= 28) {
-        const quint32 rate = WavSampleRate(header);
-        if (rate == quint32(kBankRate)) {
-            finished = converted;
-        } else {
-            Step second{options, first.to, 100, QString()};
-            if (options.inProcess)
-                ResampleInProcess(converted, rate, resampled, second);
-            else
-                RunConverterProgram(QStringLiteral("sr-convert"),
-                                    {converted, QString::number(rate), resampled,
-                                     QString::number(kBankRate)},
-                                    false, second);
-            *reason = second.reason;
-            finished = resampled;
-        }
+    if (options.inProcess) {
+        Step only{options, 0, 100, QString()};
+        ConvertInProcess(chosen, converted, only);
+        *reason = only.reason;
+    } else {
+        finished = ConvertWithPrograms(chosen, converted, resampled, options, reason);
     }
 
-    const bool cancelled = first.cancelled();
+    const bool cancelled = options.cancelled && *options.cancelled;
     const QString folder = NewResultFolder(work);
     const QString result = folder + QLatin1Char('/') + fileName;
     if (cancelled || finished.isEmpty() || folder.isEmpty() || !QFile::rename(finished, result))

@@ -238,7 +238,11 @@ public:
         Tell(std::min(99, static_cast<int>((stage.from + (stage.to - stage.from) * part) * 100)));
     }
 
-    void Finish() { Tell(100); }
+    bool Finish()
+    {
+        Tell(100);
+        return true;
+    }
 
 private:
     void Tell(int percent)
@@ -302,14 +306,20 @@ short ScaleToShort(double sample, double gain)
     return Clamp16(std::lrint(sample * gain * 32767.0));
 }
 
+// Where converted blocks go: told each block of interleaved 16-bit frames
+// in turn; false stops the conversion (the sink has said why).
+using PcmSink = std::function<bool(const short *pcm, sf_count_t frames)>;
+
+// Reads the input in blocks and hands them on as 16-bit PCM. Its progress
+// runs from 0 to `share` of the whole call's.
 class Converter
 {
 public:
-    Converter(SNDFILE *in, const SF_INFO &info, SNDFILE *out, Progress &progress,
+    Converter(SNDFILE *in, const SF_INFO &info, PcmSink sink, double share, Progress &progress,
               std::string *error)
         : in_(in), channels_(info.channels),
           kept_(std::min(info.channels, kMaxOutputChannels)), frames_(KnownFrames(info)),
-          out_(out), progress_(progress), error_(error),
+          sink_(std::move(sink)), share_(share), progress_(progress), error_(error),
           blockFrames_(std::max<sf_count_t>(1, kBlockSamples / info.channels)),
           pcm_(static_cast<size_t>(blockFrames_ * kept_))
     {
@@ -329,7 +339,8 @@ private:
     int channels_;
     int kept_;
     sf_count_t frames_;
-    SNDFILE *out_;
+    PcmSink sink_;
+    double share_;
     Progress &progress_;
     std::string *error_;
     sf_count_t blockFrames_;
@@ -348,9 +359,7 @@ bool Converter::Write(sf_count_t frames)
     dataBytes_ += static_cast<std::uint64_t>(frames) * kept_ * 2;
     if (dataBytes_ > kMaxDataBytes)
         return Fail(error_, "input is too long for a WAVE file");
-    if (sf_writef_short(out_, pcm_.data(), frames) != frames)
-        return Fail(error_, std::string("cannot write output: ") + sf_strerror(out_));
-    return true;
+    return sink_(pcm_.data(), frames);
 }
 
 // A read that ends early on a damaged file looks like the end of the data;
@@ -368,7 +377,7 @@ bool Converter::CopyIntegers()
     // Should a decoder that works in floating point slip through as
     // integer, its values clip at full scale rather than wrap around.
     sf_command(in_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    const Stage stage{0.0, 1.0, frames_};
+    const Stage stage{0.0, share_, frames_};
     std::vector<int> block(static_cast<size_t>(blockFrames_ * channels_));
     sf_count_t done = 0;
     sf_count_t frames;
@@ -385,7 +394,7 @@ bool Converter::CopyIntegers()
 
 bool Converter::FindPeak(double *peak)
 {
-    const Stage stage{0.0, 0.5, frames_};
+    const Stage stage{0.0, share_ / 2, frames_};
     std::vector<double> block(static_cast<size_t>(blockFrames_ * channels_));
     *peak = 0.0;
     sf_count_t done = 0;
@@ -416,7 +425,7 @@ bool Converter::CopyFloats()
         return Fail(error_, std::string("cannot rewind input: ") + sf_strerror(in_));
     const double gain = peak >= 1.0 ? 1.0 / peak : 1.0;
 
-    const Stage stage{0.5, 1.0, frames_};
+    const Stage stage{share_ / 2, share_, frames_};
     std::vector<double> block(static_cast<size_t>(blockFrames_ * channels_));
     sf_count_t done = 0;
     sf_count_t frames;
@@ -431,6 +440,13 @@ bool Converter::CopyFloats()
     return FinishedReading();
 }
 
+bool Convert(SNDFILE *in, const SF_INFO &info, const PcmSink &sink, double share,
+             Progress &progress, std::string *error)
+{
+    Converter converter(in, info, sink, share, progress, error);
+    return HasFloatSamples(info.format) ? converter.CopyFloats() : converter.CopyIntegers();
+}
+
 bool WriteConverted(SNDFILE *in, const SF_INFO &info, const std::string &path,
                     Progress &progress, std::string *error)
 {
@@ -438,10 +454,11 @@ bool WriteConverted(SNDFILE *in, const SF_INFO &info, const std::string &path,
                                       std::min(info.channels, kMaxOutputChannels), error);
     if (!out)
         return false;
-    Converter converter(in, info, out.get(), progress, error);
-    const bool copied =
-        HasFloatSamples(info.format) ? converter.CopyFloats() : converter.CopyIntegers();
-    return copied && CloseOutput(out, error);
+    const PcmSink write = [&out, error](const short *pcm, sf_count_t frames) {
+        return sf_writef_short(out.get(), pcm, frames) == frames
+            || Fail(error, std::string("cannot write output: ") + sf_strerror(out.get()));
+    };
+    return Convert(in, info, write, 1.0, progress, error) && CloseOutput(out, error);
 }
 
 // --- 16-bit PCM from one rate to another --------------------------------------
@@ -464,13 +481,16 @@ long ToPcm(float sample)
     return std::lrint(sample * 32768.0f);
 }
 
-// The resampled signal as interleaved floats in a scratch file beside the
-// output, read back once its peak is known: memory stays the same whatever
-// the sound's length. The file goes when this does.
+// The resampled signal as interleaved floats, kept until its peak is known.
+// A short sound stays in memory; past kSpoolMemorySamples the rest goes to
+// a scratch file beside the output, so memory stays bounded whatever the
+// sound's length. The file goes when this does.
+constexpr size_t kSpoolMemorySamples = size_t(1) << 20;
+
 class Spool
 {
 public:
-    Spool() = default;
+    explicit Spool(std::string output) : output_(std::move(output)) {}
     Spool(const Spool &) = delete;
     Spool &operator=(const Spool &) = delete;
     ~Spool()
@@ -482,55 +502,69 @@ public:
             fs::remove(PathOf(path_), ignored);
     }
 
-    bool Create(const std::string &output, std::string *error)
-    {
-        path_ = ReserveNameBeside(output, error);
-        if (path_.empty())
-            return false;
-        file_ = OpenFile(path_, "w+b");
-        return file_
-            || Fail(error, "cannot create a file beside " + output + ": " + SystemMessage(errno));
-    }
-
     bool Write(const float *samples, size_t count, std::string *error)
     {
+        if (!file_ && memory_.size() + count <= kSpoolMemorySamples) {
+            memory_.insert(memory_.end(), samples, samples + count);
+            return true;
+        }
+        if (!file_ && !Create(error))
+            return false;
         return std::fwrite(samples, sizeof(float), count, file_) == count
             || Fail(error, "cannot write output: " + SystemMessage(errno));
     }
 
     bool Rewind(std::string *error)
     {
-        return std::fseek(file_, 0, SEEK_SET) == 0
+        read_ = 0;
+        return !file_ || std::fseek(file_, 0, SEEK_SET) == 0
             || Fail(error, "cannot write output: " + SystemMessage(errno));
     }
 
-    // Reads exactly `count` samples, else fails.
+    // Reads exactly the next `count` samples, else fails.
     bool Read(float *samples, size_t count, std::string *error)
     {
-        return std::fread(samples, sizeof(float), count, file_) == count
+        const size_t fromMemory = std::min(count, memory_.size() - read_);
+        std::copy_n(memory_.begin() + read_, fromMemory, samples);
+        read_ += fromMemory;
+        const size_t rest = count - fromMemory;
+        return rest == 0 || (file_ && std::fread(samples + fromMemory, sizeof(float), rest, file_) == rest)
             || Fail(error, "cannot write output: the resampled sound could not be read back");
     }
 
 private:
+    bool Create(std::string *error)
+    {
+        path_ = ReserveNameBeside(output_, error);
+        if (path_.empty())
+            return false;
+        file_ = OpenFile(path_, "w+b");
+        return file_
+            || Fail(error, "cannot create a file beside " + output_ + ": " + SystemMessage(errno));
+    }
+
+    std::string output_;
+    std::vector<float> memory_;
+    size_t read_ = 0; // samples of memory_ read back so far
     std::string path_;
     std::FILE *file_ = nullptr;
 };
 
-// Feeds the input through the resampler into the spool, noting the extremes
-// of what comes out.
+// Feeds what it is given through the resampler into the spool, noting the
+// extremes of what comes out.
 class Resampling
 {
 public:
-    Resampling(SNDFILE *in, const SF_INFO &info, soxr_t resampler, Spool &spool,
-               Progress &progress, std::string *error)
-        : in_(in), frames_(KnownFrames(info)), channels_(info.channels), resampler_(resampler),
-          spool_(spool), progress_(progress), error_(error),
-          input_(kResampleBlockFrames * info.channels),
-          output_(kResampleBlockFrames * info.channels)
+    Resampling(soxr_t resampler, int channels, Spool &spool, std::string *error)
+        : channels_(channels), resampler_(resampler), spool_(spool), error_(error),
+          output_(kResampleBlockFrames * channels)
     {
     }
 
-    bool Run();
+    // Takes all of `frames` interleaved frames.
+    bool Feed(const float *samples, size_t frames);
+    // Ends the input: the filter's tail comes out.
+    bool Flush();
     size_t OutputFrames() const { return produced_; }
     // The factor from resampled values to 16-bit ones that keeps every
     // sample within full scale: 0 when the plain one already does.
@@ -539,14 +573,10 @@ public:
 private:
     bool Process(const float *samples, size_t frames, size_t *used, size_t *produced);
 
-    SNDFILE *in_;
-    sf_count_t frames_;
     int channels_;
     soxr_t resampler_;
     Spool &spool_;
-    Progress &progress_;
     std::string *error_;
-    std::vector<float> input_;
     std::vector<float> output_;
     size_t produced_ = 0;
     float lowest_ = 0.0f;
@@ -571,32 +601,23 @@ bool Resampling::Process(const float *samples, size_t frames, size_t *used, size
     return spool_.Write(output_.data(), *produced * channels_, error_);
 }
 
-bool Resampling::Run()
+bool Resampling::Feed(const float *samples, size_t frames)
 {
-    const Stage stage{0.0, kResamplingShare, frames_};
-    sf_count_t done = 0;
-    sf_count_t frames;
-    while (true) {
-        progress_.Advance(stage, done);
-        if (progress_.Cancelled())
-            return Fail(error_, "cancelled");
-        if ((frames = sf_readf_float(in_, input_.data(), kResampleBlockFrames)) <= 0)
-            break;
-        size_t offset = 0;
-        while (offset < static_cast<size_t>(frames)) {
-            size_t used = 0;
-            size_t produced = 0;
-            if (!Process(input_.data() + offset * channels_, frames - offset, &used, &produced))
-                return false;
-            if (used == 0 && produced == 0)
-                return Fail(error_, "resampler made no progress");
-            offset += used;
-        }
-        done += frames;
+    size_t offset = 0;
+    while (offset < frames) {
+        size_t used = 0;
+        size_t produced = 0;
+        if (!Process(samples + offset * channels_, frames - offset, &used, &produced))
+            return false;
+        if (used == 0 && produced == 0)
+            return Fail(error_, "resampler made no progress");
+        offset += used;
     }
-    if (sf_error(in_) != SF_ERR_NO_ERROR)
-        return Fail(error_, std::string("cannot read input: ") + sf_strerror(in_));
+    return true;
+}
 
+bool Resampling::Flush()
+{
     size_t produced = 0;
     do {
         size_t used = 0;
@@ -604,6 +625,54 @@ bool Resampling::Run()
             return false;
     } while (produced > 0);
     return true;
+}
+
+// Feeds a 16-bit PCM file to the resampler, block by block.
+bool FeedFile(SNDFILE *in, const SF_INFO &info, Resampling &resampling, Progress &progress,
+              std::string *error)
+{
+    const Stage stage{0.0, kResamplingShare, KnownFrames(info)};
+    std::vector<float> input(kResampleBlockFrames * info.channels);
+    sf_count_t done = 0;
+    sf_count_t frames;
+    while (true) {
+        progress.Advance(stage, done);
+        if (progress.Cancelled())
+            return Fail(error, "cancelled");
+        if ((frames = sf_readf_float(in, input.data(), kResampleBlockFrames)) <= 0)
+            break;
+        if (!resampling.Feed(input.data(), static_cast<size_t>(frames)))
+            return false;
+        done += frames;
+    }
+    if (sf_error(in) != SF_ERR_NO_ERROR)
+        return Fail(error, std::string("cannot read input: ") + sf_strerror(in));
+    return resampling.Flush();
+}
+
+// Converts any sound to 16-bit PCM and feeds it to the resampler in the
+// very blocks, and with the very values, that FeedFile would read from the
+// converted file: the result is the same to the bit, without that file.
+bool FeedConverted(SNDFILE *in, const SF_INFO &info, Resampling &resampling, Progress &progress,
+                   std::string *error)
+{
+    const int channels = std::min(info.channels, kMaxOutputChannels);
+    std::vector<float> block(kResampleBlockFrames * channels);
+    size_t filled = 0; // frames in block
+    const PcmSink feed = [&](const short *pcm, sf_count_t frames) {
+        for (sf_count_t f = 0; f < frames; ++f) {
+            for (int c = 0; c < channels; ++c)
+                block[filled * channels + c] = pcm[f * channels + c] / 32768.0f;
+            if (++filled == kResampleBlockFrames) {
+                if (!resampling.Feed(block.data(), filled))
+                    return false;
+                filled = 0;
+            }
+        }
+        return true;
+    };
+    return Convert(in, info, feed, kResamplingShare, progress, error)
+        && resampling.Feed(block.data(), filled) && resampling.Flush();
 }
 
 double Resampling::Scale() const
@@ -647,36 +716,61 @@ bool WriteSpooled(Spool &spool, size_t frames, int channels, double scale, SNDFI
     return true;
 }
 
-bool WriteResampled(SNDFILE *in, const SF_INFO &info, long toRate, const std::string &output,
-                    const std::string &path, Progress &progress, double *scale,
-                    std::string *error)
+// What runs the resampler over the whole input.
+using Feeder = std::function<bool(Resampling &, Progress &, std::string *error)>;
+
+bool WriteResampled(const Feeder &feed, int rate, int channels, long toRate,
+                    const std::string &output, const std::string &path, Progress &progress,
+                    double *scale, std::string *error)
 {
     soxr_error_t soxrError = nullptr;
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
-    Resampler resampler(soxr_create(double(info.samplerate), double(toRate),
-                                    unsigned(info.channels), &soxrError, nullptr, &quality,
-                                    nullptr));
+    Resampler resampler(soxr_create(double(rate), double(toRate), unsigned(channels), &soxrError,
+                                    nullptr, &quality, nullptr));
     if (soxrError)
         return Fail(error, std::string("cannot set up the resampler: ") + soxrError);
 
-    SoundFile out = OpenCanonicalWave(path, int(toRate), info.channels, error);
+    SoundFile out = OpenCanonicalWave(path, int(toRate), channels, error);
     if (!out)
         return false;
-    Spool spool;
-    if (!spool.Create(output, error))
-        return false;
-    Resampling resampling(in, info, resampler.get(), spool, progress, error);
-    if (!resampling.Run())
+    Spool spool(output);
+    Resampling resampling(resampler.get(), channels, spool, error);
+    if (!feed(resampling, progress, error))
         return false;
     *scale = resampling.Scale();
-    return WriteSpooled(spool, resampling.OutputFrames(), info.channels, *scale, out.get(),
-                        progress, error)
+    return WriteSpooled(spool, resampling.OutputFrames(), channels, *scale, out.get(), progress,
+                        error)
         && CloseOutput(out, error);
 }
 
 bool RateInRange(long rate)
 {
     return rate >= kMinResampleRate && rate <= kMaxResampleRate;
+}
+
+std::string RatesText()
+{
+    return "rates must be whole numbers of Hz from " + std::to_string(kMinResampleRate) + " to "
+        + std::to_string(kMaxResampleRate);
+}
+
+bool HasChannelsAndRate(const std::string &input, const SF_INFO &info, std::string *error)
+{
+    return (info.channels >= 1 && info.samplerate >= 1)
+        || Fail(error, input + ": no channels or no sample rate");
+}
+
+// Converts the opened input into `output`, which it replaces only once the
+// whole conversion succeeded.
+bool ReplaceWithConverted(SoundFile &in, const SF_INFO &info, const std::string &output,
+                          const ConvertControl &control, std::string *error)
+{
+    Progress progress(control);
+    return WriteReplacing(output, [&](const std::string &temporary) {
+        const bool converted = WriteConverted(in.get(), info, temporary, progress, error);
+        in.reset();
+        return converted;
+    }, error) && progress.Finish();
 }
 
 // A gain as decibels with two decimals, the same in every locale.
@@ -688,6 +782,17 @@ std::string Decibels(double gain)
     return text.str();
 }
 
+// Ends a resampling call: tells of a result scaled down to stay within full
+// scale.
+bool FinishResampled(const std::string &input, double scale, Progress &progress,
+                     std::string *warning)
+{
+    if (scale != 0.0)
+        *warning = input + ": peak would exceed full scale; scaled by "
+                   + Decibels(scale / 32768.0) + " dB";
+    return progress.Finish();
+}
+
 } // namespace
 
 bool ConvertToPcm16(const std::string &input, const std::string &output,
@@ -697,19 +802,9 @@ bool ConvertToPcm16(const std::string &input, const std::string &output,
     error = error ? error : &unused;
     SF_INFO info = {};
     SoundFile in = OpenInput(input, &info, error);
-    if (!in)
+    if (!in || !HasChannelsAndRate(input, info, error))
         return false;
-    if (info.channels < 1 || info.samplerate < 1)
-        return Fail(error, input + ": no channels or no sample rate");
-    Progress progress(control);
-    const bool written = WriteReplacing(output, [&](const std::string &temporary) {
-        const bool converted = WriteConverted(in.get(), info, temporary, progress, error);
-        in.reset();
-        return converted;
-    }, error);
-    if (written)
-        progress.Finish();
-    return written;
+    return ReplaceWithConverted(in, info, output, control, error);
 }
 
 bool ResamplePcm16(const std::string &input, long inputRate, const std::string &output,
@@ -722,8 +817,7 @@ bool ResamplePcm16(const std::string &input, long inputRate, const std::string &
     warning = warning ? warning : &unusedWarning;
     warning->clear();
     if (!RateInRange(inputRate) || !RateInRange(outputRate))
-        return Fail(error, "rates must be whole numbers of Hz from " + std::to_string(kMinResampleRate)
-                               + " to " + std::to_string(kMaxResampleRate));
+        return Fail(error, RatesText());
 
     SF_INFO info = {};
     SoundFile in = OpenInput(input, &info, error);
@@ -740,17 +834,48 @@ bool ResamplePcm16(const std::string &input, long inputRate, const std::string &
 
     Progress progress(control);
     double scale = 0.0;
-    const bool written = WriteReplacing(output, [&](const std::string &temporary) {
-        const bool resampled =
-            WriteResampled(in.get(), info, outputRate, output, temporary, progress, &scale, error);
+    const Feeder feed = [&in, &info](Resampling &resampling, Progress &progress,
+                                     std::string *error) {
+        return FeedFile(in.get(), info, resampling, progress, error);
+    };
+    return WriteReplacing(output, [&](const std::string &temporary) {
+        const bool resampled = WriteResampled(feed, info.samplerate, info.channels, outputRate,
+                                              output, temporary, progress, &scale, error);
         in.reset();
         return resampled;
-    }, error);
-    if (!written)
+    }, error) && FinishResampled(input, scale, progress, warning);
+}
+
+bool ConvertToRate(const std::string &input, const std::string &output, long outputRate,
+                   const ConvertControl &control, std::string *error, std::string *warning)
+{
+    std::string unusedError;
+    std::string unusedWarning;
+    error = error ? error : &unusedError;
+    warning = warning ? warning : &unusedWarning;
+    warning->clear();
+    if (!RateInRange(outputRate))
+        return Fail(error, RatesText());
+    SF_INFO info = {};
+    SoundFile in = OpenInput(input, &info, error);
+    if (!in || !HasChannelsAndRate(input, info, error))
         return false;
-    if (scale != 0.0)
-        *warning = input + ": peak would exceed full scale; scaled by "
-                   + Decibels(scale / 32768.0) + " dB";
-    progress.Finish();
-    return true;
+    if (info.samplerate == outputRate)
+        return ReplaceWithConverted(in, info, output, control, error);
+    if (!RateInRange(info.samplerate))
+        return Fail(error, RatesText());
+
+    Progress progress(control);
+    double scale = 0.0;
+    const Feeder feed = [&in, &info](Resampling &resampling, Progress &progress,
+                                     std::string *error) {
+        return FeedConverted(in.get(), info, resampling, progress, error);
+    };
+    return WriteReplacing(output, [&](const std::string &temporary) {
+        const bool resampled =
+            WriteResampled(feed, info.samplerate, std::min(info.channels, kMaxOutputChannels),
+                           outputRate, output, temporary, progress, &scale, error);
+        in.reset();
+        return resampled;
+    }, error) && FinishResampled(input, scale, progress, warning);
 }

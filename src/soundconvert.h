@@ -49,4 +49,12 @@ bool ResamplePcm16(const std::string &input, long inputRate, const std::string &
                    long outputRate, const ConvertControl &control, std::string *error,
                    std::string *warning);
 
+// Both steps at once, as the converter programs run one after the other:
+// any sound that libsndfile reads becomes a 16-bit PCM WAVE at `outputRate`,
+// the same to the bit as ConvertToPcm16 followed (when the input's rate
+// differs) by ResamplePcm16, but without the file between them. Errors and
+// the warning are theirs.
+bool ConvertToRate(const std::string &input, const std::string &output, long outputRate,
+                   const ConvertControl &control, std::string *error, std::string *warning);
+
 #endif

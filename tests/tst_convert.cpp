@@ -395,6 +395,8 @@ private slots:
     void converterProgramStopped_data();
     void converterProgramStopped();
     void libraryInThreads();
+    void inProcessMatchesPrograms_data();
+    void inProcessMatchesPrograms();
     void refusalWhileSoundsAreProbed();
 
 private:
@@ -1234,22 +1236,29 @@ void TestConvert::progress()
 
 void TestConvert::libraryCancel_data()
 {
-    QTest::addColumn<bool>("resample");
+    QTest::addColumn<QString>("call");
     QTest::addColumn<int>("stopAt"); // per cent at which the caller asks to stop; 0: before the start
+    QTest::addColumn<int>("seconds");
 
-    QTest::newRow("convert: before the start") << false << 0;
-    QTest::newRow("convert: midway") << false << 30;
-    QTest::newRow("resample: before the start") << true << 0;
-    QTest::newRow("resample: while resampling") << true << 30;
-    QTest::newRow("resample: while writing the result") << true << 95;
+    QTest::newRow("convert: before the start") << "convert" << 0 << 2;
+    QTest::newRow("convert: midway") << "convert" << 30 << 2;
+    QTest::newRow("resample: before the start") << "resample" << 0 << 2;
+    QTest::newRow("resample: while resampling") << "resample" << 30 << 2;
+    QTest::newRow("resample: while writing the result") << "resample" << 95 << 2;
+    QTest::newRow("resample: writing a result kept on disk") << "resample" << 95 << 13;
+    QTest::newRow("both: before the start") << "both" << 0 << 2;
+    QTest::newRow("both: while converting") << "both" << 30 << 2;
+    QTest::newRow("both: while writing the result") << "both" << 95 << 2;
+    QTest::newRow("both: writing a result kept on disk") << "both" << 95 << 13;
 }
 
 // A cancelled conversion stops at the next block, fails with "cancelled",
 // and leaves the output folder as it found it, an earlier result included.
 void TestConvert::libraryCancel()
 {
-    QFETCH(bool, resample);
+    QFETCH(QString, call);
     QFETCH(int, stopAt);
+    QFETCH(int, seconds);
 
     QTemporaryDir folder(sandbox.filePath(QStringLiteral("cancel-XXXXXX")));
     const QString in = folder.filePath(QStringLiteral("in.wav"));
@@ -1257,7 +1266,7 @@ void TestConvert::libraryCancel()
     Tone tone;
     tone.rate = 48000;
     tone.channels = 2;
-    tone.frames = 96000;
+    tone.frames = 48000 * seconds;
     QCOMPARE(WriteTone(in, tone), QString());
     const QByteArray kept("an earlier result\n");
     QVERIFY(WriteBytes(out, kept));
@@ -1273,9 +1282,15 @@ void TestConvert::libraryCancel()
     };
     std::string error;
     std::string warning;
-    const bool converted = resample
-        ? ResamplePcm16(in.toStdString(), 48000, out.toStdString(), 44100, control, &error, &warning)
-        : ConvertToPcm16(in.toStdString(), out.toStdString(), control, &error);
+    bool converted = true;
+    if (call == "convert")
+        converted = ConvertToPcm16(in.toStdString(), out.toStdString(), control, &error);
+    else if (call == "resample")
+        converted = ResamplePcm16(in.toStdString(), 48000, out.toStdString(), 44100, control,
+                                  &error, &warning);
+    else
+        converted = ConvertToRate(in.toStdString(), out.toStdString(), 44100, control, &error,
+                                  &warning);
 
     QVERIFY(!converted);
     QCOMPARE(QString::fromStdString(error), QStringLiteral("cancelled"));
@@ -1404,6 +1419,69 @@ void TestConvert::libraryInThreads()
         QCOMPARE(Contents(dir.filePath(QStringLiteral("together") + name)),
                  Contents(dir.filePath(QStringLiteral("alone") + name)));
     }
+}
+
+void TestConvert::inProcessMatchesPrograms_data()
+{
+    QTest::addColumn<int>("format"); // 0: a 16-bit hit at full scale
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<double>("level");
+
+    const int wav = SF_FORMAT_WAV;
+    QTest::newRow("24-bit 48000 Hz stereo") << (wav | SF_FORMAT_PCM_24) << 48000 << 2 << 24000 << 0.5;
+    QTest::newRow("16-bit 44100 Hz mono: converted only")
+        << (wav | SF_FORMAT_PCM_16) << 44100 << 1 << 22050 << 0.5;
+    QTest::newRow("float 96000 Hz beyond full scale")
+        << (wav | SF_FORMAT_FLOAT) << 96000 << 2 << 48000 << 1.5;
+    QTest::newRow("four channels at 22050 Hz") << (wav | SF_FORMAT_PCM_16) << 22050 << 4 << 11025 << 0.5;
+    QTest::newRow("8-bit 8000 Hz mono") << (wav | SF_FORMAT_PCM_U8) << 8000 << 1 << 4000 << 0.5;
+    QTest::newRow("full-scale hit that overshoots once resampled") << 0 << 48000 << 2 << 24000 << 1.0;
+    QTest::newRow("longer than the resampled sound kept in memory")
+        << (wav | SF_FORMAT_PCM_16) << 48000 << 2 << 48000 * 13 << 0.5;
+}
+
+// The conversion done in this process (zkstool's) gives the very bytes that
+// the two converter programs give (the window's), and leaves nothing behind.
+void TestConvert::inProcessMatchesPrograms()
+{
+    QFETCH(int, format);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(int, frames);
+    QFETCH(double, level);
+
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("same-XXXXXX")));
+    const QString in = folder.filePath(QStringLiteral("in.wav"));
+    if (format == 0) {
+        QVERIFY(WriteBytes(in, Wav16(quint16(channels), quint32(rate),
+                                     DrumHit(rate, channels, frames, level))));
+    } else {
+        Tone tone;
+        tone.format = format;
+        tone.rate = rate;
+        tone.channels = channels;
+        tone.frames = frames;
+        tone.level = level;
+        QCOMPARE(WriteTone(in, tone), QString());
+    }
+    const QStringList before = FolderTree(WorkFolder());
+
+    QString reason;
+    const QString viaPrograms = ConvertFile(in, ConvertOptions(), &reason);
+    QVERIFY2(reason.isEmpty(), qPrintable(reason));
+    ConvertOptions inProcess;
+    inProcess.inProcess = true;
+    const QString viaFunctions = ConvertFile(in, inProcess, &reason);
+    QVERIFY2(reason.isEmpty(), qPrintable(reason));
+    const QByteArray expected = Contents(viaPrograms);
+    QVERIFY(expected.size() > 44);
+    QVERIFY2(Contents(viaFunctions) == expected, "the two conversions differ");
+
+    DiscardConverted(viaPrograms);
+    DiscardConverted(viaFunctions);
+    QCOMPARE(FolderTree(WorkFolder()), before);
 }
 
 // libsndfile keeps the reason of a failed open in one place for the whole
