@@ -124,56 +124,71 @@ bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool
     return true;
 }
 
-// Layer `slot`'s region: its left channel with the leading silence cut,
-// exactly LayerSize bytes long.
-bool MakeLayerRegion(const GeneratorArgs &args, int slot, QByteArray *region, QString *reason)
-{
-    const qint32 layerSize = args.LayerSize[slot];
-    QByteArray data;
-    bool stereo = false;
-    if (!ReadLayerData(args.LayerPath[slot], layerSize, &data, &stereo)) {
-        *reason = UnreadableLayer(args.LayerPath[slot]);
-        return false;
-    }
-    const QByteArray audio = stereo ? KeepLeftChannel(data) : data;
-    qCDebug(lcZk) << "Threshold of silence gate = " << args.SilenceGate;
-    *region = FitToLayerSize(CutLeadingSilence(audio, args.SilenceGate), layerSize);
-    return true;
-}
-
 // A short count is how a full disk shows first; the system's reason only
 // comes with the next write, so the rest is offered again.
-bool WriteAll(QSaveFile &target, const QByteArray &bytes, QString *reason)
+bool WriteAll(QSaveFile &target, const char *bytes, qint64 size, QString *reason)
 {
     qint64 written = 0;
-    while (written < bytes.size()) {
-        const qint64 n = target.write(bytes.constData() + written, bytes.size() - written);
+    while (written < size) {
+        const qint64 n = target.write(bytes + written, size - written);
         if (n <= 0)
             break;
         written += n;
     }
-    if (written == bytes.size())
+    if (written == size)
         return true;
     qCDebug(lcZk) << "Unable to write " << target.fileName() << "- wrote" << written << "of"
-                  << bytes.size() << "bytes";
+                  << size << "bytes";
     *reason = target.error() != QFileDevice::NoError
         ? target.errorString()
-        : QStringLiteral("only %1 of %2 bytes could be written").arg(written).arg(bytes.size());
+        : QStringLiteral("only %1 of %2 bytes could be written").arg(written).arg(size);
     return false;
+}
+
+bool WriteZeros(QSaveFile &target, qint64 size, QString *reason)
+{
+    static const char zeros[65536] = {};
+    for (qint64 left = size; left > 0; left -= qint64(sizeof zeros)) {
+        if (!WriteAll(target, zeros, qMin(left, qint64(sizeof zeros)), reason))
+            return false;
+    }
+    return true;
+}
+
+// Writes layer `slot`'s region: its left channel with the leading silence
+// cut, zero-padded to exactly LayerSize bytes. `buffer` is reused from one
+// layer to the next, so the layers are read without fresh memory each time.
+bool WriteLayerRegion(QSaveFile &target, const GeneratorArgs &args, int slot, QByteArray &buffer,
+                      qint32 *result, QString *reason)
+{
+    const qint32 layerSize = args.LayerSize[slot];
+    bool stereo = false;
+    if (!ReadLayerData(args.LayerPath[slot], layerSize, &buffer, &stereo)) {
+        *reason = UnreadableLayer(args.LayerPath[slot]);
+        *result = GENERATE_LAYER_FAILED;
+        return false;
+    }
+    if (stereo)
+        KeepLeftChannelInPlace(&buffer);
+    qCDebug(lcZk) << "Threshold of silence gate = " << args.SilenceGate;
+    const int cut = LeadingSilenceBytes(buffer, args.SilenceGate);
+    const qint64 kept = qMin(qint64(buffer.size() - cut), qint64(qMax(layerSize, 0)));
+    *result = GENERATE_TARGET_FAILED;
+    return WriteAll(target, buffer.constData() + cut, kept, reason)
+        && WriteZeros(target, qMax(layerSize, 0) - kept, reason);
 }
 
 qint32 WriteBank(QSaveFile &target, const GeneratorArgs &args, const QByteArray &header,
                  QString *reason)
 {
-    if (!WriteAll(target, header, reason))
+    if (!WriteAll(target, header.constData(), header.size(), reason))
         return GENERATE_TARGET_FAILED;
     qCDebug(lcZk) << "Quantity Of Files" << args.LayerCount;
+    QByteArray buffer;
     for (int slot = 0; slot < args.LayerCount; ++slot) {
-        QByteArray region;
-        if (!MakeLayerRegion(args, slot, &region, reason))
-            return GENERATE_LAYER_FAILED;
-        if (!WriteAll(target, region, reason))
-            return GENERATE_TARGET_FAILED;
+        qint32 failed = GENERATE_OK;
+        if (!WriteLayerRegion(target, args, slot, buffer, &failed, reason))
+            return failed;
         qCDebug(lcZk) << "Writing Data From " << args.LayerPath[slot];
     }
     return GENERATE_OK;
@@ -181,31 +196,40 @@ qint32 WriteBank(QSaveFile &target, const GeneratorArgs &args, const QByteArray 
 
 } // namespace
 
-QByteArray KeepLeftChannel(const QByteArray &frames)
+void KeepLeftChannelInPlace(QByteArray *frames)
 {
     // Half the bytes, rounded down. When the input ends inside a frame and
     // that half is odd, its last byte is the input's byte at that offset.
-    const int audioLength = frames.size() >> 1;
-    QByteArray audio = frames.left(audioLength);
+    // Each sample moves down to where a sample already read was, so the
+    // frames are never overwritten before they are read.
+    const int audioLength = frames->size() >> 1;
+    char *bytes = frames->data();
     for (int j = 0; j < audioLength / 2; ++j) {
-        audio[2 * j] = frames.at(4 * j);
-        audio[2 * j + 1] = frames.at(4 * j + 1);
+        bytes[2 * j] = bytes[4 * j];
+        bytes[2 * j + 1] = bytes[4 * j + 1];
     }
+    frames->truncate(audioLength);
+}
+
+QByteArray KeepLeftChannel(const QByteArray &frames)
+{
+    QByteArray audio = frames;
+    KeepLeftChannelInPlace(&audio);
     return audio;
 }
 
-QByteArray CutLeadingSilence(const QByteArray &audio, quint16 gate)
+int LeadingSilenceBytes(const QByteArray &audio, quint16 gate)
 {
     const int samples = audio.size() / 2;
     int k = 0;
     while (k < samples && SampleMagnitude(audio, k) < gate)
         ++k;
-    return audio.mid(2 * k);
+    return 2 * k;
 }
 
-QByteArray FitToLayerSize(const QByteArray &audio, qint32 layerSize)
+QByteArray CutLeadingSilence(const QByteArray &audio, quint16 gate)
 {
-    return audio.leftJustified(qMax(layerSize, 0), '\0', true);
+    return audio.mid(LeadingSilenceBytes(audio, gate));
 }
 
 quint32 RandomTag(qint64 seconds)

@@ -150,12 +150,12 @@ quint32 RandomTag(qint64 seconds);
 // Keeps the first (left) sample of each 4-byte stereo frame. The result holds
 // half the input's bytes, rounded down.
 QByteArray KeepLeftChannel(const QByteArray &frames);
-// Drops the leading 16-bit samples whose magnitude is below `gate` (-32768
-// has magnitude 32768). A gate of 0 drops nothing; a layer that never reaches
-// the gate loses every whole sample.
+void KeepLeftChannelInPlace(QByteArray *frames);
+// How many leading bytes the gate cuts: the 16-bit samples whose magnitude
+// is below `gate` (-32768 has magnitude 32768). A gate of 0 cuts nothing; a
+// layer that never reaches the gate loses every whole sample.
+int LeadingSilenceBytes(const QByteArray &audio, quint16 gate);
+// The audio without those bytes.
 QByteArray CutLeadingSilence(const QByteArray &audio, quint16 gate);
-// The layer's region: the audio cut at, or padded with zeros up to,
-// `layerSize` bytes.
-QByteArray FitToLayerSize(const QByteArray &audio, qint32 layerSize);
 
 #endif

@@ -396,8 +396,14 @@ QString ConvertFile(QString chosen, const ConvertOptions &options, QString *reas
     const QString result = folder + QLatin1Char('/') + fileName;
     if (cancelled || finished.isEmpty() || folder.isEmpty() || !QFile::rename(finished, result))
         QDir(work).rmdir(QFileInfo(folder).fileName());
-    RemoveIntermediate(converted);
-    RemoveIntermediate(resampled);
+    // Only a converter program stopped part way leaves partial files beside
+    // its output; looking for them costs a listing of the folder each time.
+    if (options.inProcess) {
+        QFile::remove(converted);
+    } else {
+        RemoveIntermediate(converted);
+        RemoveIntermediate(resampled);
+    }
     if (cancelled)
         *reason = QStringLiteral("cancelled");
     else if (reason->isEmpty() && !QFileInfo(result).isFile())

@@ -118,6 +118,7 @@ private slots:
     void nameBlock();
     void layer_data();
     void layer();
+    void shortLayerAfterLongOne();
     void budgetBoundary();
     void argsFromLayers();
     void largeLayersReadBack_data();
@@ -325,6 +326,9 @@ void TestGenerator::layer_data()
                                        << Pcm({0, 0, 1, -1, 0});
     QTest::newRow("stereo keeps the left samples")
         << stereo({100, -100, 200, -200, 300, -300}) << 512 << 0 << Pcm({100, 200, 300});
+    QTest::newRow("stereo ending inside a frame: half its bytes")
+        << CanonicalWavHeader(2, 44100, 16, 10) + Pcm({100, -100, 200, -200, 300}) << 512 << 0
+        << Pcm({100, 200}) + Pcm({200}).left(1);
     QTest::newRow("stereo: the gate judges the left samples")
         << stereo({0, 30000, 5, 30000, 400, 0, 0, 0}) << 512 << 328 << Pcm({400, 0});
     QTest::newRow("first sample -32768 reaches gate 1035")
@@ -381,6 +385,25 @@ void TestGenerator::layer()
     QVERIFY(audio.size() <= layerSize);
     QCOMPARE(bank.mid(512, audio.size()), audio);
     QCOMPARE(bank.mid(512 + audio.size()), QByteArray(layerSize - audio.size(), '\0'));
+}
+
+// Each region holds its own layer only, whatever the layer before it held.
+void TestGenerator::shortLayerAfterLongOne()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(WriteBytes(dir.filePath("long.wav"), RampWav(4000)));
+    QVERIFY(WriteBytes(dir.filePath("short.wav"), CanonicalWavHeader(1, 44100, 16, 2000) + Pcm({5, 6})));
+    GeneratorArgs args = Args(dir.filePath("bank.zks"), {4096, 1024});
+    args.LayerPath[0] = dir.filePath("long.wav");
+    args.LayerPath[1] = dir.filePath("short.wav");
+
+    QCOMPARE(GenerateZKS(args), qint32(GENERATE_OK));
+    const QByteArray bank = ReadAll(args.TargetPath);
+    QCOMPARE(bank.size(), 512 + 4096 + 1024);
+    QCOMPARE(bank.mid(512, 4000), RampWav(4000).mid(44));
+    QCOMPARE(bank.mid(512 + 4000, 96), QByteArray(96, '\0'));
+    QCOMPARE(bank.mid(512 + 4096), Pcm({5, 6}) + QByteArray(1020, '\0'));
 }
 
 void TestGenerator::budgetBoundary()
