@@ -528,7 +528,8 @@ public:
         std::copy_n(memory_.begin() + read_, fromMemory, samples);
         read_ += fromMemory;
         const size_t rest = count - fromMemory;
-        return rest == 0 || (file_ && std::fread(samples + fromMemory, sizeof(float), rest, file_) == rest)
+        return rest == 0
+            || (file_ && std::fread(samples + fromMemory, sizeof(float), rest, file_) == rest)
             || Fail(error, "cannot write output: the resampled sound could not be read back");
     }
 

@@ -1430,14 +1430,17 @@ void TestConvert::inProcessMatchesPrograms_data()
     QTest::addColumn<double>("level");
 
     const int wav = SF_FORMAT_WAV;
-    QTest::newRow("24-bit 48000 Hz stereo") << (wav | SF_FORMAT_PCM_24) << 48000 << 2 << 24000 << 0.5;
+    QTest::newRow("24-bit 48000 Hz stereo")
+        << (wav | SF_FORMAT_PCM_24) << 48000 << 2 << 24000 << 0.5;
     QTest::newRow("16-bit 44100 Hz mono: converted only")
         << (wav | SF_FORMAT_PCM_16) << 44100 << 1 << 22050 << 0.5;
     QTest::newRow("float 96000 Hz beyond full scale")
         << (wav | SF_FORMAT_FLOAT) << 96000 << 2 << 48000 << 1.5;
-    QTest::newRow("four channels at 22050 Hz") << (wav | SF_FORMAT_PCM_16) << 22050 << 4 << 11025 << 0.5;
+    QTest::newRow("four channels at 22050 Hz")
+        << (wav | SF_FORMAT_PCM_16) << 22050 << 4 << 11025 << 0.5;
     QTest::newRow("8-bit 8000 Hz mono") << (wav | SF_FORMAT_PCM_U8) << 8000 << 1 << 4000 << 0.5;
-    QTest::newRow("full-scale hit that overshoots once resampled") << 0 << 48000 << 2 << 24000 << 1.0;
+    QTest::newRow("full-scale hit that overshoots once resampled")
+        << 0 << 48000 << 2 << 24000 << 1.0;
     QTest::newRow("longer than the resampled sound kept in memory")
         << (wav | SF_FORMAT_PCM_16) << 48000 << 2 << 48000 * 13 << 0.5;
 }

@@ -393,7 +393,8 @@ void TestGenerator::shortLayerAfterLongOne()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(WriteBytes(dir.filePath("long.wav"), RampWav(4000)));
-    QVERIFY(WriteBytes(dir.filePath("short.wav"), CanonicalWavHeader(1, 44100, 16, 2000) + Pcm({5, 6})));
+    QVERIFY(WriteBytes(dir.filePath("short.wav"),
+                       CanonicalWavHeader(1, 44100, 16, 2000) + Pcm({5, 6})));
     GeneratorArgs args = Args(dir.filePath("bank.zks"), {4096, 1024});
     args.LayerPath[0] = dir.filePath("long.wav");
     args.LayerPath[1] = dir.filePath("short.wav");
