@@ -482,15 +482,22 @@ long ToPcm(float sample)
 }
 
 // The resampled signal as interleaved floats, kept until its peak is known.
-// A short sound stays in memory; past kSpoolMemorySamples the rest goes to
-// a scratch file beside the output, so memory stays bounded whatever the
-// sound's length. The file goes when this does.
+// A sound known to be short (at most kSpoolMemorySamples) stays in memory;
+// a longer one, or one of unknown length, goes to a scratch file beside the
+// output, so memory stays the same whatever the sound's length. The file
+// goes when this does.
 constexpr size_t kSpoolMemorySamples = size_t(1) << 20;
 
 class Spool
 {
 public:
-    explicit Spool(std::string output) : output_(std::move(output)) {}
+    // `expected`: how many samples are coming, 0 when not known.
+    Spool(std::string output, size_t expected)
+        : output_(std::move(output)), inMemory_(expected > 0 && expected <= kSpoolMemorySamples)
+    {
+        if (inMemory_)
+            memory_.reserve(expected);
+    }
     Spool(const Spool &) = delete;
     Spool &operator=(const Spool &) = delete;
     ~Spool()
@@ -504,7 +511,7 @@ public:
 
     bool Write(const float *samples, size_t count, std::string *error)
     {
-        if (!file_ && memory_.size() + count <= kSpoolMemorySamples) {
+        if (inMemory_ && !file_ && memory_.size() + count <= kSpoolMemorySamples) {
             memory_.insert(memory_.end(), samples, samples + count);
             return true;
         }
@@ -545,6 +552,7 @@ private:
     }
 
     std::string output_;
+    bool inMemory_;
     std::vector<float> memory_;
     size_t read_ = 0; // samples of memory_ read back so far
     std::string path_;
@@ -717,26 +725,31 @@ bool WriteSpooled(Spool &spool, size_t frames, int channels, double scale, SNDFI
     return true;
 }
 
-// What runs the resampler over the whole input.
-using Feeder = std::function<bool(Resampling &, Progress &, std::string *error)>;
+// What runs the resampler over the whole input: FeedFile or FeedConverted.
+using Feeder = bool (*)(SNDFILE *in, const SF_INFO &info, Resampling &resampling,
+                        Progress &progress, std::string *error);
 
-bool WriteResampled(const Feeder &feed, int rate, int channels, long toRate,
+bool WriteResampled(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels, long toRate,
                     const std::string &output, const std::string &path, Progress &progress,
                     double *scale, std::string *error)
 {
     soxr_error_t soxrError = nullptr;
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
-    Resampler resampler(soxr_create(double(rate), double(toRate), unsigned(channels), &soxrError,
-                                    nullptr, &quality, nullptr));
+    Resampler resampler(soxr_create(double(info.samplerate), double(toRate), unsigned(channels),
+                                    &soxrError, nullptr, &quality, nullptr));
     if (soxrError)
         return Fail(error, std::string("cannot set up the resampler: ") + soxrError);
 
     SoundFile out = OpenCanonicalWave(path, int(toRate), channels, error);
     if (!out)
         return false;
-    Spool spool(output);
+    // A few frames more than the rates' ratio, for the filter's rounding.
+    const sf_count_t frames = KnownFrames(info);
+    const size_t expected =
+        frames > 0 ? size_t(double(frames) * double(toRate) / info.samplerate + 16) * channels : 0;
+    Spool spool(output, expected);
     Resampling resampling(resampler.get(), channels, spool, error);
-    if (!feed(resampling, progress, error))
+    if (!feed(in, info, resampling, progress, error))
         return false;
     *scale = resampling.Scale();
     return WriteSpooled(spool, resampling.OutputFrames(), channels, *scale, out.get(), progress,
@@ -794,6 +807,22 @@ bool FinishResampled(const std::string &input, double scale, Progress &progress,
     return progress.Finish();
 }
 
+// Resamples the opened input, as `feed` hands it over, into `output`, which
+// it replaces only once the whole run succeeded.
+bool ReplaceWithResampled(Feeder feed, SoundFile &in, const SF_INFO &info, int channels,
+                          const std::string &input, const std::string &output, long outputRate,
+                          const ConvertControl &control, std::string *error, std::string *warning)
+{
+    Progress progress(control);
+    double scale = 0.0;
+    return WriteReplacing(output, [&](const std::string &temporary) {
+        const bool resampled = WriteResampled(feed, in.get(), info, channels, outputRate, output,
+                                              temporary, progress, &scale, error);
+        in.reset();
+        return resampled;
+    }, error) && FinishResampled(input, scale, progress, warning);
+}
+
 } // namespace
 
 bool ConvertToPcm16(const std::string &input, const std::string &output,
@@ -833,18 +862,8 @@ bool ResamplePcm16(const std::string &input, long inputRate, const std::string &
         return Fail(error, input + ": " + std::to_string(info.channels)
                                + " channels; one or two are supported");
 
-    Progress progress(control);
-    double scale = 0.0;
-    const Feeder feed = [&in, &info](Resampling &resampling, Progress &progress,
-                                     std::string *error) {
-        return FeedFile(in.get(), info, resampling, progress, error);
-    };
-    return WriteReplacing(output, [&](const std::string &temporary) {
-        const bool resampled = WriteResampled(feed, info.samplerate, info.channels, outputRate,
-                                              output, temporary, progress, &scale, error);
-        in.reset();
-        return resampled;
-    }, error) && FinishResampled(input, scale, progress, warning);
+    return ReplaceWithResampled(FeedFile, in, info, info.channels, input, output, outputRate,
+                                control, error, warning);
 }
 
 bool ConvertToRate(const std::string &input, const std::string &output, long outputRate,
@@ -866,17 +885,7 @@ bool ConvertToRate(const std::string &input, const std::string &output, long out
     if (!RateInRange(info.samplerate))
         return Fail(error, RatesText());
 
-    Progress progress(control);
-    double scale = 0.0;
-    const Feeder feed = [&in, &info](Resampling &resampling, Progress &progress,
-                                     std::string *error) {
-        return FeedConverted(in.get(), info, resampling, progress, error);
-    };
-    return WriteReplacing(output, [&](const std::string &temporary) {
-        const bool resampled =
-            WriteResampled(feed, info.samplerate, std::min(info.channels, kMaxOutputChannels),
-                           outputRate, output, temporary, progress, &scale, error);
-        in.reset();
-        return resampled;
-    }, error) && FinishResampled(input, scale, progress, warning);
+    return ReplaceWithResampled(FeedConverted, in, info,
+                                std::min(info.channels, kMaxOutputChannels), input, output,
+                                outputRate, control, error, warning);
 }
