@@ -87,18 +87,13 @@ void UsePrivateSettings(const QString &folder)
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
 }
 
-ToolRun RunTool(const QStringList &arguments, const QString &tempFolder, const QString &loggingRules)
+ToolRun RunCommand(const QString &program, const QStringList &arguments,
+                   const QProcessEnvironment &environment)
 {
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!tempFolder.isEmpty())
-        env.insert(QStringLiteral("TMPDIR"), tempFolder);
-    if (!loggingRules.isEmpty())
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
-    process.setProcessEnvironment(env);
-    process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool"), arguments);
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
     ToolRun run;
-    // A hang must fail the test rather than stall the suite.
     if (!process.waitForFinished(300000)) {
         process.kill();
         process.waitForFinished();
@@ -109,6 +104,17 @@ ToolRun RunTool(const QStringList &arguments, const QString &tempFolder, const Q
     if (process.exitStatus() == QProcess::NormalExit)
         run.exitCode = process.exitCode();
     return run;
+}
+
+ToolRun RunTool(const QStringList &arguments, const QString &tempFolder, const QString &loggingRules)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!tempFolder.isEmpty())
+        env.insert(QStringLiteral("TMPDIR"), tempFolder);
+    if (!loggingRules.isEmpty())
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
+    return RunCommand(QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool"),
+                      arguments, env);
 }
 
 QString Show(const ToolRun &run)

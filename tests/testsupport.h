@@ -2,6 +2,7 @@
 #define TESTSUPPORT_H
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -57,6 +58,11 @@ struct ToolRun {
     QString err;
 };
 
+// Runs `program` to its end in `environment`. One that hangs is killed after
+// five minutes, so it fails its test rather than stalls the suite.
+ToolRun RunCommand(const QString &program, const QStringList &arguments,
+                   const QProcessEnvironment &environment
+                   = QProcessEnvironment::systemEnvironment());
 // Runs zkstool to its end, with TMPDIR set to `tempFolder` when one is given
 // and the logging rules `loggingRules` (QT_LOGGING_RULES) when any are.
 ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString(),

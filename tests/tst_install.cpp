@@ -17,40 +17,6 @@ namespace {
 const QString kAppId = QStringLiteral("example.quadrel.QuadrelX8FileGen");
 const QString kConverterDir = QStringLiteral("libexec/quadrelx8filegen");
 
-struct Run {
-    int exitCode = -1; // -1: did not start, crashed or hung
-    QString out;
-    QString err;
-};
-
-Run RunProgram(const QString &program, const QStringList &arguments,
-               const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    Run run;
-    // A hang must fail the test rather than stall the suite.
-    if (!process.waitForFinished(300000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    if (process.exitStatus() == QProcess::NormalExit)
-        run.exitCode = process.exitCode();
-    return run;
-}
-
-QByteArray Show(const Run &run)
-{
-    return QStringLiteral("exit %1\n--- stdout\n%2--- stderr\n%3")
-        .arg(run.exitCode)
-        .arg(run.out, run.err)
-        .toLocal8Bit();
-}
-
 // The entries of a .desktop file's main group.
 QMap<QString, QString> DesktopEntry(const QString &path)
 {
@@ -107,10 +73,10 @@ void TestInstall::initTestCase()
 {
     QVERIFY(prefix.isValid());
     QVERIFY(work.isValid());
-    const Run install = RunProgram(QStringLiteral(ZK_CMAKE_COMMAND),
+    const ToolRun install = RunCommand(QStringLiteral(ZK_CMAKE_COMMAND),
                                    {QStringLiteral("--install"), QStringLiteral(ZK_BUILD_DIR),
                                     QStringLiteral("--prefix"), prefix.path()});
-    QVERIFY2(install.exitCode == 0, Show(install));
+    QVERIFY2(install.exitCode == 0, qPrintable(Show(install)));
 }
 
 QProcessEnvironment TestInstall::UserEnvironment() const
@@ -170,17 +136,17 @@ void TestInstall::programStartsFromThePrefix()
     QProcessEnvironment env = UserEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
-    const Run run = RunProgram(Installed(QStringLiteral("bin/QuadrelX8FileGen")), {}, env);
-    QVERIFY2(run.exitCode == 1, Show(run));
-    QVERIFY2(run.err.contains(QLatin1String("no display found")), Show(run));
+    const ToolRun run = RunCommand(Installed(QStringLiteral("bin/QuadrelX8FileGen")), {}, env);
+    QVERIFY2(run.exitCode == 1, qPrintable(Show(run)));
+    QVERIFY2(run.err.contains(QLatin1String("no display found")), qPrintable(Show(run)));
 }
 
 void TestInstall::zkstoolHelp()
 {
-    const Run run = RunProgram(Installed(QStringLiteral("bin/zkstool")), {QStringLiteral("--help")},
+    const ToolRun run = RunCommand(Installed(QStringLiteral("bin/zkstool")), {QStringLiteral("--help")},
                                UserEnvironment());
-    QVERIFY2(run.exitCode == 0, Show(run));
-    QVERIFY2(run.out.startsWith(QLatin1String("Usage: zkstool build")), Show(run));
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    QVERIFY2(run.out.startsWith(QLatin1String("Usage: zkstool build")), qPrintable(Show(run)));
 }
 
 // A 48000 Hz sound needs both converters. --verbose shows the first one's
@@ -195,19 +161,19 @@ void TestInstall::zkstoolBuildsWithTheInstalledConverters()
     const QString bank = work.filePath(QStringLiteral("kit.zks"));
     const QString zkstool = Installed(QStringLiteral("bin/zkstool"));
 
-    const Run build = RunProgram(zkstool,
+    const ToolRun build = RunCommand(zkstool,
                                  {QStringLiteral("build"), QStringLiteral("--external-converters"),
                                   QStringLiteral("--verbose"),
                                   QStringLiteral("-o"), bank, sound},
                                  UserEnvironment());
-    QVERIFY2(build.exitCode == 0, Show(build));
+    QVERIFY2(build.exitCode == 0, qPrintable(Show(build)));
     const QString converter = QFileInfo(prefix.path()).canonicalFilePath() + QLatin1Char('/')
         + kConverterDir + QStringLiteral("/sndfile-convert-to-microsoft-pcm16");
-    QVERIFY2(build.err.contains(converter), Show(build));
+    QVERIFY2(build.err.contains(converter), qPrintable(Show(build)));
 
-    const Run info = RunProgram(zkstool, {QStringLiteral("info"), bank, QStringLiteral("--json")},
+    const ToolRun info = RunCommand(zkstool, {QStringLiteral("info"), bank, QStringLiteral("--json")},
                                 UserEnvironment());
-    QVERIFY2(info.exitCode == 0, Show(info));
+    QVERIFY2(info.exitCode == 0, qPrintable(Show(info)));
     const QJsonObject json = QJsonDocument::fromJson(info.out.toUtf8()).object();
     QCOMPARE(json.value(QStringLiteral("layerCount")).toInt(), 1);
     QCOMPARE(json.value(QStringLiteral("layerNames")).toArray().at(0).toString(),
@@ -239,10 +205,10 @@ void TestInstall::validators()
     const QString program = QStandardPaths::findExecutable(validator);
     QVERIFY2(!program.isEmpty(),
              qPrintable(validator + QStringLiteral(" is missing: scripts/install-deps.sh installs it")));
-    const Run run = RunProgram(program, arguments + QStringList(Installed(file)));
-    QVERIFY2(run.exitCode == 0, Show(run));
+    const ToolRun run = RunCommand(program, arguments + QStringList(Installed(file)));
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
     if (validator != QLatin1String("appstreamcli")) // it reports success on stdout
-        QVERIFY2(run.out.isEmpty() && run.err.isEmpty(), Show(run));
+        QVERIFY2(run.out.isEmpty() && run.err.isEmpty(), qPrintable(Show(run)));
 }
 
 // The validators check each file alone; the names that tie them together
@@ -268,9 +234,9 @@ void TestInstall::desktopEntryNamesInstalledFiles()
 // Whatever zkstool --help lists, the manual page describes.
 void TestInstall::manPageCoversEveryCommandAndOption()
 {
-    const Run help = RunProgram(Installed(QStringLiteral("bin/zkstool")), {QStringLiteral("--help")},
+    const ToolRun help = RunCommand(Installed(QStringLiteral("bin/zkstool")), {QStringLiteral("--help")},
                                 UserEnvironment());
-    QVERIFY2(help.exitCode == 0, Show(help));
+    QVERIFY2(help.exitCode == 0, qPrintable(Show(help)));
     QFile page(Installed(QStringLiteral("share/man/man1/zkstool.1")));
     QVERIFY(page.open(QIODevice::ReadOnly));
     // Roff writes a plain hyphen as "\-" and sets words apart with font
