@@ -21,7 +21,8 @@ namespace {
 // Names of the controls that change the bank or start other work.
 QStringList BankControlNames()
 {
-    QStringList names{"ThresholdSlider", "horizontalSlider", "GenerateButton", "openFolderButton"};
+    QStringList names{"ThresholdSlider",       "horizontalSlider", "GenerateButton", "openFolderButton",
+                      "OrderByLoudnessButton", "TrimTailsBox",     "OpenBankButton"};
     for (int n = 1; n <= 8; ++n) {
         for (const char *row : {"Del_Br_Button_%1", "ThrOfLayer_%1", "Play_Button_%1"})
             names << QString::fromLatin1(row).arg(n);

@@ -66,6 +66,27 @@ QStringList LayerTable(ZKWindow &window)
     return table;
 }
 
+// Drags `files` over `position` and drops them there; true when the window
+// took the drop. What it queued has run when this returns.
+bool SendDrop(ZKWindow &window, const QStringList &files, const QPoint &position)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &file : files)
+        urls << QUrl::fromLocalFile(file);
+    data.setUrls(urls);
+    QDragEnterEvent enter(position, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDragMoveEvent move(position, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &move);
+    QDropEvent drop(QPointF(position), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    QCoreApplication::sendPostedEvents();
+    return drop.isAccepted();
+}
+
 // The working folder's entries that hold one of `names`.
 QStringList EntriesNamed(const QString &work, const QStringList &names)
 {
@@ -98,6 +119,8 @@ private slots:
     void cancelPartWayThroughTheQueue_data();
     void cancelPartWayThroughTheQueue();
     void webAddressRefusedAtDragEnter();
+    void nothingDroppedWhileConverting_data();
+    void nothingDroppedWhileConverting();
     void severalChosenInTheDialog();
 
 private:
@@ -165,24 +188,11 @@ QStringList TestDropFiles::MakeFiles(const QStringList &names)
 bool TestDropFiles::Drop(ZKWindow &window, const QStringList &files, const QPoint &position,
                          SeenMessageBox *seen)
 {
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString &file : files)
-        urls << QUrl::fromLocalFile(file);
-    data.setUrls(urls);
-    QDragEnterEvent enter(position, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDragMoveEvent move(position, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &move);
-    QDropEvent drop(QPointF(position), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QPointer<QTimer> watch = CloseNextMessageBox(seen, 300000);
-    QApplication::sendEvent(&window, &drop);
-    QCoreApplication::sendPostedEvents();
+    const bool taken = SendDrop(window, files, position);
     const bool done = WaitForConversion(&window);
     delete watch;
-    return drop.isAccepted() && done;
+    return taken && done;
 }
 
 void TestDropFiles::droppedSoundsAreAppended_data()
@@ -374,6 +384,47 @@ void TestDropFiles::webAddressRefusedAtDragEnter()
     QDragEnterEvent enter(OverRow(window, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&window, &enter);
     QVERIFY(!enter.isAccepted());
+}
+
+void TestDropFiles::nothingDroppedWhileConverting_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("sounds") << "b.wav";
+    QTest::newRow("a bank") << "kit.zks";
+}
+
+// A drop while a sound converts is refused: a bank opened then would
+// replace the rows the converted sound is meant for.
+void TestDropFiles::nothingDroppedWhileConverting()
+{
+    QFETCH(QString, name);
+    const QString kick = MakeSound(QStringLiteral("kick.wav"), 1000);
+    const QString file = home.path() + QStringLiteral("/sounds/") + name;
+    if (name.endsWith(QLatin1String(".zks"))) {
+        const ToolRun made = RunTool({QStringLiteral("build"), QStringLiteral("-o"), file, kick,
+                                      MakeSound(QStringLiteral("snare.wav"), 2000)});
+        QVERIFY2(made.exitCode == 0, qPrintable(Show(made)));
+    } else {
+        MakeSound(name, 1000);
+    }
+    ZKWindow window;
+    window.show();
+    FillRows(window, 1);
+    HeldConverter converter;
+    AnswerFileDialog(kick);
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(converter.held(), kGiveUpMs);
+
+    SeenMessageBox seen;
+    QPointer<QTimer> watch = CloseNextMessageBox(&seen, kGiveUpMs);
+    QVERIFY(!SendDrop(window, {file}, OverRow(window, 1)));
+    converter.release();
+    QVERIFY(WaitForConversion(&window));
+    delete watch;
+    QVERIFY2(!seen.seen, qPrintable(seen.text));
+    QCOMPARE(SlotCount, 2);
+    QCOMPARE(SlotName[0], QStringLiteral("first.wav"));
+    QCOMPARE(SlotName[1], QStringLiteral("kick.wav"));
 }
 
 void TestDropFiles::severalChosenInTheDialog()
