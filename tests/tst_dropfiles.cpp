@@ -67,7 +67,7 @@ QStringList LayerTable(ZKWindow &window)
 }
 
 // Drags `files` over `position` and drops them there; true when the window
-// took the drop. What it queued has run when this returns.
+// took the drop. The work it queued has begun when this returns.
 bool SendDrop(ZKWindow &window, const QStringList &files, const QPoint &position)
 {
     QMimeData data;
