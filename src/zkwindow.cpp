@@ -745,7 +745,7 @@ bool ZKWindow::IsConverting() const
 QList<QWidget *> ZKWindow::BankControls() const
 {
     QList<QWidget *> controls{ui->ThresholdSlider, ui->horizontalSlider, ui->GenerateButton,
-                              ui->openFolderButton};
+                              ui->openFolderButton, orderButton, trimTailsBox, openBankButton};
     for (int layer = 1; layer <= kMaxLayers; ++layer) {
         const Row r = row(layer);
         controls << r.threshold << r.addRemove << r.play;
@@ -1024,10 +1024,10 @@ void ZKWindow::AddBankControls()
     layout->addStretch();
     connect(trimTailsBox, &QCheckBox::toggled, this, [this](bool on) { SetTrimTails(on); });
 
-    auto *openBank = new QPushButton(tr("Open Bank"), bar);
-    openBank->setObjectName(QStringLiteral("OpenBankButton"));
-    layout->addWidget(openBank);
-    connect(openBank, &QPushButton::clicked, this, [this]() { OpenBankFromDialog(); });
+    openBankButton = new QPushButton(tr("Open Bank"), bar);
+    openBankButton->setObjectName(QStringLiteral("OpenBankButton"));
+    layout->addWidget(openBankButton);
+    connect(openBankButton, &QPushButton::clicked, this, [this]() { OpenBankFromDialog(); });
 
     ui->verticalLayout_2->addWidget(bar);
     setAcceptDrops(true);
@@ -1052,6 +1052,10 @@ void ZKWindow::dragLeaveEvent(QDragLeaveEvent *)
 void ZKWindow::dropEvent(QDropEvent *event)
 {
     HighlightDropRow(0);
+    // The rows wait for the sound being converted: a bank opened now would
+    // replace the rows it is meant for.
+    if (IsConverting())
+        return;
     if (OpenDroppedBank(event->mimeData()) || AddDroppedSounds(event))
         event->acceptProposedAction();
 }

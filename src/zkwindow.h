@@ -207,6 +207,7 @@ private:
     // The controls a running conversion disabled, to enable again.
     QList<QWidget *> lockedControls;
     QCheckBox *trimTailsBox = nullptr;
+    QPushButton *openBankButton = nullptr;
 
     // Each layer's levels, the order by loudness and the waveform strip
     // (zkwindowlevels.cpp).

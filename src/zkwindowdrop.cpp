@@ -21,7 +21,7 @@
 bool ZKWindow::AddDroppedSounds(QDropEvent *event)
 {
     const QStringList files = DroppedFilePaths(event->mimeData());
-    if (files.isEmpty() || IsConverting())
+    if (files.isEmpty())
         return false;
     const int layer = DropRowAt(DropEventPosition(event));
     // Rows have no gaps: what is not dropped on a filled row goes after the

@@ -3,16 +3,13 @@
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
-#include <QThread>
 
-#include <atomic>
 #include <memory>
 
 #include "fileprocessor.h"
@@ -21,85 +18,11 @@
 
 namespace {
 
-// Bounds every wait for the other side, so that a window or a worker that
-// never answers fails the test instead of hanging it.
-constexpr int kGiveUpMs = 60000;
-// What the stand-in converter reports before it holds.
-constexpr int kHeldPercent = 37;
-
-// Stands in for the window's converter on the worker thread: it holds the
-// conversion until the test lets it go (or, when it heeds cancelling, until
-// the conversion is cancelled), then converts for real. It holds before
-// converting, once it reported kHeldPercent, or inside the real conversion
-// at its first report above `holdAbove` per cent.
-class HeldConverter
-{
-public:
-    enum Cancelling { Heeded, Ignored };
-    explicit HeldConverter(Cancelling cancelling = Heeded, int holdAbove = -1);
-    ~HeldConverter() { SetSoundConverter(nullptr); }
-    HeldConverter(const HeldConverter &) = delete;
-    HeldConverter &operator=(const HeldConverter &) = delete;
-
-    bool held() const { return state->held; }
-    void release() { state->released = true; }
-    bool gaveUp() const { return state->gaveUp; }
-    // The conversion was cancelled by the time it was let go.
-    bool sawCancel() const { return state->sawCancel; }
-    bool finished() const { return state->finished; }
-
-private:
-    struct State {
-        std::atomic<bool> held{false};
-        std::atomic<bool> released{false};
-        std::atomic<bool> gaveUp{false};
-        std::atomic<bool> sawCancel{false};
-        std::atomic<bool> finished{false};
-    };
-    std::shared_ptr<State> state = std::make_shared<State>();
-};
-
-HeldConverter::HeldConverter(Cancelling cancelling, int holdAbove)
-{
-    const std::shared_ptr<State> s = state;
-    SetSoundConverter([s, cancelling, holdAbove](const QString &chosen,
-                                                 const ConvertOptions &options, QString *reason) {
-        const auto hold = [&]() {
-            s->held = true;
-            QElapsedTimer clock;
-            clock.start();
-            while (!s->released && !(cancelling == Heeded && *options.cancelled)) {
-                if (clock.elapsed() > kGiveUpMs) {
-                    s->gaveUp = true;
-                    break;
-                }
-                QThread::msleep(5);
-            }
-            s->sawCancel = bool(*options.cancelled);
-        };
-        ConvertOptions real = options;
-        if (cancelling == Ignored)
-            real.cancelled = nullptr;
-        if (holdAbove < 0) {
-            options.progress(kHeldPercent);
-            hold();
-        } else {
-            real.progress = [&](int percent) {
-                options.progress(percent);
-                if (percent > holdAbove && !s->held)
-                    hold();
-            };
-        }
-        const QString result = ConvertFile(chosen, real, reason);
-        s->finished = true;
-        return result;
-    });
-}
-
 // Names of the controls that change the bank or start other work.
 QStringList BankControlNames()
 {
-    QStringList names{"ThresholdSlider", "horizontalSlider", "GenerateButton", "openFolderButton"};
+    QStringList names{"ThresholdSlider",       "horizontalSlider", "GenerateButton", "openFolderButton",
+                      "OrderByLoudnessButton", "TrimTailsBox",     "OpenBankButton"};
     for (int n = 1; n <= 8; ++n) {
         for (const char *row : {"Del_Br_Button_%1", "ThrOfLayer_%1", "Play_Button_%1"})
             names << QString::fromLatin1(row).arg(n);
@@ -172,10 +95,6 @@ private slots:
 
 private:
     QString MakeSound(const QString &name);
-    // Presses Cancel in the progress dialog once it shows and the converter
-    // holds, then runs `after`.
-    void CancelWhenHeld(ZKWindow &window, HeldConverter &converter,
-                        std::function<void()> after = nullptr);
 
     QTemporaryDir home;
     QString sounds;
@@ -210,22 +129,6 @@ QString TestConversion::MakeSound(const QString &name)
     if (!WriteBytes(path, Wav16(1, 44100, samples)))
         qFatal("cannot write %s", qPrintable(path));
     return path;
-}
-
-void TestConversion::CancelWhenHeld(ZKWindow &window, HeldConverter &converter,
-                                    std::function<void()> after)
-{
-    auto *timer = new QTimer(&window);
-    connect(timer, &QTimer::timeout, [&window, &converter, timer, after]() {
-        auto *dialog = window.findChild<QProgressDialog *>();
-        if (!converter.held() || !dialog || !dialog->isVisible())
-            return;
-        timer->stop();
-        dialog->findChild<QPushButton *>()->click();
-        if (after)
-            after();
-    });
-    timer->start(10);
 }
 
 // The converter is let go from a timer on the GUI thread, once the progress
@@ -293,7 +196,7 @@ void TestConversion::cancelStopsTheConversion()
     QVERIFY(WriteSilentWave(sound, 1, 96000, 96000 * 120));
 
     HeldConverter converter(HeldConverter::Heeded, 30);
-    CancelWhenHeld(window, converter);
+    CancelWhenHeld(&window, converter);
     const SeenMessageBox box = AddLayerThroughDialog(&window, 3, sound);
 
     QVERIFY(!converter.gaveUp());
@@ -317,7 +220,7 @@ void TestConversion::resultAfterCancelNeverLands()
     const QString kick = MakeSound(QStringLiteral("kick.wav"));
     {
         HeldConverter converter(HeldConverter::Ignored);
-        CancelWhenHeld(window, converter, [&converter]() { converter.release(); });
+        CancelWhenHeld(&window, converter, [&converter]() { converter.release(); });
         const SeenMessageBox box = AddLayerThroughDialog(&window, 2, kick);
         QVERIFY(!converter.gaveUp());
         QVERIFY(converter.sawCancel());

@@ -12,14 +12,17 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 
 #include <memory>
 
+#include "fileprocessor.h"
 #include "zkwindow.h"
 
 QTimer *OnNextModal(std::function<void(QWidget *)> action, int timeoutMs)
@@ -135,6 +138,66 @@ QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs)
             modal->close();
         }
     }, timeoutMs);
+}
+
+HeldConverter::HeldConverter(Cancelling cancelling, int holdAbove, const QString &heldName)
+{
+    const std::shared_ptr<State> s = state;
+    SetSoundConverter([s, cancelling, holdAbove, heldName](const QString &chosen,
+                                                           const ConvertOptions &options,
+                                                           QString *reason) {
+        if (!heldName.isEmpty() && QFileInfo(chosen).fileName() != heldName)
+            return ConvertFile(chosen, options, reason);
+        const auto hold = [&]() {
+            s->held = true;
+            QElapsedTimer clock;
+            clock.start();
+            while (!s->released && !(cancelling == Heeded && *options.cancelled)) {
+                if (clock.elapsed() > kGiveUpMs) {
+                    s->gaveUp = true;
+                    break;
+                }
+                QThread::msleep(5);
+            }
+            s->sawCancel = bool(*options.cancelled);
+        };
+        ConvertOptions real = options;
+        if (cancelling == Ignored)
+            real.cancelled = nullptr;
+        if (holdAbove < 0) {
+            options.progress(kHeldPercent);
+            hold();
+        } else {
+            real.progress = [&](int percent) {
+                options.progress(percent);
+                if (percent > holdAbove && !s->held)
+                    hold();
+            };
+        }
+        const QString result = ConvertFile(chosen, real, reason);
+        s->finished = true;
+        return result;
+    });
+}
+
+HeldConverter::~HeldConverter()
+{
+    SetSoundConverter(nullptr);
+}
+
+void CancelWhenHeld(ZKWindow *window, HeldConverter &converter, std::function<void()> after)
+{
+    auto *timer = new QTimer(window);
+    QObject::connect(timer, &QTimer::timeout, [window, &converter, timer, after]() {
+        auto *dialog = window->findChild<QProgressDialog *>();
+        if (!converter.held() || !dialog || !dialog->isVisible())
+            return;
+        timer->stop();
+        dialog->findChild<QPushButton *>()->click();
+        if (after)
+            after();
+    });
+    timer->start(10);
 }
 
 void SettleLayout()

@@ -3,7 +3,9 @@
 
 #include <QString>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 #include "testsupport.h"
 
@@ -51,6 +53,52 @@ bool WaitForConversion(ZKWindow *window, int timeoutMs = 300000);
 // (empty: cancels it) and waits for the conversion. Returns the message box
 // shown about the file, if any, closed with Ok.
 SeenMessageBox AddLayerThroughDialog(ZKWindow *window, int layer, const QString &file);
+
+// Bounds every wait for the other side, so that a window or a worker that
+// never answers fails the test instead of hanging it.
+constexpr int kGiveUpMs = 60000;
+// What the stand-in converter reports before it holds.
+constexpr int kHeldPercent = 37;
+
+// Stands in for the window's converter on the worker thread: it holds the
+// conversion until the test lets it go (or, when it heeds cancelling, until
+// the conversion is cancelled), then converts for real. It holds before
+// converting, once it reported kHeldPercent, or inside the real conversion
+// at its first report above `holdAbove` per cent. Given `heldName`, it holds
+// only the conversion of the file of that name and converts the others at
+// once.
+class HeldConverter
+{
+public:
+    enum Cancelling { Heeded, Ignored };
+    explicit HeldConverter(Cancelling cancelling = Heeded, int holdAbove = -1,
+                           const QString &heldName = QString());
+    ~HeldConverter();
+    HeldConverter(const HeldConverter &) = delete;
+    HeldConverter &operator=(const HeldConverter &) = delete;
+
+    bool held() const { return state->held; }
+    void release() { state->released = true; }
+    bool gaveUp() const { return state->gaveUp; }
+    // The conversion was cancelled by the time it was let go.
+    bool sawCancel() const { return state->sawCancel; }
+    bool finished() const { return state->finished; }
+
+private:
+    struct State {
+        std::atomic<bool> held{false};
+        std::atomic<bool> released{false};
+        std::atomic<bool> gaveUp{false};
+        std::atomic<bool> sawCancel{false};
+        std::atomic<bool> finished{false};
+    };
+    std::shared_ptr<State> state = std::make_shared<State>();
+};
+
+// Presses Cancel in the window's progress dialog once it shows and the
+// converter holds, then runs `after`.
+void CancelWhenHeld(ZKWindow *window, HeldConverter &converter,
+                    std::function<void()> after = nullptr);
 
 // Lets the layout requests that changed texts posted run, so sizes and
 // places are final.
