@@ -968,11 +968,16 @@ void ZKWindow::ErrorMessage(int code)
 void ZKWindow::ShowMessage(int code, const QString &detail)
 {
     const ResultMessage m = MessageFor(code);
-    QMessageBox box(m.warning ? QMessageBox::Warning : QMessageBox::Critical, m.title, m.text,
-                    QMessageBox::Ok, this);
+    ShowBox(m.warning ? QMessageBox::Warning : QMessageBox::Critical, m.title, m.text, detail);
+}
+
+void ZKWindow::ShowBox(QMessageBox::Icon icon, const QString &title, const QString &text,
+                       const QString &detail)
+{
+    QMessageBox box(icon, title, text, QMessageBox::Ok, this);
     if (!detail.isEmpty()) {
         box.setInformativeText(detail);
-        // It may hold a file name, which is the user's: never markup.
+        // It may hold file names, which are the user's: never markup.
         if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
             label->setTextFormat(Qt::PlainText);
     }

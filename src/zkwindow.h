@@ -3,6 +3,7 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QSize>
 #include <QString>
 
@@ -160,6 +161,9 @@ private:
     QString AskForBankPath();
     // A result code's message box, with `detail` below its text.
     void ShowMessage(int code, const QString &detail);
+    // A box with one Ok, its detail shown as plain text.
+    void ShowBox(QMessageBox::Icon icon, const QString &title, const QString &text,
+                 const QString &detail);
     void PlayLayer(int layer);
     void SetUsedSpace(qint32 used);
     void ShowThresholds();

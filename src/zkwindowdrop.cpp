@@ -9,7 +9,6 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPalette>
 
 #include "explain.h"
@@ -116,14 +115,9 @@ void ZKWindow::FinishAddingSounds()
 {
     if (soundsRefused.isEmpty())
         return;
-    QMessageBox box(QMessageBox::Critical, tr("ERROR"), tr("Some files were not added"),
-                    QMessageBox::Ok, this);
-    box.setInformativeText(soundsRefused.join(QLatin1Char('\n')));
+    const QString lines = soundsRefused.join(QLatin1Char('\n'));
     soundsRefused.clear();
-    // The lines hold the user's file names: never markup.
-    if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
-        label->setTextFormat(Qt::PlainText);
-    box.exec();
+    ShowBox(QMessageBox::Critical, tr("ERROR"), tr("Some files were not added"), lines);
 }
 
 void ZKWindow::ReplaceLayer(int layer, const QString &file)
