@@ -1,5 +1,7 @@
 #include "layerrules.h"
 
+#include "resultcodes.h"
+
 #include <QStringView>
 
 #include <algorithm>
@@ -169,6 +171,16 @@ bool LayerSizesAreStorable(const qint32 sizes[], int count)
             return false;
     }
     return true;
+}
+
+int LayerSizesVerdict(const qint32 sizes[], int count)
+{
+    const qint64 total = std::accumulate(sizes, sizes + count, qint64(0));
+    if (total > kBankBudget)
+        return RESULT_NO_SPACE;
+    if (!LayerSizesAreStorable(sizes, count))
+        return RESULT_TOO_BIG;
+    return 0;
 }
 
 QString LastPathPart(const QString &path)

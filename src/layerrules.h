@@ -68,6 +68,11 @@ bool NameHasControlCharacter(const QString &name);
 // describes every layer exactly: from five layers on, no layer may reach
 // kSizeUnitsLimit.
 bool LayerSizesAreStorable(const qint32 sizes[], int count);
+// Whether a bank of `count` layers with these sizes can be made, as the
+// window and zkstool refuse a layer: 0, or RESULT_NO_SPACE when they exceed
+// the device's budget, or else RESULT_TOO_BIG when the size tables cannot
+// describe them.
+int LayerSizesVerdict(const qint32 sizes[], int count);
 
 // The part of a path after its last "/" (a backslash is an ordinary
 // character here).

@@ -42,18 +42,6 @@ qint32 LayerSizeOf(const QString &path)
 
 // The result code that refuses layers of these sizes (indexed by layer - 1),
 // checked in the order the window checks an added layer; 0 when they fit.
-int LayerSizesVerdict(const qint32 sizes[], int count)
-{
-    qint64 total = 0;
-    for (int i = 0; i < count; ++i)
-        total += sizes[i];
-    if (total > kBankBudget)
-        return RESULT_NO_SPACE;
-    if (!LayerSizesAreStorable(sizes, count))
-        return RESULT_TOO_BIG;
-    return 0;
-}
-
 // Discards the files of `files` (indexed by layer - 1) that are neither a
 // layer's untrimmed file nor the file `kept` holds for the same layer.
 void DiscardTrimmedCopies(const QVector<SizedFile> &files, const QVector<SizedFile> &kept)

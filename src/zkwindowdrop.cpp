@@ -152,20 +152,13 @@ void ZKWindow::TakeReplacement(int layer, const ConversionVerdict &verdict)
     qint32 sizes[kMaxLayers];
     std::copy(SlotSize, SlotSize + kMaxLayers, sizes);
     sizes[i] = taken.size;
-    int refused = 0;
-    QString detail;
-    if (usedWithout + taken.size > kBankBudget) {
-        refused = RESULT_NO_SPACE;
-        detail = NoSpaceDetail(taken.size, usedWithout);
-    } else if (!LayerSizesAreStorable(sizes, SlotCount)) {
-        refused = RESULT_TOO_BIG;
-        detail = SizeTableDetail();
-    }
+    const int refused = LayerSizesVerdict(sizes, SlotCount);
     if (refused != 0) {
         if (taken.path != verdict.converted)
             DiscardConverted(taken.path);
         DiscardConverted(verdict.converted);
-        ShowMessage(refused, detail);
+        ShowMessage(refused, refused == RESULT_NO_SPACE ? NoSpaceDetail(taken.size, usedWithout)
+                                                        : SizeTableDetail());
         return;
     }
     if (SlotPath[i] != SlotSource[i])

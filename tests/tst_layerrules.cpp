@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "layerrules.h"
+#include "resultcodes.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
 Q_DECLARE_METATYPE(QVector<double>)
@@ -315,24 +316,37 @@ void TestLayerRules::storableSizes_data()
 {
     QTest::addColumn<QVector<int>>("sizes");
     QTest::addColumn<bool>("storable");
+    QTest::addColumn<int>("verdict");
     const int largest = 0x1FFE00;
     const int big = 0x200000;
-    QTest::newRow("empty") << QVector<int>{} << true;
-    QTest::newRow("big layer, four layers") << QVector<int>{big, 512, 512, 512} << true;
-    QTest::newRow("largest layer 5 of five") << QVector<int>{512, 512, 512, 512, largest} << true;
-    QTest::newRow("one block more in layer 5") << QVector<int>{512, 512, 512, 512, big} << false;
-    QTest::newRow("largest layer 1 of five") << QVector<int>{largest, 512, 512, 512, 512} << true;
-    QTest::newRow("one block more in layer 1") << QVector<int>{big, 512, 512, 512, 512} << false;
+    const int tooBig = RESULT_TOO_BIG;
+    QTest::newRow("empty") << QVector<int>{} << true << 0;
+    QTest::newRow("big layer, four layers") << QVector<int>{big, 512, 512, 512} << true << 0;
+    QTest::newRow("largest layer 5 of five")
+        << QVector<int>{512, 512, 512, 512, largest} << true << 0;
+    QTest::newRow("one block more in layer 5")
+        << QVector<int>{512, 512, 512, 512, big} << false << tooBig;
+    QTest::newRow("largest layer 1 of five")
+        << QVector<int>{largest, 512, 512, 512, 512} << true << 0;
+    QTest::newRow("one block more in layer 1")
+        << QVector<int>{big, 512, 512, 512, 512} << false << tooBig;
     QTest::newRow("big layer 8 of eight")
-        << QVector<int>{512, 512, 512, 512, 512, 512, 512, big + 512} << false;
+        << QVector<int>{512, 512, 512, 512, 512, 512, 512, big + 512} << false << tooBig;
+    QTest::newRow("the whole budget") << QVector<int>{kBankBudget - 1024, 1024} << true << 0;
+    QTest::newRow("one block over the budget")
+        << QVector<int>{kBankBudget - 1024, 1536} << true << int(RESULT_NO_SPACE);
+    QTest::newRow("over the budget comes first")
+        << QVector<int>{big, big, 512, 512, 512} << false << int(RESULT_NO_SPACE);
 }
 
 void TestLayerRules::storableSizes()
 {
     QFETCH(QVector<int>, sizes);
     QFETCH(bool, storable);
+    QFETCH(int, verdict);
     QVector<qint32> table(sizes.begin(), sizes.end());
     QCOMPARE(LayerSizesAreStorable(table.constData(), table.size()), storable);
+    QCOMPARE(LayerSizesVerdict(table.constData(), table.size()), verdict);
 }
 
 void TestLayerRules::soundFileSuffix_data()
