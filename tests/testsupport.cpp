@@ -227,15 +227,35 @@ ToolRun RunCommand(const QString &program, const QStringList &arguments,
     return run;
 }
 
-ToolRun RunTool(const QStringList &arguments, const QString &tempFolder, const QString &loggingRules)
+namespace {
+
+QString ToolPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool");
+}
+
+// This environment with TMPDIR and QT_LOGGING_RULES set where given.
+QProcessEnvironment ToolEnvironment(const QString &tempFolder, const QString &loggingRules)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!tempFolder.isEmpty())
         env.insert(QStringLiteral("TMPDIR"), tempFolder);
     if (!loggingRules.isEmpty())
         env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
-    return RunCommand(QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool"),
-                      arguments, env);
+    return env;
+}
+
+} // namespace
+
+ToolRun RunTool(const QStringList &arguments, const QString &tempFolder, const QString &loggingRules)
+{
+    return RunCommand(ToolPath(), arguments, ToolEnvironment(tempFolder, loggingRules));
+}
+
+void StartTool(QProcess &process, const QStringList &arguments, const QString &tempFolder)
+{
+    process.setProcessEnvironment(ToolEnvironment(tempFolder, QString()));
+    process.start(ToolPath(), arguments);
 }
 
 QString Show(const ToolRun &run)

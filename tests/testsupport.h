@@ -17,6 +17,8 @@
 #include <signal.h>
 #endif
 
+class QProcess;
+
 // Samples as the 16-bit little-endian PCM a WAVE's data chunk holds; the
 // int forms take a test table's column or a list written out in a test.
 QByteArray Pcm(const QVector<qint16> &samples);
@@ -131,6 +133,9 @@ ToolRun RunCommand(const QString &program, const QStringList &arguments,
 // and the logging rules `loggingRules` (QT_LOGGING_RULES) when any are.
 ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString(),
                 const QString &loggingRules = QString());
+// Starts zkstool in `process` and returns at once, with TMPDIR set to
+// `tempFolder`, for a test that acts on the tool while it runs.
+void StartTool(QProcess &process, const QStringList &arguments, const QString &tempFolder);
 // A run's exit status and output, for a failure message.
 QString Show(const ToolRun &run);
 

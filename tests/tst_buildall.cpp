@@ -651,11 +651,7 @@ void TestBuildAll::interrupted()
     QVERIFY(WriteSilentWave(lib + "/C slow/c.wav", 2, 768000, 768000 * 17));
 
     QProcess tool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TMPDIR", temp);
-    tool.setProcessEnvironment(env);
-    tool.start(QCoreApplication::applicationDirPath() + "/zkstool",
-               {"build-all", "--jobs", "2", lib, out});
+    StartTool(tool, {"build-all", "--jobs", "2", lib, out}, temp);
     QVERIFY(tool.waitForStarted());
     const qint64 pid = tool.processId();
 

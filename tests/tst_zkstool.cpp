@@ -1586,13 +1586,10 @@ void TestZksTool::buildInterrupted()
     const QString bank = tmp.filePath("kit.zks");
 
     QProcess tool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TMPDIR", temp);
-    tool.setProcessEnvironment(env);
     QStringList arguments{"build", "-o", bank, sound};
     if (external)
         arguments.insert(1, "--external-converters");
-    tool.start(QCoreApplication::applicationDirPath() + "/zkstool", arguments);
+    StartTool(tool, arguments, temp);
     QVERIFY(tool.waitForStarted());
     const qint64 pid = tool.processId();
 
