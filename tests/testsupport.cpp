@@ -258,6 +258,16 @@ void StartTool(QProcess &process, const QStringList &arguments, const QString &t
     process.start(ToolPath(), arguments);
 }
 
+bool SeenWhileRunning(QProcess &process, const std::function<bool()> &seen)
+{
+    QDeadlineTimer deadline(120000);
+    while (!deadline.hasExpired() && !process.waitForFinished(2)) {
+        if (seen())
+            return true;
+    }
+    return false;
+}
+
 QString Show(const ToolRun &run)
 {
     return QStringLiteral("exit %1\n--- stdout\n%2--- stderr\n%3")

@@ -10,6 +10,7 @@
 #include <QVector>
 #include <QtGlobal>
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 
@@ -136,6 +137,9 @@ ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QStrin
 // Starts zkstool in `process` and returns at once, with TMPDIR set to
 // `tempFolder`, for a test that acts on the tool while it runs.
 void StartTool(QProcess &process, const QStringList &arguments, const QString &tempFolder);
+// Checks `seen` every few milliseconds while `process` runs, for up to two
+// minutes; true once it held.
+bool SeenWhileRunning(QProcess &process, const std::function<bool()> &seen);
 // A run's exit status and output, for a failure message.
 QString Show(const ToolRun &run);
 

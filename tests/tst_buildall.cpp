@@ -1,6 +1,5 @@
 #include <QtTest>
 
-#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -662,11 +661,8 @@ void TestBuildAll::interrupted()
             folders.insert(entry.section('/', 0, 0));
         return QFileInfo::exists(out + "/A quick.zks") && folders.size() == 2;
     };
-    bool seen = false;
-    QDeadlineTimer deadline(120000);
-    while (!seen && !deadline.hasExpired() && !tool.waitForFinished(2))
-        seen = bothConverting();
-    QVERIFY2(seen, "the two slow banks were not seen converting at once");
+    QVERIFY2(SeenWhileRunning(tool, bothConverting),
+             "the two slow banks were not seen converting at once");
 
     QCOMPARE(::kill(pid_t(pid), SIGSTOP), 0);
     QVERIFY(WaitUntilStopped(pid));

@@ -1,6 +1,5 @@
 #include <QtTest>
 
-#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -1599,11 +1598,7 @@ void TestZksTool::buildInterrupted()
         return external ? !ChildrenOf(pid).isEmpty()
                         : FolderTree(temp).join('\n').contains("tempWav2.wav");
     };
-    bool seen = false;
-    QDeadlineTimer deadline(120000);
-    while (!seen && !deadline.hasExpired() && !tool.waitForFinished(2))
-        seen = converting();
-    QVERIFY2(seen, "no conversion was seen running");
+    QVERIFY2(SeenWhileRunning(tool, converting), "no conversion was seen running");
 
     // The tool and its converter are held still while the signal is sent,
     // so it arrives during the conversion however busy the machine is.
