@@ -11,15 +11,87 @@
 #include <QThread>
 #include <QtTest>
 
+#include <sndfile.h>
+
+#include <cmath>
+
 #include "fileprocessor.h"
+#include "layerrules.h"
 #include "zkslayout.h"
 
-QByteArray Wav16(quint16 channels, quint32 rate, const QVector<qint16> &samples)
+QByteArray Pcm(const QVector<qint16> &samples)
 {
-    QByteArray bytes = CanonicalWavHeader(channels, rate, 16, quint32(samples.size() * 2));
+    QByteArray bytes;
     for (qint16 s : samples)
         AppendLE(bytes, quint16(s), 2);
     return bytes;
+}
+
+QByteArray Pcm(const QVector<int> &samples)
+{
+    QByteArray bytes;
+    for (int s : samples)
+        AppendLE(bytes, quint16(s), 2);
+    return bytes;
+}
+
+QByteArray Pcm(std::initializer_list<int> samples)
+{
+    return Pcm(QVector<int>(samples));
+}
+
+QByteArray Wav16(quint16 channels, quint32 rate, const QVector<qint16> &samples)
+{
+    return CanonicalWavHeader(channels, rate, 16, quint32(samples.size() * 2)) + Pcm(samples);
+}
+
+QVector<qint16> Ramp(int count, int first)
+{
+    QVector<qint16> samples(count);
+    for (int i = 0; i < count; ++i)
+        samples[i] = qint16(first + i % 20000);
+    return samples;
+}
+
+QVector<qint16> Sine1k(int frames, double dbfs)
+{
+    const double amplitude = std::round(32768 * std::pow(10, dbfs / 20));
+    QVector<qint16> s(frames);
+    for (int i = 0; i < frames; ++i)
+        s[i] = qint16(std::lround(amplitude * std::sin(2 * M_PI * 1000 * i / kBankRate)));
+    return s;
+}
+
+QVector<qint16> Square(int frames, qint16 amplitude)
+{
+    QVector<qint16> s(frames);
+    for (int i = 0; i < frames; ++i)
+        s[i] = i % 2 ? qint16(-amplitude) : amplitude;
+    return s;
+}
+
+QVector<qint16> Interleaved(const QVector<qint16> &left, const QVector<qint16> &right)
+{
+    QVector<qint16> frames;
+    for (int i = 0; i < left.size(); ++i)
+        frames << left.at(i) << right.at(i);
+    return frames;
+}
+
+bool WriteSound(const QString &path, int format, int channels, int rate,
+                const QVector<qint16> &samples)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    SF_INFO info = {};
+    info.format = format;
+    info.channels = channels;
+    info.samplerate = rate;
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    const sf_count_t frames = samples.size() / channels;
+    const bool written = sf_writef_short(file, samples.constData(), frames) == frames;
+    return sf_close(file) == 0 && written;
 }
 
 bool WriteBytes(const QString &path, const QByteArray &bytes)
@@ -48,6 +120,12 @@ FreshWorkingFolder::~FreshWorkingFolder()
     QDir::setCurrent(previous);
 }
 
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QStringList FolderTree(const QString &root)
 {
     QStringList entries;
@@ -57,6 +135,30 @@ QStringList FolderTree(const QString &root)
         entries << QDir(root).relativeFilePath(it.next());
     entries.sort();
     return entries;
+}
+
+QMap<QString, QByteArray> Snapshot(const QString &root)
+{
+    QMap<QString, QByteArray> entries;
+    for (const QString &entry : FolderTree(root)) {
+        const QFileInfo info(QDir(root).filePath(entry));
+        entries.insert(entry, info.isDir() ? QByteArray("<folder>")
+                                           : info.isSymLink() ? info.symLinkTarget().toUtf8()
+                                                              : ReadAll(info.filePath()));
+    }
+    return entries;
+}
+
+QByteArray WithoutTag(QByteArray bank)
+{
+    return bank.remove(kBankTagOffset, 4);
+}
+
+QVector<int> DefaultSpread(int count)
+{
+    ThresholdTable table = {};
+    DefaultThresholds(table, count);
+    return QVector<int>(table + 1, table + 1 + kMaxLayers);
 }
 
 void AddResultMessageRows()
@@ -87,6 +189,25 @@ void UsePrivateSettings(const QString &folder)
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
 }
 
+bool TestHome::setUp()
+{
+    if (!home.isValid())
+        return false;
+    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+    return true;
+}
+
+void TestHome::startTest()
+{
+    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
+    cwd = std::make_unique<FreshWorkingFolder>();
+}
+
+void TestHome::endTest()
+{
+    cwd.reset();
+}
+
 ToolRun RunCommand(const QString &program, const QStringList &arguments,
                    const QProcessEnvironment &environment)
 {
@@ -106,15 +227,45 @@ ToolRun RunCommand(const QString &program, const QStringList &arguments,
     return run;
 }
 
-ToolRun RunTool(const QStringList &arguments, const QString &tempFolder, const QString &loggingRules)
+namespace {
+
+QString ToolPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool");
+}
+
+// This environment with TMPDIR and QT_LOGGING_RULES set where given.
+QProcessEnvironment ToolEnvironment(const QString &tempFolder, const QString &loggingRules)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!tempFolder.isEmpty())
         env.insert(QStringLiteral("TMPDIR"), tempFolder);
     if (!loggingRules.isEmpty())
         env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
-    return RunCommand(QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool"),
-                      arguments, env);
+    return env;
+}
+
+} // namespace
+
+ToolRun RunTool(const QStringList &arguments, const QString &tempFolder, const QString &loggingRules)
+{
+    return RunCommand(ToolPath(), arguments, ToolEnvironment(tempFolder, loggingRules));
+}
+
+void StartTool(QProcess &process, const QStringList &arguments, const QString &tempFolder)
+{
+    process.setProcessEnvironment(ToolEnvironment(tempFolder, QString()));
+    process.start(ToolPath(), arguments);
+}
+
+bool SeenWhileRunning(QProcess &process, const std::function<bool()> &seen)
+{
+    QDeadlineTimer deadline(120000);
+    while (!deadline.hasExpired() && !process.waitForFinished(2)) {
+        if (seen())
+            return true;
+    }
+    return false;
 }
 
 QString Show(const ToolRun &run)

@@ -2,6 +2,7 @@
 #define TESTSUPPORT_H
 
 #include <QByteArray>
+#include <QMap>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -9,12 +10,43 @@
 #include <QVector>
 #include <QtGlobal>
 
+#include <functional>
+#include <initializer_list>
+#include <memory>
+
 #ifdef Q_OS_UNIX
 #include <signal.h>
 #endif
 
+class QProcess;
+
+// Samples as the 16-bit little-endian PCM a WAVE's data chunk holds; the
+// int forms take a test table's column or a list written out in a test.
+QByteArray Pcm(const QVector<qint16> &samples);
+QByteArray Pcm(const QVector<int> &samples);
+QByteArray Pcm(std::initializer_list<int> samples);
+
 // A canonical 16-bit WAVE holding the given interleaved samples.
 QByteArray Wav16(quint16 channels, quint32 rate, const QVector<qint16> &samples);
+
+// `count` mono samples counting up from `first`, none of them silent, so
+// every byte of a region can be traced back to its source.
+QVector<qint16> Ramp(int count, int first = 1000);
+
+// A 1 kHz sine at the bank's rate whose peak lies at `dbfs`: its RMS reads
+// 3.01 dB lower.
+QVector<qint16> Sine1k(int frames, double dbfs);
+
+// Alternating +-amplitude: its RMS is the amplitude itself.
+QVector<qint16> Square(int frames, qint16 amplitude);
+
+// Stereo frames of a left and a right channel of the same length.
+QVector<qint16> Interleaved(const QVector<qint16> &left, const QVector<qint16> &right);
+
+// Writes interleaved 16-bit samples as a sound file in any format libsndfile
+// writes (creating folders as needed).
+bool WriteSound(const QString &path, int format, int channels, int rate,
+                const QVector<qint16> &samples);
 
 // Writes bytes to a file (creating folders as needed); fails the test on error.
 bool WriteBytes(const QString &path, const QByteArray &bytes);
@@ -39,8 +71,21 @@ private:
     QString previous;
 };
 
+// A file's bytes; empty when it cannot be read.
+QByteArray ReadAll(const QString &path);
+
 // Every file and folder below `root`, as sorted relative paths.
 QStringList FolderTree(const QString &root);
+
+// Every entry below `root` with its content (a link: its target), to show
+// that nothing changed.
+QMap<QString, QByteArray> Snapshot(const QString &root);
+
+// A bank without its random tag, so banks made at different times compare.
+QByteArray WithoutTag(QByteArray bank);
+
+// The default thresholds for `count` layers, all eight slots of them.
+QVector<int> DefaultSpread(int count);
 
 // Columns code, title, text and warning (warning icon rather than critical)
 // with a row for every result code's message, and for codes that have none.
@@ -49,6 +94,28 @@ void AddResultMessageRows();
 // Points QSettings at a private folder so tests never read or write the
 // user's own settings.
 void UsePrivateSettings(const QString &folder);
+
+// A window test program's private home: its settings live in the home's
+// folder "settings" and are cleared before each test, and each test runs in
+// a fresh, empty working folder.
+class TestHome
+{
+public:
+    // From initTestCase(): false when the home could not be made.
+    bool setUp();
+    // From init(): clears the program's settings and enters a fresh
+    // working folder.
+    void startTest();
+    // From cleanup(): leaves the working folder for the one of before.
+    void endTest();
+    QString path() const { return home.path(); }
+    // The running test's working folder.
+    QString workingFolder() const { return cwd->path(); }
+
+private:
+    QTemporaryDir home;
+    std::unique_ptr<FreshWorkingFolder> cwd;
+};
 
 // --- running zkstool, which sits beside the tests -----------------------------
 
@@ -67,6 +134,12 @@ ToolRun RunCommand(const QString &program, const QStringList &arguments,
 // and the logging rules `loggingRules` (QT_LOGGING_RULES) when any are.
 ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString(),
                 const QString &loggingRules = QString());
+// Starts zkstool in `process` and returns at once, with TMPDIR set to
+// `tempFolder`, for a test that acts on the tool while it runs.
+void StartTool(QProcess &process, const QStringList &arguments, const QString &tempFolder);
+// Checks `seen` every few milliseconds while `process` runs, for up to two
+// minutes; true once it held.
+bool SeenWhileRunning(QProcess &process, const std::function<bool()> &seen);
 // A run's exit status and output, for a failure message.
 QString Show(const ToolRun &run);
 

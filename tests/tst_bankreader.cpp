@@ -17,36 +17,6 @@ Q_DECLARE_METATYPE(QVector<int>)
 
 namespace {
 
-QByteArray Pcm(const QVector<int> &samples)
-{
-    QByteArray bytes;
-    for (int s : samples)
-        AppendLE(bytes, quint16(s), 2);
-    return bytes;
-}
-
-// `count` samples counting up from `first`, none of them silent.
-QByteArray Ramp(int count, int first = 1000)
-{
-    QVector<int> samples;
-    for (int i = 0; i < count; ++i)
-        samples << first + i % 20000;
-    return Pcm(samples);
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QVector<int> DefaultSpread(int count)
-{
-    ThresholdTable table = {};
-    DefaultThresholds(table, count);
-    return QVector<int>(table + 1, table + 1 + kMaxLayers);
-}
-
 // Writes each sound as a converted layer file and generates a bank of them,
 // as the window does: layer sizes from the sound check, the given gate and
 // thresholds of all eight slots.
@@ -68,11 +38,6 @@ bool MakeBank(const QString &bankPath, const QByteArrayList &sounds, const QStri
     if (sources)
         *sources = layers;
     return GenerateZKS(MakeGeneratorArgs(layers, table, quint16(gate), bankPath)) == GENERATE_OK;
-}
-
-QByteArray WithoutTag(QByteArray bank)
-{
-    return bank.remove(kBankTagOffset, 4);
 }
 
 } // namespace
@@ -125,25 +90,26 @@ void TestBankReader::roundTrip_data()
         QByteArrayList sounds;
         QStringList names;
         for (int k = 1; k <= n; ++k) {
-            sounds << Ramp(700 * k + 13, 1000 * k);
+            sounds << Pcm(Ramp(700 * k + 13, 1000 * k));
             names << QStringLiteral("layer %1.wav").arg(k);
         }
         QTest::addRow("%d layers", n) << sounds << names << DefaultSpread(n) << 0;
     }
     QTest::newRow("edited thresholds, unused slots at 0 and below")
-        << QByteArrayList{Ramp(900), Ramp(800), Ramp(700)}
+        << QByteArrayList{Pcm(Ramp(900)), Pcm(Ramp(800)), Pcm(Ramp(700))}
         << QStringList{"soft.wav", "mid.wav", "hard.wav"}
         << QVector<int>{100, 50, 1, 0, -1, -2, -3, -4} << 0;
     QTest::newRow("names of 60 characters")
-        << QByteArrayList{Ramp(900), Ramp(800)}
+        << QByteArrayList{Pcm(Ramp(900)), Pcm(Ramp(800))}
         << QStringList{QString(56, 'a') + ".wav", QString(60, 'b')} << DefaultSpread(2) << 0;
     QTest::newRow("non-ASCII names")
-        << QByteArrayList{Ramp(900), Ramp(800), Ramp(700), Ramp(600)}
+        << QByteArrayList{Pcm(Ramp(900)), Pcm(Ramp(800)), Pcm(Ramp(700)), Pcm(Ramp(600))}
         << QStringList{QStringLiteral("\u00DCberkick.wav"), QStringLiteral("\u9F13.wav"),
                        QStringLiteral("\U0001F941 snare.wav"), QString(60, QChar(0x9F13))}
         << DefaultSpread(4) << 0;
     QTest::newRow("names unusable as file names")
-        << QByteArrayList{Ramp(900), Ramp(800), Ramp(700), Ramp(600), Ramp(500), Ramp(400)}
+        << QByteArrayList{Pcm(Ramp(900)), Pcm(Ramp(800)), Pcm(Ramp(700)),
+                          Pcm(Ramp(600)), Pcm(Ramp(500)), Pcm(Ramp(400))}
         << QStringList{"../../etc/passwd", "a:b*c?.wav", "", "CON", "kick.wav", "KICK.wav"}
         << DefaultSpread(6) << 0;
 
@@ -152,12 +118,12 @@ void TestBankReader::roundTrip_data()
     QVector<int> quiet;
     for (int i = 0; i < 300; ++i)
         quiet << (i % 2 ? -1 : 1) * (i % 100);
-    QTest::newRow("gate-cut bank") << QByteArrayList{Pcm(quiet) + Ramp(900), Pcm(quiet) + Ramp(200)}
-                                   << QStringList{"soft.wav", "hard.wav"} << DefaultSpread(2)
-                                   << 1035;
+    QTest::newRow("gate-cut bank")
+        << QByteArrayList{Pcm(quiet) + Pcm(Ramp(900)), Pcm(quiet) + Pcm(Ramp(200))}
+        << QStringList{"soft.wav", "hard.wav"} << DefaultSpread(2) << 1035;
     QTest::newRow("sound ending in silence before the padding")
-        << QByteArrayList{Ramp(900) + QByteArray(600, '\0'), Pcm({1000, 5}) + QByteArray(700, '\0'),
-                          QByteArray(2000, '\0')}
+        << QByteArrayList{Pcm(Ramp(900)) + QByteArray(600, '\0'),
+                          Pcm({1000, 5}) + QByteArray(700, '\0'), QByteArray(2000, '\0')}
         << QStringList{"ring.wav", "tick.wav", "silence.wav"} << DefaultSpread(3) << 0;
 
     // Where the size tables stop: layers 5..8 are described by 13-bit
@@ -165,18 +131,21 @@ void TestBankReader::roundTrip_data()
     // layer may pass 2 MiB.
     const int nearLimit = (0x1FFE00 - 512) / 2;
     QTest::newRow("five layers, layer 5 near the size-table limit")
-        << QByteArrayList{Ramp(500), Ramp(500), Ramp(500), Ramp(500), Ramp(nearLimit)}
+        << QByteArrayList{Pcm(Ramp(500)), Pcm(Ramp(500)), Pcm(Ramp(500)), Pcm(Ramp(500)),
+                          Pcm(Ramp(nearLimit))}
         << QStringList{"1.wav", "2.wav", "3.wav", "4.wav", "5.wav"} << DefaultSpread(5) << 0;
     QTest::newRow("five layers, layer 1 near the size-table limit")
-        << QByteArrayList{Ramp(nearLimit), Ramp(500), Ramp(500), Ramp(500), Ramp(500)}
+        << QByteArrayList{Pcm(Ramp(nearLimit)), Pcm(Ramp(500)), Pcm(Ramp(500)), Pcm(Ramp(500)),
+                          Pcm(Ramp(500))}
         << QStringList{"1.wav", "2.wav", "3.wav", "4.wav", "5.wav"} << DefaultSpread(5) << 0;
     QTest::newRow("eight layers, layer 8 near the size-table limit")
-        << QByteArrayList{Ramp(500), Ramp(500), Ramp(500), Ramp(500), Ramp(500), Ramp(500),
-                          Ramp(500), Ramp(nearLimit)}
+        << QByteArrayList{Pcm(Ramp(500)), Pcm(Ramp(500)), Pcm(Ramp(500)), Pcm(Ramp(500)),
+                          Pcm(Ramp(500)), Pcm(Ramp(500)), Pcm(Ramp(500)), Pcm(Ramp(nearLimit))}
         << QStringList{"1.wav", "2.wav", "3.wav", "4.wav", "5.wav", "6.wav", "7.wav", "8.wav"}
         << DefaultSpread(8) << 0;
     QTest::newRow("four layers, layer 4 past 2 MiB")
-        << QByteArrayList{Ramp(500), Ramp(500), Ramp(500), Ramp((0x201000 - 512) / 2)}
+        << QByteArrayList{Pcm(Ramp(500)), Pcm(Ramp(500)), Pcm(Ramp(500)),
+                          Pcm(Ramp((0x201000 - 512) / 2))}
         << QStringList{"1.wav", "2.wav", "3.wav", "4.wav"} << DefaultSpread(4) << 0;
 }
 
@@ -273,7 +242,8 @@ void TestBankReader::refused()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString good = dir.filePath("good.zks");
-    QVERIFY(MakeBank(good, {Ramp(900), Ramp(800)}, {"soft.wav", "hard.wav"}, DefaultSpread(2), 0));
+    QVERIFY(MakeBank(good, {Pcm(Ramp(900)), Pcm(Ramp(800))}, {"soft.wav", "hard.wav"},
+                     DefaultSpread(2), 0));
     QByteArray bytes = ReadAll(good);
     QVERIFY(WriteBytes(dir.filePath("short.zks"), bytes.left(bytes.size() - 1000)));
     bytes[40] = 'X';
@@ -322,7 +292,7 @@ void TestBankReader::workFolderRefused()
     // lead.
     FreshWorkingFolder here;
     const QString bank = QDir(here.path()).filePath("kit.zks");
-    QVERIFY(MakeBank(bank, {Ramp(900)}, {"one.wav"}, DefaultSpread(1), 0));
+    QVERIFY(MakeBank(bank, {Pcm(Ramp(900))}, {"one.wav"}, DefaultSpread(1), 0));
     const QStringList before = FolderTree(here.path());
 
     QVector<BankLayer> layers;
@@ -344,7 +314,7 @@ void TestBankReader::writeFailureLeavesNothing()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString bank = dir.filePath("kit.zks");
-    QVERIFY(MakeBank(bank, {Ramp(20000), Ramp(20000), Ramp(20000)},
+    QVERIFY(MakeBank(bank, {Pcm(Ramp(20000)), Pcm(Ramp(20000)), Pcm(Ramp(20000))},
                      {"one.wav", "two.wav", "three.wav"}, DefaultSpread(3), 0));
     const QString work = dir.filePath("work");
     QVERIFY(QDir().mkpath(work));
@@ -372,7 +342,8 @@ void TestBankReader::discardedLikeConverted()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString bank = dir.filePath("kit.zks");
-    QVERIFY(MakeBank(bank, {Ramp(900), Ramp(800)}, {"soft.wav", "soft.wav"}, DefaultSpread(2), 0));
+    QVERIFY(MakeBank(bank, {Pcm(Ramp(900)), Pcm(Ramp(800))}, {"soft.wav", "soft.wav"},
+                     DefaultSpread(2), 0));
     const auto cleanup = qScopeGuard([] { RemoveWorkFolder(); });
 
     QVector<BankLayer> layers;

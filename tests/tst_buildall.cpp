@@ -1,6 +1,5 @@
 #include <QtTest>
 
-#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,28 +29,13 @@ constexpr int kWav24 = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
 // A tone, different for each seed, in any format libsndfile writes.
 bool WriteTone(const QString &path, int format, int channels, int rate, int frames, int seed = 1)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    SF_INFO info = {};
-    info.format = format;
-    info.channels = channels;
-    info.samplerate = rate;
-    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!file)
-        return false;
-    QVector<short> samples(frames * channels);
+    QVector<qint16> samples(frames * channels);
     for (int i = 0; i < frames; ++i) {
         for (int c = 0; c < channels; ++c)
             samples[i * channels + c] =
-                short(12000 * std::sin(6.2831853 * (90 + 37 * seed + 11 * c) * i / rate));
+                qint16(12000 * std::sin(6.2831853 * (90 + 37 * seed + 11 * c) * i / rate));
     }
-    const bool written = sf_writef_short(file, samples.constData(), frames) == frames;
-    return sf_close(file) == 0 && written;
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return WriteSound(path, format, channels, rate, samples);
 }
 
 QJsonObject InfoJson(const QString &bank)
@@ -666,11 +650,7 @@ void TestBuildAll::interrupted()
     QVERIFY(WriteSilentWave(lib + "/C slow/c.wav", 2, 768000, 768000 * 17));
 
     QProcess tool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TMPDIR", temp);
-    tool.setProcessEnvironment(env);
-    tool.start(QCoreApplication::applicationDirPath() + "/zkstool",
-               {"build-all", "--jobs", "2", lib, out});
+    StartTool(tool, {"build-all", "--jobs", "2", lib, out}, temp);
     QVERIFY(tool.waitForStarted());
     const qint64 pid = tool.processId();
 
@@ -681,11 +661,8 @@ void TestBuildAll::interrupted()
             folders.insert(entry.section('/', 0, 0));
         return QFileInfo::exists(out + "/A quick.zks") && folders.size() == 2;
     };
-    bool seen = false;
-    QDeadlineTimer deadline(120000);
-    while (!seen && !deadline.hasExpired() && !tool.waitForFinished(2))
-        seen = bothConverting();
-    QVERIFY2(seen, "the two slow banks were not seen converting at once");
+    QVERIFY2(SeenWhileRunning(tool, bothConverting),
+             "the two slow banks were not seen converting at once");
 
     QCOMPARE(::kill(pid_t(pid), SIGSTOP), 0);
     QVERIFY(WaitUntilStopped(pid));

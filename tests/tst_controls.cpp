@@ -81,14 +81,12 @@ private:
     QPushButton *Threshold(ZKWindow &window, int layer);
     QStringList ThresholdTexts(ZKWindow &window);
 
-    QTemporaryDir home;
-    std::unique_ptr<FreshWorkingFolder> cwd;
+    TestHome home;
 };
 
 void TestControls::initTestCase()
 {
-    QVERIFY(home.isValid());
-    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+    QVERIFY(home.setUp());
     QVector<qint16> samples(3000);
     for (int i = 0; i < samples.size(); ++i)
         samples[i] = qint16(i % 200 * 100 - 10000);
@@ -98,8 +96,7 @@ void TestControls::initTestCase()
 
 void TestControls::init()
 {
-    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
-    cwd = std::make_unique<FreshWorkingFolder>();
+    home.startTest();
     // Playback is tested as on a machine with sound, whatever this one has;
     // the case without sound sets its own answer.
     SetAudioOutputCheck(AudioOutputPresent);
@@ -107,7 +104,7 @@ void TestControls::init()
 
 void TestControls::cleanup()
 {
-    cwd.reset();
+    home.endTest();
 }
 
 void TestControls::AddLayers(ZKWindow &window, int count)
@@ -397,7 +394,7 @@ void TestControls::openFolderHandsOverTheBankFolder()
         ZKWindow window;
         window.findChild<QPushButton *>(QStringLiteral("openFolderButton"))->click();
     }
-    QDir(cwd->path()).mkdir(QStringLiteral("zks"));
+    QDir(home.workingFolder()).mkdir(QStringLiteral("zks"));
     {
         QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
         ZKWindow window;
@@ -408,10 +405,11 @@ void TestControls::openFolderHandsOverTheBankFolder()
     for (const QUrl &url : {catcher.urls.at(0), catcher.urls.at(2)}) {
         const QFileInfo folder(url.toLocalFile());
         QVERIFY2(folder.isAbsolute() && folder.isDir(), qPrintable(url.toString()));
-        QVERIFY(!folder.absoluteFilePath().startsWith(cwd->path()));
+        QVERIFY(!folder.absoluteFilePath().startsWith(home.workingFolder()));
     }
     QCOMPARE(catcher.urls.at(1), QUrl::fromLocalFile(home.path()));
-    QCOMPARE(catcher.urls.at(3), QUrl::fromLocalFile(cwd->path() + QStringLiteral("/zks")));
+    QCOMPARE(catcher.urls.at(3),
+             QUrl::fromLocalFile(home.workingFolder() + QStringLiteral("/zks")));
 }
 
 void TestControls::folderNoFileManagerTookIsShown_data()

@@ -8,7 +8,6 @@
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QSettings>
 
 #include <memory>
 
@@ -96,28 +95,25 @@ private slots:
 private:
     QString MakeSound(const QString &name);
 
-    QTemporaryDir home;
+    TestHome home;
     QString sounds;
-    std::unique_ptr<FreshWorkingFolder> cwd;
 };
 
 void TestConversion::initTestCase()
 {
-    QVERIFY(home.isValid());
-    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+    QVERIFY(home.setUp());
     sounds = home.path() + QStringLiteral("/sounds");
     QVERIFY(QDir().mkpath(sounds));
 }
 
 void TestConversion::init()
 {
-    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
-    cwd = std::make_unique<FreshWorkingFolder>();
+    home.startTest();
 }
 
 void TestConversion::cleanup()
 {
-    cwd.reset();
+    home.endTest();
 }
 
 QString TestConversion::MakeSound(const QString &name)

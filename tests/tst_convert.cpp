@@ -342,12 +342,6 @@ QByteArrayList Lines(const QByteArray &text)
     return lines;
 }
 
-QByteArray Contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 int ConvertOnly(const QString &path)
 {
     const int verdict = OpenAndCheckFile(ConvertFile(path));
@@ -1211,8 +1205,8 @@ void TestConvert::progress()
                                 QStringList(QStringLiteral("--progress")) + arguments(loudOut));
     QVERIFY2(quiet.exitCode == 0, quiet.err.constData());
     QVERIFY2(loud.exitCode == 0, loud.err.constData());
-    QVERIFY(Contents(quietOut).size() > 44);
-    QCOMPARE(Contents(loudOut), Contents(quietOut));
+    QVERIFY(ReadAll(quietOut).size() > 44);
+    QCOMPARE(ReadAll(loudOut), ReadAll(quietOut));
 
     const QByteArrayList quietLines = Lines(quiet.err);
     const bool warned = input == QLatin1String("hit");
@@ -1295,7 +1289,7 @@ void TestConvert::libraryCancel()
     QVERIFY(!converted);
     QCOMPARE(QString::fromStdString(error), QStringLiteral("cancelled"));
     QCOMPARE(Entries(folder.path()), (QStringList{"in.wav", "out.wav"}));
-    QCOMPARE(Contents(out), kept);
+    QCOMPARE(ReadAll(out), kept);
     if (stopAt == 0)
         QCOMPARE(seen, QVector<int>());
     else
@@ -1416,8 +1410,8 @@ void TestConvert::libraryInThreads()
         QCOMPARE(QString::fromStdString(alone[i].error), reason);
         QCOMPARE(together[i].lastPercent, reason.isEmpty() ? 100 : 0);
         const QString name = QStringLiteral("/out%1.wav").arg(i);
-        QCOMPARE(Contents(dir.filePath(QStringLiteral("together") + name)),
-                 Contents(dir.filePath(QStringLiteral("alone") + name)));
+        QCOMPARE(ReadAll(dir.filePath(QStringLiteral("together") + name)),
+                 ReadAll(dir.filePath(QStringLiteral("alone") + name)));
     }
 }
 
@@ -1478,9 +1472,9 @@ void TestConvert::inProcessMatchesPrograms()
     inProcess.inProcess = true;
     const QString viaFunctions = ConvertFile(in, inProcess, &reason);
     QVERIFY2(reason.isEmpty(), qPrintable(reason));
-    const QByteArray expected = Contents(viaPrograms);
+    const QByteArray expected = ReadAll(viaPrograms);
     QVERIFY(expected.size() > 44);
-    QVERIFY2(Contents(viaFunctions) == expected, "the two conversions differ");
+    QVERIFY2(ReadAll(viaFunctions) == expected, "the two conversions differ");
 
     DiscardConverted(viaPrograms);
     DiscardConverted(viaFunctions);

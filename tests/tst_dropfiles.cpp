@@ -9,7 +9,6 @@
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QSettings>
 
 #include "explain.h"
 #include "fileprocessor.h"
@@ -19,14 +18,6 @@
 #include "zkwindow.h"
 
 namespace {
-
-QVector<qint16> Hit(int count, int first = 1000)
-{
-    QVector<qint16> samples(count);
-    for (int i = 0; i < count; ++i)
-        samples[i] = qint16(first + i % 20000);
-    return samples;
-}
 
 QPoint OverRow(ZKWindow &window, int layer)
 {
@@ -134,31 +125,28 @@ private:
     bool Drop(ZKWindow &window, const QStringList &files, const QPoint &position,
               SeenMessageBox *seen);
 
-    QTemporaryDir home;
-    std::unique_ptr<FreshWorkingFolder> cwd;
+    TestHome home;
 };
 
 void TestDropFiles::initTestCase()
 {
-    QVERIFY(home.isValid());
-    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+    QVERIFY(home.setUp());
 }
 
 void TestDropFiles::init()
 {
-    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
-    cwd = std::make_unique<FreshWorkingFolder>();
+    home.startTest();
 }
 
 void TestDropFiles::cleanup()
 {
-    cwd.reset();
+    home.endTest();
 }
 
 QString TestDropFiles::MakeSound(const QString &name, int frames)
 {
     const QString path = home.path() + QStringLiteral("/sounds/") + name;
-    if (!WriteBytes(path, Wav16(1, kBankRate, Hit(frames))))
+    if (!WriteBytes(path, Wav16(1, kBankRate, Ramp(frames))))
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }

@@ -45,25 +45,22 @@ private:
     // and records the message box, if any.
     SeenMessageBox Generate(ZKWindow &window, const QString &target);
 
-    QTemporaryDir home;
-    std::unique_ptr<FreshWorkingFolder> cwd;
+    TestHome home;
 };
 
 void TestGenerate::initTestCase()
 {
-    QVERIFY(home.isValid());
-    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+    QVERIFY(home.setUp());
 }
 
 void TestGenerate::init()
 {
-    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
-    cwd = std::make_unique<FreshWorkingFolder>();
+    home.startTest();
 }
 
 void TestGenerate::cleanup()
 {
-    cwd.reset();
+    home.endTest();
 }
 
 void TestGenerate::AddLayer(ZKWindow &window, int layer, const QString &file)
@@ -81,18 +78,6 @@ SeenMessageBox TestGenerate::Generate(ZKWindow &window, const QString &target)
     delete boxWatch;
     return seen;
 }
-
-namespace {
-
-QByteArray Pcm(const QVector<qint16> &samples)
-{
-    QByteArray bytes;
-    for (qint16 s : samples)
-        AppendLE(bytes, quint16(s), 2);
-    return bytes;
-}
-
-} // namespace
 
 void TestGenerate::bankFromTheWindow()
 {
@@ -193,14 +178,15 @@ void TestGenerate::cancelledSaveWritesNothing()
     QVector<qint16> samples(4000, 1000);
     const QString sound = home.path() + QStringLiteral("/sounds/tom.wav");
     QVERIFY(WriteBytes(sound, Wav16(1, 44100, samples)));
-    QDir(cwd->path()).mkdir(QStringLiteral("zks"));
+    QDir(home.workingFolder()).mkdir(QStringLiteral("zks"));
 
     ZKWindow window;
     window.show();
     AddLayer(window, 1, sound);
     const SeenMessageBox box = Generate(window, QString());
     QVERIFY(!box.seen);
-    QCOMPARE(QDir(cwd->path() + QStringLiteral("/zks")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+    QCOMPARE(QDir(home.workingFolder() + QStringLiteral("/zks"))
+                 .entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList());
     QVERIFY(!QSettings().contains(QStringLiteral("LastSaveFolder")));
 }

@@ -1,7 +1,6 @@
 #include <QtTest>
 
 #include <QDateTime>
-#include <QDirIterator>
 #include <QScopeGuard>
 
 #include <cerrno>
@@ -24,28 +23,11 @@ namespace {
 
 constexpr quint32 kLargestTag = 32767u * 32767u;
 
-QByteArray Pcm(const QVector<int> &samples)
-{
-    QByteArray bytes;
-    for (int s : samples)
-        AppendLE(bytes, quint16(s), 2);
-    return bytes;
-}
-
 // A mono 16-bit WAVE whose samples count up from `first`, none of them
 // silent, so every byte of a region can be traced back to its source.
 QByteArray RampWav(int dataBytes, int first = 1000)
 {
-    QVector<int> samples;
-    for (int i = 0; i < dataBytes / 2; ++i)
-        samples << first + i % 20000;
-    return CanonicalWavHeader(1, 44100, 16, quint32(dataBytes)) + Pcm(samples);
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return CanonicalWavHeader(1, 44100, 16, quint32(dataBytes)) + Pcm(Ramp(dataBytes / 2, first));
 }
 
 QByteArray LE32(quint32 value)
@@ -58,20 +40,6 @@ QByteArray LE32(quint32 value)
 quint32 TagOf(const QByteArray &bank)
 {
     return ReadLE(bank, 32, 4);
-}
-
-// Every file and folder under `root` with its content, to show that a failed
-// generation changed nothing and left nothing behind.
-QMap<QString, QByteArray> Snapshot(const QString &root)
-{
-    QMap<QString, QByteArray> entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        entries.insert(path, it.fileInfo().isDir() ? QByteArray("<folder>") : ReadAll(path));
-    }
-    return entries;
 }
 
 GeneratorArgs Args(const QString &target, const QVector<int> &sizes,

@@ -244,20 +244,18 @@ private slots:
 private:
     bool CanTestUnreadable(QString *why);
 
-    QTemporaryDir home;
-    std::unique_ptr<FreshWorkingFolder> cwd;
+    TestHome home;
     std::unique_ptr<QTemporaryDir> inputs;
 };
 
 void TestHostile::initTestCase()
 {
-    QVERIFY(home.isValid());
-    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+    QVERIFY(home.setUp());
 }
 
 void TestHostile::init()
 {
-    cwd = std::make_unique<FreshWorkingFolder>();
+    home.startTest();
     // Open to every user, so that only the unreadable file's own bits stop
     // an ordinary user.
     inputs = std::make_unique<QTemporaryDir>();
@@ -270,7 +268,7 @@ void TestHostile::init()
 void TestHostile::cleanup()
 {
     inputs.reset();
-    cwd.reset();
+    home.endTest();
 }
 
 bool TestHostile::CanTestUnreadable(QString *why)

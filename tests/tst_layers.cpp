@@ -46,15 +46,13 @@ private:
     bool Visible(ZKWindow &window, const QString &name, int layer);
     void CheckRows(ZKWindow &window, int count);
 
-    QTemporaryDir home;
+    TestHome home;
     QString sounds;
-    std::unique_ptr<FreshWorkingFolder> cwd;
 };
 
 void TestLayers::initTestCase()
 {
-    QVERIFY(home.isValid());
-    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+    QVERIFY(home.setUp());
     sounds = home.path() + QStringLiteral("/sounds");
     QDir().mkpath(sounds);
 }
@@ -62,13 +60,12 @@ void TestLayers::initTestCase()
 void TestLayers::init()
 {
     QSettings().clear();
-    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
-    cwd = std::make_unique<FreshWorkingFolder>();
+    home.startTest();
 }
 
 void TestLayers::cleanup()
 {
-    cwd.reset();
+    home.endTest();
 }
 
 QString TestLayers::MakeSound(const QString &name, int dataBytes, const QString &folder)
@@ -392,7 +389,7 @@ void TestLayers::openDialogFilters()
 
 void TestLayers::lastFolderRemembered()
 {
-    QDir(cwd->path()).mkdir(QStringLiteral("wav"));
+    QDir(home.workingFolder()).mkdir(QStringLiteral("wav"));
     const QString elsewhere = home.path() + QStringLiteral("/elsewhere");
     QDir().mkpath(elsewhere);
     const QString file = MakeSound(QStringLiteral("snare.wav"), 4000, elsewhere);
@@ -417,7 +414,8 @@ void TestLayers::lastFolderRemembered()
     QVERIFY(QDir(elsewhere).removeRecursively());
     {
         ZKWindow window;
-        QCOMPARE(startFolderOfNextDialog(window), QDir(cwd->path() + QStringLiteral("/wav")).canonicalPath());
+        QCOMPARE(startFolderOfNextDialog(window),
+                 QDir(home.workingFolder() + QStringLiteral("/wav")).canonicalPath());
     }
 }
 

@@ -20,36 +20,6 @@ const double kSinePeak = 20 * std::log10(0.5);
 const double kSineRms = 20 * std::log10(0.5 / std::sqrt(2.0));
 const double kSineLufs = kSineRms;
 
-QVector<qint16> Sine(int frames)
-{
-    QVector<qint16> s(frames);
-    for (int i = 0; i < frames; ++i)
-        s[i] = qint16(qRound(16384 * std::sin(2 * M_PI * 1000 * i / kBankRate)));
-    return s;
-}
-
-// Alternating +-amplitude: its RMS is the amplitude itself.
-QVector<qint16> Square(int frames, qint16 amplitude)
-{
-    QVector<qint16> s(frames);
-    for (int i = 0; i < frames; ++i)
-        s[i] = i % 2 ? qint16(-amplitude) : amplitude;
-    return s;
-}
-
-QByteArray Mono16(const QVector<qint16> &samples)
-{
-    return Wav16(1, kBankRate, samples).mid(kWavHeaderSize);
-}
-
-QVector<qint16> Interleaved(const QVector<qint16> &left, const QVector<qint16> &right)
-{
-    QVector<qint16> frames;
-    for (int i = 0; i < left.size(); ++i)
-        frames << left.at(i) << right.at(i);
-    return frames;
-}
-
 double Dbfs(double amplitude)
 {
     return 20 * std::log10(amplitude / 32768);
@@ -96,20 +66,22 @@ void TestLoudness::samples_data()
     QTest::addColumn<double>("lufs");
 
     QTest::newRow("-6 dBFS 1 kHz sine, 1 s")
-        << Mono16(Sine(kBankRate)) << kSinePeak << kSineRms << true << kSineLufs;
+        << Pcm(Sine1k(kBankRate, kSinePeak)) << kSinePeak << kSineRms << true << kSineLufs;
     QTest::newRow("exactly 0.4 s has a loudness")
-        << Mono16(Sine(kShortestLoudnessFrames)) << kSinePeak << kSineRms << true << kSineLufs;
+        << Pcm(Sine1k(kShortestLoudnessFrames, kSinePeak)) << kSinePeak << kSineRms << true
+        << kSineLufs;
     QTest::newRow("one frame short of 0.4 s has none")
-        << Mono16(Sine(kShortestLoudnessFrames - 1)) << kSinePeak << kSineRms << false << 0.0;
+        << Pcm(Sine1k(kShortestLoudnessFrames - 1, kSinePeak)) << kSinePeak << kSineRms << false
+        << 0.0;
     // Shorter than the attack window: the RMS of what there is.
-    QTest::newRow("20 ms click") << Mono16(Square(882, 16384)) << kSinePeak << kSinePeak << false
+    QTest::newRow("20 ms click") << Pcm(Square(882, 16384)) << kSinePeak << kSinePeak << false
                                  << 0.0;
     QTest::newRow("attack is the first 50 ms only")
-        << Mono16(Square(kAttackFrames, 1000) + Sine(kBankRate)) << kSinePeak << Dbfs(1000)
-        << true << kSineLufs;
-    QTest::newRow("-32768 is full scale") << Mono16({0, -32768, 0}) << 0.0 << Dbfs(32768 / std::sqrt(3.0))
+        << Pcm(Square(kAttackFrames, 1000) + Sine1k(kBankRate, kSinePeak)) << kSinePeak
+        << Dbfs(1000) << true << kSineLufs;
+    QTest::newRow("-32768 is full scale") << Pcm({0, -32768, 0}) << 0.0 << Dbfs(32768 / std::sqrt(3.0))
                                           << false << 0.0;
-    QTest::newRow("silence, 1 s") << Mono16(QVector<qint16>(kBankRate)) << kSilence << kSilence
+    QTest::newRow("silence, 1 s") << Pcm(QVector<qint16>(kBankRate)) << kSilence << kSilence
                                   << true << kSilence;
     QTest::newRow("no samples") << QByteArray() << kSilence << kSilence << false << 0.0;
     QTest::newRow("a trailing odd byte is no sample") << QByteArray(1, '\x7f') << kSilence
@@ -134,7 +106,7 @@ void TestLoudness::layerFile_data()
     QTest::addColumn<double>("attack");
     QTest::addColumn<double>("lufs");
 
-    const QVector<qint16> sine = Sine(kBankRate);
+    const QVector<qint16> sine = Sine1k(kBankRate, kSinePeak);
     QTest::newRow("mono") << Wav16(1, kBankRate, sine) << 0 << kSinePeak << kSineRms << kSineLufs;
     QTest::newRow("stereo: the left channel counts")
         << Wav16(2, kBankRate, Interleaved(sine, Square(kBankRate, 32767))) << 0 << kSinePeak
@@ -189,10 +161,10 @@ void TestLoudness::layerAudio_data()
     QTest::addColumn<QByteArray>("wave");
     QTest::addColumn<QByteArray>("audio");
 
-    const QVector<qint16> lead = Square(4410, 60) + Sine(1000);
-    QTest::newRow("mono, its quiet lead-in kept") << Wav16(1, kBankRate, lead) << Mono16(lead);
+    const QVector<qint16> lead = Square(4410, 60) + Sine1k(1000, kSinePeak);
+    QTest::newRow("mono, its quiet lead-in kept") << Wav16(1, kBankRate, lead) << Pcm(lead);
     QTest::newRow("stereo: the left channel")
-        << Wav16(2, kBankRate, Interleaved(lead, Square(lead.size(), 32767))) << Mono16(lead);
+        << Wav16(2, kBankRate, Interleaved(lead, Square(lead.size(), 32767))) << Pcm(lead);
     QTest::newRow("no samples") << Wav16(1, kBankRate, {}) << QByteArray();
 }
 
@@ -226,7 +198,7 @@ void TestLoudness::refused_data()
     QTest::newRow("empty file") << int(File) << QByteArray() << notWave;
     QTest::newRow("text") << int(File) << QByteArray(100, 'x') << notWave;
     QTest::newRow("shorter than a header")
-        << int(File) << Wav16(1, kBankRate, Sine(100)).left(40) << notWave;
+        << int(File) << Wav16(1, kBankRate, Sine1k(100, kSinePeak)).left(40) << notWave;
     QTest::newRow("24-bit") << int(File) << CanonicalWavHeader(1, kBankRate, 24, 1024) + samples
                             << notWave;
     QTest::newRow("48000 Hz") << int(File) << CanonicalWavHeader(1, 48000, 16, 1024) + samples

@@ -4,7 +4,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QSettings>
 #include <QSlider>
 #include <QSoundEffect>
 
@@ -23,26 +22,6 @@ namespace {
 bool AudioOutputPresent() { return true; }
 bool AudioOutputMissing() { return false; }
 
-// A 1 kHz sine whose peak lies at `dbfs`: its attack (RMS) reads 3.01 dB
-// lower.
-QVector<qint16> Sine(int frames, double dbfs)
-{
-    const double amplitude = std::round(32768 * std::pow(10, dbfs / 20));
-    QVector<qint16> s(frames);
-    for (int i = 0; i < frames; ++i)
-        s[i] = qint16(std::lround(amplitude * std::sin(2 * M_PI * 1000 * i / kBankRate)));
-    return s;
-}
-
-// Alternating +-amplitude.
-QVector<qint16> Square(int frames, qint16 amplitude)
-{
-    QVector<qint16> s(frames);
-    for (int i = 0; i < frames; ++i)
-        s[i] = i % 2 ? qint16(-amplitude) : amplitude;
-    return s;
-}
-
 // Rises by one step a sample from silence, so each gate cuts it at a
 // different place, then a -6 dBFS sine; 0.5 s in all, a multiple of 256
 // frames so the region ends with 256 frames of padding.
@@ -51,20 +30,7 @@ QVector<qint16> RisingHit()
     QVector<qint16> left(2000);
     for (int i = 0; i < left.size(); ++i)
         left[i] = qint16(i % 2 ? -i : i);
-    return left + Sine(256 * 86 - left.size(), -6);
-}
-
-QVector<qint16> Interleaved(const QVector<qint16> &left, const QVector<qint16> &right)
-{
-    QVector<qint16> frames;
-    for (int i = 0; i < left.size(); ++i)
-        frames << left.at(i) << right.at(i);
-    return frames;
-}
-
-QByteArray Mono16(const QVector<qint16> &samples)
-{
-    return Wav16(1, kBankRate, samples).mid(kWavHeaderSize);
+    return left + Sine1k(256 * 86 - left.size(), -6);
 }
 
 struct SeenQuestion {
@@ -149,27 +115,24 @@ private:
     SeenQuestion ClickOrder(ZKWindow &window, QMessageBox::StandardButton answer = QMessageBox::No);
     QStringList ThresholdTips(ZKWindow &window);
 
-    QTemporaryDir home;
-    std::unique_ptr<FreshWorkingFolder> cwd;
+    TestHome home;
 };
 
 void TestLoudnessView::initTestCase()
 {
-    QVERIFY(home.isValid());
-    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+    QVERIFY(home.setUp());
 }
 
 void TestLoudnessView::init()
 {
-    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
-    cwd = std::make_unique<FreshWorkingFolder>();
+    home.startTest();
     SetAudioOutputCheck(AudioOutputPresent);
 }
 
 void TestLoudnessView::cleanup()
 {
     SetAudioOutputCheck(nullptr);
-    cwd.reset();
+    home.endTest();
 }
 
 QString TestLoudnessView::MakeWave(const QString &name, quint16 channels, const QVector<qint16> &samples)
@@ -190,9 +153,9 @@ void TestLoudnessView::AddLayer(ZKWindow &window, const QString &file)
 void TestLoudnessView::AddThreeSines(ZKWindow &window, int count)
 {
     const QString files[] = {
-        MakeWave(QStringLiteral("medium.wav"), 1, Sine(kBankRate, -12)),
-        MakeWave(QStringLiteral("soft.wav"), 1, Sine(kBankRate / 2, -20)),
-        MakeWave(QStringLiteral("hard.wav"), 1, Sine(kBankRate / 4, -6)),
+        MakeWave(QStringLiteral("medium.wav"), 1, Sine1k(kBankRate, -12)),
+        MakeWave(QStringLiteral("soft.wav"), 1, Sine1k(kBankRate / 2, -20)),
+        MakeWave(QStringLiteral("hard.wav"), 1, Sine1k(kBankRate / 4, -6)),
     };
     for (int i = 0; i < count; ++i)
         AddLayer(window, files[i]);
@@ -223,7 +186,7 @@ void TestLoudnessView::orderButtonShownWithTwoLayers()
     QVERIFY(order);
     QCOMPARE(order->text(), QStringLiteral("Order by loudness"));
     QVERIFY(!order->isVisible());
-    const QString sound = MakeWave(QStringLiteral("tick.wav"), 1, Sine(600, -6));
+    const QString sound = MakeWave(QStringLiteral("tick.wav"), 1, Sine1k(600, -6));
     AddLayer(window, sound);
     QVERIFY(!order->isVisible());
     AddLayer(window, sound);
@@ -302,7 +265,7 @@ void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
     }
     QVERIFY(SlotThreshold[1] != spread);
     if (addAfter) {
-        const QString hard = MakeWave(QStringLiteral("hard.wav"), 1, Sine(kBankRate / 4, -6));
+        const QString hard = MakeWave(QStringLiteral("hard.wav"), 1, Sine1k(kBankRate / 4, -6));
         AddLayer(window, hard);
     }
     const Table before = CurrentTable();
@@ -361,14 +324,14 @@ void TestLoudnessView::rowToolTipsGiveLevels_data()
     // 100 ms at amplitude 60 before a -6 dBFS sine of 1 s: above the -60dB
     // gate's 33, below the -50dB gate's 103. While the lead-in stays, it is
     // the attack, and it takes 0.14 LU off the loudness.
-    const QVector<qint16> leadIn = Square(4410, 60) + Sine(kBankRate, -6);
+    const QVector<qint16> leadIn = Square(4410, 60) + Sine1k(kBankRate, -6);
     QTest::newRow("quiet lead-in, gate off")
         << leadIn << 0 << "Peak -6.0 dBFS, attack -54.7 dBFS" << -9.17;
     QTest::newRow("quiet lead-in, -60dB keeps it")
         << leadIn << 1 << "Peak -6.0 dBFS, attack -54.7 dBFS" << -9.17;
     QTest::newRow("quiet lead-in, -50dB cuts it") << leadIn << 2 << "Peak -6.0 dBFS, attack -9.0 dBFS" << -9.03;
     QTest::newRow("0.25 s has no loudness")
-        << Sine(kBankRate / 4, -6) << 0 << "Peak -6.0 dBFS, attack -9.0 dBFS" << none;
+        << Sine1k(kBankRate / 4, -6) << 0 << "Peak -6.0 dBFS, attack -9.0 dBFS" << none;
     QTest::newRow("one step above silence") << Square(kBankRate, 1) << 0
                                             << "Peak -90.3 dBFS, attack -90.3 dBFS" << -qInf();
     QTest::newRow("-30dB cuts all of a quieter sound")
@@ -439,7 +402,7 @@ void TestLoudnessView::thresholdToolTipsSayWhichHits()
     QFETCH(QStringList, tips);
     ZKWindow window;
     window.show();
-    const QString sound = MakeWave(QStringLiteral("tick.wav"), 1, Sine(600, -6));
+    const QString sound = MakeWave(QStringLiteral("tick.wav"), 1, Sine1k(600, -6));
     for (int n = 1; n <= layers; ++n)
         AddLayer(window, sound);
     if (position >= 0) {
@@ -489,7 +452,7 @@ void TestLoudnessView::viewCutsWhereTheBankDoes()
 
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(gatePosition);
 
-    const qint64 held = CutLeadingSilence(Mono16(left), amplitude).size() / 2;
+    const qint64 held = CutLeadingSilence(Pcm(left), amplitude).size() / 2;
     QCOMPARE(view->cutFrames(), left.size() - held);
     // Each gate cuts the rise at the step that first reaches it.
     QCOMPARE(view->cutFrames(), qint64(amplitude));
@@ -582,7 +545,7 @@ void TestLoudnessView::playGivesWhatTheBankHolds()
     play->click();
     const QString held = lastPlayed();
     QVERIFY2(held.startsWith(WorkFolder() + QLatin1Char('/')), qPrintable(held));
-    const QByteArray audio = CutLeadingSilence(Mono16(left), 328);
+    const QByteArray audio = CutLeadingSilence(Pcm(left), 328);
     QFile file(held);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), CanonicalWavHeader(1, kBankRate, 16, quint32(audio.size())) + audio);

@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QSlider>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
@@ -27,38 +26,11 @@ Q_DECLARE_METATYPE(QVector<int>)
 
 namespace {
 
-// `count` mono samples counting up from `first`, all of them loud.
-QVector<qint16> Hit(int count, int first = 1000)
-{
-    QVector<qint16> samples(count);
-    for (int i = 0; i < count; ++i)
-        samples[i] = qint16(first + i % 20000);
-    return samples;
-}
-
 // A hit of `hitFrames` loud frames ringing out into `tailFrames` frames of
 // silence.
 QVector<qint16> HitWithTail(int hitFrames, int tailFrames)
 {
-    return Hit(hitFrames) + QVector<qint16>(tailFrames, 0);
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray WithoutTag(QByteArray bank)
-{
-    return bank.remove(kBankTagOffset, 4);
-}
-
-QVector<int> DefaultSpread(int count)
-{
-    ThresholdTable table = {};
-    DefaultThresholds(table, count);
-    return QVector<int>(table + 1, table + 1 + kMaxLayers);
+    return Ramp(hitFrames) + QVector<qint16>(tailFrames, 0);
 }
 
 // The layer size the sound check gives a mono sound of `frames` frames.
@@ -146,25 +118,22 @@ private:
     QString RowToolTip(ZKWindow &window, int layer);
     QString BarToolTip(ZKWindow &window);
 
-    QTemporaryDir home;
-    std::unique_ptr<FreshWorkingFolder> cwd;
+    TestHome home;
 };
 
 void TestOpenBank::initTestCase()
 {
-    QVERIFY(home.isValid());
-    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
+    QVERIFY(home.setUp());
 }
 
 void TestOpenBank::init()
 {
-    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
-    cwd = std::make_unique<FreshWorkingFolder>();
+    home.startTest();
 }
 
 void TestOpenBank::cleanup()
 {
-    cwd.reset();
+    home.endTest();
 }
 
 QVector<qint32> TestOpenBank::MakeBank(const QString &bankPath, const QVector<QVector<qint16>> &sounds,
@@ -288,7 +257,7 @@ void TestOpenBank::roundTrip()
     const QString original = folder + QStringLiteral("/kit.zks");
     QVector<QVector<qint16>> sounds;
     for (int length : lengths)
-        sounds << Hit(length, 100 * sounds.size() + 1000);
+        sounds << Ramp(length, 100 * sounds.size() + 1000);
     const QVector<qint32> sizes = MakeBank(original, sounds, names, thresholds);
     QCOMPARE(sizes.size(), lengths.size());
 
@@ -336,14 +305,14 @@ void TestOpenBank::askedBeforeReplacingLayers()
 {
     QFETCH(bool, yes);
     const QString bank = home.path() + QStringLiteral("/replace/kit.zks");
-    QVERIFY(!MakeBank(bank, {Hit(900), Hit(800), Hit(700)}, {"low.wav", "mid.wav", "top.wav"},
+    QVERIFY(!MakeBank(bank, {Ramp(900), Ramp(800), Ramp(700)}, {"low.wav", "mid.wav", "top.wav"},
                       DefaultSpread(3))
                  .isEmpty());
 
     ZKWindow window;
     window.show();
-    AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("kick.wav"), Hit(5000)));
-    AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("snare.wav"), Hit(3000)));
+    AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("kick.wav"), Ramp(5000)));
+    AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("snare.wav"), Ramp(3000)));
     QCOMPARE(SlotCount, 2);
     const QString kept[2] = {SlotPath[0], SlotPath[1]};
     const QStringList workBefore = FolderTree(WorkFolder());
@@ -403,7 +372,7 @@ void TestOpenBank::refusedBankChangesNothing()
         args.TargetName = name;
         QVERIFY(WriteBytes(bank, BuildZKSHeader(args, 1234)));
     } else if (kind != QLatin1String("gone")) {
-        QVERIFY(!MakeBank(bank, {Hit(900), Hit(800)}, {"one.wav", "two.wav"}, DefaultSpread(2)).isEmpty());
+        QVERIFY(!MakeBank(bank, {Ramp(900), Ramp(800)}, {"one.wav", "two.wav"}, DefaultSpread(2)).isEmpty());
         QByteArray bytes = ReadAll(bank);
         if (kind == QLatin1String("signature"))
             bytes[kBankSignatureOffset] = '\x05';
@@ -416,7 +385,7 @@ void TestOpenBank::refusedBankChangesNothing()
 
     ZKWindow window;
     window.show();
-    AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("kick.wav"), Hit(5000)));
+    AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("kick.wav"), Ramp(5000)));
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(2);
     const QString path = SlotPath[0];
     const QStringList workBefore = FolderTree(WorkFolder());
@@ -498,7 +467,7 @@ void TestOpenBank::onlyASingleBankDropOpens()
     QFETCH(int, layers);
     QFETCH(bool, refusals);
     const QString folder = home.path() + QStringLiteral("/drops/") + QString::fromLatin1(QTest::currentDataTag());
-    QVERIFY(!MakeBank(folder + QStringLiteral("/kit.zks"), {Hit(900), Hit(800)}, {"a.wav", "b.wav"},
+    QVERIFY(!MakeBank(folder + QStringLiteral("/kit.zks"), {Ramp(900), Ramp(800)}, {"a.wav", "b.wav"},
                       DefaultSpread(2))
                  .isEmpty());
     QVERIFY(QFile::copy(folder + QStringLiteral("/kit.zks"), folder + QStringLiteral("/KIT.ZKS")));
@@ -526,7 +495,7 @@ void TestOpenBank::editAfterOpening()
 {
     const QString folder = home.path() + QStringLiteral("/edit");
     const QString original = folder + QStringLiteral("/kit.zks");
-    QVERIFY(!MakeBank(original, {Hit(900), Hit(800, 3000), Hit(700)}, {"low.wav", "mid.wav", "top.wav"},
+    QVERIFY(!MakeBank(original, {Ramp(900), Ramp(800, 3000), Ramp(700)}, {"low.wav", "mid.wav", "top.wav"},
                       {120, 60, 1, 1, 1, 1, 1, 1})
                  .isEmpty());
 
@@ -536,7 +505,7 @@ void TestOpenBank::editAfterOpening()
     QCOMPARE(SlotCount, 3);
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_3"))->click();
     QCOMPARE(SlotCount, 2);
-    AddLayerThroughDialog(&window, 3, MakeSound(QStringLiteral("rim.wav"), Hit(2000, 5000)));
+    AddLayerThroughDialog(&window, 3, MakeSound(QStringLiteral("rim.wav"), Ramp(2000, 5000)));
     QCOMPARE(SlotCount, 3);
     const QString edited = folder + QStringLiteral("/edited.zks");
     Generate(window, edited);
@@ -623,7 +592,7 @@ void TestOpenBank::toggleReappliesToEveryLayer()
     SetTrim(window, true);
     AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("long.wav"), HitWithTail(5000, 3 * kBankRate)));
     AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("short.wav"), HitWithTail(3000, kBankRate)));
-    AddLayerThroughDialog(&window, 3, MakeSound(QStringLiteral("tone.wav"), Hit(4000)));
+    AddLayerThroughDialog(&window, 3, MakeSound(QStringLiteral("tone.wav"), Ramp(4000)));
     QCOMPARE(SlotCount, 3);
     const qint32 whole[3] = {MonoLayerSize(5000 + 3 * kBankRate), MonoLayerSize(3000 + kBankRate),
                              MonoLayerSize(4000)};
@@ -709,11 +678,11 @@ void TestOpenBank::turningOffRefusedWithoutRoom()
 // -60 dBFS is trimmed; turned off, the bank's own layer is back.
 void TestOpenBank::openedBankTrimmedWithTheBoxOn()
 {
-    QVector<qint16> hiss = Hit(4000);
+    QVector<qint16> hiss = Ramp(4000);
     for (int i = 0; i < 2 * kBankRate; ++i)
         hiss << qint16(i % 2 ? -5 : 5);
     const QString original = home.path() + QStringLiteral("/hiss/kit.zks");
-    const QVector<qint32> sizes = MakeBank(original, {hiss, Hit(3000)}, {"hiss.wav", "tone.wav"}, DefaultSpread(2));
+    const QVector<qint32> sizes = MakeBank(original, {hiss, Ramp(3000)}, {"hiss.wav", "tone.wav"}, DefaultSpread(2));
     QCOMPARE(sizes.size(), 2);
 
     ZKWindow window;

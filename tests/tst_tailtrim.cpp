@@ -11,14 +11,6 @@ Q_DECLARE_METATYPE(QVector<int>)
 
 namespace {
 
-QByteArray Pcm(const QVector<int> &samples)
-{
-    QByteArray bytes;
-    for (int s : samples)
-        AppendLE(bytes, quint16(s), 2);
-    return bytes;
-}
-
 QVector<int> Samples(const QByteArray &pcm)
 {
     QVector<int> samples;
@@ -49,25 +41,6 @@ QVector<int> HitWithTail(int channels, int silentFrames)
     return samples;
 }
 constexpr int kHitLastLoud = 9967;
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Every entry below `root` with its content, to show that nothing changed.
-QMap<QString, QByteArray> Snapshot(const QString &root)
-{
-    QMap<QString, QByteArray> entries;
-    for (const QString &entry : FolderTree(root)) {
-        const QFileInfo info(QDir(root).filePath(entry));
-        entries.insert(entry, info.isDir() ? QByteArray("<folder>")
-                                           : info.isSymLink() ? info.symLinkTarget().toUtf8()
-                                                              : ReadAll(info.filePath()));
-    }
-    return entries;
-}
 
 } // namespace
 

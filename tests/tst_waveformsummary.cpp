@@ -10,14 +10,6 @@ Q_DECLARE_METATYPE(QVector<int>)
 
 namespace {
 
-QByteArray Mono16(const QVector<int> &samples)
-{
-    QVector<qint16> s;
-    for (int v : samples)
-        s << qint16(v);
-    return Wav16(1, kBankRate, s).mid(kWavHeaderSize);
-}
-
 QVector<int> Ints(const QVector<qint16> &values)
 {
     return QVector<int>(values.begin(), values.end());
@@ -52,17 +44,17 @@ void TestWaveformSummary::summary_data()
 
     const QVector<int> ten{0, 5, -3, 7, -10, 2, 4, 1, 100, -100};
     QTest::newRow("blocks of 4, the last one short")
-        << Mono16(ten) << 4 << 4 << QVector<int>{-3, -10, -100} << QVector<int>{7, 4, 100} << 10;
+        << Pcm(ten) << 4 << 4 << QVector<int>{-3, -10, -100} << QVector<int>{7, 4, 100} << 10;
     QTest::newRow("one block holds all")
-        << Mono16(ten) << 256 << 256 << QVector<int>{-100} << QVector<int>{100} << 10;
-    QTest::newRow("blocks of 1") << Mono16({3, -4}) << 1 << 1 << QVector<int>{3, -4}
+        << Pcm(ten) << 256 << 256 << QVector<int>{-100} << QVector<int>{100} << 10;
+    QTest::newRow("blocks of 1") << Pcm({3, -4}) << 1 << 1 << QVector<int>{3, -4}
                                  << QVector<int>{3, -4} << 2;
-    QTest::newRow("block size 0 counts as 1") << Mono16({3, -4}) << 0 << 1 << QVector<int>{3, -4}
+    QTest::newRow("block size 0 counts as 1") << Pcm({3, -4}) << 0 << 1 << QVector<int>{3, -4}
                                               << QVector<int>{3, -4} << 2;
-    QTest::newRow("full scale both ways") << Mono16({-32768, 0, 32767}) << 4 << 4
+    QTest::newRow("full scale both ways") << Pcm({-32768, 0, 32767}) << 4 << 4
                                           << QVector<int>{-32768} << QVector<int>{32767} << 3;
     QTest::newRow("a trailing odd byte is no sample")
-        << Mono16({7, 8}) + QByteArray(1, '\x80') << 4 << 4 << QVector<int>{7} << QVector<int>{8}
+        << Pcm({7, 8}) + QByteArray(1, '\x80') << 4 << 4 << QVector<int>{7} << QVector<int>{8}
         << 2;
     QTest::newRow("no samples") << QByteArray() << 4 << 4 << QVector<int>{} << QVector<int>{} << 0;
 }
@@ -120,7 +112,7 @@ void TestWaveformSummary::envelope()
     QFETCH(int, pixels);
     QFETCH(QVector<int>, minima);
     QFETCH(QVector<int>, maxima);
-    const WaveSummary summary = SummarizeSamples(Mono16(kBlocks), 4);
+    const WaveSummary summary = SummarizeSamples(Pcm(kBlocks), 4);
     QVector<qint16> low(11, 99), high(11, 99); // a previous strip's values are replaced
     EnvelopeForWidth(summary, firstFrame, endFrame, pixels, &low, &high);
     QCOMPARE(Ints(low), minima);
@@ -134,14 +126,14 @@ void TestWaveformSummary::gateCut_data()
     QTest::addColumn<int>("frames");
 
     // Rises through every gate before the hit.
-    const QByteArray leadIn = Mono16({0, 20, -40, 100, -200, 500, -1000, 2000, 30000, 5});
+    const QByteArray leadIn = Pcm({0, 20, -40, 100, -200, 500, -1000, 2000, 30000, 5});
     QTest::newRow("Don't") << leadIn << 0 << 0;
     QTest::newRow("-60dB") << leadIn << 1 << 2;
     QTest::newRow("-50dB") << leadIn << 2 << 4;
     QTest::newRow("-40dB") << leadIn << 3 << 5;
     QTest::newRow("-30dB") << leadIn << 4 << 7;
-    QTest::newRow("never reaches the gate") << Mono16({10, -20, 1034}) << 4 << 3;
-    QTest::newRow("-32768 passes every gate") << Mono16({-32768, 0}) << 4 << 0;
+    QTest::newRow("never reaches the gate") << Pcm({10, -20, 1034}) << 4 << 3;
+    QTest::newRow("-32768 passes every gate") << Pcm({-32768, 0}) << 4 << 0;
     QTest::newRow("no samples") << QByteArray() << 4 << 0;
 }
 

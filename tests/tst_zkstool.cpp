@@ -1,6 +1,5 @@
 #include <QtTest>
 
-#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -89,14 +88,6 @@ QVector<qint16> Samples(int count, quint32 seed, int quietLead = 0)
     return s;
 }
 
-QByteArray Pcm(const QVector<qint16> &samples)
-{
-    QByteArray bytes;
-    for (qint16 v : samples)
-        AppendLE(bytes, quint16(v), 2);
-    return bytes;
-}
-
 TestLayer Layer(const QByteArray &name, int audioBytes, quint32 seed, int threshold = 1)
 {
     TestLayer l;
@@ -134,12 +125,6 @@ QVector<qint16> LeftChannel(const QVector<qint16> &frames)
     return left;
 }
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 bool AnyProblemContains(const QStringList &problems, const QString &words)
 {
     for (const QString &p : problems) {
@@ -153,21 +138,6 @@ QJsonObject InfoJson(const QString &bank, ToolRun *run)
 {
     *run = RunTool({QStringLiteral("info"), bank, QStringLiteral("--json")});
     return QJsonDocument::fromJson(run->out.toUtf8()).object();
-}
-
-// Silence in any format libsndfile writes.
-bool WriteSound(const QString &path, int format, int channels, int rate, int frames)
-{
-    SF_INFO info = {};
-    info.format = format;
-    info.channels = channels;
-    info.samplerate = rate;
-    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!file)
-        return false;
-    const QVector<short> silence(frames * channels, 0);
-    const bool written = sf_writef_short(file, silence.constData(), frames) == frames;
-    return sf_close(file) == 0 && written;
 }
 
 // How zkstool shows a name it refuses: control and format characters as
@@ -1133,9 +1103,11 @@ void TestZksTool::readSoundInfo()
     if (kind == "wav")
         QVERIFY(WriteSilentWave(path, 2, 48000, 12345));
     else if (kind == "flac")
-        QVERIFY(WriteSound(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 6, 44100, 4410));
+        QVERIFY(WriteSound(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 6, 44100,
+                           QVector<qint16>(6 * 4410)));
     else if (kind == "mp3")
-        QVERIFY(WriteSound(path, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 1, 44100, 44100));
+        QVERIFY(WriteSound(path, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 1, 44100,
+                           QVector<qint16>(44100)));
     else if (kind == "text")
         QVERIFY(WriteBytes(path, "not a sound at all\n"));
     else if (kind == "folder")
@@ -1613,13 +1585,10 @@ void TestZksTool::buildInterrupted()
     const QString bank = tmp.filePath("kit.zks");
 
     QProcess tool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TMPDIR", temp);
-    tool.setProcessEnvironment(env);
     QStringList arguments{"build", "-o", bank, sound};
     if (external)
         arguments.insert(1, "--external-converters");
-    tool.start(QCoreApplication::applicationDirPath() + "/zkstool", arguments);
+    StartTool(tool, arguments, temp);
     QVERIFY(tool.waitForStarted());
     const qint64 pid = tool.processId();
 
@@ -1629,11 +1598,7 @@ void TestZksTool::buildInterrupted()
         return external ? !ChildrenOf(pid).isEmpty()
                         : FolderTree(temp).join('\n').contains("tempWav2.wav");
     };
-    bool seen = false;
-    QDeadlineTimer deadline(120000);
-    while (!seen && !deadline.hasExpired() && !tool.waitForFinished(2))
-        seen = converting();
-    QVERIFY2(seen, "no conversion was seen running");
+    QVERIFY2(SeenWhileRunning(tool, converting), "no conversion was seen running");
 
     // The tool and its converter are held still while the signal is sent,
     // so it arrives during the conversion however busy the machine is.
