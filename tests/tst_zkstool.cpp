@@ -154,8 +154,8 @@ QString Shown(const QString &text)
     return shown;
 }
 
-// The converters trace their command lines under --verbose, naming this
-// intermediate.
+// The conversion traces its steps under --verbose, naming the file it
+// writes in the working folder.
 bool RanConverter(const ToolRun &run)
 {
     return run.err.contains(QStringLiteral("tempWav2.wav"));
@@ -1592,8 +1592,8 @@ void TestZksTool::buildInterrupted()
     QVERIFY(tool.waitForStarted());
     const qint64 pid = tool.processId();
 
-    // Converting shows as a converter process, or in this process as the
-    // first intermediate being written.
+    // Converting shows as a converter process, or in this process as its
+    // output being written in the working folder.
     const auto converting = [&]() {
         return external ? !ChildrenOf(pid).isEmpty()
                         : FolderTree(temp).join('\n').contains("tempWav2.wav");
