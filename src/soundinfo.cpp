@@ -43,25 +43,28 @@ bool ReadSoundInfo(const QString &path, SoundInfo *info)
     const int descriptor = OpenWithoutBlocking(path);
     if (descriptor < 0)
         return false;
-    bool known = false;
-    if (IsRegularFile(descriptor)) {
-        SF_INFO header = {};
-        // The descriptor stays ours, to close whatever libsndfile makes of it.
-        std::unique_lock<std::mutex> lock(SndfileOpenLock());
-        SNDFILE *sound = sf_open_fd(descriptor, SFM_READ, &header, SF_FALSE);
-        lock.unlock();
-        if (sound) {
-            known = header.frames >= 0 && header.frames != SF_COUNT_MAX && header.samplerate > 0
-                && header.channels > 0;
-            info->frames = header.frames;
-            info->rate = header.samplerate;
-            info->channels = header.channels;
-            info->lengthEstimated = (header.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
-            info->pcm16 = (header.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
-            sf_close(sound);
-        }
+    if (!IsRegularFile(descriptor)) {
+        QT_CLOSE(descriptor);
+        return false;
     }
-    QT_CLOSE(descriptor);
+    // libsndfile takes the descriptor over: it closes it with the file, and
+    // at once when the file is no sound it knows, whatever it is told. It is
+    // never closed here as well, which would close whatever file another
+    // thread had opened under the same number meanwhile.
+    SF_INFO header = {};
+    std::unique_lock<std::mutex> lock(SndfileOpenLock());
+    SNDFILE *sound = sf_open_fd(descriptor, SFM_READ, &header, SF_TRUE);
+    lock.unlock();
+    if (!sound)
+        return false;
+    const bool known = header.frames >= 0 && header.frames != SF_COUNT_MAX
+        && header.samplerate > 0 && header.channels > 0;
+    info->frames = header.frames;
+    info->rate = header.samplerate;
+    info->channels = header.channels;
+    info->lengthEstimated = (header.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+    info->pcm16 = (header.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    sf_close(sound);
     return known;
 }
 

@@ -392,6 +392,7 @@ private slots:
     void inProcessMatchesPrograms_data();
     void inProcessMatchesPrograms();
     void refusalWhileSoundsAreProbed();
+    void probingLeavesOtherFilesOpen();
 
 private:
     QString NewFolder(const QString &name);
@@ -1513,6 +1514,51 @@ void TestConvert::refusalWhileSoundsAreProbed()
     done = true;
     prober.join();
     QCOMPARE(reasons, QStringList{text + QStringLiteral(": Format not recognised.")});
+}
+
+// libsndfile closes a descriptor it could not open as a sound, whatever it
+// was told; closing it again as well would close whatever file another
+// thread opened in the meantime under the same number.
+void TestConvert::probingLeavesOtherFilesOpen()
+{
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("probing-XXXXXX")));
+    const QDir dir(folder.path());
+    const QString text = dir.filePath(QStringLiteral("notes.wav"));
+    QVERIFY(WriteBytes(text, "not a sound at all\n"));
+    const QString other = dir.filePath(QStringLiteral("other.bin"));
+    const QByteArray bytes(4096, 'x');
+    QVERIFY(WriteBytes(other, bytes));
+
+    std::atomic<bool> done(false);
+    std::thread prober([&]() {
+        SoundInfo info;
+        while (!done)
+            ReadSoundInfo(text, &info);
+    });
+    int failed = 0;
+    for (int i = 0; i < 3000; ++i) {
+        QFile file(other);
+        if (!file.open(QIODevice::ReadOnly) || file.readAll() != bytes)
+            ++failed;
+    }
+    done = true;
+    prober.join();
+    QCOMPARE(failed, 0);
+
+#ifdef Q_OS_LINUX
+    // Nor does a probe leave a descriptor open, of a sound or of anything else.
+    Tone tone;
+    const QString sound = dir.filePath(QStringLiteral("tone.wav"));
+    QCOMPARE(WriteTone(sound, tone), QString());
+    const auto open = []() { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+    const uint before = open();
+    SoundInfo info;
+    for (int i = 0; i < 100; ++i) {
+        QVERIFY(ReadSoundInfo(sound, &info));
+        QVERIFY(!ReadSoundInfo(text, &info));
+    }
+    QCOMPARE(open(), before);
+#endif
 }
 
 int main(int argc, char *argv[])
