@@ -158,24 +158,23 @@ bool WriteZeros(QSaveFile &target, qint64 size, QString *reason)
 // Writes layer `slot`'s region: its left channel with the leading silence
 // cut, zero-padded to exactly LayerSize bytes. `buffer` is reused from one
 // layer to the next, so the layers are read without fresh memory each time.
-bool WriteLayerRegion(QSaveFile &target, const GeneratorArgs &args, int slot, QByteArray &buffer,
-                      qint32 *result, QString *reason)
+qint32 WriteLayerRegion(QSaveFile &target, const GeneratorArgs &args, int slot,
+                        QByteArray &buffer, QString *reason)
 {
-    const qint32 layerSize = args.LayerSize[slot];
+    const qint32 layerSize = qMax(args.LayerSize[slot], 0);
     bool stereo = false;
     if (!ReadLayerData(args.LayerPath[slot], layerSize, &buffer, &stereo)) {
         *reason = UnreadableLayer(args.LayerPath[slot]);
-        *result = GENERATE_LAYER_FAILED;
-        return false;
+        return GENERATE_LAYER_FAILED;
     }
     if (stereo)
         KeepLeftChannelInPlace(&buffer);
     qCDebug(lcZk) << "Threshold of silence gate = " << args.SilenceGate;
     const int cut = LeadingSilenceBytes(buffer, args.SilenceGate);
-    const qint64 kept = qMin(qint64(buffer.size() - cut), qint64(qMax(layerSize, 0)));
-    *result = GENERATE_TARGET_FAILED;
-    return WriteAll(target, buffer.constData() + cut, kept, reason)
-        && WriteZeros(target, qMax(layerSize, 0) - kept, reason);
+    const qint64 kept = qMin(qint64(buffer.size() - cut), qint64(layerSize));
+    const bool written = WriteAll(target, buffer.constData() + cut, kept, reason)
+        && WriteZeros(target, layerSize - kept, reason);
+    return written ? GENERATE_OK : GENERATE_TARGET_FAILED;
 }
 
 qint32 WriteBank(QSaveFile &target, const GeneratorArgs &args, const QByteArray &header,
@@ -186,9 +185,9 @@ qint32 WriteBank(QSaveFile &target, const GeneratorArgs &args, const QByteArray 
     qCDebug(lcZk) << "Quantity Of Files" << args.LayerCount;
     QByteArray buffer;
     for (int slot = 0; slot < args.LayerCount; ++slot) {
-        qint32 failed = GENERATE_OK;
-        if (!WriteLayerRegion(target, args, slot, buffer, &failed, reason))
-            return failed;
+        const qint32 written = WriteLayerRegion(target, args, slot, buffer, reason);
+        if (written != GENERATE_OK)
+            return written;
         qCDebug(lcZk) << "Writing Data From " << args.LayerPath[slot];
     }
     return GENERATE_OK;
@@ -209,13 +208,6 @@ void KeepLeftChannelInPlace(QByteArray *frames)
         bytes[2 * j + 1] = bytes[4 * j + 1];
     }
     frames->truncate(audioLength);
-}
-
-QByteArray KeepLeftChannel(const QByteArray &frames)
-{
-    QByteArray audio = frames;
-    KeepLeftChannelInPlace(&audio);
-    return audio;
 }
 
 int LeadingSilenceBytes(const QByteArray &audio, quint16 gate)

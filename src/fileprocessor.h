@@ -147,9 +147,8 @@ QByteArray BuildZKSHeader(const GeneratorArgs &args, quint32 tag);
 quint32 RandomTag(qint64 seconds);
 
 // --- Per-layer work ---------------------------------------------------------
-// Keeps the first (left) sample of each 4-byte stereo frame. The result holds
-// half the input's bytes, rounded down.
-QByteArray KeepLeftChannel(const QByteArray &frames);
+// Keeps the first (left) sample of each 4-byte stereo frame, in place. What
+// is left holds half the bytes, rounded down.
 void KeepLeftChannelInPlace(QByteArray *frames);
 // How many leading bytes the gate cuts: the 16-bit samples whose magnitude
 // is below `gate` (-32768 has magnitude 32768). A gate of 0 cuts nothing; a

@@ -269,8 +269,11 @@ void ConvertInProcess(const QString &input, const QString &output, Step &step)
         qCDebug(lcZk) << "sr-convert" << QString::fromStdString(warning);
 }
 
-// The two converter programs one after the other. Returns the file that
-// holds the result, when there is one.
+// The two converter programs one after the other (started with an argument
+// list, so any name is safe). Returns the file that holds the result, when
+// there is one. A source known to be at 44100 Hz gets the whole progress
+// scale for the first step; otherwise resampling, the heavier step, gets
+// most of it.
 QString ConvertWithPrograms(const QString &chosen, const QString &converted,
                             const QString &resampled, const ConvertOptions &options,
                             QString *reason)
@@ -373,12 +376,9 @@ QString ConvertFile(QString chosen, const ConvertOptions &options, QString *reas
         return QDir::tempPath() + QStringLiteral("/QuadrelX8FileGen-unavailable/") + fileName;
     }
 
-    // The first step reads the chosen file itself (a converter is started
-    // with an argument list, so any name is safe); its output at the
+    // The first step reads the chosen file itself; its output at the
     // source's rate and, when that is not 44100 Hz, the resampled one are the
-    // intermediates. A source known to be at 44100 Hz gets the whole
-    // progress scale for the first step; otherwise resampling, the heavier
-    // step, gets most of it. In this process both steps run as one.
+    // intermediates. In this process both steps run as one, into the first.
     const QString converted = work + QStringLiteral("/tempWav2.wav");
     const QString resampled = work + QStringLiteral("/tempWav3.wav");
     QString finished = converted;

@@ -7,6 +7,7 @@
 #include <ebur128.h>
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "fileprocessor.h"
@@ -135,7 +136,9 @@ bool ReadLayerAudio(const QString &wavePath, QByteArray *mono16, QString *reason
     QByteArray data;
     if (!ReadSampleData(file, header, &data, reason))
         return false;
-    *mono16 = IsStereo(header) ? KeepLeftChannel(data) : data;
+    if (IsStereo(header))
+        KeepLeftChannelInPlace(&data);
+    *mono16 = std::move(data);
     reason->clear();
     return true;
 }

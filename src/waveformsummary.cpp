@@ -56,5 +56,5 @@ void EnvelopeForWidth(const WaveSummary &summary, qint64 firstFrame, qint64 endF
 
 qint64 GateCutFrames(const QByteArray &mono16, quint16 gate)
 {
-    return (mono16.size() - CutLeadingSilence(mono16, gate).size()) / 2;
+    return LeadingSilenceBytes(mono16, gate) / 2;
 }
