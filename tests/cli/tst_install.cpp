@@ -1,0 +1,268 @@
+#include <QtTest>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <utility>
+
+#include "testmain.h"
+#include "testsupport.h"
+
+namespace {
+
+const QString kAppId = QStringLiteral("example.quadrel.QuadrelX8FileGen");
+const QString kConverterDir = QStringLiteral("libexec/quadrelx8filegen");
+
+// The entries of a .desktop file's main group.
+QMap<QString, QString> DesktopEntry(const QString &path)
+{
+    QMap<QString, QString> entry;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return entry;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    bool inMainGroup = false;
+    for (const QString &line : lines) {
+        if (line.startsWith(QLatin1Char('[')))
+            inMainGroup = line == QLatin1String("[Desktop Entry]");
+        const int equals = line.indexOf(QLatin1Char('='));
+        if (inMainGroup && equals > 0)
+            entry.insert(line.left(equals).trimmed(), line.mid(equals + 1).trimmed());
+    }
+    return entry;
+}
+
+} // namespace
+
+// The program as `cmake --install` lays it out under a fresh prefix, and as
+// it runs from there: zkstool finds the converters in libexec with nothing
+// of the build folder on PATH, and the desktop files pass their validators.
+class TestInstall : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void layout();
+    void commandsAreExecutable_data();
+    void commandsAreExecutable();
+    void programStartsFromThePrefix();
+    void zkstoolHelp();
+    void zkstoolBuildsWithTheInstalledConverters();
+    void validators_data();
+    void validators();
+    void desktopEntryNamesInstalledFiles();
+    void manPageCoversEveryCommandAndOption();
+
+private:
+    QString Installed(const QString &relative) const { return prefix.filePath(relative); }
+    // The environment of a user of the installed program: a PATH of system
+    // folders only.
+    QProcessEnvironment UserEnvironment() const;
+
+    QTemporaryDir prefix;
+    QTemporaryDir work;
+};
+
+void TestInstall::initTestCase()
+{
+    QVERIFY(prefix.isValid());
+    QVERIFY(work.isValid());
+    const ToolRun install = RunCommand(QStringLiteral(ZK_CMAKE_COMMAND),
+                                   {QStringLiteral("--install"), QStringLiteral(ZK_BUILD_DIR),
+                                    QStringLiteral("--prefix"), prefix.path()});
+    QVERIFY2(install.exitCode == 0, qPrintable(Show(install)));
+}
+
+QProcessEnvironment TestInstall::UserEnvironment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/local/bin:/usr/bin:/bin"));
+    env.insert(QStringLiteral("TMPDIR"), work.path());
+    return env;
+}
+
+void TestInstall::layout()
+{
+    QStringList files;
+    for (const QString &entry : FolderTree(prefix.path())) {
+        if (QFileInfo(Installed(entry)).isFile())
+            files << entry;
+    }
+    const QStringList expected{
+        QStringLiteral("bin/QuadrelX8FileGen"),
+        QStringLiteral("bin/zkstool"),
+        kConverterDir + QStringLiteral("/sndfile-convert-to-microsoft-pcm16"),
+        kConverterDir + QStringLiteral("/sr-convert"),
+        QStringLiteral("share/applications/") + kAppId + QStringLiteral(".desktop"),
+        QStringLiteral("share/icons/hicolor/256x256/apps/") + kAppId + QStringLiteral(".png"),
+        QStringLiteral("share/man/man1/zkstool.1"),
+        QStringLiteral("share/metainfo/") + kAppId + QStringLiteral(".metainfo.xml"),
+    };
+    QCOMPARE(files, expected);
+}
+
+void TestInstall::commandsAreExecutable_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("program") << "bin/QuadrelX8FileGen";
+    QTest::newRow("zkstool") << "bin/zkstool";
+    QTest::newRow("first converter") << kConverterDir + "/sndfile-convert-to-microsoft-pcm16";
+    QTest::newRow("second converter") << kConverterDir + "/sr-convert";
+}
+
+void TestInstall::commandsAreExecutable()
+{
+    QFETCH(QString, path);
+    QVERIFY(QFileInfo(Installed(path)).isExecutable());
+    // Helpers, not commands: nothing a user types finds them.
+    if (path.startsWith(kConverterDir))
+        QVERIFY(QStandardPaths::findExecutable(QFileInfo(path).fileName(),
+                                               UserEnvironment()
+                                                   .value(QStringLiteral("PATH"))
+                                                   .split(QLatin1Char(':')))
+                    .isEmpty());
+}
+
+// Without a display the program stops with its own message, which it can
+// only print once every library it needs has loaded.
+void TestInstall::programStartsFromThePrefix()
+{
+    QProcessEnvironment env = UserEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    const ToolRun run = RunCommand(Installed(QStringLiteral("bin/QuadrelX8FileGen")), {}, env);
+    QVERIFY2(run.exitCode == 1, qPrintable(Show(run)));
+    QVERIFY2(run.err.contains(QLatin1String("no display found")), qPrintable(Show(run)));
+}
+
+void TestInstall::zkstoolHelp()
+{
+    const ToolRun run = RunCommand(Installed(QStringLiteral("bin/zkstool")), {QStringLiteral("--help")},
+                               UserEnvironment());
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    QVERIFY2(run.out.startsWith(QLatin1String("Usage: zkstool build")), qPrintable(Show(run)));
+}
+
+// A 48000 Hz sound needs both converters. --verbose shows the first one's
+// command line, so the test sees where it was found.
+void TestInstall::zkstoolBuildsWithTheInstalledConverters()
+{
+    QVector<qint16> samples(4800);
+    for (int i = 0; i < samples.size(); ++i)
+        samples[i] = qint16(i % 96 * 300 - 14000);
+    const QString sound = work.filePath(QStringLiteral("tone.wav"));
+    QVERIFY(WriteBytes(sound, Wav16(1, 48000, samples)));
+    const QString bank = work.filePath(QStringLiteral("kit.zks"));
+    const QString zkstool = Installed(QStringLiteral("bin/zkstool"));
+
+    const ToolRun build = RunCommand(zkstool,
+                                 {QStringLiteral("build"), QStringLiteral("--external-converters"),
+                                  QStringLiteral("--verbose"),
+                                  QStringLiteral("-o"), bank, sound},
+                                 UserEnvironment());
+    QVERIFY2(build.exitCode == 0, qPrintable(Show(build)));
+    const QString converter = QFileInfo(prefix.path()).canonicalFilePath() + QLatin1Char('/')
+        + kConverterDir + QStringLiteral("/sndfile-convert-to-microsoft-pcm16");
+    QVERIFY2(build.err.contains(converter), qPrintable(Show(build)));
+
+    const ToolRun info = RunCommand(zkstool, {QStringLiteral("info"), bank, QStringLiteral("--json")},
+                                UserEnvironment());
+    QVERIFY2(info.exitCode == 0, qPrintable(Show(info)));
+    const QJsonObject json = QJsonDocument::fromJson(info.out.toUtf8()).object();
+    QCOMPARE(json.value(QStringLiteral("layerCount")).toInt(), 1);
+    QCOMPARE(json.value(QStringLiteral("layerNames")).toArray().at(0).toString(),
+             QStringLiteral("tone.wav"));
+}
+
+void TestInstall::validators_data()
+{
+    QTest::addColumn<QString>("validator");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("desktop entry")
+        << "desktop-file-validate" << QStringList()
+        << QStringLiteral("share/applications/") + kAppId + QStringLiteral(".desktop");
+    QTest::newRow("metainfo")
+        << "appstreamcli" << QStringList{QStringLiteral("validate"), QStringLiteral("--no-net")}
+        << QStringLiteral("share/metainfo/") + kAppId + QStringLiteral(".metainfo.xml");
+    // Warnings too: a roff mistake shows as a garbled manual page.
+    QTest::newRow("manual page")
+        << "groff" << QStringList{QStringLiteral("-man"), QStringLiteral("-ww"), QStringLiteral("-z")}
+        << "share/man/man1/zkstool.1";
+}
+
+void TestInstall::validators()
+{
+    QFETCH(QString, validator);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, file);
+    const QString program = QStandardPaths::findExecutable(validator);
+    QVERIFY2(!program.isEmpty(),
+             qPrintable(validator + QStringLiteral(" is missing: scripts/install-deps.sh installs it")));
+    const ToolRun run = RunCommand(program, arguments + QStringList(Installed(file)));
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    if (validator != QLatin1String("appstreamcli")) // it reports success on stdout
+        QVERIFY2(run.out.isEmpty() && run.err.isEmpty(), qPrintable(Show(run)));
+}
+
+// The validators check each file alone; the names that tie them together
+// are checked here.
+void TestInstall::desktopEntryNamesInstalledFiles()
+{
+    const QString desktopName = kAppId + QStringLiteral(".desktop");
+    const QMap<QString, QString> entry =
+        DesktopEntry(Installed(QStringLiteral("share/applications/") + desktopName));
+    QVERIFY(QFileInfo(Installed(QStringLiteral("bin/") + entry.value(QStringLiteral("Exec"))))
+                .isExecutable());
+    QCOMPARE(entry.value(QStringLiteral("Icon")), kAppId);
+
+    QFile metainfo(Installed(QStringLiteral("share/metainfo/") + kAppId
+                             + QStringLiteral(".metainfo.xml")));
+    QVERIFY(metainfo.open(QIODevice::ReadOnly));
+    const QString xml = QString::fromUtf8(metainfo.readAll());
+    QVERIFY(xml.contains(QStringLiteral("<id>") + kAppId + QStringLiteral("</id>")));
+    QVERIFY(xml.contains(QStringLiteral("<launchable type=\"desktop-id\">") + desktopName
+                         + QStringLiteral("</launchable>")));
+}
+
+// Whatever zkstool --help lists, the manual page describes.
+void TestInstall::manPageCoversEveryCommandAndOption()
+{
+    const ToolRun help = RunCommand(Installed(QStringLiteral("bin/zkstool")), {QStringLiteral("--help")},
+                                UserEnvironment());
+    QVERIFY2(help.exitCode == 0, qPrintable(Show(help)));
+    QFile page(Installed(QStringLiteral("share/man/man1/zkstool.1")));
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    // Roff writes a plain hyphen as "\-" and sets words apart with font
+    // requests; what is left is the text a reader sees.
+    QString text = QString::fromUtf8(page.readAll());
+    text.replace(QLatin1String("\\-"), QLatin1String("-"));
+    text.replace(QRegularExpression(QStringLiteral("^\\.[A-Z]+ ?"),
+                                    QRegularExpression::MultilineOption),
+                 QString());
+
+    QStringList wanted;
+    QRegularExpressionMatchIterator commands =
+        QRegularExpression(QStringLiteral("zkstool ([a-z]+)")).globalMatch(help.out);
+    while (commands.hasNext())
+        wanted << QStringLiteral("zkstool ") + commands.next().captured(1);
+    QRegularExpressionMatchIterator options =
+        QRegularExpression(QStringLiteral("(?<![\\w-])(--?[a-z]+)")).globalMatch(help.out);
+    while (options.hasNext())
+        wanted << options.next().captured(1);
+    wanted.removeDuplicates();
+    QVERIFY(wanted.size() >= 10);
+    for (const QString &word : std::as_const(wanted))
+        QVERIFY2(text.contains(word), qPrintable(word));
+    QVERIFY(text.contains(QLatin1String("EXIT STATUS")));
+}
+
+ZK_TEST(TestInstall)
+#include "tst_install.moc"

@@ -1,0 +1,45 @@
+# Checks that the libraries depend in one direction only: the converters'
+# library includes nothing of Qt or of the project's other folders, and the
+# engine includes only its own headers, the converters' and fileprocessor.h.
+# The include paths already refuse anything else; this says which line broke
+# the rule when someone widens them. Run as: cmake -DROOT=<source dir> -P layering.cmake
+set(broken "")
+function(check_folder folder allowed_folders)
+    file(GLOB files ${ROOT}/${folder}/*.h ${ROOT}/${folder}/*.cpp)
+    foreach(file ${files})
+        file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+        foreach(line ${includes})
+            if(line MATCHES "\"([^\"]+)\"")
+                set(header ${CMAKE_MATCH_1})
+                set(found FALSE)
+                foreach(allowed ${allowed_folders})
+                    if(EXISTS ${ROOT}/${allowed}/${header})
+                        set(found TRUE)
+                    endif()
+                endforeach()
+                if(NOT found)
+                    list(APPEND broken "${file}: ${line}")
+                endif()
+            elseif(folder STREQUAL "src/convert" AND line MATCHES "<Q")
+                list(APPEND broken "${file}: ${line} (the converters' library has no Qt)")
+            endif()
+        endforeach()
+    endforeach()
+    set(broken ${broken} PARENT_SCOPE)
+endfunction()
+
+check_folder(src/convert "src/convert")
+check_folder(src/engine "src/engine;src/convert;src")
+# From src/ itself the engine may reach only the one header it implements.
+file(GLOB stray ${ROOT}/src/*.h ${ROOT}/src/*.cpp)
+list(REMOVE_ITEM stray ${ROOT}/src/fileprocessor.h)
+foreach(file ${stray})
+    list(APPEND broken "${file}: only fileprocessor.h stands in src/ itself")
+endforeach()
+check_folder(src "src/engine;src/convert")
+
+if(broken)
+    list(JOIN broken "\n" text)
+    message(FATAL_ERROR "An include crosses the libraries' direction:\n${text}")
+endif()
+message(STATUS "layering: every include keeps the libraries' direction")

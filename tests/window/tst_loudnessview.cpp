@@ -1,0 +1,598 @@
+#include <QtTest>
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSlider>
+#include <QSoundEffect>
+
+#include <cmath>
+
+#include "audiooutput.h"
+#include "fileprocessor.h"
+#include "layerview.h"
+#include "testmain.h"
+#include "widgetsupport.h"
+#include "zkwindow.h"
+
+Q_DECLARE_METATYPE(QVector<qint16>)
+
+namespace {
+
+bool AudioOutputPresent() { return true; }
+bool AudioOutputMissing() { return false; }
+
+// Rises by one step a sample from silence, so each gate cuts it at a
+// different place, then a -6 dBFS sine; 0.5 s in all, a multiple of 256
+// frames so the region ends with 256 frames of padding.
+QVector<qint16> RisingHit()
+{
+    QVector<qint16> left(2000);
+    for (int i = 0; i < left.size(); ++i)
+        left[i] = qint16(i % 2 ? -i : i);
+    return left + Sine1k(256 * 86 - left.size(), -6);
+}
+
+struct SeenQuestion {
+    QString title;
+    QString text;
+    bool seen = false;
+};
+
+// Answers the next message box with `answer`, recording what it asked.
+QTimer *AnswerNextBox(SeenQuestion *seen, QMessageBox::StandardButton answer)
+{
+    return OnNextModalOf("QMessageBox", [seen, answer](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->seen = true;
+        box->button(answer)->click();
+    });
+}
+
+// The slot table's layers and thresholds, to tell whether anything moved.
+struct Table {
+    QStringList paths, names;
+    QVector<qint32> sizes;
+    QVector<qint32> thresholds;
+    bool operator==(const Table &o) const
+    {
+        return paths == o.paths && names == o.names && sizes == o.sizes && thresholds == o.thresholds;
+    }
+};
+
+Table CurrentTable()
+{
+    Table t;
+    for (int i = 0; i < SlotCount; ++i) {
+        t.paths << SlotPath[i];
+        t.names << SlotName[i];
+        t.sizes << SlotSize[i];
+    }
+    for (int n = 1; n <= kMaxLayers; ++n)
+        t.thresholds << SlotThreshold[n];
+    return t;
+}
+
+} // namespace
+
+// What the window tells of each layer's sound: its levels, which hits each
+// layer plays, the order by loudness, and the waveform strip with its cut
+// and its play button.
+class TestLoudnessView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void orderButtonShownWithTwoLayers();
+    void orderByLoudness();
+    void orderAsksBeforeReplacingEditedThresholds_data();
+    void orderAsksBeforeReplacingEditedThresholds();
+    void orderRefusesALayerItCannotMeasure();
+    void rowToolTipsGiveLevels_data();
+    void rowToolTipsGiveLevels();
+    void thresholdToolTipsSayWhichHits_data();
+    void thresholdToolTipsSayWhichHits();
+    void viewCutsWhereTheBankDoes_data();
+    void viewCutsWhereTheBankDoes();
+    void viewShadesCutAndPadding();
+    void viewFollowsSelection();
+    void playGivesWhatTheBankHolds();
+    void playWithoutAudioOutputWarnsOncePerWindow();
+
+private:
+    QString MakeWave(const QString &name, quint16 channels, const QVector<qint16> &samples);
+    // Adds the first `count` of three sines, layer 1 first: -12 dBFS for
+    // 1 s, -20 dBFS for 0.5 s and -6 dBFS for 0.25 s.
+    void AddThreeSines(ZKWindow &window, int count = 3);
+    void AddLayer(ZKWindow &window, const QString &file);
+    // Clicks the order button, answering a box, if one comes, with `answer`.
+    SeenQuestion ClickOrder(ZKWindow &window, QMessageBox::StandardButton answer = QMessageBox::No);
+    QStringList ThresholdTips(ZKWindow &window);
+
+    TestHome home;
+};
+
+void TestLoudnessView::initTestCase()
+{
+    QVERIFY(home.setUp());
+}
+
+void TestLoudnessView::init()
+{
+    home.startTest();
+    SetAudioOutputCheck(AudioOutputPresent);
+}
+
+void TestLoudnessView::cleanup()
+{
+    SetAudioOutputCheck(nullptr);
+    home.endTest();
+}
+
+QString TestLoudnessView::MakeWave(const QString &name, quint16 channels, const QVector<qint16> &samples)
+{
+    const QString path = home.path() + QStringLiteral("/sounds/") + name;
+    if (!WriteBytes(path, Wav16(channels, kBankRate, samples)))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+void TestLoudnessView::AddLayer(ZKWindow &window, const QString &file)
+{
+    const int before = SlotCount;
+    AddLayerThroughDialog(&window, before + 1, file);
+    QCOMPARE(SlotCount, before + 1);
+}
+
+void TestLoudnessView::AddThreeSines(ZKWindow &window, int count)
+{
+    const QString files[] = {
+        MakeWave(QStringLiteral("medium.wav"), 1, Sine1k(kBankRate, -12)),
+        MakeWave(QStringLiteral("soft.wav"), 1, Sine1k(kBankRate / 2, -20)),
+        MakeWave(QStringLiteral("hard.wav"), 1, Sine1k(kBankRate / 4, -6)),
+    };
+    for (int i = 0; i < count; ++i)
+        AddLayer(window, files[i]);
+}
+
+SeenQuestion TestLoudnessView::ClickOrder(ZKWindow &window, QMessageBox::StandardButton answer)
+{
+    SeenQuestion seen;
+    QPointer<QTimer> watch = AnswerNextBox(&seen, answer);
+    window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
+    delete watch; // nothing left waiting for a box that never came
+    return seen;
+}
+
+QStringList TestLoudnessView::ThresholdTips(ZKWindow &window)
+{
+    QStringList tips;
+    for (int n = 1; n <= kMaxLayers; ++n)
+        tips << window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(n))->toolTip();
+    return tips;
+}
+
+void TestLoudnessView::orderButtonShownWithTwoLayers()
+{
+    ZKWindow window;
+    window.show();
+    auto *order = window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"));
+    QVERIFY(order);
+    QCOMPARE(order->text(), QStringLiteral("Order by loudness"));
+    QVERIFY(!order->isVisible());
+    const QString sound = MakeWave(QStringLiteral("tick.wav"), 1, Sine1k(600, -6));
+    AddLayer(window, sound);
+    QVERIFY(!order->isVisible());
+    AddLayer(window, sound);
+    QVERIFY(order->isVisible());
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
+    QCOMPARE(SlotCount, 1);
+    QVERIFY(!order->isVisible());
+}
+
+void TestLoudnessView::orderByLoudness()
+{
+    ZKWindow window;
+    window.show();
+    AddThreeSines(window);
+    const Table before = CurrentTable();
+
+    QVERIFY(!ClickOrder(window).seen); // nothing the user set is lost: no question
+
+    QCOMPARE(SlotCount, 3);
+    QCOMPARE((QStringList{SlotName[0], SlotName[1], SlotName[2]}),
+             (QStringList{"hard.wav", "medium.wav", "soft.wav"}));
+    // Each layer's file and size went with its name.
+    const int from[] = {2, 0, 1};
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(SlotPath[i], before.paths.at(from[i]));
+        QCOMPARE(SlotSize[i], before.sizes.at(from[i]));
+        QCOMPARE(window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(i + 1))->text(), SlotName[i]);
+    }
+    // The default spread's 85 on top, 1 at the bottom, and the -12 dBFS
+    // sine 8 dB of the 14 between them above the softest: 1 + 84 x 8 / 14.
+    QCOMPARE((QVector<qint32>{SlotThreshold[1], SlotThreshold[2], SlotThreshold[3]}), (QVector<qint32>{85, 49, 1}));
+    for (int n = 1; n <= 3; ++n)
+        QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(n))->text(),
+                 QString::number(SlotThreshold[n]));
+    QCOMPARE(ThresholdTips(window).mid(0, 3),
+             (QStringList{"Layer 1 plays hits from 85 up (the hardest)", "Layer 2 plays hits from 49 to 84",
+                          "Layer 3 plays hits from 1 to 48 (the softest)"}));
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("Filename_1"))->toolTip(),
+             QStringLiteral("Peak -6.0 dBFS, attack -9.0 dBFS"));
+
+    // Already in order: ordering again changes nothing.
+    const Table ordered = CurrentTable();
+    QVERIFY(!ClickOrder(window).seen);
+    QVERIFY(CurrentTable() == ordered);
+}
+
+void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds_data()
+{
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("asked");
+    QTest::newRow("dragged, answered No") << "drag" << int(QMessageBox::No) << true;
+    QTest::newRow("moved with a key, answered Yes") << "key" << int(QMessageBox::Yes) << true;
+    // Adding a layer spreads the thresholds anew: nothing of the user's left.
+    QTest::newRow("dragged before the last layer came") << "drag, then add" << int(QMessageBox::No) << false;
+}
+
+void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
+{
+    QFETCH(QString, edit);
+    QFETCH(int, answer);
+    QFETCH(bool, asked);
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const bool addAfter = edit.endsWith(QLatin1String("add"));
+    AddThreeSines(window, addAfter ? 2 : 3);
+    window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
+    auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
+    const qint32 spread = SlotThreshold[1];
+    if (edit == QLatin1String("key")) {
+        slider->setFocus();
+        QTest::keyClick(slider, Qt::Key_Up);
+    } else {
+        QVERIFY(QMetaObject::invokeMethod(slider, "sliderMoved", Q_ARG(int, 100)));
+    }
+    QVERIFY(SlotThreshold[1] != spread);
+    if (addAfter) {
+        const QString hard = MakeWave(QStringLiteral("hard.wav"), 1, Sine1k(kBankRate / 4, -6));
+        AddLayer(window, hard);
+    }
+    const Table before = CurrentTable();
+
+    const SeenQuestion question = ClickOrder(window, QMessageBox::StandardButton(answer));
+
+    QCOMPARE(question.seen, asked);
+    if (asked) {
+        QCOMPARE(question.title, QStringLiteral("QUESTION"));
+        QCOMPARE(question.text, QStringLiteral("Replace the thresholds you set with ones spread by loudness?"));
+    }
+    if (answer == QMessageBox::No && asked) {
+        QVERIFY(CurrentTable() == before);
+        QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->text(),
+                 QString::number(before.thresholds.at(0)));
+        return;
+    }
+    QCOMPARE((QStringList{SlotName[0], SlotName[1], SlotName[2]}),
+             (QStringList{"hard.wav", "medium.wav", "soft.wav"}));
+    QCOMPARE((QVector<qint32>{SlotThreshold[1], SlotThreshold[2], SlotThreshold[3]}), (QVector<qint32>{85, 49, 1}));
+    // The loudness spread is no edit of the user's: ordering again asks
+    // nothing.
+    QVERIFY(!ClickOrder(window).seen);
+}
+
+void TestLoudnessView::orderRefusesALayerItCannotMeasure()
+{
+    ZKWindow window;
+    window.show();
+    AddThreeSines(window);
+    SlotPath[1] = home.path() + QStringLiteral("/gone.wav");
+    const Table before = CurrentTable();
+
+    SeenMessageBox box;
+    QPointer<QTimer> watch = CloseNextMessageBox(&box);
+    window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
+    delete watch;
+
+    QVERIFY(box.seen);
+    QCOMPARE(box.title, QStringLiteral("WARNING"));
+    QCOMPARE(box.text, QStringLiteral("Layer 2 could not be measured: no such file."));
+    QCOMPARE(box.icon, int(QMessageBox::Warning));
+    QVERIFY(CurrentTable() == before);
+}
+
+void TestLoudnessView::rowToolTipsGiveLevels_data()
+{
+    QTest::addColumn<QVector<qint16>>("samples");
+    QTest::addColumn<int>("gatePosition");
+    QTest::addColumn<QString>("levels");
+    // NaN: too short for a loudness; minus infinity: below the -70 LUFS
+    // that integrated loudness counts at all.
+    QTest::addColumn<double>("lufs");
+
+    const double none = std::nan("");
+    // 100 ms at amplitude 60 before a -6 dBFS sine of 1 s: above the -60dB
+    // gate's 33, below the -50dB gate's 103. While the lead-in stays, it is
+    // the attack, and it takes 0.14 LU off the loudness.
+    const QVector<qint16> leadIn = Square(4410, 60) + Sine1k(kBankRate, -6);
+    QTest::newRow("quiet lead-in, gate off")
+        << leadIn << 0 << "Peak -6.0 dBFS, attack -54.7 dBFS" << -9.17;
+    QTest::newRow("quiet lead-in, -60dB keeps it")
+        << leadIn << 1 << "Peak -6.0 dBFS, attack -54.7 dBFS" << -9.17;
+    QTest::newRow("quiet lead-in, -50dB cuts it") << leadIn << 2 << "Peak -6.0 dBFS, attack -9.0 dBFS" << -9.03;
+    QTest::newRow("0.25 s has no loudness")
+        << Sine1k(kBankRate / 4, -6) << 0 << "Peak -6.0 dBFS, attack -9.0 dBFS" << none;
+    QTest::newRow("one step above silence") << Square(kBankRate, 1) << 0
+                                            << "Peak -90.3 dBFS, attack -90.3 dBFS" << -qInf();
+    QTest::newRow("-30dB cuts all of a quieter sound")
+        << Square(kBankRate, 1000) << 4 << "Silent: no levels to measure" << none;
+}
+
+void TestLoudnessView::rowToolTipsGiveLevels()
+{
+    QFETCH(QVector<qint16>, samples);
+    QFETCH(int, gatePosition);
+    QFETCH(QString, levels);
+    QFETCH(double, lufs);
+    ZKWindow window;
+    window.show();
+    AddLayer(window, MakeWave(QStringLiteral("hit.wav"), 1, samples));
+    // Measured when the layer comes, then again as the gate moves.
+    window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(gatePosition);
+
+    const QStringList lines = window.findChild<QLabel *>(QStringLiteral("Filename_1"))->toolTip().split(QLatin1Char('\n'));
+    QCOMPARE(lines.value(0), levels);
+    QCOMPARE(lines.size(), std::isnan(lufs) ? 1 : 2);
+    if (std::isnan(lufs))
+        return;
+    if (std::isinf(lufs)) {
+        QCOMPARE(lines.at(1), QStringLiteral("Loudness below what can be measured"));
+        return;
+    }
+    const QRegularExpressionMatch loudness =
+        QRegularExpression(QStringLiteral("^Loudness (-\\d+\\.\\d) LUFS$")).match(lines.at(1));
+    QVERIFY2(loudness.hasMatch(), qPrintable(lines.at(1)));
+    QVERIFY2(std::abs(loudness.captured(1).toDouble() - lufs) <= 0.1, qPrintable(lines.at(1)));
+}
+
+void TestLoudnessView::thresholdToolTipsSayWhichHits_data()
+{
+    QTest::addColumn<int>("layers");
+    QTest::addColumn<int>("position"); // where layer 1 is dragged; -1: not at all
+    QTest::addColumn<QStringList>("tips");
+    QTest::newRow("2 layers") << 2 << -1
+                              << QStringList{"Layer 1 plays hits from 64 up (the hardest)",
+                                             "Layer 2 plays hits from 1 to 63 (the softest)"};
+    QTest::newRow("8 layers") << 8 << -1
+                              << QStringList{"Layer 1 plays hits from 113 up (the hardest)",
+                                             "Layer 2 plays hits from 97 to 112",
+                                             "Layer 3 plays hits from 81 to 96",
+                                             "Layer 4 plays hits from 65 to 80",
+                                             "Layer 5 plays hits from 49 to 64",
+                                             "Layer 6 plays hits from 33 to 48",
+                                             "Layer 7 plays hits from 17 to 32",
+                                             "Layer 8 plays hits from 1 to 16 (the softest)"};
+    // Thresholds 10, 9, ... 4, 1: a layer between two neighbours one apart
+    // plays a single strength.
+    QTest::newRow("8 layers, layer 1 dragged to 10") << 8 << 10
+                                                     << QStringList{"Layer 1 plays hits from 10 up (the hardest)",
+                                                                    "Layer 2 plays only hits of 9",
+                                                                    "Layer 3 plays only hits of 8",
+                                                                    "Layer 4 plays only hits of 7",
+                                                                    "Layer 5 plays only hits of 6",
+                                                                    "Layer 6 plays only hits of 5",
+                                                                    "Layer 7 plays only hits of 4",
+                                                                    "Layer 8 plays hits from 1 to 3 (the softest)"};
+}
+
+void TestLoudnessView::thresholdToolTipsSayWhichHits()
+{
+    QFETCH(int, layers);
+    QFETCH(int, position);
+    QFETCH(QStringList, tips);
+    ZKWindow window;
+    window.show();
+    const QString sound = MakeWave(QStringLiteral("tick.wav"), 1, Sine1k(600, -6));
+    for (int n = 1; n <= layers; ++n)
+        AddLayer(window, sound);
+    if (position >= 0) {
+        window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
+        auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
+        QVERIFY(QMetaObject::invokeMethod(slider, "sliderMoved", Q_ARG(int, position)));
+    }
+    const QString unused = QStringLiteral("Threshold Value of this Layer");
+    while (tips.size() < kMaxLayers)
+        tips << unused;
+    QCOMPARE(ThresholdTips(window), tips);
+
+    // With one layer left there is nothing to tell apart.
+    for (int n = layers; n >= 2; --n)
+        window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(n))->click();
+    for (QString &tip : tips)
+        tip = unused;
+    QCOMPARE(ThresholdTips(window), tips);
+}
+
+void TestLoudnessView::viewCutsWhereTheBankDoes_data()
+{
+    QTest::addColumn<int>("gatePosition");
+    for (int position = 0; position < kGateLevels; ++position) {
+        QString label;
+        quint16 amplitude;
+        GateForPosition(position, &label, &amplitude);
+        QTest::newRow(qPrintable(label)) << position;
+    }
+}
+
+// The strip's cut follows the gate, judged on the left channel, as the
+// bank's: the right one is loud from its first sample.
+void TestLoudnessView::viewCutsWhereTheBankDoes()
+{
+    QFETCH(int, gatePosition);
+    QString label;
+    quint16 amplitude;
+    QVERIFY(GateForPosition(gatePosition, &label, &amplitude));
+    ZKWindow window;
+    window.show();
+    const QVector<qint16> left = RisingHit();
+    AddLayer(window, MakeWave(QStringLiteral("rising.wav"), 2, Interleaved(left, Square(left.size(), 30000))));
+    auto *view = window.findChild<LayerView *>(QStringLiteral("LayerView"));
+    QVERIFY(view);
+    QCOMPARE(view->shownLayer(), 1);
+
+    window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(gatePosition);
+
+    const qint64 held = CutLeadingSilence(Pcm(left), amplitude).size() / 2;
+    QCOMPARE(view->cutFrames(), left.size() - held);
+    // Each gate cuts the rise at the step that first reaches it.
+    QCOMPARE(view->cutFrames(), qint64(amplitude));
+    const QString caption = QStringLiteral("Layer 1: %1 s, %2 KB")
+                                .arg(QString::number(double(held) / kBankRate, 'f', 2))
+                                .arg(qRound(SlotSize[0] / 1000.0));
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("LayerViewCaption"))->text(), caption);
+}
+
+// Across the strip, left to right: the cut part, the sound the bank holds
+// and the padding after it, each in its own shade above the waveform.
+void TestLoudnessView::viewShadesCutAndPadding()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QVector<qint16> left = RisingHit();
+    AddLayer(window, MakeWave(QStringLiteral("rising.wav"), 1, left));
+    window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(4); // cuts 1035 frames
+    SettleLayout();
+
+    auto *strip = window.findChild<QWidget *>(QStringLiteral("LayerViewStrip"));
+    const QImage image = strip->grab().toImage();
+    const double span = 1035 + SlotSize[0] / 2; // cut frames, then the region
+    const auto shadeAt = [&](double frame) { return image.pixelColor(int(frame / span * image.width()), 1); };
+    const QColor cut = shadeAt(1035 / 2);
+    const QColor held = shadeAt(1035 + left.size() / 2);
+    const QColor padding = shadeAt(span - 1035 / 2);
+    QVERIFY(cut != held);
+    QVERIFY(padding != held);
+    QVERIFY(padding != cut);
+}
+
+void TestLoudnessView::viewFollowsSelection()
+{
+    ZKWindow window;
+    window.show();
+    auto *view = window.findChild<LayerView *>(QStringLiteral("LayerView"));
+    auto *hint = window.findChild<QLabel *>(QStringLiteral("LayerViewHint"));
+    auto *caption = window.findChild<QLabel *>(QStringLiteral("LayerViewCaption"));
+    auto *play = window.findChild<QPushButton *>(QStringLiteral("LayerViewPlay"));
+    QCOMPARE(view->shownLayer(), 0);
+    QVERIFY(hint->isVisible());
+    QCOMPARE(hint->text(), QStringLiteral("Add a layer to see its waveform here"));
+    QVERIFY(!caption->isVisible());
+    QVERIFY(!play->isEnabled());
+
+    AddThreeSines(window);
+    QCOMPARE(view->shownLayer(), 3); // the last added
+    QVERIFY(!hint->isVisible());
+    QVERIFY(caption->text().startsWith(QStringLiteral("Layer 3: 0.25 s")));
+    QVERIFY(play->isEnabled());
+    const auto select = [&](int layer) {
+        window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(layer))->click();
+    };
+    select(1);
+    QCOMPARE(view->shownLayer(), 1);
+    QVERIFY(caption->text().startsWith(QStringLiteral("Layer 1: 1.00 s")));
+    select(3); // the last layer, which has no slider, still shows
+    QCOMPARE(view->shownLayer(), 3);
+
+    // The layer shown moves with its sound: the -6 dBFS sine comes first.
+    ClickOrder(window);
+    QCOMPARE(view->shownLayer(), 1);
+    QCOMPARE(SlotName[0], QStringLiteral("hard.wav"));
+
+    select(3);
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_3"))->click();
+    QCOMPARE(view->shownLayer(), 2);
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_1"))->click();
+    QCOMPARE(SlotCount, 0);
+    QCOMPARE(view->shownLayer(), 0);
+    QVERIFY(hint->isVisible());
+    QVERIFY(!play->isEnabled());
+}
+
+void TestLoudnessView::playGivesWhatTheBankHolds()
+{
+    ZKWindow window;
+    window.show();
+    const QVector<qint16> left = RisingHit();
+    AddLayer(window, MakeWave(QStringLiteral("rising.wav"), 2, Interleaved(left, Square(left.size(), 30000))));
+    window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(3);
+    auto *play = window.findChild<QPushButton *>(QStringLiteral("LayerViewPlay"));
+    const auto lastPlayed = [&window]() {
+        return window.findChildren<QSoundEffect *>().last()->source().toLocalFile();
+    };
+
+    play->click();
+    const QString held = lastPlayed();
+    QVERIFY2(held.startsWith(WorkFolder() + QLatin1Char('/')), qPrintable(held));
+    const QByteArray audio = CutLeadingSilence(Pcm(left), 328);
+    QFile file(held);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), CanonicalWavHeader(1, kBankRate, 16, quint32(audio.size())) + audio);
+    file.close();
+
+    // The row's button still plays the converted file, both channels.
+    window.findChild<QPushButton *>(QStringLiteral("Play_Button_1"))->click();
+    QCOMPARE(lastPlayed(), SlotPath[0]);
+
+    // Another gate, another sound.
+    window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(0);
+    play->click();
+    QVERIFY(lastPlayed() != held);
+    QCOMPARE(QFileInfo(lastPlayed()).size(), qint64(kWavHeaderSize + 2 * left.size()));
+
+    // What was written for a layer goes with it.
+    const QString ungated = lastPlayed();
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_1"))->click();
+    QVERIFY(!QFileInfo::exists(held));
+    QVERIFY(!QFileInfo::exists(ungated));
+}
+
+void TestLoudnessView::playWithoutAudioOutputWarnsOncePerWindow()
+{
+    SetAudioOutputCheck(AudioOutputMissing);
+    ZKWindow window;
+    window.show();
+    AddThreeSines(window, 1);
+    const QStringList workBefore = FolderTree(WorkFolder());
+    const auto click = [&window](const QString &button) {
+        SeenMessageBox box;
+        QPointer<QTimer> watch = CloseNextMessageBox(&box);
+        window.findChild<QPushButton *>(button)->click();
+        delete watch;
+        return box;
+    };
+
+    const SeenMessageBox first = click(QStringLiteral("LayerViewPlay"));
+    QVERIFY(first.seen);
+    QCOMPARE(first.title, QStringLiteral("WARNING"));
+    QCOMPARE(first.text, QStringLiteral("No audio output is available."));
+    QVERIFY(!click(QStringLiteral("Play_Button_1")).seen);
+    QVERIFY(!click(QStringLiteral("LayerViewPlay")).seen);
+    QVERIFY(window.findChildren<QSoundEffect *>().isEmpty());
+    QCOMPARE(FolderTree(WorkFolder()), workBefore); // nothing written for it
+}
+
+ZK_TEST(TestLoudnessView)
+#include "tst_loudnessview.moc"

@@ -1,0 +1,708 @@
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
+
+#include <numeric>
+
+#include "fileprocessor.h"
+#include "layerrules.h"
+#include "tailoption.h"
+#include "tailtrim.h"
+#include "testmain.h"
+#include "widgetsupport.h"
+#include "zksbank.h"
+#include "zkslayout.h"
+#include "zkwindow.h"
+
+Q_DECLARE_METATYPE(QVector<int>)
+
+namespace {
+
+// A hit of `hitFrames` loud frames ringing out into `tailFrames` frames of
+// silence.
+QVector<qint16> HitWithTail(int hitFrames, int tailFrames)
+{
+    return Ramp(hitFrames) + QVector<qint16>(tailFrames, 0);
+}
+
+// The layer size the sound check gives a mono sound of `frames` frames.
+qint32 MonoLayerSize(int frames)
+{
+    return LayerSizeFor(quint32(2 * frames), false);
+}
+
+// A message box text as its label shows it: markup rendered, plain text as
+// it is.
+QString AsShown(const QString &text)
+{
+    return Qt::mightBeRichText(text) ? QTextDocumentFragment::fromHtml(text).toPlainText() : text;
+}
+
+struct SeenBankBox {
+    QString title;
+    QString text;
+    QString informative;
+    QString detailed;
+    bool seen = false;
+};
+
+// Records the next message box and answers it with `button`.
+QTimer *AnswerNextMessageBox(SeenBankBox *seen, QMessageBox::StandardButton button)
+{
+    return OnNextModalOf("QMessageBox", [seen, button](QWidget *modal) {
+        auto *box = static_cast<QMessageBox *>(modal);
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->informative = box->informativeText();
+        seen->detailed = box->detailedText();
+        seen->seen = true;
+        if (QAbstractButton *b = box->button(button))
+            b->click();
+        else
+            box->close();
+    });
+}
+
+} // namespace
+
+// Opening a bank in the window, by the button or by dropping it, and the
+// "Trim tails" option: the bank comes back as rows that generate the same
+// bank again, and trimming changes the space a layer takes, reversibly.
+class TestOpenBank : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void roundTrip_data();
+    void roundTrip();
+    void askedBeforeReplacingLayers_data();
+    void askedBeforeReplacingLayers();
+    void refusedBankChangesNothing_data();
+    void refusedBankChangesNothing();
+    void dragsOfLocalFilesOnly_data();
+    void dragsOfLocalFilesOnly();
+    void onlyASingleBankDropOpens_data();
+    void onlyASingleBankDropOpens();
+    void editAfterOpening();
+
+    void tailTrimmedOnAdd_data();
+    void tailTrimmedOnAdd();
+    void toggleReappliesToEveryLayer();
+    void turningOffRefusedWithoutRoom_data();
+    void turningOffRefusedWithoutRoom();
+    void openedBankTrimmedWithTheBoxOn();
+
+private:
+    // Writes each sound as a WAVE beside `bankPath` and generates the bank
+    // of them as the window would: sizes from the sound check, no gate.
+    // Returns the layers' sizes.
+    QVector<qint32> MakeBank(const QString &bankPath, const QVector<QVector<qint16>> &sounds,
+                             const QStringList &names, const QVector<int> &thresholds);
+    QString MakeSound(const QString &name, const QVector<qint16> &samples);
+    void Open(ZKWindow &window, const QString &bankPath);
+    bool Drop(ZKWindow &window, const QList<QUrl> &urls);
+    void Generate(ZKWindow &window, const QString &target);
+    void SetTrim(ZKWindow &window, bool on);
+    QString RowToolTip(ZKWindow &window, int layer);
+    QString BarToolTip(ZKWindow &window);
+
+    TestHome home;
+};
+
+void TestOpenBank::initTestCase()
+{
+    QVERIFY(home.setUp());
+}
+
+void TestOpenBank::init()
+{
+    home.startTest();
+}
+
+void TestOpenBank::cleanup()
+{
+    home.endTest();
+}
+
+QVector<qint32> TestOpenBank::MakeBank(const QString &bankPath, const QVector<QVector<qint16>> &sounds,
+                                       const QStringList &names, const QVector<int> &thresholds)
+{
+    const QString folder = QFileInfo(bankPath).absolutePath() + QStringLiteral("/sources");
+    QVector<LayerFile> layers;
+    QVector<qint32> sizes;
+    for (int i = 0; i < sounds.size(); ++i) {
+        const QString path = QStringLiteral("%1/%2.wav").arg(folder).arg(i + 1);
+        if (!WriteBytes(path, Wav16(1, kBankRate, sounds.at(i))))
+            return {};
+        layers << LayerFile{path, names.at(i), OpenAndCheckFile(path)};
+        sizes << layers.last().size;
+    }
+    ThresholdTable table = {};
+    for (int k = 1; k <= kMaxLayers; ++k)
+        table[k] = thresholds.value(k - 1);
+    if (GenerateZKS(MakeGeneratorArgs(layers, table, 0, bankPath)) != GENERATE_OK)
+        return {};
+    return sizes;
+}
+
+QString TestOpenBank::MakeSound(const QString &name, const QVector<qint16> &samples)
+{
+    const QString path = home.path() + QStringLiteral("/sounds/") + name;
+    if (!WriteBytes(path, Wav16(1, kBankRate, samples)))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+void TestOpenBank::Open(ZKWindow &window, const QString &bankPath)
+{
+    AnswerFileDialog(bankPath);
+    window.findChild<QPushButton *>(QStringLiteral("OpenBankButton"))->click();
+}
+
+// Drops `urls` on the window as a file manager would; true when the window
+// took the drop. Whatever the drop starts has run when this returns.
+bool TestOpenBank::Drop(ZKWindow &window, const QList<QUrl> &urls)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    // Qt hands a drop to the widget that took the drag when it entered.
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    QCoreApplication::sendPostedEvents();
+    return drop.isAccepted();
+}
+
+void TestOpenBank::Generate(ZKWindow &window, const QString &target)
+{
+    AnswerFileDialog(target);
+    window.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->click();
+}
+
+void TestOpenBank::SetTrim(ZKWindow &window, bool on)
+{
+    auto *box = window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"));
+    if (box->isChecked() != on)
+        box->click();
+}
+
+// The trimming line of a row's tool tip (which also gives the layer's
+// levels), or nothing.
+QString TestOpenBank::RowToolTip(ZKWindow &window, int layer)
+{
+    const QStringList lines = window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(layer))
+                                  ->toolTip()
+                                  .split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        if (line.startsWith(QLatin1String("Trimming")))
+            return line;
+    }
+    return QString();
+}
+
+QString TestOpenBank::BarToolTip(ZKWindow &window)
+{
+    return window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"))->toolTip();
+}
+
+void TestOpenBank::roundTrip_data()
+{
+    QTest::addColumn<QVector<int>>("lengths"); // samples of each layer
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QVector<int>>("thresholds"); // all eight slots
+
+    for (int n = 1; n <= kMaxLayers; ++n) {
+        QVector<int> lengths;
+        QStringList names;
+        for (int k = 1; k <= n; ++k) {
+            lengths << 700 * k + 13;
+            names << QStringLiteral("layer %1.wav").arg(k);
+        }
+        QTest::addRow("%d layers", n) << lengths << names << DefaultSpread(n);
+    }
+    QTest::newRow("edited thresholds") << QVector<int>{900, 800, 700}
+                                       << QStringList{"soft.wav", "mid.wav", "hard.wav"}
+                                       << QVector<int>{100, 42, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("names of 60 characters")
+        << QVector<int>{900, 800} << QStringList{QString(56, 'a') + ".wav", QString(60, 'b')}
+        << DefaultSpread(2);
+    QTest::newRow("non-ASCII names")
+        << QVector<int>{900, 800, 700, 600}
+        << QStringList{QStringLiteral("\u00DCberkick.wav"), QStringLiteral("\u9F13.wav"),
+                       QStringLiteral("\U0001F941 snare.wav"), QString(60, QChar(0x9F13))}
+        << DefaultSpread(4);
+}
+
+void TestOpenBank::roundTrip()
+{
+    QFETCH(QVector<int>, lengths);
+    QFETCH(QStringList, names);
+    QFETCH(QVector<int>, thresholds);
+    const QString folder = home.path() + QStringLiteral("/round trip/") + QString::fromLatin1(QTest::currentDataTag());
+    const QString original = folder + QStringLiteral("/kit.zks");
+    QVector<QVector<qint16>> sounds;
+    for (int length : lengths)
+        sounds << Ramp(length, 100 * sounds.size() + 1000);
+    const QVector<qint32> sizes = MakeBank(original, sounds, names, thresholds);
+    QCOMPARE(sizes.size(), lengths.size());
+
+    ZKWindow window;
+    window.show();
+    // A gate left on from earlier work would cut the bank's sounds again.
+    window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(3);
+    Open(window, original);
+
+    QCOMPARE(SlotCount, names.size());
+    for (int i = 0; i < SlotCount; ++i) {
+        QCOMPARE(SlotName[i], names.at(i));
+        QCOMPARE(SlotSize[i], sizes.at(i));
+        QVERIFY(SlotPath[i].startsWith(WorkFolder() + QLatin1Char('/')));
+    }
+    for (int layer = 1; layer <= kMaxLayers; ++layer)
+        QCOMPARE(SlotThreshold[layer], thresholds.at(layer - 1));
+    if (SlotCount >= 2)
+        QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->text(),
+                 QString::number(thresholds.at(0)));
+    QCOMPARE(GateLevel, quint16(0));
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("Don't"));
+    QCOMPARE(UsedSpace, std::accumulate(sizes.cbegin(), sizes.cend(), 0));
+    QVERIFY(window.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->isVisible());
+
+    // The bank's own name is part of it: the same name, in another folder.
+    const QString again = folder + QStringLiteral("/again/kit.zks");
+    QVERIFY(QDir().mkpath(QFileInfo(again).absolutePath()));
+    Generate(window, again);
+    const QByteArray before = ReadAll(original);
+    const QByteArray after = ReadAll(again);
+    QVERIFY(!before.isEmpty());
+    QCOMPARE(after.size(), before.size());
+    QVERIFY(WithoutTag(after) == WithoutTag(before));
+}
+
+void TestOpenBank::askedBeforeReplacingLayers_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("No keeps the layers") << false;
+    QTest::newRow("Yes opens the bank") << true;
+}
+
+void TestOpenBank::askedBeforeReplacingLayers()
+{
+    QFETCH(bool, yes);
+    const QString bank = home.path() + QStringLiteral("/replace/kit.zks");
+    QVERIFY(!MakeBank(bank, {Ramp(900), Ramp(800), Ramp(700)}, {"low.wav", "mid.wav", "top.wav"},
+                      DefaultSpread(3))
+                 .isEmpty());
+
+    ZKWindow window;
+    window.show();
+    AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("kick.wav"), Ramp(5000)));
+    AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("snare.wav"), Ramp(3000)));
+    QCOMPARE(SlotCount, 2);
+    const QString kept[2] = {SlotPath[0], SlotPath[1]};
+    const QStringList workBefore = FolderTree(WorkFolder());
+
+    SeenBankBox question;
+    QPointer<QTimer> watch = AnswerNextMessageBox(&question, yes ? QMessageBox::Yes : QMessageBox::No);
+    Open(window, bank);
+    delete watch;
+
+    QVERIFY(question.seen);
+    QCOMPARE(question.title, QStringLiteral("QUESTION"));
+    QVERIFY2(question.text.contains(QStringLiteral("kit.zks")), qPrintable(question.text));
+    if (yes) {
+        QCOMPARE(SlotCount, 3);
+        QCOMPARE(SlotName[0], QStringLiteral("low.wav"));
+        QCOMPARE(SlotName[2], QStringLiteral("top.wav"));
+        // The replaced layers' files are not kept for nothing.
+        QVERIFY(!QFileInfo::exists(kept[0]));
+        QVERIFY(!QFileInfo::exists(kept[1]));
+    } else {
+        QCOMPARE(SlotCount, 2);
+        QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
+        QCOMPARE(SlotName[1], QStringLiteral("snare.wav"));
+        QCOMPARE(SlotPath[0], kept[0]);
+        QCOMPARE(SlotSize[1], MonoLayerSize(3000));
+        // Nothing of the bank is left behind.
+        QCOMPARE(FolderTree(WorkFolder()), workBefore);
+    }
+}
+
+void TestOpenBank::refusedBankChangesNothing_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("problem"); // part of the details
+    QTest::newRow("wrong signature") << "signature" << "broken.zks" << "the signature at offset 36";
+    QTest::newRow("cut short") << "cut short" << "broken.zks" << "past the end";
+    QTest::newRow("no layers") << "no layers" << "broken.zks" << "the bank holds no layers";
+    QTest::newRow("name with a tab") << "tab" << "broken.zks" << "the name of layer 2 holds a control character";
+    QTest::newRow("a folder") << "folder" << "broken.zks" << "not a regular file";
+    QTest::newRow("gone") << "gone" << "broken.zks" << "no such file";
+    QTest::newRow("markup in the bank's name") << "signature" << "<i>broken &amp; old.zks"
+                                               << "the signature at offset 36";
+}
+
+void TestOpenBank::refusedBankChangesNothing()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, name);
+    QFETCH(QString, problem);
+    const QString folder = home.path() + QStringLiteral("/refused/") + QString::fromLatin1(QTest::currentDataTag());
+    const QString bank = folder + QLatin1Char('/') + name;
+    if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(bank));
+    } else if (kind == QLatin1String("no layers")) {
+        GeneratorArgs args;
+        args.TargetName = name;
+        QVERIFY(WriteBytes(bank, BuildZKSHeader(args, 1234)));
+    } else if (kind != QLatin1String("gone")) {
+        QVERIFY(!MakeBank(bank, {Ramp(900), Ramp(800)}, {"one.wav", "two.wav"}, DefaultSpread(2)).isEmpty());
+        QByteArray bytes = ReadAll(bank);
+        if (kind == QLatin1String("signature"))
+            bytes[kBankSignatureOffset] = '\x05';
+        else if (kind == QLatin1String("cut short"))
+            bytes.chop(1000);
+        else
+            bytes.replace("two.wav", "tw\t.wav");
+        QVERIFY(WriteBytes(bank, bytes));
+    }
+
+    ZKWindow window;
+    window.show();
+    AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("kick.wav"), Ramp(5000)));
+    window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(2);
+    const QString path = SlotPath[0];
+    const QStringList workBefore = FolderTree(WorkFolder());
+
+    SeenBankBox box;
+    QPointer<QTimer> watch = AnswerNextMessageBox(&box, QMessageBox::Ok);
+    const bool taken = Drop(window, {QUrl::fromLocalFile(bank)});
+    delete watch;
+    QVERIFY(taken);
+
+    QVERIFY(box.seen);
+    QCOMPARE(box.title, QStringLiteral("ERROR"));
+    QCOMPARE(box.text, QStringLiteral("File Error"));
+    QCOMPARE(AsShown(box.informative), name);
+    QVERIFY2(box.detailed.contains(problem), qPrintable(box.detailed));
+    QCOMPARE(SlotCount, 1);
+    QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
+    QCOMPARE(SlotPath[0], path);
+    QCOMPARE(SlotSize[0], MonoLayerSize(5000));
+    QCOMPARE(UsedSpace, MonoLayerSize(5000));
+    QCOMPARE(GateLevel, quint16(103));
+    QCOMPARE(FolderTree(WorkFolder()), workBefore);
+}
+
+void TestOpenBank::dragsOfLocalFilesOnly_data()
+{
+    QTest::addColumn<QList<QUrl>>("urls");
+    QTest::addColumn<bool>("accepted");
+    const QUrl bank = QUrl::fromLocalFile(QStringLiteral("/kits/kit.zks"));
+    const QUrl sound = QUrl::fromLocalFile(QStringLiteral("/sounds/kick.wav"));
+    const QUrl web(QStringLiteral("https://example.com/kit.zks"));
+    QTest::newRow("a bank") << QList<QUrl>{bank} << true;
+    QTest::newRow("a sound") << QList<QUrl>{sound} << true;
+    QTest::newRow("several files") << QList<QUrl>{bank, sound} << true;
+    QTest::newRow("a web address") << QList<QUrl>{web} << false;
+    QTest::newRow("a file and a web address") << QList<QUrl>{bank, web} << false;
+    QTest::newRow("no files") << QList<QUrl>{} << false;
+}
+
+void TestOpenBank::dragsOfLocalFilesOnly()
+{
+    QFETCH(QList<QUrl>, urls);
+    QFETCH(bool, accepted);
+    ZKWindow window;
+    window.show();
+    QVERIFY(window.acceptDrops());
+    QMimeData data;
+    if (urls.isEmpty())
+        data.setText(QStringLiteral("/kits/kit.zks"));
+    else
+        data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    // The drag leaves again, as it does when let go elsewhere.
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(&window, &leave);
+    QCOMPARE(enter.isAccepted(), accepted);
+}
+
+void TestOpenBank::onlyASingleBankDropOpens_data()
+{
+    // Anything but a single bank is taken as sounds to add: a bank among
+    // them is refused as a sound, in the one box that lists refusals.
+    QTest::addColumn<QStringList>("files"); // in the bank's folder
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<int>("layers");
+    QTest::addColumn<bool>("refusals");
+    QTest::newRow("the bank") << QStringList{"kit.zks"} << true << 2 << false;
+    QTest::newRow("the bank, its suffix in capitals") << QStringList{"KIT.ZKS"} << true << 2 << false;
+    QTest::newRow("two banks") << QStringList{"kit.zks", "kit.zks"} << false << 0 << true;
+    QTest::newRow("a sound") << QStringList{"1.wav"} << false << 1 << false;
+    QTest::newRow("the bank and a sound") << QStringList{"kit.zks", "1.wav"} << false << 1 << true;
+}
+
+void TestOpenBank::onlyASingleBankDropOpens()
+{
+    QFETCH(QStringList, files);
+    QFETCH(bool, opens);
+    QFETCH(int, layers);
+    QFETCH(bool, refusals);
+    const QString folder = home.path() + QStringLiteral("/drops/") + QString::fromLatin1(QTest::currentDataTag());
+    QVERIFY(!MakeBank(folder + QStringLiteral("/kit.zks"), {Ramp(900), Ramp(800)}, {"a.wav", "b.wav"},
+                      DefaultSpread(2))
+                 .isEmpty());
+    QVERIFY(QFile::copy(folder + QStringLiteral("/kit.zks"), folder + QStringLiteral("/KIT.ZKS")));
+    QVERIFY(QFile::copy(folder + QStringLiteral("/sources/1.wav"), folder + QStringLiteral("/1.wav")));
+    QList<QUrl> urls;
+    for (const QString &file : files)
+        urls << QUrl::fromLocalFile(folder + QLatin1Char('/') + file);
+
+    ZKWindow window;
+    window.show();
+    SeenBankBox box;
+    QPointer<QTimer> watch = AnswerNextMessageBox(&box, QMessageBox::Ok);
+    QVERIFY(Drop(window, urls));
+    QTRY_VERIFY_WITH_TIMEOUT(!window.IsConverting(), 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(box.seen, refusals, 5000);
+    delete watch;
+    QCOMPARE(SlotCount, layers);
+    // Only an opened bank brings its layers' names back.
+    QCOMPARE(SlotName[0] == QLatin1String("a.wav"), opens);
+}
+
+// The opened layers are layers like any others: the last one can go, a new
+// one can follow, and the bank made of them keeps the opened sounds.
+void TestOpenBank::editAfterOpening()
+{
+    const QString folder = home.path() + QStringLiteral("/edit");
+    const QString original = folder + QStringLiteral("/kit.zks");
+    QVERIFY(!MakeBank(original, {Ramp(900), Ramp(800, 3000), Ramp(700)}, {"low.wav", "mid.wav", "top.wav"},
+                      {120, 60, 1, 1, 1, 1, 1, 1})
+                 .isEmpty());
+
+    ZKWindow window;
+    window.show();
+    Open(window, original);
+    QCOMPARE(SlotCount, 3);
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_3"))->click();
+    QCOMPARE(SlotCount, 2);
+    AddLayerThroughDialog(&window, 3, MakeSound(QStringLiteral("rim.wav"), Ramp(2000, 5000)));
+    QCOMPARE(SlotCount, 3);
+    const QString edited = folder + QStringLiteral("/edited.zks");
+    Generate(window, edited);
+
+    ZksBank before, after;
+    QString error;
+    QVERIFY2(ReadZksBank(original, &before, &error), qPrintable(error));
+    QVERIFY2(ReadZksBank(edited, &after, &error), qPrintable(error));
+    QVERIFY2(after.problems.isEmpty(), qPrintable(after.problems.join(QLatin1Char('\n'))));
+    QCOMPARE(after.layerCount, 3);
+    QCOMPARE(after.layerNames[0], QStringLiteral("low.wav"));
+    QCOMPARE(after.layerNames[1], QStringLiteral("mid.wav"));
+    QCOMPARE(after.layerNames[2], QStringLiteral("rim.wav"));
+    QCOMPARE(after.regions.at(2).size, qint64(MonoLayerSize(2000)));
+    // A changed layer count brings the default spread, as adding always does.
+    QCOMPARE(after.regions.at(0).threshold, 85);
+    for (int i = 0; i < 2; ++i) {
+        QByteArray was, is;
+        QVERIFY(ReadZksRegion(original, before.regions.at(i), &was, &error));
+        QVERIFY(ReadZksRegion(edited, after.regions.at(i), &is, &error));
+        QVERIFY(is == was);
+    }
+}
+
+void TestOpenBank::tailTrimmedOnAdd_data()
+{
+    QTest::addColumn<bool>("trim");
+    QTest::newRow("off, as it starts") << false;
+    QTest::newRow("on") << true;
+}
+
+// A quarter-second hit with five seconds of silence after it.
+void TestOpenBank::tailTrimmedOnAdd()
+{
+    QFETCH(bool, trim);
+    const int hit = 11025;
+    const int tail = 5 * kBankRate;
+    const QString sound = MakeSound(QStringLiteral("ring.wav"), HitWithTail(hit, tail));
+    const qint32 whole = MonoLayerSize(hit + tail);
+    const qint32 trimmed = MonoLayerSize(hit + kTailFadeFrames);
+    const qint32 size = trim ? trimmed : whole;
+
+    ZKWindow window;
+    window.show();
+    QVERIFY(!window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->isChecked());
+    if (trim)
+        SetTrim(window, true);
+    AddLayerThroughDialog(&window, 1, sound);
+    QCOMPARE(SlotCount, 1);
+    QCOMPARE(SlotName[0], QStringLiteral("ring.wav"));
+    QCOMPARE(SlotSize[0], size);
+    QCOMPARE(UsedSpace, size);
+    QCOMPARE(window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"))->value(),
+             AvailablePercentFor(size));
+    QCOMPARE(RowToolTip(window, 1), trim ? QStringLiteral("Trimming saves 440.3 KB (5.0 s)") : QString());
+    QCOMPARE(BarToolTip(window), trim ? QStringLiteral("Trimming saves 440.3 KB in all") : QString());
+
+    const QString bank = home.path() + QStringLiteral("/window %1/kit.zks").arg(trim);
+    QVERIFY(QDir().mkpath(QFileInfo(bank).absolutePath()));
+    Generate(window, bank);
+    ZksBank read;
+    QString error;
+    QVERIFY2(ReadZksBank(bank, &read, &error), qPrintable(error));
+    QVERIFY2(read.problems.isEmpty(), qPrintable(read.problems.join(QLatin1Char('\n'))));
+    QCOMPARE(read.fourSlotBlocks[0], quint16(size / kBankBlock));
+    QCOMPARE(read.sizeUnits[0], quint16(size / 256));
+    QCOMPARE(read.fileSize, qint64(kBankBlock + size));
+    if (!trim) {
+        // Today's bank: the user's own file, as it always went in.
+        const QString today = home.path() + QStringLiteral("/kit.zks");
+        ThresholdTable thresholds = {};
+        DefaultThresholds(thresholds, 1);
+        QCOMPARE(GenerateZKS(MakeGeneratorArgs({{sound, QStringLiteral("ring.wav"), whole}}, thresholds, 0,
+                                               today)),
+                 GENERATE_OK);
+        QVERIFY(WithoutTag(ReadAll(bank)) == WithoutTag(ReadAll(today)));
+    }
+}
+
+void TestOpenBank::toggleReappliesToEveryLayer()
+{
+    ZKWindow window;
+    window.show();
+    SetTrim(window, true);
+    AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("long.wav"), HitWithTail(5000, 3 * kBankRate)));
+    AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("short.wav"), HitWithTail(3000, kBankRate)));
+    AddLayerThroughDialog(&window, 3, MakeSound(QStringLiteral("tone.wav"), Ramp(4000)));
+    QCOMPARE(SlotCount, 3);
+    const qint32 whole[3] = {MonoLayerSize(5000 + 3 * kBankRate), MonoLayerSize(3000 + kBankRate),
+                             MonoLayerSize(4000)};
+    const qint32 trimmed[3] = {MonoLayerSize(5000 + kTailFadeFrames), MonoLayerSize(3000 + kTailFadeFrames),
+                               MonoLayerSize(4000)};
+    const QString tone = SlotPath[2];
+    const QString savedInAll = QStringLiteral("Trimming saves %1 KB in all")
+                                   .arg(double(whole[0] + whole[1] - trimmed[0] - trimmed[1]) / 1000, 0, 'f', 1);
+    const auto check = [&](bool on) {
+        const qint32 *sizes = on ? trimmed : whole;
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(SlotSize[i], sizes[i]);
+        QCOMPARE(UsedSpace, sizes[0] + sizes[1] + sizes[2]);
+        QCOMPARE(SlotName[0], QStringLiteral("long.wav"));
+        QCOMPARE(QFileInfo(SlotPath[0]).fileName(), QStringLiteral("long.wav"));
+        QCOMPARE(SlotPath[0] != SlotSource[0], on);
+        QCOMPARE(SlotPath[2], tone); // nothing to trim: no copy
+        QCOMPARE(RowToolTip(window, 1).startsWith(QStringLiteral("Trimming saves")), on);
+        QCOMPARE(RowToolTip(window, 3), QString());
+        QCOMPARE(BarToolTip(window), on ? savedInAll : QString());
+    };
+
+    check(true);
+    const QString copy = SlotPath[0];
+    SetTrim(window, false);
+    check(false);
+    QVERIFY(!QFileInfo::exists(copy)); // trimmed copies go with the option
+    SetTrim(window, true);
+    check(true);
+    // One untrimmed file and one trimmed copy per layer, however often the
+    // option changed.
+    QCOMPARE(FolderTree(WorkFolder()).filter(QStringLiteral("long.wav")).size(), 2);
+}
+
+void TestOpenBank::turningOffRefusedWithoutRoom_data()
+{
+    QTest::addColumn<QVector<int>>("hits");  // loud frames of each layer
+    QTest::addColumn<QVector<int>>("tails"); // silent frames after them
+    QTest::addColumn<QString>("text");
+    // The first layer's silence, trimmed away, is what lets the second one
+    // in.
+    QTest::newRow("over the budget") << QVector<int>{5000, 1000000} << QVector<int>{600000, 0}
+                                     << "Not enough space!";
+    // Five layers and the first one of 2 MiB untrimmed: more than the size
+    // tables describe.
+    QTest::newRow("five layers, one of 2 MiB")
+        << QVector<int>{5000, 2000, 2000, 2000, 2000} << QVector<int>{0x100000, 0, 0, 0, 0}
+        << "File too big!";
+}
+
+void TestOpenBank::turningOffRefusedWithoutRoom()
+{
+    QFETCH(QVector<int>, hits);
+    QFETCH(QVector<int>, tails);
+    QFETCH(QString, text);
+    ZKWindow window;
+    window.show();
+    SetTrim(window, true);
+    for (int i = 0; i < hits.size(); ++i) {
+        AddLayerThroughDialog(&window, i + 1, MakeSound(QStringLiteral("%1.wav").arg(i + 1),
+                                                        HitWithTail(hits.at(i), tails.at(i))));
+        QCOMPARE(SlotCount, i + 1);
+    }
+    const qint32 used = UsedSpace;
+    const QString first = SlotPath[0];
+    QVERIFY(first != SlotSource[0]);
+
+    SeenMessageBox box;
+    QPointer<QTimer> watch = CloseNextMessageBox(&box);
+    window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
+    delete watch;
+    QVERIFY(box.seen);
+    QCOMPARE(box.title, QStringLiteral("ERROR"));
+    QCOMPARE(box.text, text);
+    QVERIFY(window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->isChecked());
+    QCOMPARE(UsedSpace, used);
+    QCOMPARE(SlotPath[0], first);
+    QCOMPARE(SlotSize[0], MonoLayerSize(hits.at(0) + kTailFadeFrames));
+    QVERIFY(QFileInfo::exists(first));
+}
+
+// Opened with the box on, a layer whose sound fades into a hiss below
+// -60 dBFS is trimmed; turned off, the bank's own layer is back.
+void TestOpenBank::openedBankTrimmedWithTheBoxOn()
+{
+    QVector<qint16> hiss = Ramp(4000);
+    for (int i = 0; i < 2 * kBankRate; ++i)
+        hiss << qint16(i % 2 ? -5 : 5);
+    const QString original = home.path() + QStringLiteral("/hiss/kit.zks");
+    const QVector<qint32> sizes = MakeBank(original, {hiss, Ramp(3000)}, {"hiss.wav", "tone.wav"}, DefaultSpread(2));
+    QCOMPARE(sizes.size(), 2);
+
+    ZKWindow window;
+    window.show();
+    SetTrim(window, true);
+    Open(window, original);
+    QCOMPARE(SlotCount, 2);
+    QCOMPARE(SlotSize[0], MonoLayerSize(4000 + kTailFadeFrames));
+    QCOMPARE(SlotSize[1], sizes.at(1));
+    QCOMPARE(UsedSpace, SlotSize[0] + SlotSize[1]);
+    QVERIFY(RowToolTip(window, 1).startsWith(QStringLiteral("Trimming saves")));
+
+    SetTrim(window, false);
+    QCOMPARE(SlotSize[0], sizes.at(0));
+    const QString again = home.path() + QStringLiteral("/hiss/again/kit.zks");
+    QVERIFY(QDir().mkpath(QFileInfo(again).absolutePath()));
+    Generate(window, again);
+    QVERIFY(WithoutTag(ReadAll(again)) == WithoutTag(ReadAll(original)));
+}
+
+ZK_TEST(TestOpenBank)
+#include "tst_openbank.moc"

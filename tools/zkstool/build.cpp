@@ -1,0 +1,450 @@
+// zkstool build: one bank from sound files and banks.
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QTextStream>
+
+#include <atomic>
+#include <csignal>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#include <sys/stat.h>
+#endif
+
+#include "bankreader.h"
+#include "buildall.h"
+#include "explain.h"
+#include "tailtrim.h"
+#include "fileprocessor.h"
+#include "loudness.h"
+#include "layerrules.h"
+#include "resultcodes.h"
+#include "soundinfo.h"
+#include "zksbank.h"
+#include "zkstool.h"
+
+// --- build -----------------------------------------------------------------
+
+bool GateFromLabel(const QString &text, quint16 *amplitude)
+{
+    const int first = text.compare(QStringLiteral("off"), Qt::CaseInsensitive) == 0 ? 0 : 1;
+    QString label;
+    for (int position = first; GateForPosition(position, &label, amplitude); ++position) {
+        if (position == 0 || label.compare(text, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+// Names the first threshold that makes the table invalid and the values it
+// may take after the ones before it, found by asking the shared rule with
+// the smallest falling tail.
+QString ExplainThresholds(const ThresholdTable given, int count)
+{
+    for (int n = 1; n <= count; ++n) {
+        ThresholdTable probe = {};
+        for (int k = 1; k <= count; ++k)
+            probe[k] = k < n ? given[k] : count - k + 1;
+        int low = 0;
+        int high = -1;
+        for (int value = 0; value <= 127; ++value) {
+            probe[n] = value;
+            if (ThresholdsAreValid(probe, count)) {
+                if (high < low)
+                    low = value;
+                high = value;
+            }
+        }
+        if (given[n] < low || given[n] > high) {
+            const QString range = low == high ? QString::number(low)
+                                              : QStringLiteral("%1..%2").arg(low).arg(high);
+            return QStringLiteral("threshold %1 is %2, but must be %3 (thresholds fall strictly "
+                                  "from layer to layer and the last one is 1)")
+                .arg(n)
+                .arg(given[n])
+                .arg(range);
+        }
+    }
+    return QString();
+}
+
+} // namespace
+
+bool ParseThresholds(const QStringList &parts, int count, ThresholdTable table, QString *error)
+{
+    if (parts.size() != count) {
+        *error = QStringLiteral("give one threshold per file: %1 files, %2 thresholds")
+                     .arg(count)
+                     .arg(parts.size());
+        return false;
+    }
+    for (int n = 1; n <= count; ++n) {
+        bool ok = false;
+        table[n] = parts.at(n - 1).trimmed().toInt(&ok);
+        if (!ok) {
+            *error = QStringLiteral("threshold %1 (\"%2\") is not a whole number")
+                         .arg(n)
+                         .arg(parts.at(n - 1));
+            return false;
+        }
+    }
+    if (!ThresholdsAreValid(table, count)) {
+        *error = ExplainThresholds(table, count);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The bank's names are lines: a control character in one would shift every
+// name and layer after it.
+QString ControlCharacterText()
+{
+    return WithDetail(MessageFor(RESULT_FILE_ERROR).text, ControlCharacterDetail());
+}
+
+QString TooLongText(const SoundInfo &sound)
+{
+    return WithDetail(MessageFor(RESULT_TOO_BIG).text, TooBigDetail(sound));
+}
+
+// What the names and the files' headers tell is checked before the first
+// file is converted; the refusal, as "SUBJECT: TEXT", or nothing. Files
+// libsndfile can't open are left to the conversion chain, whose verdict
+// counts.
+QString RefusalBeforeConverting(const QString &target, const QStringList &files)
+{
+    const auto refusal = [](const QString &subject, const QString &text) {
+        return subject + QStringLiteral(": ") + text;
+    };
+    if (NameHasControlCharacter(LastPathPart(QFileInfo(target).absoluteFilePath())))
+        return refusal(Printable(target), ControlCharacterText());
+    for (const QString &file : files) {
+        if (NameHasControlCharacter(QFileInfo(file).fileName()))
+            return refusal(Printable(file), ControlCharacterText());
+        if (!file.isEmpty() && !QFileInfo::exists(file))
+            return refusal(file, MessageFor(RESULT_OPEN_FAILED).text
+                                     + QStringLiteral(" (no such file)"));
+        SoundInfo sound;
+        if (ReadSoundInfo(file, &sound) && IsFarTooLong(sound))
+            return refusal(file, TooLongText(sound));
+    }
+    return QString();
+}
+
+BankResult Refusal(BankResult result, const QString &subject, const QString &text)
+{
+    result.outcome = BankResult::Outcome::Refused;
+    result.refusal = subject + QStringLiteral(": ") + text;
+    return result;
+}
+
+BankResult Interruption(BankResult result)
+{
+    result.outcome = BankResult::Outcome::Interrupted;
+    return result;
+}
+
+bool IsCancelled(const BankRequest &request)
+{
+    return request.cancelled && *request.cancelled;
+}
+
+// "--trim-tails" alone means the default level: QCommandLineParser knows no
+// optional values, so the bare option gets it written out.
+QStringList WithTrimTailsLevel(QStringList arguments)
+{
+    for (QString &argument : arguments) {
+        if (argument == QLatin1String("--trim-tails"))
+            argument = QStringLiteral("--trim-tails=%1").arg(kDefaultTailDbfs);
+    }
+    return arguments;
+}
+
+// A level such as "-60" or "-60dB", below full scale.
+bool ParseDbfs(QString text, double *dbfs)
+{
+    if (text.endsWith(QLatin1String("db"), Qt::CaseInsensitive))
+        text.chop(2);
+    bool ok = false;
+    *dbfs = text.trimmed().toDouble(&ok);
+    return ok && *dbfs < 0 && std::isfinite(*dbfs);
+}
+
+// Replaces a converted layer by a copy with its quiet tail trimmed, when
+// that saves layer space.
+void TrimLayerTail(QString *path, int *size, double dbfs, QStringList *lines)
+{
+    const QString trimmed = NewResultFolder(QFileInfo(*path).dir().absolutePath() + QStringLiteral("/.."))
+        + QLatin1Char('/') + QFileInfo(*path).fileName();
+    qint64 saved = 0;
+    QString error;
+    if (!TrimTailFile(*path, trimmed, dbfs, &saved, &error) || saved <= 0) {
+        QFile::remove(trimmed);
+        return;
+    }
+    *path = trimmed;
+    *size -= int(saved);
+    *lines << QStringLiteral("trimmed %1: %2 bytes saved").arg(Printable(LastPathPart(trimmed))).arg(saved);
+}
+
+// Puts the layers loudest first by their attack and, when `spread`, sets the
+// thresholds from their levels; says the levels it used. Returns why not, or
+// nothing.
+QString OrderByLoudness(QVector<LayerFile> *layers, quint16 gate, bool spread,
+                        ThresholdTable thresholds, QStringList *lines)
+{
+    QVector<double> attack;
+    std::vector<LayerLevels> levels;
+    for (const LayerFile &layer : std::as_const(*layers)) {
+        LayerLevels measured;
+        QString reason;
+        if (!MeasureLayerFile(layer.path, gate, &measured, &reason))
+            return QStringLiteral("%1 could not be measured (%2)").arg(Printable(layer.name), reason);
+        levels.push_back(measured);
+        attack << measured.attackDbfs;
+    }
+    const QVector<int> order = LoudestFirst(attack);
+    QVector<LayerFile> ordered;
+    QVector<double> loudestFirst;
+    for (int from : order) {
+        ordered << layers->at(from);
+        loudestFirst << attack.at(from);
+        *lines << QStringLiteral("loudness order %1  %2  %3")
+                      .arg(ordered.size())
+                      .arg(Printable(layers->at(from).name), LevelsText(levels[size_t(from)]));
+    }
+    *layers = ordered;
+    if (spread)
+        ThresholdsFromLevels(thresholds, loudestFirst);
+    return QString();
+}
+
+
+// Says the bank was not written; the exit status names the signal.
+int Interrupted()
+{
+    Err() << "zkstool: interrupted; no bank written" << Qt::endl;
+    return InterruptedExitCode();
+}
+} // namespace
+
+int Build(const QStringList &rest)
+{
+    CatchInterruptions();
+    QCommandLineParser parser;
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+                                    QString(), QStringLiteral("BANK"));
+    const QCommandLineOption gate(QStringLiteral("gate"), QString(), QStringLiteral("LEVEL"),
+                                  QStringLiteral("off"));
+    const QCommandLineOption thresholds(QStringLiteral("thresholds"), QString(),
+                                        QStringLiteral("LIST"));
+    const QCommandLineOption force(QStringLiteral("force"));
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"));
+    const QCommandLineOption external(QStringLiteral("external-converters"));
+    const QCommandLineOption trimTails(QStringLiteral("trim-tails"), QString(), QStringLiteral("DB"));
+    const QCommandLineOption order(QStringLiteral("order-by-loudness"));
+    parser.addOptions({output, gate, thresholds, force, verboseOption, external, trimTails, order});
+    QString error;
+    if (!ParseCommand(parser, QStringLiteral("build"), WithTrimTailsLevel(rest), &error))
+        return UsageError(error);
+    verbose = parser.isSet(verboseOption);
+
+    BankRequest request;
+    request.target = parser.value(output);
+    if (request.target.isEmpty())
+        return UsageError(QStringLiteral("build needs the bank to write: -o BANK.zks"));
+    if (parser.positionalArguments().isEmpty())
+        return UsageError(QStringLiteral("build needs 1 to %1 sound files").arg(kMaxLayers));
+    if (parser.isSet(trimTails) && !ParseDbfs(parser.value(trimTails), &request.tailDbfs))
+        return UsageError(QStringLiteral("--trim-tails takes a level in dBFS below 0, such as "
+                                         "-60, not \"%1\"")
+                              .arg(parser.value(trimTails)));
+    request.trimTails = parser.isSet(trimTails);
+    request.orderByLoudness = parser.isSet(order);
+    // A bank given as input stands for its layers, in order, at its place.
+    for (const QString &file : parser.positionalArguments()) {
+        if (!file.endsWith(QLatin1String(".zks"), Qt::CaseInsensitive)) {
+            request.files << file;
+            continue;
+        }
+        QVector<BankLayer> opened;
+        ThresholdTable stored;
+        if (!ReadBankLayers(file, WorkFolder(), &opened, stored, &error))
+            return Refuse(file, WithDetail(MessageFor(RESULT_OPEN_FAILED).text,
+                                           error.split(QLatin1Char('\n')).join(QStringLiteral("; "))));
+        for (const BankLayer &layer : opened) {
+            request.opened.insert(int(request.files.size()), layer.file);
+            request.files << layer.file.path;
+        }
+    }
+    if (request.files.size() > kMaxLayers)
+        return UsageError(TooManyFilesText(int(request.files.size())));
+    const int count = int(request.files.size());
+
+    if (!GateFromLabel(parser.value(gate), &request.gate))
+        return UsageError(QStringLiteral("unknown gate \"%1\": choose %2")
+                              .arg(parser.value(gate), GateChoices()));
+    DefaultThresholds(request.thresholds, count);
+    if (parser.isSet(thresholds)
+        && !ParseThresholds(parser.value(thresholds).split(QLatin1Char(',')), count,
+                            request.thresholds, &error))
+        return UsageError(error);
+    request.thresholdsGiven = parser.isSet(thresholds);
+    request.force = parser.isSet(force);
+    request.inProcess = !parser.isSet(external);
+    request.cancelled = InterruptionFlag();
+
+    const BankResult result = BuildBank(request);
+    for (const QString &line : result.lines)
+        Out() << line << Qt::endl;
+    switch (result.outcome) {
+    case BankResult::Outcome::Interrupted:
+        return Interrupted();
+    case BankResult::Outcome::Refused:
+        Err() << "zkstool: " << result.refusal << Qt::endl;
+        return kExitFailed;
+    case BankResult::Outcome::Built:
+        break;
+    }
+    return kExitOk;
+}
+
+
+BankResult BuildBank(const BankRequest &request)
+{
+    BankResult result;
+    const QString &target = request.target;
+    const QStringList &files = request.files;
+    const int count = int(files.size());
+    const QFileInfo targetInfo(target);
+    if ((targetInfo.exists() || targetInfo.isSymLink()) && !request.force)
+        return Refusal(result, target, QStringLiteral("already exists; --force replaces it"));
+    if (targetInfo.isDir())
+        return Refusal(result, target, QStringLiteral("is a folder"));
+    if (!request.dryRun && !targetInfo.absoluteDir().exists())
+        return Refusal(result, target,
+                       MessageFor(RESULT_OPEN_FAILED).text
+                           + QStringLiteral(" (no folder %1)").arg(targetInfo.absolutePath()));
+
+    const QString early = RefusalBeforeConverting(target, files);
+    if (!early.isEmpty()) {
+        result.outcome = BankResult::Outcome::Refused;
+        result.refusal = early;
+        return result;
+    }
+
+    // The converters' work runs in this process unless asked otherwise: no
+    // program start per step.
+    ConvertOptions conversion;
+    conversion.cancelled = request.cancelled;
+    conversion.inProcess = request.inProcess;
+    qint32 used = 0;
+    QVector<LayerFile> layers;
+    // The layers not yet converted count as empty, so the first layer too
+    // large for the bank's size tables is the one refused.
+    qint32 sizes[kMaxLayers] = {};
+    for (int i = 0; i < count; ++i) {
+        QString reason;
+        QString converted = files.at(i);
+        int size = 0;
+        // A dry run takes the size of a file that converting would only
+        // copy from its header.
+        const QString shown = files.at(i).isEmpty() ? QStringLiteral("\"\"") : files.at(i);
+        QString name = LastPathPart(converted);
+        if (request.opened.contains(i)) {
+            name = request.opened.value(i).name;
+            size = request.opened.value(i).size;
+        } else if (!request.dryRun || !CheckWithoutConverting(converted, &size)) {
+            if (request.makeWorkFolder && conversion.workFolder.isEmpty()) {
+                conversion.workFolder = request.makeWorkFolder();
+                if (conversion.workFolder.isEmpty())
+                    return Refusal(result, shown,
+                                   MessageFor(RESULT_OPEN_FAILED).text
+                                       + QStringLiteral(" (no temporary folder could be made)"));
+            }
+            converted = ConvertFile(files.at(i), conversion, &reason);
+            if (IsCancelled(request))
+                return Interruption(result);
+            size = OpenAndCheckFile(converted);
+            name = LastPathPart(converted);
+        }
+        if (size > 0 && request.trimTails && !request.dryRun)
+            TrimLayerTail(&converted, &size, request.tailDbfs, &result.lines);
+        if (size <= 0)
+            return Refusal(result, shown, WithDetail(MessageFor(size).text,
+                                                     SoundCheckDetail(size, converted, reason)));
+        if (size > kBankBudget - used)
+            return Refusal(result, shown, WithDetail(MessageFor(RESULT_NO_SPACE).text,
+                                                     NoSpaceDetail(size, used)));
+        used += size;
+        layers.append({converted, name, size});
+        sizes[i] = size;
+        if (!LayerSizesAreStorable(sizes, count))
+            return Refusal(result, shown,
+                           WithDetail(MessageFor(RESULT_TOO_BIG).text, SizeTableDetail()));
+        result.lines << QStringLiteral("layer %1  %2  %3 bytes  %4% space left")
+                            .arg(i + 1)
+                            .arg(Printable(layers.constLast().name))
+                            .arg(size)
+                            .arg(AvailablePercentFor(used));
+    }
+    ThresholdTable thresholds;
+    std::copy(std::begin(request.thresholds), std::end(request.thresholds), std::begin(thresholds));
+    if (request.orderByLoudness && !request.dryRun) {
+        const QString refused = OrderByLoudness(&layers, request.gate, !request.thresholdsGiven,
+                                                thresholds, &result.lines);
+        if (!refused.isEmpty())
+            return Refusal(result, target, refused);
+    }
+    const GeneratorArgs args
+        = MakeGeneratorArgs(layers, thresholds, request.gate, targetInfo.absoluteFilePath());
+
+    if (request.dryRun) {
+        // The generator's own sum: the header, then each layer's region.
+        const qint64 bytes = BuildZKSHeader(args, 0).size() + qint64(used);
+        if (bytes > kBankBudget)
+            return Refusal(result, target, MessageFor(RESULT_NO_SPACE).text);
+        result.lines << QStringLiteral("would write %1: %2 layers, %3 bytes")
+                            .arg(target)
+                            .arg(count)
+                            .arg(bytes);
+        result.layers = count;
+        result.bytes = bytes;
+        return result;
+    }
+    if (IsCancelled(request))
+        return Interruption(result);
+    // The generator leaves an existing bank untouched when it fails, and
+    // replaces it only with a whole new one: once it has started it runs to
+    // its end, and a bank it finished stays (removing it would lose the bank
+    // it replaced as well).
+    QString reason;
+    const qint32 generated = GenerateZKS(args, &reason);
+    if (generated != GENERATE_OK)
+        return Refusal(result, target,
+                       WithDetail(MessageFor(ResultCodeForGenerator(generated)).text, reason));
+    result.layers = count;
+    result.bytes = QFileInfo(target).size();
+    result.lines << QStringLiteral("wrote %1: %2 layers, %3 bytes")
+                        .arg(target)
+                        .arg(count)
+                        .arg(result.bytes);
+    return result;
+}
+

@@ -1,0 +1,255 @@
+// zkstool: builds banks from sound files, shows what a bank holds, and
+// unpacks its layers, without the window. It runs the window's own chain
+// (conversion, sound check, space account, layer rules, generator).
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QTextStream>
+
+#include <atomic>
+#include <csignal>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#include <sys/stat.h>
+#endif
+
+#include "bankreader.h"
+#include "buildall.h"
+#include "explain.h"
+#include "tailtrim.h"
+#include "fileprocessor.h"
+#include "loudness.h"
+#include "layerrules.h"
+#include "resultcodes.h"
+#include "soundinfo.h"
+#include "zksbank.h"
+#include "zkstool.h"
+
+bool verbose = false;
+
+QTextStream &Out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &Err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+namespace {
+
+// The sound-file module narrates every step on the debug stream; a command
+// line tool shows that only when asked. build-all converts on several
+// threads at once.
+void QuietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtDebugMsg && !verbose)
+        return;
+    static QMutex lock;
+    const QMutexLocker locked(&lock);
+    Err() << message << Qt::endl;
+}
+
+} // namespace
+
+QString GateChoices()
+{
+    QStringList labels{QStringLiteral("off")};
+    QString label;
+    quint16 amplitude;
+    for (int position = 1; GateForPosition(position, &label, &amplitude); ++position)
+        labels << label;
+    return labels.join(QLatin1Char('|'));
+}
+
+namespace {
+
+QString UsageLines()
+{
+    return QStringLiteral(
+               "Usage: zkstool build -o BANK.zks [--gate %1] [--thresholds T1,T2,...]\n"
+               "                     [--force] [--external-converters] [--verbose] FILE...\n")
+               .arg(GateChoices())
+        + BuildAllUsage()
+        + QStringLiteral("       zkstool info BANK.zks [--json]\n"
+                         "       zkstool extract BANK.zks DIR [--force] [--trim]\n");
+}
+
+QString HelpText()
+{
+    return UsageLines()
+        + QStringLiteral(
+              "\n"
+              "build    Makes a bank of 1 to 8 sound files, layer 1 first, the way the window\n"
+              "         does: each file is converted, checked and charged against the device's\n"
+              "         %1 bytes. Prints one line per layer: name, layer size, space left.\n"
+              "         Before converting anything it refuses a name (of the bank or of a\n"
+              "         file) holding a control character, and a sound far too long for any\n"
+              "         layer. In a bank of 5 or more layers each layer stays below 2048 KB.\n"
+              "         Ctrl-C, SIGTERM or SIGHUP stops it: the running converter is\n"
+              "         ended, its temporary files are removed and no bank is written.\n"
+              "         -o BANK.zks         the bank to write (kept unless --force is given)\n"
+              "         --gate LEVEL        cut leading sound quieter than LEVEL (default off)\n"
+              "         --thresholds LIST   one trigger threshold per file, falling strictly\n"
+              "                             and ending at 1 (default: the window's spread)\n"
+              "         --external-converters\n"
+              "                             run the converter programs, as the window does,\n"
+              "                             instead of converting in this process (the\n"
+              "                             result is the same to the byte)\n"
+              "         --verbose           show every step of the conversion\n")
+              .arg(kBankBudget)
+        + BuildAllHelp()
+        + QStringLiteral(
+              "info     Shows a bank's header, names and layer regions and checks that they\n"
+              "         fit together. --json prints the same as one JSON object.\n"
+              "extract  Writes each layer as a 16-bit mono 44100 Hz WAVE into DIR, named after\n"
+              "         the layer. --force replaces existing files, but never the bank being\n"
+              "         read (nor a link to it); --trim drops the zeros that pad each layer.\n"
+              "\n"
+              "Exit status: 0 done; 1 a file was refused, the bank is damaged, or writing\n"
+              "failed; 2 the command line is wrong; 130, 143 or 129 build or build-all was\n"
+              "interrupted by SIGINT (Ctrl-C), SIGTERM or SIGHUP (128 + the signal's number).\n");
+}
+
+} // namespace
+
+int Refuse(const QString &subject, const QString &text)
+{
+    Err() << "zkstool: " << subject << ": " << text << Qt::endl;
+    return kExitFailed;
+}
+
+int UsageError(const QString &text)
+{
+    Err() << "zkstool: " << text << "\nTry 'zkstool --help'." << Qt::endl;
+    return kExitUsage;
+}
+
+// Names from a bank or a folder can hold anything; control characters are
+// shown as escapes so they cannot steer the terminal.
+QString Printable(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format)
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+bool ParseCommand(QCommandLineParser &parser, const QString &command, const QStringList &rest,
+                  QString *error)
+{
+    if (!parser.parse(QStringList(QStringLiteral("zkstool ") + command) + rest)) {
+        *error = parser.errorText();
+        return false;
+    }
+    return true;
+}
+
+// --- interruption ----------------------------------------------------------
+
+namespace {
+
+// Set by the signal handler, which may touch nothing but lock-free atomics.
+std::atomic<bool> interrupted(false);
+std::atomic<int> interruption(0); // the first signal's number
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "a signal handler may only use lock-free atomics");
+
+void OnInterruption(int number)
+{
+    int none = 0;
+    interruption.compare_exchange_strong(none, number);
+    interrupted = true;
+}
+
+} // namespace
+
+// Ctrl-C, kill and a closed terminal end a build through its own clean-up
+// instead of on the spot. A signal the caller chose to ignore (nohup) stays
+// ignored.
+void CatchInterruptions()
+{
+#ifdef Q_OS_UNIX
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action = {};
+        if (sigaction(number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN)
+            continue;
+        action.sa_handler = OnInterruption;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        sigaction(number, &action, nullptr);
+    }
+#else
+    std::signal(SIGINT, OnInterruption);
+    std::signal(SIGTERM, OnInterruption);
+#endif
+}
+
+const std::atomic<bool> *InterruptionFlag()
+{
+    return &interrupted;
+}
+
+int InterruptedExitCode()
+{
+    return kExitSignalBase + interruption;
+}
+
+
+namespace {
+
+int Run(const QStringList &arguments)
+{
+    const QString command = arguments.value(1);
+    const QStringList rest = arguments.mid(2);
+    if (command.isEmpty()) {
+        Err() << UsageLines() << "Try 'zkstool --help'." << Qt::endl;
+        return kExitUsage;
+    }
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")
+        || command == QLatin1String("help") || rest.contains(QStringLiteral("--help"))) {
+        Out() << HelpText() << Qt::flush;
+        return kExitOk;
+    }
+    if (command == QLatin1String("build"))
+        return Build(rest);
+    if (command == QLatin1String("build-all"))
+        return BuildAll(rest);
+    if (command == QLatin1String("info"))
+        return Info(rest);
+    if (command == QLatin1String("extract"))
+        return Extract(rest);
+    return UsageError(QStringLiteral("unknown command \"%1\"").arg(command));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(QuietDebug);
+    const int result = Run(QCoreApplication::arguments());
+    RemoveWorkFolder();
+    return result;
+}
+

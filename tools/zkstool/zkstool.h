@@ -1,0 +1,98 @@
+#ifndef ZKSTOOL_H
+#define ZKSTOOL_H
+
+// What zkstool's commands share: its streams, its command-line helpers, the
+// interruption flag, and the way one bank is built.
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <atomic>
+#include <functional>
+
+#include "fileprocessor.h"
+#include "layerrules.h"
+
+class QCommandLineParser;
+class QTextStream;
+
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitSignalBase = 128 };
+
+QTextStream &Out();
+QTextStream &Err();
+
+// Prints "zkstool: SUBJECT: TEXT" on the error stream; returns kExitFailed.
+int Refuse(const QString &subject, const QString &text);
+// Set by --verbose: the debug stream's lines reach the error stream.
+extern bool verbose;
+// Says what is wrong with the command line; returns kExitUsage.
+int UsageError(const QString &text);
+// Parses a command's arguments; `rest` excludes the command word.
+bool ParseCommand(QCommandLineParser &parser, const QString &command, const QStringList &rest,
+                  QString *error);
+// A name with its control and format characters shown as \uXXXX escapes.
+QString Printable(const QString &text);
+
+// The labels --gate takes, "off|-60dB|...", and the amplitude of one.
+QString GateChoices();
+bool GateFromLabel(const QString &text, quint16 *amplitude);
+// Reads one threshold per layer from `parts` into `table` (indexed by
+// layer); false with the reason when they are not `count` whole numbers
+// that fall strictly and end at 1.
+bool ParseThresholds(const QStringList &parts, int count, ThresholdTable table, QString *error);
+
+// Ctrl-C, SIGTERM and SIGHUP set a flag instead of ending the process, so a
+// build stops through its own clean-up.
+void CatchInterruptions();
+const std::atomic<bool> *InterruptionFlag();
+// 128 + the number of the first signal caught.
+int InterruptedExitCode();
+
+// One bank to build, as `build` is asked for it.
+struct BankRequest {
+    QStringList files; // 1 to kMaxLayers sounds, layer 1 first
+    QString target;
+    quint16 gate = 0;
+    ThresholdTable thresholds = {};
+    bool force = false;     // replace an existing bank
+    bool inProcess = true;  // convert in this process, not through the converter programs
+    bool dryRun = false;    // size the bank but write nothing, not even its folder
+    bool trimTails = false; // trim each layer's quiet tail ...
+    double tailDbfs = -60;  // ... after its last sample above this level
+    bool orderByLoudness = false; // loudest first, thresholds from the levels
+    bool thresholdsGiven = false; // ... unless the thresholds were given
+    // Layers taken from banks, by their place in `files`: already in the
+    // bank's form, they are neither converted nor checked again.
+    QHash<int, LayerFile> opened;
+    const std::atomic<bool> *cancelled = nullptr;
+    // Makes the folder for the converted files once the first file is to be
+    // converted, and gives its path (empty when none could be made). Unset:
+    // the tool's own working folder.
+    std::function<QString()> makeWorkFolder;
+};
+
+struct BankResult {
+    enum class Outcome { Built, Refused, Interrupted };
+    Outcome outcome = Outcome::Built;
+    // The report for standard output: a line per layer, then the bank
+    // written (or, in a dry run, the bank that would be).
+    QStringList lines;
+    // "SUBJECT: TEXT" when refused, as zkstool prints it after "zkstool: ".
+    QString refusal;
+    int layers = 0;
+    qint64 bytes = 0; // the bank's size
+};
+
+// The commands, each given the arguments after its own name; each returns
+// the exit status.
+int Build(const QStringList &rest);
+int Info(const QStringList &rest);
+int Extract(const QStringList &rest);
+
+// Converts, checks and charges each file, then writes the bank, refusing the
+// first file (or the bank) the window would refuse.
+BankResult BuildBank(const BankRequest &request);
+
+#endif
