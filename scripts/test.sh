@@ -21,11 +21,19 @@ export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan"
 status=0
 ctest --test-dir build-qt6-asan --output-on-failure -j "$(nproc)" || status=$?
-if [ -n "$(ls -A "$reports")" ]; then
-    for report in "$reports"/*; do
-        echo "=== $report"
-        cat "$report"
-    done
+# LeakSanitizer's tracer sometimes cannot stop a thread that is just ending
+# on a busy machine; it then writes only that line and checks nothing. Such a
+# report is shown but is no finding.
+findings=0
+for report in "$reports"/*; do
+    [ -e "$report" ] || continue
+    echo "=== $report"
+    cat "$report"
+    if grep -qv 'Unable to get registers from thread' "$report"; then
+        findings=1
+    fi
+done
+if [ "$findings" -ne 0 ]; then
     echo "Sanitizer reports were written (see above)." >&2
     exit 1
 fi
