@@ -14,24 +14,20 @@
 #include <QLayout>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
 #include <QProgressDialog>
-#include <QProxyStyle>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyleOptionButton>
-#include <QStyleOptionProgressBar>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
 
 #include <atomic>
-#include <cmath>
 #include <utility>
 
 #include "audiooutput.h"
@@ -39,6 +35,7 @@
 #include "bankopen.h"
 #include "fileprocessor.h"
 #include "logging.h"
+#include "readablebarstyle.h"
 #include "resultcodes.h"
 #include "soundplayer.h"
 #include "soundqueue.h"
@@ -127,67 +124,6 @@ QString DialogFolder(const QString &folder)
         return music;
     return QDir::homePath();
 }
-
-// The part of `groove` a bar's value fills, from its right end when
-// `fromRight`.
-QRect FilledPart(const QRect &groove, int minimum, int maximum, int value, bool fromRight)
-{
-    const qint64 range = qMax<qint64>(1, qint64(maximum) - minimum);
-    const qint64 done = qBound<qint64>(0, qint64(value) - minimum, range);
-    const int width = int(groove.width() * done / range);
-    const int left = fromRight ? groove.right() + 1 - width : groove.left();
-    return QRect(left, groove.top(), width, groove.height());
-}
-
-// Draws a horizontal bar's text in the text colour over the empty groove and
-// in the highlighted-text colour over the filled part, wherever that part
-// lies. Fusion picks the colours for the wrong halves of an inverted bar,
-// which puts white text on the white groove below 50 %.
-// Black or white, whichever stands out more from `background` (contrast of
-// relative luminances, as the web's accessibility guidelines measure it).
-// The style's own highlighted-text colour can be too weak over the lighter
-// parts of a gradient bar.
-QColor TextColourOver(const QColor &background)
-{
-    const auto linear = [](qreal c) {
-        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-    };
-    const qreal luminance = 0.2126 * linear(background.redF()) + 0.7152 * linear(background.greenF())
-        + 0.0722 * linear(background.blueF());
-    const qreal againstWhite = 1.05 / (luminance + 0.05);
-    const qreal againstBlack = (luminance + 0.05) / 0.05;
-    return againstBlack > againstWhite ? QColor(Qt::black) : QColor(Qt::white);
-}
-
-class ReadableBarStyle : public QProxyStyle
-{
-public:
-    using QProxyStyle::QProxyStyle;
-
-    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
-                     const QWidget *widget) const override
-    {
-        const auto *bar = qstyleoption_cast<const QStyleOptionProgressBar *>(option);
-        if (element != CE_ProgressBarLabel || !bar || !widget || !(bar->state & State_Horizontal)) {
-            QProxyStyle::drawControl(element, option, painter, widget);
-            return;
-        }
-        QStyleOptionProgressBar whole = *bar;
-        whole.rect = widget->rect();
-        const bool fromRight = bar->invertedAppearance != (bar->direction == Qt::RightToLeft);
-        const QRect filled = FilledPart(subElementRect(SE_ProgressBarContents, &whole, widget),
-                                        bar->minimum, bar->maximum, bar->progress, fromRight);
-        const QTextOption centred(Qt::AlignCenter);
-        painter->save();
-        painter->setClipRegion(QRegion(bar->rect).subtracted(filled));
-        painter->setPen(bar->palette.color(QPalette::Text));
-        painter->drawText(bar->rect, bar->text, centred);
-        painter->setClipRect(filled & bar->rect);
-        painter->setPen(TextColourOver(bar->palette.color(QPalette::Highlight)));
-        painter->drawText(bar->rect, bar->text, centred);
-        painter->restore();
-    }
-};
 
 // The width a label needs to show `text` whole within its margins.
 int LabelWidthFor(const QLabel *label, const QString &text)
