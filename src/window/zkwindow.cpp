@@ -499,18 +499,13 @@ int ZKWindow::PlaceLayer(int layer, const ConversionVerdict &verdict, QString *d
     SlotPath[i] = converted;
     MakeSlotName(i);
 
-    const qint32 total = SlotSize[i] + UsedSpace;
-    if (total > kBankBudget) {
+    const int refused = LayerSizesVerdict(SlotSize, layer);
+    if (refused != 0) {
         DiscardConverted(converted);
-        *detail = NoSpaceDetail(SlotSize[i], UsedSpace);
-        return RESULT_NO_SPACE;
+        *detail = refused == RESULT_NO_SPACE ? NoSpaceDetail(SlotSize[i], UsedSpace) : SizeTableDetail();
+        return refused;
     }
-    if (!SizesStorableWith(layer, SlotSize[i])) {
-        DiscardConverted(converted);
-        *detail = SizeTableDetail();
-        return RESULT_TOO_BIG;
-    }
-    SetUsedSpace(total);
+    SetUsedSpace(UsedSpace + SlotSize[i]);
     SlotCount = layer;
     UpdateThresholds(layer);
     ShowSlotCount();
@@ -566,15 +561,6 @@ void ZKWindow::UnlockControls()
     for (QWidget *control : std::as_const(lockedControls))
         control->setEnabled(true);
     lockedControls.clear();
-}
-
-bool ZKWindow::SizesStorableWith(int layer, qint32 size) const
-{
-    qint32 sizes[kMaxLayers];
-    for (int i = 0; i < layer - 1; ++i)
-        sizes[i] = SlotSize[i];
-    sizes[layer - 1] = size;
-    return LayerSizesAreStorable(sizes, layer);
 }
 
 void ZKWindow::RemoveLayer(int layer)

@@ -141,7 +141,6 @@ private:
     void RemoveLayer(int layer);
     void SelectLayer(int layer);
     void MoveSelectedThreshold(int position);
-    bool SizesStorableWith(int layer, qint32 size) const;
     QString AskForBankPath();
     // A result code's message box, with `detail` below its text.
     void ShowMessage(int code, const QString &detail);
