@@ -53,7 +53,7 @@ SizedFile TrimmedLayer(const QString &source, qint32 sourceSize, const QString &
 int LayerFilesVerdict(const QVector<SizedFile> &layers)
 {
     qint32 sizes[kMaxLayers] = {};
-    const int count = int(qMin(layers.size(), decltype(layers.size())(kMaxLayers)));
+    const int count = qMin(int(layers.size()), kMaxLayers);
     for (int i = 0; i < count; ++i)
         sizes[i] = layers.at(i).size;
     return LayerSizesVerdict(sizes, count);

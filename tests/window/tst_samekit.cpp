@@ -129,7 +129,7 @@ void TestSameKit::windowAndToolMakeOneBank()
         for (int i = 0; i < files.size(); ++i)
             QVERIFY(!AddLayerThroughDialog(&window, i + 1, files.at(i)).seen);
     }
-    QCOMPARE(SlotCount, files.size());
+    QCOMPARE(SlotCount, int(files.size()));
     // Opening a bank sets the gate to the one its sounds were cut with.
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(gate);
     if (order)
@@ -140,7 +140,7 @@ void TestSameKit::windowAndToolMakeOneBank()
     ZksBank made;
     QString error;
     QVERIFY2(ReadZksBank(toolBank, &made, &error), qPrintable(error));
-    QCOMPARE(made.regions.size(), SlotCount);
+    QCOMPARE(int(made.regions.size()), SlotCount);
     for (int i = 0; i < SlotCount; ++i)
         QCOMPARE(made.regions.at(i).size, qint64(SlotSize[i]));
     const QByteArray fromTool = ReadAll(toolBank);
