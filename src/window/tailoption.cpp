@@ -1,10 +1,7 @@
 #include "tailoption.h"
 
-#include <QFile>
-#include <QFileInfo>
-
 #include "fileprocessor.h"
-#include "layerrules.h"
+#include "kitpipeline.h"
 #include "resultcodes.h"
 #include "tailtrim.h"
 #include "zkwindow.h"
@@ -26,22 +23,6 @@ qint64 SavedBytes(int index)
     return SlotPath[index] == SlotSource[index] ? 0 : SlotSourceSize[index] - SlotSize[index];
 }
 
-// The layer size of a trimmed copy, as the sound check counts it, but
-// without its limits on the name and the length: a layer read back from a
-// bank may have a longer file name, or a shorter sound, than an added one.
-qint32 LayerSizeOf(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray header = ReadWavHeader(file);
-    if (!HasDataTag(header))
-        return 0;
-    return LayerSizeFor(quint32(WavDataSize(header)), IsStereo(header));
-}
-
-// The result code that refuses layers of these sizes (indexed by layer - 1),
-// checked in the order the window checks an added layer; 0 when they fit.
 // Discards the files of `files` (indexed by layer - 1) that are neither a
 // layer's untrimmed file nor the file `kept` holds for the same layer.
 void DiscardTrimmedCopies(const QVector<SizedFile> &files, const QVector<SizedFile> &kept)
@@ -65,25 +46,7 @@ void ClearSlotSources()
 
 SizedFile TrimmedLayer(const QString &source, qint32 sourceSize)
 {
-    const SizedFile untrimmed{source, sourceSize};
-    const QString folder = NewResultFolder(WorkFolder());
-    if (folder.isEmpty())
-        return untrimmed;
-    // The same file name keeps the layer's name as the user chose it.
-    const QString path = folder + QLatin1Char('/') + QFileInfo(source).fileName();
-    if (!TrimTailFile(source, path, kDefaultTailDbfs, nullptr)) {
-        DiscardConverted(path);
-        return untrimmed;
-    }
-    // A layer read back from a bank may be stored a block smaller than the
-    // sound check would size its sound, so the copy is measured rather than
-    // its saving taken from the untrimmed sound.
-    const qint32 size = LayerSizeOf(path);
-    if (size <= 0 || size >= sourceSize) {
-        DiscardConverted(path);
-        return untrimmed;
-    }
-    return {path, size};
+    return TrimmedLayer(source, sourceSize, NewResultFolder(WorkFolder()), kDefaultTailDbfs);
 }
 
 SizedFile LayerFromSource(int index, bool trim)
@@ -106,13 +69,11 @@ void TakeConvertedLayer(int index, bool trim, QString *converted)
 int ApplyTailOption(int count, bool trim, qint32 *used)
 {
     QVector<SizedFile> before, after;
-    qint32 sizes[kMaxLayers] = {};
     for (int i = 0; i < count; ++i) {
         before << SizedFile{SlotPath[i], SlotSize[i]};
         after << LayerFromSource(i, trim);
-        sizes[i] = after.last().size;
     }
-    const int verdict = LayerSizesVerdict(sizes, count);
+    const int verdict = LayerFilesVerdict(after);
     if (verdict != 0) {
         DiscardTrimmedCopies(after, before);
         return verdict;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "kitpipeline.h"
 #include "zkslayout.h"
 
 // The window's "Trim tails" option. Each layer keeps its untrimmed converted
@@ -17,19 +18,11 @@
 extern QString SlotSource[kMaxLayers];
 extern qint32 SlotSourceSize[kMaxLayers];
 
-// A layer file and the bytes it takes in the bank.
-struct SizedFile {
-    QString path;
-    qint32 size = 0;
-};
-
 // Empties both tables, as the window's constructor empties the slot table.
 void ClearSlotSources();
 
-// The layer that `source` (of layer size `sourceSize`) makes with its quiet
-// tail trimmed: a trimmed copy under the same file name in a fresh numbered
-// folder of the working folder, and its layer size. Trimming that fails or
-// saves no layer space gives `source` itself, and leaves no copy behind.
+// The window's trimmed layer (kitpipeline.h): at the default level, the copy
+// in a fresh numbered folder of the working folder.
 SizedFile TrimmedLayer(const QString &source, qint32 sourceSize);
 
 // The file and size layer `index` (layer - 1) takes from its untrimmed file:

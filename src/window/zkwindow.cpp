@@ -14,35 +14,29 @@
 #include <QLayout>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPainter>
-#include <QPointer>
 #include <QProgressBar>
-#include <QProgressDialog>
-#include <QProxyStyle>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyleOptionButton>
-#include <QStyleOptionProgressBar>
-#include <QThread>
-#include <QTimer>
 #include <QUrl>
 
-#include <atomic>
-#include <cmath>
 #include <utility>
 
 #include "audiooutput.h"
 #include "explain.h"
 #include "bankopen.h"
+#include "conversionrunner.h"
 #include "fileprocessor.h"
 #include "logging.h"
+#include "readablebarstyle.h"
 #include "resultcodes.h"
 #include "soundplayer.h"
 #include "soundqueue.h"
 #include "tailoption.h"
+#include "waitcursor.h"
 
 QString SlotPath[kMaxLayers];
 QString SlotName[kMaxLayers];
@@ -72,47 +66,6 @@ QString ConvertForWindow(const QString &chosen, const ConvertOptions &options, Q
 
 SoundConverter soundConverter = ConvertForWindow;
 
-// A conversion taking longer than this gets a progress dialog with Cancel;
-// a short one comes and goes without a flash of it.
-constexpr int kProgressDialogDelayMs = 300;
-
-// Shows the wait cursor while the window can't respond (or, as the busy
-// cursor, while it works in the background), and never leaves it behind,
-// whichever way the work ends.
-class WaitCursor
-{
-public:
-    explicit WaitCursor(Qt::CursorShape shape = Qt::WaitCursor)
-    {
-        QApplication::setOverrideCursor(shape);
-    }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor &) = delete;
-    WaitCursor &operator=(const WaitCursor &) = delete;
-};
-
-// The worker thread's share of a conversion. The worker writes the results;
-// the GUI thread reads them only once the worker has finished.
-struct ConversionWork {
-    QString chosen;
-    SoundConverter convert;
-    std::atomic<bool> cancelled{false};
-    QString converted;
-    int size = 0;
-    QString detail;
-};
-
-void RunConversion(ConversionWork &work, const ConvertOptions &options)
-{
-    QString reason;
-    work.converted = work.convert(work.chosen, options, &reason);
-    if (work.cancelled)
-        return;
-    work.size = OpenAndCheckFile(work.converted);
-    if (work.size <= 0)
-        work.detail = SoundCheckDetail(work.size, work.converted, reason);
-}
-
 // The folder a dialog opens in: the remembered one, or else its default,
 // as long as it exists. A dialog given a folder that doesn't exist would put
 // its last part into the name field, and Enter would then save a file of
@@ -127,67 +80,6 @@ QString DialogFolder(const QString &folder)
         return music;
     return QDir::homePath();
 }
-
-// The part of `groove` a bar's value fills, from its right end when
-// `fromRight`.
-QRect FilledPart(const QRect &groove, int minimum, int maximum, int value, bool fromRight)
-{
-    const qint64 range = qMax<qint64>(1, qint64(maximum) - minimum);
-    const qint64 done = qBound<qint64>(0, qint64(value) - minimum, range);
-    const int width = int(groove.width() * done / range);
-    const int left = fromRight ? groove.right() + 1 - width : groove.left();
-    return QRect(left, groove.top(), width, groove.height());
-}
-
-// Draws a horizontal bar's text in the text colour over the empty groove and
-// in the highlighted-text colour over the filled part, wherever that part
-// lies. Fusion picks the colours for the wrong halves of an inverted bar,
-// which puts white text on the white groove below 50 %.
-// Black or white, whichever stands out more from `background` (contrast of
-// relative luminances, as the web's accessibility guidelines measure it).
-// The style's own highlighted-text colour can be too weak over the lighter
-// parts of a gradient bar.
-QColor TextColourOver(const QColor &background)
-{
-    const auto linear = [](qreal c) {
-        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-    };
-    const qreal luminance = 0.2126 * linear(background.redF()) + 0.7152 * linear(background.greenF())
-        + 0.0722 * linear(background.blueF());
-    const qreal againstWhite = 1.05 / (luminance + 0.05);
-    const qreal againstBlack = (luminance + 0.05) / 0.05;
-    return againstBlack > againstWhite ? QColor(Qt::black) : QColor(Qt::white);
-}
-
-class ReadableBarStyle : public QProxyStyle
-{
-public:
-    using QProxyStyle::QProxyStyle;
-
-    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
-                     const QWidget *widget) const override
-    {
-        const auto *bar = qstyleoption_cast<const QStyleOptionProgressBar *>(option);
-        if (element != CE_ProgressBarLabel || !bar || !widget || !(bar->state & State_Horizontal)) {
-            QProxyStyle::drawControl(element, option, painter, widget);
-            return;
-        }
-        QStyleOptionProgressBar whole = *bar;
-        whole.rect = widget->rect();
-        const bool fromRight = bar->invertedAppearance != (bar->direction == Qt::RightToLeft);
-        const QRect filled = FilledPart(subElementRect(SE_ProgressBarContents, &whole, widget),
-                                        bar->minimum, bar->maximum, bar->progress, fromRight);
-        const QTextOption centred(Qt::AlignCenter);
-        painter->save();
-        painter->setClipRegion(QRegion(bar->rect).subtracted(filled));
-        painter->setPen(bar->palette.color(QPalette::Text));
-        painter->drawText(bar->rect, bar->text, centred);
-        painter->setClipRect(filled & bar->rect);
-        painter->setPen(TextColourOver(bar->palette.color(QPalette::Highlight)));
-        painter->drawText(bar->rect, bar->text, centred);
-        painter->restore();
-    }
-};
 
 // The width a label needs to show `text` whole within its margins.
 int LabelWidthFor(const QLabel *label, const QString &text)
@@ -234,26 +126,6 @@ void SetSoundConverter(SoundConverter converter)
     soundConverter = converter ? std::move(converter) : SoundConverter(ConvertForWindow);
 }
 
-// The GUI thread's share of a running conversion. Ending it waits for the
-// worker (so a running one is cancelled first) and removes the progress
-// dialog and the busy cursor.
-struct ZKWindow::Conversion {
-    std::shared_ptr<ConversionWork> work;
-    QThread *thread = nullptr;
-    ConversionDone done;
-    QTimer progressDelay;
-    QPointer<QProgressDialog> progress;
-    int percent = 0;
-    WaitCursor busy{Qt::BusyCursor};
-
-    ~Conversion()
-    {
-        thread->wait();
-        delete thread;
-        delete progress;
-    }
-};
-
 ZKWindow::ZKWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::ZKWindow)
 {
@@ -266,6 +138,7 @@ ZKWindow::ZKWindow(QWidget *parent)
     lastSaveFolder = settings.value(kLastSaveFolderKey, kDefaultZksFolder).toString();
 
     ui->setupUi(this);
+    conversions = new ConversionRunner(this);
     form.window = minimumSize();
     form.gateLabelWidth = ui->label_2->minimumWidth();
     form.addRemoveWidth = ui->Del_Br_Button_1->minimumWidth();
@@ -359,8 +232,7 @@ ZKWindow::~ZKWindow()
 {
     // A conversion still running is stopped, and its worker has ended,
     // before the working folder it writes into goes.
-    CancelConversion();
-    conversion.reset();
+    conversions->stop();
     RemoveWorkFolder();
     delete ui;
 }
@@ -627,18 +499,13 @@ int ZKWindow::PlaceLayer(int layer, const ConversionVerdict &verdict, QString *d
     SlotPath[i] = converted;
     MakeSlotName(i);
 
-    const qint32 total = SlotSize[i] + UsedSpace;
-    if (total > kBankBudget) {
+    const int refused = LayerSizesVerdict(SlotSize, layer);
+    if (refused != 0) {
         DiscardConverted(converted);
-        *detail = NoSpaceDetail(SlotSize[i], UsedSpace);
-        return RESULT_NO_SPACE;
+        *detail = refused == RESULT_NO_SPACE ? NoSpaceDetail(SlotSize[i], UsedSpace) : SizeTableDetail();
+        return refused;
     }
-    if (!SizesStorableWith(layer, SlotSize[i])) {
-        DiscardConverted(converted);
-        *detail = SizeTableDetail();
-        return RESULT_TOO_BIG;
-    }
-    SetUsedSpace(total);
+    SetUsedSpace(UsedSpace + SlotSize[i]);
     SlotCount = layer;
     UpdateThresholds(layer);
     ShowSlotCount();
@@ -648,97 +515,23 @@ int ZKWindow::PlaceLayer(int layer, const ConversionVerdict &verdict, QString *d
 
 void ZKWindow::StartConversion(const QString &chosen, ConversionDone done)
 {
-    auto work = std::make_shared<ConversionWork>();
-    work->chosen = chosen;
-    work->convert = soundConverter;
-    ConvertOptions options;
-    options.cancelled = &work->cancelled;
-    // Made here, on the GUI thread, which alone removes it.
-    options.workFolder = WorkFolder();
-    // The window outlives the worker: its destructor waits for it.
-    options.progress = [this](int percent) {
-        QMetaObject::invokeMethod(
-            this, [this, percent]() { ShowConversionPercent(percent); }, Qt::QueuedConnection);
-    };
-
-    conversion = std::make_unique<Conversion>();
-    conversion->work = work;
-    conversion->done = std::move(done);
-    conversion->thread = QThread::create([work, options]() { RunConversion(*work, options); });
-    connect(conversion->thread, &QThread::finished, this, [this]() { FinishConversion(); });
-    conversion->progressDelay.setSingleShot(true);
-    connect(&conversion->progressDelay, &QTimer::timeout, this, [this]() { ShowConversionProgress(); });
     LockControls();
-    conversion->progressDelay.start(kProgressDialogDelayMs);
-    conversion->thread->start();
+    conversions->start(chosen, soundConverter, [this, done](const ConversionVerdict &verdict) {
+        UnlockControls();
+        ++verdictsInHand;
+        done(verdict);
+        --verdictsInHand;
+    });
 }
 
-void ZKWindow::ShowConversionProgress()
-{
-    auto *dialog = new QProgressDialog(this);
-    // File names are the user's: shown as they are, never as markup.
-    const QString name = QFileInfo(conversion->work->chosen).fileName();
-    auto *label = new QLabel(tr("Converting %1\u2026").arg(name));
-    label->setTextFormat(Qt::PlainText);
-    dialog->setLabel(label);
-    dialog->setCancelButtonText(tr("Cancel"));
-    dialog->setRange(0, 100);
-    dialog->setAutoReset(false);
-    dialog->setAutoClose(false);
-    dialog->setMinimumDuration(0);
-    dialog->setValue(conversion->percent);
-    connect(dialog, &QProgressDialog::canceled, this, [this]() { CancelConversion(); });
-    conversion->progress = dialog;
-    dialog->show();
-}
-
-void ZKWindow::ShowConversionPercent(int percent)
-{
-    if (!conversion)
-        return;
-    conversion->percent = percent;
-    if (conversion->progress)
-        conversion->progress->setValue(percent);
-}
-
-// The worker stops soon after; its result, if any, is thrown away when it
-// has.
 void ZKWindow::CancelConversion()
 {
-    if (!conversion)
-        return;
-    conversion->work->cancelled = true;
-    conversion->progressDelay.stop();
-    if (conversion->progress)
-        conversion->progress->hide();
-}
-
-void ZKWindow::FinishConversion()
-{
-    std::unique_ptr<Conversion> finished = std::move(conversion);
-    finished->thread->wait();
-    const ConversionWork &work = *finished->work;
-    ConversionVerdict verdict;
-    verdict.chosen = work.chosen;
-    verdict.cancelled = work.cancelled;
-    if (verdict.cancelled) {
-        DiscardConverted(work.converted);
-    } else {
-        verdict.converted = work.converted;
-        verdict.size = work.size;
-        verdict.detail = work.detail;
-    }
-    const ConversionDone done = std::move(finished->done);
-    finished.reset();
-    UnlockControls();
-    ++verdictsInHand;
-    done(verdict);
-    --verdictsInHand;
+    conversions->cancel();
 }
 
 bool ZKWindow::IsConverting() const
 {
-    return conversion || verdictsInHand > 0;
+    return conversions->isRunning() || verdictsInHand > 0;
 }
 
 // Everything that would change the bank or start other work.
@@ -768,15 +561,6 @@ void ZKWindow::UnlockControls()
     for (QWidget *control : std::as_const(lockedControls))
         control->setEnabled(true);
     lockedControls.clear();
-}
-
-bool ZKWindow::SizesStorableWith(int layer, qint32 size) const
-{
-    qint32 sizes[kMaxLayers];
-    for (int i = 0; i < layer - 1; ++i)
-        sizes[i] = SlotSize[i];
-    sizes[layer - 1] = size;
-    return LayerSizesAreStorable(sizes, layer);
 }
 
 void ZKWindow::RemoveLayer(int layer)

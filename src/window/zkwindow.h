@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "conversionrunner.h"
 #include "layeranalysis.h"
 #include "layerrules.h"
 
@@ -21,7 +22,6 @@ class QLabel;
 class QMimeData;
 class QPushButton;
 class QUrl;
-struct ConvertOptions;
 
 namespace Ui {
 class ZKWindow;
@@ -55,11 +55,8 @@ QString SavedBankSummary(const QString &bankName, int layerCount, qint64 bankByt
 using FolderOpener = bool (*)(const QUrl &folder);
 void SetFolderOpener(FolderOpener opener);
 
-// Converts a chosen sound for the window, on a worker thread, as
-// ConvertFile does: ConvertFile itself unless replaced (tests); an empty
-// function restores it.
-using SoundConverter =
-    std::function<QString(const QString &chosen, const ConvertOptions &options, QString *reason)>;
+// Sets the window's SoundConverter (conversionrunner.h); an empty function
+// restores ConvertFile.
 void SetSoundConverter(SoundConverter converter);
 
 class ZKWindow : public QMainWindow
@@ -125,27 +122,14 @@ private:
     };
     Row row(int layer) const;
 
-    // What became of a chosen sound, converted and checked off the GUI
-    // thread.
-    struct ConversionVerdict {
-        QString chosen;
-        bool cancelled = false; // by the user, or by closing the window
-        QString converted;      // the converted file; empty when cancelled
-        int size = 0;           // the layer size, or a negative ResultCode
-        QString detail;         // why it was refused, in a few words
-    };
-    using ConversionDone = std::function<void(const ConversionVerdict &verdict)>;
-    struct Conversion;
+    using ConversionDone = ConversionRunner::Done;
 
     // Converts and checks `chosen` on a worker thread, then calls `done`
     // with the verdict on the GUI thread. Meanwhile the window keeps
     // responding with its controls locked, and offers a progress dialog
     // with Cancel once the work takes a while. One conversion at a time.
     void StartConversion(const QString &chosen, ConversionDone done);
-    void ShowConversionProgress();
-    void ShowConversionPercent(int percent);
     void CancelConversion();
-    void FinishConversion();
     QList<QWidget *> BankControls() const;
     void LockControls();
     void UnlockControls();
@@ -157,7 +141,6 @@ private:
     void RemoveLayer(int layer);
     void SelectLayer(int layer);
     void MoveSelectedThreshold(int position);
-    bool SizesStorableWith(int layer, qint32 size) const;
     QString AskForBankPath();
     // A result code's message box, with `detail` below its text.
     void ShowMessage(int code, const QString &detail);
@@ -206,7 +189,7 @@ private:
     // elided only where the window would otherwise outgrow the screen.
     int nameRoom = -1;
     bool audioWarningShown = false;
-    std::unique_ptr<Conversion> conversion;
+    ConversionRunner *conversions = nullptr;
     int verdictsInHand = 0;
     // The controls a running conversion disabled, to enable again.
     QList<QWidget *> lockedControls;

@@ -11,6 +11,7 @@
 #include <QSlider>
 
 #include "audiooutput.h"
+#include "kitpipeline.h"
 #include "layerview.h"
 #include "soundplayer.h"
 #include "tailoption.h"
@@ -133,7 +134,7 @@ void ZKWindow::OrderByLoudness()
             != QMessageBox::Yes)
         return;
 
-    const QVector<int> order = LoudestFirst(attack);
+    const QVector<int> order = LoudnessOrder(attack, true, SlotThreshold);
     const int shown = layerView->shownLayer();
     // Everything kept per layer moves with it: the slot table and the
     // untrimmed file behind a trimmed layer.
@@ -142,7 +143,6 @@ void ZKWindow::OrderByLoudness()
     qint32 sizes[kMaxLayers];
     QString sources[kMaxLayers];
     qint32 sourceSizes[kMaxLayers];
-    QVector<double> loudestFirst;
     int shownNow = 0;
     for (int i = 0; i < SlotCount; ++i) {
         const int from = order.at(i);
@@ -151,7 +151,6 @@ void ZKWindow::OrderByLoudness()
         sizes[i] = SlotSize[from];
         sources[i] = SlotSource[from];
         sourceSizes[i] = SlotSourceSize[from];
-        loudestFirst << attack.at(from);
         if (from + 1 == shown)
             shownNow = i + 1;
     }
@@ -163,7 +162,6 @@ void ZKWindow::OrderByLoudness()
         SlotSourceSize[i] = sourceSizes[i];
     }
     HideThresholdSlider();
-    ThresholdsFromLevels(SlotThreshold, loudestFirst);
     thresholdsEdited = false;
     ShowThresholds();
     ShowSlotCount();

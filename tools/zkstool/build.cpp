@@ -28,6 +28,7 @@
 #include "explain.h"
 #include "tailtrim.h"
 #include "fileprocessor.h"
+#include "kitpipeline.h"
 #include "loudness.h"
 #include "layerrules.h"
 #include "resultcodes.h"
@@ -190,17 +191,13 @@ bool ParseDbfs(QString text, double *dbfs)
 // that saves layer space.
 void TrimLayerTail(QString *path, int *size, double dbfs, QStringList *lines)
 {
-    const QString trimmed = NewResultFolder(QFileInfo(*path).dir().absolutePath() + QStringLiteral("/.."))
-        + QLatin1Char('/') + QFileInfo(*path).fileName();
-    qint64 saved = 0;
-    QString error;
-    if (!TrimTailFile(*path, trimmed, dbfs, &saved, &error) || saved <= 0) {
-        QFile::remove(trimmed);
+    const QString folder = NewResultFolder(QFileInfo(*path).dir().absolutePath() + QStringLiteral("/.."));
+    const SizedFile layer = TrimmedLayer(*path, *size, folder, dbfs);
+    if (layer.path == *path)
         return;
-    }
-    *path = trimmed;
-    *size -= int(saved);
-    *lines << QStringLiteral("trimmed %1: %2 bytes saved").arg(Printable(LastPathPart(trimmed))).arg(saved);
+    *lines << QStringLiteral("trimmed %1: %2 bytes saved").arg(Printable(LastPathPart(layer.path))).arg(*size - layer.size);
+    *path = layer.path;
+    *size = layer.size;
 }
 
 // Puts the layers loudest first by their attack and, when `spread`, sets the
@@ -219,19 +216,15 @@ QString OrderByLoudness(QVector<LayerFile> *layers, quint16 gate, bool spread,
         levels.push_back(measured);
         attack << measured.attackDbfs;
     }
-    const QVector<int> order = LoudestFirst(attack);
+    const QVector<int> order = LoudnessOrder(attack, spread, thresholds);
     QVector<LayerFile> ordered;
-    QVector<double> loudestFirst;
     for (int from : order) {
         ordered << layers->at(from);
-        loudestFirst << attack.at(from);
         *lines << QStringLiteral("loudness order %1  %2  %3")
                       .arg(ordered.size())
                       .arg(Printable(layers->at(from).name), LevelsText(levels[size_t(from)]));
     }
     *layers = ordered;
-    if (spread)
-        ThresholdsFromLevels(thresholds, loudestFirst);
     return QString();
 }
 
@@ -389,15 +382,16 @@ BankResult BuildBank(const BankRequest &request)
         if (size <= 0)
             return Refusal(result, shown, WithDetail(MessageFor(size).text,
                                                      SoundCheckDetail(size, converted, reason)));
-        if (size > kBankBudget - used)
+        sizes[i] = size;
+        const int verdict = LayerSizesVerdict(sizes, count);
+        if (verdict == RESULT_NO_SPACE)
             return Refusal(result, shown, WithDetail(MessageFor(RESULT_NO_SPACE).text,
                                                      NoSpaceDetail(size, used)));
-        used += size;
-        layers.append({converted, name, size});
-        sizes[i] = size;
-        if (!LayerSizesAreStorable(sizes, count))
+        if (verdict != 0)
             return Refusal(result, shown,
                            WithDetail(MessageFor(RESULT_TOO_BIG).text, SizeTableDetail()));
+        used += size;
+        layers.append({converted, name, size});
         result.lines << QStringLiteral("layer %1  %2  %3 bytes  %4% space left")
                             .arg(i + 1)
                             .arg(Printable(layers.constLast().name))
