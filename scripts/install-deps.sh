@@ -14,9 +14,9 @@ packages=(
     libsndfile1-dev libsoxr-dev
     # Loudness of a layer (EBU R128).
     libebur128-dev
-    # The install test checks the installed desktop entry, metainfo and
-    # manual page with these.
-    desktop-file-utils appstream groff-base
+    # The install test checks the installed desktop entry, metainfo, MIME
+    # type and manual page with these.
+    desktop-file-utils appstream groff-base libxml2-utils shared-mime-info
     "$@"
 )
 

@@ -21,5 +21,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     ZKWindow window(nullptr);
     window.show();
+    // What a file manager passes: a bank to open, or sounds to add.
+    window.OpenFiles(QCoreApplication::arguments().mid(1));
     return app.exec();
 }

@@ -74,6 +74,10 @@ public:
     // True from the moment a sound's conversion starts until its verdict has
     // been dealt with, a refusal's message box included.
     bool IsConverting() const;
+    // Files named on the command line, as a file manager hands them over:
+    // one bank is opened as "Open Bank" opens it, sounds are added as a drop
+    // adds them. Queued, so the window is shown before any question.
+    void OpenFiles(const QStringList &paths);
 
 protected:
     bool event(QEvent *event) override;

@@ -173,3 +173,23 @@ void ZKWindow::TakeReplacement(int layer, const ConversionVerdict &verdict)
     ShowSlotCount();
     ShowSavedBank(QString(), 0, 0);
 }
+
+void ZKWindow::OpenFiles(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    QStringList files;
+    for (const QString &path : paths)
+        files << QFileInfo(path).absoluteFilePath();
+    const bool bank = files.size() == 1
+        && files.first().endsWith(QStringLiteral(".zks"), Qt::CaseInsensitive);
+    QMetaObject::invokeMethod(
+        this,
+        [this, files, bank]() {
+            if (bank)
+                OpenBank(files.first());
+            else
+                AddSounds(files);
+        },
+        Qt::QueuedConnection);
+}

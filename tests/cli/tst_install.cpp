@@ -58,6 +58,7 @@ private slots:
     void validators_data();
     void validators();
     void desktopEntryNamesInstalledFiles();
+    void bankFilesGetTheProgramsType();
     void manPageCoversEveryCommandAndOption();
 
 private:
@@ -104,6 +105,7 @@ void TestInstall::layout()
         QStringLiteral("share/icons/hicolor/256x256/apps/") + kAppId + QStringLiteral(".png"),
         QStringLiteral("share/man/man1/zkstool.1"),
         QStringLiteral("share/metainfo/") + kAppId + QStringLiteral(".metainfo.xml"),
+        QStringLiteral("share/mime/packages/") + kAppId + QStringLiteral(".xml"),
     };
     QCOMPARE(files, expected);
 }
@@ -192,6 +194,9 @@ void TestInstall::validators_data()
     QTest::newRow("metainfo")
         << "appstreamcli" << QStringList{QStringLiteral("validate"), QStringLiteral("--no-net")}
         << QStringLiteral("share/metainfo/") + kAppId + QStringLiteral(".metainfo.xml");
+    QTest::newRow("MIME type")
+        << "xmllint" << QStringList{QStringLiteral("--noout")}
+        << QStringLiteral("share/mime/packages/") + kAppId + QStringLiteral(".xml");
     // Warnings too: a roff mistake shows as a garbled manual page.
     QTest::newRow("manual page")
         << "groff" << QStringList{QStringLiteral("-man"), QStringLiteral("-ww"), QStringLiteral("-z")}
@@ -219,7 +224,7 @@ void TestInstall::desktopEntryNamesInstalledFiles()
     const QString desktopName = kAppId + QStringLiteral(".desktop");
     const QMap<QString, QString> entry =
         DesktopEntry(Installed(QStringLiteral("share/applications/") + desktopName));
-    QVERIFY(QFileInfo(Installed(QStringLiteral("bin/") + entry.value(QStringLiteral("Exec"))))
+    QVERIFY(QFileInfo(Installed(QStringLiteral("bin/") + entry.value(QStringLiteral("Exec")).section(QLatin1Char(' '), 0, 0)))
                 .isExecutable());
     QCOMPARE(entry.value(QStringLiteral("Icon")), kAppId);
 
@@ -230,6 +235,25 @@ void TestInstall::desktopEntryNamesInstalledFiles()
     QVERIFY(xml.contains(QStringLiteral("<id>") + kAppId + QStringLiteral("</id>")));
     QVERIFY(xml.contains(QStringLiteral("<launchable type=\"desktop-id\">") + desktopName
                          + QStringLiteral("</launchable>")));
+}
+
+// The shared MIME database built from the installed type maps a bank to it,
+// and the desktop entry opens files of that type.
+void TestInstall::bankFilesGetTheProgramsType()
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("update-mime-database"));
+    QVERIFY2(!program.isEmpty(), "update-mime-database is missing: scripts/install-deps.sh installs it");
+    const ToolRun update = RunCommand(program, {Installed(QStringLiteral("share/mime"))});
+    QVERIFY2(update.exitCode == 0, qPrintable(Show(update)));
+    QFile globs(Installed(QStringLiteral("share/mime/globs2")));
+    QVERIFY(globs.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(globs.readAll()).split(QLatin1Char('\n'));
+    QVERIFY2(lines.contains(QStringLiteral("50:application/x-quadrelsound:*.zks")), qPrintable(lines.join('\n')));
+
+    const QMap<QString, QString> entry =
+        DesktopEntry(Installed(QStringLiteral("share/applications/") + kAppId + QStringLiteral(".desktop")));
+    QCOMPARE(entry.value(QStringLiteral("MimeType")), QStringLiteral("application/x-quadrelsound;"));
+    QCOMPARE(entry.value(QStringLiteral("Exec")), QStringLiteral("QuadrelX8FileGen %F"));
 }
 
 // Whatever zkstool --help lists, the manual page describes.

@@ -94,8 +94,8 @@ private slots:
     void refusedBankChangesNothing();
     void dragsOfLocalFilesOnly_data();
     void dragsOfLocalFilesOnly();
-    void onlyASingleBankDropOpens_data();
-    void onlyASingleBankDropOpens();
+    void onlyASingleBankOpens_data();
+    void onlyASingleBankOpens();
     void editAfterOpening();
 
     void tailTrimmedOnAdd_data();
@@ -446,42 +446,59 @@ void TestOpenBank::dragsOfLocalFilesOnly()
     QCOMPARE(enter.isAccepted(), accepted);
 }
 
-void TestOpenBank::onlyASingleBankDropOpens_data()
+void TestOpenBank::onlyASingleBankOpens_data()
 {
     // Anything but a single bank is taken as sounds to add: a bank among
-    // them is refused as a sound, in the one box that lists refusals.
+    // them is refused as a sound, in the one box that lists refusals. Files
+    // dropped and files named on the command line (as a file manager starts
+    // the program) are taken alike.
+    QTest::addColumn<bool>("commandLine");
     QTest::addColumn<QStringList>("files"); // in the bank's folder
     QTest::addColumn<bool>("opens");
     QTest::addColumn<int>("layers");
     QTest::addColumn<bool>("refusals");
-    QTest::newRow("the bank") << QStringList{"kit.zks"} << true << 2 << false;
-    QTest::newRow("the bank, its suffix in capitals") << QStringList{"KIT.ZKS"} << true << 2 << false;
-    QTest::newRow("two banks") << QStringList{"kit.zks", "kit.zks"} << false << 0 << true;
-    QTest::newRow("a sound") << QStringList{"1.wav"} << false << 1 << false;
-    QTest::newRow("the bank and a sound") << QStringList{"kit.zks", "1.wav"} << false << 1 << true;
+    for (const bool commandLine : {false, true}) {
+        const char *way = commandLine ? "command line" : "drop";
+        const auto row = [&](const char *name) -> QTestData & { return QTest::addRow("%s: %s", way, name) << commandLine; };
+        row("the bank") << QStringList{"kit.zks"} << true << 2 << false;
+        row("the bank, its suffix in capitals") << QStringList{"KIT.ZKS"} << true << 2 << false;
+        row("two banks") << QStringList{"kit.zks", "kit.zks"} << false << 0 << true;
+        row("a sound") << QStringList{"1.wav"} << false << 1 << false;
+        row("the bank and a sound") << QStringList{"kit.zks", "1.wav"} << false << 1 << true;
+    }
 }
 
-void TestOpenBank::onlyASingleBankDropOpens()
+void TestOpenBank::onlyASingleBankOpens()
 {
+    QFETCH(bool, commandLine);
     QFETCH(QStringList, files);
     QFETCH(bool, opens);
     QFETCH(int, layers);
     QFETCH(bool, refusals);
-    const QString folder = home.path() + QStringLiteral("/drops/") + QString::fromLatin1(QTest::currentDataTag());
+    const QString folder = home.path() + QStringLiteral("/drops/")
+        + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(':'), QLatin1Char('-'));
     QVERIFY(!MakeBank(folder + QStringLiteral("/kit.zks"), {Ramp(900), Ramp(800)}, {"a.wav", "b.wav"},
                       DefaultSpread(2))
                  .isEmpty());
     QVERIFY(QFile::copy(folder + QStringLiteral("/kit.zks"), folder + QStringLiteral("/KIT.ZKS")));
     QVERIFY(QFile::copy(folder + QStringLiteral("/sources/1.wav"), folder + QStringLiteral("/1.wav")));
     QList<QUrl> urls;
-    for (const QString &file : files)
-        urls << QUrl::fromLocalFile(folder + QLatin1Char('/') + file);
+    QStringList paths;
+    for (const QString &file : files) {
+        paths << folder + QLatin1Char('/') + file;
+        urls << QUrl::fromLocalFile(paths.last());
+    }
 
     ZKWindow window;
     window.show();
     SeenBankBox box;
     QPointer<QTimer> watch = AnswerNextMessageBox(&box, QMessageBox::Ok);
-    QVERIFY(Drop(window, urls));
+    if (commandLine) {
+        window.OpenFiles(paths);
+        QCoreApplication::sendPostedEvents();
+    } else {
+        QVERIFY(Drop(window, urls));
+    }
     QTRY_VERIFY_WITH_TIMEOUT(!window.IsConverting(), 60000);
     QTRY_COMPARE_WITH_TIMEOUT(box.seen, refusals, 5000);
     delete watch;
