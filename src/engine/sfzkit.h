@@ -1,0 +1,87 @@
+#ifndef SFZKIT_H
+#define SFZKIT_H
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// An SFZ drum kit as far as a threshold-layered bank can use it: the regions
+// that a key's hits play, by velocity. SFZ is plain text mapping keys to
+// samples; this reads the part of it that drum kits use:
+//   headers <control> <global> <master> <group> <region>, each level's
+//   opcodes inherited by the levels below it; comments // and /* */;
+//   #define $NAME value and #include "file"; values holding spaces (a value
+//   runs to the next opcode or header); backslashes in paths read as "/".
+// Every other opcode is counted as ignored, so the report can say so.
+
+struct SfzRegion {
+    QString sample;      // the sample's path, resolved against the kit's folder
+    int loKey = 0;       // 0..127, middle C (c4) = 60
+    int hiKey = 127;
+    int loVel = 1;       // 1..127
+    int hiVel = 127;
+    int seqPosition = 1; // round robins: the first is kept
+    double loRand = 0;   // random picks: the lowest is kept
+    bool attack = true;  // trigger=attack (the default); release and others are left out
+    double volumeDb = 0;
+    double amplitude = 100; // per cent
+    qint64 offset = 0;      // first frame played
+    qint64 end = -1;        // last frame played; -1: the sample's end
+    int line = 0;           // where the region starts, for reports
+    QString file;           // ... and in which file (an #include's, maybe)
+
+    // The linear gain of volume and amplitude together.
+    double Gain() const;
+};
+
+struct SfzKit {
+    QString path; // the .sfz file read
+    QString name; // its file name without extension
+    QVector<SfzRegion> regions;
+    // A name for a key where the file gives one (label_keyN, key names).
+    QMap<int, QString> keyNames;
+    // Opcodes outside what is read, with how often each appeared.
+    QMap<QString, int> ignored;
+    int releaseRegions = 0; // regions with a trigger other than attack
+};
+
+// Reads the SFZ file at `path`. False, with `error` saying why, when the
+// file can't be read or an #include can't be followed (a loop, a file
+// outside the kit's folder, a missing file); a region that names no sample
+// is left out.
+bool ReadSfzKit(const QString &path, SfzKit *kit, QString *error);
+
+// As ReadSfzKit, from text already read, with includes resolved against
+// `folder` (fuzzing and tests).
+bool ParseSfzText(const QByteArray &text, const QString &folder, SfzKit *kit, QString *error);
+
+// A key number from "36" or a note name ("c#2", "Eb3", "c-1"); -1 when
+// `text` is neither or lies outside 0..127.
+int SfzKeyNumber(const QString &text);
+
+// "c2 (36)": the key's note name and number, as banks are named when the
+// file gives the key no name of its own.
+QString SfzNoteName(int key);
+
+// "ignored: amp_veltrack ×12, pitch_keycenter ×40"; empty when nothing was.
+QString SfzIgnoredLine(const SfzKit &kit);
+
+// One velocity band of a key: the lowest velocity that plays it and the
+// regions that sound together there (close and overhead microphones, say).
+struct SfzBand {
+    int threshold = 1;
+    QVector<SfzRegion> regions;
+};
+
+// The keys that have at least one attack region, in ascending order.
+QVector<int> SfzKeys(const SfzKit &kit);
+
+// The bands of `key`, softest first. A hit of velocity v plays every kept
+// region whose range holds v; velocities that play the same regions form one
+// band. Of round robins only the first (seq_position 1) is kept, of random
+// picks the lowest lorand; `leftOut` counts the regions so dropped.
+QVector<SfzBand> SfzKeyBands(const SfzKit &kit, int key, int *leftOut);
+
+#endif
