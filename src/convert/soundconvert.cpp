@@ -35,6 +35,16 @@
 #include <utility>
 #include <vector>
 
+std::string SndfileVersion()
+{
+    return sf_version_string();
+}
+
+std::string SoxrVersion()
+{
+    return soxr_version();
+}
+
 std::mutex &SndfileOpenLock()
 {
     static std::mutex lock;

@@ -26,6 +26,11 @@ struct ConvertControl {
 // that reason has been read, so that threads cannot swap their reasons.
 std::mutex &SndfileOpenLock();
 
+// The versions of libsndfile and libsoxr this program runs with, for the
+// help box ("libsndfile-1.2.0", "libsoxr-0.1.3").
+std::string SndfileVersion();
+std::string SoxrVersion();
+
 // Rates the resampler accepts, in Hz.
 constexpr long kMinResampleRate = 1000;
 constexpr long kMaxResampleRate = 768000;

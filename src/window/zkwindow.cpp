@@ -222,6 +222,7 @@ ZKWindow::ZKWindow(QWidget *parent)
 
     AddBankControls();
     SetUpLevelsAndView();
+    SetUpKeys();
 
     FitTextSizes();
     ShowNames();

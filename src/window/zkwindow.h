@@ -81,6 +81,7 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dragLeaveEvent(QDragLeaveEvent *event) override;
@@ -163,6 +164,10 @@ private:
     void FitToContents();
     QString Elided(const QLabel *label, const QString &name) const;
     int WidestNameShown() const;
+
+    // Shortcuts, the Tab order and the help box (zkwindowkeys.cpp).
+    void SetUpKeys();
+    void ShowHelp();
 
     // Opening a bank and trimming quiet tails.
     void AddBankControls();

@@ -1,0 +1,225 @@
+#include <QtTest>
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSlider>
+#include <QSoundEffect>
+
+#include "audiooutput.h"
+#include "testmain.h"
+#include "widgetsupport.h"
+#include "zkwindow.h"
+
+namespace {
+
+bool AudioOutputPresent() { return true; }
+
+} // namespace
+
+// The whole job without the mouse: shortcuts, Tab, the keys of a focused
+// button and of a focused threshold button, and the help box.
+class TestKeys : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void shortcutsPressTheirButtons_data();
+    void shortcutsPressTheirButtons();
+    void deleteRemovesTheLastLayer();
+    void pPlaysTheSelectedLayer();
+    void tabFollowsTheScreen();
+    void returnPressesTheFocusedButton();
+    void keysOnAThresholdButton_data();
+    void keysOnAThresholdButton();
+    void helpBox();
+
+private:
+    void AddLayers(ZKWindow &window, int count);
+    TestHome home;
+};
+
+void TestKeys::initTestCase()
+{
+    QVERIFY(home.setUp());
+    QVector<qint16> samples(3000);
+    for (int i = 0; i < samples.size(); ++i)
+        samples[i] = qint16(i % 200 * 100 - 10000);
+    for (int n = 1; n <= 3; ++n)
+        QVERIFY(WriteBytes(home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n), Wav16(1, 44100, samples)));
+}
+
+void TestKeys::init()
+{
+    home.startTest();
+    SetAudioOutputCheck(AudioOutputPresent);
+}
+
+void TestKeys::cleanup()
+{
+    home.endTest();
+}
+
+void TestKeys::AddLayers(ZKWindow &window, int count)
+{
+    for (int n = 1; n <= count; ++n) {
+        AddLayerThroughDialog(&window, n, home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
+        QCOMPARE(SlotCount, n);
+    }
+    // Keys go to the active window, which the dialogs were for a while.
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+}
+
+void TestKeys::shortcutsPressTheirButtons_data()
+{
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<QString>("button");
+    QTest::newRow("Ctrl+O") << QKeySequence(Qt::CTRL | Qt::Key_O) << "OpenBankButton";
+    QTest::newRow("Ctrl+S") << QKeySequence(Qt::CTRL | Qt::Key_S) << "GenerateButton";
+    QTest::newRow("Ctrl+G") << QKeySequence(Qt::CTRL | Qt::Key_G) << "GenerateButton";
+    QTest::newRow("Ctrl+L") << QKeySequence(Qt::CTRL | Qt::Key_L) << "OrderByLoudnessButton";
+}
+
+void TestKeys::shortcutsPressTheirButtons()
+{
+    QFETCH(QKeySequence, keys);
+    QFETCH(QString, button);
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    AddLayers(window, 2);
+    auto *target = window.findChild<QPushButton *>(button);
+    QVERIFY(target);
+    QVERIFY2(target->toolTip().contains(keys.toString()), qPrintable(target->toolTip()));
+    QSignalSpy clicked(target, &QAbstractButton::clicked);
+    // Whatever the button opens is closed again.
+    QPointer<QTimer> watch = OnNextModal([](QWidget *modal) { modal->close(); }, 3000);
+    QTest::keySequence(&window, keys);
+    delete watch;
+    QCOMPARE(clicked.count(), 1);
+}
+
+void TestKeys::deleteRemovesTheLastLayer()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    // No layer: nothing to remove, nothing asked.
+    QTest::keyClick(&window, Qt::Key_Delete);
+    QCOMPARE(SlotCount, 0);
+    AddLayers(window, 3);
+    QTest::keyClick(&window, Qt::Key_Delete);
+    QCOMPARE(SlotCount, 2);
+    QCOMPARE(SlotName[1], QStringLiteral("layer2.wav"));
+}
+
+void TestKeys::pPlaysTheSelectedLayer()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    AddLayers(window, 3);
+    window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_2"))->click();
+    const int before = window.findChildren<QSoundEffect *>().size();
+    QTest::keyClick(&window, Qt::Key_P);
+    const QList<QSoundEffect *> sounds = window.findChildren<QSoundEffect *>();
+    QCOMPARE(sounds.size(), before + 1);
+    QCOMPARE(sounds.last()->source(), QUrl::fromLocalFile(SlotPath[1]));
+}
+
+void TestKeys::tabFollowsTheScreen()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    AddLayers(window, 2);
+    window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->setFocus();
+    QStringList seen;
+    for (int i = 0; i < 12; ++i) {
+        seen << QApplication::focusWidget()->objectName();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    // Row 1's remove button is disabled while row 2 is filled, and so is the
+    // last layer's threshold, which stays at 1; empty rows show only their
+    // add button.
+    const QStringList expected{"ThrOfLayer_1",     "Play_Button_1",    "Del_Br_Button_2",
+                               "Play_Button_2",    "Del_Br_Button_3",
+                               "LayerViewPlay",   "horizontalSlider", "OrderByLoudnessButton",
+                               "GenerateButton",  "openFolderButton", "TrimTailsBox", "OpenBankButton"};
+    QCOMPARE(seen, expected);
+}
+
+void TestKeys::returnPressesTheFocusedButton()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    AddLayers(window, 2);
+    auto *remove = window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"));
+    remove->setFocus();
+    QTest::keyClick(remove, Qt::Key_Return);
+    QCOMPARE(SlotCount, 1);
+    auto *box = window.findChild<QAbstractButton *>(QStringLiteral("TrimTailsBox"));
+    const bool checked = box->isChecked();
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Enter);
+    QCOMPARE(box->isChecked(), !checked);
+}
+
+void TestKeys::keysOnAThresholdButton_data()
+{
+    QTest::addColumn<int>("layer");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("change"); // of that layer's threshold
+    QTest::newRow("up") << 2 << int(Qt::Key_Up) << 1;
+    QTest::newRow("down") << 2 << int(Qt::Key_Down) << -1;
+    QTest::newRow("page up") << 2 << int(Qt::Key_PageUp) << 10;
+    QTest::newRow("page down") << 2 << int(Qt::Key_PageDown) << -10;
+    QTest::newRow("layer 1, up") << 1 << int(Qt::Key_Up) << 1;
+}
+
+void TestKeys::keysOnAThresholdButton()
+{
+    QFETCH(int, layer);
+    QFETCH(int, key);
+    QFETCH(int, change);
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    AddLayers(window, 3);
+    auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
+    auto *button = window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(layer));
+    button->setFocus();
+    const int before = SlotThreshold[layer];
+    // The page step the slider takes, whatever the form sets.
+    const int step = key == Qt::Key_PageUp || key == Qt::Key_PageDown ? slider->pageStep() / 10 : 1;
+    QTest::keyClick(button, Qt::Key(key));
+    QCOMPARE(SelectedLayer, layer);
+    QCOMPARE(SlotThreshold[layer], before + change * step);
+    QCOMPARE(button->text(), QString::number(SlotThreshold[layer]));
+    QVERIFY(button->hasFocus());
+}
+
+void TestKeys::helpBox()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    SeenMessageBox seen;
+    QPointer<QTimer> watch = CloseNextMessageBox(&seen, 3000);
+    QTest::keyClick(&window, Qt::Key_F1);
+    delete watch;
+    QVERIFY(seen.seen);
+    for (const char *part : {"Ctrl+O", "Ctrl+S", "Ctrl+L", "Delete", "threshold", "QuadrelX8FileGen 2.1",
+                             "libsndfile-", "libsoxr-", "libebur128-", "LGPL"})
+        QVERIFY2(seen.text.contains(QLatin1String(part)), part);
+}
+
+ZK_TEST(TestKeys)
+#include "tst_keys.moc"
