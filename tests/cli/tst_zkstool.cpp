@@ -1027,8 +1027,8 @@ void TestZksTool::predictedDataSize_data()
     QTest::addColumn<qint64>("size");
     QTest::addColumn<bool>("farTooLong");
 
-    // The largest accepted data is 3141631 bytes; a second of margin is
-    // 88200 bytes of mono, 176400 of stereo.
+    // The largest accepted data is 3141631 bytes of the channel the bank
+    // keeps; a second of margin is 88200 bytes of it.
     QTest::newRow("mono, the largest accepted")
         << qint64(1570815) << 44100 << 1 << false << qint64(3141630) << false;
     QTest::newRow("mono, a second past it: still within the margin")
@@ -1036,9 +1036,9 @@ void TestZksTool::predictedDataSize_data()
     QTest::newRow("mono, one sample more") << qint64(1570816 + 44100) << 44100 << 1 << false
                                            << qint64(3229832) << true;
     QTest::newRow("stereo, just within the margin")
-        << qint64(785407 + 44100) << 44100 << 2 << false << qint64(3318028) << false;
-    QTest::newRow("stereo, one frame more") << qint64(785408 + 44100) << 44100 << 2 << false
-                                            << qint64(3318032) << true;
+        << qint64(1570815 + 44100) << 44100 << 2 << false << qint64(6459660) << false;
+    QTest::newRow("stereo, one frame more") << qint64(1570816 + 44100) << 44100 << 2 << false
+                                            << qint64(6459664) << true;
     QTest::newRow("six channels count as two")
         << qint64(44100) << 44100 << 6 << false << qint64(176400) << false;
     QTest::newRow("96 kHz: a part frame counts whole")
@@ -1256,8 +1256,8 @@ void TestZksTool::buildRefusesFile_data()
         << QStringList{longName + "=5000"} << longName
         << "Filename is toooo long! (the name has 61 characters; at most 60 are allowed)";
     QTest::newRow("space runs out") << QStringList{"a.wav=800000", "b.wav=800000"} << "b.wav"
-                                    << "Not enough space! (the sound needs 1563.0 KB (18.1 s); "
-                                       "1509.0 KB (17.5 s) are left)";
+                                    << "Not enough space! (the sound needs 1600.5 KB (18.1 s); "
+                                       "1545.2 KB (17.5 s) are left)";
     // 2 MiB + 1 MiB of layers fill the budget, leaving none for the header.
     QTest::newRow("no room for the header")
         << QStringList{"a.wav=1048320", "b.wav=524032"} << "k.zks"
@@ -1483,7 +1483,7 @@ void TestZksTool::buildLayerSizeTables()
     if (refused > 0) {
         QCOMPARE(run.exitCode, 1);
         const QString line = tmp.filePath(QStringLiteral("layer%1.wav").arg(refused))
-            + ": File too big! (a bank of 5 or more layers holds layers below 2048 KB each)\n";
+            + ": File too big! (a bank of 5 or more layers holds layers below 2097.2 KB each)\n";
         QVERIFY2(run.err.contains(line), qPrintable(line + Show(run)));
         QCOMPARE(ReadAll(tmp.filePath("k.zks")), QByteArray("old bank"));
         return;
@@ -1511,10 +1511,10 @@ void TestZksTool::buildRefusesFarTooLong_data()
 
     QTest::newRow("three minutes of 48 kHz stereo")
         << 2 << 48000 << qint64(48000) * 180
-        << "the sound lasts 180.0 s; a layer holds at most 17.8 s of stereo sound" << false;
+        << "the sound lasts 180.0 s; a layer holds at most 35.6 s of stereo sound" << false;
     QTest::newRow("six channels, of which two are kept")
         << 6 << 44100 << qint64(44100) * 60
-        << "the sound lasts 60.0 s; a layer holds at most 17.8 s of stereo sound" << false;
+        << "the sound lasts 60.0 s; a layer holds at most 35.6 s of stereo sound" << false;
     QTest::newRow("a minute of mono at 8 kHz")
         << 1 << 8000 << qint64(8000) * 60
         << "the sound lasts 60.0 s; a layer holds at most 35.6 s of mono sound" << false;
