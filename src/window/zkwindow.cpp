@@ -233,6 +233,11 @@ QString SavedBankSummary(const QString &bankName, int layerCount, qint64 bankByt
         .arg(bankName, layers, QString::number(tenths / 10), QString::number(tenths % 10));
 }
 
+QString UnsavedChangesSummary(const QString &bankName)
+{
+    return QStringLiteral("Changes since %1 was saved are not saved yet").arg(bankName);
+}
+
 void SetFolderOpener(FolderOpener opener)
 {
     folderOpener = opener;
@@ -502,10 +507,12 @@ void ZKWindow::ShowNames()
         return;
     }
     const QString shown = Elided(statusLine, savedBankName);
-    statusLine->setText(SavedBankSummary(shown, savedLayerCount, savedBankBytes));
-    statusLine->setToolTip(shown == savedBankName
-                               ? QString()
-                               : SavedBankSummary(savedBankName, savedLayerCount, savedBankBytes));
+    const auto summary = [this](const QString &name) {
+        return changedSinceSaved ? UnsavedChangesSummary(name)
+                                 : SavedBankSummary(name, savedLayerCount, savedBankBytes);
+    };
+    statusLine->setText(summary(shown));
+    statusLine->setToolTip(shown == savedBankName ? QString() : summary(savedBankName));
 }
 
 // An empty name clears the status line.
@@ -514,6 +521,16 @@ void ZKWindow::ShowSavedBank(const QString &bankName, int layerCount, qint64 ban
     savedBankName = bankName;
     savedLayerCount = layerCount;
     savedBankBytes = bankBytes;
+    changedSinceSaved = false;
+    nameRoom = -1;
+    ShowNames();
+}
+
+void ZKWindow::ShowUnsavedChanges()
+{
+    if (savedBankName.isEmpty() || changedSinceSaved)
+        return;
+    changedSinceSaved = true;
     nameRoom = -1;
     ShowNames();
 }
@@ -651,7 +668,7 @@ int ZKWindow::PlaceLayer(int layer, const ConversionVerdict &verdict, QString *d
     SlotCount = layer;
     UpdateThresholds(layer);
     ShowSlotCount();
-    ShowSavedBank(QString(), 0, 0);
+    ShowUnsavedChanges();
     return 0;
 }
 
@@ -797,7 +814,7 @@ void ZKWindow::RemoveLayer(int layer)
     SlotName[i].clear();
     SetUsedSpace(UsedSpace - SlotSize[i]);
     ShowSlotCount();
-    ShowSavedBank(QString(), 0, 0);
+    ShowUnsavedChanges();
     ui->ThresholdSlider->hide();
 }
 
@@ -913,9 +930,12 @@ void ZKWindow::on_ThresholdSlider_sliderMoved(int position)
 
 void ZKWindow::MoveSelectedThreshold(int position)
 {
+    const int before = SelectedLayer >= 1 && SelectedLayer <= kMaxLayers ? SlotThreshold[SelectedLayer] : -1;
     MoveThreshold(SlotThreshold, SlotCount, SelectedLayer, position);
     thresholdsEdited = true;
     ShowThresholds();
+    if (before != -1 && SlotThreshold[SelectedLayer] != before)
+        ShowUnsavedChanges();
 }
 
 void ZKWindow::on_horizontalSlider_valueChanged(int value)
@@ -926,6 +946,7 @@ void ZKWindow::on_horizontalSlider_valueChanged(int value)
         return;
     ui->label_2->setText(label);
     GateLevel = amplitude;
+    ShowUnsavedChanges();
 }
 
 void ZKWindow::PlayLayer(int layer)
@@ -1143,5 +1164,5 @@ void ZKWindow::SetTrimTails(bool on)
     }
     SetUsedSpace(used);
     ShowSlotCount();
-    ShowSavedBank(QString(), 0, 0);
+    ShowUnsavedChanges();
 }

@@ -171,5 +171,5 @@ void ZKWindow::TakeReplacement(int layer, const ConversionVerdict &verdict)
     MakeSlotName(i);
     SetUsedSpace(usedWithout + taken.size);
     ShowSlotCount();
-    ShowSavedBank(QString(), 0, 0);
+    ShowUnsavedChanges();
 }

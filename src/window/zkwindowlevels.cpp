@@ -167,7 +167,7 @@ void ZKWindow::OrderByLoudness()
     thresholdsEdited = false;
     ShowThresholds();
     ShowSlotCount();
-    ShowSavedBank(QString(), 0, 0);
+    ShowUnsavedChanges();
     ShowLayerInView(shownNow);
 }
 
