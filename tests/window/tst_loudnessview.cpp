@@ -323,13 +323,14 @@ void TestLoudnessView::rowToolTipsGiveLevels_data()
 
     const double none = std::nan("");
     // 100 ms at amplitude 60 before a -6 dBFS sine of 1 s: above the -60dB
-    // gate's 33, below the -50dB gate's 103. While the lead-in stays, it is
-    // the attack, and it takes 0.14 LU off the loudness.
+    // gate's 33, below the -50dB gate's 103. The attack starts at the hit's
+    // onset either way; while the lead-in stays, it takes 0.14 LU off the
+    // loudness.
     const QVector<qint16> leadIn = Square(4410, 60) + Sine1k(kBankRate, -6);
     QTest::newRow("quiet lead-in, gate off")
-        << leadIn << 0 << "Peak -6.0 dBFS, attack -54.7 dBFS" << -9.17;
+        << leadIn << 0 << "Peak -6.0 dBFS, attack -9.0 dBFS" << -9.17;
     QTest::newRow("quiet lead-in, -60dB keeps it")
-        << leadIn << 1 << "Peak -6.0 dBFS, attack -54.7 dBFS" << -9.17;
+        << leadIn << 1 << "Peak -6.0 dBFS, attack -9.0 dBFS" << -9.17;
     QTest::newRow("quiet lead-in, -50dB cuts it") << leadIn << 2 << "Peak -6.0 dBFS, attack -9.0 dBFS" << -9.03;
     QTest::newRow("0.25 s has no loudness")
         << Sine1k(kBankRate / 4, -6) << 0 << "Peak -6.0 dBFS, attack -9.0 dBFS" << none;
