@@ -38,6 +38,7 @@
 #include "explain.h"
 #include "bankopen.h"
 #include "fileprocessor.h"
+#include "layerview.h"
 #include "logging.h"
 #include "resultcodes.h"
 #include "soundinfo.h"
@@ -552,7 +553,7 @@ void ZKWindow::ShowThresholds()
 void ZKWindow::HideThresholdSlider()
 {
     ui->ThresholdSlider->hide();
-    ui->ThrOfLayer_8->setChecked(true);
+    MarkShownLayer(layerView ? layerView->shownLayer() : 0);
 }
 
 void ZKWindow::SetUsedSpace(qint32 used)

@@ -229,6 +229,7 @@ private:
     void UpdateRowToolTip(int layer);
     void ShowHitRanges();
     void ShowLayerInView(int layer);
+    void MarkShownLayer(int layer);
     void OrderByLoudness();
     void PlayShownLayer();
 

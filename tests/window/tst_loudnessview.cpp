@@ -510,8 +510,27 @@ void TestLoudnessView::viewFollowsSelection()
     const auto select = [&](int layer) {
         window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(layer))->click();
     };
+    // The checked threshold button and the slider name the layer the strip
+    // shows.
+    auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
+    const auto agree = [&]() {
+        int checked = 0;
+        for (int n = 1; n <= kMaxLayers; ++n) {
+            auto *button = window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(n));
+            if (button->isVisible() && button->isChecked())
+                checked = n;
+        }
+        QCOMPARE(checked, view->shownLayer());
+        if (slider->isVisible()) {
+            QCOMPARE(SelectedLayer, view->shownLayer());
+            QCOMPARE(slider->value(), int(SlotThreshold[SelectedLayer]));
+        }
+    };
+    agree();
     select(1);
     QCOMPARE(view->shownLayer(), 1);
+    QVERIFY(slider->isVisible());
+    agree();
     QVERIFY(caption->text().startsWith(QStringLiteral("Layer 1: 1.00 s")));
     select(3); // the last layer, which has no slider, still shows
     QCOMPARE(view->shownLayer(), 3);
@@ -520,10 +539,21 @@ void TestLoudnessView::viewFollowsSelection()
     ClickOrder(window);
     QCOMPARE(view->shownLayer(), 1);
     QCOMPARE(SlotName[0], QStringLiteral("hard.wav"));
+    agree();
+    select(2);
+    agree();
+    ClickOrder(window);
+    QCOMPARE(view->shownLayer(), 2);
+    agree();
 
     select(3);
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_3"))->click();
     QCOMPARE(view->shownLayer(), 2);
+    agree();
+    AddLayer(window, MakeWave(QStringLiteral("again.wav"), 1, Sine1k(kBankRate / 4, -6)));
+    QCOMPARE(view->shownLayer(), 3);
+    agree();
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_3"))->click();
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_1"))->click();
     QCOMPARE(SlotCount, 0);
