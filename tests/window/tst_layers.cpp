@@ -28,6 +28,7 @@ private slots:
     void refusedFileChangesNothing_data();
     void refusedFileChangesNothing();
     void stereoCountsOneChannel();
+    void longNamesKeepOneColumnGrid();
     void farTooLongRefusedBeforeConverting();
     void spaceLimit();
     void sizeTablesLimitFiveLayers_data();
@@ -255,6 +256,31 @@ void TestLayers::refusedFileChangesNothing()
     QCOMPARE(SlotPath[0], firstPath);
     QCOMPARE(Text(window, QStringLiteral("Filename"), 2), QStringLiteral("Add a Layer"));
     QVERIFY(window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_8"))->isChecked());
+}
+
+// Whatever their names, the eight rows share one grid: every name and every
+// threshold button starts and ends where the others do.
+void TestLayers::longNamesKeepOneColumnGrid()
+{
+    ZKWindow window;
+    window.show();
+    for (int layer = 1; layer <= kMaxLayers; ++layer) {
+        const QString name = layer == 4 ? QString(52, QLatin1Char('n')) + QStringLiteral(".wav")
+                                        : QStringLiteral("hit %1.wav").arg(layer);
+        QVERIFY(!Click(window, layer, MakeSound(name, 2000)).seen);
+    }
+    SettleLayout();
+    const auto horizontal = [&](const QString &name, int layer) {
+        const QWidget *widget = window.findChild<QWidget *>(QStringLiteral("%1_%2").arg(name).arg(layer));
+        const QRect r = widget->geometry();
+        return QStringLiteral("%1..%2").arg(r.left()).arg(r.right());
+    };
+    for (const QString &name : {QStringLiteral("Filename"), QStringLiteral("ThrOfLayer"),
+                                QStringLiteral("Del_Br_Button"), QStringLiteral("Play_Button")}) {
+        for (int layer = 2; layer <= kMaxLayers; ++layer)
+            QCOMPARE(name + QLatin1Char(' ') + horizontal(name, layer),
+                     name + QLatin1Char(' ') + horizontal(name, 1));
+    }
 }
 
 // The bank keeps one channel, so 20 s of stereo fits a layer as 20 s of

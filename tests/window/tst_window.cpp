@@ -175,9 +175,9 @@ void TestWindow::rowWidgets()
         QCOMPARE(l->frameShape(), QFrame::NoFrame);
         QCOMPARE(l->palette().color(QPalette::Active, QPalette::Text), QColor(195, 195, 195));
         QCOMPARE(l->palette().color(QPalette::Disabled, QPalette::Text), QColor(118, 116, 108));
-        const bool first = name == QLatin1String("Filename_1");
-        QCOMPARE(l->sizePolicy().horizontalStretch(), first ? 6 : 3);
-        QCOMPARE(l->sizePolicy().horizontalPolicy(), first ? QSizePolicy::Preferred : QSizePolicy::Fixed);
+        // Every name fills its cell, so all rows keep one column grid.
+        QCOMPARE(l->sizePolicy().horizontalStretch(), 6);
+        QCOMPARE(l->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
     } else if (name == QLatin1String("ThresholdSlider")) {
         auto *s = qobject_cast<QSlider *>(w);
         QCOMPARE(s->orientation(), Qt::Vertical);
