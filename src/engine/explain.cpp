@@ -86,8 +86,12 @@ QString NameTooLongDetail(const QString &fileName)
         .arg(kMaxNameLength);
 }
 
-QString SoundCheckDetail(int code, const QString &converted, const QString &reason)
+QString SoundCheckDetail(int code, const QString &converted, const QString &given)
 {
+    // A file of no format the converters read: say which they do.
+    const QString reason = given == QLatin1String("Format not recognised.")
+        ? given + QStringLiteral(" Accepted: WAVE, AIFF, FLAC, Ogg, Opus and MP3.")
+        : given;
     switch (code) {
     case RESULT_NO_FILE:
         return QString();

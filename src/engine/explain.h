@@ -34,7 +34,8 @@ QString NameTooLongDetail(const QString &fileName);
 // The detail of the sound check's verdict `code` (from OpenAndCheckFile) on
 // `converted`, the result of ConvertFile, with the converter's `reason`
 // (empty when it gave none). Empty when there is nothing to add. Reads the
-// converted file's header for a sound of the wrong length.
+// converted file's header for a sound of the wrong length. A format the
+// converters don't recognise gets the formats they accept.
 QString SoundCheckDetail(int code, const QString &converted, const QString &reason);
 
 // "subject: detail", the way a failure names the file or bank it is about.

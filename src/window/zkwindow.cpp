@@ -104,6 +104,12 @@ struct ConversionWork {
     QString detail;
 };
 
+QString AddRemoveToolTip(bool filled, int layer)
+{
+    return filled ? ZKWindow::tr("Remove layer %1").arg(layer)
+                  : ZKWindow::tr("Add a sound as layer %1").arg(layer);
+}
+
 void RunConversion(ConversionWork &work, const ConvertOptions &options)
 {
     // A sound far too long for any layer is refused from its header, before
@@ -333,6 +339,7 @@ ZKWindow::ZKWindow(QWidget *parent)
         const Row r = row(layer);
         r.play->hide();
         r.threshold->hide();
+        r.addRemove->setToolTip(AddRemoveToolTip(false, layer));
         if (layer > 1) {
             r.filename->hide();
             r.addRemove->hide();
@@ -340,6 +347,9 @@ ZKWindow::ZKWindow(QWidget *parent)
     }
     ui->GenerateButton->setEnabled(true);
     ui->GenerateButton->hide();
+    ui->GenerateButton->setToolTip(tr("Write the bank: the layers, their thresholds and the gate"));
+    ui->openFolderButton->setToolTip(tr("Show the folder of the last bank saved"));
+    ShowSpaceToolTip();
     // Widgets that come and go with the layers keep their place while
     // hidden, so the window has its full size from the start instead of
     // growing as layers are added or the threshold slider shows.
@@ -503,7 +513,9 @@ void ZKWindow::ShowNames()
         label->setMinimumWidth(qMax(form.nameWidth, LabelWidthFor(label, label->text())));
     }
     if (savedBankName.isEmpty()) {
-        statusLine->clear();
+        // An empty window says where to start.
+        statusLine->setText(SlotCount == 0 ? tr("Drop sound files or a bank here, or press +")
+                                           : QString());
         statusLine->setToolTip(QString());
         return;
     }
@@ -578,16 +590,30 @@ void ZKWindow::ShowSlotCount()
         }
         r.filename->setVisible(shown);
         r.addRemove->setText(filled ? QStringLiteral("X") : QStringLiteral("+"));
+        r.addRemove->setToolTip(AddRemoveToolTip(filled, layer));
         r.addRemove->setEnabled(layer >= SlotCount);
         r.addRemove->setVisible(shown);
         r.play->setVisible(filled);
         r.threshold->setVisible(filled && SlotCount >= 2);
     }
     ui->GenerateButton->setVisible(SlotCount >= 1);
-    ui->AvailableSpace->setToolTip(TrimTotalToolTip(SlotCount));
+    ShowSpaceToolTip();
     nameRoom = -1;
     ShowNames();
     ShowLevelsAndView();
+}
+
+// The space bar's tool tip: the seconds of sound left, then what trimming
+// saved.
+void ZKWindow::ShowSpaceToolTip()
+{
+    QStringList lines{tr("%1 s of sound left (mono, %2 Hz)")
+                          .arg(double(qMax(0, kBankBudget - UsedSpace)) / (2.0 * kBankRate), 0, 'f', 1)
+                          .arg(kBankRate)};
+    const QString trimmed = TrimTotalToolTip(SlotCount);
+    if (!trimmed.isEmpty())
+        lines << trimmed;
+    ui->AvailableSpace->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
 void ZKWindow::AddOrRemoveLayer(int layer)
@@ -890,7 +916,8 @@ void ZKWindow::on_GenerateButton_clicked()
     }
     if (result != GENERATE_OK) {
         ShowMessage(ResultCodeForGenerator(result),
-                    AboutFile(QDir::toNativeSeparators(TargetPath), reason));
+                    tr("The bank was not saved.") + QLatin1Char(' ')
+                        + AboutFile(QDir::toNativeSeparators(TargetPath), reason));
         return;
     }
     lastSaveFolder = QFileInfo(TargetPath).canonicalPath();
@@ -1062,6 +1089,7 @@ void ZKWindow::AddBankControls()
 
     openBankButton = new QPushButton(tr("Open Bank"), bar);
     openBankButton->setObjectName(QStringLiteral("OpenBankButton"));
+    openBankButton->setToolTip(tr("Open a bank to edit its layers"));
     layout->addWidget(openBankButton);
     connect(openBankButton, &QPushButton::clicked, this, [this]() { OpenBankFromDialog(); });
 

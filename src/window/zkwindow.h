@@ -172,6 +172,7 @@ private:
     void SetUsedSpace(qint32 used);
     void ShowThresholds();
     void ShowSlotCount();
+    void ShowSpaceToolTip();
     void ShowSavedBank(const QString &bankName, int layerCount, qint64 bankBytes);
     // Something the bank would hold changed: the status line, if it tells
     // of a bank written, says the changes are not saved yet.

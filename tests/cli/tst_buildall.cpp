@@ -414,7 +414,7 @@ void TestBuildAll::library()
              QStringList({
                  "bank Library.zks from " + lib + ", thresholds 1 (the default spread)",
                  "skipped Broken.zks: " + lib
-                     + "/Broken/notes.wav: File Error (Format not recognised.)",
+                     + "/Broken/notes.wav: File Error (Format not recognised. Accepted: WAVE, AIFF, FLAC, Ogg, Opus and MP3.)",
                  "bank Kicks - Acoustic Kit.zks from " + lib
                      + "/Kicks/Acoustic Kit, thresholds 100,50,1 (as given)",
                  "bank Kicks - Électro.zks from " + lib

@@ -1241,7 +1241,7 @@ void TestZksTool::buildRefusesFile_data()
     QTest::newRow("missing file") << QStringList{"a.wav=5000", "missing.wav"} << "missing.wav"
                                   << "File Error (no such file)";
     QTest::newRow("not a sound") << QStringList{"notes.txt"} << "notes.txt"
-                                 << "File Error (Format not recognised.)";
+                                 << "File Error (Format not recognised. Accepted: WAVE, AIFF, FLAC, Ogg, Opus and MP3.)";
     QTest::newRow("named pipe") << QStringList{"a.wav=5000", "pipe.wav"} << "pipe.wav"
                                 << "File Error (not a regular file)";
     QTest::newRow("no file named") << QStringList{""} << "" << "No File Choosen";

@@ -249,7 +249,7 @@ void TestGenerateButton::failedBankIsReported()
     QVERIFY(box.seen);
     QCOMPARE(box.title, QStringLiteral("ERROR"));
     QCOMPARE(box.text, text);
-    QCOMPARE(box.informative, target + QStringLiteral(": ") + reason);
+    QCOMPARE(box.informative, QStringLiteral("The bank was not saved. ") + target + QStringLiteral(": ") + reason);
     QCOMPARE(box.informativeFormat, int(Qt::PlainText));
     QCOMPARE(box.icon, int(QMessageBox::Critical));
     QVERIFY(!box.waitCursor);

@@ -183,9 +183,9 @@ void TestLayers::refusedFileChangesNothing_data()
     QTest::newRow("cancelled dialog") << "cancel" << "WARNING" << "No File Choosen" << "";
     // The converter's own reason, about the file by name.
     QTest::newRow("not a sound") << "text" << "ERROR" << "File Error"
-                                 << "notes.wav: Format not recognised.";
+                                 << "notes.wav: Format not recognised. Accepted: WAVE, AIFF, FLAC, Ogg, Opus and MP3.";
     QTest::newRow("not a sound, named like markup")
-        << "markup" << "ERROR" << "File Error" << "<h1>notes.wav: Format not recognised.";
+        << "markup" << "ERROR" << "File Error" << "<h1>notes.wav: Format not recognised. Accepted: WAVE, AIFF, FLAC, Ogg, Opus and MP3.";
     QTest::newRow("name of 61 characters") << "long name" << "ERROR" << "Filename is toooo long!"
                                            << "the name has 61 characters; at most 60 are allowed";
     QTest::newRow("sound too long") << "too long" << "ERROR" << "File too big!"
