@@ -257,6 +257,9 @@ private slots:
     void buildRefusesControlCharacters_data();
     void buildRefusesControlCharacters();
     void buildOrdersByLoudness();
+    void buildOrderIgnoresLeadingSilence_data();
+    void buildOrderIgnoresLeadingSilence();
+    void buildTakesStereoAsLongAsMono();
     void buildTrimsTails();
     void buildTakesBanks();
     void buildLayerSizeTables_data();
@@ -618,6 +621,44 @@ void TestZksTool::buildOrdersByLoudness()
     const ZksBank kept = ReadBank(tmp.filePath("given.zks"));
     QCOMPARE(kept.layerNames[0], QStringLiteral("hard.wav"));
     QCOMPARE(int(kept.thresholds[1]), 50);
+}
+
+// The attack is measured from each hit's onset: leading silence, cut by the
+// gate or not, never changes the order.
+void TestZksTool::buildOrderIgnoresLeadingSilence_data()
+{
+    QTest::addColumn<QStringList>("gate");
+    QTest::newRow("no gate") << QStringList();
+    QTest::newRow("-50dB") << QStringList{"--gate", "-50dB"};
+}
+
+void TestZksTool::buildOrderIgnoresLeadingSilence()
+{
+    QFETCH(QStringList, gate);
+    QTemporaryDir tmp;
+    // Hard after 90 ms of silence, medium after 20 ms, soft at once.
+    QVERIFY(WriteBytes(tmp.filePath("soft.wav"), Wav16(1, 44100, Sine(22050, 0.1))));
+    QVERIFY(WriteBytes(tmp.filePath("hard.wav"), Wav16(1, 44100, QVector<qint16>(3969) + Sine(22050, 0.9))));
+    QVERIFY(WriteBytes(tmp.filePath("medium.wav"), Wav16(1, 44100, QVector<qint16>(882) + Sine(22050, 0.3))));
+    const ToolRun run = RunTool(QStringList{"build", "-o", tmp.filePath("kit.zks"), "--order-by-loudness"} + gate
+                                + QStringList{tmp.filePath("soft.wav"), tmp.filePath("hard.wav"),
+                                              tmp.filePath("medium.wav")});
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    const ZksBank bank = ReadBank(tmp.filePath("kit.zks"));
+    QCOMPARE((QStringList{bank.layerNames[0], bank.layerNames[1], bank.layerNames[2]}),
+             (QStringList{"hard.wav", "medium.wav", "soft.wav"}));
+}
+
+// The length limit counts the one channel the bank keeps: 20 s of stereo
+// fits a layer.
+void TestZksTool::buildTakesStereoAsLongAsMono()
+{
+    QTemporaryDir tmp;
+    const QString sound = tmp.filePath("twenty.wav");
+    QVERIFY(WriteSilentWave(sound, 2, 44100, 20 * 44100));
+    const ToolRun run = RunTool({"build", "-o", tmp.filePath("kit.zks"), sound});
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    QCOMPARE(ReadBank(tmp.filePath("kit.zks")).regions.at(0).size, qint64((20 * 44100 * 2 & ~511) + 512));
 }
 
 void TestZksTool::buildTrimsTails()
