@@ -353,14 +353,23 @@ void TestOpenBank::refusedBankChangesNothing_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("problem"); // part of the details
-    QTest::newRow("wrong signature") << "signature" << "broken.zks" << "the signature at offset 36";
-    QTest::newRow("cut short") << "cut short" << "broken.zks" << "past the end";
-    QTest::newRow("no layers") << "no layers" << "broken.zks" << "the bank holds no layers";
-    QTest::newRow("name with a tab") << "tab" << "broken.zks" << "the name of layer 2 holds a control character";
-    QTest::newRow("a folder") << "folder" << "broken.zks" << "not a regular file";
-    QTest::newRow("gone") << "gone" << "broken.zks" << "no such file";
+    QTest::addColumn<QString>("sentence"); // the plain sentence before them
+    QTest::newRow("wrong signature") << "signature" << "broken.zks" << "the signature at offset 36"
+                                     << "broken.zks is not a bank file.";
+    QTest::newRow("cut short") << "cut short" << "broken.zks" << "past the end"
+                               << "This bank is damaged: layer 2 ends past the end of the file.";
+    QTest::newRow("no layers") << "no layers" << "broken.zks" << "the bank holds no layers"
+                               << "This bank is damaged: the bank holds no layers.";
+    QTest::newRow("name with a tab") << "tab" << "broken.zks" << "the name of layer 2 holds a control character"
+                                     << "";
+    QTest::newRow("a folder") << "folder" << "broken.zks" << "not a regular file"
+                              << "broken.zks: not a regular file.";
+    QTest::newRow("gone") << "gone" << "broken.zks" << "no such file" << "broken.zks: no such file.";
     QTest::newRow("markup in the bank's name") << "signature" << "<i>broken &amp; old.zks"
-                                               << "the signature at offset 36";
+                                               << "the signature at offset 36"
+                                               << "<i>broken &amp; old.zks is not a bank file.";
+    QTest::newRow("a text file") << "text" << "kit.zks" << "the signature at offset 36"
+                                 << "kit.zks is not a bank file.";
 }
 
 void TestOpenBank::refusedBankChangesNothing()
@@ -376,6 +385,8 @@ void TestOpenBank::refusedBankChangesNothing()
         GeneratorArgs args;
         args.TargetName = name;
         QVERIFY(WriteBytes(bank, BuildZKSHeader(args, 1234)));
+    } else if (kind == QLatin1String("text")) {
+        QVERIFY(WriteBytes(bank, QByteArray("Kit notes: kick, snare, hats.\n").repeated(40)));
     } else if (kind != QLatin1String("gone")) {
         QVERIFY(!MakeBank(bank, {Ramp(900), Ramp(800)}, {"one.wav", "two.wav"}, DefaultSpread(2)).isEmpty());
         QByteArray bytes = ReadAll(bank);
@@ -404,7 +415,12 @@ void TestOpenBank::refusedBankChangesNothing()
     QVERIFY(box.seen);
     QCOMPARE(box.title, QStringLiteral("ERROR"));
     QCOMPARE(box.text, QStringLiteral("File Error"));
-    QCOMPARE(AsShown(box.informative), name);
+    QFETCH(QString, sentence);
+    if (sentence.isEmpty())
+        QVERIFY2(AsShown(box.informative).startsWith(QStringLiteral("This bank is damaged: ")),
+                 qPrintable(box.informative));
+    else
+        QCOMPARE(AsShown(box.informative), sentence);
     QVERIFY2(box.detailed.contains(problem), qPrintable(box.detailed));
     QCOMPARE(SlotCount, 1);
     QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
