@@ -103,6 +103,7 @@ private slots:
     void viewCutsWhereTheBankDoes();
     void viewShadesCutAndPadding();
     void viewFollowsSelection();
+    void viewDrawnToTheLayersPeak();
     void playGivesWhatTheBankHolds();
     void playWithoutAudioOutputWarnsOncePerWindow();
 
@@ -560,6 +561,33 @@ void TestLoudnessView::viewFollowsSelection()
     QCOMPARE(view->shownLayer(), 0);
     QVERIFY(hint->isVisible());
     QVERIFY(!play->isEnabled());
+}
+
+// A soft brush fills the strip as a loud hit does: the strip is drawn to
+// the layer's own peak, says so, and grows with the window's height.
+void TestLoudnessView::viewDrawnToTheLayersPeak()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    AddLayer(window, MakeWave(QStringLiteral("brush.wav"), 1, Sine1k(kBankRate, -29)));
+    auto *strip = window.findChild<QWidget *>(QStringLiteral("LayerViewStrip"));
+    QCOMPARE(strip->toolTip(), QStringLiteral("Drawn to the layer's own peak, -29.0 dBFS, at full height"));
+    const auto topOfWave = [&]() {
+        const QImage image = strip->grab().toImage();
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixelColor(x, y) == QColor(0, 130, 0))
+                    return y;
+            }
+        }
+        return image.height();
+    };
+    QVERIFY2(topOfWave() <= 2, qPrintable(QString::number(topOfWave())));
+    const int before = strip->height();
+    window.resize(window.width(), window.height() + 200);
+    SettleLayout();
+    QVERIFY2(strip->height() > before + 100, qPrintable(QString::number(strip->height())));
 }
 
 void TestLoudnessView::playGivesWhatTheBankHolds()
