@@ -100,6 +100,7 @@ private slots:
 
     void tailTrimmedOnAdd_data();
     void tailTrimmedOnAdd();
+    void smallTrimSavingInMilliseconds();
     void toggleReappliesToEveryLayer();
     void turningOffRefusedWithoutRoom_data();
     void turningOffRefusedWithoutRoom();
@@ -549,6 +550,21 @@ void TestOpenBank::editAfterOpening()
         QVERIFY(ReadZksRegion(edited, after.regions.at(i), &is, &error));
         QVERIFY(is == was);
     }
+}
+
+// A saving below a tenth of a second reads in milliseconds, never "0.0 s".
+void TestOpenBank::smallTrimSavingInMilliseconds()
+{
+    const QString sound = MakeSound(QStringLiteral("tap.wav"), HitWithTail(11025, 2205));
+    const qint32 saved = MonoLayerSize(11025 + 2205) - MonoLayerSize(11025 + kTailFadeFrames);
+    ZKWindow window;
+    window.show();
+    SetTrim(window, true);
+    AddLayerThroughDialog(&window, 1, sound);
+    QCOMPARE(SlotCount, 1);
+    QCOMPARE(RowToolTip(window, 1), QStringLiteral("Trimming saves %1 KB (%2 ms)")
+                                        .arg(saved / 1000.0, 0, 'f', 1)
+                                        .arg(qRound(saved * 1000.0 / (2 * kBankRate))));
 }
 
 void TestOpenBank::tailTrimmedOnAdd_data()
