@@ -322,6 +322,19 @@ void TestOpenBank::askedBeforeReplacingLayers()
     QCOMPARE(SlotCount, 2);
     const QString kept[2] = {SlotPath[0], SlotPath[1]};
     const QStringList workBefore = FolderTree(WorkFolder());
+    window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
+    // The strip, the checked threshold button and the slider name one layer.
+    const auto agree = [&](int layer, bool slider) {
+        QVERIFY(window.findChild<QLabel *>(QStringLiteral("LayerViewCaption"))
+                    ->text()
+                    .startsWith(QStringLiteral("Layer %1:").arg(layer)));
+        for (int n = 1; n <= kMaxLayers; ++n) {
+            auto *button = window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(n));
+            QCOMPARE(button->isVisible() && button->isChecked(), n == layer);
+        }
+        QCOMPARE(window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"))->isVisible(), slider);
+    };
+    agree(1, true);
 
     SeenBankBox question;
     QPointer<QTimer> watch = AnswerNextMessageBox(&question, yes ? QMessageBox::Yes : QMessageBox::No);
@@ -331,6 +344,7 @@ void TestOpenBank::askedBeforeReplacingLayers()
     QVERIFY(question.seen);
     QCOMPARE(question.title, QStringLiteral("QUESTION"));
     QVERIFY2(question.text.contains(QStringLiteral("kit.zks")), qPrintable(question.text));
+    agree(yes ? 3 : 1, !yes);
     if (yes) {
         QCOMPARE(SlotCount, 3);
         QCOMPARE(SlotName[0], QStringLiteral("low.wav"));
