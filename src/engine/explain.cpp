@@ -31,7 +31,7 @@ QString ChannelWord(const SoundInfo &sound)
 
 QString Kilobytes(qint64 bytes)
 {
-    return QString::number(double(bytes) / 1024, 'f', 1);
+    return QString::number(double(bytes) / 1000, 'f', 1);
 }
 
 // Seconds of 16-bit mono sound at the bank's rate: what a layer keeps.
@@ -52,7 +52,7 @@ QString TooBigDetail(const SoundInfo &sound)
     const bool tooShort = PredictedDataSize(sound) < kSmallestCheckedDataSize;
     const double limit = tooShort ? double(kSmallestCheckedDataSize)
                                         / (ConvertedChannels(sound) * kSampleBytes) / kBankRate
-                                  : LongestLayerSeconds(sound);
+                                  : LongestLayerSeconds();
     QString lasts;
     QString holds;
     SecondsApart(SoundSeconds(sound), limit, &lasts, &holds);
@@ -66,7 +66,7 @@ QString SizeTableDetail()
 {
     return QStringLiteral("a bank of %1 or more layers holds layers below %2 KB each")
         .arg(kFourSlotLayers + 1)
-        .arg(kSizeUnitsLimit / 1024);
+        .arg(Kilobytes(kSizeUnitsLimit));
 }
 
 QString NoSpaceDetail(qint32 layerSize, qint32 usedSpace)
@@ -86,8 +86,12 @@ QString NameTooLongDetail(const QString &fileName)
         .arg(kMaxNameLength);
 }
 
-QString SoundCheckDetail(int code, const QString &converted, const QString &reason)
+QString SoundCheckDetail(int code, const QString &converted, const QString &given)
 {
+    // A file of no format the converters read: say which they do.
+    const QString reason = given == QLatin1String("Format not recognised.")
+        ? given + QStringLiteral(" Accepted: WAVE, AIFF, FLAC, Ogg, Opus and MP3.")
+        : given;
     switch (code) {
     case RESULT_NO_FILE:
         return QString();

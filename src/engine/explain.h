@@ -16,8 +16,8 @@ QString ControlCharacterDetail();
 
 // A sound's length against the longest a layer holds, e.g. "the sound
 // lasts 40.0 s; a layer holds at most 35.6 s of mono sound", or against the
-// shortest one it takes. Stereo holds half as long: the bank keeps one
-// channel, but the sound check counts both. The seconds carry one decimal,
+// shortest one it takes. The longest counts the one channel the bank keeps,
+// so stereo holds as long as mono. The seconds carry one decimal,
 // or as many more as it takes to tell the two apart.
 QString TooBigDetail(const SoundInfo &sound);
 
@@ -25,7 +25,7 @@ QString TooBigDetail(const SoundInfo &sound);
 QString SizeTableDetail();
 
 // What a layer of `layerSize` bytes needs and what a bank with `usedSpace`
-// bytes taken has left, in KB (1024 bytes) and seconds of sound.
+// bytes taken has left, in KB (1,000 bytes) and seconds of sound.
 QString NoSpaceDetail(qint32 layerSize, qint32 usedSpace);
 
 // A file name's length against the longest the sound check accepts.
@@ -34,7 +34,8 @@ QString NameTooLongDetail(const QString &fileName);
 // The detail of the sound check's verdict `code` (from OpenAndCheckFile) on
 // `converted`, the result of ConvertFile, with the converter's `reason`
 // (empty when it gave none). Empty when there is nothing to add. Reads the
-// converted file's header for a sound of the wrong length.
+// converted file's header for a sound of the wrong length. A format the
+// converters don't recognise gets the formats they accept.
 QString SoundCheckDetail(int code, const QString &converted, const QString &reason);
 
 // "subject: detail", the way a failure names the file or bank it is about.

@@ -60,11 +60,13 @@ int CheckHeader(const QByteArray &header)
         return RESULT_INCOMPATIBLE;
     }
     const quint32 size = static_cast<quint32>(WavDataSize(header));
-    if (size < kSmallestCheckedDataSize || size > kLargestCheckedDataSize) {
+    const bool stereo = IsStereo(header);
+    // The upper limit counts the one channel the bank keeps.
+    const quint32 kept = stereo ? size / 2 : size;
+    if (size < kSmallestCheckedDataSize || kept > kLargestCheckedDataSize) {
         qCDebug(lcZk) << "File is too big";
         return RESULT_TOO_BIG;
     }
-    const bool stereo = IsStereo(header);
     if (!IsBankFormat(header)) {
         qCDebug(lcZk) << "Incompatible format of file";
         return RESULT_FILE_ERROR;
@@ -108,7 +110,8 @@ bool CheckWithoutConverting(const QString &path, int *verdict)
     // channels, behind the canonical header. A size past what the check
     // takes stands for any larger one, which the header's field could not
     // hold.
-    const qint64 dataSize = qMin(PredictedDataSize(info), kLargestCheckedDataSize + 1);
+    const qint64 dataSize = qMin(PredictedDataSize(info),
+                                 ConvertedChannels(info) * (kLargestCheckedDataSize + 1));
     *verdict = NameIsTooLong(path)
         ? int(RESULT_NAME_TOO_LONG)
         : CheckHeader(CanonicalWavHeader(quint16(ConvertedChannels(info)), kBankRate, 16,

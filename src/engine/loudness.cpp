@@ -38,11 +38,27 @@ double PeakDbfs(const std::vector<qint16> &samples)
     return Decibels(peak / kFullScale);
 }
 
+// The first sample within kOnsetBelowPeakDb of the peak: where the hit
+// starts, so silence or noise before it never counts as its attack.
+size_t OnsetIndex(const std::vector<qint16> &samples)
+{
+    int peak = 0;
+    for (qint16 s : samples)
+        peak = qMax(peak, qAbs(int(s)));
+    const double floor = peak * std::pow(10.0, -kOnsetBelowPeakDb / 20);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (qAbs(int(samples[i])) >= floor)
+            return i;
+    }
+    return samples.size();
+}
+
 double AttackDbfs(const std::vector<qint16> &samples)
 {
-    const size_t count = qMin(samples.size(), size_t(kAttackFrames));
+    const size_t onset = OnsetIndex(samples);
+    const size_t count = qMin(samples.size() - onset, size_t(kAttackFrames));
     double sum = 0;
-    for (size_t i = 0; i < count; ++i)
+    for (size_t i = onset; i < onset + count; ++i)
         sum += double(samples[i]) * samples[i];
     return count ? Decibels(std::sqrt(sum / count) / kFullScale) : Decibels(0);
 }

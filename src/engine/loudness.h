@@ -17,8 +17,10 @@
 // below every sound.
 struct LayerLevels {
     double peakDbfs = -std::numeric_limits<double>::infinity();
-    // RMS of the first kAttackFrames, or of the whole sound when it is
-    // shorter: the strike that decides how hard the hit sounds.
+    // RMS of the first kAttackFrames from the sound's onset (its first
+    // sample within kOnsetBelowPeakDb of the peak), or of the rest of the
+    // sound when that is shorter: the strike that decides how hard the hit
+    // sounds, wherever it starts.
     double attackDbfs = -std::numeric_limits<double>::infinity();
     // EBU R128 integrated loudness, LUFS, reading the layer as one channel of
     // weight 1 (the same sound on both sides of a stereo output reads 3 LU
@@ -31,6 +33,7 @@ struct LayerLevels {
 
 constexpr int kAttackFrames = 2205;            // 50 ms at 44100 Hz
 constexpr int kShortestLoudnessFrames = 17640; // 400 ms at 44100 Hz
+constexpr double kOnsetBelowPeakDb = 20;
 
 // The levels in words for a listing or a tool tip: "peak -6.0 dBFS, attack
 // -9.0 dBFS, loudness -9.0 LUFS" (the loudness only where it is known), or

@@ -83,10 +83,15 @@ qint64 PredictedDataSize(const SoundInfo &info)
     return qint64(std::min(frames * ConvertedChannels(info) * kSampleBytes, 0x1p62));
 }
 
+qint64 KeptDataSize(const SoundInfo &info)
+{
+    return PredictedDataSize(info) / ConvertedChannels(info);
+}
+
 bool IsFarTooLong(const SoundInfo &info)
 {
-    const qint64 oneSecond = qint64(kBankRate) * ConvertedChannels(info) * kSampleBytes;
-    return !info.lengthEstimated && PredictedDataSize(info) > kLargestCheckedDataSize + oneSecond;
+    const qint64 oneSecond = qint64(kBankRate) * kSampleBytes;
+    return !info.lengthEstimated && KeptDataSize(info) > kLargestCheckedDataSize + oneSecond;
 }
 
 double SoundSeconds(const SoundInfo &info)
@@ -94,7 +99,7 @@ double SoundSeconds(const SoundInfo &info)
     return info.rate > 0 ? double(info.frames) / info.rate : 0.0;
 }
 
-double LongestLayerSeconds(const SoundInfo &info)
+double LongestLayerSeconds()
 {
-    return double(kLargestCheckedDataSize) / (ConvertedChannels(info) * kSampleBytes) / kBankRate;
+    return double(kLargestCheckedDataSize) / kSampleBytes / kBankRate;
 }

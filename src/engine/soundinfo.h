@@ -10,7 +10,8 @@
 // so that a sound far too long for any layer is turned away before the
 // converters spend minutes and hundreds of megabytes on it.
 
-// The smallest and the largest data size the sound check accepts.
+// The smallest data size the sound check accepts, and the largest it
+// accepts of the one channel the bank keeps.
 constexpr qint64 kSmallestCheckedDataSize = 512;
 constexpr qint64 kLargestCheckedDataSize = kLargestLayerSize - 1;
 
@@ -40,15 +41,18 @@ int ConvertedChannels(const SoundInfo &info);
 // at most two channels.
 qint64 PredictedDataSize(const SoundInfo &info);
 
-// True when the converted sound would exceed the largest data size the
+// The data size of the one channel of the converted sound the bank keeps.
+qint64 KeptDataSize(const SoundInfo &info);
+
+// True when the kept channel would exceed the largest data size the
 // sound check accepts by more than a second of sound, a margin far beyond
 // what rounding in the resampler can add, so no file that would pass is
 // refused. An estimated length is never judged.
 bool IsFarTooLong(const SoundInfo &info);
 
-// How long the sound lasts, and the longest sound with its converted
-// channels that a layer holds, in seconds.
+// How long the sound lasts, and the longest sound a layer holds (one
+// channel of it is kept, whatever the sound's channels), in seconds.
 double SoundSeconds(const SoundInfo &info);
-double LongestLayerSeconds(const SoundInfo &info);
+double LongestLayerSeconds();
 
 #endif

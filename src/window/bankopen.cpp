@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QTextDocument>
 #include <QUrl>
 
@@ -130,14 +131,34 @@ bool ConfirmReplacingLayers(QWidget *parent, const QString &bankPath)
     return box.exec() == QMessageBox::Yes;
 }
 
+QString BankErrorSentence(const QString &bankName, const QString &problems)
+{
+    const QString first = problems.section(QLatin1Char('\n'), 0, 0);
+    if (first.startsWith(QLatin1String("the signature at offset"))
+        || first.contains(QLatin1String("ends inside the header")))
+        return QStringLiteral("%1 is not a bank file.").arg(bankName);
+    if (first == QLatin1String("no such file") || first == QLatin1String("not a regular file")
+        || first.startsWith(QLatin1String("read failed")))
+        return QStringLiteral("%1: %2.").arg(bankName, first);
+    static const QRegularExpression pastTheEnd(QStringLiteral("^layer (\\d+) \\(offset [^)]*\\) (lies|runs) past the end"));
+    for (const QString &problem : problems.split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match = pastTheEnd.match(problem);
+        if (match.hasMatch())
+            return QStringLiteral("This bank is damaged: layer %1 ends past the end of the file.")
+                .arg(match.captured(1));
+    }
+    return QStringLiteral("This bank is damaged: %1.").arg(first);
+}
+
 void ShowBankError(QWidget *parent, const QString &bankPath, const QString &problems)
 {
     const ResultMessage m = MessageFor(RESULT_FILE_ERROR);
     QMessageBox box(QMessageBox::Critical, m.title, m.text, QMessageBox::Ok, parent);
     // The bank's name is the user's: shown as it is, never as markup. Qt 5
     // reads the informative text as markup whenever it looks like some,
-    // whatever the box's text format, so the name goes in as escaped markup.
-    box.setInformativeText(Qt::convertFromPlainText(QFileInfo(bankPath).fileName()));
+    // whatever the box's text format, so the sentence goes in as escaped
+    // markup. The offsets stay in the details.
+    box.setInformativeText(Qt::convertFromPlainText(BankErrorSentence(QFileInfo(bankPath).fileName(), problems)));
     box.setDetailedText(problems);
     box.exec();
 }

@@ -45,8 +45,13 @@ QString AskForBankToOpen(QWidget *parent, const QString &folder);
 // Asks before a bank replaces the layers the user has; true to go on.
 bool ConfirmReplacingLayers(QWidget *parent, const QString &bankPath);
 
-// Tells that the bank at `bankPath` is refused: "File Error", the bank's
-// name below it and `problems` as the details.
+// Why a bank was refused in one plain sentence, from its `problems` (one a
+// line): "kit.zks is not a bank file.", "This bank is damaged: layer 3 ends
+// past the end of the file.", "kit.zks: no such file.".
+QString BankErrorSentence(const QString &bankName, const QString &problems);
+
+// Tells that the bank at `bankPath` is refused: "File Error", one plain
+// sentence below it and `problems` as the details.
 void ShowBankError(QWidget *parent, const QString &bankPath, const QString &problems);
 
 #endif

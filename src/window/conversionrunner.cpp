@@ -12,6 +12,8 @@
 
 #include "explain.h"
 #include "fileprocessor.h"
+#include "resultcodes.h"
+#include "soundinfo.h"
 #include "waitcursor.h"
 
 namespace {
@@ -33,6 +35,14 @@ struct ConversionWork {
 
 void RunConversion(ConversionWork &work, const ConvertOptions &options)
 {
+    // A sound far too long for any layer is refused from its header, before
+    // the converters spend seconds and megabytes on it.
+    SoundInfo sound;
+    if (ReadSoundInfo(work.chosen, &sound) && IsFarTooLong(sound)) {
+        work.size = RESULT_TOO_BIG;
+        work.detail = TooBigDetail(sound);
+        return;
+    }
     QString reason;
     work.converted = work.convert(work.chosen, options, &reason);
     if (work.cancelled)

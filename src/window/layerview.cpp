@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 #include "layeranalysis.h"
 #include "zkslayout.h"
 
@@ -36,7 +38,8 @@ public:
     {
         setObjectName(QStringLiteral("LayerViewStrip"));
         setMinimumHeight(kStripHeight);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        // Grows with the window's height.
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         hint = new QLabel(LayerView::tr("Add a layer to see its waveform here"), this);
         hint->setObjectName(QStringLiteral("LayerViewHint"));
         hint->setAlignment(Qt::AlignCenter);
@@ -49,6 +52,10 @@ public:
     {
         shown = layer;
         hint->setVisible(!shown.summary);
+        const int peak = shown.summary ? Peak(*shown.summary) : 0;
+        setToolTip(peak > 0 ? LayerView::tr("Drawn to the layer's own peak, %1 dBFS, at full height")
+                                  .arg(20 * std::log10(peak / 32768.0), 0, 'f', 1)
+                            : QString());
         update();
     }
 
@@ -68,6 +75,16 @@ protected:
     }
 
 private:
+    static int Peak(const WaveSummary &summary)
+    {
+        int peak = 0;
+        for (qint16 v : summary.minima)
+            peak = qMax(peak, qAbs(int(v)));
+        for (qint16 v : summary.maxima)
+            peak = qMax(peak, qAbs(int(v)));
+        return peak;
+    }
+
     struct Key {
         // Held, so no other summary can take its address while it is
         // the one drawn.
@@ -110,7 +127,8 @@ private:
 
         QVector<qint16> minima, maxima;
         EnvelopeForWidth(summary, 0, span, width, &minima, &maxima);
-        const double scale = (height / 2 - 1) / 32768.0;
+        // To the layer's own peak, so a soft sound is as readable as a loud one.
+        const double scale = (height / 2 - 1) / double(qMax(1, Peak(summary)));
         for (int x = 0; x < width; ++x) {
             painter.setPen(x < cutEnd ? kCutWave : kHeldWave);
             painter.drawLine(x, middle - int(maxima.at(x) * scale), x, middle - int(minima.at(x) * scale));
@@ -127,7 +145,7 @@ private:
 LayerView::LayerView(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("LayerView"));
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
 
     play = new QPushButton(this);
     play->setObjectName(QStringLiteral("LayerViewPlay"));

@@ -104,8 +104,10 @@ QString TrimToolTipLine(int layer)
         return QString();
     // The bank holds one channel of 16-bit samples.
     const double seconds = double(saved) / (2.0 * kBankRate);
-    return QStringLiteral("Trimming saves %1 KB (%2 s)")
-        .arg(Kilobytes(saved), QString::number(seconds, 'f', 1));
+    // Below a tenth of a second, milliseconds: "0.0 s" would say nothing.
+    const QString length = seconds < 0.1 ? QStringLiteral("%1 ms").arg(qRound(seconds * 1000))
+                                         : QStringLiteral("%1 s").arg(seconds, 0, 'f', 1);
+    return QStringLiteral("Trimming saves %1 KB (%2)").arg(Kilobytes(saved), length);
 }
 
 QString TrimTotalToolTip(int count)

@@ -30,9 +30,11 @@
 #include "bankopen.h"
 #include "conversionrunner.h"
 #include "fileprocessor.h"
+#include "layerview.h"
 #include "logging.h"
 #include "readablebarstyle.h"
 #include "resultcodes.h"
+#include "soundinfo.h"
 #include "soundplayer.h"
 #include "soundqueue.h"
 #include "tailoption.h"
@@ -65,6 +67,12 @@ QString ConvertForWindow(const QString &chosen, const ConvertOptions &options, Q
 }
 
 SoundConverter soundConverter = ConvertForWindow;
+
+QString AddRemoveToolTip(bool filled, int layer)
+{
+    return filled ? ZKWindow::tr("Remove layer %1").arg(layer)
+                  : ZKWindow::tr("Add a sound as layer %1").arg(layer);
+}
 
 // The folder a dialog opens in: the remembered one, or else its default,
 // as long as it exists. A dialog given a folder that doesn't exist would put
@@ -114,6 +122,11 @@ QString SavedBankSummary(const QString &bankName, int layerCount, qint64 bankByt
                                            : QStringLiteral("%1 layers").arg(layerCount);
     return QStringLiteral("Saved %1: %2, %3.%4 MB")
         .arg(bankName, layers, QString::number(tenths / 10), QString::number(tenths % 10));
+}
+
+QString UnsavedChangesSummary(const QString &bankName)
+{
+    return QStringLiteral("Changes since %1 was saved are not saved yet").arg(bankName);
 }
 
 void SetFolderOpener(FolderOpener opener)
@@ -191,6 +204,7 @@ ZKWindow::ZKWindow(QWidget *parent)
         const Row r = row(layer);
         r.play->hide();
         r.threshold->hide();
+        r.addRemove->setToolTip(AddRemoveToolTip(false, layer));
         if (layer > 1) {
             r.filename->hide();
             r.addRemove->hide();
@@ -198,6 +212,9 @@ ZKWindow::ZKWindow(QWidget *parent)
     }
     ui->GenerateButton->setEnabled(true);
     ui->GenerateButton->hide();
+    ui->GenerateButton->setToolTip(tr("Write the bank: the layers, their thresholds and the gate"));
+    ui->openFolderButton->setToolTip(tr("Show the folder of the last bank saved"));
+    ShowSpaceToolTip();
     // Widgets that come and go with the layers keep their place while
     // hidden, so the window has its full size from the start instead of
     // growing as layers are added or the threshold slider shows.
@@ -361,15 +378,19 @@ void ZKWindow::ShowNames()
         label->setMinimumWidth(qMax(form.nameWidth, LabelWidthFor(label, label->text())));
     }
     if (savedBankName.isEmpty()) {
-        statusLine->clear();
+        // An empty window says where to start.
+        statusLine->setText(SlotCount == 0 ? tr("Drop sound files or a bank here, or press +")
+                                           : QString());
         statusLine->setToolTip(QString());
         return;
     }
     const QString shown = Elided(statusLine, savedBankName);
-    statusLine->setText(SavedBankSummary(shown, savedLayerCount, savedBankBytes));
-    statusLine->setToolTip(shown == savedBankName
-                               ? QString()
-                               : SavedBankSummary(savedBankName, savedLayerCount, savedBankBytes));
+    const auto summary = [this](const QString &name) {
+        return changedSinceSaved ? UnsavedChangesSummary(name)
+                                 : SavedBankSummary(name, savedLayerCount, savedBankBytes);
+    };
+    statusLine->setText(summary(shown));
+    statusLine->setToolTip(shown == savedBankName ? QString() : summary(savedBankName));
 }
 
 // An empty name clears the status line.
@@ -378,6 +399,16 @@ void ZKWindow::ShowSavedBank(const QString &bankName, int layerCount, qint64 ban
     savedBankName = bankName;
     savedLayerCount = layerCount;
     savedBankBytes = bankBytes;
+    changedSinceSaved = false;
+    nameRoom = -1;
+    ShowNames();
+}
+
+void ZKWindow::ShowUnsavedChanges()
+{
+    if (savedBankName.isEmpty() || changedSinceSaved)
+        return;
+    changedSinceSaved = true;
     nameRoom = -1;
     ShowNames();
 }
@@ -399,7 +430,7 @@ void ZKWindow::ShowThresholds()
 void ZKWindow::HideThresholdSlider()
 {
     ui->ThresholdSlider->hide();
-    ui->ThrOfLayer_8->setChecked(true);
+    MarkShownLayer(layerView ? layerView->shownLayer() : 0);
 }
 
 void ZKWindow::SetUsedSpace(qint32 used)
@@ -424,16 +455,30 @@ void ZKWindow::ShowSlotCount()
         }
         r.filename->setVisible(shown);
         r.addRemove->setText(filled ? QStringLiteral("X") : QStringLiteral("+"));
+        r.addRemove->setToolTip(AddRemoveToolTip(filled, layer));
         r.addRemove->setEnabled(layer >= SlotCount);
         r.addRemove->setVisible(shown);
         r.play->setVisible(filled);
         r.threshold->setVisible(filled && SlotCount >= 2);
     }
     ui->GenerateButton->setVisible(SlotCount >= 1);
-    ui->AvailableSpace->setToolTip(TrimTotalToolTip(SlotCount));
+    ShowSpaceToolTip();
     nameRoom = -1;
     ShowNames();
     ShowLevelsAndView();
+}
+
+// The space bar's tool tip: the seconds of sound left, then what trimming
+// saved.
+void ZKWindow::ShowSpaceToolTip()
+{
+    QStringList lines{tr("%1 s of sound left (mono, %2 Hz)")
+                          .arg(double(qMax(0, kBankBudget - UsedSpace)) / (2.0 * kBankRate), 0, 'f', 1)
+                          .arg(kBankRate)};
+    const QString trimmed = TrimTotalToolTip(SlotCount);
+    if (!trimmed.isEmpty())
+        lines << trimmed;
+    ui->AvailableSpace->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
 void ZKWindow::AddOrRemoveLayer(int layer)
@@ -510,7 +555,7 @@ int ZKWindow::PlaceLayer(int layer, const ConversionVerdict &verdict, QString *d
     SlotCount = layer;
     UpdateThresholds(layer);
     ShowSlotCount();
-    ShowSavedBank(QString(), 0, 0);
+    ShowUnsavedChanges();
     return 0;
 }
 
@@ -573,7 +618,7 @@ void ZKWindow::RemoveLayer(int layer)
     SlotName[i].clear();
     SetUsedSpace(UsedSpace - SlotSize[i]);
     ShowSlotCount();
-    ShowSavedBank(QString(), 0, 0);
+    ShowUnsavedChanges();
     ui->ThresholdSlider->hide();
 }
 
@@ -648,7 +693,8 @@ void ZKWindow::on_GenerateButton_clicked()
     }
     if (result != GENERATE_OK) {
         ShowMessage(ResultCodeForGenerator(result),
-                    AboutFile(QDir::toNativeSeparators(TargetPath), reason));
+                    tr("The bank was not saved.") + QLatin1Char(' ')
+                        + AboutFile(QDir::toNativeSeparators(TargetPath), reason));
         return;
     }
     lastSaveFolder = QFileInfo(TargetPath).canonicalPath();
@@ -689,9 +735,12 @@ void ZKWindow::on_ThresholdSlider_sliderMoved(int position)
 
 void ZKWindow::MoveSelectedThreshold(int position)
 {
+    const int before = SelectedLayer >= 1 && SelectedLayer <= kMaxLayers ? SlotThreshold[SelectedLayer] : -1;
     MoveThreshold(SlotThreshold, SlotCount, SelectedLayer, position);
     thresholdsEdited = true;
     ShowThresholds();
+    if (before != -1 && SlotThreshold[SelectedLayer] != before)
+        ShowUnsavedChanges();
 }
 
 void ZKWindow::on_horizontalSlider_valueChanged(int value)
@@ -702,6 +751,7 @@ void ZKWindow::on_horizontalSlider_valueChanged(int value)
         return;
     ui->label_2->setText(label);
     GateLevel = amplitude;
+    ShowUnsavedChanges();
 }
 
 void ZKWindow::PlayLayer(int layer)
@@ -816,6 +866,7 @@ void ZKWindow::AddBankControls()
 
     openBankButton = new QPushButton(tr("Open Bank"), bar);
     openBankButton->setObjectName(QStringLiteral("OpenBankButton"));
+    openBankButton->setToolTip(tr("Open a bank to edit its layers"));
     layout->addWidget(openBankButton);
     connect(openBankButton, &QPushButton::clicked, this, [this]() { OpenBankFromDialog(); });
 
@@ -919,5 +970,5 @@ void ZKWindow::SetTrimTails(bool on)
     }
     SetUsedSpace(used);
     ShowSlotCount();
-    ShowSavedBank(QString(), 0, 0);
+    ShowUnsavedChanges();
 }

@@ -50,6 +50,10 @@ void MakeSlotName(int index);
 // 1.3 MB" (1 MB = 1,000,000 bytes, rounded to the nearest tenth).
 QString SavedBankSummary(const QString &bankName, int layerCount, qint64 bankBytes);
 
+// The status line once anything the bank would hold has changed since it
+// was written: "Changes since kit.zks was saved are not saved yet".
+QString UnsavedChangesSummary(const QString &bankName);
+
 // Hands a folder to the desktop's file manager; false when none took it.
 // QDesktopServices::openUrl unless replaced (tests); nullptr restores it.
 using FolderOpener = bool (*)(const QUrl &folder);
@@ -156,7 +160,11 @@ private:
     void SetUsedSpace(qint32 used);
     void ShowThresholds();
     void ShowSlotCount();
+    void ShowSpaceToolTip();
     void ShowSavedBank(const QString &bankName, int layerCount, qint64 bankBytes);
+    // Something the bank would hold changed: the status line, if it tells
+    // of a bank written, says the changes are not saved yet.
+    void ShowUnsavedChanges();
     void ShowNames();
     void WarnNoAudioOutput();
     void ShowFolderPath(const QString &folder);
@@ -185,6 +193,7 @@ private:
     QString savedBankName;
     int savedLayerCount = 0;
     qint64 savedBankBytes = 0;
+    bool changedSinceSaved = false;
     // What the form gives the window and the widgets whose texts may need
     // more: texts widen them, nothing narrows them below these.
     struct FormSizes {
@@ -213,6 +222,7 @@ private:
     void UpdateRowToolTip(int layer);
     void ShowHitRanges();
     void ShowLayerInView(int layer);
+    void MarkShownLayer(int layer);
     void OrderByLoudness();
     void PlayShownLayer();
 

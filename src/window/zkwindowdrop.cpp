@@ -171,7 +171,7 @@ void ZKWindow::TakeReplacement(int layer, const ConversionVerdict &verdict)
     MakeSlotName(i);
     SetUsedSpace(usedWithout + taken.size);
     ShowSlotCount();
-    ShowSavedBank(QString(), 0, 0);
+    ShowUnsavedChanges();
 }
 
 void ZKWindow::OpenFiles(const QStringList &paths)

@@ -109,6 +109,18 @@ void ZKWindow::ShowLayerInView(int layer)
         shown.layerBytes = SlotSize[layer - 1];
     }
     layerView->showLayer(shown);
+    MarkShownLayer(shown.number);
+}
+
+// The checked threshold button and the slider name the layer in the strip:
+// the button of the layer shown is checked (the hidden eighth stands for
+// none), and the slider stays only while it moves that layer's threshold.
+void ZKWindow::MarkShownLayer(int layer)
+{
+    const bool marked = SlotCount >= 2 && layer >= 1 && layer <= SlotCount;
+    (marked ? row(layer).threshold : ui->ThrOfLayer_8)->setChecked(true);
+    if (!marked || layer == SlotCount || layer != SelectedLayer)
+        ui->ThresholdSlider->hide();
 }
 
 // Puts the layers loudest first by their attack, the strike that decides
@@ -165,7 +177,7 @@ void ZKWindow::OrderByLoudness()
     thresholdsEdited = false;
     ShowThresholds();
     ShowSlotCount();
-    ShowSavedBank(QString(), 0, 0);
+    ShowUnsavedChanges();
     ShowLayerInView(shownNow);
 }
 

@@ -257,6 +257,9 @@ private slots:
     void buildRefusesControlCharacters_data();
     void buildRefusesControlCharacters();
     void buildOrdersByLoudness();
+    void buildOrderIgnoresLeadingSilence_data();
+    void buildOrderIgnoresLeadingSilence();
+    void buildTakesStereoAsLongAsMono();
     void buildTrimsTails();
     void buildTakesBanks();
     void buildLayerSizeTables_data();
@@ -618,6 +621,44 @@ void TestZksTool::buildOrdersByLoudness()
     const ZksBank kept = ReadBank(tmp.filePath("given.zks"));
     QCOMPARE(kept.layerNames[0], QStringLiteral("hard.wav"));
     QCOMPARE(int(kept.thresholds[1]), 50);
+}
+
+// The attack is measured from each hit's onset: leading silence, cut by the
+// gate or not, never changes the order.
+void TestZksTool::buildOrderIgnoresLeadingSilence_data()
+{
+    QTest::addColumn<QStringList>("gate");
+    QTest::newRow("no gate") << QStringList();
+    QTest::newRow("-50dB") << QStringList{"--gate", "-50dB"};
+}
+
+void TestZksTool::buildOrderIgnoresLeadingSilence()
+{
+    QFETCH(QStringList, gate);
+    QTemporaryDir tmp;
+    // Hard after 90 ms of silence, medium after 20 ms, soft at once.
+    QVERIFY(WriteBytes(tmp.filePath("soft.wav"), Wav16(1, 44100, Sine(22050, 0.1))));
+    QVERIFY(WriteBytes(tmp.filePath("hard.wav"), Wav16(1, 44100, QVector<qint16>(3969) + Sine(22050, 0.9))));
+    QVERIFY(WriteBytes(tmp.filePath("medium.wav"), Wav16(1, 44100, QVector<qint16>(882) + Sine(22050, 0.3))));
+    const ToolRun run = RunTool(QStringList{"build", "-o", tmp.filePath("kit.zks"), "--order-by-loudness"} + gate
+                                + QStringList{tmp.filePath("soft.wav"), tmp.filePath("hard.wav"),
+                                              tmp.filePath("medium.wav")});
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    const ZksBank bank = ReadBank(tmp.filePath("kit.zks"));
+    QCOMPARE((QStringList{bank.layerNames[0], bank.layerNames[1], bank.layerNames[2]}),
+             (QStringList{"hard.wav", "medium.wav", "soft.wav"}));
+}
+
+// The length limit counts the one channel the bank keeps: 20 s of stereo
+// fits a layer.
+void TestZksTool::buildTakesStereoAsLongAsMono()
+{
+    QTemporaryDir tmp;
+    const QString sound = tmp.filePath("twenty.wav");
+    QVERIFY(WriteSilentWave(sound, 2, 44100, 20 * 44100));
+    const ToolRun run = RunTool({"build", "-o", tmp.filePath("kit.zks"), sound});
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    QCOMPARE(ReadBank(tmp.filePath("kit.zks")).regions.at(0).size, qint64((20 * 44100 * 2 & ~511) + 512));
 }
 
 void TestZksTool::buildTrimsTails()
@@ -1027,8 +1068,8 @@ void TestZksTool::predictedDataSize_data()
     QTest::addColumn<qint64>("size");
     QTest::addColumn<bool>("farTooLong");
 
-    // The largest accepted data is 3141631 bytes; a second of margin is
-    // 88200 bytes of mono, 176400 of stereo.
+    // The largest accepted data is 3141631 bytes of the channel the bank
+    // keeps; a second of margin is 88200 bytes of it.
     QTest::newRow("mono, the largest accepted")
         << qint64(1570815) << 44100 << 1 << false << qint64(3141630) << false;
     QTest::newRow("mono, a second past it: still within the margin")
@@ -1036,9 +1077,9 @@ void TestZksTool::predictedDataSize_data()
     QTest::newRow("mono, one sample more") << qint64(1570816 + 44100) << 44100 << 1 << false
                                            << qint64(3229832) << true;
     QTest::newRow("stereo, just within the margin")
-        << qint64(785407 + 44100) << 44100 << 2 << false << qint64(3318028) << false;
-    QTest::newRow("stereo, one frame more") << qint64(785408 + 44100) << 44100 << 2 << false
-                                            << qint64(3318032) << true;
+        << qint64(1570815 + 44100) << 44100 << 2 << false << qint64(6459660) << false;
+    QTest::newRow("stereo, one frame more") << qint64(1570816 + 44100) << 44100 << 2 << false
+                                            << qint64(6459664) << true;
     QTest::newRow("six channels count as two")
         << qint64(44100) << 44100 << 6 << false << qint64(176400) << false;
     QTest::newRow("96 kHz: a part frame counts whole")
@@ -1241,7 +1282,7 @@ void TestZksTool::buildRefusesFile_data()
     QTest::newRow("missing file") << QStringList{"a.wav=5000", "missing.wav"} << "missing.wav"
                                   << "File Error (no such file)";
     QTest::newRow("not a sound") << QStringList{"notes.txt"} << "notes.txt"
-                                 << "File Error (Format not recognised.)";
+                                 << "File Error (Format not recognised. Accepted: WAVE, AIFF, FLAC, Ogg, Opus and MP3.)";
     QTest::newRow("named pipe") << QStringList{"a.wav=5000", "pipe.wav"} << "pipe.wav"
                                 << "File Error (not a regular file)";
     QTest::newRow("no file named") << QStringList{""} << "" << "No File Choosen";
@@ -1256,8 +1297,8 @@ void TestZksTool::buildRefusesFile_data()
         << QStringList{longName + "=5000"} << longName
         << "Filename is toooo long! (the name has 61 characters; at most 60 are allowed)";
     QTest::newRow("space runs out") << QStringList{"a.wav=800000", "b.wav=800000"} << "b.wav"
-                                    << "Not enough space! (the sound needs 1563.0 KB (18.1 s); "
-                                       "1509.0 KB (17.5 s) are left)";
+                                    << "Not enough space! (the sound needs 1600.5 KB (18.1 s); "
+                                       "1545.2 KB (17.5 s) are left)";
     // 2 MiB + 1 MiB of layers fill the budget, leaving none for the header.
     QTest::newRow("no room for the header")
         << QStringList{"a.wav=1048320", "b.wav=524032"} << "k.zks"
@@ -1483,7 +1524,7 @@ void TestZksTool::buildLayerSizeTables()
     if (refused > 0) {
         QCOMPARE(run.exitCode, 1);
         const QString line = tmp.filePath(QStringLiteral("layer%1.wav").arg(refused))
-            + ": File too big! (a bank of 5 or more layers holds layers below 2048 KB each)\n";
+            + ": File too big! (a bank of 5 or more layers holds layers below 2097.2 KB each)\n";
         QVERIFY2(run.err.contains(line), qPrintable(line + Show(run)));
         QCOMPARE(ReadAll(tmp.filePath("k.zks")), QByteArray("old bank"));
         return;
@@ -1511,10 +1552,10 @@ void TestZksTool::buildRefusesFarTooLong_data()
 
     QTest::newRow("three minutes of 48 kHz stereo")
         << 2 << 48000 << qint64(48000) * 180
-        << "the sound lasts 180.0 s; a layer holds at most 17.8 s of stereo sound" << false;
+        << "the sound lasts 180.0 s; a layer holds at most 35.6 s of stereo sound" << false;
     QTest::newRow("six channels, of which two are kept")
         << 6 << 44100 << qint64(44100) * 60
-        << "the sound lasts 60.0 s; a layer holds at most 17.8 s of stereo sound" << false;
+        << "the sound lasts 60.0 s; a layer holds at most 35.6 s of stereo sound" << false;
     QTest::newRow("a minute of mono at 8 kHz")
         << 1 << 8000 << qint64(8000) * 60
         << "the sound lasts 60.0 s; a layer holds at most 35.6 s of mono sound" << false;

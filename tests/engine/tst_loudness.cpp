@@ -5,6 +5,7 @@
 
 #include "fileprocessor.h"
 #include "loudness.h"
+#include "layerrules.h"
 #include "testmain.h"
 #include "testsupport.h"
 #include "zkslayout.h"
@@ -56,6 +57,8 @@ private slots:
     void layerAudio();
     void refused_data();
     void refused();
+    void orderIgnoresLeadingSilence_data();
+    void orderIgnoresLeadingSilence();
 };
 
 void TestLoudness::samples_data()
@@ -78,9 +81,13 @@ void TestLoudness::samples_data()
     QTest::newRow("20 ms click") << Pcm(Square(882, 16384)) << kSinePeak << kSinePeak << false
                                  << 0.0;
     QTest::newRow("attack is the first 50 ms only")
+        << Pcm(Square(kAttackFrames, 10000) + Sine1k(kBankRate, kSinePeak)) << kSinePeak
+        << Dbfs(10000) << true << kSineLufs;
+    // More than 20 dB below the peak, the lead-in is not yet the hit.
+    QTest::newRow("attack starts at the onset")
         << Pcm(Square(kAttackFrames, 1000) + Sine1k(kBankRate, kSinePeak)) << kSinePeak
-        << Dbfs(1000) << true << kSineLufs;
-    QTest::newRow("-32768 is full scale") << Pcm({0, -32768, 0}) << 0.0 << Dbfs(32768 / std::sqrt(3.0))
+        << kSineRms << true << kSineLufs;
+    QTest::newRow("-32768 is full scale, from the onset") << Pcm({0, -32768, 0}) << 0.0 << Dbfs(32768 / std::sqrt(2.0))
                                           << false << 0.0;
     QTest::newRow("silence, 1 s") << Pcm(QVector<qint16>(kBankRate)) << kSilence << kSilence
                                   << true << kSilence;
@@ -117,14 +124,14 @@ void TestLoudness::layerFile_data()
         << kSilence << kSilence;
 
     // 100 ms at amplitude 60 before the hit: above the -60dB gate's 33,
-    // below the -50dB gate's 103. While it stays, the attack is the lead-in's
-    // and the first 400 ms block holds 300 ms of the sine, taking 0.14 LU
-    // off the eight blocks' mean.
+    // below the -50dB gate's 103. The attack starts at the hit either way;
+    // while the lead-in stays, the first 400 ms block holds 300 ms of the
+    // sine, taking 0.14 LU off the eight blocks' mean.
     const QByteArray leadIn = Wav16(1, kBankRate, Square(4410, 60) + sine);
     const double withLeadIn = kSineLufs + 10 * std::log10((0.75 + 7) / 8);
-    QTest::newRow("quiet lead-in, gate off") << leadIn << 0 << kSinePeak << Dbfs(60) << withLeadIn;
+    QTest::newRow("quiet lead-in, gate off") << leadIn << 0 << kSinePeak << kSineRms << withLeadIn;
     QTest::newRow("quiet lead-in, -60dB keeps it")
-        << leadIn << 1 << kSinePeak << Dbfs(60) << withLeadIn;
+        << leadIn << 1 << kSinePeak << kSineRms << withLeadIn;
     QTest::newRow("quiet lead-in, -50dB cuts it")
         << leadIn << 2 << kSinePeak << kSineRms << kSineLufs;
     QTest::newRow("quiet lead-in, -30dB cuts it")
@@ -244,6 +251,46 @@ void TestLoudness::refused()
     QCOMPARE(audio, QByteArray("kept"));
     if (fixture == File)
         QCOMPARE(QFileInfo(path).size(), qint64(contents.size()));
+}
+
+void TestLoudness::orderIgnoresLeadingSilence_data()
+{
+    QTest::addColumn<int>("gatePosition");
+    for (int position = 0; position < kGateLevels; ++position) {
+        QString label;
+        quint16 amplitude = 0;
+        QVERIFY(GateForPosition(position, &label, &amplitude));
+        QTest::newRow(qPrintable(label)) << position;
+    }
+}
+
+// Four hits, loudest first, each a 200 Hz tone decaying over 150 ms; every
+// hit is given 0, 20 and 90 ms of silence before it in turn, so a loud hit
+// often starts later than a soft one.
+void TestLoudness::orderIgnoresLeadingSilence()
+{
+    QFETCH(int, gatePosition);
+    QString label;
+    quint16 gate = 0;
+    QVERIFY(GateForPosition(gatePosition, &label, &gate));
+    const QVector<double> peaks{24000, 9000, 3000, 900};
+    const QVector<int> leadMs{0, 20, 90};
+    QTemporaryDir dir;
+    for (int shift = 0; shift < leadMs.size(); ++shift) {
+        QVector<double> attack;
+        for (int hit = 0; hit < peaks.size(); ++hit) {
+            QVector<qint16> samples(leadMs.at((hit + shift) % leadMs.size()) * kBankRate / 1000);
+            for (int i = 0; i < kBankRate / 2; ++i)
+                samples << qint16(std::lround(peaks.at(hit) * std::exp(-i / (0.15 * kBankRate))
+                                              * std::sin(2 * M_PI * 200 * i / kBankRate)));
+            const QString path = dir.filePath(QStringLiteral("hit%1-%2.wav").arg(hit).arg(shift));
+            QVERIFY(WriteBytes(path, Wav16(1, kBankRate, samples)));
+            LayerLevels levels;
+            QVERIFY(MeasureLayerFile(path, gate, &levels));
+            attack << levels.attackDbfs;
+        }
+        QCOMPARE(LoudestFirst(attack), (QVector<int>{0, 1, 2, 3}));
+    }
 }
 
 ZK_TEST(TestLoudness)

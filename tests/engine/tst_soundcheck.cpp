@@ -185,8 +185,15 @@ void TestSoundCheck::check_data()
                                   << 512 << QString();
     QTest::newRow("stereo 3,141,631") << "smax.wav" << int(Written)
                                       << CanonicalWavHeader(2, 44100, 16, 3141631) << 1570816 << QString();
-    QTest::newRow("stereo 3,141,632") << "sover.wav" << int(Written)
-                                      << CanonicalWavHeader(2, 44100, 16, 3141632) << int(RESULT_TOO_BIG)
+    // The upper limit counts the one channel the bank keeps.
+    QTest::newRow("stereo 3,141,632") << "s3141632.wav" << int(Written)
+                                      << CanonicalWavHeader(2, 44100, 16, 3141632) << 1571328
+                                      << QString();
+    QTest::newRow("stereo 6,283,263: largest accepted")
+        << "smax2.wav" << int(Written) << CanonicalWavHeader(2, 44100, 16, 6283263) << 3141632
+        << QString();
+    QTest::newRow("stereo 6,283,264") << "sover.wav" << int(Written)
+                                      << CanonicalWavHeader(2, 44100, 16, 6283264) << int(RESULT_TOO_BIG)
                                       << QString();
     QTest::newRow("six channels sized as mono")
         << "six.wav" << int(Written) << CanonicalWavHeader(6, 44100, 16, 88200) << 88576 << QString();

@@ -187,10 +187,11 @@ void TestConversionRunner::cancelStopsTheConversion()
     const QStringList before = WindowState(window);
     const QString work = WorkFolder();
     const QStringList files = FolderTree(work);
-    // Two minutes at 96 kHz: resampled, the second of the converter's two
+    // Thirty seconds at 96 kHz (a longer sound is refused from its header
+    // before converting): resampled, the second of the converter's two
     // steps, where it is held.
-    const QString sound = sounds + QStringLiteral("/two minutes.wav");
-    QVERIFY(WriteSilentWave(sound, 1, 96000, 96000 * 120));
+    const QString sound = sounds + QStringLiteral("/thirty seconds.wav");
+    QVERIFY(WriteSilentWave(sound, 1, 96000, 96000 * 30));
 
     HeldConverter converter(HeldConverter::Heeded, 30);
     CancelWhenHeld(&window, converter);

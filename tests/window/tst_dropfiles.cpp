@@ -201,7 +201,7 @@ void TestDropFiles::droppedSoundsAreAppended_data()
         << QStringList{};
     QTest::newRow("good and bad")
         << 0 << 1 << QStringList{"a.wav", "notes.txt", "b.wav"} << QStringList{"a.wav", "b.wav"}
-        << QStringList{"notes.txt: File Error (Format not recognised.)"};
+        << QStringList{"notes.txt: File Error (Format not recognised. Accepted: WAVE, AIFF, FLAC, Ogg, Opus and MP3.)"};
     QTest::newRow("more than the free rows")
         << 6 << 7 << QStringList{"a.wav", "b.wav", "c.wav", "d.wav"}
         << QStringList{"first.wav", "first.wav", "first.wav", "first.wav", "first.wav", "first.wav",
@@ -308,7 +308,7 @@ void TestDropFiles::cancelPartWayThroughTheQueue_data()
                                  << QStringList{"a.wav", "b.wav"} << QStringList{};
     QTest::newRow("after a refused file")
         << 0 << QStringList{"a.wav", "notes.txt", "b.wav", "c.wav"} << "b.wav"
-        << QStringList{"a.wav"} << QStringList{"notes.txt: File Error (Format not recognised.)"};
+        << QStringList{"a.wav"} << QStringList{"notes.txt: File Error (Format not recognised. Accepted: WAVE, AIFF, FLAC, Ogg, Opus and MP3.)"};
 }
 
 // Cancel stops the sound being converted and those still waiting; the

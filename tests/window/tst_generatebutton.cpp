@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -248,7 +249,7 @@ void TestGenerateButton::failedBankIsReported()
     QVERIFY(box.seen);
     QCOMPARE(box.title, QStringLiteral("ERROR"));
     QCOMPARE(box.text, text);
-    QCOMPARE(box.informative, target + QStringLiteral(": ") + reason);
+    QCOMPARE(box.informative, QStringLiteral("The bank was not saved. ") + target + QStringLiteral(": ") + reason);
     QCOMPARE(box.informativeFormat, int(Qt::PlainText));
     QCOMPARE(box.icon, int(QMessageBox::Critical));
     QVERIFY(!box.waitCursor);
@@ -367,9 +368,10 @@ void TestGenerateButton::savedBankSummary()
     QCOMPARE(SavedBankSummary(name, layers, bytes), line);
 }
 
-// The line tells of the bank just written, and goes when it no longer
-// describes what the window holds: a layer added or removed, or a later
-// bank that could not be written. A cancelled save leaves it.
+// The line tells of the bank just written; once anything the bank would
+// hold changes (a layer added or removed, a threshold, the gate, trimming)
+// it says the changes are not saved yet, and it goes when a later bank could
+// not be written. A cancelled save leaves it.
 void TestGenerateButton::statusLineFollowsTheLayers()
 {
     const QString sounds = home.path() + QStringLiteral("/sounds/");
@@ -395,16 +397,29 @@ void TestGenerateButton::statusLineFollowsTheLayers()
     QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
 
     AddLayer(window, 2, sounds + QStringLiteral("snare.wav"));
-    QCOMPARE(status->text(), QString());
+    QCOMPARE(status->text(), QStringLiteral("Changes since one.zks was saved are not saved yet"));
     QVERIFY(!Generate(window, banks + QStringLiteral("/two.zks")).seen);
     QCOMPARE(status->text(), saved(QStringLiteral("two.zks"), 2));
 
     QVERIFY(!Generate(window, QString()).seen); // cancelled
     QCOMPARE(status->text(), saved(QStringLiteral("two.zks"), 2));
 
+    window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(2);
+    QCOMPARE(status->text(), UnsavedChangesSummary(QStringLiteral("two.zks")));
+    QVERIFY(!Generate(window, banks + QStringLiteral("/gate.zks")).seen);
+    QCOMPARE(status->text(), saved(QStringLiteral("gate.zks"), 2));
+    window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
+    auto *threshold = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
+    threshold->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    QCOMPARE(status->text(), UnsavedChangesSummary(QStringLiteral("gate.zks")));
+    QVERIFY(!Generate(window, banks + QStringLiteral("/threshold.zks")).seen);
+    window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
+    QCOMPARE(status->text(), UnsavedChangesSummary(QStringLiteral("threshold.zks")));
+    QVERIFY(!Generate(window, banks + QStringLiteral("/trim.zks")).seen);
+
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
     QCOMPARE(SlotCount, 1);
-    QCOMPARE(status->text(), QString());
+    QCOMPARE(status->text(), UnsavedChangesSummary(QStringLiteral("trim.zks")));
 
     QVERIFY(!Generate(window, banks + QStringLiteral("/one again.zks")).seen);
     QCOMPARE(status->text(), saved(QStringLiteral("one again.zks"), 1));

@@ -298,10 +298,10 @@ void TestHostile::addLayer_data()
 
     // Nothing the converters can read, so nothing reaches the sound check.
     // The user is told which file and why, in the converter's words.
-    QTest::newRow("empty file") << "empty" << "File Error" << "empty.wav: Format not recognised."
+    QTest::newRow("empty file") << "empty" << "File Error" << "empty.wav: Format not recognised. Accepted: WAVE, AIFF, FLAC, Ogg, Opus and MP3."
                                 << 0;
     QTest::newRow("random bytes named .wav") << "random" << "File Error"
-                                             << "random.wav: Format not recognised." << 0;
+                                             << "random.wav: Format not recognised. Accepted: WAVE, AIFF, FLAC, Ogg, Opus and MP3." << 0;
     QTest::newRow("folder") << "folder" << "File Error" << "folder.wav: not a regular file" << 0;
     QTest::newRow("unreadable file") << "unreadable" << "File Error"
                                      << "unreadable.wav: Permission denied" << 0;

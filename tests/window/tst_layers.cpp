@@ -27,6 +27,9 @@ private slots:
     void fillAndEmptyAllRows();
     void refusedFileChangesNothing_data();
     void refusedFileChangesNothing();
+    void stereoCountsOneChannel();
+    void longNamesKeepOneColumnGrid();
+    void farTooLongRefusedBeforeConverting();
     void spaceLimit();
     void sizeTablesLimitFiveLayers_data();
     void sizeTablesLimitFiveLayers();
@@ -180,18 +183,18 @@ void TestLayers::refusedFileChangesNothing_data()
     QTest::newRow("cancelled dialog") << "cancel" << "WARNING" << "No File Choosen" << "";
     // The converter's own reason, about the file by name.
     QTest::newRow("not a sound") << "text" << "ERROR" << "File Error"
-                                 << "notes.wav: Format not recognised.";
+                                 << "notes.wav: Format not recognised. Accepted: WAVE, AIFF, FLAC, Ogg, Opus and MP3.";
     QTest::newRow("not a sound, named like markup")
-        << "markup" << "ERROR" << "File Error" << "<h1>notes.wav: Format not recognised.";
+        << "markup" << "ERROR" << "File Error" << "<h1>notes.wav: Format not recognised. Accepted: WAVE, AIFF, FLAC, Ogg, Opus and MP3.";
     QTest::newRow("name of 61 characters") << "long name" << "ERROR" << "Filename is toooo long!"
                                            << "the name has 61 characters; at most 60 are allowed";
     QTest::newRow("sound too long") << "too long" << "ERROR" << "File too big!"
                                     << "the sound lasts 40.0 s; a layer holds at most 35.6 s of "
                                        "mono sound";
-    // The check counts both channels, though the bank keeps one.
+    // The check counts the one channel the bank keeps.
     QTest::newRow("stereo sound too long") << "stereo" << "ERROR" << "File too big!"
-                                           << "the sound lasts 20.0 s; a layer holds at most "
-                                              "17.8 s of stereo sound";
+                                           << "the sound lasts 40.0 s; a layer holds at most "
+                                              "35.6 s of stereo sound";
     // As many decimals as it takes to tell the two lengths apart.
     QTest::newRow("one sample too long") << "sample over" << "ERROR" << "File too big!"
                                          << "the sound lasts 35.61941 s; a layer holds at most "
@@ -223,8 +226,8 @@ void TestLayers::refusedFileChangesNothing()
                                                        : QStringLiteral("/<h1>notes.wav"));
         QVERIFY(WriteBytes(file, "These are my notes, not a sound.\n"));
     } else if (kind == QLatin1String("stereo")) {
-        file = sounds + QStringLiteral("/twenty seconds.wav");
-        QVERIFY(WriteSilentWave(file, 2, 44100, 20 * 44100));
+        file = sounds + QStringLiteral("/forty seconds.wav");
+        QVERIFY(WriteSilentWave(file, 2, 44100, 40 * 44100));
     } else if (kind == QLatin1String("sample over")) {
         file = sounds + QStringLiteral("/one sample over.wav");
         QVERIFY(WriteSilentWave(file, 1, 44100, kLargestLayerSize / 2));
@@ -255,6 +258,69 @@ void TestLayers::refusedFileChangesNothing()
     QVERIFY(window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_8"))->isChecked());
 }
 
+// Whatever their names, the eight rows share one grid: every name and every
+// threshold button starts and ends where the others do.
+void TestLayers::longNamesKeepOneColumnGrid()
+{
+    ZKWindow window;
+    window.show();
+    for (int layer = 1; layer <= kMaxLayers; ++layer) {
+        const QString name = layer == 4 ? QString(52, QLatin1Char('n')) + QStringLiteral(".wav")
+                                        : QStringLiteral("hit %1.wav").arg(layer);
+        QVERIFY(!Click(window, layer, MakeSound(name, 2000)).seen);
+    }
+    SettleLayout();
+    const auto horizontal = [&](const QString &name, int layer) {
+        const QWidget *widget = window.findChild<QWidget *>(QStringLiteral("%1_%2").arg(name).arg(layer));
+        const QRect r = widget->geometry();
+        return QStringLiteral("%1..%2").arg(r.left()).arg(r.right());
+    };
+    for (const QString &name : {QStringLiteral("Filename"), QStringLiteral("ThrOfLayer"),
+                                QStringLiteral("Del_Br_Button"), QStringLiteral("Play_Button")}) {
+        for (int layer = 2; layer <= kMaxLayers; ++layer)
+            QCOMPARE(name + QLatin1Char(' ') + horizontal(name, layer),
+                     name + QLatin1Char(' ') + horizontal(name, 1));
+    }
+}
+
+// The bank keeps one channel, so 20 s of stereo fits a layer as 20 s of
+// mono does.
+void TestLayers::stereoCountsOneChannel()
+{
+    ZKWindow window;
+    window.show();
+    const QString file = sounds + QStringLiteral("/twenty seconds stereo.wav");
+    QVERIFY(WriteSilentWave(file, 2, 44100, 20 * 44100));
+    const SeenMessageBox box = Click(window, 1, file);
+    QVERIFY2(!box.seen, qPrintable(box.text + QLatin1Char(' ') + box.informative));
+    QCOMPARE(SlotCount, 1);
+    QCOMPARE(SlotSize[0], (20 * 44100 * 2 & ~511) + 512);
+}
+
+// A sound far too long for any layer is refused from its header: the
+// converters never see it.
+void TestLayers::farTooLongRefusedBeforeConverting()
+{
+    ZKWindow window;
+    window.show();
+    const QString file = sounds + QStringLiteral("/ten minutes.wav");
+    QVERIFY(WriteSilentWave(file, 1, 8000, 600 * 8000));
+    auto converted = std::make_shared<std::atomic<int>>(0);
+    SetSoundConverter([converted](const QString &chosen, const ConvertOptions &options, QString *reason) {
+        ++*converted;
+        return ConvertFile(chosen, options, reason);
+    });
+    const SeenMessageBox box = Click(window, 1, file);
+    SetSoundConverter(nullptr);
+    QVERIFY(box.seen);
+    QCOMPARE(box.text, QStringLiteral("File too big!"));
+    QCOMPARE(box.informative, QStringLiteral("the sound lasts 600.0 s; a layer holds "
+                                             "at most 35.6 s of mono sound"));
+    QCOMPARE(converted->load(), 0);
+    QCOMPARE(SlotCount, 0);
+    QCOMPARE(UsedSpace, 0);
+}
+
 void TestLayers::spaceLimit()
 {
     ZKWindow window;
@@ -267,7 +333,7 @@ void TestLayers::spaceLimit()
     QVERIFY(refused.seen);
     QCOMPARE(refused.text, QStringLiteral("Not enough space!"));
     QCOMPARE(refused.informative,
-             QStringLiteral("the sound needs 72.5 KB (0.842 s); 72.0 KB (0.836 s) are left"));
+             QStringLiteral("the sound needs 74.2 KB (0.842 s); 73.7 KB (0.836 s) are left"));
     QCOMPARE(refused.title, QStringLiteral("ERROR"));
     CheckRows(window, 1);
     QCOMPARE(UsedSpace, 3072000);
@@ -308,7 +374,7 @@ void TestLayers::sizeTablesLimitFiveLayers()
             QCOMPARE(box.title, QStringLiteral("ERROR"));
             QCOMPARE(box.text, QStringLiteral("File too big!"));
             QCOMPARE(box.informative,
-                     QStringLiteral("a bank of 5 or more layers holds layers below 2048 KB each"));
+                     QStringLiteral("a bank of 5 or more layers holds layers below 2097.2 KB each"));
             CheckRows(window, n - 1);
             QCOMPARE(UsedSpace, used);
             return;

@@ -103,6 +103,7 @@ private slots:
     void viewCutsWhereTheBankDoes();
     void viewShadesCutAndPadding();
     void viewFollowsSelection();
+    void viewDrawnToTheLayersPeak();
     void playGivesWhatTheBankHolds();
     void playWithoutAudioOutputWarnsOncePerWindow();
 
@@ -323,13 +324,14 @@ void TestLoudnessView::rowToolTipsGiveLevels_data()
 
     const double none = std::nan("");
     // 100 ms at amplitude 60 before a -6 dBFS sine of 1 s: above the -60dB
-    // gate's 33, below the -50dB gate's 103. While the lead-in stays, it is
-    // the attack, and it takes 0.14 LU off the loudness.
+    // gate's 33, below the -50dB gate's 103. The attack starts at the hit's
+    // onset either way; while the lead-in stays, it takes 0.14 LU off the
+    // loudness.
     const QVector<qint16> leadIn = Square(4410, 60) + Sine1k(kBankRate, -6);
     QTest::newRow("quiet lead-in, gate off")
-        << leadIn << 0 << "Peak -6.0 dBFS, attack -54.7 dBFS" << -9.17;
+        << leadIn << 0 << "Peak -6.0 dBFS, attack -9.0 dBFS" << -9.17;
     QTest::newRow("quiet lead-in, -60dB keeps it")
-        << leadIn << 1 << "Peak -6.0 dBFS, attack -54.7 dBFS" << -9.17;
+        << leadIn << 1 << "Peak -6.0 dBFS, attack -9.0 dBFS" << -9.17;
     QTest::newRow("quiet lead-in, -50dB cuts it") << leadIn << 2 << "Peak -6.0 dBFS, attack -9.0 dBFS" << -9.03;
     QTest::newRow("0.25 s has no loudness")
         << Sine1k(kBankRate / 4, -6) << 0 << "Peak -6.0 dBFS, attack -9.0 dBFS" << none;
@@ -509,8 +511,27 @@ void TestLoudnessView::viewFollowsSelection()
     const auto select = [&](int layer) {
         window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(layer))->click();
     };
+    // The checked threshold button and the slider name the layer the strip
+    // shows.
+    auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
+    const auto agree = [&]() {
+        int checked = 0;
+        for (int n = 1; n <= kMaxLayers; ++n) {
+            auto *button = window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(n));
+            if (button->isVisible() && button->isChecked())
+                checked = n;
+        }
+        QCOMPARE(checked, view->shownLayer());
+        if (slider->isVisible()) {
+            QCOMPARE(SelectedLayer, view->shownLayer());
+            QCOMPARE(slider->value(), int(SlotThreshold[SelectedLayer]));
+        }
+    };
+    agree();
     select(1);
     QCOMPARE(view->shownLayer(), 1);
+    QVERIFY(slider->isVisible());
+    agree();
     QVERIFY(caption->text().startsWith(QStringLiteral("Layer 1: 1.00 s")));
     select(3); // the last layer, which has no slider, still shows
     QCOMPARE(view->shownLayer(), 3);
@@ -519,16 +540,54 @@ void TestLoudnessView::viewFollowsSelection()
     ClickOrder(window);
     QCOMPARE(view->shownLayer(), 1);
     QCOMPARE(SlotName[0], QStringLiteral("hard.wav"));
+    agree();
+    select(2);
+    agree();
+    ClickOrder(window);
+    QCOMPARE(view->shownLayer(), 2);
+    agree();
 
     select(3);
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_3"))->click();
     QCOMPARE(view->shownLayer(), 2);
+    agree();
+    AddLayer(window, MakeWave(QStringLiteral("again.wav"), 1, Sine1k(kBankRate / 4, -6)));
+    QCOMPARE(view->shownLayer(), 3);
+    agree();
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_3"))->click();
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_1"))->click();
     QCOMPARE(SlotCount, 0);
     QCOMPARE(view->shownLayer(), 0);
     QVERIFY(hint->isVisible());
     QVERIFY(!play->isEnabled());
+}
+
+// A soft brush fills the strip as a loud hit does: the strip is drawn to
+// the layer's own peak, says so, and grows with the window's height.
+void TestLoudnessView::viewDrawnToTheLayersPeak()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    AddLayer(window, MakeWave(QStringLiteral("brush.wav"), 1, Sine1k(kBankRate, -29)));
+    auto *strip = window.findChild<QWidget *>(QStringLiteral("LayerViewStrip"));
+    QCOMPARE(strip->toolTip(), QStringLiteral("Drawn to the layer's own peak, -29.0 dBFS, at full height"));
+    const auto topOfWave = [&]() {
+        const QImage image = strip->grab().toImage();
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixelColor(x, y) == QColor(0, 130, 0))
+                    return y;
+            }
+        }
+        return image.height();
+    };
+    QVERIFY2(topOfWave() <= 2, qPrintable(QString::number(topOfWave())));
+    const int before = strip->height();
+    window.resize(window.width(), window.height() + 200);
+    SettleLayout();
+    QVERIFY2(strip->height() > before + 100, qPrintable(QString::number(strip->height())));
 }
 
 void TestLoudnessView::playGivesWhatTheBankHolds()

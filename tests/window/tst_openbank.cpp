@@ -100,6 +100,7 @@ private slots:
 
     void tailTrimmedOnAdd_data();
     void tailTrimmedOnAdd();
+    void smallTrimSavingInMilliseconds();
     void toggleReappliesToEveryLayer();
     void turningOffRefusedWithoutRoom_data();
     void turningOffRefusedWithoutRoom();
@@ -216,9 +217,13 @@ QString TestOpenBank::RowToolTip(ZKWindow &window, int layer)
     return QString();
 }
 
+// The trimming line of the space bar's tool tip (which first says the
+// seconds left), or nothing.
 QString TestOpenBank::BarToolTip(ZKWindow &window)
 {
-    return window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"))->toolTip();
+    const QStringList lines =
+        window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"))->toolTip().split(QLatin1Char('\n'));
+    return lines.value(1);
 }
 
 void TestOpenBank::roundTrip_data()
@@ -317,6 +322,19 @@ void TestOpenBank::askedBeforeReplacingLayers()
     QCOMPARE(SlotCount, 2);
     const QString kept[2] = {SlotPath[0], SlotPath[1]};
     const QStringList workBefore = FolderTree(WorkFolder());
+    window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
+    // The strip, the checked threshold button and the slider name one layer.
+    const auto agree = [&](int layer, bool slider) {
+        QVERIFY(window.findChild<QLabel *>(QStringLiteral("LayerViewCaption"))
+                    ->text()
+                    .startsWith(QStringLiteral("Layer %1:").arg(layer)));
+        for (int n = 1; n <= kMaxLayers; ++n) {
+            auto *button = window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(n));
+            QCOMPARE(button->isVisible() && button->isChecked(), n == layer);
+        }
+        QCOMPARE(window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"))->isVisible(), slider);
+    };
+    agree(1, true);
 
     SeenBankBox question;
     QPointer<QTimer> watch = AnswerNextMessageBox(&question, yes ? QMessageBox::Yes : QMessageBox::No);
@@ -326,6 +344,7 @@ void TestOpenBank::askedBeforeReplacingLayers()
     QVERIFY(question.seen);
     QCOMPARE(question.title, QStringLiteral("QUESTION"));
     QVERIFY2(question.text.contains(QStringLiteral("kit.zks")), qPrintable(question.text));
+    agree(yes ? 3 : 1, !yes);
     if (yes) {
         QCOMPARE(SlotCount, 3);
         QCOMPARE(SlotName[0], QStringLiteral("low.wav"));
@@ -349,14 +368,23 @@ void TestOpenBank::refusedBankChangesNothing_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("problem"); // part of the details
-    QTest::newRow("wrong signature") << "signature" << "broken.zks" << "the signature at offset 36";
-    QTest::newRow("cut short") << "cut short" << "broken.zks" << "past the end";
-    QTest::newRow("no layers") << "no layers" << "broken.zks" << "the bank holds no layers";
-    QTest::newRow("name with a tab") << "tab" << "broken.zks" << "the name of layer 2 holds a control character";
-    QTest::newRow("a folder") << "folder" << "broken.zks" << "not a regular file";
-    QTest::newRow("gone") << "gone" << "broken.zks" << "no such file";
+    QTest::addColumn<QString>("sentence"); // the plain sentence before them
+    QTest::newRow("wrong signature") << "signature" << "broken.zks" << "the signature at offset 36"
+                                     << "broken.zks is not a bank file.";
+    QTest::newRow("cut short") << "cut short" << "broken.zks" << "past the end"
+                               << "This bank is damaged: layer 2 ends past the end of the file.";
+    QTest::newRow("no layers") << "no layers" << "broken.zks" << "the bank holds no layers"
+                               << "This bank is damaged: the bank holds no layers.";
+    QTest::newRow("name with a tab") << "tab" << "broken.zks" << "the name of layer 2 holds a control character"
+                                     << "";
+    QTest::newRow("a folder") << "folder" << "broken.zks" << "not a regular file"
+                              << "broken.zks: not a regular file.";
+    QTest::newRow("gone") << "gone" << "broken.zks" << "no such file" << "broken.zks: no such file.";
     QTest::newRow("markup in the bank's name") << "signature" << "<i>broken &amp; old.zks"
-                                               << "the signature at offset 36";
+                                               << "the signature at offset 36"
+                                               << "<i>broken &amp; old.zks is not a bank file.";
+    QTest::newRow("a text file") << "text" << "kit.zks" << "the signature at offset 36"
+                                 << "kit.zks is not a bank file.";
 }
 
 void TestOpenBank::refusedBankChangesNothing()
@@ -372,6 +400,8 @@ void TestOpenBank::refusedBankChangesNothing()
         GeneratorArgs args;
         args.TargetName = name;
         QVERIFY(WriteBytes(bank, BuildZKSHeader(args, 1234)));
+    } else if (kind == QLatin1String("text")) {
+        QVERIFY(WriteBytes(bank, QByteArray("Kit notes: kick, snare, hats.\n").repeated(40)));
     } else if (kind != QLatin1String("gone")) {
         QVERIFY(!MakeBank(bank, {Ramp(900), Ramp(800)}, {"one.wav", "two.wav"}, DefaultSpread(2)).isEmpty());
         QByteArray bytes = ReadAll(bank);
@@ -400,7 +430,12 @@ void TestOpenBank::refusedBankChangesNothing()
     QVERIFY(box.seen);
     QCOMPARE(box.title, QStringLiteral("ERROR"));
     QCOMPARE(box.text, QStringLiteral("File Error"));
-    QCOMPARE(AsShown(box.informative), name);
+    QFETCH(QString, sentence);
+    if (sentence.isEmpty())
+        QVERIFY2(AsShown(box.informative).startsWith(QStringLiteral("This bank is damaged: ")),
+                 qPrintable(box.informative));
+    else
+        QCOMPARE(AsShown(box.informative), sentence);
     QVERIFY2(box.detailed.contains(problem), qPrintable(box.detailed));
     QCOMPARE(SlotCount, 1);
     QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
@@ -546,6 +581,21 @@ void TestOpenBank::editAfterOpening()
         QVERIFY(ReadZksRegion(edited, after.regions.at(i), &is, &error));
         QVERIFY(is == was);
     }
+}
+
+// A saving below a tenth of a second reads in milliseconds, never "0.0 s".
+void TestOpenBank::smallTrimSavingInMilliseconds()
+{
+    const QString sound = MakeSound(QStringLiteral("tap.wav"), HitWithTail(11025, 2205));
+    const qint32 saved = MonoLayerSize(11025 + 2205) - MonoLayerSize(11025 + kTailFadeFrames);
+    ZKWindow window;
+    window.show();
+    SetTrim(window, true);
+    AddLayerThroughDialog(&window, 1, sound);
+    QCOMPARE(SlotCount, 1);
+    QCOMPARE(RowToolTip(window, 1), QStringLiteral("Trimming saves %1 KB (%2 ms)")
+                                        .arg(saved / 1000.0, 0, 'f', 1)
+                                        .arg(qRound(saved * 1000.0 / (2 * kBankRate))));
 }
 
 void TestOpenBank::tailTrimmedOnAdd_data()

@@ -41,6 +41,7 @@ private slots:
     void thresholdButtons();
     void greenPalette();
     void emptyState();
+    void everyControlHasToolTip();
     void everyTextShownWhole_data();
     void everyTextShownWhole();
     void longNamesElidedOnlyBeyondTheScreen();
@@ -175,9 +176,9 @@ void TestWindow::rowWidgets()
         QCOMPARE(l->frameShape(), QFrame::NoFrame);
         QCOMPARE(l->palette().color(QPalette::Active, QPalette::Text), QColor(195, 195, 195));
         QCOMPARE(l->palette().color(QPalette::Disabled, QPalette::Text), QColor(118, 116, 108));
-        const bool first = name == QLatin1String("Filename_1");
-        QCOMPARE(l->sizePolicy().horizontalStretch(), first ? 6 : 3);
-        QCOMPARE(l->sizePolicy().horizontalPolicy(), first ? QSizePolicy::Preferred : QSizePolicy::Fixed);
+        // Every name fills its cell, so all rows keep one column grid.
+        QCOMPARE(l->sizePolicy().horizontalStretch(), 6);
+        QCOMPARE(l->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
     } else if (name == QLatin1String("ThresholdSlider")) {
         auto *s = qobject_cast<QSlider *>(w);
         QCOMPARE(s->orientation(), Qt::Vertical);
@@ -204,7 +205,7 @@ void TestWindow::windowFrame()
     auto *status = window.findChild<QLabel *>(QStringLiteral("StatusLine"));
     QVERIFY(status);
     QCOMPARE(status->parentWidget(), window.statusBar());
-    QCOMPARE(status->text(), QString());
+    QCOMPARE(status->text(), QStringLiteral("Drop sound files or a bank here, or press +"));
 
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label_11"))->text(), QStringLiteral("Available Space"));
     auto *bar = window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"));
@@ -324,6 +325,42 @@ void TestWindow::emptyState()
     QCOMPARE(SlotCount, 0);
     QCOMPARE(UsedSpace, 0);
     QCOMPARE(SlotThreshold[1], 1);
+}
+
+// Every control a user can reach says what it does; the space bar says how
+// many seconds of sound are left.
+void TestWindow::everyControlHasToolTip()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *status = window.findChild<QLabel *>(QStringLiteral("StatusLine"));
+    QCOMPARE(status->text(), QStringLiteral("Drop sound files or a bank here, or press +"));
+    const auto checkTips = [&]() {
+        for (QWidget *w : window.findChildren<QWidget *>()) {
+            if (!w->isVisible() || w->objectName().startsWith(QLatin1String("qt_")))
+                continue;
+            if (qobject_cast<QAbstractButton *>(w) || qobject_cast<QAbstractSlider *>(w)
+                || qobject_cast<QProgressBar *>(w))
+                QVERIFY2(!w->toolTip().isEmpty(), qPrintable(w->objectName()));
+        }
+    };
+    checkTips();
+    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"));
+    QCOMPARE(bar->toolTip(), QStringLiteral("35.7 s of sound left (mono, 44100 Hz)"));
+    QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_1"))->toolTip(),
+             QStringLiteral("Add a sound as layer 1"));
+
+    const QString sound = home.path() + QStringLiteral("/tip.wav");
+    QVERIFY(WriteBytes(sound, Wav16(1, 44100, QVector<qint16>(44100, 900))));
+    QVERIFY(!AddLayerThroughDialog(&window, 1, sound).seen);
+    QVERIFY(!AddLayerThroughDialog(&window, 2, sound).seen);
+    QCOMPARE(status->text(), QString());
+    checkTips();
+    QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->toolTip(),
+             QStringLiteral("Remove layer 2"));
+    QCOMPARE(bar->toolTip(), QStringLiteral("%1 s of sound left (mono, 44100 Hz)")
+                                 .arg(double(kBankBudget - UsedSpace) / 88200, 0, 'f', 1));
 }
 
 void TestWindow::everyTextShownWhole_data()

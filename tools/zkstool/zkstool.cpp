@@ -100,7 +100,7 @@ QString HelpText()
               "         %1 bytes. Prints one line per layer: name, layer size, space left.\n"
               "         Before converting anything it refuses a name (of the bank or of a\n"
               "         file) holding a control character, and a sound far too long for any\n"
-              "         layer. In a bank of 5 or more layers each layer stays below 2048 KB.\n"
+              "         layer. In a bank of 5 or more layers each layer stays below 2097.2 KB.\n"
               "         Ctrl-C, SIGTERM or SIGHUP stops it: the running converter is\n"
               "         ended, its temporary files are removed and no bank is written.\n"
               "         -o BANK.zks         the bank to write (kept unless --force is given)\n"
