@@ -55,7 +55,18 @@ void ReadNameBlock(const QByteArray &head, qint64 have, qint64 fileSize, ZksBank
         const int lf = head.indexOf('\n', pos);
         if (lf < 0 || lf >= have)
             break;
-        const QString piece = QString::fromUtf8(head.constData() + pos, lf - pos);
+        const QByteArray bytes = head.mid(pos, lf - pos);
+        const QString piece = QString::fromUtf8(bytes);
+        // Names are written back as UTF-8: bytes that do not come back the
+        // same (not UTF-8, or a byte-order mark, which is dropped) would
+        // change on a rebuild.
+        if (found >= 2 && piece.toUtf8() != bytes)
+            bank->problems << QStringLiteral("the name of layer %1 %2 and would change if the "
+                                             "bank were made again")
+                                  .arg(found - 1)
+                                  .arg(bytes.startsWith("\xEF\xBB\xBF")
+                                           ? QStringLiteral("starts with a byte-order mark")
+                                           : QStringLiteral("is not UTF-8"));
         if (found == 0 && lf > pos)
             bank->problems << QStringLiteral("the name block does not start with a line feed");
         else if (found == 1)
@@ -106,9 +117,13 @@ QVector<qint64> LayerSizes(ZksBank *bank)
         total += size;
     }
     if (bank->layerCount >= 5 && bank->fileSize - total == kUnitsWrap) {
-        if (bank->layerCount == 5)
+        if (bank->layerCount == 5) {
             sizes[4] += kUnitsWrap;
-        else
+            bank->problems << QStringLiteral("layer 5 takes %1 bytes, but in a bank of five or "
+                                             "more layers each layer stays below %2 bytes")
+                                  .arg(sizes.at(4))
+                                  .arg(kSizeUnitsLimit);
+        } else
             bank->problems << QStringLiteral("one of layers 5..%1 is 2 MiB larger than its size "
                                              "units say, and the header cannot tell which")
                                   .arg(bank->layerCount);
@@ -206,6 +221,12 @@ void CheckThresholds(ZksBank *bank)
     for (int k = 1; k <= n; ++k) {
         table[k] = bank->thresholds[k - 1] & 0x7F;
         shown << QString::number(table[k]);
+        // Only seven bits are thresholds; the eighth would be lost on a rebuild.
+        if (bank->thresholds[k - 1] & 0x80)
+            bank->problems << QStringLiteral("threshold %1 is stored as 0x%2, with its top bit "
+                                             "set, and would change if the bank were made again")
+                                  .arg(k)
+                                  .arg(int(bank->thresholds[k - 1]), 2, 16, QLatin1Char('0'));
     }
     if (!ThresholdsAreValid(table, n))
         bank->problems << QStringLiteral("the thresholds of the %1 layers (%2) do not fall "
@@ -369,6 +390,8 @@ ZksBank ParseZksBank(const QByteArray &head, qint64 fileSize)
     ReadNameBlock(head, have, fileSize, &bank);
     CheckHeaderLength(head, have, &bank);
     bank.layerCount = CountLayers(bank);
+    if (bank.namesComplete && bank.layerCount == 0)
+        bank.problems << QStringLiteral("the bank holds no layers");
     LocateRegions(&bank);
     CheckSizes(&bank);
     CheckFourSlotTables(&bank);

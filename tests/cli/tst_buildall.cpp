@@ -139,6 +139,8 @@ private slots:
     void progressOnTerminal();
     void interrupted_data();
     void interrupted();
+    void namesDifferingInCase();
+    void jobsCapped();
 };
 
 // --- the manifest reader ------------------------------------------------------
@@ -629,6 +631,7 @@ void TestBuildAll::interrupted_data()
     QTest::newRow("SIGINT (Ctrl-C)") << int(SIGINT);
     QTest::newRow("SIGTERM") << int(SIGTERM);
     QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("SIGPIPE (output closed)") << int(SIGPIPE);
 #endif
 }
 
@@ -685,6 +688,41 @@ void TestBuildAll::interrupted()
     QCOMPARE(FolderTree(out), QStringList{"A quick.zks"});
     QCOMPARE(InfoJson(out + "/A quick.zks").value("ok").toBool(), true);
 #endif
+}
+
+// The device's card, Windows and macOS take Kicks.zks and kicks.zks for one
+// file: the second is skipped, not written over the first.
+void TestBuildAll::namesDifferingInCase()
+{
+    QTemporaryDir tmp;
+    const QString lib = tmp.filePath("lib");
+    const QString out = tmp.filePath("out");
+    QVERIFY(WriteTone(lib + "/Kicks/a.wav", kWav16, 1, 44100, 3000));
+    QVERIFY(WriteTone(lib + "/kicks/b.wav", kWav16, 1, 44100, 3000, 2));
+    const ToolRun run = RunTool({"build-all", lib, out});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(BankLines(run.out),
+             QStringList({"bank Kicks.zks from " + lib + "/Kicks, thresholds 1 (the default spread)",
+                          "skipped kicks.zks: " + lib + "/kicks: the bank of " + lib
+                              + "/Kicks has the same name"}));
+    QCOMPARE(FolderTree(out), QStringList{"Kicks.zks"});
+}
+
+// Thousands of threads would only run the process out of descriptors.
+void TestBuildAll::jobsCapped()
+{
+    QTemporaryDir tmp;
+    const QString lib = tmp.filePath("lib");
+    const QString out = tmp.filePath("out");
+    QVERIFY(WriteTone(lib + "/A/a.wav", kWav16, 1, 44100, 3000));
+    const ToolRun run = RunTool({"build-all", "--jobs", "1000", lib, out});
+    QCOMPARE(run.exitCode, 0);
+    const int cap = 4 * qMax(1, QThread::idealThreadCount());
+    QVERIFY2(run.err.contains(QStringLiteral("zkstool: --jobs 1000 is more than this machine "
+                                             "can use; making %1 banks at once")
+                                  .arg(cap)),
+             qPrintable(Show(run)));
+    QCOMPARE(FolderTree(out), QStringList{"A.zks"});
 }
 
 ZK_TEST(TestBuildAll)

@@ -335,6 +335,14 @@ BankResult BuildBank(const BankRequest &request)
     const QFileInfo targetInfo(target);
     if ((targetInfo.exists() || targetInfo.isSymLink()) && !request.force)
         return Refusal(result, target, QStringLiteral("already exists; --force replaces it"));
+    if (count == 0)
+        return Refusal(result, target,
+                       QStringLiteral("no layers to write: a bank holds 1 to %1").arg(kMaxLayers));
+    // A live link is written through, as cp does; a dangling one would
+    // create a file wherever it points.
+    if (targetInfo.isSymLink() && !targetInfo.exists())
+        return Refusal(result, target,
+                       QStringLiteral("is a link to nothing; remove it to write the bank here"));
     if (targetInfo.isDir())
         return Refusal(result, target, QStringLiteral("is a folder"));
     if (!request.dryRun && !targetInfo.absoluteDir().exists())
@@ -412,7 +420,7 @@ BankResult BuildBank(const BankRequest &request)
         if (!refused.isEmpty())
             return Refusal(result, target, refused);
     }
-    const GeneratorArgs args
+    GeneratorArgs args
         = MakeGeneratorArgs(layers, thresholds, request.gate, targetInfo.absoluteFilePath());
 
     if (request.dryRun) {
@@ -434,8 +442,12 @@ BankResult BuildBank(const BankRequest &request)
     // replaces it only with a whole new one: once it has started it runs to
     // its end, and a bank it finished stays (removing it would lose the bank
     // it replaced as well).
+    // Without --force a bank that appeared during the conversion is kept.
+    args.ReplaceExisting = request.force;
     QString reason;
     const qint32 generated = GenerateZKS(args, &reason);
+    if (generated == GENERATE_TARGET_EXISTS)
+        return Refusal(result, target, QStringLiteral("already exists; --force replaces it"));
     if (generated != GENERATE_OK)
         return Refusal(result, target,
                        WithDetail(MessageFor(ResultCodeForGenerator(generated)).text, reason));

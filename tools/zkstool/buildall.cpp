@@ -184,10 +184,11 @@ void ChooseThresholds(PlannedBank &bank, const QStringList &given)
 }
 
 // A bank's file name must be one the system can write, and no other bank of
-// the plan may have it.
+// the plan may have it, in any case: the device's card, Windows and macOS
+// take Kicks.zks and kicks.zks for one file.
 void CheckNames(QVector<PlannedBank> &plan)
 {
-    QHash<QString, QString> taken; // bank name: the origin of the bank that has it
+    QHash<QString, QString> taken; // bank name folded to lower case: the origin of its bank
     for (PlannedBank &bank : plan) {
         if (!bank.skip.isEmpty())
             continue;
@@ -197,11 +198,12 @@ void CheckNames(QVector<PlannedBank> &plan)
                 + QStringLiteral(" (the bank's file name takes %1 bytes, at most %2)")
                       .arg(bytes)
                       .arg(kLongestBankFileName);
-        else if (taken.contains(bank.name))
+        else if (taken.contains(bank.name.toCaseFolded()))
             bank.skip = bank.origin
-                + QStringLiteral(": the bank of %1 has the same name").arg(taken.value(bank.name));
+                + QStringLiteral(": the bank of %1 has the same name")
+                      .arg(taken.value(bank.name.toCaseFolded()));
         else
-            taken.insert(bank.name, bank.origin);
+            taken.insert(bank.name.toCaseFolded(), bank.origin);
     }
 }
 
@@ -507,7 +509,8 @@ QString BuildAllHelp()
                "         --thresholds LIST   as for build, for the banks of as many layers;\n"
                "                             the others get the default spread\n"
                "         --force             replace existing banks\n"
-               "         --jobs N            make N banks at once (default: one per core)\n"
+               "         --jobs N            make N banks at once (default: one per core; at\n"
+               "                             most 4 per core)\n"
                "         --dry-run           print the plan (banks, layers, sizes, space\n"
                "                             left) and write nothing; only sounds that are\n"
                "                             not 16-bit at 44100 Hz are converted to size them\n"
@@ -525,6 +528,17 @@ int BuildAll(const QStringList &rest)
     if (!error.isEmpty())
         return UsageError(error);
     const Settings &settings = options.settings;
+    // Each bank at work holds a thread, its files and maybe a converter:
+    // beyond a few per core they only run the process out of descriptors.
+    const int mostJobs = 4 * qMax(1, QThread::idealThreadCount());
+    if (options.jobs > mostJobs) {
+        Err() << QStringLiteral("zkstool: --jobs %1 is more than this machine can use; making "
+                                "%2 banks at once")
+                     .arg(options.jobs)
+                     .arg(mostJobs)
+              << Qt::endl;
+        options.jobs = mostJobs;
+    }
 
     QVector<PlannedBank> plan;
     QStringList errors;
