@@ -265,6 +265,11 @@ private slots:
     void buildRefusesFarTooLong();
     void buildInterrupted_data();
     void buildInterrupted();
+    void generatorKeepsExisting_data();
+    void generatorKeepsExisting();
+    void buildKeepsBankMadeMeanwhile();
+    void buildTargets_data();
+    void buildTargets();
     void debugLinesFollowLoggingRules_data();
     void debugLinesFollowLoggingRules();
 };
@@ -1683,6 +1688,157 @@ void TestZksTool::debugLinesFollowLoggingRules()
              qPrintable(Show(run)));
     if (!shown)
         QVERIFY2(run.err.isEmpty(), qPrintable(Show(run)));
+}
+
+// Without replacing, the generator never loses a file at the target, nor a
+// link there, and leaves nothing of its own beside it.
+void TestZksTool::generatorKeepsExisting_data()
+{
+    QTest::addColumn<QString>("present"); // what is at the target: "", "file", "dangling link"
+    QTest::newRow("nothing there") << "";
+    QTest::newRow("a file") << "file";
+    QTest::newRow("a dangling link") << "dangling link";
+}
+
+void TestZksTool::generatorKeepsExisting()
+{
+    QFETCH(QString, present);
+    QTemporaryDir tmp;
+    const QString layer = tmp.filePath("a.wav");
+    QVERIFY(WriteBytes(layer, Wav16(1, 44100, Sine(4410, 0.5))));
+    const QString target = tmp.filePath("kit.zks");
+    if (present == "file")
+        QVERIFY(WriteBytes(target, "someone's bank"));
+    else if (present == "dangling link")
+        QVERIFY(QFile::link(tmp.filePath("nowhere.zks"), target));
+    ThresholdTable thresholds;
+    DefaultThresholds(thresholds, 1);
+    GeneratorArgs args = MakeGeneratorArgs({{layer, "a.wav", OpenAndCheckFile(layer)}}, thresholds,
+                                           0, target);
+    args.ReplaceExisting = false;
+    QString reason;
+    const qint32 result = GenerateZKS(args, &reason);
+    if (present.isEmpty()) {
+        QCOMPARE(result, qint32(GENERATE_OK));
+        QCOMPARE(ReadBank(target).layerCount, 1);
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList({"a.wav", "kit.zks"}));
+        return;
+    }
+    QCOMPARE(result, qint32(GENERATE_TARGET_EXISTS));
+    QCOMPARE(reason, QStringLiteral("already exists"));
+    if (present == "file")
+        QCOMPARE(ReadAll(target), QByteArray("someone's bank"));
+    else
+        QCOMPARE(QFileInfo(target).symLinkTarget(), tmp.filePath("nowhere.zks"));
+    QVERIFY(!QFileInfo::exists(tmp.filePath("nowhere.zks")));
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+             QStringList({"a.wav", "kit.zks"}));
+}
+
+// A bank written at the target while build converts is kept: the build says
+// the bank exists and fails, instead of replacing it and saying it wrote.
+void TestZksTool::buildKeepsBankMadeMeanwhile()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("The converters are watched through /proc");
+#else
+    QTemporaryDir tmp;
+    const QString temp = tmp.filePath("temp");
+    QVERIFY(QDir().mkpath(temp));
+    const QString slow = tmp.filePath("slow.wav");
+    QVERIFY(WriteSilentWave(slow, 2, 768000, 768000 * 17));
+    const QString quick = tmp.filePath("k1.wav");
+    QVERIFY(WriteBytes(quick, Wav16(1, 44100, Sine(4410, 0.5))));
+    const QString bank = tmp.filePath("same.zks");
+
+    QProcess tool;
+    StartTool(tool, {"build", "--external-converters", "-o", bank, slow}, temp);
+    QVERIFY(tool.waitForStarted());
+    const qint64 pid = tool.processId();
+    QVERIFY2(SeenWhileRunning(tool, [&]() { return !ChildrenOf(pid).isEmpty(); }),
+             "no conversion was seen running");
+    // Held still while the other build runs, so its conversion is never
+    // done first however busy the machine is.
+    const QList<qint64> converters = ChildrenOf(pid);
+    QCOMPARE(::kill(pid_t(pid), SIGSTOP), 0);
+    for (qint64 child : converters)
+        ::kill(pid_t(child), SIGSTOP);
+    const ToolRun other = RunTool({"build", "-o", bank, quick});
+    const QByteArray written = ReadAll(bank);
+    for (qint64 child : converters)
+        ::kill(pid_t(child), SIGCONT);
+    QCOMPARE(::kill(pid_t(pid), SIGCONT), 0);
+    QVERIFY2(other.exitCode == 0, qPrintable(Show(other)));
+    const bool finished = tool.waitForFinished(120000);
+    if (!finished) {
+        tool.kill();
+        tool.waitForFinished();
+    }
+    QVERIFY(finished);
+    const QString err = QString::fromUtf8(tool.readAllStandardError());
+    QCOMPARE(tool.exitCode(), 1);
+    QVERIFY2(err.contains("zkstool: " + bank + ": already exists; --force replaces it"),
+             qPrintable(err));
+    QVERIFY(!QString::fromUtf8(tool.readAllStandardOutput()).contains("wrote"));
+    QCOMPARE(ReadAll(bank), written);
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+             QStringList({"k1.wav", "same.zks", "slow.wav"}));
+#endif
+}
+
+// What build writes to: a live link is written through, as cp does; a
+// dangling one is refused even with --force; a bank of no layers is never
+// written.
+void TestZksTool::buildTargets_data()
+{
+    QTest::addColumn<QString>("target");     // "link", "dangling link", "empty bank input"
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("refusal");    // the error line's text after the target's path
+    QTest::newRow("live link") << "link" << 0 << "";
+    QTest::newRow("dangling link")
+        << "dangling link" << 1 << ": is a link to nothing; remove it to write the bank here";
+    QTest::newRow("bank of no layers as input")
+        << "empty bank input" << 1 << "";
+}
+
+void TestZksTool::buildTargets()
+{
+    QFETCH(QString, target);
+    QFETCH(int, exitCode);
+    QFETCH(QString, refusal);
+    QTemporaryDir tmp;
+    const QString sound = tmp.filePath("a.wav");
+    QVERIFY(WriteBytes(sound, Wav16(1, 44100, Sine(4410, 0.5))));
+    const QString pointed = tmp.filePath("real.zks");
+    const QString bank = tmp.filePath("kit.zks");
+    QStringList arguments{"build", "--force", "-o", bank, sound};
+    if (target == "link") {
+        QVERIFY(WriteBytes(pointed, "old"));
+        QVERIFY(QFile::link(pointed, bank));
+    } else if (target == "dangling link") {
+        QVERIFY(QFile::link(pointed, bank));
+    } else {
+        const QString empty = tmp.filePath("z0.zks");
+        QVERIFY(WriteBytes(empty, MakeBank("z0.zks", {})));
+        arguments.last() = empty;
+        const ToolRun info = RunTool({"info", empty});
+        QCOMPARE(info.exitCode, 1);
+        QVERIFY2(info.out.contains("the bank holds no layers"), qPrintable(Show(info)));
+    }
+    const ToolRun run = RunTool(arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    if (!refusal.isEmpty())
+        QCOMPARE(run.err, "zkstool: " + bank + refusal + "\n");
+    if (target == "link") {
+        QVERIFY(QFileInfo(bank).isSymLink());
+        QCOMPARE(ReadBank(pointed).layerCount, 1);
+    } else if (target == "dangling link") {
+        QVERIFY(!QFileInfo::exists(pointed));
+        QVERIFY(QFileInfo(bank).isSymLink());
+    } else {
+        QVERIFY(!QFileInfo::exists(bank));
+    }
 }
 
 ZK_TEST(TestZksTool)
