@@ -4,6 +4,14 @@
 #include <QFileInfo>
 #include <QSet>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "fileprocessor.h"
 #include "layerrules.h"
 
@@ -400,40 +408,79 @@ ZksBank ParseZksBank(const QByteArray &head, qint64 fileSize)
     return bank;
 }
 
-bool ReadZksBank(const QString &path, ZksBank *bank, QString *error)
+namespace {
+
+// The bank's file, opened once: checking a name and then opening it would
+// let a FIFO swapped in between hang the reader.
+std::shared_ptr<QFile> OpenRegularFile(const QString &path, QString *error)
 {
+    auto file = std::make_shared<QFile>(path);
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno == ENOENT ? QStringLiteral("no such file")
+                                 : QString::fromLocal8Bit(std::strerror(errno));
+        return nullptr;
+    }
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        *error = QStringLiteral("not a regular file");
+        return nullptr;
+    }
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        *error = file->errorString();
+        return nullptr;
+    }
+#else
     const QFileInfo info(path);
     if (!info.exists()) {
         *error = QStringLiteral("no such file");
-        return false;
+        return nullptr;
     }
     if (!info.isFile()) {
         *error = QStringLiteral("not a regular file");
-        return false;
+        return nullptr;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return false;
+    if (!file->open(QIODevice::ReadOnly)) {
+        *error = file->errorString();
+        return nullptr;
     }
+#endif
+    return file;
+}
+
+} // namespace
+
+bool ReadZksBank(const QString &path, ZksBank *bank, QString *error)
+{
+    const std::shared_ptr<QFile> file = OpenRegularFile(path, error);
+    if (!file)
+        return false;
     // No header of a bank the device can hold lies past its budget, so that
     // much is all that is ever read at once.
-    const qint64 size = file.size();
+    const qint64 size = file->size();
     const qint64 wanted = qMin(size, qint64(kBankBudget));
-    const QByteArray head = file.read(wanted);
+    const QByteArray head = file->read(wanted);
     if (head.size() != wanted) {
-        *error = QStringLiteral("read failed: %1").arg(file.errorString());
+        *error = QStringLiteral("read failed: %1").arg(file->errorString());
         return false;
     }
     *bank = ParseZksBank(head, size);
+    bank->file = file;
     return true;
 }
 
-bool ReadZksRegion(const QString &path, const ZksRegion &region, QByteArray *audio,
+bool ReadZksRegion(const ZksBank &bank, const ZksRegion &region, QByteArray *audio,
                    QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(region.offset)) {
+    if (!bank.file) {
+        *error = QStringLiteral("the bank was not read from a file");
+        return false;
+    }
+    QFile &file = *bank.file;
+    if (!file.seek(region.offset)) {
         *error = file.errorString();
         return false;
     }

@@ -683,8 +683,8 @@ void TestZksTool::buildTakesBanks()
     for (int i = 0; i < 2; ++i) {
         QByteArray before, after;
         QString error;
-        QVERIFY(ReadZksRegion(tmp.filePath("old.zks"), old.regions.at(i), &before, &error));
-        QVERIFY(ReadZksRegion(tmp.filePath("new.zks"), bank.regions.at(i), &after, &error));
+        QVERIFY(ReadZksRegion(old, old.regions.at(i), &before, &error));
+        QVERIFY(ReadZksRegion(bank, bank.regions.at(i), &after, &error));
         QCOMPARE(after, before);
     }
     const ToolRun damaged = [&]() {
@@ -1038,7 +1038,7 @@ void TestZksTool::generatorReadsBack()
         QCOMPARE(r.name, args.LayerName[k - 1]);
         QCOMPARE(r.size, qint64(args.LayerSize[k - 1]));
         QByteArray region;
-        QVERIFY2(ReadZksRegion(args.TargetPath, r, &region, &error), qPrintable(error));
+        QVERIFY2(ReadZksRegion(bank, r, &region, &error), qPrintable(error));
         const QByteArray &audio = expected[k - 1];
         QCOMPARE(region, audio + QByteArray(int(r.size) - audio.size(), '\0'));
     }

@@ -128,7 +128,7 @@ int Extract(const QStringList &rest)
             continue;
         }
         QByteArray audio;
-        if (!ReadZksRegion(path, region, &audio, &error))
+        if (!ReadZksRegion(bank, region, &audio, &error))
             return Refuse(path, error);
         audio.truncate(audio.size() & ~1);
         if (parser.isSet(trim))

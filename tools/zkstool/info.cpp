@@ -168,7 +168,7 @@ int Info(const QStringList &rest)
     QVector<LayerLevels> levels;
     for (const ZksRegion &region : std::as_const(bank.regions)) {
         QByteArray audio;
-        if (!ReadZksRegion(path, region, &audio, &error))
+        if (!ReadZksRegion(bank, region, &audio, &error))
             break;
         levels.append(MeasureSamples(DropPadding(audio)));
     }
