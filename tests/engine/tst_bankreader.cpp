@@ -124,7 +124,7 @@ void TestBankReader::roundTrip_data()
     for (int i = 0; i < 300; ++i)
         quiet << (i % 2 ? -1 : 1) * (i % 100);
     QTest::newRow("gate-cut bank")
-        << QByteArrayList{Pcm(quiet) + Pcm(Ramp(900)), Pcm(quiet) + Pcm(Ramp(200))}
+        << QByteArrayList{Pcm(quiet) + Pcm(Ramp(900)), Pcm(quiet) + Pcm(Ramp(900))}
         << QStringList{"soft.wav", "hard.wav"} << DefaultSpread(2) << 1035;
     QTest::newRow("sound ending in silence before the padding")
         << QByteArrayList{Pcm(Ramp(900)) + QByteArray(600, '\0'),
@@ -241,6 +241,11 @@ void TestBankReader::refused_data()
         << "fifo.zks" << "^not a regular file$" << false;
 #endif
     QTest::newRow("no layers") << "nolayers.zks" << "^the bank holds no layers$" << true;
+    QTest::newRow("five layers, layer 5 of 2 MiB or more: its size units wrapped")
+        << "wrapped.zks"
+        << "^layer 5 takes 2099200 bytes, but in a bank of five or more layers each layer stays "
+           "below 2097152 bytes$"
+        << true;
 }
 
 void TestBankReader::refused()
@@ -265,6 +270,11 @@ void TestBankReader::refused()
     QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("fifo.zks")).constData(), 0600), 0);
 #endif
     QVERIFY(MakeBank(dir.filePath("nolayers.zks"), {}, {}, {}, 0));
+    // Layer 5 grown by 2 MiB: its 13-bit size units read the same.
+    const QString wrapped = dir.filePath("wrapped.zks");
+    QVERIFY(MakeBank(wrapped, QByteArrayList{Pcm(Ramp(900)), Pcm(Ramp(900)), Pcm(Ramp(900)), Pcm(Ramp(900)), Pcm(Ramp(900))}, {"1", "2", "3", "4", "5"},
+                     DefaultSpread(5), 0));
+    QVERIFY(WriteBytes(wrapped, ReadAll(wrapped) + QByteArray(0x200000, '\0')));
     const QString work = dir.filePath("work");
     QVERIFY(QDir().mkpath(work));
 
