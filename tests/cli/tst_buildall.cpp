@@ -140,6 +140,7 @@ private slots:
     void interrupted_data();
     void interrupted();
     void namesDifferingInCase();
+    void escapesReachNoTerminal();
     void jobsCapped();
 };
 
@@ -706,6 +707,36 @@ void TestBuildAll::namesDifferingInCase()
                           "skipped kicks.zks: " + lib + "/kicks: the bank of " + lib
                               + "/Kicks has the same name"}));
     QCOMPARE(FolderTree(out), QStringList{"Kicks.zks"});
+}
+
+// Folder names and manifest paths are printed with their control characters
+// escaped, in skip lines and refusals alike.
+void TestBuildAll::escapesReachNoTerminal()
+{
+    QTemporaryDir tmp;
+    const QString lib = tmp.filePath("lib");
+    const QString out = tmp.filePath("out");
+    const QString evil = lib + "/evil\x1b[31mRED";
+    for (int k = 1; k <= 9; ++k)
+        QVERIFY(WriteTone(evil + QStringLiteral("/s%1.wav").arg(k), kWav16, 1, 44100, 1000));
+    ToolRun run = RunTool({"build-all", lib, out});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(!(run.out + run.err).contains('\x1b'), qPrintable(Show(run)));
+    QVERIFY2(run.out.contains("skipped evil\\u001b[31mRED.zks: " + lib
+                              + "/evil\\u001b[31mRED: too many files"),
+             qPrintable(Show(run)));
+
+    const QString folder = tmp.filePath("list\x1b]0;PWNED\x07");
+    const QString manifest = folder + "/m.csv";
+    QVERIFY(WriteBytes(manifest, "Kit,none.wav\n,none.wav\n"));
+    run = RunTool({"build-all", "--manifest", manifest, out});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(!(run.out + run.err).contains('\x1b') && !(run.out + run.err).contains('\x07'),
+             qPrintable(Show(run)));
+    const QString shown = tmp.filePath("list\\u001b]0;PWNED\\u0007");
+    QCOMPARE(BankLines(run.out),
+             QStringList({"skipped " + shown + "/m.csv line 2: no bank name",
+                          "skipped Kit.zks: " + shown + "/none.wav: File Error (no such file)"}));
 }
 
 // Thousands of threads would only run the process out of descriptors.

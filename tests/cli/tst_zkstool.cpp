@@ -268,6 +268,7 @@ private slots:
     void generatorKeepsExisting_data();
     void generatorKeepsExisting();
     void buildKeepsBankMadeMeanwhile();
+    void buildNamesBankLayers();
     void buildTargets_data();
     void buildTargets();
     void debugLinesFollowLoggingRules_data();
@@ -1785,6 +1786,22 @@ void TestZksTool::buildKeepsBankMadeMeanwhile()
     QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
              QStringList({"k1.wav", "same.zks", "slow.wav"}));
 #endif
+}
+
+// A layer taken from a bank is refused under the name the user knows, not
+// its temporary file's.
+void TestZksTool::buildNamesBankLayers()
+{
+    QTemporaryDir tmp;
+    QVERIFY(WriteBytes(tmp.filePath("h1.wav"), Wav16(1, 44100, Sine(3 * 44100, 0.5))));
+    QVERIFY(WriteBytes(tmp.filePath("big.wav"), Wav16(1, 44100, Sine(34 * 44100, 0.5))));
+    const QString kit = tmp.filePath("kit2.zks");
+    QCOMPARE(RunTool({"build", "-o", kit, tmp.filePath("h1.wav")}).exitCode, 0);
+    const ToolRun run = RunTool({"build", "-o", tmp.filePath("out.zks"), tmp.filePath("big.wav"), kit});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith("zkstool: " + kit + ", layer 1 (h1.wav): Not enough space! ("),
+             qPrintable(Show(run)));
+    QVERIFY(!QFileInfo::exists(tmp.filePath("out.zks")));
 }
 
 // What build writes to: a live link is written through, as cp does; a

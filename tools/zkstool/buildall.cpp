@@ -45,7 +45,7 @@ struct PlannedBank {
     QStringList thresholds; // from the manifest; empty: none given there
     ThresholdTable table = {};
     QString tableSource;    // where the thresholds come from, as shown
-    QString skip;           // why it is skipped without converting anything
+    Refusal skip;           // why it is skipped without converting anything
 };
 
 // How every bank is made.
@@ -124,7 +124,7 @@ QVector<PlannedBank> PlanFolders(const QString &source)
         for (const QString &name : names)
             bank.files << dir.filePath(name);
         if (names.size() > kMaxLayers)
-            bank.skip = bank.origin + QStringLiteral(": ") + TooManyFilesText(int(names.size()));
+            bank.skip = RefusalSaying(bank.origin, TooManyFilesText(int(names.size())));
         plan << bank;
     }
     return plan;
@@ -159,7 +159,7 @@ QVector<PlannedBank> PlanManifest(const QString &path, const QByteArray &bytes,
             bank.files << folder.filePath(file);
         bank.thresholds = listed.thresholds;
         if (!listed.problem.isEmpty())
-            bank.skip = path + QLatin1Char(' ') + listed.problem;
+            bank.skip = RefusalSaying(QString(), path + QLatin1Char(' ') + listed.problem);
         plan << bank;
     }
     return plan;
@@ -177,7 +177,7 @@ void ChooseThresholds(PlannedBank &bank, const QStringList &given)
         if (ParseThresholds(bank.thresholds, count, bank.table, &error))
             bank.tableSource = QStringLiteral("from the manifest");
         else
-            bank.skip = bank.origin + QStringLiteral(": ") + error;
+            bank.skip = RefusalSaying(bank.origin, error);
     } else if (given.size() == count && ParseThresholds(given, count, bank.table, &error)) {
         bank.tableSource = QStringLiteral("as given");
     }
@@ -190,18 +190,18 @@ void CheckNames(QVector<PlannedBank> &plan)
 {
     QHash<QString, QString> taken; // bank name folded to lower case: the origin of its bank
     for (PlannedBank &bank : plan) {
-        if (!bank.skip.isEmpty())
+        if (!bank.skip.IsEmpty())
             continue;
         const int bytes = int(QFile::encodeName(bank.name).size());
         if (bytes > kLongestBankFileName)
-            bank.skip = bank.origin + QStringLiteral(": ") + MessageFor(RESULT_NAME_TOO_LONG).text
-                + QStringLiteral(" (the bank's file name takes %1 bytes, at most %2)")
-                      .arg(bytes)
-                      .arg(kLongestBankFileName);
+            bank.skip = RefusalFor(RESULT_NAME_TOO_LONG, bank.origin,
+                                   QStringLiteral("the bank's file name takes %1 bytes, at most %2")
+                                       .arg(bytes)
+                                       .arg(kLongestBankFileName));
         else if (taken.contains(bank.name.toCaseFolded()))
-            bank.skip = bank.origin
-                + QStringLiteral(": the bank of %1 has the same name")
-                      .arg(taken.value(bank.name.toCaseFolded()));
+            bank.skip = RefusalSaying(bank.origin,
+                                      QStringLiteral("the bank of %1 has the same name")
+                                          .arg(taken.value(bank.name.toCaseFolded())));
         else
             taken.insert(bank.name.toCaseFolded(), bank.origin);
     }
@@ -209,11 +209,11 @@ void CheckNames(QVector<PlannedBank> &plan)
 
 // --- one bank --------------------------------------------------------------
 
-BankReport Skipped(const PlannedBank &bank, const QString &why)
+BankReport Skipped(const PlannedBank &bank, const Refusal &why)
 {
     BankReport report;
     report.outcome = BankReport::Outcome::Skipped;
-    report.lines << QStringLiteral("skipped %1: %2").arg(Printable(bank.name), why);
+    report.lines << QStringLiteral("skipped %1: %2").arg(Printable(bank.name), why.Line());
     return report;
 }
 
@@ -229,7 +229,7 @@ QString ThresholdsShown(const PlannedBank &bank)
 // own that goes, with everything in it, once the bank is done.
 BankReport MakeBank(const PlannedBank &bank, const Settings &settings)
 {
-    if (!bank.skip.isEmpty())
+    if (!bank.skip.IsEmpty())
         return Skipped(bank, bank.skip);
     std::unique_ptr<QTemporaryDir> work;
     BankRequest request;
@@ -557,7 +557,7 @@ int BuildAll(const QStringList &rest)
                       options.manifest.isEmpty() ? QStringLiteral("no folder here holds sound files")
                                                  : QStringLiteral("lists no banks"));
     for (PlannedBank &bank : plan) {
-        if (bank.skip.isEmpty())
+        if (bank.skip.IsEmpty())
             ChooseThresholds(bank, settings.thresholds);
     }
     CheckNames(plan);
@@ -566,7 +566,7 @@ int BuildAll(const QStringList &rest)
 
     Tally tally;
     for (const QString &line : errors) {
-        Out() << QStringLiteral("skipped %1").arg(line) << "\n";
+        Out() << QStringLiteral("skipped %1").arg(Printable(line)) << "\n";
         ++tally.skipped;
     }
     if (!RunPlan(plan, settings, options.jobs, &tally)) {

@@ -130,31 +130,21 @@ QString HelpText()
 
 } // namespace
 
+int Refuse(const Refusal &refusal)
+{
+    Err() << "zkstool: " << refusal.Line() << Qt::endl;
+    return kExitFailed;
+}
+
 int Refuse(const QString &subject, const QString &text)
 {
-    Err() << "zkstool: " << subject << ": " << text << Qt::endl;
-    return kExitFailed;
+    return Refuse(RefusalSaying(subject, text));
 }
 
 int UsageError(const QString &text)
 {
     Err() << "zkstool: " << text << "\nTry 'zkstool --help'." << Qt::endl;
     return kExitUsage;
-}
-
-// Names from a bank or a folder can hold anything; control characters are
-// shown as escapes so they cannot steer the terminal.
-QString Printable(const QString &text)
-{
-    QString shown;
-    for (const QChar c : text) {
-        const QChar::Category category = c.category();
-        if (category == QChar::Other_Control || category == QChar::Other_Format)
-            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-        else
-            shown += c;
-    }
-    return shown;
 }
 
 bool ParseCommand(QCommandLineParser &parser, const QString &command, const QStringList &rest,
