@@ -269,6 +269,8 @@ private slots:
     void generatorKeepsExisting();
     void buildKeepsBankMadeMeanwhile();
     void buildNamesBankLayers();
+    void buildRefusesBytesARebuildChanges_data();
+    void buildRefusesBytesARebuildChanges();
     void buildTargets_data();
     void buildTargets();
     void debugLinesFollowLoggingRules_data();
@@ -1801,6 +1803,41 @@ void TestZksTool::buildNamesBankLayers()
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.startsWith("zkstool: " + kit + ", layer 1 (h1.wav): Not enough space! ("),
              qPrintable(Show(run)));
+    QVERIFY(!QFileInfo::exists(tmp.filePath("out.zks")));
+}
+
+// Bytes of a bank that would come back changed are refused, not rewritten.
+void TestZksTool::buildRefusesBytesARebuildChanges_data()
+{
+    QTest::addColumn<QByteArray>("bank");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("name not UTF-8")
+        << MakeBank("kit.zks", {Layer("Kick\xE9", 1000, 1, 2), Layer("b.wav", 1000, 2)})
+        << "the name of layer 1 is not UTF-8 and would change if the bank were made again";
+    QTest::newRow("byte-order mark")
+        << MakeBank("kit.zks", {Layer("\xEF\xBB\xBFKick", 1000, 1, 2), Layer("b.wav", 1000, 2)})
+        << "the name of layer 1 starts with a byte-order mark and would change if the bank "
+           "were made again";
+    QByteArray high = MakeBank("kit.zks", {Layer("a.wav", 1000, 1, 63), Layer("b.wav", 1000, 2)});
+    high[kBankThresholdsOffset] = char(0xBF);
+    QTest::newRow("threshold with its top bit set")
+        << high << "threshold 1 is stored as 0xbf, with its top bit set, and would change if "
+                   "the bank were made again";
+}
+
+void TestZksTool::buildRefusesBytesARebuildChanges()
+{
+    QFETCH(QByteArray, bank);
+    QFETCH(QString, reason);
+    QTemporaryDir tmp;
+    const QString input = tmp.filePath("kit.zks");
+    QVERIFY(WriteBytes(input, bank));
+    const ToolRun info = RunTool({"info", input});
+    QCOMPARE(info.exitCode, 1);
+    QVERIFY2(info.out.contains(reason), qPrintable(Show(info)));
+    const ToolRun run = RunTool({"build", "-o", tmp.filePath("out.zks"), input});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, "zkstool: " + input + ": File Error (" + reason + ")\n");
     QVERIFY(!QFileInfo::exists(tmp.filePath("out.zks")));
 }
 
