@@ -110,12 +110,14 @@ QString UnreadableLayer(const QString &path)
 // Reads a layer file's sample data, at most what a region of `layerSize`
 // bytes can hold (twice that for stereo, which keeps one channel): a file
 // changed since it was accepted may declare more than that, or hold less than
-// it declares.
-bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool *stereo)
+// it declares. `openError` gets the system's reason when it cannot be opened.
+bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool *stereo,
+                   QString *openError)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         qCDebug(lcZk) << "Unable to open " << path;
+        *openError = file.errorString();
         return false;
     }
     const QByteArray header = ReadWavHeader(file);
@@ -173,8 +175,16 @@ qint32 WriteLayerRegion(QFileDevice &target, const GeneratorArgs &args, int slot
 {
     const qint32 layerSize = qMax(args.LayerSize[slot], 0);
     bool stereo = false;
-    if (!ReadLayerData(args.LayerPath[slot], layerSize, &buffer, &stereo)) {
+    QString openError;
+    if (!ReadLayerData(args.LayerPath[slot], layerSize, &buffer, &stereo, &openError)) {
         *reason = UnreadableLayer(args.LayerPath[slot]);
+        // Out of descriptors, the file is not at fault: say what is.
+#ifdef Q_OS_UNIX
+        for (const int error : {EMFILE, ENFILE}) {
+            if (openError == QString::fromLocal8Bit(std::strerror(error)))
+                *reason += QStringLiteral(" (%1)").arg(openError);
+        }
+#endif
         return GENERATE_LAYER_FAILED;
     }
     if (stereo)

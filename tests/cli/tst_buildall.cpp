@@ -142,6 +142,7 @@ private slots:
     void namesDifferingInCase();
     void escapesReachNoTerminal();
     void jobsCapped();
+    void outOfDescriptors();
 };
 
 // --- the manifest reader ------------------------------------------------------
@@ -754,6 +755,39 @@ void TestBuildAll::jobsCapped()
                                   .arg(cap)),
              qPrintable(Show(run)));
     QCOMPARE(FolderTree(out), QStringList{"A.zks"});
+}
+
+// Run out of file descriptors, build-all says so and stops: no bank is
+// skipped for a reason that is not its own, no working folder stays, and the
+// banks written are whole.
+void TestBuildAll::outOfDescriptors()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("The limit is set with the shell's ulimit");
+#else
+    QTemporaryDir tmp;
+    const QString lib = tmp.filePath("lib");
+    const QString out = tmp.filePath("out");
+    const QString temp = tmp.filePath("temp");
+    QVERIFY(QDir().mkpath(temp));
+    for (int k = 1; k <= 12; ++k)
+        QVERIFY(WriteTone(lib + QStringLiteral("/k%1/a.wav").arg(k), kWav24, 2, 48000, 14400, k));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", temp);
+    const ToolRun run = RunCommand(
+        "/bin/sh",
+        {"-c", "ulimit -n 7 && exec \"$0\" build-all --jobs 8 \"$1\" \"$2\"",
+         QCoreApplication::applicationDirPath() + "/zkstool", lib, out},
+        environment);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("zkstool: stopped: the system has no file descriptor left (too many "
+                              "open files); banks written: "),
+             qPrintable(Show(run)));
+    QVERIFY2(!run.out.contains("skipped"), qPrintable(Show(run)));
+    QCOMPARE(FolderTree(temp), QStringList());
+    for (const QString &bank : FolderTree(out))
+        QCOMPARE(InfoJson(out + "/" + bank).value("ok").toBool(), true);
+#endif
 }
 
 ZK_TEST(TestBuildAll)

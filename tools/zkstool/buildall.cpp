@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
@@ -22,6 +23,9 @@
 #include <vector>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -57,7 +61,8 @@ struct Settings {
     bool dryRun = false;
 };
 
-// What became of one bank: its part of the report.
+// What became of one bank: its part of the report. Interrupted: by a signal,
+// or by the process running out of file descriptors.
 struct BankReport {
     enum class Outcome { Built, Skipped, Interrupted };
     Outcome outcome = Outcome::Built;
@@ -209,6 +214,50 @@ void CheckNames(QVector<PlannedBank> &plan)
 
 // --- one bank --------------------------------------------------------------
 
+// Set once a bank failed for want of file descriptors: the refusal said
+// nothing about the bank, and the banks after it would fail the same way.
+std::atomic<bool> outOfDescriptors(false);
+
+// Whether a refusal came of the process (EMFILE) or the system (ENFILE)
+// having no file descriptor to give: its reason carries the system's words
+// for it, wherever in the chain the file was refused, or no descriptor is
+// to be had now.
+bool OutOfDescriptors(const Refusal &refusal)
+{
+    for (const int error : {EMFILE, ENFILE}) {
+        if (refusal.detail.contains(QString::fromLocal8Bit(std::strerror(error))))
+            return true;
+    }
+#ifdef Q_OS_UNIX
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (probe >= 0) {
+        ::close(probe);
+        return false;
+    }
+    return errno == EMFILE || errno == ENFILE;
+#else
+    return false;
+#endif
+}
+
+bool Stopping()
+{
+    return *InterruptionFlag() || outOfDescriptors;
+}
+
+// Working folders that could not be removed when their bank was done
+// (removing takes descriptors too), removed again once every bank is.
+std::mutex leftoverLock;
+QStringList leftovers;
+
+void RemoveLeftovers()
+{
+    const std::lock_guard<std::mutex> guard(leftoverLock);
+    for (const QString &folder : std::as_const(leftovers))
+        QDir(folder).removeRecursively();
+    leftovers.clear();
+}
+
 BankReport Skipped(const PlannedBank &bank, const Refusal &why)
 {
     BankReport report;
@@ -232,6 +281,12 @@ BankReport MakeBank(const PlannedBank &bank, const Settings &settings)
     if (!bank.skip.IsEmpty())
         return Skipped(bank, bank.skip);
     std::unique_ptr<QTemporaryDir> work;
+    const auto removeWork = qScopeGuard([&work]() {
+        if (work && work->isValid() && !work->remove()) {
+            const std::lock_guard<std::mutex> guard(leftoverLock);
+            leftovers << work->path();
+        }
+    });
     BankRequest request;
     request.files = bank.files;
     request.target = QDir(settings.outFolder).filePath(bank.name);
@@ -253,6 +308,11 @@ BankReport MakeBank(const PlannedBank &bank, const Settings &settings)
         report.outcome = BankReport::Outcome::Interrupted;
         return report;
     case BankResult::Outcome::Refused:
+        if (OutOfDescriptors(result.refusal)) {
+            outOfDescriptors = true;
+            report.outcome = BankReport::Outcome::Interrupted;
+            return report;
+        }
         return Skipped(bank, result.refusal);
     case BankResult::Outcome::Built:
         break;
@@ -352,7 +412,7 @@ bool RunPlan(const QVector<PlannedBank> &plan, const Settings &settings, int job
             int i = 0;
             {
                 const std::lock_guard<std::mutex> guard(lock);
-                if (next == total || *InterruptionFlag())
+                if (next == total || Stopping())
                     return;
                 i = next++;
                 current = plan.at(i).name;
@@ -377,7 +437,7 @@ bool RunPlan(const QVector<PlannedBank> &plan, const Settings &settings, int job
     std::unique_lock<std::mutex> guard(lock);
     // The signal handler cannot wake this thread: it looks at the flag at
     // least ten times a second.
-    while (printed < total && !*InterruptionFlag()) {
+    while (printed < total && !Stopping()) {
         if (const std::unique_ptr<BankReport> report = std::move(reports[size_t(printed)])) {
             ++printed;
             guard.unlock();
@@ -569,7 +629,18 @@ int BuildAll(const QStringList &rest)
         Out() << QStringLiteral("skipped %1").arg(Printable(line)) << "\n";
         ++tally.skipped;
     }
-    if (!RunPlan(plan, settings, options.jobs, &tally)) {
+    const bool whole = RunPlan(plan, settings, options.jobs, &tally);
+    RemoveLeftovers();
+    if (!whole) {
+        if (outOfDescriptors && !*InterruptionFlag()) {
+            Err() << QStringLiteral("zkstool: stopped: the system has no file descriptor left "
+                                    "(too many open files); banks written: %1 of %2 (they "
+                                    "stay); try fewer --jobs")
+                         .arg(tally.done)
+                         .arg(plan.size())
+                  << Qt::endl;
+            return kExitFailed;
+        }
         Err() << (settings.dryRun ? QStringLiteral("zkstool: interrupted; nothing written")
                                   : QStringLiteral("zkstool: interrupted; banks written: %1 of "
                                                    "%2 (they stay)")
