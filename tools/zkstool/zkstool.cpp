@@ -143,7 +143,7 @@ int Refuse(const QString &subject, const QString &text)
 
 int UsageError(const QString &text)
 {
-    Err() << "zkstool: " << text << "\nTry 'zkstool --help'." << Qt::endl;
+    Err() << "zkstool: " << Printable(text) << "\nTry 'zkstool --help'." << Qt::endl;
     return kExitUsage;
 }
 
