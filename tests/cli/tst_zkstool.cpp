@@ -269,6 +269,7 @@ private slots:
     void generatorKeepsExisting();
     void buildKeepsBankMadeMeanwhile();
     void buildNamesBankLayers();
+    void buildIntoClosedPipe();
     void buildRefusesBytesARebuildChanges_data();
     void buildRefusesBytesARebuildChanges();
     void buildTargets_data();
@@ -1787,6 +1788,37 @@ void TestZksTool::buildKeepsBankMadeMeanwhile()
     QCOMPARE(ReadAll(bank), written);
     QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
              QStringList({"k1.wav", "same.zks", "slow.wav"}));
+#endif
+}
+
+// Output into a pipe nobody reads: the bank is written whole, nothing is
+// left in the working folder, and the exit status says SIGPIPE ended it.
+void TestZksTool::buildIntoClosedPipe()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("No SIGPIPE here");
+#else
+    const DefaultDisposition standard(SIGPIPE);
+    QTemporaryDir tmp;
+    const QString temp = tmp.filePath("temp");
+    QVERIFY(QDir().mkpath(temp));
+    QVERIFY(WriteBytes(tmp.filePath("a.wav"), Wav16(2, 48000, Sine(48000, 0.5))));
+    const QString bank = tmp.filePath("kit.zks");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", temp);
+    // A FIFO opened for reading and writing, then closed for reading: its
+    // writing end has no reader before the tool starts.
+    const ToolRun run = RunCommand(
+        "/bin/sh",
+        {"-c",
+         "mkfifo \"$3\" && exec 4<>\"$3\" 5>\"$3\" 4<&- && exec \"$0\" build -o \"$1\" \"$2\" >&5 5>&-",
+         QCoreApplication::applicationDirPath() + "/zkstool", bank, tmp.filePath("a.wav"),
+         tmp.filePath("out.fifo")},
+        environment);
+    QCOMPARE(run.exitCode, 128 + SIGPIPE);
+    QCOMPARE(FolderTree(temp), QStringList());
+    QCOMPARE(ReadBank(bank).layerCount, 1);
+    QVERIFY(ReadBank(bank).problems.isEmpty());
 #endif
 }
 

@@ -240,8 +240,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(QuietDebug);
-    const int result = Run(QCoreApplication::arguments());
+    int result = Run(QCoreApplication::arguments());
     RemoveWorkFolder();
+    // A signal caught once the work was done, such as a pipe closed while
+    // the report was printed, still shows in the exit status.
+    if (result == kExitOk && *InterruptionFlag())
+        result = InterruptedExitCode();
     return result;
 }
 
