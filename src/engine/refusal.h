@@ -5,8 +5,8 @@
 
 // One refusal as it travels from the rule that made it to the user: the
 // result code whose message it shows (or words of its own), what it is
-// about, and the numbers or reason behind it. zkstool's error line and the
-// window's message box are both made from it, so they say the same.
+// about, and the numbers or reason behind it: the parts the window's message
+// box shows as its text and detail, and zkstool's error line joins.
 struct Refusal {
     int code = 0;    // a result code (resultcodes.h), unless `words` say it
     QString subject; // the file, bank or folder, as the user named it; may be empty
