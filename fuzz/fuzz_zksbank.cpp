@@ -55,7 +55,7 @@ void CheckFromDisk(const QByteArray &bytes)
     FUZZ_CHECK(bank.problems == ParseZksBank(bytes, bytes.size()).problems);
     for (const ZksRegion &r : bank.regions) {
         QByteArray audio;
-        FUZZ_CHECK(ReadZksRegion(bankPath, r, &audio, &error));
+        FUZZ_CHECK(ReadZksRegion(bank, r, &audio, &error));
         FUZZ_CHECK(audio == bytes.mid(int(r.offset), int(r.inFile)));
     }
 }

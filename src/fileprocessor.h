@@ -96,6 +96,9 @@ struct GeneratorArgs {
     qint32 LayerCount = 0;
     qint32 Threshold[kMaxLayers] = {};
     quint16 SilenceGate = 0;
+    // False: a file at TargetPath, even one that appears while the bank is
+    // written, is kept and the generator fails with GENERATE_TARGET_EXISTS.
+    bool ReplaceExisting = true;
 };
 
 // One converted layer as the window and zkstool hold it.
@@ -123,6 +126,7 @@ enum GeneratorResult : qint32 {
                                  // count or a layer size is out of range, a layer name
                                  // holds a control character, or a bank of five or more
                                  // layers holds a layer of kSizeUnitsLimit bytes or more
+    GENERATE_TARGET_EXISTS = -4, // ReplaceExisting is false and a file has the target's name
 };
 
 // The result code under which the user is told of a failed generation: there
@@ -135,6 +139,12 @@ qint32 GenerateZKS(GeneratorArgs args);
 // The same; on failure `reason` (when given) says why in a few words: the
 // system's own for the bank file, or which layer file could not be read.
 qint32 GenerateZKS(GeneratorArgs args, QString *reason);
+
+// Gives the finished file `written` the name `target` only when no file (nor
+// link) has that name, in one step where the system offers one; false with
+// the reason ("already exists" when one has) otherwise, `written` left as it
+// was.
+bool PlaceWithoutReplacing(const QString &written, const QString &target, QString *reason);
 
 // The complete bank header for `args` with the given random tag: fixed part,
 // both table views (offsets included), name block and "~" fill to a multiple

@@ -23,11 +23,11 @@ bool WriteLayerWave(const QString &path, const QByteArray &audio, QString *error
 
 // Writes one layer's file into a fresh numbered folder of `work`; on failure
 // that folder is gone again.
-bool WriteLayer(const QString &bankPath, const ZksRegion &region, const QString &work,
+bool WriteLayer(const ZksBank &bank, const ZksRegion &region, const QString &work,
                 const QString &fileName, BankLayer *layer, QString *error)
 {
     QByteArray audio;
-    if (!ReadZksRegion(bankPath, region, &audio, error))
+    if (!ReadZksRegion(bank, region, &audio, error))
         return false;
     const QString folder = NewResultFolder(work);
     if (folder.isEmpty()) {
@@ -72,7 +72,7 @@ bool ReadBankLayers(const QString &bankPath, const QString &workFolder, QVector<
     const QStringList fileNames = WaveNamesFor(bank.regions);
     QVector<BankLayer> read(bank.regions.size());
     for (int i = 0; i < bank.regions.size(); ++i) {
-        if (!WriteLayer(bankPath, bank.regions.at(i), workFolder, fileNames.at(i), &read[i],
+        if (!WriteLayer(bank, bank.regions.at(i), workFolder, fileNames.at(i), &read[i],
                         error)) {
             for (int j = 0; j < i; ++j)
                 QFileInfo(read.at(j).file.path).dir().removeRecursively();

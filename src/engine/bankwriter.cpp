@@ -2,7 +2,17 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+#endif
 
 #include "explain.h"
 #include "layerrules.h"
@@ -100,12 +110,14 @@ QString UnreadableLayer(const QString &path)
 // Reads a layer file's sample data, at most what a region of `layerSize`
 // bytes can hold (twice that for stereo, which keeps one channel): a file
 // changed since it was accepted may declare more than that, or hold less than
-// it declares.
-bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool *stereo)
+// it declares. `openError` gets the system's reason when it cannot be opened.
+bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool *stereo,
+                   QString *openError)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         qCDebug(lcZk) << "Unable to open " << path;
+        *openError = file.errorString();
         return false;
     }
     const QByteArray header = ReadWavHeader(file);
@@ -126,7 +138,7 @@ bool ReadLayerData(const QString &path, qint32 layerSize, QByteArray *data, bool
 
 // A short count is how a full disk shows first; the system's reason only
 // comes with the next write, so the rest is offered again.
-bool WriteAll(QSaveFile &target, const char *bytes, qint64 size, QString *reason)
+bool WriteAll(QFileDevice &target, const char *bytes, qint64 size, QString *reason)
 {
     qint64 written = 0;
     while (written < size) {
@@ -145,7 +157,7 @@ bool WriteAll(QSaveFile &target, const char *bytes, qint64 size, QString *reason
     return false;
 }
 
-bool WriteZeros(QSaveFile &target, qint64 size, QString *reason)
+bool WriteZeros(QFileDevice &target, qint64 size, QString *reason)
 {
     static const char zeros[65536] = {};
     for (qint64 left = size; left > 0; left -= qint64(sizeof zeros)) {
@@ -158,13 +170,21 @@ bool WriteZeros(QSaveFile &target, qint64 size, QString *reason)
 // Writes layer `slot`'s region: its left channel with the leading silence
 // cut, zero-padded to exactly LayerSize bytes. `buffer` is reused from one
 // layer to the next, so the layers are read without fresh memory each time.
-qint32 WriteLayerRegion(QSaveFile &target, const GeneratorArgs &args, int slot,
+qint32 WriteLayerRegion(QFileDevice &target, const GeneratorArgs &args, int slot,
                         QByteArray &buffer, QString *reason)
 {
     const qint32 layerSize = qMax(args.LayerSize[slot], 0);
     bool stereo = false;
-    if (!ReadLayerData(args.LayerPath[slot], layerSize, &buffer, &stereo)) {
+    QString openError;
+    if (!ReadLayerData(args.LayerPath[slot], layerSize, &buffer, &stereo, &openError)) {
         *reason = UnreadableLayer(args.LayerPath[slot]);
+        // Out of descriptors, the file is not at fault: say what is.
+#ifdef Q_OS_UNIX
+        for (const int error : {EMFILE, ENFILE}) {
+            if (openError == QString::fromLocal8Bit(std::strerror(error)))
+                *reason += QStringLiteral(" (%1)").arg(openError);
+        }
+#endif
         return GENERATE_LAYER_FAILED;
     }
     if (stereo)
@@ -177,7 +197,7 @@ qint32 WriteLayerRegion(QSaveFile &target, const GeneratorArgs &args, int slot,
     return written ? GENERATE_OK : GENERATE_TARGET_FAILED;
 }
 
-qint32 WriteBank(QSaveFile &target, const GeneratorArgs &args, const QByteArray &header,
+qint32 WriteBank(QFileDevice &target, const GeneratorArgs &args, const QByteArray &header,
                  QString *reason)
 {
     if (!WriteAll(target, header.constData(), header.size(), reason))
@@ -193,7 +213,78 @@ qint32 WriteBank(QSaveFile &target, const GeneratorArgs &args, const QByteArray 
     return GENERATE_OK;
 }
 
+// Writes the bank beside the target under a name of its own, then gives it
+// the target's name only if no file has that name by then, so a bank that
+// appeared meanwhile is never lost.
+qint32 WriteBankBeside(const GeneratorArgs &args, const QByteArray &header, QString *reason)
+{
+    const QFileInfo target(args.TargetPath);
+    QFile partial;
+    for (int attempt = 0; attempt < 16 && !partial.isOpen(); ++attempt) {
+        partial.setFileName(target.absolutePath() + QStringLiteral("/.") + target.fileName()
+                            + QStringLiteral(".%1.part")
+                                  .arg(QRandomGenerator::global()->generate(), 8, 16,
+                                       QLatin1Char('0')));
+        if (!partial.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)
+            && !partial.exists()) {
+            *reason = partial.errorString();
+            return GENERATE_TARGET_FAILED;
+        }
+    }
+    if (!partial.isOpen()) {
+        *reason = partial.errorString();
+        return GENERATE_TARGET_FAILED;
+    }
+    qint32 result = WriteBank(partial, args, header, reason);
+#ifdef Q_OS_UNIX
+    if (result == GENERATE_OK && ::fsync(partial.handle()) != 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+        result = GENERATE_TARGET_FAILED;
+    }
+#endif
+    partial.close();
+    if (result == GENERATE_OK && !PlaceWithoutReplacing(partial.fileName(), args.TargetPath, reason))
+        result = QFileInfo(args.TargetPath).exists() || QFileInfo(args.TargetPath).isSymLink()
+            ? GENERATE_TARGET_EXISTS
+            : GENERATE_TARGET_FAILED;
+    QFile::remove(partial.fileName());
+    return result;
+}
+
 } // namespace
+
+bool PlaceWithoutReplacing(const QString &written, const QString &target, QString *reason)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray from = QFile::encodeName(written);
+    const QByteArray to = QFile::encodeName(target);
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS) {
+        *reason = errno == EEXIST ? QStringLiteral("already exists")
+                                  : QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+#endif
+    // A file system without the atomic rename: a second name for the file
+    // fails the same way when the target exists; the first name goes after.
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
+    }
+    *reason = errno == EEXIST ? QStringLiteral("already exists")
+                              : QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+#else
+    // The closest this system offers: QFile::rename never replaces a file.
+    QFile file(written);
+    if (file.rename(target))
+        return true;
+    *reason = QFileInfo::exists(target) ? QStringLiteral("already exists") : file.errorString();
+    return false;
+#endif
+}
 
 void KeepLeftChannelInPlace(QByteArray *frames)
 {
@@ -330,6 +421,8 @@ qint32 GenerateZKS(GeneratorArgs args, QString *reason)
         return GENERATE_NO_SPACE;
     }
 
+    if (!args.ReplaceExisting && !args.TargetPath.isEmpty())
+        return WriteBankBeside(args, header, reason);
     // QSaveFile writes beside the target and replaces it only on commit(), so
     // a failure part way leaves an existing bank as it was. An empty name is
     // refused first: QSaveFile would write into the current folder before

@@ -4,6 +4,14 @@
 #include <QFileInfo>
 #include <QSet>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "fileprocessor.h"
 #include "layerrules.h"
 
@@ -55,7 +63,18 @@ void ReadNameBlock(const QByteArray &head, qint64 have, qint64 fileSize, ZksBank
         const int lf = head.indexOf('\n', pos);
         if (lf < 0 || lf >= have)
             break;
-        const QString piece = QString::fromUtf8(head.constData() + pos, lf - pos);
+        const QByteArray bytes = head.mid(pos, lf - pos);
+        const QString piece = QString::fromUtf8(bytes);
+        // Names are written back as UTF-8: bytes that do not come back the
+        // same (not UTF-8, or a byte-order mark, which is dropped) would
+        // change on a rebuild.
+        if (found >= 2 && piece.toUtf8() != bytes)
+            bank->problems << QStringLiteral("the name of layer %1 %2 and would change if the "
+                                             "bank were made again")
+                                  .arg(found - 1)
+                                  .arg(bytes.startsWith("\xEF\xBB\xBF")
+                                           ? QStringLiteral("starts with a byte-order mark")
+                                           : QStringLiteral("is not UTF-8"));
         if (found == 0 && lf > pos)
             bank->problems << QStringLiteral("the name block does not start with a line feed");
         else if (found == 1)
@@ -106,9 +125,13 @@ QVector<qint64> LayerSizes(ZksBank *bank)
         total += size;
     }
     if (bank->layerCount >= 5 && bank->fileSize - total == kUnitsWrap) {
-        if (bank->layerCount == 5)
+        if (bank->layerCount == 5) {
             sizes[4] += kUnitsWrap;
-        else
+            bank->problems << QStringLiteral("layer 5 takes %1 bytes, but in a bank of five or "
+                                             "more layers each layer stays below %2 bytes")
+                                  .arg(sizes.at(4))
+                                  .arg(kSizeUnitsLimit);
+        } else
             bank->problems << QStringLiteral("one of layers 5..%1 is 2 MiB larger than its size "
                                              "units say, and the header cannot tell which")
                                   .arg(bank->layerCount);
@@ -206,6 +229,12 @@ void CheckThresholds(ZksBank *bank)
     for (int k = 1; k <= n; ++k) {
         table[k] = bank->thresholds[k - 1] & 0x7F;
         shown << QString::number(table[k]);
+        // Only seven bits are thresholds; the eighth would be lost on a rebuild.
+        if (bank->thresholds[k - 1] & 0x80)
+            bank->problems << QStringLiteral("threshold %1 is stored as 0x%2, with its top bit "
+                                             "set, and would change if the bank were made again")
+                                  .arg(k)
+                                  .arg(int(bank->thresholds[k - 1]), 2, 16, QLatin1Char('0'));
     }
     if (!ThresholdsAreValid(table, n))
         bank->problems << QStringLiteral("the thresholds of the %1 layers (%2) do not fall "
@@ -369,6 +398,8 @@ ZksBank ParseZksBank(const QByteArray &head, qint64 fileSize)
     ReadNameBlock(head, have, fileSize, &bank);
     CheckHeaderLength(head, have, &bank);
     bank.layerCount = CountLayers(bank);
+    if (bank.namesComplete && bank.layerCount == 0)
+        bank.problems << QStringLiteral("the bank holds no layers");
     LocateRegions(&bank);
     CheckSizes(&bank);
     CheckFourSlotTables(&bank);
@@ -377,40 +408,79 @@ ZksBank ParseZksBank(const QByteArray &head, qint64 fileSize)
     return bank;
 }
 
-bool ReadZksBank(const QString &path, ZksBank *bank, QString *error)
+namespace {
+
+// The bank's file, opened once: checking a name and then opening it would
+// let a FIFO swapped in between hang the reader.
+std::shared_ptr<QFile> OpenRegularFile(const QString &path, QString *error)
 {
+    auto file = std::make_shared<QFile>(path);
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno == ENOENT ? QStringLiteral("no such file")
+                                 : QString::fromLocal8Bit(std::strerror(errno));
+        return nullptr;
+    }
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        *error = QStringLiteral("not a regular file");
+        return nullptr;
+    }
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        *error = file->errorString();
+        return nullptr;
+    }
+#else
     const QFileInfo info(path);
     if (!info.exists()) {
         *error = QStringLiteral("no such file");
-        return false;
+        return nullptr;
     }
     if (!info.isFile()) {
         *error = QStringLiteral("not a regular file");
-        return false;
+        return nullptr;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return false;
+    if (!file->open(QIODevice::ReadOnly)) {
+        *error = file->errorString();
+        return nullptr;
     }
+#endif
+    return file;
+}
+
+} // namespace
+
+bool ReadZksBank(const QString &path, ZksBank *bank, QString *error)
+{
+    const std::shared_ptr<QFile> file = OpenRegularFile(path, error);
+    if (!file)
+        return false;
     // No header of a bank the device can hold lies past its budget, so that
     // much is all that is ever read at once.
-    const qint64 size = file.size();
+    const qint64 size = file->size();
     const qint64 wanted = qMin(size, qint64(kBankBudget));
-    const QByteArray head = file.read(wanted);
+    const QByteArray head = file->read(wanted);
     if (head.size() != wanted) {
-        *error = QStringLiteral("read failed: %1").arg(file.errorString());
+        *error = QStringLiteral("read failed: %1").arg(file->errorString());
         return false;
     }
     *bank = ParseZksBank(head, size);
+    bank->file = file;
     return true;
 }
 
-bool ReadZksRegion(const QString &path, const ZksRegion &region, QByteArray *audio,
+bool ReadZksRegion(const ZksBank &bank, const ZksRegion &region, QByteArray *audio,
                    QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(region.offset)) {
+    if (!bank.file) {
+        *error = QStringLiteral("the bank was not read from a file");
+        return false;
+    }
+    QFile &file = *bank.file;
+    if (!file.seek(region.offset)) {
         *error = file.errorString();
         return false;
     }

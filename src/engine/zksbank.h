@@ -7,7 +7,11 @@
 #include <QVector>
 #include <QtGlobal>
 
+#include <memory>
+
 #include "zkslayout.h"
+
+class QFile;
 
 // Reading a bank file back: the header fields as stored, where each layer's
 // audio lies, and everything about the file that doesn't fit together, in
@@ -48,20 +52,26 @@ struct ZksBank {
     QVector<ZksRegion> regions;
 
     QStringList problems; // empty for a sound bank
+
+    // The file ReadZksBank read the header from, kept open so the regions
+    // come from that same file even if its name is given to another.
+    std::shared_ptr<QFile> file;
 };
 
 // Reads a bank from its first bytes. `head` is the start of the file (the
 // whole file when it is small); `fileSize` is the file's full length.
 ZksBank ParseZksBank(const QByteArray &head, qint64 fileSize);
 
-// Opens and reads the bank at `path`. Returns false, with a reason in
-// `error`, only when the file cannot be read at all; a damaged bank still
-// returns true and lists what is wrong in `problems`.
+// Opens the bank at `path` once (a regular file only: a FIFO or device is
+// refused without waiting on it) and reads its header. Returns false, with a
+// reason in `error`, only when the file cannot be read at all; a damaged
+// bank still returns true and lists what is wrong in `problems`.
 bool ReadZksBank(const QString &path, ZksBank *bank, QString *error);
 
-// The bytes of a region that the file holds (at most region.inFile).
-// Returns false with a reason when reading fails.
-bool ReadZksRegion(const QString &path, const ZksRegion &region, QByteArray *audio,
+// The bytes of a region that the bank's file holds (at most region.inFile),
+// read through the file ReadZksBank opened. Returns false with a reason when
+// reading fails.
+bool ReadZksRegion(const ZksBank &bank, const ZksRegion &region, QByteArray *audio,
                    QString *error);
 
 // File names for the extracted layers, one per region, all different from

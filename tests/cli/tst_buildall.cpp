@@ -139,6 +139,10 @@ private slots:
     void progressOnTerminal();
     void interrupted_data();
     void interrupted();
+    void namesDifferingInCase();
+    void escapesReachNoTerminal();
+    void jobsCapped();
+    void outOfDescriptors();
 };
 
 // --- the manifest reader ------------------------------------------------------
@@ -629,6 +633,7 @@ void TestBuildAll::interrupted_data()
     QTest::newRow("SIGINT (Ctrl-C)") << int(SIGINT);
     QTest::newRow("SIGTERM") << int(SIGTERM);
     QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("SIGPIPE (output closed)") << int(SIGPIPE);
 #endif
 }
 
@@ -684,6 +689,104 @@ void TestBuildAll::interrupted()
     QCOMPARE(FolderTree(temp), QStringList());
     QCOMPARE(FolderTree(out), QStringList{"A quick.zks"});
     QCOMPARE(InfoJson(out + "/A quick.zks").value("ok").toBool(), true);
+#endif
+}
+
+// The device's card, Windows and macOS take Kicks.zks and kicks.zks for one
+// file: the second is skipped, not written over the first.
+void TestBuildAll::namesDifferingInCase()
+{
+    QTemporaryDir tmp;
+    const QString lib = tmp.filePath("lib");
+    const QString out = tmp.filePath("out");
+    QVERIFY(WriteTone(lib + "/Kicks/a.wav", kWav16, 1, 44100, 3000));
+    QVERIFY(WriteTone(lib + "/kicks/b.wav", kWav16, 1, 44100, 3000, 2));
+    const ToolRun run = RunTool({"build-all", lib, out});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(BankLines(run.out),
+             QStringList({"bank Kicks.zks from " + lib + "/Kicks, thresholds 1 (the default spread)",
+                          "skipped kicks.zks: " + lib + "/kicks: the bank of " + lib
+                              + "/Kicks has the same name"}));
+    QCOMPARE(FolderTree(out), QStringList{"Kicks.zks"});
+}
+
+// Folder names and manifest paths are printed with their control characters
+// escaped, in skip lines and refusals alike.
+void TestBuildAll::escapesReachNoTerminal()
+{
+    QTemporaryDir tmp;
+    const QString lib = tmp.filePath("lib");
+    const QString out = tmp.filePath("out");
+    const QString evil = lib + "/evil\x1b[31mRED";
+    for (int k = 1; k <= 9; ++k)
+        QVERIFY(WriteTone(evil + QStringLiteral("/s%1.wav").arg(k), kWav16, 1, 44100, 1000));
+    ToolRun run = RunTool({"build-all", lib, out});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(!(run.out + run.err).contains('\x1b'), qPrintable(Show(run)));
+    QVERIFY2(run.out.contains("skipped evil\\u001b[31mRED.zks: " + lib
+                              + "/evil\\u001b[31mRED: too many files"),
+             qPrintable(Show(run)));
+
+    const QString folder = tmp.filePath("list\x1b]0;PWNED\x07");
+    const QString manifest = folder + "/m.csv";
+    QVERIFY(WriteBytes(manifest, "Kit,none.wav\n,none.wav\n"));
+    run = RunTool({"build-all", "--manifest", manifest, out});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(!(run.out + run.err).contains('\x1b') && !(run.out + run.err).contains('\x07'),
+             qPrintable(Show(run)));
+    const QString shown = tmp.filePath("list\\u001b]0;PWNED\\u0007");
+    QCOMPARE(BankLines(run.out),
+             QStringList({"skipped " + shown + "/m.csv line 2: no bank name",
+                          "skipped Kit.zks: " + shown + "/none.wav: File Error (no such file)"}));
+}
+
+// Thousands of threads would only run the process out of descriptors.
+void TestBuildAll::jobsCapped()
+{
+    QTemporaryDir tmp;
+    const QString lib = tmp.filePath("lib");
+    const QString out = tmp.filePath("out");
+    QVERIFY(WriteTone(lib + "/A/a.wav", kWav16, 1, 44100, 3000));
+    const ToolRun run = RunTool({"build-all", "--jobs", "1000", lib, out});
+    QCOMPARE(run.exitCode, 0);
+    const int cap = 4 * qMax(1, QThread::idealThreadCount());
+    QVERIFY2(run.err.contains(QStringLiteral("zkstool: --jobs 1000 is more than this machine "
+                                             "can use; making %1 banks at once")
+                                  .arg(cap)),
+             qPrintable(Show(run)));
+    QCOMPARE(FolderTree(out), QStringList{"A.zks"});
+}
+
+// Run out of file descriptors, build-all says so and stops: no bank is
+// skipped for a reason that is not its own, no working folder stays, and the
+// banks written are whole.
+void TestBuildAll::outOfDescriptors()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("The limit is set with the shell's ulimit");
+#else
+    QTemporaryDir tmp;
+    const QString lib = tmp.filePath("lib");
+    const QString out = tmp.filePath("out");
+    const QString temp = tmp.filePath("temp");
+    QVERIFY(QDir().mkpath(temp));
+    for (int k = 1; k <= 12; ++k)
+        QVERIFY(WriteTone(lib + QStringLiteral("/k%1/a.wav").arg(k), kWav24, 2, 48000, 14400, k));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", temp);
+    const ToolRun run = RunCommand(
+        "/bin/sh",
+        {"-c", "ulimit -n 7 && exec \"$0\" build-all --jobs 8 \"$1\" \"$2\"",
+         QCoreApplication::applicationDirPath() + "/zkstool", lib, out},
+        environment);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("zkstool: stopped: the system has no file descriptor left (too many "
+                              "open files); banks written: "),
+             qPrintable(Show(run)));
+    QVERIFY2(!run.out.contains("skipped"), qPrintable(Show(run)));
+    QCOMPARE(FolderTree(temp), QStringList());
+    for (const QString &bank : FolderTree(out))
+        QCOMPARE(InfoJson(out + "/" + bank).value("ok").toBool(), true);
 #endif
 }
 

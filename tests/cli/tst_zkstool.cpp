@@ -268,6 +268,15 @@ private slots:
     void buildRefusesFarTooLong();
     void buildInterrupted_data();
     void buildInterrupted();
+    void generatorKeepsExisting_data();
+    void generatorKeepsExisting();
+    void buildKeepsBankMadeMeanwhile();
+    void buildNamesBankLayers();
+    void buildIntoClosedPipe();
+    void buildRefusesBytesARebuildChanges_data();
+    void buildRefusesBytesARebuildChanges();
+    void buildTargets_data();
+    void buildTargets();
     void debugLinesFollowLoggingRules_data();
     void debugLinesFollowLoggingRules();
 };
@@ -299,27 +308,32 @@ void TestZksTool::readsSoundBank_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<QVector<int>>("sizes");
     QTest::addColumn<qint64>("headerLength");
+    // What the reader says the window would not make again: the bank is read all the same.
+    QTest::addColumn<QStringList>("problems");
 
-    QTest::newRow("no layers") << QByteArray("empty.zks") << 0 << QVector<int>{} << qint64(512);
-    QTest::newRow("one layer") << QByteArray("one.zks") << 1 << QVector<int>{1024} << qint64(512);
+    QTest::newRow("no layers") << QByteArray("empty.zks") << 0 << QVector<int>{} << qint64(512)
+                               << QStringList{"the bank holds no layers"};
+    QTest::newRow("one layer") << QByteArray("one.zks") << 1 << QVector<int>{1024} << qint64(512) << QStringList();
     QTest::newRow("three layers: constant four-slot thresholds")
-        << QByteArray("three.zks") << 3 << QVector<int>{1024, 2048, 512} << qint64(512);
+        << QByteArray("three.zks") << 3 << QVector<int>{1024, 2048, 512} << qint64(512) << QStringList();
     QTest::newRow("four layers") << QByteArray("four.zks") << 4
-                                 << QVector<int>{512, 1024, 1536, 2048} << qint64(512);
+                                 << QVector<int>{512, 1024, 1536, 2048} << qint64(512) << QStringList();
     QTest::newRow("eight layers") << QByteArray("eight.zks") << 8
                                   << QVector<int>{512, 1024, 1536, 2048, 2560, 3072, 3584, 4096}
-                                  << qint64(512);
+                                  << qint64(512) << QStringList();
     QTest::newRow("long bank name: header of 1024")
-        << QByteArray(400, 'n') << 2 << QVector<int>{512, 512} << qint64(1024);
+        << QByteArray(400, 'n') << 2 << QVector<int>{512, 512} << qint64(1024) << QStringList();
     QTest::newRow("names end on 512: full block of fill")
-        << QByteArray(378, 'n') << 2 << QVector<int>{512, 512} << qint64(1024);
+        << QByteArray(378, 'n') << 2 << QVector<int>{512, 512} << qint64(1024) << QStringList();
     QTest::newRow("largest layer in slot 1") << QByteArray("big.zks") << 1
-                                             << QVector<int>{0x2FF000} << qint64(512);
+                                             << QVector<int>{0x2FF000} << qint64(512) << QStringList();
     QTest::newRow("largest layer in slot 5: size units wrap")
         << QByteArray("wrap.zks") << 5 << QVector<int>{512, 512, 512, 512, 0x2FF000}
-        << qint64(512);
+        << qint64(512)
+        << QStringList{"layer 5 takes 3141632 bytes, but in a bank of five or more layers each "
+                       "layer stays below 2097152 bytes"};
     QTest::newRow("four layers, 2 MiB in slot 1: the block counts describe it")
-        << QByteArray("big4.zks") << 4 << QVector<int>{0x200000, 512, 512, 512} << qint64(512);
+        << QByteArray("big4.zks") << 4 << QVector<int>{0x200000, 512, 512, 512} << qint64(512) << QStringList();
 }
 
 void TestZksTool::readsSoundBank()
@@ -328,6 +342,7 @@ void TestZksTool::readsSoundBank()
     QFETCH(int, count);
     QFETCH(QVector<int>, sizes);
     QFETCH(qint64, headerLength);
+    QFETCH(QStringList, problems);
 
     QVector<TestLayer> layers;
     ThresholdTable spread;
@@ -341,7 +356,7 @@ void TestZksTool::readsSoundBank()
     const QByteArray bytes = MakeBank(bankName, layers, 0xCAFE);
     const ZksBank bank = ParseZksBank(bytes, bytes.size());
 
-    QVERIFY2(bank.problems.isEmpty(), qPrintable(bank.problems.join('\n')));
+    QCOMPARE(bank.problems, problems);
     QCOMPARE(bank.makerLine, QByteArray("Quadrel(tm) inc, California, USA"));
     QCOMPARE(bank.randomTag, quint32(0xCAFE));
     QVERIFY(bank.signatureOk);
@@ -460,6 +475,20 @@ void TestZksTool::damagedBank_data()
         << MakeBank("kit.zks", {Layer("a.wav", 0x1FF000 - 600, 1, 64),
                                 Layer("b.wav", 0x1FF000 - 600, 2)})
         << "more than the device's 3145728";
+
+    // Bytes a rebuild would not give back.
+    QTest::newRow("layer name not UTF-8")
+        << MakeBank("kit.zks", {Layer("Kick\xE9", 1000, 1, 2), Layer("b.wav", 1000, 2)})
+        << "the name of layer 1 is not UTF-8 and would change if the bank were made again";
+    QTest::newRow("layer name with a byte-order mark")
+        << MakeBank("kit.zks", {Layer("a.wav", 1000, 1, 2), Layer("\xEF\xBB\xBFKick", 1000, 2)})
+        << "the name of layer 2 starts with a byte-order mark and would change if the bank "
+           "were made again";
+    b = MakeBank("kit.zks", {Layer("a.wav", 1000, 1, 2), Layer("b.wav", 1000, 2)});
+    b[kBankThresholdsOffset] = char(0x82);
+    QTest::newRow("threshold with its top bit set")
+        << b << "threshold 1 is stored as 0x82, with its top bit set, and would change if the "
+                "bank were made again";
 }
 
 void TestZksTool::damagedBank()
@@ -699,8 +728,8 @@ void TestZksTool::buildTakesBanks()
     for (int i = 0; i < 2; ++i) {
         QByteArray before, after;
         QString error;
-        QVERIFY(ReadZksRegion(tmp.filePath("old.zks"), old.regions.at(i), &before, &error));
-        QVERIFY(ReadZksRegion(tmp.filePath("new.zks"), bank.regions.at(i), &after, &error));
+        QVERIFY(ReadZksRegion(old, old.regions.at(i), &before, &error));
+        QVERIFY(ReadZksRegion(bank, bank.regions.at(i), &after, &error));
         QCOMPARE(after, before);
     }
     const ToolRun damaged = [&]() {
@@ -1040,7 +1069,10 @@ void TestZksTool::generatorReadsBack()
     ZksBank bank;
     QString error;
     QVERIFY2(ReadZksBank(args.TargetPath, &bank, &error), qPrintable(error));
-    QVERIFY2(bank.problems.isEmpty(), qPrintable(bank.problems.join('\n')));
+    // The generator writes what it is given; the window and zkstool never
+    // give it no layers, and the reader says so of such a bank.
+    QCOMPARE(bank.problems,
+             count == 0 ? QStringList{"the bank holds no layers"} : QStringList());
     QVERIFY(bank.signatureOk);
     QCOMPARE(bank.bankName, args.TargetName);
     QCOMPARE(bank.layerCount, count);
@@ -1051,7 +1083,7 @@ void TestZksTool::generatorReadsBack()
         QCOMPARE(r.name, args.LayerName[k - 1]);
         QCOMPARE(r.size, qint64(args.LayerSize[k - 1]));
         QByteArray region;
-        QVERIFY2(ReadZksRegion(args.TargetPath, r, &region, &error), qPrintable(error));
+        QVERIFY2(ReadZksRegion(bank, r, &region, &error), qPrintable(error));
         const QByteArray &audio = expected[k - 1];
         QCOMPARE(region, audio + QByteArray(int(r.size) - audio.size(), '\0'));
     }
@@ -1603,6 +1635,7 @@ void TestZksTool::buildInterrupted_data()
     QTest::newRow("SIGINT (Ctrl-C)") << int(SIGINT) << false;
     QTest::newRow("SIGTERM") << int(SIGTERM) << false;
     QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+    QTest::newRow("SIGPIPE (output closed)") << int(SIGPIPE) << false;
     QTest::newRow("SIGINT, converter programs") << int(SIGINT) << true;
     QTest::newRow("SIGTERM, converter programs") << int(SIGTERM) << true;
     QTest::newRow("SIGHUP, converter programs") << int(SIGHUP) << true;
@@ -1700,6 +1733,239 @@ void TestZksTool::debugLinesFollowLoggingRules()
              qPrintable(Show(run)));
     if (!shown)
         QVERIFY2(run.err.isEmpty(), qPrintable(Show(run)));
+}
+
+// Without replacing, the generator never loses a file at the target, nor a
+// link there, and leaves nothing of its own beside it.
+void TestZksTool::generatorKeepsExisting_data()
+{
+    QTest::addColumn<QString>("present"); // what is at the target: "", "file", "dangling link"
+    QTest::newRow("nothing there") << "";
+    QTest::newRow("a file") << "file";
+    QTest::newRow("a dangling link") << "dangling link";
+}
+
+void TestZksTool::generatorKeepsExisting()
+{
+    QFETCH(QString, present);
+    QTemporaryDir tmp;
+    const QString layer = tmp.filePath("a.wav");
+    QVERIFY(WriteBytes(layer, Wav16(1, 44100, Sine(4410, 0.5))));
+    const QString target = tmp.filePath("kit.zks");
+    if (present == "file")
+        QVERIFY(WriteBytes(target, "someone's bank"));
+    else if (present == "dangling link")
+        QVERIFY(QFile::link(tmp.filePath("nowhere.zks"), target));
+    ThresholdTable thresholds;
+    DefaultThresholds(thresholds, 1);
+    GeneratorArgs args = MakeGeneratorArgs({{layer, "a.wav", OpenAndCheckFile(layer)}}, thresholds,
+                                           0, target);
+    args.ReplaceExisting = false;
+    QString reason;
+    const qint32 result = GenerateZKS(args, &reason);
+    if (present.isEmpty()) {
+        QCOMPARE(result, qint32(GENERATE_OK));
+        QCOMPARE(ReadBank(target).layerCount, 1);
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList({"a.wav", "kit.zks"}));
+        return;
+    }
+    QCOMPARE(result, qint32(GENERATE_TARGET_EXISTS));
+    QCOMPARE(reason, QStringLiteral("already exists"));
+    if (present == "file")
+        QCOMPARE(ReadAll(target), QByteArray("someone's bank"));
+    else
+        QCOMPARE(QFileInfo(target).symLinkTarget(), tmp.filePath("nowhere.zks"));
+    QVERIFY(!QFileInfo::exists(tmp.filePath("nowhere.zks")));
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+             QStringList({"a.wav", "kit.zks"}));
+}
+
+// A bank written at the target while build converts is kept: the build says
+// the bank exists and fails, instead of replacing it and saying it wrote.
+void TestZksTool::buildKeepsBankMadeMeanwhile()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("The converters are watched through /proc");
+#else
+    QTemporaryDir tmp;
+    const QString temp = tmp.filePath("temp");
+    QVERIFY(QDir().mkpath(temp));
+    const QString slow = tmp.filePath("slow.wav");
+    QVERIFY(WriteSilentWave(slow, 2, 768000, 768000 * 17));
+    const QString quick = tmp.filePath("k1.wav");
+    QVERIFY(WriteBytes(quick, Wav16(1, 44100, Sine(4410, 0.5))));
+    const QString bank = tmp.filePath("same.zks");
+
+    QProcess tool;
+    StartTool(tool, {"build", "--external-converters", "-o", bank, slow}, temp);
+    QVERIFY(tool.waitForStarted());
+    const qint64 pid = tool.processId();
+    QVERIFY2(SeenWhileRunning(tool, [&]() { return !ChildrenOf(pid).isEmpty(); }),
+             "no conversion was seen running");
+    // Held still while the other build runs, so its conversion is never
+    // done first however busy the machine is.
+    const QList<qint64> converters = ChildrenOf(pid);
+    QCOMPARE(::kill(pid_t(pid), SIGSTOP), 0);
+    for (qint64 child : converters)
+        ::kill(pid_t(child), SIGSTOP);
+    const ToolRun other = RunTool({"build", "-o", bank, quick});
+    const QByteArray written = ReadAll(bank);
+    for (qint64 child : converters)
+        ::kill(pid_t(child), SIGCONT);
+    QCOMPARE(::kill(pid_t(pid), SIGCONT), 0);
+    QVERIFY2(other.exitCode == 0, qPrintable(Show(other)));
+    const bool finished = tool.waitForFinished(120000);
+    if (!finished) {
+        tool.kill();
+        tool.waitForFinished();
+    }
+    QVERIFY(finished);
+    const QString err = QString::fromUtf8(tool.readAllStandardError());
+    QCOMPARE(tool.exitCode(), 1);
+    QVERIFY2(err.contains("zkstool: " + bank + ": already exists; --force replaces it"),
+             qPrintable(err));
+    QVERIFY(!QString::fromUtf8(tool.readAllStandardOutput()).contains("wrote"));
+    QCOMPARE(ReadAll(bank), written);
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+             QStringList({"k1.wav", "same.zks", "slow.wav"}));
+#endif
+}
+
+// Output into a pipe nobody reads: the bank is written whole, nothing is
+// left in the working folder, and the exit status says SIGPIPE ended it.
+void TestZksTool::buildIntoClosedPipe()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("No SIGPIPE here");
+#else
+    const DefaultDisposition standard(SIGPIPE);
+    QTemporaryDir tmp;
+    const QString temp = tmp.filePath("temp");
+    QVERIFY(QDir().mkpath(temp));
+    QVERIFY(WriteBytes(tmp.filePath("a.wav"), Wav16(2, 48000, Sine(48000, 0.5))));
+    const QString bank = tmp.filePath("kit.zks");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", temp);
+    // A FIFO opened for reading and writing, then closed for reading: its
+    // writing end has no reader before the tool starts.
+    const ToolRun run = RunCommand(
+        "/bin/sh",
+        {"-c",
+         "mkfifo \"$3\" && exec 4<>\"$3\" 5>\"$3\" 4<&- && exec \"$0\" build -o \"$1\" \"$2\" >&5 5>&-",
+         QCoreApplication::applicationDirPath() + "/zkstool", bank, tmp.filePath("a.wav"),
+         tmp.filePath("out.fifo")},
+        environment);
+    QCOMPARE(run.exitCode, 128 + SIGPIPE);
+    QCOMPARE(FolderTree(temp), QStringList());
+    QCOMPARE(ReadBank(bank).layerCount, 1);
+    QVERIFY(ReadBank(bank).problems.isEmpty());
+#endif
+}
+
+// A layer taken from a bank is refused under the name the user knows, not
+// its temporary file's.
+void TestZksTool::buildNamesBankLayers()
+{
+    QTemporaryDir tmp;
+    QVERIFY(WriteBytes(tmp.filePath("h1.wav"), Wav16(1, 44100, Sine(3 * 44100, 0.5))));
+    QVERIFY(WriteBytes(tmp.filePath("big.wav"), Wav16(1, 44100, Sine(34 * 44100, 0.5))));
+    const QString kit = tmp.filePath("kit2.zks");
+    QCOMPARE(RunTool({"build", "-o", kit, tmp.filePath("h1.wav")}).exitCode, 0);
+    const ToolRun run = RunTool({"build", "-o", tmp.filePath("out.zks"), tmp.filePath("big.wav"), kit});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith("zkstool: " + kit + ", layer 1 (h1.wav): Not enough space! ("),
+             qPrintable(Show(run)));
+    QVERIFY(!QFileInfo::exists(tmp.filePath("out.zks")));
+}
+
+// Bytes of a bank that would come back changed are refused, not rewritten.
+void TestZksTool::buildRefusesBytesARebuildChanges_data()
+{
+    QTest::addColumn<QByteArray>("bank");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("name not UTF-8")
+        << MakeBank("kit.zks", {Layer("Kick\xE9", 1000, 1, 2), Layer("b.wav", 1000, 2)})
+        << "the name of layer 1 is not UTF-8 and would change if the bank were made again";
+    QTest::newRow("byte-order mark")
+        << MakeBank("kit.zks", {Layer("\xEF\xBB\xBFKick", 1000, 1, 2), Layer("b.wav", 1000, 2)})
+        << "the name of layer 1 starts with a byte-order mark and would change if the bank "
+           "were made again";
+    QByteArray high = MakeBank("kit.zks", {Layer("a.wav", 1000, 1, 63), Layer("b.wav", 1000, 2)});
+    high[kBankThresholdsOffset] = char(0xBF);
+    QTest::newRow("threshold with its top bit set")
+        << high << "threshold 1 is stored as 0xbf, with its top bit set, and would change if "
+                   "the bank were made again";
+}
+
+void TestZksTool::buildRefusesBytesARebuildChanges()
+{
+    QFETCH(QByteArray, bank);
+    QFETCH(QString, reason);
+    QTemporaryDir tmp;
+    const QString input = tmp.filePath("kit.zks");
+    QVERIFY(WriteBytes(input, bank));
+    const ToolRun info = RunTool({"info", input});
+    QCOMPARE(info.exitCode, 1);
+    QVERIFY2(info.out.contains(reason), qPrintable(Show(info)));
+    const ToolRun run = RunTool({"build", "-o", tmp.filePath("out.zks"), input});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, "zkstool: " + input + ": File Error (" + reason + ")\n");
+    QVERIFY(!QFileInfo::exists(tmp.filePath("out.zks")));
+}
+
+// What build writes to: a live link is written through, as cp does; a
+// dangling one is refused even with --force; a bank of no layers is never
+// written.
+void TestZksTool::buildTargets_data()
+{
+    QTest::addColumn<QString>("target");     // "link", "dangling link", "empty bank input"
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("refusal");    // the error line's text after the target's path
+    QTest::newRow("live link") << "link" << 0 << "";
+    QTest::newRow("dangling link")
+        << "dangling link" << 1 << ": is a link to nothing; remove it to write the bank here";
+    QTest::newRow("bank of no layers as input")
+        << "empty bank input" << 1 << "";
+}
+
+void TestZksTool::buildTargets()
+{
+    QFETCH(QString, target);
+    QFETCH(int, exitCode);
+    QFETCH(QString, refusal);
+    QTemporaryDir tmp;
+    const QString sound = tmp.filePath("a.wav");
+    QVERIFY(WriteBytes(sound, Wav16(1, 44100, Sine(4410, 0.5))));
+    const QString pointed = tmp.filePath("real.zks");
+    const QString bank = tmp.filePath("kit.zks");
+    QStringList arguments{"build", "--force", "-o", bank, sound};
+    if (target == "link") {
+        QVERIFY(WriteBytes(pointed, "old"));
+        QVERIFY(QFile::link(pointed, bank));
+    } else if (target == "dangling link") {
+        QVERIFY(QFile::link(pointed, bank));
+    } else {
+        const QString empty = tmp.filePath("z0.zks");
+        QVERIFY(WriteBytes(empty, MakeBank("z0.zks", {})));
+        arguments.last() = empty;
+        const ToolRun info = RunTool({"info", empty});
+        QCOMPARE(info.exitCode, 1);
+        QVERIFY2(info.out.contains("the bank holds no layers"), qPrintable(Show(info)));
+    }
+    const ToolRun run = RunTool(arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    if (!refusal.isEmpty())
+        QCOMPARE(run.err, "zkstool: " + bank + refusal + "\n");
+    if (target == "link") {
+        QVERIFY(QFileInfo(bank).isSymLink());
+        QCOMPARE(ReadBank(pointed).layerCount, 1);
+    } else if (target == "dangling link") {
+        QVERIFY(!QFileInfo::exists(pointed));
+        QVERIFY(QFileInfo(bank).isSymLink());
+    } else {
+        QVERIFY(!QFileInfo::exists(bank));
+    }
 }
 
 ZK_TEST(TestZksTool)

@@ -5,6 +5,9 @@
 #ifdef Q_OS_LINUX
 #include <sys/mount.h>
 #endif
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 #include "bankreader.h"
 #include "fileprocessor.h"
@@ -57,6 +60,7 @@ private slots:
     void workFolderRefused_data();
     void workFolderRefused();
     void writeFailureLeavesNothing();
+    void regionsFromTheFileRead();
     void discardedLikeConverted();
 };
 
@@ -120,7 +124,7 @@ void TestBankReader::roundTrip_data()
     for (int i = 0; i < 300; ++i)
         quiet << (i % 2 ? -1 : 1) * (i % 100);
     QTest::newRow("gate-cut bank")
-        << QByteArrayList{Pcm(quiet) + Pcm(Ramp(900)), Pcm(quiet) + Pcm(Ramp(200))}
+        << QByteArrayList{Pcm(quiet) + Pcm(Ramp(900)), Pcm(quiet) + Pcm(Ramp(900))}
         << QStringList{"soft.wav", "hard.wav"} << DefaultSpread(2) << 1035;
     QTest::newRow("sound ending in silence before the padding")
         << QByteArrayList{Pcm(Ramp(900)) + QByteArray(600, '\0'),
@@ -232,6 +236,16 @@ void TestBankReader::refused_data()
     QTest::newRow("empty file") << "empty.zks" << "ends inside the 104-byte fixed part" << true;
     QTest::newRow("no such file") << "none.zks" << "^no such file$" << false;
     QTest::newRow("a folder") << "folder.zks" << "^not a regular file$" << false;
+#ifdef Q_OS_UNIX
+    QTest::newRow("a FIFO, refused without waiting for a writer")
+        << "fifo.zks" << "^not a regular file$" << false;
+#endif
+    QTest::newRow("no layers") << "nolayers.zks" << "^the bank holds no layers$" << true;
+    QTest::newRow("five layers, layer 5 of 2 MiB or more: its size units wrapped")
+        << "wrapped.zks"
+        << "^layer 5 takes 2099200 bytes, but in a bank of five or more layers each layer stays "
+           "below 2097152 bytes$"
+        << true;
 }
 
 void TestBankReader::refused()
@@ -252,6 +266,15 @@ void TestBankReader::refused()
     QVERIFY(WriteBytes(dir.filePath("both.zks"), bytes.left(bytes.size() - 1000)));
     QVERIFY(WriteBytes(dir.filePath("empty.zks"), QByteArray()));
     QVERIFY(QDir(dir.path()).mkdir("folder.zks"));
+#ifdef Q_OS_UNIX
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("fifo.zks")).constData(), 0600), 0);
+#endif
+    QVERIFY(MakeBank(dir.filePath("nolayers.zks"), {}, {}, {}, 0));
+    // Layer 5 grown by 2 MiB: its 13-bit size units read the same.
+    const QString wrapped = dir.filePath("wrapped.zks");
+    QVERIFY(MakeBank(wrapped, QByteArrayList{Pcm(Ramp(900)), Pcm(Ramp(900)), Pcm(Ramp(900)), Pcm(Ramp(900)), Pcm(Ramp(900))}, {"1", "2", "3", "4", "5"},
+                     DefaultSpread(5), 0));
+    QVERIFY(WriteBytes(wrapped, ReadAll(wrapped) + QByteArray(0x200000, '\0')));
     const QString work = dir.filePath("work");
     QVERIFY(QDir().mkpath(work));
 
@@ -356,6 +379,26 @@ void TestBankReader::discardedLikeConverted()
     for (const BankLayer &layer : qAsConst(layers))
         DiscardConverted(layer.file.path);
     QCOMPARE(FolderTree(WorkFolder()), QStringList());
+}
+
+// The regions come from the file whose header was read, even when another
+// file takes its name in between.
+void TestBankReader::regionsFromTheFileRead()
+{
+    QTemporaryDir dir;
+    const QString bankPath = dir.filePath("kit.zks");
+    const QString other = dir.filePath("other.zks");
+    QVERIFY(MakeBank(bankPath, {Pcm(Ramp(900))}, {"a.wav"}, DefaultSpread(1), 0));
+    QVERIFY(MakeBank(other, {Pcm(Ramp(300))}, {"b.wav"}, DefaultSpread(1), 0));
+    const QByteArray bytes = ReadAll(bankPath);
+    ZksBank bank;
+    QString error;
+    QVERIFY2(ReadZksBank(bankPath, &bank, &error), qPrintable(error));
+    QVERIFY(QFile::remove(bankPath));
+    QVERIFY(QFile::rename(other, bankPath));
+    QByteArray audio;
+    QVERIFY2(ReadZksRegion(bank, bank.regions.at(0), &audio, &error), qPrintable(error));
+    QCOMPARE(audio, bytes.mid(int(bank.regions.at(0).offset), int(bank.regions.at(0).inFile)));
 }
 
 ZK_TEST(TestBankReader)

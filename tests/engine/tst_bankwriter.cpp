@@ -682,7 +682,7 @@ void TestBankWriter::largeLayersReadBack()
     for (int i = 0; i < sizes.size(); ++i) {
         QCOMPARE(bank.regions.at(i).size, qint64(sizes.at(i)));
         QByteArray audio;
-        QVERIFY(ReadZksRegion(args.TargetPath, bank.regions.at(i), &audio, &error));
+        QVERIFY(ReadZksRegion(bank, bank.regions.at(i), &audio, &error));
         QCOMPARE(audio.left(8), RampWav(8, 1000 * (i + 1)).mid(44));
     }
 }

@@ -577,8 +577,8 @@ void TestOpenBank::editAfterOpening()
     QCOMPARE(after.regions.at(0).threshold, 85);
     for (int i = 0; i < 2; ++i) {
         QByteArray was, is;
-        QVERIFY(ReadZksRegion(original, before.regions.at(i), &was, &error));
-        QVERIFY(ReadZksRegion(edited, after.regions.at(i), &is, &error));
+        QVERIFY(ReadZksRegion(before, before.regions.at(i), &was, &error));
+        QVERIFY(ReadZksRegion(after, after.regions.at(i), &is, &error));
         QVERIFY(is == was);
     }
 }

@@ -112,46 +112,31 @@ bool ParseThresholds(const QStringList &parts, int count, ThresholdTable table, 
 
 namespace {
 
-// The bank's names are lines: a control character in one would shift every
-// name and layer after it.
-QString ControlCharacterText()
-{
-    return WithDetail(MessageFor(RESULT_FILE_ERROR).text, ControlCharacterDetail());
-}
-
-QString TooLongText(const SoundInfo &sound)
-{
-    return WithDetail(MessageFor(RESULT_TOO_BIG).text, TooBigDetail(sound));
-}
-
 // What the names and the files' headers tell is checked before the first
-// file is converted; the refusal, as "SUBJECT: TEXT", or nothing. Files
-// libsndfile can't open are left to the conversion chain, whose verdict
-// counts.
-QString RefusalBeforeConverting(const QString &target, const QStringList &files)
+// file is converted; the refusal, or none. Files libsndfile can't open are
+// left to the conversion chain, whose verdict counts. The bank's names are
+// lines: a control character in one would shift every name and layer after
+// it.
+Refusal RefusalBeforeConverting(const QString &target, const QStringList &files)
 {
-    const auto refusal = [](const QString &subject, const QString &text) {
-        return subject + QStringLiteral(": ") + text;
-    };
     if (NameHasControlCharacter(LastPathPart(QFileInfo(target).absoluteFilePath())))
-        return refusal(Printable(target), ControlCharacterText());
+        return RefusalFor(RESULT_FILE_ERROR, target, ControlCharacterDetail());
     for (const QString &file : files) {
         if (NameHasControlCharacter(QFileInfo(file).fileName()))
-            return refusal(Printable(file), ControlCharacterText());
+            return RefusalFor(RESULT_FILE_ERROR, file, ControlCharacterDetail());
         if (!file.isEmpty() && !QFileInfo::exists(file))
-            return refusal(file, MessageFor(RESULT_OPEN_FAILED).text
-                                     + QStringLiteral(" (no such file)"));
+            return RefusalFor(RESULT_OPEN_FAILED, file, QStringLiteral("no such file"));
         SoundInfo sound;
         if (ReadSoundInfo(file, &sound) && IsFarTooLong(sound))
-            return refusal(file, TooLongText(sound));
+            return RefusalFor(RESULT_TOO_BIG, file, TooBigDetail(sound));
     }
-    return QString();
+    return Refusal();
 }
 
-BankResult Refusal(BankResult result, const QString &subject, const QString &text)
+BankResult Refused(BankResult result, const Refusal &refusal)
 {
     result.outcome = BankResult::Outcome::Refused;
-    result.refusal = subject + QStringLiteral(": ") + text;
+    result.refusal = refusal;
     return result;
 }
 
@@ -279,11 +264,16 @@ int Build(const QStringList &rest)
         QVector<BankLayer> opened;
         ThresholdTable stored;
         if (!ReadBankLayers(file, WorkFolder(), &opened, stored, &error))
-            return Refuse(file, WithDetail(MessageFor(RESULT_OPEN_FAILED).text,
-                                           error.split(QLatin1Char('\n')).join(QStringLiteral("; "))));
-        for (const BankLayer &layer : opened) {
-            request.opened.insert(int(request.files.size()), layer.file);
-            request.files << layer.file.path;
+            return Refuse(RefusalFor(RESULT_OPEN_FAILED, file,
+                                     error.split(QLatin1Char('\n')).join(QStringLiteral("; "))));
+        for (int k = 0; k < opened.size(); ++k) {
+            const int place = int(request.files.size());
+            request.opened.insert(place, opened.at(k).file);
+            request.shownAs.insert(place, QStringLiteral("%1, layer %2 (%3)")
+                                              .arg(file)
+                                              .arg(k + 1)
+                                              .arg(opened.at(k).file.name));
+            request.files << opened.at(k).file.path;
         }
     }
     if (request.files.size() > kMaxLayers)
@@ -310,8 +300,7 @@ int Build(const QStringList &rest)
     case BankResult::Outcome::Interrupted:
         return Interrupted();
     case BankResult::Outcome::Refused:
-        Err() << "zkstool: " << result.refusal << Qt::endl;
-        return kExitFailed;
+        return Refuse(result.refusal);
     case BankResult::Outcome::Built:
         break;
     }
@@ -326,21 +315,28 @@ BankResult BuildBank(const BankRequest &request)
     const QStringList &files = request.files;
     const int count = int(files.size());
     const QFileInfo targetInfo(target);
+    const Refusal exists = RefusalSaying(target, QStringLiteral("already exists; --force replaces it"));
     if ((targetInfo.exists() || targetInfo.isSymLink()) && !request.force)
-        return Refusal(result, target, QStringLiteral("already exists; --force replaces it"));
+        return Refused(result, exists);
+    if (count == 0)
+        return Refused(result, RefusalSaying(target, QStringLiteral("no layers to write: a bank "
+                                                                    "holds 1 to %1")
+                                                         .arg(kMaxLayers)));
+    // A live link is written through, as cp does; a dangling one would
+    // create a file wherever it points.
+    if (targetInfo.isSymLink() && !targetInfo.exists())
+        return Refused(result, RefusalSaying(target, QStringLiteral("is a link to nothing; remove "
+                                                                    "it to write the bank here")));
     if (targetInfo.isDir())
-        return Refusal(result, target, QStringLiteral("is a folder"));
+        return Refused(result, RefusalSaying(target, QStringLiteral("is a folder")));
     if (!request.dryRun && !targetInfo.absoluteDir().exists())
-        return Refusal(result, target,
-                       MessageFor(RESULT_OPEN_FAILED).text
-                           + QStringLiteral(" (no folder %1)").arg(targetInfo.absolutePath()));
+        return Refused(result, RefusalFor(RESULT_OPEN_FAILED, target,
+                                          QStringLiteral("no folder %1")
+                                              .arg(targetInfo.absolutePath())));
 
-    const QString early = RefusalBeforeConverting(target, files);
-    if (!early.isEmpty()) {
-        result.outcome = BankResult::Outcome::Refused;
-        result.refusal = early;
-        return result;
-    }
+    const Refusal early = RefusalBeforeConverting(target, files);
+    if (!early.IsEmpty())
+        return Refused(result, early);
 
     // The converters' work runs in this process unless asked otherwise: no
     // program start per step.
@@ -358,7 +354,9 @@ BankResult BuildBank(const BankRequest &request)
         int size = 0;
         // A dry run takes the size of a file that converting would only
         // copy from its header.
-        const QString shown = files.at(i).isEmpty() ? QStringLiteral("\"\"") : files.at(i);
+        const QString shown = request.shownAs.contains(i) ? request.shownAs.value(i)
+            : files.at(i).isEmpty()                         ? QStringLiteral("\"\"")
+                                                            : files.at(i);
         QString name = LastPathPart(converted);
         if (request.opened.contains(i)) {
             name = request.opened.value(i).name;
@@ -367,9 +365,9 @@ BankResult BuildBank(const BankRequest &request)
             if (request.makeWorkFolder && conversion.workFolder.isEmpty()) {
                 conversion.workFolder = request.makeWorkFolder();
                 if (conversion.workFolder.isEmpty())
-                    return Refusal(result, shown,
-                                   MessageFor(RESULT_OPEN_FAILED).text
-                                       + QStringLiteral(" (no temporary folder could be made)"));
+                    return Refused(result, RefusalFor(RESULT_OPEN_FAILED, shown,
+                                                      QStringLiteral("no temporary folder could "
+                                                                     "be made")));
             }
             converted = ConvertFile(files.at(i), conversion, &reason);
             if (IsCancelled(request))
@@ -380,16 +378,14 @@ BankResult BuildBank(const BankRequest &request)
         if (size > 0 && request.trimTails && !request.dryRun)
             TrimLayerTail(&converted, &size, request.tailDbfs, &result.lines);
         if (size <= 0)
-            return Refusal(result, shown, WithDetail(MessageFor(size).text,
-                                                     SoundCheckDetail(size, converted, reason)));
+            return Refused(result,
+                           RefusalFor(size, shown, SoundCheckDetail(size, converted, reason)));
         sizes[i] = size;
         const int verdict = LayerSizesVerdict(sizes, count);
         if (verdict == RESULT_NO_SPACE)
-            return Refusal(result, shown, WithDetail(MessageFor(RESULT_NO_SPACE).text,
-                                                     NoSpaceDetail(size, used)));
+            return Refused(result, RefusalFor(RESULT_NO_SPACE, shown, NoSpaceDetail(size, used)));
         if (verdict != 0)
-            return Refusal(result, shown,
-                           WithDetail(MessageFor(RESULT_TOO_BIG).text, SizeTableDetail()));
+            return Refused(result, RefusalFor(RESULT_TOO_BIG, shown, SizeTableDetail()));
         used += size;
         layers.append({converted, name, size});
         result.lines << QStringLiteral("layer %1  %2  %3 bytes  %4% space left")
@@ -404,18 +400,18 @@ BankResult BuildBank(const BankRequest &request)
         const QString refused = OrderByLoudness(&layers, request.gate, !request.thresholdsGiven,
                                                 thresholds, &result.lines);
         if (!refused.isEmpty())
-            return Refusal(result, target, refused);
+            return Refused(result, RefusalSaying(target, refused));
     }
-    const GeneratorArgs args
+    GeneratorArgs args
         = MakeGeneratorArgs(layers, thresholds, request.gate, targetInfo.absoluteFilePath());
 
     if (request.dryRun) {
         // The generator's own sum: the header, then each layer's region.
         const qint64 bytes = BuildZKSHeader(args, 0).size() + qint64(used);
         if (bytes > kBankBudget)
-            return Refusal(result, target, MessageFor(RESULT_NO_SPACE).text);
+            return Refused(result, RefusalFor(RESULT_NO_SPACE, target));
         result.lines << QStringLiteral("would write %1: %2 layers, %3 bytes")
-                            .arg(target)
+                            .arg(Printable(target))
                             .arg(count)
                             .arg(bytes);
         result.layers = count;
@@ -428,15 +424,18 @@ BankResult BuildBank(const BankRequest &request)
     // replaces it only with a whole new one: once it has started it runs to
     // its end, and a bank it finished stays (removing it would lose the bank
     // it replaced as well).
+    // Without --force a bank that appeared during the conversion is kept.
+    args.ReplaceExisting = request.force;
     QString reason;
     const qint32 generated = GenerateZKS(args, &reason);
+    if (generated == GENERATE_TARGET_EXISTS)
+        return Refused(result, exists);
     if (generated != GENERATE_OK)
-        return Refusal(result, target,
-                       WithDetail(MessageFor(ResultCodeForGenerator(generated)).text, reason));
+        return Refused(result, RefusalFor(ResultCodeForGenerator(generated), target, reason));
     result.layers = count;
     result.bytes = QFileInfo(target).size();
     result.lines << QStringLiteral("wrote %1: %2 layers, %3 bytes")
-                        .arg(target)
+                        .arg(Printable(target))
                         .arg(count)
                         .arg(result.bytes);
     return result;

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
@@ -22,6 +23,9 @@
 #include <vector>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -45,7 +49,7 @@ struct PlannedBank {
     QStringList thresholds; // from the manifest; empty: none given there
     ThresholdTable table = {};
     QString tableSource;    // where the thresholds come from, as shown
-    QString skip;           // why it is skipped without converting anything
+    Refusal skip;           // why it is skipped without converting anything
 };
 
 // How every bank is made.
@@ -57,7 +61,8 @@ struct Settings {
     bool dryRun = false;
 };
 
-// What became of one bank: its part of the report.
+// What became of one bank: its part of the report. Interrupted: by a signal,
+// or by the process running out of file descriptors.
 struct BankReport {
     enum class Outcome { Built, Skipped, Interrupted };
     Outcome outcome = Outcome::Built;
@@ -124,7 +129,7 @@ QVector<PlannedBank> PlanFolders(const QString &source)
         for (const QString &name : names)
             bank.files << dir.filePath(name);
         if (names.size() > kMaxLayers)
-            bank.skip = bank.origin + QStringLiteral(": ") + TooManyFilesText(int(names.size()));
+            bank.skip = RefusalSaying(bank.origin, TooManyFilesText(int(names.size())));
         plan << bank;
     }
     return plan;
@@ -159,7 +164,7 @@ QVector<PlannedBank> PlanManifest(const QString &path, const QByteArray &bytes,
             bank.files << folder.filePath(file);
         bank.thresholds = listed.thresholds;
         if (!listed.problem.isEmpty())
-            bank.skip = path + QLatin1Char(' ') + listed.problem;
+            bank.skip = RefusalSaying(QString(), path + QLatin1Char(' ') + listed.problem);
         plan << bank;
     }
     return plan;
@@ -177,41 +182,87 @@ void ChooseThresholds(PlannedBank &bank, const QStringList &given)
         if (ParseThresholds(bank.thresholds, count, bank.table, &error))
             bank.tableSource = QStringLiteral("from the manifest");
         else
-            bank.skip = bank.origin + QStringLiteral(": ") + error;
+            bank.skip = RefusalSaying(bank.origin, error);
     } else if (given.size() == count && ParseThresholds(given, count, bank.table, &error)) {
         bank.tableSource = QStringLiteral("as given");
     }
 }
 
 // A bank's file name must be one the system can write, and no other bank of
-// the plan may have it.
+// the plan may have it, in any case: the device's card, Windows and macOS
+// take Kicks.zks and kicks.zks for one file.
 void CheckNames(QVector<PlannedBank> &plan)
 {
-    QHash<QString, QString> taken; // bank name: the origin of the bank that has it
+    QHash<QString, QString> taken; // bank name folded to lower case: the origin of its bank
     for (PlannedBank &bank : plan) {
-        if (!bank.skip.isEmpty())
+        if (!bank.skip.IsEmpty())
             continue;
         const int bytes = int(QFile::encodeName(bank.name).size());
         if (bytes > kLongestBankFileName)
-            bank.skip = bank.origin + QStringLiteral(": ") + MessageFor(RESULT_NAME_TOO_LONG).text
-                + QStringLiteral(" (the bank's file name takes %1 bytes, at most %2)")
-                      .arg(bytes)
-                      .arg(kLongestBankFileName);
-        else if (taken.contains(bank.name))
-            bank.skip = bank.origin
-                + QStringLiteral(": the bank of %1 has the same name").arg(taken.value(bank.name));
+            bank.skip = RefusalFor(RESULT_NAME_TOO_LONG, bank.origin,
+                                   QStringLiteral("the bank's file name takes %1 bytes, at most %2")
+                                       .arg(bytes)
+                                       .arg(kLongestBankFileName));
+        else if (taken.contains(bank.name.toCaseFolded()))
+            bank.skip = RefusalSaying(bank.origin,
+                                      QStringLiteral("the bank of %1 has the same name")
+                                          .arg(taken.value(bank.name.toCaseFolded())));
         else
-            taken.insert(bank.name, bank.origin);
+            taken.insert(bank.name.toCaseFolded(), bank.origin);
     }
 }
 
 // --- one bank --------------------------------------------------------------
 
-BankReport Skipped(const PlannedBank &bank, const QString &why)
+// Set once a bank failed for want of file descriptors: the refusal said
+// nothing about the bank, and the banks after it would fail the same way.
+std::atomic<bool> outOfDescriptors(false);
+
+// Whether a refusal came of the process (EMFILE) or the system (ENFILE)
+// having no file descriptor to give: its reason carries the system's words
+// for it, wherever in the chain the file was refused, or no descriptor is
+// to be had now.
+bool OutOfDescriptors(const Refusal &refusal)
+{
+    for (const int error : {EMFILE, ENFILE}) {
+        if (refusal.detail.contains(QString::fromLocal8Bit(std::strerror(error))))
+            return true;
+    }
+#ifdef Q_OS_UNIX
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (probe >= 0) {
+        ::close(probe);
+        return false;
+    }
+    return errno == EMFILE || errno == ENFILE;
+#else
+    return false;
+#endif
+}
+
+bool Stopping()
+{
+    return *InterruptionFlag() || outOfDescriptors;
+}
+
+// Working folders that could not be removed when their bank was done
+// (removing takes descriptors too), removed again once every bank is.
+std::mutex leftoverLock;
+QStringList leftovers;
+
+void RemoveLeftovers()
+{
+    const std::lock_guard<std::mutex> guard(leftoverLock);
+    for (const QString &folder : std::as_const(leftovers))
+        QDir(folder).removeRecursively();
+    leftovers.clear();
+}
+
+BankReport Skipped(const PlannedBank &bank, const Refusal &why)
 {
     BankReport report;
     report.outcome = BankReport::Outcome::Skipped;
-    report.lines << QStringLiteral("skipped %1: %2").arg(Printable(bank.name), why);
+    report.lines << QStringLiteral("skipped %1: %2").arg(Printable(bank.name), why.Line());
     return report;
 }
 
@@ -227,9 +278,15 @@ QString ThresholdsShown(const PlannedBank &bank)
 // own that goes, with everything in it, once the bank is done.
 BankReport MakeBank(const PlannedBank &bank, const Settings &settings)
 {
-    if (!bank.skip.isEmpty())
+    if (!bank.skip.IsEmpty())
         return Skipped(bank, bank.skip);
     std::unique_ptr<QTemporaryDir> work;
+    const auto removeWork = qScopeGuard([&work]() {
+        if (work && work->isValid() && !work->remove()) {
+            const std::lock_guard<std::mutex> guard(leftoverLock);
+            leftovers << work->path();
+        }
+    });
     BankRequest request;
     request.files = bank.files;
     request.target = QDir(settings.outFolder).filePath(bank.name);
@@ -251,6 +308,11 @@ BankReport MakeBank(const PlannedBank &bank, const Settings &settings)
         report.outcome = BankReport::Outcome::Interrupted;
         return report;
     case BankResult::Outcome::Refused:
+        if (OutOfDescriptors(result.refusal)) {
+            outOfDescriptors = true;
+            report.outcome = BankReport::Outcome::Interrupted;
+            return report;
+        }
         return Skipped(bank, result.refusal);
     case BankResult::Outcome::Built:
         break;
@@ -350,7 +412,7 @@ bool RunPlan(const QVector<PlannedBank> &plan, const Settings &settings, int job
             int i = 0;
             {
                 const std::lock_guard<std::mutex> guard(lock);
-                if (next == total || *InterruptionFlag())
+                if (next == total || Stopping())
                     return;
                 i = next++;
                 current = plan.at(i).name;
@@ -375,7 +437,7 @@ bool RunPlan(const QVector<PlannedBank> &plan, const Settings &settings, int job
     std::unique_lock<std::mutex> guard(lock);
     // The signal handler cannot wake this thread: it looks at the flag at
     // least ten times a second.
-    while (printed < total && !*InterruptionFlag()) {
+    while (printed < total && !Stopping()) {
         if (const std::unique_ptr<BankReport> report = std::move(reports[size_t(printed)])) {
             ++printed;
             guard.unlock();
@@ -507,7 +569,8 @@ QString BuildAllHelp()
                "         --thresholds LIST   as for build, for the banks of as many layers;\n"
                "                             the others get the default spread\n"
                "         --force             replace existing banks\n"
-               "         --jobs N            make N banks at once (default: one per core)\n"
+               "         --jobs N            make N banks at once (default: one per core; at\n"
+               "                             most 4 per core)\n"
                "         --dry-run           print the plan (banks, layers, sizes, space\n"
                "                             left) and write nothing; only sounds that are\n"
                "                             not 16-bit at 44100 Hz are converted to size them\n"
@@ -525,6 +588,17 @@ int BuildAll(const QStringList &rest)
     if (!error.isEmpty())
         return UsageError(error);
     const Settings &settings = options.settings;
+    // Each bank at work holds a thread, its files and maybe a converter:
+    // beyond a few per core they only run the process out of descriptors.
+    const int mostJobs = 4 * qMax(1, QThread::idealThreadCount());
+    if (options.jobs > mostJobs) {
+        Err() << QStringLiteral("zkstool: --jobs %1 is more than this machine can use; making "
+                                "%2 banks at once")
+                     .arg(options.jobs)
+                     .arg(mostJobs)
+              << Qt::endl;
+        options.jobs = mostJobs;
+    }
 
     QVector<PlannedBank> plan;
     QStringList errors;
@@ -543,7 +617,7 @@ int BuildAll(const QStringList &rest)
                       options.manifest.isEmpty() ? QStringLiteral("no folder here holds sound files")
                                                  : QStringLiteral("lists no banks"));
     for (PlannedBank &bank : plan) {
-        if (bank.skip.isEmpty())
+        if (bank.skip.IsEmpty())
             ChooseThresholds(bank, settings.thresholds);
     }
     CheckNames(plan);
@@ -552,10 +626,21 @@ int BuildAll(const QStringList &rest)
 
     Tally tally;
     for (const QString &line : errors) {
-        Out() << QStringLiteral("skipped %1").arg(line) << "\n";
+        Out() << QStringLiteral("skipped %1").arg(Printable(line)) << "\n";
         ++tally.skipped;
     }
-    if (!RunPlan(plan, settings, options.jobs, &tally)) {
+    const bool whole = RunPlan(plan, settings, options.jobs, &tally);
+    RemoveLeftovers();
+    if (!whole) {
+        if (outOfDescriptors && !*InterruptionFlag()) {
+            Err() << QStringLiteral("zkstool: stopped: the system has no file descriptor left "
+                                    "(too many open files); banks written: %1 of %2 (they "
+                                    "stay); try fewer --jobs")
+                         .arg(tally.done)
+                         .arg(plan.size())
+                  << Qt::endl;
+            return kExitFailed;
+        }
         Err() << (settings.dryRun ? QStringLiteral("zkstool: interrupted; nothing written")
                                   : QStringLiteral("zkstool: interrupted; banks written: %1 of "
                                                    "%2 (they stay)")

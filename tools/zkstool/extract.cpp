@@ -93,7 +93,7 @@ int Extract(const QStringList &rest)
     if (!ReadZksBank(path, &bank, &error))
         return Refuse(path, error);
     for (const QString &problem : qAsConst(bank.problems))
-        Err() << "zkstool: " << path << ": " << Printable(problem) << Qt::endl;
+        Refuse(path, problem);
     if (bank.regions.isEmpty())
         return Refuse(path, QStringLiteral("no layers to extract"));
     if (!QDir().mkpath(folder))
@@ -128,7 +128,7 @@ int Extract(const QStringList &rest)
             continue;
         }
         QByteArray audio;
-        if (!ReadZksRegion(path, region, &audio, &error))
+        if (!ReadZksRegion(bank, region, &audio, &error))
             return Refuse(path, error);
         audio.truncate(audio.size() & ~1);
         if (parser.isSet(trim))

@@ -110,7 +110,7 @@ QString Numbers(const T *values, int count)
 void PrintBank(const QString &path, const ZksBank &bank, const QVector<LayerLevels> &levels)
 {
     QTextStream &out = Out();
-    out << "file                  " << path << " (" << bank.fileSize << " bytes)\n";
+    out << "file                  " << Printable(path) << " (" << bank.fileSize << " bytes)\n";
     if (bank.fixedPartComplete) {
         out << "maker line            \"" << Printable(QString::fromLatin1(bank.makerLine))
             << "\"\n"
@@ -168,7 +168,7 @@ int Info(const QStringList &rest)
     QVector<LayerLevels> levels;
     for (const ZksRegion &region : std::as_const(bank.regions)) {
         QByteArray audio;
-        if (!ReadZksRegion(path, region, &audio, &error))
+        if (!ReadZksRegion(bank, region, &audio, &error))
             break;
         levels.append(MeasureSamples(DropPadding(audio)));
     }

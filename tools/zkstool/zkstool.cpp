@@ -101,8 +101,9 @@ QString HelpText()
               "         Before converting anything it refuses a name (of the bank or of a\n"
               "         file) holding a control character, and a sound far too long for any\n"
               "         layer. In a bank of 5 or more layers each layer stays below 2097.2 KB.\n"
-              "         Ctrl-C, SIGTERM or SIGHUP stops it: the running converter is\n"
-              "         ended, its temporary files are removed and no bank is written.\n"
+              "         Ctrl-C, SIGTERM, SIGHUP or SIGPIPE (its output closed) stops it: the\n"
+              "         running converter is ended, its temporary files are removed and no\n"
+              "         bank is written.\n"
               "         -o BANK.zks         the bank to write (kept unless --force is given)\n"
               "         --gate LEVEL        cut leading sound quieter than LEVEL (default off)\n"
               "         --thresholds LIST   one trigger threshold per file, falling strictly\n"
@@ -122,37 +123,28 @@ QString HelpText()
               "         read (nor a link to it); --trim drops the zeros that pad each layer.\n"
               "\n"
               "Exit status: 0 done; 1 a file was refused, the bank is damaged, or writing\n"
-              "failed; 2 the command line is wrong; 130, 143 or 129 build or build-all was\n"
-              "interrupted by SIGINT (Ctrl-C), SIGTERM or SIGHUP (128 + the signal's number).\n");
+              "failed; 2 the command line is wrong; 130, 143, 129 or 141 build or build-all\n"
+              "was interrupted by SIGINT (Ctrl-C), SIGTERM, SIGHUP or SIGPIPE (128 + the\n"
+              "signal's number).\n");
 }
 
 } // namespace
 
+int Refuse(const Refusal &refusal)
+{
+    Err() << "zkstool: " << refusal.Line() << Qt::endl;
+    return kExitFailed;
+}
+
 int Refuse(const QString &subject, const QString &text)
 {
-    Err() << "zkstool: " << subject << ": " << text << Qt::endl;
-    return kExitFailed;
+    return Refuse(RefusalSaying(subject, text));
 }
 
 int UsageError(const QString &text)
 {
-    Err() << "zkstool: " << text << "\nTry 'zkstool --help'." << Qt::endl;
+    Err() << "zkstool: " << Printable(text) << "\nTry 'zkstool --help'." << Qt::endl;
     return kExitUsage;
-}
-
-// Names from a bank or a folder can hold anything; control characters are
-// shown as escapes so they cannot steer the terminal.
-QString Printable(const QString &text)
-{
-    QString shown;
-    for (const QChar c : text) {
-        const QChar::Category category = c.category();
-        if (category == QChar::Other_Control || category == QChar::Other_Format)
-            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-        else
-            shown += c;
-    }
-    return shown;
 }
 
 bool ParseCommand(QCommandLineParser &parser, const QString &command, const QStringList &rest,
@@ -184,13 +176,13 @@ void OnInterruption(int number)
 
 } // namespace
 
-// Ctrl-C, kill and a closed terminal end a build through its own clean-up
-// instead of on the spot. A signal the caller chose to ignore (nohup) stays
-// ignored.
+// Ctrl-C, kill, a closed terminal and a closed pipe (`| head -1`) end a
+// build through its own clean-up instead of on the spot. A signal the caller
+// chose to ignore (nohup) stays ignored.
 void CatchInterruptions()
 {
 #ifdef Q_OS_UNIX
-    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         struct sigaction action = {};
         if (sigaction(number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN)
             continue;
@@ -248,8 +240,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(QuietDebug);
-    const int result = Run(QCoreApplication::arguments());
+    int result = Run(QCoreApplication::arguments());
     RemoveWorkFolder();
+    // A signal caught once the work was done, such as a pipe closed while
+    // the report was printed, still shows in the exit status.
+    if (result == kExitOk && *InterruptionFlag())
+        result = InterruptedExitCode();
     return result;
 }
 

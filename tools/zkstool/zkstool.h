@@ -14,6 +14,7 @@
 
 #include "fileprocessor.h"
 #include "layerrules.h"
+#include "refusal.h"
 
 class QCommandLineParser;
 class QTextStream;
@@ -23,7 +24,10 @@ enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitSignalBase = 
 QTextStream &Out();
 QTextStream &Err();
 
-// Prints "zkstool: SUBJECT: TEXT" on the error stream; returns kExitFailed.
+// Prints "zkstool: SUBJECT: TEXT (DETAIL)" on the error stream; returns
+// kExitFailed.
+int Refuse(const Refusal &refusal);
+// The same for a refusal in words of its own.
 int Refuse(const QString &subject, const QString &text);
 // Set by --verbose: the debug stream's lines reach the error stream.
 extern bool verbose;
@@ -32,8 +36,6 @@ int UsageError(const QString &text);
 // Parses a command's arguments; `rest` excludes the command word.
 bool ParseCommand(QCommandLineParser &parser, const QString &command, const QStringList &rest,
                   QString *error);
-// A name with its control and format characters shown as \uXXXX escapes.
-QString Printable(const QString &text);
 
 // The labels --gate takes, "off|-60dB|...", and the amplitude of one.
 QString GateChoices();
@@ -66,6 +68,9 @@ struct BankRequest {
     // Layers taken from banks, by their place in `files`: already in the
     // bank's form, they are neither converted nor checked again.
     QHash<int, LayerFile> opened;
+    // How the user knows those layers, "kit2.zks, layer 4 (h1.wav)", by
+    // their place in `files`: their files are temporary.
+    QHash<int, QString> shownAs;
     const std::atomic<bool> *cancelled = nullptr;
     // Makes the folder for the converted files once the first file is to be
     // converted, and gives its path (empty when none could be made). Unset:
@@ -79,8 +84,7 @@ struct BankResult {
     // The report for standard output: a line per layer, then the bank
     // written (or, in a dry run, the bank that would be).
     QStringList lines;
-    // "SUBJECT: TEXT" when refused, as zkstool prints it after "zkstool: ".
-    QString refusal;
+    Refusal refusal; // when refused
     int layers = 0;
     qint64 bytes = 0; // the bank's size
 };
