@@ -56,6 +56,10 @@ namespace {
 
 const char kLastFolderKey[] = "LastFolder";
 const char kLastSaveFolderKey[] = "LastSaveFolder";
+// The gate's position (0 for "Don't" to 4 for "-30dB") and "Trim tails",
+// as the user last left them.
+const char kCutSilenceKey[] = "CutSilence";
+const char kTrimTailsKey[] = "TrimTails";
 const char kDefaultWavFolder[] = "./wav";
 const char kDefaultZksFolder[] = "./zks";
 
@@ -240,6 +244,10 @@ ZKWindow::ZKWindow(QWidget *parent)
     AddBankControls();
     SetUpLevelsAndView();
     SetUpKeys();
+    // The choices the user made last time; every layer added is cut and
+    // trimmed by them.
+    ui->horizontalSlider->setValue(settings.value(kCutSilenceKey, 0).toInt());
+    trimTailsBox->setChecked(settings.value(kTrimTailsKey, false).toBool());
 
     FitTextSizes();
     ShowNames();
@@ -751,6 +759,7 @@ void ZKWindow::on_horizontalSlider_valueChanged(int value)
         return;
     ui->label_2->setText(label);
     GateLevel = amplitude;
+    QSettings().setValue(kCutSilenceKey, value);
     ShowUnsavedChanges();
 }
 
@@ -970,5 +979,6 @@ void ZKWindow::SetTrimTails(bool on)
     }
     SetUsedSpace(used);
     ShowSlotCount();
+    QSettings().setValue(kTrimTailsKey, on);
     ShowUnsavedChanges();
 }

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMessageBox>
@@ -64,6 +65,7 @@ private slots:
     void everySliderActionMovesTheThreshold_data();
     void everySliderActionMovesTheThreshold();
     void newWindowStartsAfresh();
+    void choicesRemembered();
     void gateLevels_data();
     void gateLevels();
     void gateOutOfRangeIgnored();
@@ -278,8 +280,10 @@ void TestControls::newWindowStartsAfresh()
         first.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(4);
         QCOMPARE(int(GateLevel), 1035);
     }
+    // The slot table starts afresh; the gate is the one the user left, and
+    // the gate in use is the one the slider shows.
     ZKWindow second;
-    QCOMPARE(int(GateLevel), 0);
+    QCOMPARE(int(GateLevel), 1035);
     QCOMPARE(SelectedLayer, 0);
     QCOMPARE(AvailablePercent, 0);
     QCOMPARE(SlotCount, 0);
@@ -287,8 +291,28 @@ void TestControls::newWindowStartsAfresh()
     QCOMPARE(SlotThreshold[1], 1);
     for (int n = 2; n <= 8; ++n)
         QCOMPARE(SlotThreshold[n], 0);
-    QCOMPARE(second.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("Don't"));
-    QCOMPARE(second.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->value(), 0);
+    QCOMPARE(second.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("-30dB"));
+    QCOMPARE(second.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->value(), 4);
+}
+
+void TestControls::choicesRemembered()
+{
+    {
+        ZKWindow first;
+        QCOMPARE(int(GateLevel), 0);
+        QVERIFY(!first.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->isChecked());
+        first.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(2);
+        first.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->setChecked(true);
+    }
+    QSettings settings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21"));
+    QCOMPARE(settings.value(QStringLiteral("CutSilence")).toInt(), 2);
+    QCOMPARE(settings.value(QStringLiteral("TrimTails")).toBool(), true);
+    ZKWindow second;
+    QCOMPARE(second.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("-50dB"));
+    QCOMPARE(int(GateLevel), 103);
+    QVERIFY(second.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->isChecked());
+    // The folders' keys keep their meaning beside them.
+    QVERIFY(!settings.contains(QStringLiteral("LastFolder")) || settings.value(QStringLiteral("LastFolder")).canConvert<QString>());
 }
 
 void TestControls::gateLevels_data()
