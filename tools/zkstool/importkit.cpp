@@ -1,0 +1,247 @@
+// zkstool import-kit: a multi-velocity drum kit made into one bank per
+// instrument, with the thresholds its velocity ranges give.
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "drumkit.h"
+#include "kitplan.h"
+#include "layerrules.h"
+#include "resultcodes.h"
+#include "zkstool.h"
+
+namespace {
+
+struct ImportSettings {
+    QString outFolder;
+    quint16 gate = 0;
+    bool force = false;
+    bool dryRun = false;
+};
+
+struct InstrumentReport {
+    bool built = false;
+    bool empty = false; // a place in the kit with no sample named: not skipped
+    bool interrupted = false;
+    QStringList lines;
+    int layers = 0;
+    qint64 bytes = 0;
+};
+
+QString ThresholdsText(const KitPlan &plan)
+{
+    QStringList shown;
+    for (int threshold : plan.thresholds)
+        shown << QString::number(threshold);
+    return shown.join(QLatin1Char(','));
+}
+
+// A refusal that fewer layers may cure: the budget or the size tables.
+bool IsOverBudget(const QString &refusal)
+{
+    return refusal.contains(MessageFor(RESULT_NO_SPACE).text)
+        || refusal.contains(MessageFor(RESULT_TOO_BIG).text);
+}
+
+// Builds one instrument's bank through build's own path, dropping a layer by
+// the reduction rule for as long as the layers, tails trimmed, exceed the
+// budget.
+InstrumentReport ImportInstrument(const KitInstrument &instrument, const QString &bankName,
+                                  const ImportSettings &settings)
+{
+    InstrumentReport report;
+    const QString head = QStringLiteral("%1: ").arg(Printable(instrument.name));
+    KitPlan plan = PlanKitLayers(instrument.layers);
+    ReduceKitPlan(&plan, kMaxLayers);
+    QStringList notes = instrument.problems + plan.notes;
+    for (int index : std::as_const(plan.layers)) {
+        if (instrument.layers.at(index).pitch != 0)
+            notes << QStringLiteral("pitch %1 of %2 not applied")
+                         .arg(instrument.layers.at(index).pitch)
+                         .arg(LastPathPart(instrument.layers.at(index).path));
+    }
+    if (instrument.layers.isEmpty() && instrument.problems.isEmpty()) {
+        report.empty = true;
+        report.lines << head + QStringLiteral("names no sample");
+        return report;
+    }
+    if (plan.layers.isEmpty()) {
+        report.lines << head + QStringLiteral("skipped, no usable sample")
+                + (notes.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(notes.join(QStringLiteral("; "))));
+        return report;
+    }
+    for (;;) {
+        FinishThresholds(&plan);
+        std::unique_ptr<QTemporaryDir> work;
+        BankRequest request;
+        for (int index : std::as_const(plan.layers))
+            request.files << instrument.layers.at(index).path;
+        request.target = QDir(settings.outFolder).filePath(bankName);
+        request.gate = settings.gate;
+        for (int n = 1; n <= plan.thresholds.size(); ++n)
+            request.thresholds[n] = plan.thresholds.at(n - 1);
+        request.thresholdsGiven = true;
+        request.force = settings.force;
+        request.dryRun = settings.dryRun;
+        request.trimTails = true;
+        request.cancelled = InterruptionFlag();
+        request.makeWorkFolder = [&work]() {
+            work = std::make_unique<QTemporaryDir>(QDir::tempPath()
+                                                   + QStringLiteral("/QuadrelX8FileGen-XXXXXX"));
+            return work->isValid() ? work->path() : QString();
+        };
+        const BankResult result = BuildBank(request);
+        if (result.outcome == BankResult::Outcome::Interrupted) {
+            report.interrupted = true;
+            return report;
+        }
+        if (result.outcome == BankResult::Outcome::Refused) {
+            if (IsOverBudget(result.refusal) && plan.layers.size() > 1) {
+                notes << QStringLiteral("over the budget with %1 layers").arg(plan.layers.size());
+                ReduceKitPlan(&plan, int(plan.layers.size()) - 1);
+                continue;
+            }
+            report.lines << head + QStringLiteral("skipped, ") + result.refusal;
+            return report;
+        }
+        report.built = true;
+        report.layers = result.layers;
+        report.bytes = result.bytes;
+        report.lines << head
+                + QStringLiteral("%1 layers, thresholds %2 -> %3")
+                      .arg(plan.layers.size())
+                      .arg(ThresholdsText(plan), Printable(bankName))
+                + (notes.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(notes.join(QStringLiteral("; "))));
+        return report;
+    }
+}
+
+} // namespace
+
+QString ImportKitUsage()
+{
+    return QStringLiteral("       zkstool import-kit KIT OUTDIR [--gate LEVEL] [--jobs N] [--force]\n"
+                          "                          [--dry-run]\n");
+}
+
+QString ImportKitHelp()
+{
+    return QStringLiteral(
+        "import-kit\n"
+        "         Makes a bank of each instrument of a drum kit: KIT is a drumkit.xml, a\n"
+        "         folder holding one, or a .h2drumkit archive. Each bank is named\n"
+        "         \"OUTDIR/<kit name> - <instrument name>.zks\". A layer's threshold is the\n"
+        "         lowest hit strength (1..127) its velocity range plays; layers that play\n"
+        "         none, or repeat an earlier layer's range, are left out; more than 8 are\n"
+        "         reduced to 8. Quiet tails are trimmed as --trim-tails does, and layers\n"
+        "         are dropped while the bank exceeds the budget. Prints a line per\n"
+        "         instrument, then how many banks were written and skipped.\n"
+        "         --gate LEVEL        as for build (off unless given)\n"
+        "         --jobs N            make N banks at once (default: one per core)\n"
+        "         --force             replace existing banks\n"
+        "         --dry-run           print the plan and write nothing\n"
+        "         Exits with 1 when any instrument was skipped.\n");
+}
+
+int ImportKit(const QStringList &rest)
+{
+    CatchInterruptions();
+    QElapsedTimer clock;
+    clock.start();
+    QCommandLineParser parser;
+    const QCommandLineOption gate(QStringLiteral("gate"), QString(), QStringLiteral("LEVEL"),
+                                  QStringLiteral("off"));
+    const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
+    const QCommandLineOption force(QStringLiteral("force"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    parser.addOptions({gate, jobs, force, dryRun});
+    QString error;
+    if (!ParseCommand(parser, QStringLiteral("import-kit"), rest, &error))
+        return UsageError(error);
+    if (parser.positionalArguments().size() != 2)
+        return UsageError(QStringLiteral("import-kit needs a kit and an output folder"));
+    ImportSettings settings;
+    settings.outFolder = parser.positionalArguments().at(1);
+    settings.force = parser.isSet(force);
+    settings.dryRun = parser.isSet(dryRun);
+    if (!GateFromLabel(parser.value(gate), &settings.gate))
+        return UsageError(QStringLiteral("unknown gate \"%1\": choose %2")
+                              .arg(parser.value(gate), GateChoices()));
+    int jobCount = int(std::max(1u, std::thread::hardware_concurrency()));
+    if (parser.isSet(jobs)) {
+        bool ok = false;
+        jobCount = parser.value(jobs).toInt(&ok);
+        if (!ok || jobCount < 1 || jobCount > 64)
+            return UsageError(QStringLiteral("--jobs takes a whole number from 1 to 64"));
+    }
+
+    const QString kitPath = parser.positionalArguments().at(0);
+    QTemporaryDir unpacked(QDir::tempPath() + QStringLiteral("/QuadrelX8Kit-XXXXXX"));
+    if (!unpacked.isValid())
+        return Refuse(kitPath, QStringLiteral("no temporary folder could be made"));
+    Drumkit kit;
+    if (!ReadDrumkit(kitPath, unpacked.path(), &kit, &error))
+        return Refuse(kitPath, error);
+    if (kit.instruments.isEmpty())
+        return Refuse(kitPath, QStringLiteral("the kit has no instruments"));
+    if (!settings.dryRun && !QDir().mkpath(settings.outFolder))
+        return Refuse(settings.outFolder, QStringLiteral("cannot create this folder"));
+    QStringList names;
+    for (const KitInstrument &instrument : std::as_const(kit.instruments))
+        names << instrument.name;
+    const QStringList bankNames = KitBankFileNames(kit.name, names);
+
+    const int total = int(kit.instruments.size());
+    std::vector<InstrumentReport> reports(static_cast<size_t>(total));
+    std::atomic<int> next{0};
+    const auto work = [&]() {
+        for (int i = next++; i < total && !*InterruptionFlag(); i = next++)
+            reports[size_t(i)] = ImportInstrument(kit.instruments.at(i), bankNames.at(i), settings);
+    };
+    std::vector<std::thread> workers;
+    for (int k = 0; k < std::min(jobCount, total); ++k)
+        workers.emplace_back(work);
+    for (std::thread &worker : workers)
+        worker.join();
+
+    int built = 0;
+    int skipped = 0;
+    int layers = 0;
+    qint64 bytes = 0;
+    for (const InstrumentReport &report : reports) {
+        for (const QString &line : report.lines)
+            Out() << line << "\n";
+        if (report.interrupted || report.empty || report.lines.isEmpty())
+            continue;
+        built += report.built ? 1 : 0;
+        skipped += report.built ? 0 : 1;
+        layers += report.layers;
+        bytes += report.bytes;
+    }
+    Out() << Qt::flush;
+    if (*InterruptionFlag()) {
+        Err() << QStringLiteral("zkstool: interrupted; banks written: %1 of %2 (they stay)")
+                     .arg(settings.dryRun ? 0 : built)
+                     .arg(total)
+              << Qt::endl;
+        return InterruptedExitCode();
+    }
+    Out() << QStringLiteral("import-kit: %1 banks %2, %3 skipped; %4 layers, %5 bytes; %6 s")
+                 .arg(built)
+                 .arg(settings.dryRun ? QStringLiteral("planned (nothing written)")
+                                      : QStringLiteral("written"))
+                 .arg(skipped)
+                 .arg(layers)
+                 .arg(bytes)
+                 .arg(double(clock.elapsed()) / 1000.0, 0, 'f', 1)
+          << Qt::endl;
+    return skipped > 0 ? kExitFailed : kExitOk;
+}
