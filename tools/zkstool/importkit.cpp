@@ -105,7 +105,7 @@ InstrumentReport ImportInstrument(const KitInstrument &instrument, const QString
         }
         if (result.outcome == BankResult::Outcome::Refused) {
             if (IsOverBudget(result.refusal) && plan.layers.size() > 1) {
-                notes << QStringLiteral("over the budget with %1 layers").arg(plan.layers.size());
+                notes << QStringLiteral("over the budget with %1 layers, one dropped").arg(plan.layers.size());
                 ReduceKitPlan(&plan, int(plan.layers.size()) - 1);
                 continue;
             }
