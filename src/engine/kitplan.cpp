@@ -8,7 +8,9 @@
 #include <cmath>
 #include <limits>
 
+#include "fileprocessor.h"
 #include "layerrules.h"
+#include "zkslayout.h"
 
 namespace {
 
@@ -120,6 +122,93 @@ void FinishThresholds(KitPlan *plan)
         plan->thresholds[i] = std::min(plan->thresholds.at(i), kThresholdSliderMax - i);
     if (!plan->thresholds.isEmpty())
         plan->thresholds.last() = 1;
+}
+
+QVector<double> KitLayerSamples(const PcmSound &converted, double gain, bool leftOnly)
+{
+    const int channels = std::max(1, int(converted.channels));
+    const int frames = int(converted.pcm.size() / (2 * channels));
+    const auto sample = [&](int index) {
+        return double(qint16(quint16(quint8(converted.pcm.at(2 * index)))
+                             | quint16(quint8(converted.pcm.at(2 * index + 1))) << 8));
+    };
+    QVector<double> mono(frames);
+    for (int i = 0; i < frames; ++i) {
+        const double left = sample(i * channels);
+        mono[i] = gain * (channels == 2 && !leftOnly ? (left + sample(i * channels + 1)) / 2 : left);
+    }
+    return mono;
+}
+
+QVector<QByteArray> FinishKitLayers(const QVector<QVector<double>> &layers, double *scale)
+{
+    double peak = 0;
+    for (const QVector<double> &layer : layers) {
+        for (double value : layer)
+            peak = std::max(peak, std::abs(value));
+    }
+    *scale = peak > 32767 ? 32767 / peak : 1;
+    QVector<QByteArray> finished;
+    for (const QVector<double> &layer : layers) {
+        QByteArray pcm(int(layer.size()) * 2, Qt::Uninitialized);
+        for (int i = 0; i < layer.size(); ++i) {
+            const auto value = quint16(qint16(std::lround(std::clamp(layer.at(i) * *scale, -32768.0, 32767.0))));
+            pcm[2 * i] = char(value & 0xff);
+            pcm[2 * i + 1] = char(value >> 8);
+        }
+        finished << TrimQuietTail(pcm, 1);
+    }
+    return finished;
+}
+
+namespace {
+
+bool SizesFit(const QVector<QByteArray> &layers, qint64 headerBytes, int cut)
+{
+    qint32 sizes[kMaxLayers] = {};
+    qint64 total = headerBytes;
+    const int count = std::min(int(layers.size()), kMaxLayers);
+    for (int i = 0; i < count; ++i) {
+        const int frames = int(layers.at(i).size() / 2);
+        sizes[i] = LayerSizeFor(quint32(2 * (cut > 0 ? std::min(frames, cut) : frames)), false);
+        total += sizes[i];
+    }
+    return LayerSizesVerdict(sizes, count) == 0 && total <= kBankBudget;
+}
+
+} // namespace
+
+bool FitKitLayers(QVector<QByteArray> *layers, qint64 headerBytes, int *cutFrames)
+{
+    *cutFrames = 0;
+    if (SizesFit(*layers, headerBytes, 0))
+        return true;
+    int longest = 0;
+    for (const QByteArray &layer : std::as_const(*layers))
+        longest = std::max(longest, int(layer.size() / 2));
+    int low = kBankRate;
+    if (longest <= low || !SizesFit(*layers, headerBytes, low))
+        return false;
+    int high = longest; // does not fit; `low` does
+    while (high - low > 1) {
+        const int middle = low + (high - low) / 2;
+        (SizesFit(*layers, headerBytes, middle) ? low : high) = middle;
+    }
+    for (QByteArray &layer : *layers) {
+        if (layer.size() / 2 <= low)
+            continue;
+        layer.truncate(2 * low);
+        const int fade = std::min(kTailFadeFrames, low);
+        for (int i = 0; i < fade; ++i) {
+            const int index = low - fade + i;
+            const int value = qint16(quint16(quint8(layer.at(2 * index)) | quint8(layer.at(2 * index + 1)) << 8));
+            const auto faded = quint16(qint16(value * (fade - 1 - i) / fade));
+            layer[2 * index] = char(faded & 0xff);
+            layer[2 * index + 1] = char(faded >> 8);
+        }
+    }
+    *cutFrames = low;
+    return true;
 }
 
 QStringList KitBankFileNames(const QString &kitName, const QStringList &instrumentNames)

@@ -6,6 +6,7 @@
 #include <QVector>
 
 #include "drumkit.h"
+#include "tailtrim.h"
 
 // How a kit instrument's velocity ranges become a bank's layers and
 // thresholds, the same for zkstool and the window.
@@ -38,6 +39,25 @@ void ReduceKitPlan(KitPlan *plan, int keep);
 // The thresholds as the device takes them: the last set to 1, none above
 // what the threshold slider reaches for its layer.
 void FinishThresholds(KitPlan *plan);
+
+// One kit layer's converted sound made ready for a bank: mono, its stereo
+// channels mixed as (L+R)/2 unless `leftOnly`, times `gain`, as samples
+// at full scale 32768 (not yet rounded, so one factor can still bring the
+// whole instrument below clipping).
+QVector<double> KitLayerSamples(const PcmSound &converted, double gain, bool leftOnly);
+
+// The instrument's layers as 16-bit mono sounds: when any sample would clip,
+// all are scaled by one factor, which `scale` gets (1 when none clips);
+// then each one's quiet tail is trimmed as --trim-tails does.
+QVector<QByteArray> FinishKitLayers(const QVector<QVector<double>> &layers, double *scale);
+
+// Fits 16-bit mono layers to the bank: when their sizes fail the engine's
+// rules (the budget, or the size tables of five layers or more), every
+// layer longer than L frames is cut to L, its last 10 ms faded out, with
+// the largest L that fits. `headerBytes` are the bank's own, charged to the
+// budget with the layers. `cutFrames` gets L (0: nothing cut). False, the
+// layers unchanged, when L would be under one second.
+bool FitKitLayers(QVector<QByteArray> *layers, qint64 headerBytes, int *cutFrames);
 
 // The file names (".zks" included) of a kit's banks, one per instrument
 // name: "<kit> - <instrument>", characters a file name can't hold

@@ -6,10 +6,13 @@
 #include "drumkit.h"
 #include "kitplan.h"
 #include "testmain.h"
+#include "fileprocessor.h"
+#include "layerrules.h"
 #include "testsupport.h"
 #include "zkslayout.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
+Q_DECLARE_METATYPE(QVector<double>)
 
 namespace {
 
@@ -58,6 +61,10 @@ private slots:
     void archiveUnpacks();
     void archiveEntryOutsideIsRefused();
     void bankNames();
+    void layerSamples_data();
+    void layerSamples();
+    void clippingScalesTheWholeInstrument();
+    void longLayersAreCut();
 };
 
 void TestDrumkit::thresholds_data()
@@ -235,6 +242,61 @@ void TestDrumkit::bankNames()
     QCOMPARE(names.at(2), QStringLiteral("Kit - kick (2).zks"));
     QCOMPARE(QFile::encodeName(names.at(3)).size(), 255);
     QVERIFY(names.at(3).endsWith(QLatin1String(".zks")));
+}
+
+void TestDrumkit::layerSamples_data()
+{
+    QTest::addColumn<bool>("leftOnly");
+    QTest::addColumn<double>("gain");
+    QTest::addColumn<QVector<double>>("expected");
+    QTest::newRow("mixed") << false << 1.0 << QVector<double>{150, -50};
+    QTest::newRow("left") << true << 1.0 << QVector<double>{100, -100};
+    QTest::newRow("mixed, gain") << false << 0.5 << QVector<double>{75, -25};
+}
+
+void TestDrumkit::layerSamples()
+{
+    QFETCH(bool, leftOnly);
+    QFETCH(double, gain);
+    QFETCH(QVector<double>, expected);
+    const PcmSound stereo{2, quint32(kBankRate), Pcm({100, 200, -100, 0})};
+    QCOMPARE(KitLayerSamples(stereo, gain, leftOnly), expected);
+}
+
+void TestDrumkit::clippingScalesTheWholeInstrument()
+{
+    double scale = 0;
+    const QVector<QByteArray> layers = FinishKitLayers({{40000, -20000, 100}, {16000, 50, 50}}, &scale);
+    QCOMPARE(scale, 32767.0 / 40000);
+    QCOMPARE(layers.at(0).left(4), Pcm({32767, -16384}));
+    QCOMPARE(layers.at(1).left(2), Pcm({13107}));
+}
+
+void TestDrumkit::longLayersAreCut()
+{
+    // 40 s does not fit; 2 s layers beside it are left as they are.
+    const int frames = 40 * kBankRate;
+    QVector<QByteArray> layers{Pcm(QVector<int>(frames, 1000)), Pcm(QVector<int>(2 * kBankRate, 1000))};
+    int cut = 0;
+    QVERIFY(FitKitLayers(&layers, 512, &cut));
+    QVERIFY(cut > kBankRate && cut < frames);
+    QCOMPARE(layers.at(0).size(), 2 * cut);
+    QCOMPARE(layers.at(1).size(), 4 * kBankRate);
+    QCOMPARE(qint16(quint8(layers.at(0).at(2 * cut - 2)) | quint8(layers.at(0).at(2 * cut - 1)) << 8), qint16(0));
+    qint32 sizes[] = {LayerSizeFor(quint32(2 * cut), false), LayerSizeFor(quint32(4 * kBankRate), false)};
+    QCOMPARE(LayerSizesVerdict(sizes, 2), 0);
+    QVERIFY(sizes[0] + sizes[1] + 512 <= kBankBudget);
+    // One sample more would not fit.
+    sizes[0] = LayerSizeFor(quint32(2 * cut + 2 * 512), false);
+    QVERIFY(sizes[0] + sizes[1] + 512 > kBankBudget);
+
+    // Eight layers of 40 s are cut to fit; where even 1 s would not fit
+    // nothing is cut.
+    QVector<QByteArray> many(kMaxLayers, Pcm(QVector<int>(frames, 1000)));
+    QVERIFY(FitKitLayers(&many, 512, &cut));
+    QVector<QByteArray> tooMany{Pcm(QVector<int>(frames, 1000))};
+    QVERIFY(!FitKitLayers(&tooMany, kBankBudget, &cut));
+    QCOMPARE(tooMany.at(0).size(), 2 * frames);
 }
 
 ZK_TEST(TestDrumkit)

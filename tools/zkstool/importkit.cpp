@@ -3,19 +3,24 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
+#include <QHash>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <atomic>
+#include <cmath>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "drumkit.h"
+#include "fileprocessor.h"
 #include "kitplan.h"
 #include "layerrules.h"
 #include "resultcodes.h"
+#include "tailtrim.h"
 #include "zkstool.h"
 
 namespace {
@@ -25,6 +30,7 @@ struct ImportSettings {
     quint16 gate = 0;
     bool force = false;
     bool dryRun = false;
+    bool leftOnly = false; // keep the left channel of stereo layers, not the mix
 };
 
 struct InstrumentReport {
@@ -44,92 +50,168 @@ QString ThresholdsText(const KitPlan &plan)
     return shown.join(QLatin1Char(','));
 }
 
-// A refusal that fewer layers may cure: the budget or the size tables.
-bool IsOverBudget(const QString &refusal)
+// Converts each layer the plan may use, as any layer is converted, and
+// reads it back; a layer that fails is left out of `instrument`, with why.
+QHash<int, PcmSound> ConvertLayers(KitInstrument *instrument, const QString &work, QStringList *notes)
 {
-    return refusal.contains(MessageFor(RESULT_NO_SPACE).text)
-        || refusal.contains(MessageFor(RESULT_TOO_BIG).text);
+    QHash<int, PcmSound> converted;
+    QVector<KitLayer> usable;
+    ConvertOptions options;
+    options.inProcess = true;
+    options.cancelled = InterruptionFlag();
+    options.workFolder = work;
+    for (const KitLayer &layer : std::as_const(instrument->layers)) {
+        QString reason;
+        const QString path = ConvertFile(layer.path, options, &reason);
+        PcmSound sound;
+        if (*InterruptionFlag())
+            return {};
+        if (OpenAndCheckFile(path) <= 0 && reason.isEmpty())
+            reason = MessageFor(OpenAndCheckFile(path)).text;
+        if (!reason.isEmpty() || !ReadPcmSound(path, &sound, &reason)) {
+            *notes << QStringLiteral("%1: %2").arg(Printable(LastPathPart(layer.path)), reason);
+            continue;
+        }
+        converted.insert(int(usable.size()), sound);
+        usable << layer;
+    }
+    instrument->layers = usable;
+    return converted;
 }
 
-// Builds one instrument's bank through build's own path, dropping a layer by
-// the reduction rule for as long as the layers, tails trimmed, exceed the
-// budget.
-InstrumentReport ImportInstrument(const KitInstrument &instrument, const QString &bankName,
+QString LayerName(const KitLayer &layer)
+{
+    return QFileInfo(LastPathPart(layer.path)).completeBaseName() + QStringLiteral(".wav");
+}
+
+// What the bank's header takes of the budget, by the generator's own sum.
+qint64 HeaderBytes(const KitInstrument &instrument, const KitPlan &plan, const QString &bankName)
+{
+    QVector<LayerFile> layers;
+    for (int index : plan.layers)
+        layers << LayerFile{QString(), LayerName(instrument.layers.at(index)), 0};
+    ThresholdTable thresholds = {};
+    DefaultThresholds(thresholds, int(layers.size()));
+    return BuildZKSHeader(MakeGeneratorArgs(layers, thresholds, 0, bankName), 0).size();
+}
+
+// Builds one instrument's bank through build's own path: its layers
+// converted, mixed, gained and trimmed here; shortened, or one dropped by
+// the reduction rule, for as long as they exceed the budget.
+InstrumentReport ImportInstrument(KitInstrument instrument, const QString &bankName,
                                   const ImportSettings &settings)
 {
     InstrumentReport report;
     const QString head = QStringLiteral("%1: ").arg(Printable(instrument.name));
-    KitPlan plan = PlanKitLayers(instrument.layers);
-    ReduceKitPlan(&plan, kMaxLayers);
-    QStringList notes = instrument.problems + plan.notes;
-    for (int index : std::as_const(plan.layers)) {
-        if (instrument.layers.at(index).pitch != 0)
-            notes << QStringLiteral("pitch %1 of %2 not applied")
-                         .arg(instrument.layers.at(index).pitch)
-                         .arg(LastPathPart(instrument.layers.at(index).path));
-    }
     if (instrument.layers.isEmpty() && instrument.problems.isEmpty()) {
         report.empty = true;
         report.lines << head + QStringLiteral("names no sample");
         return report;
     }
+    QStringList notes = instrument.problems;
+    const auto noted = [&notes](const QString &text) {
+        return notes.isEmpty() ? text : text + QStringLiteral(" (%1)").arg(notes.join(QStringLiteral("; ")));
+    };
+    QTemporaryDir work(QDir::tempPath() + QStringLiteral("/QuadrelX8FileGen-XXXXXX"));
+    if (!work.isValid()) {
+        report.lines << head + QStringLiteral("skipped, no temporary folder could be made");
+        return report;
+    }
+    // Only the layers that play some hit strength are worth converting.
+    KitPlan plan = PlanKitLayers(instrument.layers);
+    QVector<KitLayer> planned;
+    for (int index : std::as_const(plan.layers))
+        planned << instrument.layers.at(index);
+    notes << plan.notes;
+    instrument.layers = planned;
+    const QHash<int, PcmSound> converted = ConvertLayers(&instrument, work.path(), &notes);
+    if (*InterruptionFlag()) {
+        report.interrupted = true;
+        return report;
+    }
+    plan = PlanKitLayers(instrument.layers);
     if (plan.layers.isEmpty()) {
-        report.lines << head + QStringLiteral("skipped, no usable sample")
-                + (notes.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(notes.join(QStringLiteral("; "))));
+        report.lines << head + noted(QStringLiteral("skipped, no usable sample"));
         return report;
     }
+    ReduceKitPlan(&plan, kMaxLayers);
+    notes << plan.notes;
+    for (int index : std::as_const(plan.layers)) {
+        if (instrument.layers.at(index).pitch != 0)
+            notes << QStringLiteral("pitch %1 of %2 not applied")
+                         .arg(instrument.layers.at(index).pitch)
+                         .arg(Printable(LastPathPart(instrument.layers.at(index).path)));
+    }
+    QVector<QByteArray> layers;
+    double scale = 1;
+    int cut = 0;
     for (;;) {
-        FinishThresholds(&plan);
-        std::unique_ptr<QTemporaryDir> work;
-        BankRequest request;
+        QVector<QVector<double>> samples;
         for (int index : std::as_const(plan.layers))
-            request.files << instrument.layers.at(index).path;
-        request.target = QDir(settings.outFolder).filePath(bankName);
-        request.gate = settings.gate;
-        for (int n = 1; n <= plan.thresholds.size(); ++n)
-            request.thresholds[n] = plan.thresholds.at(n - 1);
-        request.thresholdsGiven = true;
-        request.force = settings.force;
-        request.dryRun = settings.dryRun;
-        request.trimTails = true;
-        request.cancelled = InterruptionFlag();
-        request.makeWorkFolder = [&work]() {
-            work = std::make_unique<QTemporaryDir>(QDir::tempPath()
-                                                   + QStringLiteral("/QuadrelX8FileGen-XXXXXX"));
-            return work->isValid() ? work->path() : QString();
-        };
-        const BankResult result = BuildBank(request);
-        if (result.outcome == BankResult::Outcome::Interrupted) {
-            report.interrupted = true;
+            samples << KitLayerSamples(converted.value(index),
+                                       instrument.layers.at(index).gain * instrument.gain,
+                                       settings.leftOnly);
+        layers = FinishKitLayers(samples, &scale);
+        if (FitKitLayers(&layers, HeaderBytes(instrument, plan, bankName), &cut))
+            break;
+        if (plan.layers.size() == 1) {
+            report.lines << head + noted(QStringLiteral("skipped, ") + MessageFor(RESULT_NO_SPACE).text);
             return report;
         }
-        if (result.outcome == BankResult::Outcome::Refused) {
-            if (IsOverBudget(result.refusal) && plan.layers.size() > 1) {
-                notes << QStringLiteral("over the budget with %1 layers, one dropped").arg(plan.layers.size());
-                ReduceKitPlan(&plan, int(plan.layers.size()) - 1);
-                continue;
-            }
-            report.lines << head + QStringLiteral("skipped, ") + result.refusal;
+        notes << QStringLiteral("over the budget with %1 layers, one dropped").arg(plan.layers.size());
+        ReduceKitPlan(&plan, int(plan.layers.size()) - 1);
+    }
+    FinishThresholds(&plan);
+    if (scale < 1)
+        notes << QStringLiteral("scaled by %1 dB so no layer clips").arg(20 * std::log10(scale), 0, 'f', 1);
+    if (cut > 0)
+        notes << QStringLiteral("layers cut to %1 s").arg(double(cut) / kBankRate, 0, 'f', 2);
+
+    BankRequest request;
+    for (int i = 0; i < plan.layers.size(); ++i) {
+        const QString name = LayerName(instrument.layers.at(plan.layers.at(i)));
+        const QString path = NewResultFolder(work.path()) + QLatin1Char('/') + name;
+        QString error;
+        if (!WritePcmSound(path, PcmSound{1, quint32(kBankRate), layers.at(i)}, &error)) {
+            report.lines << head + noted(QStringLiteral("skipped, ") + error);
             return report;
         }
-        report.built = true;
-        report.layers = result.layers;
-        report.bytes = result.bytes;
-        report.lines << head
-                + QStringLiteral("%1 layers, thresholds %2 -> %3")
-                      .arg(plan.layers.size())
-                      .arg(ThresholdsText(plan), Printable(bankName))
-                + (notes.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(notes.join(QStringLiteral("; "))));
+        request.opened.insert(i, LayerFile{path, name, qint32(OpenAndCheckFile(path))});
+        request.files << path;
+    }
+    request.target = QDir(settings.outFolder).filePath(bankName);
+    request.gate = settings.gate;
+    for (int n = 1; n <= plan.thresholds.size(); ++n)
+        request.thresholds[n] = plan.thresholds.at(n - 1);
+    request.thresholdsGiven = true;
+    request.force = settings.force;
+    request.dryRun = settings.dryRun;
+    request.cancelled = InterruptionFlag();
+    const BankResult result = BuildBank(request);
+    if (result.outcome == BankResult::Outcome::Interrupted) {
+        report.interrupted = true;
         return report;
     }
+    if (result.outcome == BankResult::Outcome::Refused) {
+        report.lines << head + noted(QStringLiteral("skipped, ") + result.refusal);
+        return report;
+    }
+    report.built = true;
+    report.layers = result.layers;
+    report.bytes = result.bytes;
+    report.lines << head
+            + noted(QStringLiteral("%1 layers, thresholds %2 -> %3")
+                        .arg(plan.layers.size())
+                        .arg(ThresholdsText(plan), Printable(bankName)));
+    return report;
 }
 
 } // namespace
 
 QString ImportKitUsage()
 {
-    return QStringLiteral("       zkstool import-kit KIT OUTDIR [--gate LEVEL] [--jobs N] [--force]\n"
-                          "                          [--dry-run]\n");
+    return QStringLiteral("       zkstool import-kit KIT OUTDIR [--gate LEVEL] [--channel mix|left]\n"
+                          "                          [--jobs N] [--force] [--dry-run]\n");
 }
 
 QString ImportKitHelp()
@@ -141,10 +223,17 @@ QString ImportKitHelp()
         "         \"OUTDIR/<kit name> - <instrument name>.zks\". A layer's threshold is the\n"
         "         lowest hit strength (1..127) its velocity range plays; layers that play\n"
         "         none, or repeat an earlier layer's range, are left out; more than 8 are\n"
-        "         reduced to 8. Quiet tails are trimmed as --trim-tails does, and layers\n"
-        "         are dropped while the bank exceeds the budget. Prints a line per\n"
-        "         instrument, then how many banks were written and skipped.\n"
+        "         reduced to 8. Each layer is converted as any layer is, made mono,\n"
+        "         given its gain (the whole instrument scaled down by one factor when a\n"
+        "         layer would clip) and its quiet tail trimmed as --trim-tails does;\n"
+        "         pitch is not applied. Over the budget, layers longer than the\n"
+        "         longest length that fits are cut to it with a 10 ms fade; under 1 s,\n"
+        "         a layer is dropped instead. A missing sample is reported and left\n"
+        "         out. Prints a line per instrument, then how many banks were written\n"
+        "         and skipped.\n"
         "         --gate LEVEL        as for build (off unless given)\n"
+        "         --channel mix|left  stereo samples mixed as (L+R)/2 (default), or\n"
+        "                             their left channel kept\n"
         "         --jobs N            make N banks at once (default: one per core)\n"
         "         --force             replace existing banks\n"
         "         --dry-run           print the plan and write nothing\n"
@@ -160,9 +249,11 @@ int ImportKit(const QStringList &rest)
     const QCommandLineOption gate(QStringLiteral("gate"), QString(), QStringLiteral("LEVEL"),
                                   QStringLiteral("off"));
     const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
+    const QCommandLineOption channel(QStringLiteral("channel"), QString(), QStringLiteral("WHICH"),
+                                     QStringLiteral("mix"));
     const QCommandLineOption force(QStringLiteral("force"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
-    parser.addOptions({gate, jobs, force, dryRun});
+    parser.addOptions({gate, jobs, channel, force, dryRun});
     QString error;
     if (!ParseCommand(parser, QStringLiteral("import-kit"), rest, &error))
         return UsageError(error);
@@ -172,6 +263,9 @@ int ImportKit(const QStringList &rest)
     settings.outFolder = parser.positionalArguments().at(1);
     settings.force = parser.isSet(force);
     settings.dryRun = parser.isSet(dryRun);
+    if (parser.value(channel) != QLatin1String("mix") && parser.value(channel) != QLatin1String("left"))
+        return UsageError(QStringLiteral("--channel takes mix or left, not \"%1\"").arg(parser.value(channel)));
+    settings.leftOnly = parser.value(channel) == QLatin1String("left");
     if (!GateFromLabel(parser.value(gate), &settings.gate))
         return UsageError(QStringLiteral("unknown gate \"%1\": choose %2")
                               .arg(parser.value(gate), GateChoices()));
