@@ -23,11 +23,11 @@ echo "kits: ${#kits[@]}"
 # zkstool: one process per kit, as a user would run it.
 start=$(date +%s.%N)
 for kit in "${kits[@]}"; do
-    /usr/bin/time -f '%M' -o "$work/mem" "$ZKSTOOL" import-kit "$kit" "$work/banks" \
+    /usr/bin/time -f 'peak %M KB' -o "$work/mem" "$ZKSTOOL" import-kit "$kit" "$work/banks" \
         >"$work/out" 2>&1 || true
     grep -E '^import-kit:' "$work/out" | sed "s|^|$(basename "$(dirname "$kit")"): |"
     grep -E ': skipped' "$work/out" | sed 's/^/    /' || true
-    echo "    peak $(cat "$work/mem") KB"
+    grep '^peak' "$work/mem" | sed 's/^/    /'
 done
 end=$(date +%s.%N)
 zks=$(echo "$end - $start" | bc)
