@@ -25,6 +25,7 @@ dictionary() {
     case $1 in
         zksbank) echo fuzz/zksbank.dict ;;
         manifest) echo fuzz/manifest.dict ;;
+        drumkit) echo fuzz/drumkit.dict ;;
         *) echo fuzz/wave.dict ;;
     esac
 }
