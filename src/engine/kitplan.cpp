@@ -10,6 +10,7 @@
 
 #include "fileprocessor.h"
 #include "layerrules.h"
+#include "soundinfo.h"
 #include "zkslayout.h"
 
 namespace {
@@ -170,7 +171,10 @@ bool SizesFit(const QVector<QByteArray> &layers, qint64 headerBytes, int cut)
     const int count = std::min(int(layers.size()), kMaxLayers);
     for (int i = 0; i < count; ++i) {
         const int frames = int(layers.at(i).size() / 2);
-        sizes[i] = LayerSizeFor(quint32(2 * (cut > 0 ? std::min(frames, cut) : frames)), false);
+        const qint64 data = 2 * qint64(cut > 0 ? std::min(frames, cut) : frames);
+        if (data > kLargestCheckedDataSize) // the sound check's own limit for one layer
+            return false;
+        sizes[i] = LayerSizeFor(quint32(data), false);
         total += sizes[i];
     }
     return LayerSizesVerdict(sizes, count) == 0 && total <= kBankBudget;

@@ -52,7 +52,8 @@ QVector<double> KitLayerSamples(const PcmSound &converted, double gain, bool lef
 QVector<QByteArray> FinishKitLayers(const QVector<QVector<double>> &layers, double *scale);
 
 // Fits 16-bit mono layers to the bank: when their sizes fail the engine's
-// rules (the budget, or the size tables of five layers or more), every
+// rules (the budget, the size tables of five layers or more, or the sound
+// check's longest layer), every
 // layer longer than L frames is cut to L, its last 10 ms faded out, with
 // the largest L that fits. `headerBytes` are the bank's own, charged to the
 // budget with the layers. `cutFrames` gets L (0: nothing cut). False, the

@@ -97,6 +97,11 @@ void TestImportKit::importsInstrument_data()
     QTest::newRow("unknown channel")
         << Kit("<instrument><name>Kick</name><filename>soft.wav</filename></instrument>")
         << QStringList{"--channel", "right"} << 2 << QString() << QVector<int>();
+    // Longer than any layer: cut, not refused.
+    QTest::newRow("a sample too long for a layer")
+        << Kit("<instrument><name>Kick</name><filename>long40.wav</filename></instrument>")
+        << QStringList() << 0 << "Kick: 1 layers, thresholds 1 -> Test Kit - Kick.zks (layers cut to 35.62 s)"
+        << QVector<int>{1};
     QTest::newRow("dry run")
         << Kit("<instrument><name>Kick</name>" + Layer("soft.wav", "0", "0.5") + Layer("loud.wav", "0.5", "1")
                + "</instrument>")
@@ -115,6 +120,8 @@ void TestImportKit::importsInstrument()
     const QString kit = tmp.filePath(QStringLiteral("kit"));
     QVERIFY(WriteSounds(kit));
     QVERIFY(WriteBytes(kit + QStringLiteral("/drumkit.xml"), xml));
+    if (xml.contains("long40.wav"))
+        QVERIFY(WriteBytes(kit + QStringLiteral("/long40.wav"), Wav16(1, kBankRate, Square(40 * kBankRate, 9000))));
     const QString out = tmp.filePath(QStringLiteral("out"));
     const ToolRun run = RunTool(QStringList{"import-kit", kit, out} + options, tmp.path());
     QVERIFY2(run.exitCode == exitCode, qPrintable(Show(run)));

@@ -66,8 +66,9 @@ QHash<int, PcmSound> ConvertLayers(KitInstrument *instrument, const QString &wor
         PcmSound sound;
         if (*InterruptionFlag())
             return {};
-        if (OpenAndCheckFile(path) <= 0 && reason.isEmpty())
-            reason = MessageFor(OpenAndCheckFile(path)).text;
+        // No sound check here: a layer too long for the bank is cut to fit.
+        if (reason.isEmpty() && !QFileInfo(path).isFile())
+            reason = MessageFor(RESULT_OPEN_FAILED).text;
         if (!reason.isEmpty() || !ReadPcmSound(path, &sound, &reason)) {
             *notes << QStringLiteral("%1: %2").arg(Printable(LastPathPart(layer.path)), reason);
             continue;
