@@ -3,24 +3,20 @@
 
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFileInfo>
-#include <QHash>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <atomic>
-#include <cmath>
-#include <memory>
 #include <thread>
 #include <vector>
 
 #include "drumkit.h"
-#include "fileprocessor.h"
+#include "kitimport.h"
 #include "kitplan.h"
+#include "fileprocessor.h"
 #include "layerrules.h"
 #include "resultcodes.h"
-#include "tailtrim.h"
 #include "zkstool.h"
 
 namespace {
@@ -42,64 +38,17 @@ struct InstrumentReport {
     qint64 bytes = 0;
 };
 
-QString ThresholdsText(const KitPlan &plan)
+QString ThresholdsText(const QVector<int> &thresholds)
 {
     QStringList shown;
-    for (int threshold : plan.thresholds)
+    for (int threshold : thresholds)
         shown << QString::number(threshold);
     return shown.join(QLatin1Char(','));
 }
 
-// Converts each layer the plan may use, as any layer is converted, and
-// reads it back; a layer that fails is left out of `instrument`, with why.
-QHash<int, PcmSound> ConvertLayers(KitInstrument *instrument, const QString &work, QStringList *notes)
-{
-    QHash<int, PcmSound> converted;
-    QVector<KitLayer> usable;
-    ConvertOptions options;
-    options.inProcess = true;
-    options.cancelled = InterruptionFlag();
-    options.workFolder = work;
-    for (const KitLayer &layer : std::as_const(instrument->layers)) {
-        QString reason;
-        const QString path = ConvertFile(layer.path, options, &reason);
-        PcmSound sound;
-        if (*InterruptionFlag())
-            return {};
-        // No sound check here: a layer too long for the bank is cut to fit.
-        if (reason.isEmpty() && !QFileInfo(path).isFile())
-            reason = MessageFor(RESULT_OPEN_FAILED).text;
-        if (!reason.isEmpty() || !ReadPcmSound(path, &sound, &reason)) {
-            *notes << QStringLiteral("%1: %2").arg(Printable(LastPathPart(layer.path)), reason);
-            continue;
-        }
-        converted.insert(int(usable.size()), sound);
-        usable << layer;
-    }
-    instrument->layers = usable;
-    return converted;
-}
-
-QString LayerName(const KitLayer &layer)
-{
-    return QFileInfo(LastPathPart(layer.path)).completeBaseName() + QStringLiteral(".wav");
-}
-
-// What the bank's header takes of the budget, by the generator's own sum.
-qint64 HeaderBytes(const KitInstrument &instrument, const KitPlan &plan, const QString &bankName)
-{
-    QVector<LayerFile> layers;
-    for (int index : plan.layers)
-        layers << LayerFile{QString(), LayerName(instrument.layers.at(index)), 0};
-    ThresholdTable thresholds = {};
-    DefaultThresholds(thresholds, int(layers.size()));
-    return BuildZKSHeader(MakeGeneratorArgs(layers, thresholds, 0, bankName), 0).size();
-}
-
-// Builds one instrument's bank through build's own path: its layers
-// converted, mixed, gained and trimmed here; shortened, or one dropped by
-// the reduction rule, for as long as they exceed the budget.
-InstrumentReport ImportInstrument(KitInstrument instrument, const QString &bankName,
+// Builds one instrument's bank through build's own path from the layers
+// the engine prepared.
+InstrumentReport ImportInstrument(const KitInstrument &instrument, const QString &bankName,
                                   const ImportSettings &settings)
 {
     InstrumentReport report;
@@ -109,81 +58,35 @@ InstrumentReport ImportInstrument(KitInstrument instrument, const QString &bankN
         report.lines << head + QStringLiteral("names no sample");
         return report;
     }
-    QStringList notes = instrument.problems;
-    const auto noted = [&notes](const QString &text) {
-        return notes.isEmpty() ? text : text + QStringLiteral(" (%1)").arg(notes.join(QStringLiteral("; ")));
-    };
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/QuadrelX8FileGen-XXXXXX"));
     if (!work.isValid()) {
         report.lines << head + QStringLiteral("skipped, no temporary folder could be made");
         return report;
     }
-    // Only the layers that play some hit strength are worth converting.
-    KitPlan plan = PlanKitLayers(instrument.layers);
-    QVector<KitLayer> planned;
-    for (int index : std::as_const(plan.layers))
-        planned << instrument.layers.at(index);
-    notes << plan.notes;
-    instrument.layers = planned;
-    const QHash<int, PcmSound> converted = ConvertLayers(&instrument, work.path(), &notes);
-    if (*InterruptionFlag()) {
+    const PreparedInstrument prepared
+        = PrepareKitInstrument(instrument, work.path(), bankName, settings.leftOnly, InterruptionFlag());
+    const auto noted = [&prepared](const QString &text) {
+        return prepared.notes.isEmpty()
+            ? text
+            : text + QStringLiteral(" (%1)").arg(Printable(prepared.notes.join(QStringLiteral("; "))));
+    };
+    if (prepared.cancelled) {
         report.interrupted = true;
         return report;
     }
-    plan = PlanKitLayers(instrument.layers);
-    if (plan.layers.isEmpty()) {
-        report.lines << head + noted(QStringLiteral("skipped, no usable sample"));
+    if (!prepared.failure.isEmpty()) {
+        report.lines << head + noted(QStringLiteral("skipped, ") + prepared.failure);
         return report;
     }
-    ReduceKitPlan(&plan, kMaxLayers);
-    notes << plan.notes;
-    for (int index : std::as_const(plan.layers)) {
-        if (instrument.layers.at(index).pitch != 0)
-            notes << QStringLiteral("pitch %1 of %2 not applied")
-                         .arg(instrument.layers.at(index).pitch)
-                         .arg(Printable(LastPathPart(instrument.layers.at(index).path)));
-    }
-    QVector<QByteArray> layers;
-    double scale = 1;
-    int cut = 0;
-    for (;;) {
-        QVector<QVector<double>> samples;
-        for (int index : std::as_const(plan.layers))
-            samples << KitLayerSamples(converted.value(index),
-                                       instrument.layers.at(index).gain * instrument.gain,
-                                       settings.leftOnly);
-        layers = FinishKitLayers(samples, &scale);
-        if (FitKitLayers(&layers, HeaderBytes(instrument, plan, bankName), &cut))
-            break;
-        if (plan.layers.size() == 1) {
-            report.lines << head + noted(QStringLiteral("skipped, ") + MessageFor(RESULT_NO_SPACE).text);
-            return report;
-        }
-        notes << QStringLiteral("over the budget with %1 layers, one dropped").arg(plan.layers.size());
-        ReduceKitPlan(&plan, int(plan.layers.size()) - 1);
-    }
-    FinishThresholds(&plan);
-    if (scale < 1)
-        notes << QStringLiteral("scaled by %1 dB so no layer clips").arg(20 * std::log10(scale), 0, 'f', 1);
-    if (cut > 0)
-        notes << QStringLiteral("layers cut to %1 s").arg(double(cut) / kBankRate, 0, 'f', 2);
-
     BankRequest request;
-    for (int i = 0; i < plan.layers.size(); ++i) {
-        const QString name = LayerName(instrument.layers.at(plan.layers.at(i)));
-        const QString path = NewResultFolder(work.path()) + QLatin1Char('/') + name;
-        QString error;
-        if (!WritePcmSound(path, PcmSound{1, quint32(kBankRate), layers.at(i)}, &error)) {
-            report.lines << head + noted(QStringLiteral("skipped, ") + error);
-            return report;
-        }
-        request.opened.insert(i, LayerFile{path, name, qint32(OpenAndCheckFile(path))});
-        request.files << path;
+    for (int i = 0; i < prepared.layers.size(); ++i) {
+        request.opened.insert(i, prepared.layers.at(i));
+        request.files << prepared.layers.at(i).path;
     }
     request.target = QDir(settings.outFolder).filePath(bankName);
     request.gate = settings.gate;
-    for (int n = 1; n <= plan.thresholds.size(); ++n)
-        request.thresholds[n] = plan.thresholds.at(n - 1);
+    for (int n = 1; n <= prepared.thresholds.size(); ++n)
+        request.thresholds[n] = prepared.thresholds.at(n - 1);
     request.thresholdsGiven = true;
     request.force = settings.force;
     request.dryRun = settings.dryRun;
@@ -202,8 +105,8 @@ InstrumentReport ImportInstrument(KitInstrument instrument, const QString &bankN
     report.bytes = result.bytes;
     report.lines << head
             + noted(QStringLiteral("%1 layers, thresholds %2 -> %3")
-                        .arg(plan.layers.size())
-                        .arg(ThresholdsText(plan), Printable(bankName)));
+                        .arg(prepared.layers.size())
+                        .arg(ThresholdsText(prepared.thresholds), Printable(bankName)));
     return report;
 }
 
