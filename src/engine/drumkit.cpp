@@ -155,10 +155,21 @@ bool UnpackKitArchive(const QString &archivePath, const QString &folder, QString
     const QDir root(folder);
     const QString rootPath = root.absolutePath() + QLatin1Char('/');
     QStringList written;
+    QStringList made; // folders, parents first
+    const auto makeFolder = [&](const QString &path) {
+        QStringList missing;
+        for (QString up = path; !QFileInfo::exists(up) && (up + QLatin1Char('/')).startsWith(rootPath);
+             up = QFileInfo(up).absolutePath())
+            missing.prepend(up);
+        made << missing;
+        root.mkpath(path);
+    };
     const auto fail = [&](const QString &why) {
         *error = why;
         for (const QString &file : std::as_const(written))
             QFile::remove(file);
+        for (auto folder = made.crbegin(); folder != made.crend(); ++folder)
+            QDir().rmdir(*folder);
         return false;
     };
     archive_entry *entry = nullptr;
@@ -170,12 +181,12 @@ bool UnpackKitArchive(const QString &archivePath, const QString &folder, QString
             return fail(QStringLiteral("the entry \"%1\" would land outside the kit's folder").arg(name));
         const mode_t type = archive_entry_filetype(entry);
         if (type == AE_IFDIR) {
-            root.mkpath(target);
+            makeFolder(target);
             continue;
         }
         if (type != AE_IFREG)
             continue; // links and devices have no place in a kit
-        root.mkpath(QFileInfo(target).absolutePath());
+        makeFolder(QFileInfo(target).absolutePath());
         QFile out(target);
         if (!out.open(QIODevice::WriteOnly))
             return fail(QStringLiteral("%1: %2").arg(target, out.errorString()));

@@ -218,10 +218,12 @@ void TestDrumkit::archiveEntryOutsideIsRefused()
                        Kit("<instrument><name>Kick</name><filename>soft.wav</filename></instrument>")));
     const QString archive = tmp.filePath(QStringLiteral("Bad.h2drumkit"));
     // -P keeps "../x" as it is written.
+    // A folder and a file are unpacked before the entry that refuses all.
+    QVERIFY(WriteBytes(tmp.filePath(QStringLiteral("src/Kit/sub/deeper/a.wav")), "a"));
     QCOMPARE(QProcess::execute(QStringLiteral("tar"),
                                {QStringLiteral("-czPf"), archive, QStringLiteral("-C"),
                                 tmp.filePath(QStringLiteral("src/Kit")), QStringLiteral("drumkit.xml"),
-                                QStringLiteral("../x")}),
+                                QStringLiteral("sub/deeper/a.wav"), QStringLiteral("../x")}),
              0);
     QVERIFY(QDir().mkpath(tmp.filePath(QStringLiteral("work/unpack"))));
     Drumkit kit;
