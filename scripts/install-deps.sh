@@ -14,6 +14,8 @@ packages=(
     libsndfile1-dev libsoxr-dev
     # Loudness of a layer (EBU R128).
     libebur128-dev
+    # Kits packed as .h2drumkit (gzip tar) for import-kit.
+    libarchive-dev
     # The install test checks the installed desktop entry, metainfo, MIME
     # type and manual page with these.
     desktop-file-utils appstream groff-base libxml2-utils shared-mime-info

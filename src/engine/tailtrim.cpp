@@ -22,14 +22,9 @@ void SetSample(QByteArray &pcm, int index, qint16 value)
     WriteLE(pcm, kSampleBytes * index, quint16(value), kSampleBytes);
 }
 
-// The converted file's sound: its channel count, rate and sample bytes.
-struct Sound {
-    quint16 channels = 0;
-    quint32 rate = 0;
-    QByteArray pcm;
-};
+} // namespace
 
-bool ReadSound(const QString &path, Sound *sound, QString *error)
+bool ReadPcmSound(const QString &path, PcmSound *sound, QString *error)
 {
     const QFileInfo info(path);
     if (!info.exists()) {
@@ -72,7 +67,7 @@ bool ReadSound(const QString &path, Sound *sound, QString *error)
     return true;
 }
 
-bool WriteSound(const QString &path, const Sound &sound, QString *error)
+bool WritePcmSound(const QString &path, const PcmSound &sound, QString *error)
 {
     // QSaveFile replaces the target only once all is written; an empty name
     // would make it write into the current folder before failing.
@@ -97,7 +92,6 @@ bool IsSameFile(const QString &first, const QString &second)
     return !canonical.isEmpty() && canonical == QFileInfo(second).canonicalFilePath();
 }
 
-} // namespace
 
 int TailLevel(double dbfs)
 {
@@ -138,12 +132,12 @@ bool TrimTailFile(const QString &convertedPath, const QString &trimmedPath, doub
         *error = QStringLiteral("the trimmed copy would replace the converted file");
         return false;
     }
-    Sound sound;
-    if (!ReadSound(convertedPath, &sound, error))
+    PcmSound sound;
+    if (!ReadPcmSound(convertedPath, &sound, error))
         return false;
     const qint32 before = LayerSizeFor(quint32(sound.pcm.size()), sound.channels == 2);
     sound.pcm = TrimQuietTail(sound.pcm, sound.channels, dbfs);
-    if (!WriteSound(trimmedPath, sound, error))
+    if (!WritePcmSound(trimmedPath, sound, error))
         return false;
     if (savedBytes)
         *savedBytes = before - LayerSizeFor(quint32(sound.pcm.size()), sound.channels == 2);

@@ -41,6 +41,18 @@ QByteArray TrimQuietTail(const QByteArray &pcm, int channels, double dbfs = kDef
 // one or two channels holding all the sound its header declares; on any
 // failure returns false with a reason in `error`, sets `savedBytes` to 0 and
 // leaves `trimmedPath` as it was.
+// A converted file's sound: its channel count, rate and sample bytes.
+struct PcmSound {
+    quint16 channels = 0;
+    quint32 rate = 0;
+    QByteArray pcm;
+};
+// Reads a canonical 16-bit PCM WAVE of one or two channels whole; false with
+// the reason otherwise.
+bool ReadPcmSound(const QString &path, PcmSound *sound, QString *error);
+// Writes one as such a WAVE, replacing `path` only once all is written.
+bool WritePcmSound(const QString &path, const PcmSound &sound, QString *error);
+
 bool TrimTailFile(const QString &convertedPath, const QString &trimmedPath, double dbfs,
                   qint64 *savedBytes, QString *error = nullptr);
 

@@ -86,6 +86,7 @@ QString UsageLines()
                "                     [--force] [--external-converters] [--verbose] FILE...\n")
                .arg(GateChoices())
         + BuildAllUsage()
+        + ImportKitUsage()
         + QStringLiteral("       zkstool info BANK.zks [--json]\n"
                          "       zkstool extract BANK.zks DIR [--force] [--trim]\n");
 }
@@ -115,6 +116,7 @@ QString HelpText()
               "         --verbose           show every step of the conversion\n")
               .arg(kBankBudget)
         + BuildAllHelp()
+        + ImportKitHelp()
         + QStringLiteral(
               "info     Shows a bank's header, names and layer regions and checks that they\n"
               "         fit together. --json prints the same as one JSON object.\n"
@@ -227,6 +229,8 @@ int Run(const QStringList &arguments)
         return Build(rest);
     if (command == QLatin1String("build-all"))
         return BuildAll(rest);
+    if (command == QLatin1String("import-kit"))
+        return ImportKit(rest);
     if (command == QLatin1String("info"))
         return Info(rest);
     if (command == QLatin1String("extract"))

@@ -94,6 +94,10 @@ struct BankResult {
 int Build(const QStringList &rest);
 int Info(const QStringList &rest);
 int Extract(const QStringList &rest);
+// import-kit, with its lines in the usage summary and help.
+int ImportKit(const QStringList &rest);
+QString ImportKitUsage();
+QString ImportKitHelp();
 
 // Converts, checks and charges each file, then writes the bank, refusing the
 // first file (or the bank) the window would refuse.

@@ -1,0 +1,162 @@
+#include <QtTest>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "testmain.h"
+#include "testsupport.h"
+#include "zkslayout.h"
+
+Q_DECLARE_METATYPE(QVector<int>)
+
+namespace {
+
+QByteArray Kit(const QByteArray &instruments)
+{
+    return "<?xml version=\"1.0\"?>\n<drumkit_info><name>Test Kit</name><instrumentList>\n" + instruments
+        + "</instrumentList></drumkit_info>\n";
+}
+
+QByteArray Layer(const char *file, const char *min, const char *max)
+{
+    return QByteArray("<layer><filename>") + file + "</filename><min>" + min + "</min><max>" + max
+        + "</max></layer>";
+}
+
+// Short hits of three strengths (the loudest in stereo), and four loud sounds of 9 s: three of them
+// fit the budget, four do not.
+bool WriteSounds(const QString &folder)
+{
+    const int long9s = 9 * kBankRate;
+    return WriteBytes(folder + QStringLiteral("/soft.wav"), Wav16(1, kBankRate, Square(4000, 2000)))
+        && WriteBytes(folder + QStringLiteral("/mid.wav"), Wav16(1, kBankRate, Square(4000, 8000)))
+        && WriteBytes(folder + QStringLiteral("/loud.wav"), Wav16(2, kBankRate, Interleaved(Square(4000, 20000), Square(4000, 20000))))
+        && WriteBytes(folder + QStringLiteral("/long1.wav"), Wav16(1, kBankRate, Square(long9s, 20000)))
+        && WriteBytes(folder + QStringLiteral("/long2.wav"), Wav16(1, kBankRate, Square(long9s, 15000)))
+        && WriteBytes(folder + QStringLiteral("/long3.wav"), Wav16(1, kBankRate, Square(long9s, 10000)))
+        && WriteBytes(folder + QStringLiteral("/long4.wav"), Wav16(1, kBankRate, Square(long9s, 5000)));
+}
+
+QJsonObject InfoJson(const QString &bank)
+{
+    return QJsonDocument::fromJson(RunTool({"info", bank, "--json"}).out.toUtf8()).object();
+}
+
+} // namespace
+
+class TestImportKit : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void importsInstrument_data();
+    void importsInstrument();
+    void refusesArchiveEntryOutside();
+};
+
+void TestImportKit::importsInstrument_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("line");         // a line of the report
+    QTest::addColumn<QVector<int>>("thresholds"); // of "Test Kit - Kick.zks"; empty: not written
+
+    QTest::newRow("velocity layers, softest first")
+        << Kit("<instrument><name>Kick</name>" + Layer("soft.wav", "0", "0.3") + Layer("mid.wav", "0.3", "0.7")
+               + Layer("loud.wav", "0.7", "1") + "</instrument>")
+        << QStringList() << 0 << "Kick: 3 layers, thresholds 89,39,1 -> Test Kit - Kick.zks"
+        << QVector<int>{89, 39, 1};
+    QTest::newRow("a missing sample left out")
+        << Kit("<instrument><name>Kick</name>" + Layer("gone.wav", "0.5", "1") + Layer("soft.wav", "0", "0.5")
+               + "</instrument>")
+        << QStringList() << 0 << "Kick: 1 layers, thresholds 1 -> Test Kit - Kick.zks (gone.wav: no such file)"
+        << QVector<int>{1};
+    QTest::newRow("an instrument with no usable sample skipped")
+        << Kit("<instrument><name>Kick</name><filename>soft.wav</filename></instrument>"
+               "<instrument><name>Tom</name><filename>gone.wav</filename></instrument>")
+        << QStringList() << 1 << "Tom: skipped, no usable sample (gone.wav: no such file)" << QVector<int>{1};
+    QTest::newRow("over the budget, shortened")
+        << Kit("<instrument><name>Kick</name>" + Layer("long1.wav", "0.75", "1") + Layer("long2.wav", "0.5", "0.75")
+               + Layer("long3.wav", "0.25", "0.5") + Layer("long4.wav", "0", "0.25") + "</instrument>")
+        << QStringList() << 0
+        << "Kick: 4 layers, thresholds 96,64,32,1 -> Test Kit - Kick.zks (layers cut to 8.91 s)"
+        << QVector<int>{96, 64, 32, 1};
+    // 2 x 20000 would clip: the whole instrument is scaled by 32767 / 40000.
+    QTest::newRow("gain, stereo mixed, pitch")
+        << Kit("<instrument><name>Kick</name><gain>2</gain><layer><filename>loud.wav</filename>"
+               "<min>0.5</min><max>1</max><pitch>1.5</pitch></layer>" + Layer("soft.wav", "0", "0.5")
+               + "</instrument>")
+        << QStringList() << 0
+        << "Kick: 2 layers, thresholds 64,1 -> Test Kit - Kick.zks (pitch 1.5 of loud.wav not applied; "
+           "scaled by -1.7 dB so no layer clips)"
+        << QVector<int>{64, 1};
+    QTest::newRow("unknown channel")
+        << Kit("<instrument><name>Kick</name><filename>soft.wav</filename></instrument>")
+        << QStringList{"--channel", "right"} << 2 << QString() << QVector<int>();
+    // Longer than any layer: cut, not refused.
+    QTest::newRow("a sample too long for a layer")
+        << Kit("<instrument><name>Kick</name><filename>long40.wav</filename></instrument>")
+        << QStringList() << 0 << "Kick: 1 layers, thresholds 1 -> Test Kit - Kick.zks (layers cut to 35.62 s)"
+        << QVector<int>{1};
+    QTest::newRow("dry run")
+        << Kit("<instrument><name>Kick</name>" + Layer("soft.wav", "0", "0.5") + Layer("loud.wav", "0.5", "1")
+               + "</instrument>")
+        << QStringList{"--dry-run"} << 0 << "Kick: 2 layers, thresholds 64,1 -> Test Kit - Kick.zks"
+        << QVector<int>();
+}
+
+void TestImportKit::importsInstrument()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, line);
+    QFETCH(QVector<int>, thresholds);
+    QTemporaryDir tmp;
+    const QString kit = tmp.filePath(QStringLiteral("kit"));
+    QVERIFY(WriteSounds(kit));
+    QVERIFY(WriteBytes(kit + QStringLiteral("/drumkit.xml"), xml));
+    if (xml.contains("long40.wav"))
+        QVERIFY(WriteBytes(kit + QStringLiteral("/long40.wav"), Wav16(1, kBankRate, Square(40 * kBankRate, 9000))));
+    const QString out = tmp.filePath(QStringLiteral("out"));
+    const ToolRun run = RunTool(QStringList{"import-kit", kit, out} + options, tmp.path());
+    QVERIFY2(run.exitCode == exitCode, qPrintable(Show(run)));
+    QVERIFY2(line.isEmpty() || run.out.split(QLatin1Char('\n')).contains(line), qPrintable(Show(run)));
+    const QString bank = out + QStringLiteral("/Test Kit - Kick.zks");
+    QCOMPARE(QFileInfo::exists(bank), !thresholds.isEmpty());
+    if (thresholds.isEmpty())
+        return;
+    const QJsonArray stored = InfoJson(bank).value("thresholds").toArray();
+    QVector<int> read;
+    for (int k = 0; k < thresholds.size(); ++k)
+        read << stored[k].toInt();
+    QCOMPARE(read, thresholds);
+    QCOMPARE(InfoJson(bank).value("layers").toArray().size(), thresholds.size());
+}
+
+void TestImportKit::refusesArchiveEntryOutside()
+{
+    QTemporaryDir tmp;
+    QVERIFY(WriteBytes(tmp.filePath(QStringLiteral("src/x")), "outside"));
+    QVERIFY(WriteBytes(tmp.filePath(QStringLiteral("src/Kit/drumkit.xml")),
+                       Kit("<instrument><name>Kick</name><filename>x</filename></instrument>")));
+    const QString archive = tmp.filePath(QStringLiteral("Bad.h2drumkit"));
+    QCOMPARE(QProcess::execute(QStringLiteral("tar"),
+                               {QStringLiteral("-czPf"), archive, QStringLiteral("-C"),
+                                tmp.filePath(QStringLiteral("src/Kit")), QStringLiteral("drumkit.xml"),
+                                QStringLiteral("../x")}),
+             0);
+    const QStringList before = FolderTree(tmp.path());
+    const ToolRun run = RunTool({"import-kit", archive, tmp.filePath(QStringLiteral("out"))}, tmp.path());
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("the entry \"../x\" would land outside the kit's folder")),
+             qPrintable(Show(run)));
+    QCOMPARE(FolderTree(tmp.path()), before);
+}
+
+ZK_TEST(TestImportKit)
+#include "tst_importkit.moc"
