@@ -184,6 +184,7 @@ PreparedInstrument PrepareSfzKey(const SfzKit &kit, int key, const QString &work
     QStringList names;
     for (int b = 0; b < bands.size(); ++b) {
         QVector<double> sum;
+        QString named; // the layer takes the name of its first usable sample
         for (const SfzRegion &region : bands.at(b).regions) {
             if (!converted.contains(region.sample) && !failed.contains(region.sample)) {
                 PcmSound sound;
@@ -202,6 +203,8 @@ PreparedInstrument PrepareSfzKey(const SfzKit &kit, int key, const QString &work
             }
             if (!converted.contains(region.sample))
                 continue;
+            if (named.isEmpty())
+                named = region.sample;
             const QVector<double> mono
                 = KitLayerSamples(converted.value(region.sample), region.Gain(), leftOnly);
             // offset and end count the sample's own frames, not the bank's.
@@ -223,7 +226,7 @@ PreparedInstrument PrepareSfzKey(const SfzKit &kit, int key, const QString &work
         // The band as a layer playing its velocities, so the instrument's
         // plan gives it its lowest velocity as threshold.
         KitLayer layer;
-        layer.path = bands.at(b).regions.first().sample;
+        layer.path = named;
         layer.min = double(bands.at(b).threshold) / kHitStrengths;
         layer.max = b + 1 < bands.size() ? double(bands.at(b + 1).threshold - 1) / kHitStrengths : 1.0;
         samples.insert(int(layers.size()), sum);
