@@ -9,6 +9,7 @@
 
 #include "drumkit.h"
 #include "fileprocessor.h"
+#include "sfzkit.h"
 
 // One kit instrument made ready for a bank, the same for zkstool and the
 // window: its layers converted, planned, shaped and fitted.
@@ -31,5 +32,16 @@ struct PreparedInstrument {
 PreparedInstrument PrepareKitInstrument(KitInstrument instrument, const QString &workFolder,
                                         const QString &bankName, bool leftOnly,
                                         const std::atomic<bool> *cancelled);
+
+// One key of an SFZ kit made ready for a bank as an instrument is: each
+// region of each velocity band converted as any layer is (a sample that
+// fails is left out with a note), made mono, cut to its offset and end
+// (the sample's own frames, scaled to the bank's rate), times its gain;
+// a band's regions summed into one layer whose threshold is the band's
+// lowest velocity. From there the instrument's rules: reduction to eight,
+// one scale for the whole key against clipping, trimmed tails, the budget.
+PreparedInstrument PrepareSfzKey(const SfzKit &kit, int key, const QString &workFolder,
+                                 const QString &bankName, bool leftOnly,
+                                 const std::atomic<bool> *cancelled);
 
 #endif

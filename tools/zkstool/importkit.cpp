@@ -8,10 +8,12 @@
 #include <QTextStream>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
 #include "drumkit.h"
+#include "sfzkit.h"
 #include "kitimport.h"
 #include "kitplan.h"
 #include "fileprocessor.h"
@@ -46,25 +48,22 @@ QString ThresholdsText(const QVector<int> &thresholds)
     return shown.join(QLatin1Char(','));
 }
 
+// The engine's preparation of one instrument (or key) in a work folder.
+using Prepare = std::function<PreparedInstrument(const QString &workFolder)>;
+
 // Builds one instrument's bank through build's own path from the layers
 // the engine prepared.
-InstrumentReport ImportInstrument(const KitInstrument &instrument, const QString &bankName,
+InstrumentReport ImportInstrument(const QString &name, const Prepare &prepare, const QString &bankName,
                                   const ImportSettings &settings)
 {
     InstrumentReport report;
-    const QString head = QStringLiteral("%1: ").arg(Printable(instrument.name));
-    if (instrument.layers.isEmpty() && instrument.problems.isEmpty()) {
-        report.empty = true;
-        report.lines << head + QStringLiteral("names no sample");
-        return report;
-    }
+    const QString head = QStringLiteral("%1: ").arg(Printable(name));
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/QuadrelX8FileGen-XXXXXX"));
     if (!work.isValid()) {
         report.lines << head + QStringLiteral("skipped, no temporary folder could be made");
         return report;
     }
-    const PreparedInstrument prepared
-        = PrepareKitInstrument(instrument, work.path(), bankName, settings.leftOnly, InterruptionFlag());
+    const PreparedInstrument prepared = prepare(work.path());
     const auto noted = [&prepared](const QString &text) {
         return prepared.notes.isEmpty()
             ? text
@@ -124,17 +123,24 @@ QString ImportKitHelp()
         "import-kit\n"
         "         Makes a bank of each instrument of a drum kit: KIT is a drumkit.xml, a\n"
         "         folder holding one, or a .h2drumkit archive. Each bank is named\n"
-        "         \"OUTDIR/<kit name> - <instrument name>.zks\". A layer's threshold is\n"
-        "         the lowest hit strength (1..127) its velocity range plays; layers\n"
-        "         that play none, or repeat an earlier layer's range, are left out;\n"
-        "         more than 8 are reduced to 8. Each layer is converted as any layer\n"
-        "         is, made mono, given its gain (the whole instrument scaled down by\n"
-        "         one factor when a layer would clip) and its quiet tail trimmed as\n"
-        "         --trim-tails does; pitch is not applied. Over the budget, layers\n"
-        "         longer than the longest length that fits are cut to it with a 10 ms\n"
-        "         fade; under 1 s, a layer is dropped instead. A missing sample is\n"
-        "         reported and left out. Prints a line per instrument, then how many\n"
-        "         banks were written and skipped.\n"
+        "         \"OUTDIR/<kit name> - <instrument name>.zks\". KIT may also be an .sfz\n"
+        "         file: a bank per key, named \"OUTDIR/<sfz name> - <key name>.zks\"\n"
+        "         (the key's label, else its note and number, \"c2 (36)\"); the regions\n"
+        "         of a velocity band are summed into one layer (scaled down as one\n"
+        "         instrument when that would clip), their offset and end applied;\n"
+        "         round robins after the first and release regions are left out,\n"
+        "         opcodes not read are counted in an \"ignored:\" line.\n"
+        "         A layer's threshold is the lowest hit strength (1..127) its velocity\n"
+        "         range plays; layers that play none, or repeat an earlier layer's\n"
+        "         range, are left out; more than 8 are reduced to 8. Each layer is\n"
+        "         converted as any layer is, made mono, given its gain (the whole\n"
+        "         instrument scaled down by one factor when a layer would clip) and\n"
+        "         its quiet tail trimmed as --trim-tails does; pitch is not applied.\n"
+        "         Over the budget, layers longer than the longest length that fits\n"
+        "         are cut to it with a 10 ms fade; under 1 s, a layer is dropped\n"
+        "         instead. A missing sample is reported and left out. Prints a line\n"
+        "         per instrument (or key), then how many banks were written and\n"
+        "         skipped.\n"
         "         --gate LEVEL        as for build (off unless given)\n"
         "         --channel mix|left  stereo samples mixed as (L+R)/2 (default), or\n"
         "                             their left channel kept\n"
@@ -185,24 +191,73 @@ int ImportKit(const QStringList &rest)
     QTemporaryDir unpacked(QDir::tempPath() + QStringLiteral("/QuadrelX8Kit-XXXXXX"));
     if (!unpacked.isValid())
         return Refuse(kitPath, QStringLiteral("no temporary folder could be made"));
+    // Per instrument (or key): its name, and how the engine prepares it.
+    QStringList names;
+    QVector<Prepare> prepares;
+    QVector<bool> empty;
+    QString kitName;
+    const bool sfz = kitPath.endsWith(QLatin1String(".sfz"), Qt::CaseInsensitive);
     Drumkit kit;
-    if (!ReadDrumkit(kitPath, unpacked.path(), &kit, &error))
-        return Refuse(kitPath, error);
-    if (kit.instruments.isEmpty())
-        return Refuse(kitPath, QStringLiteral("the kit has no instruments"));
+    SfzKit sfzKit;
+    if (sfz) {
+        if (!ReadSfzKit(kitPath, &sfzKit, &error))
+            return Refuse(kitPath, error);
+        kitName = sfzKit.name;
+        for (int key : SfzKeys(sfzKit)) {
+            names << sfzKit.keyNames.value(key, SfzNoteName(key));
+            empty << false;
+        }
+    } else {
+        if (!ReadDrumkit(kitPath, unpacked.path(), &kit, &error))
+            return Refuse(kitPath, error);
+        kitName = kit.name;
+        for (const KitInstrument &instrument : std::as_const(kit.instruments)) {
+            names << instrument.name;
+            empty << (instrument.layers.isEmpty() && instrument.problems.isEmpty());
+        }
+    }
+    if (names.isEmpty())
+        return Refuse(kitPath, sfz ? QStringLiteral("the kit has no key with an attack region")
+                                   : QStringLiteral("the kit has no instruments"));
     if (!settings.dryRun && !QDir().mkpath(settings.outFolder))
         return Refuse(settings.outFolder, QStringLiteral("cannot create this folder"));
-    QStringList names;
-    for (const KitInstrument &instrument : std::as_const(kit.instruments))
-        names << instrument.name;
-    const QStringList bankNames = KitBankFileNames(kit.name, names);
+    const QStringList bankNames = KitBankFileNames(kitName, names);
+    const QVector<int> keys = sfz ? SfzKeys(sfzKit) : QVector<int>();
+    for (int i = 0; i < names.size(); ++i) {
+        if (sfz) {
+            prepares << [&, i](const QString &work) {
+                return PrepareSfzKey(sfzKit, keys.at(i), work, bankNames.at(i), settings.leftOnly,
+                                     InterruptionFlag());
+            };
+        } else {
+            prepares << [&, i](const QString &work) {
+                return PrepareKitInstrument(kit.instruments.at(i), work, bankNames.at(i), settings.leftOnly,
+                                            InterruptionFlag());
+            };
+        }
+    }
+    if (sfz) {
+        const QString ignored = SfzIgnoredLine(sfzKit);
+        if (!ignored.isEmpty())
+            Out() << Printable(ignored) << "\n";
+        if (sfzKit.releaseRegions > 0)
+            Out() << QStringLiteral("release: %1 region(s) left out").arg(sfzKit.releaseRegions) << "\n";
+    }
 
-    const int total = int(kit.instruments.size());
+    const int total = int(names.size());
     std::vector<InstrumentReport> reports(static_cast<size_t>(total));
     std::atomic<int> next{0};
     const auto work = [&]() {
-        for (int i = next++; i < total && !*InterruptionFlag(); i = next++)
-            reports[size_t(i)] = ImportInstrument(kit.instruments.at(i), bankNames.at(i), settings);
+        for (int i = next++; i < total && !*InterruptionFlag(); i = next++) {
+            InstrumentReport &report = reports[size_t(i)];
+            if (empty.at(i)) {
+                // A place in the kit with no sample named: not skipped.
+                report.empty = true;
+                report.lines << QStringLiteral("%1: names no sample").arg(Printable(names.at(i)));
+                continue;
+            }
+            report = ImportInstrument(names.at(i), prepares.at(i), bankNames.at(i), settings);
+        }
     };
     std::vector<std::thread> workers;
     for (int k = 0; k < std::min(jobCount, total); ++k)
