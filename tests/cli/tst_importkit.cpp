@@ -73,7 +73,7 @@ void TestImportKit::importsInstrument_data()
     QTest::newRow("a missing sample left out")
         << Kit("<instrument><name>Kick</name>" + Layer("gone.wav", "0.5", "1") + Layer("soft.wav", "0", "0.5")
                + "</instrument>")
-        << QStringList() << 0 << "Kick: 1 layers, thresholds 1 -> Test Kit - Kick.zks (gone.wav: no such file)"
+        << QStringList() << 0 << "Kick: 1 layer, thresholds 1 -> Test Kit - Kick.zks (gone.wav: no such file)"
         << QVector<int>{1};
     QTest::newRow("an instrument with no usable sample skipped")
         << Kit("<instrument><name>Kick</name><filename>soft.wav</filename></instrument>"
@@ -100,7 +100,7 @@ void TestImportKit::importsInstrument_data()
     // Longer than any layer: cut, not refused.
     QTest::newRow("a sample too long for a layer")
         << Kit("<instrument><name>Kick</name><filename>long40.wav</filename></instrument>")
-        << QStringList() << 0 << "Kick: 1 layers, thresholds 1 -> Test Kit - Kick.zks (layers cut to 35.62 s)"
+        << QStringList() << 0 << "Kick: 1 layer, thresholds 1 -> Test Kit - Kick.zks (layers cut to 35.62 s)"
         << QVector<int>{1};
     QTest::newRow("dry run")
         << Kit("<instrument><name>Kick</name>" + Layer("soft.wav", "0", "0.5") + Layer("loud.wav", "0.5", "1")

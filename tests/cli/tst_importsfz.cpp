@@ -50,12 +50,12 @@ void TestImportSfz::importsKeys_data()
         << twoKeys << 0
         << QStringList{"ignored: amp_veltrack \u00d71, pitch_keycenter \u00d71",
                        "Kick: 2 layers, thresholds 90,1 -> drums - Kick.zks",
-                       "d2 (38): 1 layers, thresholds 1 -> drums - d2 (38).zks",
+                       "d2 (38): 1 layer, thresholds 1 -> drums - d2 (38).zks",
                        "import-kit: 2 banks written, 0 skipped; 3 layers, "}
         << QStringList{"drums - Kick.zks", "drums - d2 (38).zks"} << QVector<int>{90, 1};
     QTest::newRow("a release trigger left out")
         << QByteArray("<region> key=36 sample=soft.wav\n<region> key=36 trigger=release sample=loud.wav\n") << 0
-        << QStringList{"release: 1 region(s) left out", "c2 (36): 1 layers, thresholds 1 -> drums - c2 (36).zks"}
+        << QStringList{"release: 1 region(s) left out", "c2 (36): 1 layer, thresholds 1 -> drums - c2 (36).zks"}
         << QStringList{"drums - c2 (36).zks"} << QVector<int>{1};
     QTest::newRow("CRLF and a byte-order mark")
         << QByteArray("\xef\xbb\xbf<region> key=36 lovel=64 sample=loud.wav\r\n<region> key=36 hivel=63 sample=soft.wav\r\n")

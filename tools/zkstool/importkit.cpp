@@ -103,8 +103,9 @@ InstrumentReport ImportInstrument(const QString &name, const Prepare &prepare, c
     report.layers = result.layers;
     report.bytes = result.bytes;
     report.lines << head
-            + noted(QStringLiteral("%1 layers, thresholds %2 -> %3")
+            + noted(QStringLiteral("%1 %2, thresholds %3 -> %4")
                         .arg(prepared.layers.size())
+                        .arg(prepared.layers.size() == 1 ? QStringLiteral("layer") : QStringLiteral("layers"))
                         .arg(ThresholdsText(prepared.thresholds), Printable(bankName)));
     return report;
 }
@@ -212,7 +213,10 @@ int ImportKit(const QStringList &rest)
             return Refuse(kitPath, error);
         kitName = kit.name;
         for (const KitInstrument &instrument : std::as_const(kit.instruments)) {
-            names << instrument.name;
+            // A place the kit left unnamed is named by its number.
+            names << (instrument.name.trimmed().isEmpty()
+                          ? QStringLiteral("instrument %1").arg(names.size() + 1)
+                          : instrument.name);
             empty << (instrument.layers.isEmpty() && instrument.problems.isEmpty());
         }
     }
