@@ -113,7 +113,7 @@ void TestClosePrompt::noQuestion_data()
     QTest::newRow("right after Generate") << "generated" << false;
     QTest::newRow("changed after Generate") << "generated, gate moved" << true;
     QTest::newRow("every layer removed") << "removed" << false;
-    QTest::newRow("bank just opened") << "opened" << false;
+    QTest::newRow("bank just opened over layers not written") << "opened" << false;
     QTest::newRow("opened bank changed") << "opened, layer removed" << true;
 }
 
@@ -145,8 +145,14 @@ void TestClosePrompt::noQuestion()
         QVERIFY(!AddLayerThroughDialog(&window, 1, Sound(1)).seen);
         window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_1"))->click();
     } else if (state.startsWith(QLatin1String("opened"))) {
+        QVERIFY(!AddLayerThroughDialog(&window, 1, Sound(2)).seen);
+        // Its layers replace the one not written.
+        QPointer<QTimer> replace = OnNextModalOf("QMessageBox", [](QWidget *modal) {
+            qobject_cast<QMessageBox *>(modal)->button(QMessageBox::Yes)->click();
+        }, kGiveUpMs);
         window.OpenFiles({bank});
         QTRY_COMPARE(SlotCount, 2);
+        delete replace;
         if (state.endsWith(QLatin1String("layer removed")))
             window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
     }

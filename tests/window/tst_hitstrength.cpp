@@ -159,6 +159,14 @@ void TestHitStrength::rangesFollowThresholdsAndCount()
     QVERIFY(third->isHidden());
     QCOMPARE(second->backgroundRole(), QPalette::Highlight);
     QVERIFY(!second->toolTip().isEmpty());
+
+    // Each range sits between its threshold button and its name.
+    SettleLayout();
+    const auto geometry = [&window](const char *name) {
+        return window.findChild<QWidget *>(QLatin1String(name))->geometry();
+    };
+    QVERIFY(geometry("ThrOfLayer_2").right() < second->geometry().left());
+    QVERIFY(second->geometry().right() < geometry("Filename_2").left());
 }
 
 // The hit's button plays what the strip's button plays for the layer the
