@@ -68,30 +68,24 @@ void ZKWindow::SetUpLevelsAndView()
         PlayLayerAsHeld(LayerForHit(SlotThreshold, SlotCount, hitStrengthBox->value()));
     });
 
-    // Each row's range of hits sits just right of its threshold button: the
-    // columns after it move one along, so every row keeps one grid.
+    // Each row's range of hits sits just right of its threshold button, at
+    // the start of the name's cell, which keeps that room free of the name:
+    // the rows keep the form's grid.
     QGridLayout *grid = ui->gridLayout;
-    const QString widestRange = QStringLiteral("%1\u2013%1").arg(kHitStrengths);
     for (int layer = 1; layer <= kMaxLayers; ++layer) {
-        const Row r = row(layer);
-        for (QWidget *widget : {static_cast<QWidget *>(r.addRemove), static_cast<QWidget *>(r.play),
-                                static_cast<QWidget *>(r.filename)}) {
-            int at, column, rowSpan, columnSpan;
-            grid->getItemPosition(grid->indexOf(widget), &at, &column, &rowSpan, &columnSpan);
-            grid->removeWidget(widget);
-            grid->addWidget(widget, at, column + 1, rowSpan, columnSpan);
-        }
-        int at, column, rowSpan, columnSpan;
-        grid->getItemPosition(grid->indexOf(r.threshold), &at, &column, &rowSpan, &columnSpan);
+        QLabel *name = row(layer).filename;
         auto *range = new QLabel(grid->parentWidget());
         range->setObjectName(QStringLiteral("HitRange_%1").arg(layer));
-        range->setAlignment(Qt::AlignCenter);
-        range->setMinimumWidth(range->fontMetrics().horizontalAdvance(widestRange));
-        QSizePolicy policy = range->sizePolicy();
-        policy.setRetainSizeWhenHidden(true);
-        range->setSizePolicy(policy);
+        range->setMargin(3);
+        range->setFixedWidth(range->fontMetrics().horizontalAdvance(QStringLiteral("%1\u2013%1").arg(kHitStrengths))
+                             + 2 * range->margin());
         range->hide();
-        grid->addWidget(range, at, column + 1);
+        int at, column, rowSpan, columnSpan;
+        grid->getItemPosition(grid->indexOf(name), &at, &column, &rowSpan, &columnSpan);
+        grid->addWidget(range, at, column, 1, 1, Qt::AlignLeft | Qt::AlignVCenter);
+        QMargins margins = name->contentsMargins();
+        margins.setLeft(margins.left() + range->width());
+        name->setContentsMargins(margins);
         hitRanges[layer - 1] = range;
     }
     ShowHitRanges();

@@ -160,13 +160,13 @@ void TestHitStrength::rangesFollowThresholdsAndCount()
     QCOMPARE(second->backgroundRole(), QPalette::Highlight);
     QVERIFY(!second->toolTip().isEmpty());
 
-    // Each range sits between its threshold button and its name.
+    // Each range sits between its threshold button and the room its name
+    // is drawn in.
     SettleLayout();
-    const auto geometry = [&window](const char *name) {
-        return window.findChild<QWidget *>(QLatin1String(name))->geometry();
-    };
-    QVERIFY(geometry("ThrOfLayer_2").right() < second->geometry().left());
-    QVERIFY(second->geometry().right() < geometry("Filename_2").left());
+    const auto *button = window.findChild<QWidget *>(QStringLiteral("ThrOfLayer_2"));
+    const auto *name = window.findChild<QWidget *>(QStringLiteral("Filename_2"));
+    QVERIFY(button->geometry().right() < second->geometry().left());
+    QVERIFY(second->geometry().right() < name->geometry().left() + name->contentsRect().left());
 }
 
 // The hit's button plays what the strip's button plays for the layer the
