@@ -6,12 +6,11 @@
 #include <QVector>
 
 #include "drumkit.h"
+#include "layerrules.h"
 #include "tailtrim.h"
 
 // How a kit instrument's velocity ranges become a bank's layers and
 // thresholds, the same for zkstool and the window.
-
-constexpr int kHitStrengths = 127;
 
 struct KitPlan {
     // Indices into the instrument's layers, loudest (highest threshold) first.

@@ -118,6 +118,24 @@ void MoveThreshold(ThresholdTable thresholds, int count, int selected, int posit
     }
 }
 
+int LayerForHit(const ThresholdTable thresholds, int count, int strength)
+{
+    for (int layer = 1; layer < count; ++layer) {
+        if (thresholds[layer] <= strength)
+            return layer;
+    }
+    return count;
+}
+
+QString HitRangeShort(const ThresholdTable thresholds, int count, int layer)
+{
+    const qint32 lowest = layer == count ? 1 : thresholds[layer];
+    const qint32 highest = layer == 1 ? kHitStrengths : thresholds[layer - 1] - 1;
+    if (highest == lowest)
+        return QString::number(lowest);
+    return QStringLiteral("%1\u2013%2").arg(lowest).arg(highest);
+}
+
 bool ThresholdsAreValid(const ThresholdTable thresholds, int count)
 {
     if (count < 1 || count > kMaxLayers || thresholds[count] != 1)

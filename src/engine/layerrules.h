@@ -11,6 +11,8 @@
 // Rules about layers that the window and zkstool share, free of widgets.
 
 constexpr int kThresholdSliderMax = 126;
+// Hits come in strengths 1..127.
+constexpr int kHitStrengths = 127;
 // The space bar divides by the largest layer's size, one layer-size step
 // below the budget, so a bank holding that layer already reads 0 %.
 constexpr qint32 kPercentDivisor = kLargestLayerSize;
@@ -46,6 +48,16 @@ void ThresholdsFromLevels(ThresholdTable thresholds, const QVector<double> &leve
 // Sets the threshold of `selected` from a slider position, clamped so the
 // strictly falling order can be kept, then restores that order around it.
 void MoveThreshold(ThresholdTable thresholds, int count, int selected, int position);
+
+// The layer the device plays for a hit of `strength`: the first of the
+// `count` layers whose threshold is at most that strength, so the one with
+// the highest such threshold. The last layer for a strength below every
+// threshold; 0 when there are no layers.
+int LayerForHit(const ThresholdTable thresholds, int count, int strength);
+
+// The hits layer `layer` of `count` plays, as its row shows them: "81–96",
+// "85–127" for the first layer, "43" for a range of one.
+QString HitRangeShort(const ThresholdTable thresholds, int count, int layer);
 
 // True when the first `count` thresholds fall strictly and end at 1, each
 // within what the slider lets the user choose.

@@ -2,6 +2,7 @@
 #include "ui_zkwindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
@@ -292,6 +293,35 @@ bool ZKWindow::event(QEvent *event)
     return handled;
 }
 
+void ZKWindow::closeEvent(QCloseEvent *event)
+{
+    if (SlotCount == 0 || !changedSinceSaved) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("QUESTION"),
+                    tr("Generate the bank before closing?"), QMessageBox::NoButton, this);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton *generate = box.addButton(tr("Generate"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Discard);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(generate);
+    box.exec();
+    if (box.clickedButton() == generate) {
+        on_GenerateButton_clicked();
+        // A save dialog cancelled or a bank that could not be written keeps
+        // the window, and the layers, open.
+        if (changedSinceSaved) {
+            event->ignore();
+            return;
+        }
+    } else if (box.clickedButton() != box.button(QMessageBox::Discard)) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
 // Sizes the form sets for widgets with texts, made large enough for every
 // text they can show at the current font. A minimum the form sets is what a
 // layout keeps to, whatever the text needs.
@@ -401,22 +431,26 @@ void ZKWindow::ShowNames()
     statusLine->setToolTip(shown == savedBankName ? QString() : summary(savedBankName));
 }
 
-// An empty name clears the status line.
+// An empty name clears the status line and leaves alone whether the layers
+// count as written.
 void ZKWindow::ShowSavedBank(const QString &bankName, int layerCount, qint64 bankBytes)
 {
     savedBankName = bankName;
     savedLayerCount = layerCount;
     savedBankBytes = bankBytes;
-    changedSinceSaved = false;
+    if (!bankName.isEmpty())
+        changedSinceSaved = false;
     nameRoom = -1;
     ShowNames();
 }
 
 void ZKWindow::ShowUnsavedChanges()
 {
-    if (savedBankName.isEmpty() || changedSinceSaved)
+    if (changedSinceSaved)
         return;
     changedSinceSaved = true;
+    if (savedBankName.isEmpty())
+        return;
     nameRoom = -1;
     ShowNames();
 }
@@ -958,6 +992,8 @@ void ZKWindow::OpenBank(const QString &bankPath)
     ui->horizontalSlider->setValue(0);
     ShowThresholds();
     ShowSlotCount();
+    // An opened bank counts as written until its layers change.
+    changedSinceSaved = false;
     ShowSavedBank(QString(), 0, 0);
 }
 

@@ -21,6 +21,7 @@ class QDragMoveEvent;
 class QLabel;
 class QMimeData;
 class QPushButton;
+class QSpinBox;
 class QUrl;
 
 namespace Ui {
@@ -85,6 +86,8 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+    // With changes not written, asks whether to generate the bank first.
+    void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
@@ -193,6 +196,8 @@ private:
     QString savedBankName;
     int savedLayerCount = 0;
     qint64 savedBankBytes = 0;
+    // Whether the layers changed since they were last written or opened
+    // from a bank, whether or not the status line names that bank.
     bool changedSinceSaved = false;
     // What the form gives the window and the widgets whose texts may need
     // more: texts widen them, nothing narrows them below these.
@@ -225,6 +230,8 @@ private:
     void MarkShownLayer(int layer);
     void OrderByLoudness();
     void PlayShownLayer();
+    void PlayLayerAsHeld(int layer);
+    void LightHitRow();
 
     LayerAnalysis analysis;
     LayerView *layerView = nullptr;
@@ -235,6 +242,11 @@ private:
     bool thresholdsEdited = false;
     // SlotCount as last shown: one more means a layer was added.
     int layersShown = 0;
+    // Hearing a hit strength: the strength, its play button, and each row's
+    // range of hits, lit for the layer that strength plays.
+    QSpinBox *hitStrengthBox = nullptr;
+    QPushButton *hitPlayButton = nullptr;
+    QLabel *hitRanges[kMaxLayers] = {};
 
     // Several sounds at once, dropped or chosen, and a sound dropped on a
     // row to replace its layer (zkwindowdrop.cpp).

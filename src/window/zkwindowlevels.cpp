@@ -1,14 +1,19 @@
 // The window's view of each layer's sound: its levels in the row's tool tip,
 // which hits each layer plays in the threshold buttons' tool tips, the order
-// by loudness, and the waveform strip with its play button.
+// by loudness, the waveform strip with its play button, and hearing what a
+// hit of a given strength plays.
 
 #include "zkwindow.h"
 #include "ui_zkwindow.h"
 
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
+#include <QVBoxLayout>
 
 #include "audiooutput.h"
 #include "kitpipeline.h"
@@ -34,8 +39,56 @@ void ZKWindow::SetUpLevelsAndView()
     connect(orderButton, &QPushButton::clicked, this, [this]() { OrderByLoudness(); });
 
     layerView = new LayerView(ui->centralWidget);
-    ui->verticalLayout_2->insertWidget(ui->verticalLayout_2->indexOf(ui->widget), layerView);
+    hitStrengthBox = new QSpinBox(ui->centralWidget);
+    hitStrengthBox->setObjectName(QStringLiteral("HitStrengthBox"));
+    hitStrengthBox->setRange(1, kHitStrengths);
+    hitStrengthBox->setValue((kHitStrengths + 1) / 2);
+    hitStrengthBox->setToolTip(tr("A hit's strength, from 1 (the softest) to %1 (the hardest): "
+                                  "the layer it plays lights up and shows in the strip")
+                                   .arg(kHitStrengths));
+    hitPlayButton = new QPushButton(tr("Play Hit"), ui->centralWidget);
+    hitPlayButton->setObjectName(QStringLiteral("HitPlayButton"));
+    hitPlayButton->setToolTip(tr("Play what a hit of this strength plays, as the bank holds it: "
+                                 "its layer's left channel, after the cut"));
+    auto *hitColumn = new QVBoxLayout;
+    hitColumn->addStretch();
+    hitColumn->addWidget(hitStrengthBox);
+    hitColumn->addWidget(hitPlayButton);
+    hitColumn->addStretch();
+    auto *strip = new QHBoxLayout;
+    strip->addWidget(layerView, 1);
+    strip->addLayout(hitColumn);
+    ui->verticalLayout_2->insertLayout(ui->verticalLayout_2->indexOf(ui->widget), strip);
     connect(layerView, &LayerView::playClicked, this, [this]() { PlayShownLayer(); });
+    connect(hitStrengthBox, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int strength) {
+        LightHitRow();
+        ShowLayerInView(LayerForHit(SlotThreshold, SlotCount, strength));
+    });
+    connect(hitPlayButton, &QPushButton::clicked, this, [this]() {
+        PlayLayerAsHeld(LayerForHit(SlotThreshold, SlotCount, hitStrengthBox->value()));
+    });
+
+    // Each row's range of hits sits just right of its threshold button, at
+    // the start of the name's cell, which keeps that room free of the name:
+    // the rows keep the form's grid.
+    QGridLayout *grid = ui->gridLayout;
+    for (int layer = 1; layer <= kMaxLayers; ++layer) {
+        QLabel *name = row(layer).filename;
+        auto *range = new QLabel(grid->parentWidget());
+        range->setObjectName(QStringLiteral("HitRange_%1").arg(layer));
+        range->setMargin(3);
+        range->setFixedWidth(range->fontMetrics().horizontalAdvance(QStringLiteral("%1\u2013%1").arg(kHitStrengths))
+                             + 2 * range->margin());
+        range->hide();
+        int at, column, rowSpan, columnSpan;
+        grid->getItemPosition(grid->indexOf(name), &at, &column, &rowSpan, &columnSpan);
+        grid->addWidget(range, at, column, 1, 1, Qt::AlignLeft | Qt::AlignVCenter);
+        QMargins margins = name->contentsMargins();
+        margins.setLeft(margins.left() + range->width());
+        name->setContentsMargins(margins);
+        hitRanges[layer - 1] = range;
+    }
+    ShowHitRanges();
 
     for (int layer = 1; layer <= kMaxLayers; ++layer)
         connect(row(layer).threshold, &QPushButton::clicked, this, [this, layer]() { ShowLayerInView(layer); });
@@ -94,6 +147,27 @@ void ZKWindow::ShowHitRanges()
         const bool inUse = SlotCount >= 2 && layer <= SlotCount;
         row(layer).threshold->setToolTip(inUse ? HitRangeText(SlotThreshold, SlotCount, layer)
                                                : thresholdTip);
+        QLabel *range = hitRanges[layer - 1];
+        const bool filled = layer <= SlotCount;
+        range->setText(filled ? HitRangeShort(SlotThreshold, SlotCount, layer) : QString());
+        range->setToolTip(filled ? tr("The hits this layer plays") : QString());
+        range->setVisible(filled);
+    }
+    hitStrengthBox->setEnabled(SlotCount >= 1);
+    hitPlayButton->setEnabled(SlotCount >= 1);
+    LightHitRow();
+}
+
+// Lights the range of the row whose layer a hit of the chosen strength plays.
+void ZKWindow::LightHitRow()
+{
+    const int lit = LayerForHit(SlotThreshold, SlotCount, hitStrengthBox->value());
+    for (int layer = 1; layer <= kMaxLayers; ++layer) {
+        QLabel *range = hitRanges[layer - 1];
+        const bool on = layer == lit;
+        range->setAutoFillBackground(on);
+        range->setBackgroundRole(on ? QPalette::Highlight : QPalette::Window);
+        range->setForegroundRole(on ? QPalette::HighlightedText : QPalette::WindowText);
     }
 }
 
@@ -185,7 +259,11 @@ void ZKWindow::OrderByLoudness()
 // plays it: the left channel, after the gate's cut.
 void ZKWindow::PlayShownLayer()
 {
-    const int layer = layerView->shownLayer();
+    PlayLayerAsHeld(layerView->shownLayer());
+}
+
+void ZKWindow::PlayLayerAsHeld(int layer)
+{
     if (layer < 1 || layer > SlotCount)
         return;
     if (!AudioOutputAvailable()) {

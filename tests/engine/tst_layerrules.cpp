@@ -41,6 +41,10 @@ private slots:
     void loudestFirst();
     void thresholdsFromLevels_data();
     void thresholdsFromLevels();
+    void layerForHit_data();
+    void layerForHit();
+    void hitRangeShort_data();
+    void hitRangeShort();
     void validThresholds_data();
     void validThresholds();
     void gate_data();
@@ -198,6 +202,64 @@ void TestLayerRules::thresholdsFromLevels()
     const int count = qMin(int(levels.size()), kMaxLayers);
     if (count >= 1)
         QVERIFY(ThresholdsAreValid(t, count));
+}
+
+void TestLayerRules::layerForHit_data()
+{
+    QTest::addColumn<QVector<int>>("thresholds");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("strength");
+    QTest::addColumn<int>("layer");
+    const QVector<int> three{85, 43, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("no layers") << three << 0 << 64 << 0;
+    QTest::newRow("one layer plays the hardest") << three << 1 << 127 << 1;
+    QTest::newRow("on the top threshold") << three << 3 << 85 << 1;
+    QTest::newRow("just below it") << three << 3 << 84 << 2;
+    QTest::newRow("the hardest") << three << 3 << 127 << 1;
+    QTest::newRow("on the middle threshold") << three << 3 << 43 << 2;
+    QTest::newRow("just below the middle") << three << 3 << 42 << 3;
+    QTest::newRow("the softest") << three << 3 << 1 << 3;
+    QTest::newRow("layers above the count ignored")
+        << QVector<int>{100, 50, 1, 1, 1, 1, 1, 1} << 2 << 40 << 2;
+}
+
+void TestLayerRules::layerForHit()
+{
+    QFETCH(QVector<int>, thresholds);
+    QFETCH(int, count);
+    QFETCH(int, strength);
+    QFETCH(int, layer);
+    ThresholdTable t;
+    Fill(t, thresholds);
+    QCOMPARE(LayerForHit(t, count, strength), layer);
+}
+
+void TestLayerRules::hitRangeShort_data()
+{
+    QTest::addColumn<QVector<int>>("thresholds");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QStringList>("ranges");
+    QTest::newRow("one layer") << QVector<int>{1, 1, 1, 1, 1, 1, 1, 1} << 1
+                               << QStringList{QStringLiteral("1\u2013127")};
+    QTest::newRow("three") << QVector<int>{85, 43, 1, 1, 1, 1, 1, 1} << 3
+                           << QStringList{QStringLiteral("85\u2013127"), QStringLiteral("43\u201384"),
+                                          QStringLiteral("1\u201342")};
+    QTest::newRow("ranges of one") << QVector<int>{127, 3, 2, 1, 1, 1, 1, 1} << 4
+                                   << QStringList{QStringLiteral("127"), QStringLiteral("3\u2013126"),
+                                                  QStringLiteral("2"), QStringLiteral("1")};
+}
+
+void TestLayerRules::hitRangeShort()
+{
+    QFETCH(QVector<int>, thresholds);
+    QFETCH(int, count);
+    QFETCH(QStringList, ranges);
+    ThresholdTable t;
+    Fill(t, thresholds);
+    QStringList shown;
+    for (int layer = 1; layer <= count; ++layer)
+        shown << HitRangeShort(t, count, layer);
+    QCOMPARE(shown, ranges);
 }
 
 void TestLayerRules::validThresholds_data()

@@ -276,7 +276,8 @@ void TestLayers::longNamesKeepOneColumnGrid()
         return QStringLiteral("%1..%2").arg(r.left()).arg(r.right());
     };
     for (const QString &name : {QStringLiteral("Filename"), QStringLiteral("ThrOfLayer"),
-                                QStringLiteral("Del_Br_Button"), QStringLiteral("Play_Button")}) {
+                                QStringLiteral("HitRange"), QStringLiteral("Del_Br_Button"),
+                                QStringLiteral("Play_Button")}) {
         for (int layer = 2; layer <= kMaxLayers; ++layer)
             QCOMPARE(name + QLatin1Char(' ') + horizontal(name, layer),
                      name + QLatin1Char(' ') + horizontal(name, 1));
