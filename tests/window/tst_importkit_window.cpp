@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
@@ -40,15 +41,22 @@ struct SeenKitDialog {
 };
 
 // Waits for the kit's instrument dialog, records its rows and picks row
-// `index` (-1: cancels it).
-QTimer *ChooseInstrument(int index, SeenKitDialog *seen)
+// `index` (-1: cancels it), running `beforeChoosing` first.
+QTimer *ChooseInstrument(int index, SeenKitDialog *seen,
+                         std::function<void()> beforeChoosing = nullptr)
 {
     auto *timer = new QTimer;
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, index, seen]() {
+    // Answered on the tick after it was first seen, once its exec() runs.
+    auto seenBefore = std::make_shared<QPointer<QDialog>>();
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, index, seen, seenBefore, beforeChoosing]() {
         auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
         if (!dialog || dialog->objectName() != QLatin1String("KitDialog"))
             return;
+        if (*seenBefore != dialog) {
+            *seenBefore = dialog;
+            return;
+        }
         timer->stop();
         timer->deleteLater();
         auto *list = dialog->findChild<QTreeWidget *>(QStringLiteral("KitInstrumentList"));
@@ -62,6 +70,8 @@ QTimer *ChooseInstrument(int index, SeenKitDialog *seen)
             return;
         }
         list->setCurrentItem(list->topLevelItem(index));
+        if (beforeChoosing)
+            beforeChoosing();
         dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
     });
     timer->start();
@@ -113,6 +123,7 @@ private slots:
     void askedBeforeReplacingLayers();
     void refusedKitChangesNothing_data();
     void refusedKitChangesNothing();
+    void cancelledImportLeavesNothing();
     void droppedOrGivenKitOpensTheDialog_data();
     void droppedOrGivenKitOpensTheDialog();
 
@@ -296,6 +307,48 @@ void TestImportKitWindow::refusedKitChangesNothing()
     QVERIFY(refusal.seen);
     QCOMPARE(refusal.title, MessageFor(RESULT_FILE_ERROR).title);
     QCOMPARE(refusal.informative, sentence);
+    QCOMPARE(SlotCount, 1);
+    QCOMPARE(SlotPath[0], kept);
+    QCOMPARE(FolderTree(WorkFolder()), workBefore);
+}
+
+void TestImportKitWindow::cancelledImportLeavesNothing()
+{
+    // Minutes of sound to resample: still converting when Cancel is pressed.
+    const QString kitPath = MakeKit(QStringLiteral("kit"));
+    QVERIFY(WriteSilentWave(home.path() + QStringLiteral("/kit/loud.wav"), 2, 48000, 48000 * 240));
+    ZKWindow window;
+    window.show();
+    AddKickLayer(window);
+    const QString kept = SlotPath[0];
+    const QStringList workBefore = FolderTree(WorkFolder());
+
+    bool cancelled = false;
+    const auto cancelWhenShown = [&window, &cancelled]() {
+        auto *timer = new QTimer(&window);
+        QObject::connect(timer, &QTimer::timeout, timer, [&window, &cancelled, timer]() {
+            auto *progress = window.findChild<QProgressDialog *>();
+            if (!progress || !progress->isVisible())
+                return;
+            timer->stop();
+            timer->deleteLater();
+            progress->findChild<QPushButton *>()->click();
+            cancelled = true;
+        });
+        timer->start(10);
+    };
+    SeenBox box;
+    QPointer<QTimer> noBox = AnswerNextBox(&box, QMessageBox::Ok);
+    SeenKitDialog seen;
+    AnswerFileDialog(kitPath);
+    QPointer<QTimer> watch = ChooseInstrument(0, &seen, cancelWhenShown);
+    window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"))->click();
+    delete watch;
+    delete noBox;
+
+    QVERIFY(seen.seen);
+    QVERIFY(cancelled);
+    QVERIFY2(!box.seen, qPrintable(box.informative));
     QCOMPARE(SlotCount, 1);
     QCOMPARE(SlotPath[0], kept);
     QCOMPARE(FolderTree(WorkFolder()), workBefore);
