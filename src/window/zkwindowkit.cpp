@@ -76,6 +76,8 @@ void ZKWindow::ImportKit(const QString &kitPath)
                                                         cancelled);
                     }))
         return;
+    if (prepared.cancelled)
+        return;
     if (!prepared.failure.isEmpty() || prepared.layers.isEmpty()) {
         ShowKitError(this, tr("%1 gives no layers: %2.").arg(instrument.name, prepared.failure),
                      prepared.notes.join(QLatin1Char('\n')));
