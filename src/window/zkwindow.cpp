@@ -30,6 +30,7 @@
 #include "explain.h"
 #include "bankopen.h"
 #include "conversionrunner.h"
+#include "kitdialog.h"
 #include "fileprocessor.h"
 #include "layerview.h"
 #include "logging.h"
@@ -627,6 +628,7 @@ QList<QWidget *> ZKWindow::BankControls() const
 {
     QList<QWidget *> controls{ui->ThresholdSlider, ui->horizontalSlider, ui->GenerateButton,
                               ui->openFolderButton, orderButton, trimTailsBox, openBankButton};
+    controls << importKitButton;
     for (int layer = 1; layer <= kMaxLayers; ++layer) {
         const Row r = row(layer);
         controls << r.threshold << r.addRemove << r.play;
@@ -913,6 +915,12 @@ void ZKWindow::AddBankControls()
     layout->addWidget(openBankButton);
     connect(openBankButton, &QPushButton::clicked, this, [this]() { OpenBankFromDialog(); });
 
+    importKitButton = new QPushButton(tr("Import Kit"), bar);
+    importKitButton->setObjectName(QStringLiteral("ImportKitButton"));
+    importKitButton->setToolTip(tr("Fill the layers from an instrument of a drum kit"));
+    layout->insertWidget(layout->indexOf(openBankButton), importKitButton);
+    connect(importKitButton, &QPushButton::clicked, this, [this]() { ImportKitFromDialog(); });
+
     ui->verticalLayout_2->addWidget(bar);
     setAcceptDrops(true);
 }
@@ -940,7 +948,8 @@ void ZKWindow::dropEvent(QDropEvent *event)
     // replace the rows it is meant for.
     if (IsConverting())
         return;
-    if (OpenDroppedBank(event->mimeData()) || AddDroppedSounds(event))
+    if (OpenDroppedBank(event->mimeData()) || OpenDroppedKit(event->mimeData())
+        || AddDroppedSounds(event))
         event->acceptProposedAction();
 }
 
@@ -949,6 +958,13 @@ void ZKWindow::OpenBankFromDialog()
     const QString bankPath = AskForBankToOpen(this, DialogFolder(lastSaveFolder));
     if (!bankPath.isEmpty())
         OpenBank(bankPath);
+}
+
+void ZKWindow::ImportKitFromDialog()
+{
+    const QString kitPath = AskForKitToImport(this, DialogFolder(lastFolder));
+    if (!kitPath.isEmpty())
+        ImportKit(kitPath);
 }
 
 // Returns false, doing nothing, for any drop but that of a single bank.
@@ -982,6 +998,12 @@ void ZKWindow::OpenBank(const QString &bankPath)
         DiscardBankLayers(layers);
         return;
     }
+    PutBankInRows(layers, thresholds);
+}
+
+// The layers given take the rows' place, as the bank that holds them.
+void ZKWindow::PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTable thresholds)
+{
     HideThresholdSlider();
     DiscardSlotFiles(SlotCount);
     {

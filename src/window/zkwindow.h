@@ -20,6 +20,7 @@ class QDragLeaveEvent;
 class QDragMoveEvent;
 class QLabel;
 class QMimeData;
+struct BankLayer;
 class QPushButton;
 class QSpinBox;
 class QUrl;
@@ -185,6 +186,11 @@ private:
     void OpenBankFromDialog();
     bool OpenDroppedBank(const QMimeData *data);
     void OpenBank(const QString &bankPath);
+    void PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTable thresholds);
+    // Importing an instrument of a drum kit (zkwindowkit.cpp).
+    void ImportKitFromDialog();
+    bool OpenDroppedKit(const QMimeData *data);
+    void ImportKit(const QString &kitPath);
     void SetTrimTails(bool on);
 
     Ui::ZKWindow *ui;
@@ -218,6 +224,7 @@ private:
     QList<QWidget *> lockedControls;
     QCheckBox *trimTailsBox = nullptr;
     QPushButton *openBankButton = nullptr;
+    QPushButton *importKitButton = nullptr;
 
     // Each layer's levels, the order by loudness and the waveform strip
     // (zkwindowlevels.cpp).

@@ -13,6 +13,7 @@
 
 #include "explain.h"
 #include "fileprocessor.h"
+#include "kitdialog.h"
 #include "resultcodes.h"
 #include "soundqueue.h"
 #include "tailoption.h"
@@ -183,11 +184,14 @@ void ZKWindow::OpenFiles(const QStringList &paths)
         files << QFileInfo(path).absoluteFilePath();
     const bool bank = files.size() == 1
         && files.first().endsWith(QStringLiteral(".zks"), Qt::CaseInsensitive);
+    const bool kit = files.size() == 1 && IsKitPath(files.first());
     QMetaObject::invokeMethod(
         this,
-        [this, files, bank]() {
+        [this, files, bank, kit]() {
             if (bank)
                 OpenBank(files.first());
+            else if (kit)
+                ImportKit(files.first());
             else
                 AddSounds(files);
         },

@@ -1,0 +1,153 @@
+#include "kitdialog.h"
+
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTextDocument>
+#include <QThread>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "bankopen.h"
+#include "resultcodes.h"
+#include "soundinfo.h"
+#include "waitcursor.h"
+
+namespace {
+
+QString WindowText(const char *text)
+{
+    return QCoreApplication::translate("ZKWindow", text);
+}
+
+} // namespace
+
+bool IsKitPath(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName();
+    return name.compare(QLatin1String("drumkit.xml"), Qt::CaseInsensitive) == 0
+        || name.endsWith(QLatin1String(".h2drumkit"), Qt::CaseInsensitive);
+}
+
+QString DroppedKitPath(const QMimeData *data)
+{
+    if (!IsLocalFileDrag(data) || data->urls().size() != 1)
+        return QString();
+    const QString path = data->urls().constFirst().toLocalFile();
+    return IsKitPath(path) ? path : QString();
+}
+
+QString AskForKitToImport(QWidget *parent, const QString &folder)
+{
+    return QFileDialog::getOpenFileName(parent, WindowText("Import Kit"), folder,
+                                        WindowText("Drum kits (drumkit.xml *.h2drumkit)"));
+}
+
+QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit)
+{
+    QVector<KitInstrumentSummary> summaries;
+    for (const KitInstrument &instrument : kit.instruments) {
+        KitInstrumentSummary summary;
+        summary.name = instrument.name;
+        summary.layers = int(instrument.layers.size());
+        for (const KitLayer &layer : instrument.layers) {
+            SoundInfo info;
+            if (ReadSoundInfo(layer.path, &info) && info.rate > 0)
+                summary.seconds = std::max(summary.seconds, double(info.frames) / info.rate);
+        }
+        summaries << summary;
+    }
+    return summaries;
+}
+
+int ChooseKitInstrument(QWidget *parent, const QString &kitName,
+                        const QVector<KitInstrumentSummary> &instruments)
+{
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("KitDialog"));
+    dialog.setWindowTitle(WindowText("Import Kit"));
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *label = new QLabel(WindowText("Choose the instrument of %1 that fills the rows:").arg(kitName));
+    // The kit's name is its author's: shown as it is, never as markup.
+    label->setTextFormat(Qt::PlainText);
+    layout->addWidget(label);
+    auto *list = new QTreeWidget(&dialog);
+    list->setObjectName(QStringLiteral("KitInstrumentList"));
+    list->setRootIsDecorated(false);
+    list->setHeaderLabels({WindowText("Instrument"), WindowText("Layers"), WindowText("Seconds")});
+    for (const KitInstrumentSummary &instrument : instruments) {
+        auto *item = new QTreeWidgetItem(list);
+        item->setText(0, instrument.name);
+        item->setText(1, QString::number(instrument.layers));
+        item->setText(2, QString::number(instrument.seconds, 'f', 2));
+        item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+        item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+    }
+    list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    list->header()->setStretchLastSection(false);
+    list->setCurrentItem(list->topLevelItem(0));
+    layout->addWidget(list);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText(WindowText("Import"));
+    layout->addWidget(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(list, &QTreeWidget::itemActivated, &dialog, &QDialog::accept);
+    if (dialog.exec() != QDialog::Accepted || !list->currentItem())
+        return -1;
+    return list->indexOfTopLevelItem(list->currentItem());
+}
+
+bool RunKitWork(QWidget *parent, const QString &label,
+                const std::function<void(const std::atomic<bool> *cancelled)> &work)
+{
+    std::atomic<bool> cancelled{false};
+    WaitCursor busy{Qt::BusyCursor};
+    QProgressDialog progress(parent);
+    auto *text = new QLabel(label);
+    text->setTextFormat(Qt::PlainText);
+    progress.setLabel(text);
+    progress.setCancelButtonText(WindowText("Cancel"));
+    progress.setRange(0, 0);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    // Shown at once, unlike a conversion's: until the worker ends, the
+    // window must take no click, drop or close, which would change or
+    // remove what the worker reads and writes.
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    progress.show();
+    QObject::connect(&progress, &QProgressDialog::canceled, [&cancelled]() { cancelled = true; });
+    QEventLoop loop;
+    QThread *thread = QThread::create([&work, &cancelled]() { work(&cancelled); });
+    QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+    thread->start();
+    loop.exec();
+    thread->wait();
+    delete thread;
+    return !cancelled;
+}
+
+void ShowKitError(QWidget *parent, const QString &sentence, const QString &problems)
+{
+    const ResultMessage m = MessageFor(RESULT_FILE_ERROR);
+    QMessageBox box(QMessageBox::Critical, m.title, m.text, QMessageBox::Ok, parent);
+    // Names are the user's: the sentence goes in as escaped markup, as for
+    // a bank.
+    box.setInformativeText(Qt::convertFromPlainText(sentence));
+    if (!problems.isEmpty())
+        box.setDetailedText(problems);
+    box.exec();
+}

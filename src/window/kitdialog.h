@@ -1,0 +1,52 @@
+#ifndef KITDIALOG_H
+#define KITDIALOG_H
+
+#include <QString>
+#include <QVector>
+
+#include <atomic>
+#include <functional>
+
+#include "drumkit.h"
+
+class QMimeData;
+class QWidget;
+
+// Importing one instrument of a drum kit into the window's rows.
+
+// True for the kit files the window takes: a drumkit.xml or a .h2drumkit
+// archive (names in any case).
+bool IsKitPath(const QString &path);
+
+// The path of the one kit file a drop holds; empty for any other drop.
+QString DroppedKitPath(const QMimeData *data);
+
+// The open dialog for a kit, starting in `folder`; empty when cancelled.
+QString AskForKitToImport(QWidget *parent, const QString &folder);
+
+// What the chooser shows of an instrument: its layers and the seconds its
+// longest sample lasts.
+struct KitInstrumentSummary {
+    QString name;
+    int layers = 0;
+    double seconds = 0;
+};
+// Reads the samples' headers only: no sample is decoded.
+QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit);
+
+// Lists the kit's instruments (name, layers, seconds) for one to be chosen;
+// its index, or -1 when the dialog is cancelled.
+int ChooseKitInstrument(QWidget *parent, const QString &kitName,
+                        const QVector<KitInstrumentSummary> &instruments);
+
+// Runs `work` on a worker thread, with the busy cursor and a window-modal
+// progress dialog saying `label` with Cancel, which sets the flag `work`
+// gets. Returns when the worker has ended: false when cancelled.
+bool RunKitWork(QWidget *parent, const QString &label,
+                const std::function<void(const std::atomic<bool> *cancelled)> &work);
+
+// Tells that a kit, or its instrument, gives no layers: "File Error",
+// `sentence` below it and `problems` as the details.
+void ShowKitError(QWidget *parent, const QString &sentence, const QString &problems);
+
+#endif

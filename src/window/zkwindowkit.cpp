@@ -1,0 +1,115 @@
+// Importing an instrument of a drum kit: the kit read, its instruments
+// listed, the chosen one prepared as zkstool import-kit prepares it, all off
+// the GUI thread, then put in the rows as an opened bank is.
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QTemporaryDir>
+
+#include "bankopen.h"
+#include "fileprocessor.h"
+#include "kitdialog.h"
+#include "kitimport.h"
+#include "kitplan.h"
+#include "layerrules.h"
+#include "zkwindow.h"
+
+// Returns false, doing nothing, for any drop but that of a single kit file.
+bool ZKWindow::OpenDroppedKit(const QMimeData *data)
+{
+    const QString kitPath = DroppedKitPath(data);
+    if (kitPath.isEmpty())
+        return false;
+    // Imported once the drop is over, as a dropped bank is opened.
+    QMetaObject::invokeMethod(this, [this, kitPath]() { ImportKit(kitPath); }, Qt::QueuedConnection);
+    return true;
+}
+
+// A kit or instrument that gives no layers changes nothing; nor does a
+// cancel or the user's No.
+void ZKWindow::ImportKit(const QString &kitPath)
+{
+    // All the import writes goes in here, removed with it: what becomes a
+    // layer is moved out first.
+    QTemporaryDir scratch(WorkFolder() + QStringLiteral("/kit-XXXXXX"));
+    const QString kitFile = QFileInfo(kitPath).fileName();
+    if (!scratch.isValid()) {
+        ShowKitError(this, tr("%1 could not be read: no working folder could be made.").arg(kitFile),
+                     QString());
+        return;
+    }
+    Drumkit kit;
+    QString error;
+    bool read = false;
+    QVector<KitInstrumentSummary> summaries;
+    const bool finished = RunKitWork(this, tr("Reading %1\u2026").arg(kitFile),
+                                     [&](const std::atomic<bool> *) {
+                                         read = ReadDrumkit(kitPath, scratch.path(), &kit, &error);
+                                         if (read)
+                                             summaries = SummarizeKit(kit);
+                                     });
+    if (!finished)
+        return;
+    if (!read) {
+        ShowKitError(this, tr("%1 is not a drum kit that can be read.").arg(kitFile), error);
+        return;
+    }
+    if (kit.instruments.isEmpty()) {
+        ShowKitError(this, tr("%1 has no instruments.").arg(kitFile), QString());
+        return;
+    }
+    const int chosen = ChooseKitInstrument(this, kit.name, summaries);
+    if (chosen < 0)
+        return;
+    QStringList names;
+    for (const KitInstrument &instrument : std::as_const(kit.instruments))
+        names << instrument.name;
+    // The bank's name takes part of the budget the layers are fitted to.
+    const QString bankName = KitBankFileNames(kit.name, names).at(chosen);
+    const KitInstrument &instrument = kit.instruments.at(chosen);
+    PreparedInstrument prepared;
+    if (!RunKitWork(this, tr("Importing %1\u2026").arg(instrument.name),
+                    [&](const std::atomic<bool> *cancelled) {
+                        prepared = PrepareKitInstrument(instrument, scratch.path(), bankName, false,
+                                                        cancelled);
+                    }))
+        return;
+    if (prepared.cancelled)
+        return;
+    if (!prepared.failure.isEmpty() || prepared.layers.isEmpty()) {
+        ShowKitError(this, tr("%1 gives no layers: %2.").arg(instrument.name, prepared.failure),
+                     prepared.notes.join(QLatin1Char('\n')));
+        return;
+    }
+    if (SlotCount > 0 && !ConfirmReplacingLayers(this, bankName))
+        return;
+
+    // Out of the scratch folder into folders of their own, where the rows'
+    // files live and are discarded from.
+    QVector<BankLayer> layers;
+    for (int i = 0; i < prepared.layers.size(); ++i) {
+        BankLayer layer;
+        layer.file = prepared.layers.at(i);
+        layer.threshold = prepared.thresholds.at(i);
+        const QString folder = NewResultFolder(WorkFolder());
+        const QString moved = folder + QLatin1Char('/') + QFileInfo(layer.file.path).fileName();
+        if (folder.isEmpty() || layer.file.size <= 0 || !QFile::rename(layer.file.path, moved)) {
+            if (!folder.isEmpty())
+                QDir(folder).removeRecursively();
+            DiscardBankLayers(layers);
+            ShowKitError(this, tr("%1 gives no layers: a layer file could not be written.")
+                                   .arg(instrument.name),
+                         QString());
+            return;
+        }
+        layer.file.path = moved;
+        layers << layer;
+    }
+    ThresholdTable thresholds = {};
+    DefaultThresholds(thresholds, int(layers.size()));
+    for (int n = 1; n <= layers.size(); ++n)
+        thresholds[n] = layers.at(n - 1).threshold;
+    PutBankInRows(layers, thresholds);
+}

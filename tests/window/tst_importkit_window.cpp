@@ -1,0 +1,390 @@
+#include <QtTest>
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextDocumentFragment>
+#include <QTreeWidget>
+
+#include "drumkit.h"
+#include "fileprocessor.h"
+#include "kitimport.h"
+#include "kitplan.h"
+#include "resultcodes.h"
+#include "tailoption.h"
+#include "testmain.h"
+#include "widgetsupport.h"
+#include "zkwindow.h"
+
+namespace {
+
+// A kit of two instruments: a kick of a loud and a soft layer, a snare of
+// one sample; `snareSample` names the snare's file.
+QByteArray KitXml(const QByteArray &snareSample = "snare.wav")
+{
+    return "<?xml version=\"1.0\"?>\n<drumkit_info>\n<name>Test Kit</name>\n<instrumentList>\n"
+           "<instrument><id>0</id><name>Kick</name>"
+           "<layer><filename>loud.wav</filename><min>0.5</min><max>1</max></layer>"
+           "<layer><filename>soft.wav</filename><min>0</min><max>0.5</max></layer></instrument>\n"
+           "<instrument><id>1</id><name>Snare</name><filename>"
+        + snareSample + "</filename></instrument>\n</instrumentList>\n</drumkit_info>\n";
+}
+
+struct SeenKitDialog {
+    QStringList rows; // each row's columns joined by '|'
+    bool seen = false;
+};
+
+// Waits for the kit's instrument dialog, records its rows and picks row
+// `index` (-1: cancels it), running `beforeChoosing` first.
+QTimer *ChooseInstrument(int index, SeenKitDialog *seen,
+                         std::function<void()> beforeChoosing = nullptr)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(10);
+    // Answered on the tick after it was first seen, once its exec() runs.
+    auto seenBefore = std::make_shared<QPointer<QDialog>>();
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, index, seen, seenBefore, beforeChoosing]() {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != QLatin1String("KitDialog"))
+            return;
+        if (*seenBefore != dialog) {
+            *seenBefore = dialog;
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        auto *list = dialog->findChild<QTreeWidget *>(QStringLiteral("KitInstrumentList"));
+        for (int i = 0; list && i < list->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem *item = list->topLevelItem(i);
+            seen->rows << QStringList{item->text(0), item->text(1), item->text(2)}.join(QLatin1Char('|'));
+        }
+        seen->seen = true;
+        if (index < 0 || !list) {
+            dialog->reject();
+            return;
+        }
+        list->setCurrentItem(list->topLevelItem(index));
+        if (beforeChoosing)
+            beforeChoosing();
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    });
+    timer->start();
+    return timer;
+}
+
+struct SeenBox {
+    QString title;
+    QString text;
+    QString informative;
+    bool seen = false;
+};
+
+QTimer *AnswerNextBox(SeenBox *seen, QMessageBox::StandardButton button)
+{
+    return OnNextModalOf("QMessageBox", [seen, button](QWidget *modal) {
+        auto *box = static_cast<QMessageBox *>(modal);
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        // As its label shows it: markup rendered.
+        seen->informative = QTextDocumentFragment::fromHtml(box->informativeText())
+                                .toPlainText()
+                                .replace(QChar::Nbsp, QLatin1Char(' '));
+        seen->seen = true;
+        if (QAbstractButton *b = box->button(button))
+            b->click();
+        else
+            box->close();
+    });
+}
+
+} // namespace
+
+// "Import Kit": a kit's instruments listed, the chosen one in the rows with
+// the plan zkstool import-kit makes, asked first when there are layers, and
+// a kit that gives no layers refused with nothing changed.
+class TestImportKitWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void importFillsTheRows_data();
+    void importFillsTheRows();
+    void askedBeforeReplacingLayers_data();
+    void askedBeforeReplacingLayers();
+    void refusedKitChangesNothing_data();
+    void refusedKitChangesNothing();
+    void cancelledImportLeavesNothing();
+    void droppedOrGivenKitOpensTheDialog_data();
+    void droppedOrGivenKitOpensTheDialog();
+
+private:
+    // Writes the kit's drumkit.xml and its samples in a folder of its own.
+    QString MakeKit(const QString &name, const QByteArray &xml = KitXml());
+    void Import(ZKWindow &window, const QString &kitPath, int index, SeenKitDialog *seen);
+    // One layer in the window, to be replaced or kept.
+    void AddKickLayer(ZKWindow &window);
+
+    TestHome home;
+};
+
+void TestImportKitWindow::initTestCase()
+{
+    QVERIFY(home.setUp());
+}
+
+void TestImportKitWindow::init()
+{
+    home.startTest();
+}
+
+void TestImportKitWindow::cleanup()
+{
+    home.endTest();
+}
+
+QString TestImportKitWindow::MakeKit(const QString &name, const QByteArray &xml)
+{
+    const QString folder = home.path() + QLatin1Char('/') + name;
+    if (!WriteBytes(folder + QStringLiteral("/loud.wav"), Wav16(1, kBankRate, Ramp(4000)))
+        || !WriteBytes(folder + QStringLiteral("/soft.wav"), Wav16(1, kBankRate, Ramp(3000)))
+        || !WriteBytes(folder + QStringLiteral("/snare.wav"), Wav16(1, kBankRate, Ramp(2205)))
+        || !WriteBytes(folder + QStringLiteral("/drumkit.xml"), xml))
+        qFatal("cannot write the kit in %s", qPrintable(folder));
+    return folder + QStringLiteral("/drumkit.xml");
+}
+
+void TestImportKitWindow::Import(ZKWindow &window, const QString &kitPath, int index,
+                                 SeenKitDialog *seen)
+{
+    AnswerFileDialog(kitPath);
+    QPointer<QTimer> watch = ChooseInstrument(index, seen);
+    window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"))->click();
+    delete watch;
+}
+
+void TestImportKitWindow::AddKickLayer(ZKWindow &window)
+{
+    const QString sound = home.path() + QStringLiteral("/sounds/kick.wav");
+    QVERIFY(WriteBytes(sound, Wav16(1, kBankRate, Ramp(5000))));
+    AddLayerThroughDialog(&window, 1, sound);
+    QCOMPARE(SlotCount, 1);
+}
+
+void TestImportKitWindow::importFillsTheRows_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QVector<int>>("thresholds");
+    QTest::newRow("two layers") << 0 << QStringList{"loud.wav", "soft.wav"} << QVector<int>{64, 1};
+    QTest::newRow("one sample") << 1 << QStringList{"snare.wav"} << QVector<int>{1};
+}
+
+void TestImportKitWindow::importFillsTheRows()
+{
+    QFETCH(int, index);
+    QFETCH(QStringList, names);
+    QFETCH(QVector<int>, thresholds);
+    const QString kitPath = MakeKit(QStringLiteral("kit"));
+
+    ZKWindow window;
+    window.show();
+    auto *button = window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"));
+    QVERIFY(button);
+    QVERIFY(!button->toolTip().isEmpty());
+    SeenKitDialog seen;
+    Import(window, kitPath, index, &seen);
+
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.rows, (QStringList{"Kick|2|0.09", "Snare|1|0.05"}));
+    QCOMPARE(SlotCount, names.size());
+    for (int i = 0; i < SlotCount; ++i) {
+        QCOMPARE(SlotName[i], names.at(i));
+        QVERIFY(QFileInfo(SlotPath[i]).isFile());
+        QCOMPARE(SlotThreshold[i + 1], thresholds.at(i));
+    }
+    // The same plan zkstool import-kit makes, from the same engine function.
+    QTemporaryDir work;
+    Drumkit kit;
+    QString error;
+    QVERIFY2(ReadDrumkit(kitPath, work.path(), &kit, &error), qPrintable(error));
+    const PreparedInstrument prepared = PrepareKitInstrument(
+        kit.instruments.at(index), work.path(),
+        KitBankFileNames(kit.name, {"Kick", "Snare"}).at(index), false, nullptr);
+    QCOMPARE(prepared.thresholds, thresholds);
+    for (int i = 0; i < SlotCount; ++i) {
+        QCOMPARE(prepared.layers.at(i).name, SlotName[i]);
+        QCOMPARE(SlotSourceSize[i], prepared.layers.at(i).size);
+    }
+    // Nothing of the import is left in the working folder but the layers.
+    for (const QString &entry : FolderTree(WorkFolder()))
+        QVERIFY2(!entry.startsWith(QLatin1String("kit-")), qPrintable(entry));
+}
+
+void TestImportKitWindow::askedBeforeReplacingLayers_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("yes") << true;
+    QTest::newRow("no") << false;
+}
+
+void TestImportKitWindow::askedBeforeReplacingLayers()
+{
+    QFETCH(bool, yes);
+    const QString kitPath = MakeKit(QStringLiteral("kit"));
+    ZKWindow window;
+    window.show();
+    AddKickLayer(window);
+    const QString kept = SlotPath[0];
+    const QStringList workBefore = FolderTree(WorkFolder());
+
+    SeenBox question;
+    QPointer<QTimer> answer = AnswerNextBox(&question, yes ? QMessageBox::Yes : QMessageBox::No);
+    SeenKitDialog seen;
+    Import(window, kitPath, 0, &seen);
+    delete answer;
+
+    QVERIFY(question.seen);
+    QCOMPARE(question.title, QStringLiteral("QUESTION"));
+    QVERIFY2(question.text.contains(QStringLiteral("Kick")), qPrintable(question.text));
+    if (yes) {
+        QCOMPARE(SlotCount, 2);
+        QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
+        QVERIFY(!QFileInfo::exists(kept));
+    } else {
+        QCOMPARE(SlotCount, 1);
+        QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
+        QCOMPARE(SlotPath[0], kept);
+        QCOMPARE(FolderTree(WorkFolder()), workBefore);
+    }
+}
+
+void TestImportKitWindow::refusedKitChangesNothing_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("index"); // the instrument chosen; -1: no dialog
+    QTest::addColumn<QString>("sentence");
+    QTest::newRow("not xml") << "drumkit.xml" << QByteArray("just some text\n") << -1
+                             << "drumkit.xml is not a drum kit that can be read.";
+    QTest::newRow("not an archive") << "kit.h2drumkit" << QByteArray(3000, 'x') << -1
+                                    << "kit.h2drumkit is not a drum kit that can be read.";
+    QTest::newRow("missing sample") << "drumkit.xml" << KitXml("gone.wav") << 1
+                                    << "Snare gives no layers: no usable sample.";
+}
+
+void TestImportKitWindow::refusedKitChangesNothing()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    QFETCH(int, index);
+    QFETCH(QString, sentence);
+    MakeKit(QStringLiteral("kit"), KitXml());
+    const QString kitPath = home.path() + QStringLiteral("/kit/") + file;
+    QVERIFY(WriteBytes(kitPath, content));
+    ZKWindow window;
+    window.show();
+    AddKickLayer(window);
+    const QString kept = SlotPath[0];
+    const QStringList workBefore = FolderTree(WorkFolder());
+
+    SeenBox refusal;
+    QPointer<QTimer> answer = AnswerNextBox(&refusal, QMessageBox::Ok);
+    SeenKitDialog seen;
+    Import(window, kitPath, index, &seen);
+    delete answer;
+
+    QCOMPARE(seen.seen, index >= 0);
+    QVERIFY(refusal.seen);
+    QCOMPARE(refusal.title, MessageFor(RESULT_FILE_ERROR).title);
+    QCOMPARE(refusal.informative, sentence);
+    QCOMPARE(SlotCount, 1);
+    QCOMPARE(SlotPath[0], kept);
+    QCOMPARE(FolderTree(WorkFolder()), workBefore);
+}
+
+void TestImportKitWindow::cancelledImportLeavesNothing()
+{
+    // Minutes of sound to resample: still converting when Cancel is pressed.
+    const QString kitPath = MakeKit(QStringLiteral("kit"));
+    QVERIFY(WriteSilentWave(home.path() + QStringLiteral("/kit/loud.wav"), 2, 48000, 48000 * 240));
+    ZKWindow window;
+    window.show();
+    AddKickLayer(window);
+    const QString kept = SlotPath[0];
+    const QStringList workBefore = FolderTree(WorkFolder());
+
+    bool cancelled = false;
+    const auto cancelWhenShown = [&window, &cancelled]() {
+        auto *timer = new QTimer(&window);
+        QObject::connect(timer, &QTimer::timeout, timer, [&window, &cancelled, timer]() {
+            auto *progress = window.findChild<QProgressDialog *>();
+            if (!progress || !progress->isVisible())
+                return;
+            timer->stop();
+            timer->deleteLater();
+            progress->findChild<QPushButton *>()->click();
+            cancelled = true;
+        });
+        timer->start(10);
+    };
+    SeenBox box;
+    QPointer<QTimer> noBox = AnswerNextBox(&box, QMessageBox::Ok);
+    SeenKitDialog seen;
+    AnswerFileDialog(kitPath);
+    QPointer<QTimer> watch = ChooseInstrument(0, &seen, cancelWhenShown);
+    window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"))->click();
+    delete watch;
+    delete noBox;
+
+    QVERIFY(seen.seen);
+    QVERIFY(cancelled);
+    QVERIFY2(!box.seen, qPrintable(box.informative));
+    QCOMPARE(SlotCount, 1);
+    QCOMPARE(SlotPath[0], kept);
+    QCOMPARE(FolderTree(WorkFolder()), workBefore);
+}
+
+void TestImportKitWindow::droppedOrGivenKitOpensTheDialog_data()
+{
+    QTest::addColumn<bool>("drop");
+    QTest::newRow("dropped") << true;
+    QTest::newRow("command line") << false;
+}
+
+void TestImportKitWindow::droppedOrGivenKitOpensTheDialog()
+{
+    QFETCH(bool, drop);
+    const QString kitPath = MakeKit(QStringLiteral("kit"));
+    ZKWindow window;
+    window.show();
+    SeenKitDialog seen;
+    QPointer<QTimer> watch = ChooseInstrument(1, &seen);
+    if (drop) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(kitPath)});
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent dropped(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &dropped);
+        QVERIFY(dropped.isAccepted());
+    } else {
+        window.OpenFiles({kitPath});
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(seen.seen && SlotCount == 1, kGiveUpMs);
+    delete watch;
+    QCOMPARE(SlotName[0], QStringLiteral("snare.wav"));
+}
+
+ZK_TEST(TestImportKitWindow)
+#include "tst_importkit_window.moc"
