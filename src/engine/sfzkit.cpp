@@ -449,6 +449,11 @@ QString SfzNoteName(int key)
         .arg(key);
 }
 
+QString SfzKeyName(const SfzKit &kit, int key)
+{
+    return kit.keyNames.value(key, SfzNoteName(key));
+}
+
 QString SfzIgnoredLine(const SfzKit &kit)
 {
     QStringList parts;

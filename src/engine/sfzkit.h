@@ -65,6 +65,10 @@ int SfzKeyNumber(const QString &text);
 // file gives the key no name of its own.
 QString SfzNoteName(int key);
 
+// What a key is called: its label where the file gives one, else
+// SfzNoteName's "c2 (36)".
+QString SfzKeyName(const SfzKit &kit, int key);
+
 // "ignored: amp_veltrack ×12, pitch_keycenter ×40"; empty when nothing was.
 QString SfzIgnoredLine(const SfzKit &kit);
 

@@ -38,7 +38,8 @@ bool IsKitPath(const QString &path)
 {
     const QString name = QFileInfo(path).fileName();
     return name.compare(QLatin1String("drumkit.xml"), Qt::CaseInsensitive) == 0
-        || name.endsWith(QLatin1String(".h2drumkit"), Qt::CaseInsensitive);
+        || name.endsWith(QLatin1String(".h2drumkit"), Qt::CaseInsensitive)
+        || name.endsWith(QLatin1String(".sfz"), Qt::CaseInsensitive);
 }
 
 QString DroppedKitPath(const QMimeData *data)
@@ -52,22 +53,50 @@ QString DroppedKitPath(const QMimeData *data)
 QString AskForKitToImport(QWidget *parent, const QString &folder)
 {
     return QFileDialog::getOpenFileName(parent, WindowText("Import Kit"), folder,
-                                        WindowText("Drum kits (drumkit.xml *.h2drumkit)"));
+                                        WindowText("Drum kits (drumkit.xml *.h2drumkit *.sfz)"));
 }
+
+namespace {
+
+// The seconds the longest of `samples` lasts, from their headers.
+double LongestSeconds(const QStringList &samples)
+{
+    double seconds = 0;
+    for (const QString &sample : samples) {
+        SoundInfo info;
+        if (ReadSoundInfo(sample, &info) && info.rate > 0)
+            seconds = std::max(seconds, double(info.frames) / info.rate);
+    }
+    return seconds;
+}
+
+} // namespace
 
 QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit)
 {
     QVector<KitInstrumentSummary> summaries;
     for (const KitInstrument &instrument : kit.instruments) {
-        KitInstrumentSummary summary;
-        summary.name = instrument.name;
-        summary.layers = int(instrument.layers.size());
-        for (const KitLayer &layer : instrument.layers) {
-            SoundInfo info;
-            if (ReadSoundInfo(layer.path, &info) && info.rate > 0)
-                summary.seconds = std::max(summary.seconds, double(info.frames) / info.rate);
+        QStringList samples;
+        for (const KitLayer &layer : instrument.layers)
+            samples << layer.path;
+        summaries << KitInstrumentSummary{instrument.name, int(instrument.layers.size()),
+                                          LongestSeconds(samples)};
+    }
+    return summaries;
+}
+
+QVector<KitInstrumentSummary> SummarizeSfzKit(const SfzKit &kit)
+{
+    QVector<KitInstrumentSummary> summaries;
+    for (int key : SfzKeys(kit)) {
+        const QVector<SfzBand> bands = SfzKeyBands(kit, key, nullptr);
+        QStringList samples;
+        for (const SfzBand &band : bands) {
+            for (const SfzRegion &region : band.regions)
+                samples << region.sample;
         }
-        summaries << summary;
+        samples.removeDuplicates();
+        summaries << KitInstrumentSummary{SfzKeyName(kit, key), int(bands.size()), LongestSeconds(samples)};
     }
     return summaries;
 }

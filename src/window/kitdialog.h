@@ -8,14 +8,15 @@
 #include <functional>
 
 #include "drumkit.h"
+#include "sfzkit.h"
 
 class QMimeData;
 class QWidget;
 
 // Importing one instrument of a drum kit into the window's rows.
 
-// True for the kit files the window takes: a drumkit.xml or a .h2drumkit
-// archive (names in any case).
+// True for the kit files the window takes: a drumkit.xml, a .h2drumkit
+// archive or an .sfz file (names in any case).
 bool IsKitPath(const QString &path);
 
 // The path of the one kit file a drop holds; empty for any other drop.
@@ -33,6 +34,9 @@ struct KitInstrumentSummary {
 };
 // Reads the samples' headers only: no sample is decoded.
 QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit);
+// The same for each key of an SFZ kit, in SfzKeys' order: its velocity
+// bands as layers.
+QVector<KitInstrumentSummary> SummarizeSfzKit(const SfzKit &kit);
 
 // Lists the kit's instruments (name, layers, seconds) for one to be chosen;
 // its index, or -1 when the dialog is cancelled.

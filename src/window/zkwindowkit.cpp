@@ -13,6 +13,7 @@
 #include "kitdialog.h"
 #include "kitimport.h"
 #include "kitplan.h"
+#include "sfzkit.h"
 #include "layerrules.h"
 #include "zkwindow.h"
 
@@ -40,15 +41,27 @@ void ZKWindow::ImportKit(const QString &kitPath)
                      QString());
         return;
     }
+    // A Hydrogen kit's instruments, or an SFZ kit's keys: what the chooser
+    // lists, and how the chosen one is prepared.
+    const bool sfz = kitFile.endsWith(QStringLiteral(".sfz"), Qt::CaseInsensitive);
     Drumkit kit;
+    SfzKit sfzKit;
+    QVector<int> keys;
     QString error;
     bool read = false;
     QVector<KitInstrumentSummary> summaries;
     const bool finished = RunKitWork(this, tr("Reading %1\u2026").arg(kitFile),
                                      [&](const std::atomic<bool> *) {
-                                         read = ReadDrumkit(kitPath, scratch.path(), &kit, &error);
-                                         if (read)
-                                             summaries = SummarizeKit(kit);
+                                         if (sfz) {
+                                             read = ReadSfzKit(kitPath, &sfzKit, &error);
+                                             keys = SfzKeys(sfzKit);
+                                             if (read)
+                                                 summaries = SummarizeSfzKit(sfzKit);
+                                         } else {
+                                             read = ReadDrumkit(kitPath, scratch.path(), &kit, &error);
+                                             if (read)
+                                                 summaries = SummarizeKit(kit);
+                                         }
                                      });
     if (!finished)
         return;
@@ -56,30 +69,34 @@ void ZKWindow::ImportKit(const QString &kitPath)
         ShowKitError(this, tr("%1 is not a drum kit that can be read.").arg(kitFile), error);
         return;
     }
-    if (kit.instruments.isEmpty()) {
+    if (summaries.isEmpty()) {
         ShowKitError(this, tr("%1 has no instruments.").arg(kitFile), QString());
         return;
     }
-    const int chosen = ChooseKitInstrument(this, kit.name, summaries);
+    const QString kitName = sfz ? sfzKit.name : kit.name;
+    const int chosen = ChooseKitInstrument(this, kitName, summaries);
     if (chosen < 0)
         return;
     QStringList names;
-    for (const KitInstrument &instrument : std::as_const(kit.instruments))
-        names << instrument.name;
+    for (const KitInstrumentSummary &summary : std::as_const(summaries))
+        names << summary.name;
     // The bank's name takes part of the budget the layers are fitted to.
-    const QString bankName = KitBankFileNames(kit.name, names).at(chosen);
-    const KitInstrument &instrument = kit.instruments.at(chosen);
+    const QString bankName = KitBankFileNames(kitName, names).at(chosen);
+    const QString instrumentName = names.at(chosen);
     PreparedInstrument prepared;
-    if (!RunKitWork(this, tr("Importing %1\u2026").arg(instrument.name),
+    if (!RunKitWork(this, tr("Importing %1\u2026").arg(instrumentName),
                     [&](const std::atomic<bool> *cancelled) {
-                        prepared = PrepareKitInstrument(instrument, scratch.path(), bankName, false,
-                                                        cancelled);
+                        prepared = sfz ? PrepareSfzKey(sfzKit, keys.at(chosen), scratch.path(),
+                                                       bankName, false, cancelled)
+                                       : PrepareKitInstrument(kit.instruments.at(chosen),
+                                                              scratch.path(), bankName, false,
+                                                              cancelled);
                     }))
         return;
     if (prepared.cancelled)
         return;
     if (!prepared.failure.isEmpty() || prepared.layers.isEmpty()) {
-        ShowKitError(this, tr("%1 gives no layers: %2.").arg(instrument.name, prepared.failure),
+        ShowKitError(this, tr("%1 gives no layers: %2.").arg(instrumentName, prepared.failure),
                      prepared.notes.join(QLatin1Char('\n')));
         return;
     }
@@ -100,7 +117,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
                 QDir(folder).removeRecursively();
             DiscardBankLayers(layers);
             ShowKitError(this, tr("%1 gives no layers: a layer file could not be written.")
-                                   .arg(instrument.name),
+                                   .arg(instrumentName),
                          QString());
             return;
         }

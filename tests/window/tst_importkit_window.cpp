@@ -119,6 +119,7 @@ private slots:
 
     void importFillsTheRows_data();
     void importFillsTheRows();
+    void sfzKeyFillsTheRows();
     void askedBeforeReplacingLayers_data();
     void askedBeforeReplacingLayers();
     void refusedKitChangesNothing_data();
@@ -228,6 +229,29 @@ void TestImportKitWindow::importFillsTheRows()
     // Nothing of the import is left in the working folder but the layers.
     for (const QString &entry : FolderTree(WorkFolder()))
         QVERIFY2(!entry.startsWith(QLatin1String("kit-")), qPrintable(entry));
+}
+
+// An SFZ kit lists its keys (the label where it gives one, else the note)
+// and the chosen key fills the rows with its velocity bands.
+void TestImportKitWindow::sfzKeyFillsTheRows()
+{
+    MakeKit(QStringLiteral("sfz"));
+    const QString kitPath = home.path() + QStringLiteral("/sfz/drums.sfz");
+    QVERIFY(WriteBytes(kitPath, "<control> label_key36=Kick\n"
+                                "<group> key=36\n<region> sample=soft.wav hivel=63\n"
+                                "<region> sample=loud.wav lovel=64\n"
+                                "<region> sample=snare.wav key=d2\n"));
+    ZKWindow window;
+    window.show();
+    SeenKitDialog seen;
+    Import(window, kitPath, 0, &seen);
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.rows, (QStringList{"Kick|2|0.09", "d2 (38)|1|0.05"}));
+    QCOMPARE(SlotCount, 2);
+    QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
+    QCOMPARE(SlotName[1], QStringLiteral("soft.wav"));
+    QCOMPARE(SlotThreshold[1], 64);
+    QCOMPARE(SlotThreshold[2], 1);
 }
 
 void TestImportKitWindow::askedBeforeReplacingLayers_data()

@@ -205,7 +205,7 @@ int ImportKit(const QStringList &rest)
             return Refuse(kitPath, error);
         kitName = sfzKit.name;
         for (int key : SfzKeys(sfzKit)) {
-            names << sfzKit.keyNames.value(key, SfzNoteName(key));
+            names << SfzKeyName(sfzKit, key);
             empty << false;
         }
     } else {
