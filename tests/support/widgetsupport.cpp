@@ -118,20 +118,26 @@ QTimer *RecordNextDialogFolder(QString *folder)
 
 QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs)
 {
-    return OnNextModalOf("QMessageBox", [seen](QWidget *modal) {
+    return AnswerNextMessageBox(seen, QMessageBox::Ok, timeoutMs);
+}
+
+QTimer *AnswerNextMessageBox(SeenMessageBox *seen, QMessageBox::StandardButton button, int timeoutMs)
+{
+    return OnNextModalOf("QMessageBox", [seen, button](QWidget *modal) {
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             seen->waitCursor = QApplication::overrideCursor() != nullptr;
             seen->title = box->windowTitle();
             seen->text = box->text();
             seen->informative = box->informativeText();
+            seen->detailed = box->detailedText();
             if (auto *detail = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
                 seen->informativeFormat = int(detail->textFormat());
             seen->icon = box->icon();
             seen->buttons = box->buttons().size();
             seen->textInteraction = int(box->textInteractionFlags());
             seen->seen = true;
-            if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-                ok->click();
+            if (QAbstractButton *answer = box->button(button))
+                answer->click();
             else
                 box->close();
         } else {

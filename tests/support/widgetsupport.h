@@ -1,6 +1,7 @@
 #ifndef WIDGETSUPPORT_H
 #define WIDGETSUPPORT_H
 
+#include <QMessageBox>
 #include <QString>
 
 #include <atomic>
@@ -35,6 +36,7 @@ struct SeenMessageBox {
     QString title;
     QString text;
     QString informative; // the detail below the text
+    QString detailed;    // behind "Show Details..."
     int informativeFormat = -1; // Qt::TextFormat of the detail's label; -1: none
     int icon = 0; // QMessageBox::Icon
     int buttons = 0;
@@ -44,6 +46,10 @@ struct SeenMessageBox {
 };
 // Records the next message box's title, text, icon and buttons and closes it.
 QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs = 20000);
+// Records the next message box as CloseNextMessageBox does and answers it
+// with `button` (closes it when it has no such button).
+QTimer *AnswerNextMessageBox(SeenMessageBox *seen, QMessageBox::StandardButton button,
+                             int timeoutMs = 20000);
 
 // Waits until the window has converted the sound it converts, if any, and
 // dealt with the verdict; false if it still has not after `timeoutMs`.

@@ -78,31 +78,6 @@ QTimer *ChooseInstrument(int index, SeenKitDialog *seen,
     return timer;
 }
 
-struct SeenBox {
-    QString title;
-    QString text;
-    QString informative;
-    bool seen = false;
-};
-
-QTimer *AnswerNextBox(SeenBox *seen, QMessageBox::StandardButton button)
-{
-    return OnNextModalOf("QMessageBox", [seen, button](QWidget *modal) {
-        auto *box = static_cast<QMessageBox *>(modal);
-        seen->title = box->windowTitle();
-        seen->text = box->text();
-        // As its label shows it: markup rendered.
-        seen->informative = QTextDocumentFragment::fromHtml(box->informativeText())
-                                .toPlainText()
-                                .replace(QChar::Nbsp, QLatin1Char(' '));
-        seen->seen = true;
-        if (QAbstractButton *b = box->button(button))
-            b->click();
-        else
-            box->close();
-    });
-}
-
 } // namespace
 
 // "Import Kit": a kit's instruments listed, the chosen one in the rows with
@@ -271,8 +246,8 @@ void TestImportKitWindow::askedBeforeReplacingLayers()
     const QString kept = SlotPath[0];
     const QStringList workBefore = FolderTree(WorkFolder());
 
-    SeenBox question;
-    QPointer<QTimer> answer = AnswerNextBox(&question, yes ? QMessageBox::Yes : QMessageBox::No);
+    SeenMessageBox question;
+    QPointer<QTimer> answer = AnswerNextMessageBox(&question, yes ? QMessageBox::Yes : QMessageBox::No);
     SeenKitDialog seen;
     Import(window, kitPath, 0, &seen);
     delete answer;
@@ -321,8 +296,8 @@ void TestImportKitWindow::refusedKitChangesNothing()
     const QString kept = SlotPath[0];
     const QStringList workBefore = FolderTree(WorkFolder());
 
-    SeenBox refusal;
-    QPointer<QTimer> answer = AnswerNextBox(&refusal, QMessageBox::Ok);
+    SeenMessageBox refusal;
+    QPointer<QTimer> answer = AnswerNextMessageBox(&refusal, QMessageBox::Ok);
     SeenKitDialog seen;
     Import(window, kitPath, index, &seen);
     delete answer;
@@ -330,7 +305,7 @@ void TestImportKitWindow::refusedKitChangesNothing()
     QCOMPARE(seen.seen, index >= 0);
     QVERIFY(refusal.seen);
     QCOMPARE(refusal.title, MessageFor(RESULT_FILE_ERROR).title);
-    QCOMPARE(refusal.informative, sentence);
+    QCOMPARE(QTextDocumentFragment::fromHtml(refusal.informative).toPlainText().replace(QChar::Nbsp, QLatin1Char(' ')), sentence);
     QCOMPARE(SlotCount, 1);
     QCOMPARE(SlotPath[0], kept);
     QCOMPARE(FolderTree(WorkFolder()), workBefore);
@@ -361,8 +336,8 @@ void TestImportKitWindow::cancelledImportLeavesNothing()
         });
         timer->start(10);
     };
-    SeenBox box;
-    QPointer<QTimer> noBox = AnswerNextBox(&box, QMessageBox::Ok);
+    SeenMessageBox box;
+    QPointer<QTimer> noBox = AnswerNextMessageBox(&box, QMessageBox::Ok);
     SeenKitDialog seen;
     AnswerFileDialog(kitPath);
     QPointer<QTimer> watch = ChooseInstrument(0, &seen, cancelWhenShown);

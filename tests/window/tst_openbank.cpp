@@ -47,31 +47,6 @@ QString AsShown(const QString &text)
     return Qt::mightBeRichText(text) ? QTextDocumentFragment::fromHtml(text).toPlainText() : text;
 }
 
-struct SeenBankBox {
-    QString title;
-    QString text;
-    QString informative;
-    QString detailed;
-    bool seen = false;
-};
-
-// Records the next message box and answers it with `button`.
-QTimer *AnswerNextMessageBox(SeenBankBox *seen, QMessageBox::StandardButton button)
-{
-    return OnNextModalOf("QMessageBox", [seen, button](QWidget *modal) {
-        auto *box = static_cast<QMessageBox *>(modal);
-        seen->title = box->windowTitle();
-        seen->text = box->text();
-        seen->informative = box->informativeText();
-        seen->detailed = box->detailedText();
-        seen->seen = true;
-        if (QAbstractButton *b = box->button(button))
-            b->click();
-        else
-            box->close();
-    });
-}
-
 } // namespace
 
 // Opening a bank in the window, by the button or by dropping it, and the
@@ -336,7 +311,7 @@ void TestOpenBank::askedBeforeReplacingLayers()
     };
     agree(1, true);
 
-    SeenBankBox question;
+    SeenMessageBox question;
     QPointer<QTimer> watch = AnswerNextMessageBox(&question, yes ? QMessageBox::Yes : QMessageBox::No);
     Open(window, bank);
     delete watch;
@@ -421,7 +396,7 @@ void TestOpenBank::refusedBankChangesNothing()
     const QString path = SlotPath[0];
     const QStringList workBefore = FolderTree(WorkFolder());
 
-    SeenBankBox box;
+    SeenMessageBox box;
     QPointer<QTimer> watch = AnswerNextMessageBox(&box, QMessageBox::Ok);
     const bool taken = Drop(window, {QUrl::fromLocalFile(bank)});
     delete watch;
@@ -526,7 +501,7 @@ void TestOpenBank::onlyASingleBankOpens()
 
     ZKWindow window;
     window.show();
-    SeenBankBox box;
+    SeenMessageBox box;
     QPointer<QTimer> watch = AnswerNextMessageBox(&box, QMessageBox::Ok);
     if (commandLine) {
         window.OpenFiles(paths);
