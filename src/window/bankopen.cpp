@@ -11,7 +11,6 @@
 
 #include "fileprocessor.h"
 #include "resultcodes.h"
-#include "tailoption.h"
 #include "zkwindow.h"
 
 namespace {
@@ -22,13 +21,11 @@ QString WindowText(const char *text)
 }
 
 // What a bank read without fault still lacks for this window to make it
-// again: the generator takes neither a bank without layers nor a name that
-// would break the bank's name lines.
+// again: the generator takes no name that would break the bank's name
+// lines. (A bank without layers the reader reports itself.)
 QStringList UnusableLayers(const QVector<BankLayer> &layers)
 {
     QStringList problems;
-    if (layers.isEmpty())
-        problems << QStringLiteral("the bank holds no layers");
     for (int i = 0; i < layers.size(); ++i) {
         if (NameHasControlCharacter(layers.at(i).file.name))
             problems << QStringLiteral("the name of layer %1 holds a control character").arg(i + 1);
@@ -85,33 +82,6 @@ void DiscardBankLayers(const QVector<BankLayer> &layers)
 {
     for (const BankLayer &layer : layers)
         DiscardConverted(layer.file.path);
-}
-
-qint32 FillSlotsFromBank(const QVector<BankLayer> &layers, const ThresholdTable thresholds,
-                         bool trim)
-{
-    ClearSlotSources();
-    qint32 used = 0;
-    for (int i = 0; i < kMaxLayers; ++i) {
-        if (i >= layers.size()) {
-            SlotPath[i].clear();
-            SlotName[i].clear();
-            continue;
-        }
-        const LayerFile &file = layers.at(i).file;
-        SlotSource[i] = file.path;
-        SlotSourceSize[i] = file.size;
-        const SizedFile layer = LayerFromSource(i, trim);
-        SlotPath[i] = layer.path;
-        SlotSize[i] = layer.size;
-        // The name the bank stores, which its file may not be able to carry.
-        SlotName[i] = file.name;
-        used += layer.size;
-    }
-    for (int layer = 1; layer <= kMaxLayers; ++layer)
-        SlotThreshold[layer] = thresholds[layer];
-    SlotCount = int(layers.size());
-    return used;
 }
 
 QString AskForBankToOpen(QWidget *parent, const QString &folder)

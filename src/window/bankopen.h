@@ -23,21 +23,14 @@ QString DroppedBankPath(const QMimeData *data);
 
 // Reads the bank at `bankPath` into layer files of the working folder (see
 // ReadBankLayers). Besides a bank that is unreadable or damaged, one this
-// window could not generate again is refused: one without layers, or with a
-// layer name holding a control character. On refusal nothing is left in the
+// window could not generate again is refused: one with a layer name holding
+// a control character. On refusal nothing is left in the
 // working folder and `problems` says why, one problem a line.
 bool ReadBankToOpen(const QString &bankPath, QVector<BankLayer> *layers, ThresholdTable thresholds,
                     QString *problems);
 
 // Removes the layer files of a bank that was read but not opened.
 void DiscardBankLayers(const QVector<BankLayer> &layers);
-
-// Puts a bank's layers into the slot table in place of the ones there: the
-// names, sizes and all eight thresholds as the bank stores them, each
-// layer's file as its untrimmed file, trimmed when `trim` (see
-// LayerFromSource). Returns the space the layers take.
-qint32 FillSlotsFromBank(const QVector<BankLayer> &layers, const ThresholdTable thresholds,
-                         bool trim);
 
 // The open dialog for a bank, starting in `folder`; empty when cancelled.
 QString AskForBankToOpen(QWidget *parent, const QString &folder);

@@ -22,6 +22,7 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyleOptionButton>
+#include <QUndoStack>
 #include <QUrl>
 
 #include <utility>
@@ -42,15 +43,6 @@
 #include "tailoption.h"
 #include "waitcursor.h"
 
-QString SlotPath[kMaxLayers];
-QString SlotName[kMaxLayers];
-qint32 SlotSize[kMaxLayers];
-ThresholdTable SlotThreshold;
-qint32 SlotCount = 0;
-qint32 UsedSpace = 0;
-qint32 AvailablePercent = 0;
-qint32 SelectedLayer = 0;
-quint16 GateLevel = 0;
 QString TargetPath;
 QString TargetName;
 
@@ -116,11 +108,6 @@ int ButtonWidthFor(const QPushButton *button, const QString &text)
 
 } // namespace
 
-void MakeSlotName(int index)
-{
-    SlotName[index] = LastPathPart(SlotPath[index]);
-}
-
 QString SavedBankSummary(const QString &bankName, int layerCount, qint64 bankBytes)
 {
     const qint64 tenths = (bankBytes + 50000) / 100000;
@@ -166,21 +153,7 @@ ZKWindow::ZKWindow(QWidget *parent)
 
     // The table is module state: a window made after another one in the
     // same process must not inherit its gate, selection or thresholds.
-    SlotCount = 0;
-    for (int i = 0; i < kMaxLayers; ++i) {
-        SlotSize[i] = 0;
-        SlotPath[i].clear();
-        SlotName[i].clear();
-    }
-    ClearSlotSources();
-    SlotThreshold[0] = 0;
-    SlotThreshold[1] = 1;
-    for (int layer = 2; layer <= kMaxLayers; ++layer)
-        SlotThreshold[layer] = 0;
-    UsedSpace = 0;
-    AvailablePercent = 0;
-    SelectedLayer = 0;
-    GateLevel = 0;
+    table = new SlotTable(this);
     TargetPath.clear();
     TargetName.clear();
 
@@ -199,6 +172,14 @@ ZKWindow::ZKWindow(QWidget *parent)
         // The handle shows where the threshold ended up after clamping.
         ui->ThresholdSlider->setSliderPosition(SlotThreshold[SelectedLayer]);
     });
+    // A drag of either slider is one step of undo, however far it went.
+    for (QAbstractSlider *slider : {static_cast<QAbstractSlider *>(ui->ThresholdSlider),
+                                    static_cast<QAbstractSlider *>(ui->horizontalSlider)}) {
+        connect(slider, &QAbstractSlider::sliderPressed, this, [this]() { beforeDrag = table->State(); });
+        connect(slider, &QAbstractSlider::sliderReleased, this, [this, slider]() {
+            Record(slider == ui->ThresholdSlider ? tr("Move threshold") : tr("Gate"), beforeDrag);
+        });
+    }
     connect(ui->ThresholdSlider, &QAbstractSlider::sliderReleased, this, [this]() {
         if (SelectedLayer >= 1 && SelectedLayer <= kMaxLayers)
             ui->ThresholdSlider->setValue(SlotThreshold[SelectedLayer]);
@@ -248,8 +229,12 @@ ZKWindow::ZKWindow(QWidget *parent)
     SetUpKeys();
     // The choices the user made last time; every layer added is cut and
     // trimmed by them.
-    ui->horizontalSlider->setValue(settings.value(kCutSilenceKey, 0).toInt());
-    trimTailsBox->setChecked(settings.value(kTrimTailsKey, false).toBool());
+    const int gate = settings.value(kCutSilenceKey, 0).toInt();
+    const bool trim = settings.value(kTrimTailsKey, false).toBool();
+    connect(table, &SlotTable::changed, this, [this]() { ShowTable(); });
+    ui->horizontalSlider->setValue(gate);
+    trimTailsBox->setChecked(trim);
+    SetUpUndo();
 
     FitTextSizes();
     ShowNames();
@@ -261,6 +246,8 @@ ZKWindow::~ZKWindow()
     // A conversion still running is stopped, and its worker has ended,
     // before the working folder it writes into goes.
     conversions->stop();
+    // The stack tells of its clean state as it goes, when the rows are gone.
+    delete undoStack;
     RemoveWorkFolder();
     delete ui;
 }
@@ -445,22 +432,35 @@ void ZKWindow::ShowSavedBank(const QString &bankName, int layerCount, qint64 ban
     ShowNames();
 }
 
-void ZKWindow::ShowUnsavedChanges()
-{
-    if (changedSinceSaved)
-        return;
-    changedSinceSaved = true;
-    if (savedBankName.isEmpty())
-        return;
-    nameRoom = -1;
-    ShowNames();
-}
-
 void ZKWindow::UpdateThresholds(int count)
 {
-    DefaultThresholds(SlotThreshold, count);
-    thresholdsEdited = false;
+    ThresholdTable spread;
+    DefaultThresholds(spread, count);
+    table->SetThresholds(spread);
+}
+
+void ZKWindow::ShowTable()
+{
+    QSettings settings;
+    if (ui->horizontalSlider->value() != table->GatePosition()) {
+        const QSignalBlocker quiet(ui->horizontalSlider);
+        ui->horizontalSlider->setValue(table->GatePosition());
+    }
+    QString gate;
+    quint16 amplitude;
+    if (GateForPosition(table->GatePosition(), &gate, &amplitude))
+        ui->label_2->setText(gate);
+    if (settings.value(kCutSilenceKey, 0).toInt() != table->GatePosition())
+        settings.setValue(kCutSilenceKey, table->GatePosition());
+    if (trimTailsBox->isChecked() != table->TrimTails()) {
+        const QSignalBlocker quiet(trimTailsBox);
+        trimTailsBox->setChecked(table->TrimTails());
+    }
+    if (settings.value(kTrimTailsKey, false).toBool() != table->TrimTails())
+        settings.setValue(kTrimTailsKey, table->TrimTails());
+    ui->AvailableSpace->setValue(AvailablePercent);
     ShowThresholds();
+    ShowSlotCount();
 }
 
 void ZKWindow::ShowThresholds()
@@ -474,13 +474,6 @@ void ZKWindow::HideThresholdSlider()
 {
     ui->ThresholdSlider->hide();
     MarkShownLayer(layerView ? layerView->shownLayer() : 0);
-}
-
-void ZKWindow::SetUsedSpace(qint32 used)
-{
-    UsedSpace = used;
-    AvailablePercent = AvailablePercentFor(UsedSpace);
-    ui->AvailableSpace->setValue(AvailablePercent);
 }
 
 // Puts every row into the state that belongs to the current SlotCount: the
@@ -528,12 +521,12 @@ void ZKWindow::AddOrRemoveLayer(int layer)
 {
     HideThresholdSlider();
     if (SlotCount == layer - 1)
-        AddLayer(layer);
+        AddLayer();
     else
         RemoveLayer(layer);
 }
 
-void ZKWindow::AddLayer(int layer)
+void ZKWindow::AddLayer()
 {
     const QStringList choice = AskForSounds(true);
     if (choice.size() > 1) {
@@ -551,55 +544,23 @@ void ZKWindow::AddLayer(int layer)
         ShowMessage(RESULT_FILE_ERROR, ControlCharacterDetail());
         return;
     }
-    StartConversion(chosen, [this, layer](const ConversionVerdict &verdict) {
+    StartConversion(chosen, [this](const ConversionVerdict &verdict) {
         if (!verdict.cancelled)
-            TakeLayer(layer, verdict);
+            TakeLayer(verdict);
     });
 }
 
-// Puts a converted sound into row `layer` once it passed the sound check,
+// Puts a converted sound into the next row once it passed the sound check,
 // the space account and the size tables' rule, or says why not.
-void ZKWindow::TakeLayer(int layer, const ConversionVerdict &verdict)
+void ZKWindow::TakeLayer(const ConversionVerdict &verdict)
 {
-    QString detail;
-    const int refused = PlaceLayer(layer, verdict, &detail);
-    if (refused == 0)
+    const SlotState before = table->State();
+    const Refusal refused = table->Add(verdict);
+    if (!refused.IsEmpty()) {
+        ShowRefusal(refused);
         return;
-    ShowMessage(refused, RefusalIsAboutFile(refused)
-                    ? AboutFile(QFileInfo(verdict.chosen).fileName(), detail)
-                    : detail);
-}
-
-// TakeLayer without the message box: returns 0 once the layer is in, else
-// the refusal's code with its detail.
-int ZKWindow::PlaceLayer(int layer, const ConversionVerdict &verdict, QString *detail)
-{
-    const int i = layer - 1;
-    QString converted = verdict.converted;
-    SlotSize[i] = verdict.size;
-    // A refused file's converted copy is removed at once: for a long sound
-    // it can take a hundred megabytes of temporary space.
-    if (SlotSize[i] <= 0) {
-        DiscardConverted(converted);
-        *detail = verdict.detail;
-        return SlotSize[i];
     }
-    TakeConvertedLayer(i, trimTailsBox->isChecked(), &converted);
-    SlotPath[i] = converted;
-    MakeSlotName(i);
-
-    const int refused = LayerSizesVerdict(SlotSize, layer);
-    if (refused != 0) {
-        DiscardConverted(converted);
-        *detail = refused == RESULT_NO_SPACE ? NoSpaceDetail(SlotSize[i], UsedSpace) : SizeTableDetail();
-        return refused;
-    }
-    SetUsedSpace(UsedSpace + SlotSize[i]);
-    SlotCount = layer;
-    UpdateThresholds(layer);
-    ShowSlotCount();
-    ShowUnsavedChanges();
-    return 0;
+    Record(tr("Add %1").arg(SlotName[SlotCount - 1]), before);
 }
 
 void ZKWindow::StartConversion(const QString &chosen, ConversionDone done)
@@ -655,15 +616,11 @@ void ZKWindow::UnlockControls()
 
 void ZKWindow::RemoveLayer(int layer)
 {
-    const int i = layer - 1;
-    SlotCount = layer - 1;
-    UpdateThresholds(SlotCount);
-    SlotPath[i].clear();
-    SlotName[i].clear();
-    SetUsedSpace(UsedSpace - SlotSize[i]);
-    ShowSlotCount();
-    ShowUnsavedChanges();
+    const SlotState before = table->State();
+    const QString name = SlotName[layer - 1];
+    table->Remove(layer);
     ui->ThresholdSlider->hide();
+    Record(tr("Remove %1").arg(name), before);
 }
 
 QString ZKWindow::getWavFromUser()
@@ -744,6 +701,9 @@ void ZKWindow::on_GenerateButton_clicked()
     lastSaveFolder = QFileInfo(TargetPath).canonicalPath();
     QSettings().setValue(kLastSaveFolderKey, lastSaveFolder);
     ShowSavedBank(TargetName, SlotCount, QFileInfo(TargetPath).size());
+    // Writing is not undone; what it wrote is what undo comes back to as
+    // saved.
+    undoStack->setClean();
 }
 
 QString ZKWindow::AskForBankPath()
@@ -777,26 +737,20 @@ void ZKWindow::on_ThresholdSlider_sliderMoved(int position)
     MoveSelectedThreshold(position);
 }
 
+// A key press is one step; a drag is one when it ends.
 void ZKWindow::MoveSelectedThreshold(int position)
 {
-    const int before = SelectedLayer >= 1 && SelectedLayer <= kMaxLayers ? SlotThreshold[SelectedLayer] : -1;
-    MoveThreshold(SlotThreshold, SlotCount, SelectedLayer, position);
-    thresholdsEdited = true;
-    ShowThresholds();
-    if (before != -1 && SlotThreshold[SelectedLayer] != before)
-        ShowUnsavedChanges();
+    const SlotState before = table->State();
+    table->MoveThreshold(SelectedLayer, position);
+    if (!ui->ThresholdSlider->isSliderDown())
+        Record(tr("Move threshold"), before);
 }
 
 void ZKWindow::on_horizontalSlider_valueChanged(int value)
 {
-    QString label;
-    quint16 amplitude;
-    if (!GateForPosition(value, &label, &amplitude))
-        return;
-    ui->label_2->setText(label);
-    GateLevel = amplitude;
-    QSettings().setValue(kCutSilenceKey, value);
-    ShowUnsavedChanges();
+    const SlotState before = table->State();
+    if (table->SetGate(value) && !ui->horizontalSlider->isSliderDown())
+        Record(tr("Gate"), before);
 }
 
 void ZKWindow::PlayLayer(int layer)
@@ -847,8 +801,16 @@ void ZKWindow::ErrorMessage(int code)
 
 void ZKWindow::ShowMessage(int code, const QString &detail)
 {
-    const ResultMessage m = MessageFor(code);
-    ShowBox(m.warning ? QMessageBox::Warning : QMessageBox::Critical, m.title, m.text, detail);
+    ShowRefusal(RefusalFor(code, QString(), detail));
+}
+
+void ZKWindow::ShowRefusal(const Refusal &refusal)
+{
+    const ResultMessage m = MessageFor(refusal.code);
+    const bool coded = refusal.words.isEmpty();
+    ShowBox(coded && m.warning ? QMessageBox::Warning : QMessageBox::Critical,
+            coded ? m.title : QStringLiteral("ERROR"), refusal.Text(),
+            refusal.subject.isEmpty() ? refusal.detail : AboutFile(refusal.subject, refusal.detail));
 }
 
 void ZKWindow::ShowBox(QMessageBox::Icon icon, const QString &title, const QString &text,
@@ -998,45 +960,41 @@ void ZKWindow::OpenBank(const QString &bankPath)
         DiscardBankLayers(layers);
         return;
     }
-    PutBankInRows(layers, thresholds);
+    PutBankInRows(layers, thresholds, tr("Open %1").arg(QFileInfo(bankPath).fileName()), true);
 }
 
 // The layers given take the rows' place, as the bank that holds them.
-void ZKWindow::PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTable thresholds)
+void ZKWindow::PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTable thresholds,
+                             const QString &what, bool written)
 {
     HideThresholdSlider();
-    DiscardSlotFiles(SlotCount);
+    const SlotState before = table->State();
     {
         WaitCursor busy;
-        SetUsedSpace(FillSlotsFromBank(layers, thresholds, trimTailsBox->isChecked()));
+        table->Open(layers, thresholds);
     }
-    // The bank's sounds start where its own gate cut them.
-    ui->horizontalSlider->setValue(0);
-    ShowThresholds();
-    ShowSlotCount();
-    // An opened bank counts as written until its layers change.
-    changedSinceSaved = false;
+    Record(what, before);
     ShowSavedBank(QString(), 0, 0);
+    // An opened bank counts as written until its layers change.
+    if (written)
+        undoStack->setClean();
 }
 
 // Re-applies the option to every layer from its untrimmed file; a change
 // the bank has no room for is refused and the box goes back.
 void ZKWindow::SetTrimTails(bool on)
 {
-    qint32 used = 0;
-    int refused;
+    const SlotState before = table->State();
+    Refusal refused;
     {
         WaitCursor busy;
-        refused = ApplyTailOption(SlotCount, on, &used);
+        refused = table->ApplyTrim(on);
     }
-    if (refused) {
+    if (!refused.IsEmpty()) {
         const QSignalBlocker unchanged(trimTailsBox);
         trimTailsBox->setChecked(!on);
-        ErrorMessage(refused);
+        ShowRefusal(refused);
         return;
     }
-    SetUsedSpace(used);
-    ShowSlotCount();
-    QSettings().setValue(kTrimTailsKey, on);
-    ShowUnsavedChanges();
+    Record(tr("Trim tails"), before);
 }

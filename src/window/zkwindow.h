@@ -13,6 +13,8 @@
 #include "conversionrunner.h"
 #include "layeranalysis.h"
 #include "layerrules.h"
+#include "refusal.h"
+#include "slottable.h"
 
 class LayerView;
 class QCheckBox;
@@ -23,30 +25,16 @@ class QMimeData;
 struct BankLayer;
 class QPushButton;
 class QSpinBox;
+class QUndoStack;
 class QUrl;
 
 namespace Ui {
 class ZKWindow;
 }
 
-// The layer slot table: the bank being assembled. One window exists per
-// process, so the table is module state; the constructor resets it.
-// Paths, names and sizes are indexed by layer - 1, thresholds by layer.
-extern QString SlotPath[kMaxLayers];
-extern QString SlotName[kMaxLayers];
-extern qint32 SlotSize[kMaxLayers];
-extern ThresholdTable SlotThreshold;
-extern qint32 SlotCount;
-extern qint32 UsedSpace;
-extern qint32 AvailablePercent;
-extern qint32 SelectedLayer;
-extern quint16 GateLevel;
 // The most recent save dialog's path and the bank's own name derived from it.
 extern QString TargetPath;
 extern QString TargetName;
-
-// Sets SlotName[index] to the file-name part of SlotPath[index].
-void MakeSlotName(int index);
 
 // The status line after a bank was written, e.g. "Saved kit.zks: 5 layers,
 // 1.3 MB" (1 MB = 1,000,000 bytes, rounded to the nearest tenth).
@@ -148,27 +136,28 @@ private:
     void UnlockControls();
 
     void AddOrRemoveLayer(int layer);
-    void AddLayer(int layer);
-    void TakeLayer(int layer, const ConversionVerdict &verdict);
-    int PlaceLayer(int layer, const ConversionVerdict &verdict, QString *detail);
+    void AddLayer();
+    void TakeLayer(const ConversionVerdict &verdict);
     void RemoveLayer(int layer);
     void SelectLayer(int layer);
     void MoveSelectedThreshold(int position);
     QString AskForBankPath();
     // A result code's message box, with `detail` below its text.
     void ShowMessage(int code, const QString &detail);
+    // A refusal's message box: its text, and its detail below, naming its
+    // subject when it has one.
+    void ShowRefusal(const Refusal &refusal);
     // A box with one Ok, its detail shown as plain text.
     void ShowBox(QMessageBox::Icon icon, const QString &title, const QString &text,
                  const QString &detail);
     void PlayLayer(int layer);
-    void SetUsedSpace(qint32 used);
+    // Shows the slot table as it now is: the rows, the thresholds, the
+    // gate, "Trim tails", the space bar, the strip and the status line.
+    void ShowTable();
     void ShowThresholds();
     void ShowSlotCount();
     void ShowSpaceToolTip();
     void ShowSavedBank(const QString &bankName, int layerCount, qint64 bankBytes);
-    // Something the bank would hold changed: the status line, if it tells
-    // of a bank written, says the changes are not saved yet.
-    void ShowUnsavedChanges();
     void ShowNames();
     void WarnNoAudioOutput();
     void ShowFolderPath(const QString &folder);
@@ -186,14 +175,33 @@ private:
     void OpenBankFromDialog();
     bool OpenDroppedBank(const QMimeData *data);
     void OpenBank(const QString &bankPath);
-    void PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTable thresholds);
+    // `written`: the layers are those of a bank on disk, so they count as
+    // saved until they change.
+    void PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTable thresholds,
+                       const QString &what, bool written);
     // Importing an instrument of a drum kit (zkwindowkit.cpp).
     void ImportKitFromDialog();
     bool OpenDroppedKit(const QMimeData *data);
     void ImportKit(const QString &kitPath);
     void SetTrimTails(bool on);
 
+    // Undo and redo (zkwindowundo.cpp): every change of the slot table is
+    // one step, taken as the state before it and the state after it.
+    void SetUpUndo();
+    // Records the change from `before` to the table's state now as one
+    // step named `what`; nothing when the table did not change.
+    void Record(const QString &what, const SlotState &before);
+    void StepBack();
+    void StepForward();
+
     Ui::ZKWindow *ui;
+    SlotTable *table = nullptr;
+    QUndoStack *undoStack = nullptr;
+    // The table as it was when a drag of a slider began: the drag is one
+    // step, recorded when it ends.
+    SlotState beforeDrag;
+    // The table before a queue of sounds began, which is one step.
+    SlotState beforeQueue;
     QString lastFolder;
     QString lastSaveFolder;
     QLabel *statusLine = nullptr;
@@ -202,8 +210,9 @@ private:
     QString savedBankName;
     int savedLayerCount = 0;
     qint64 savedBankBytes = 0;
-    // Whether the layers changed since they were last written or opened
-    // from a bank, whether or not the status line names that bank.
+    // Whether the layers differ from those last written or opened from a
+    // bank, whether or not the status line names that bank: the undo
+    // stack's clean state.
     bool changedSinceSaved = false;
     // What the form gives the window and the widgets whose texts may need
     // more: texts widen them, nothing narrows them below these.
@@ -244,9 +253,6 @@ private:
     LayerView *layerView = nullptr;
     QPushButton *orderButton = nullptr;
     QString thresholdTip; // the form's, for a threshold button not in use
-    // Set when the user moves a threshold, cleared when thresholds are
-    // spread anew: ordering by loudness asks before replacing edited ones.
-    bool thresholdsEdited = false;
     // SlotCount as last shown: one more means a layer was added.
     int layersShown = 0;
     // Hearing a hit strength: the strength, its play button, and each row's

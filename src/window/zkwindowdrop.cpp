@@ -71,6 +71,7 @@ void ZKWindow::HighlightDropRow(int layer)
 
 void ZKWindow::AddSounds(const QStringList &files)
 {
+    beforeQueue = table->State();
     soundsToAdd = files;
     soundsRefused.clear();
     AddNextSound();
@@ -104,16 +105,17 @@ void ZKWindow::AddNextSound()
             FinishAddingSounds();
             return;
         }
-        QString detail;
-        const int refused = PlaceLayer(SlotCount + 1, verdict, &detail);
-        if (refused != 0)
-            soundsRefused << RefusalLine(verdict.chosen, RefusalReason(refused, detail));
+        const Refusal refused = table->Add(verdict);
+        if (!refused.IsEmpty())
+            soundsRefused << RefusalLine(verdict.chosen, WithDetail(refused.Text(), refused.detail));
         AddNextSound();
     });
 }
 
+// The sounds added together are one step of undo.
 void ZKWindow::FinishAddingSounds()
 {
+    Record(tr("Add sounds"), beforeQueue);
     if (soundsRefused.isEmpty())
         return;
     const QString lines = soundsRefused.join(QLatin1Char('\n'));
@@ -134,45 +136,16 @@ void ZKWindow::ReplaceLayer(int layer, const QString &file)
 }
 
 // Puts a converted sound in place of layer `layer`'s, keeping its
-// threshold, once it passed the checks a new layer passes with the old
-// sound's space given back; else the old layer stays and the box says why.
+// threshold, or says why the old layer stays.
 void ZKWindow::TakeReplacement(int layer, const ConversionVerdict &verdict)
 {
-    const int i = layer - 1;
-    if (verdict.size <= 0) {
-        DiscardConverted(verdict.converted);
-        ShowMessage(verdict.size, RefusalIsAboutFile(verdict.size)
-                        ? AboutFile(QFileInfo(verdict.chosen).fileName(), verdict.detail)
-                        : verdict.detail);
+    const SlotState before = table->State();
+    const Refusal refused = table->Replace(layer, verdict);
+    if (!refused.IsEmpty()) {
+        ShowRefusal(refused);
         return;
     }
-    const SizedFile taken = trimTailsBox->isChecked()
-        ? TrimmedLayer(verdict.converted, verdict.size)
-        : SizedFile{verdict.converted, verdict.size};
-    const qint32 usedWithout = UsedSpace - SlotSize[i];
-    qint32 sizes[kMaxLayers];
-    std::copy(SlotSize, SlotSize + kMaxLayers, sizes);
-    sizes[i] = taken.size;
-    const int refused = LayerSizesVerdict(sizes, SlotCount);
-    if (refused != 0) {
-        if (taken.path != verdict.converted)
-            DiscardConverted(taken.path);
-        DiscardConverted(verdict.converted);
-        ShowMessage(refused, refused == RESULT_NO_SPACE ? NoSpaceDetail(taken.size, usedWithout)
-                                                        : SizeTableDetail());
-        return;
-    }
-    if (SlotPath[i] != SlotSource[i])
-        DiscardConverted(SlotPath[i]);
-    DiscardConverted(SlotSource[i]);
-    SlotSource[i] = verdict.converted;
-    SlotSourceSize[i] = verdict.size;
-    SlotPath[i] = taken.path;
-    SlotSize[i] = taken.size;
-    MakeSlotName(i);
-    SetUsedSpace(usedWithout + taken.size);
-    ShowSlotCount();
-    ShowUnsavedChanges();
+    Record(tr("Replace layer %1").arg(layer), before);
 }
 
 void ZKWindow::OpenFiles(const QStringList &paths)

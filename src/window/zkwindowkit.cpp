@@ -128,5 +128,5 @@ void ZKWindow::ImportKit(const QString &kitPath)
     DefaultThresholds(thresholds, int(layers.size()));
     for (int n = 1; n <= layers.size(); ++n)
         thresholds[n] = layers.at(n - 1).threshold;
-    PutBankInRows(layers, thresholds);
+    PutBankInRows(layers, thresholds, tr("Import %1").arg(instrumentName), false);
 }

@@ -15,6 +15,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "audiooutput.h"
 #include "kitpipeline.h"
 #include "layerview.h"
@@ -92,12 +94,6 @@ void ZKWindow::SetUpLevelsAndView()
 
     for (int layer = 1; layer <= kMaxLayers; ++layer)
         connect(row(layer).threshold, &QPushButton::clicked, this, [this, layer]() { ShowLayerInView(layer); });
-    // Runs after the gate's own slot has set GateLevel.
-    connect(ui->horizontalSlider, &QSlider::valueChanged, this, [this]() {
-        for (int layer = 1; layer <= SlotCount; ++layer)
-            UpdateRowToolTip(layer);
-        ShowLayerInView(layerView->shownLayer());
-    });
 }
 
 // After layers were added, removed or reordered: the strip shows the layer
@@ -213,45 +209,21 @@ void ZKWindow::OrderByLoudness()
         }
         attack << levels.attackDbfs;
     }
-    if (thresholdsEdited
+    if (table->ThresholdsEdited()
         && QMessageBox::question(this, QStringLiteral("QUESTION"),
                                  tr("Replace the thresholds you set with ones spread by loudness?"),
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             != QMessageBox::Yes)
         return;
 
-    const QVector<int> order = LoudnessOrder(attack, true, SlotThreshold);
-    const int shown = layerView->shownLayer();
-    // Everything kept per layer moves with it: the slot table and the
-    // untrimmed file behind a trimmed layer.
-    QString paths[kMaxLayers];
-    QString names[kMaxLayers];
-    qint32 sizes[kMaxLayers];
-    QString sources[kMaxLayers];
-    qint32 sourceSizes[kMaxLayers];
-    int shownNow = 0;
-    for (int i = 0; i < SlotCount; ++i) {
-        const int from = order.at(i);
-        paths[i] = SlotPath[from];
-        names[i] = SlotName[from];
-        sizes[i] = SlotSize[from];
-        sources[i] = SlotSource[from];
-        sourceSizes[i] = SlotSourceSize[from];
-        if (from + 1 == shown)
-            shownNow = i + 1;
-    }
-    for (int i = 0; i < SlotCount; ++i) {
-        SlotPath[i] = paths[i];
-        SlotName[i] = names[i];
-        SlotSize[i] = sizes[i];
-        SlotSource[i] = sources[i];
-        SlotSourceSize[i] = sourceSizes[i];
-    }
+    ThresholdTable spread;
+    std::copy(SlotThreshold, SlotThreshold + kMaxLayers + 1, spread);
+    const QVector<int> order = LoudnessOrder(attack, true, spread);
+    const int shownNow = int(order.indexOf(layerView->shownLayer() - 1)) + 1;
+    const SlotState before = table->State();
+    table->Reorder(order, spread);
     HideThresholdSlider();
-    thresholdsEdited = false;
-    ShowThresholds();
-    ShowSlotCount();
-    ShowUnsavedChanges();
+    Record(tr("Order by loudness"), before);
     ShowLayerInView(shownNow);
 }
 

@@ -520,6 +520,8 @@ void TestControls::everySlotBoundToItsSignal()
         QPointer<QTimer> watch = RecordNextDialogFolder(&dialogFolder);
         SeenMessageBox box;
         QPointer<QTimer> boxWatch = CloseNextMessageBox(&box, 3000);
+        if (n > 1)
+            SlotCount = n; // so that row n holds a layer to remove
         emit window->findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(n))->clicked();
         delete watch;
         delete boxWatch;

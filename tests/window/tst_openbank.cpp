@@ -324,9 +324,16 @@ void TestOpenBank::askedBeforeReplacingLayers()
         QCOMPARE(SlotCount, 3);
         QCOMPARE(SlotName[0], QStringLiteral("low.wav"));
         QCOMPARE(SlotName[2], QStringLiteral("top.wav"));
-        // The replaced layers' files are not kept for nothing.
-        QVERIFY(!QFileInfo::exists(kept[0]));
-        QVERIFY(!QFileInfo::exists(kept[1]));
+        // The replaced layers stay in the working folder: undo brings them
+        // back.
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(SlotCount, 2);
+        QCOMPARE(SlotPath[0], kept[0]);
+        QCOMPARE(SlotPath[1], kept[1]);
+        QVERIFY(QFileInfo::exists(kept[0]));
+        QVERIFY(QFileInfo::exists(kept[1]));
     } else {
         QCOMPARE(SlotCount, 2);
         QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
@@ -662,9 +669,10 @@ void TestOpenBank::toggleReappliesToEveryLayer()
     const QString copy = SlotPath[0];
     SetTrim(window, false);
     check(false);
-    QVERIFY(!QFileInfo::exists(copy)); // trimmed copies go with the option
+    QVERIFY(QFileInfo::exists(copy)); // kept for undo, and for the option's return
     SetTrim(window, true);
     check(true);
+    QCOMPARE(SlotPath[0], copy);
     // One untrimmed file and one trimmed copy per layer, however often the
     // option changed.
     QCOMPARE(FolderTree(WorkFolder()).filter(QStringLiteral("long.wav")).size(), 2);

@@ -1,0 +1,92 @@
+// Undo and redo: every change of what the bank would hold is one step on
+// the window's undo stack, kept as the slot table before and after it.
+// Writing the bank is not a step; it marks the state undo comes back to as
+// saved.
+
+#include "zkwindow.h"
+#include "ui_zkwindow.h"
+
+#include <QKeySequence>
+#include <QShortcut>
+#include <QSlider>
+#include <QUndoCommand>
+#include <QUndoStack>
+
+#include <utility>
+
+namespace {
+
+class SlotChange : public QUndoCommand
+{
+public:
+    SlotChange(const QString &what, SlotTable *table, SlotState before, SlotState after)
+        : QUndoCommand(what), table(table), before(std::move(before)), after(std::move(after))
+    {
+    }
+
+    void undo() override { table->Restore(before); }
+    void redo() override
+    {
+        // Pushed once the change is made: the first redo has nothing to do.
+        if (made) {
+            made = false;
+            return;
+        }
+        table->Restore(after);
+    }
+
+private:
+    SlotTable *table;
+    SlotState before;
+    SlotState after;
+    bool made = true;
+};
+
+} // namespace
+
+void ZKWindow::SetUpUndo()
+{
+    undoStack = new QUndoStack(this);
+    connect(undoStack, &QUndoStack::cleanChanged, this, [this](bool clean) {
+        changedSinceSaved = !clean;
+        nameRoom = -1;
+        ShowNames();
+    });
+    const auto shortcut = [this](const QKeySequence &keys, void (ZKWindow::*step)()) {
+        auto *s = new QShortcut(keys, this);
+        connect(s, &QShortcut::activated, this, step);
+    };
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), &ZKWindow::StepBack);
+    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &ZKWindow::StepForward);
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), &ZKWindow::StepForward);
+}
+
+void ZKWindow::Record(const QString &what, const SlotState &before)
+{
+    if (!undoStack)
+        return; // the constructor putting back the remembered choices
+    SlotState after = table->State();
+    if (after == before)
+        return;
+    undoStack->push(new SlotChange(what, table, before, std::move(after)));
+}
+
+// Not while a sound is converted for the rows (the conversion's result
+// goes where the table had room) nor in the middle of a drag.
+void ZKWindow::StepBack()
+{
+    if (IsConverting() || ui->ThresholdSlider->isSliderDown() || ui->horizontalSlider->isSliderDown()
+        || !undoStack->canUndo())
+        return;
+    HideThresholdSlider();
+    undoStack->undo();
+}
+
+void ZKWindow::StepForward()
+{
+    if (IsConverting() || ui->ThresholdSlider->isSliderDown() || ui->horizontalSlider->isSliderDown()
+        || !undoStack->canRedo())
+        return;
+    HideThresholdSlider();
+    undoStack->redo();
+}
