@@ -133,6 +133,8 @@ void ZKWindow::ShowHelp()
         "Ctrl+O\tOpen Bank\n"
         "Ctrl+S, Ctrl+G\tGenerate\n"
         "Ctrl+L\tOrder by loudness\n"
+        "Ctrl+Z\tundo the last change\n"
+        "Ctrl+Shift+Z, Ctrl+Y\tredo it\n"
         "Delete\tremove the last layer\n"
         "P\tplay the selected layer\n"
         "Up, Down, Page Up, Page Down\tmove the focused threshold\n"

@@ -204,6 +204,12 @@ void TestImportKitWindow::importFillsTheRows()
     // Nothing of the import is left in the working folder but the layers.
     for (const QString &entry : FolderTree(WorkFolder()))
         QVERIFY2(!entry.startsWith(QLatin1String("kit-")), qPrintable(entry));
+    // The imported layers are in no bank yet: closing asks before they go.
+    SeenMessageBox question;
+    QPointer<QTimer> watch = AnswerNextMessageBox(&question, QMessageBox::Cancel);
+    QVERIFY(!window.close());
+    delete watch;
+    QCOMPARE(question.text, QStringLiteral("Generate the bank before closing?"));
 }
 
 // An SFZ kit lists its keys (the label where it gives one, else the note)
