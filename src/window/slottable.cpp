@@ -94,33 +94,14 @@ void SlotTable::CountUsedSpace()
 
 Refusal SlotTable::Add(const ConversionVerdict &verdict)
 {
-    if (verdict.size <= 0) {
-        DiscardConverted(verdict.converted);
-        return VerdictRefusal(verdict);
-    }
-    const int i = SlotCount;
-    if (i >= kMaxLayers) {
+    if (SlotCount >= kMaxLayers && verdict.size > 0) {
         DiscardConverted(verdict.converted);
         return RefusalSaying(QFileInfo(verdict.chosen).fileName(), NoFreeLayerReason());
     }
-    const SizedFile layer = FromSource(verdict.converted, verdict.size, trimTails);
-    qint32 sizes[kMaxLayers];
-    std::copy(SlotSize, SlotSize + kMaxLayers, sizes);
-    sizes[i] = layer.size;
-    const int refused = LayerSizesVerdict(sizes, i + 1);
-    if (refused != 0) {
-        trimmedCopies.remove(verdict.converted);
-        if (layer.path != verdict.converted)
-            DiscardConverted(layer.path);
-        DiscardConverted(verdict.converted);
-        return SizesRefusal(refused, layer.size, UsedSpace);
-    }
-    SlotSource[i] = verdict.converted;
-    SlotSourceSize[i] = verdict.size;
-    SlotPath[i] = layer.path;
-    SlotSize[i] = layer.size;
-    MakeSlotName(i);
-    SlotCount = i + 1;
+    const Refusal refused = PutSound(SlotCount, verdict, SlotCount + 1);
+    if (!refused.IsEmpty())
+        return refused;
+    ++SlotCount;
     DefaultThresholds(SlotThreshold, SlotCount);
     thresholdsEdited = false;
     CountUsedSpace();
@@ -130,31 +111,39 @@ Refusal SlotTable::Add(const ConversionVerdict &verdict)
 
 Refusal SlotTable::Replace(int layer, const ConversionVerdict &verdict)
 {
-    const int i = layer - 1;
+    const Refusal refused = PutSound(layer - 1, verdict, SlotCount);
+    if (!refused.IsEmpty())
+        return refused;
+    CountUsedSpace();
+    emit changed();
+    return Refusal();
+}
+
+Refusal SlotTable::PutSound(int index, const ConversionVerdict &verdict, int count)
+{
     if (verdict.size <= 0) {
         DiscardConverted(verdict.converted);
         return VerdictRefusal(verdict);
     }
-    const SizedFile taken = FromSource(verdict.converted, verdict.size, trimTails);
-    const qint32 usedWithout = UsedSpace - SlotSize[i];
+    const SizedFile layer = FromSource(verdict.converted, verdict.size, trimTails);
     qint32 sizes[kMaxLayers];
     std::copy(SlotSize, SlotSize + kMaxLayers, sizes);
-    sizes[i] = taken.size;
-    const int refused = LayerSizesVerdict(sizes, SlotCount);
+    sizes[index] = layer.size;
+    const int refused = LayerSizesVerdict(sizes, count);
     if (refused != 0) {
         trimmedCopies.remove(verdict.converted);
-        if (taken.path != verdict.converted)
-            DiscardConverted(taken.path);
+        if (layer.path != verdict.converted)
+            DiscardConverted(layer.path);
         DiscardConverted(verdict.converted);
-        return SizesRefusal(refused, taken.size, usedWithout);
+        // What is left for the sound: the budget less every other layer.
+        const qint32 usedWithout = UsedSpace - (index < SlotCount ? SlotSize[index] : 0);
+        return SizesRefusal(refused, layer.size, usedWithout);
     }
-    SlotSource[i] = verdict.converted;
-    SlotSourceSize[i] = verdict.size;
-    SlotPath[i] = taken.path;
-    SlotSize[i] = taken.size;
-    MakeSlotName(i);
-    CountUsedSpace();
-    emit changed();
+    SlotSource[index] = verdict.converted;
+    SlotSourceSize[index] = verdict.size;
+    SlotPath[index] = layer.path;
+    SlotSize[index] = layer.size;
+    MakeSlotName(index);
     return Refusal();
 }
 

@@ -119,6 +119,10 @@ private:
     // trimmed copy when `trim` (made once per untrimmed file), else the
     // untrimmed file itself.
     SizedFile FromSource(const QString &source, qint32 sourceSize, bool trim);
+    // Checks the converted sound as layer `index` (layer - 1) of a bank of
+    // `count` layers and, passing, puts it there; the caller sets the count
+    // and tells of the change.
+    Refusal PutSound(int index, const ConversionVerdict &verdict, int count);
     void CountUsedSpace();
     bool ApplyGate(int position);
 

@@ -191,6 +191,7 @@ private:
     // Records the change from `before` to the table's state now as one
     // step named `what`; nothing when the table did not change.
     void Record(const QString &what, const SlotState &before);
+    bool MayStep() const;
     void StepBack();
     void StepForward();
 

@@ -73,10 +73,14 @@ void ZKWindow::Record(const QString &what, const SlotState &before)
 
 // Not while a sound is converted for the rows (the conversion's result
 // goes where the table had room) nor in the middle of a drag.
+bool ZKWindow::MayStep() const
+{
+    return !IsConverting() && !ui->ThresholdSlider->isSliderDown() && !ui->horizontalSlider->isSliderDown();
+}
+
 void ZKWindow::StepBack()
 {
-    if (IsConverting() || ui->ThresholdSlider->isSliderDown() || ui->horizontalSlider->isSliderDown()
-        || !undoStack->canUndo())
+    if (!MayStep() || !undoStack->canUndo())
         return;
     HideThresholdSlider();
     undoStack->undo();
@@ -84,8 +88,7 @@ void ZKWindow::StepBack()
 
 void ZKWindow::StepForward()
 {
-    if (IsConverting() || ui->ThresholdSlider->isSliderDown() || ui->horizontalSlider->isSliderDown()
-        || !undoStack->canRedo())
+    if (!MayStep() || !undoStack->canRedo())
         return;
     HideThresholdSlider();
     undoStack->redo();
