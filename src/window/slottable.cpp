@@ -236,9 +236,12 @@ void SlotTable::SetThresholds(const ThresholdTable thresholds)
 
 bool SlotTable::MoveThreshold(int layer, int position)
 {
-    const int before = layer >= 1 && layer <= kMaxLayers ? SlotThreshold[layer] : -1;
+    // The layer may stay where it is while the empty layers after it are
+    // pushed down: that is a change too.
+    ThresholdTable before;
+    std::copy(SlotThreshold, SlotThreshold + kMaxLayers + 1, before);
     ::MoveThreshold(SlotThreshold, SlotCount, layer, position);
-    if (before == -1 || SlotThreshold[layer] == before)
+    if (std::equal(before, before + kMaxLayers + 1, SlotThreshold))
         return false;
     thresholdsEdited = true;
     emit changed();
