@@ -30,8 +30,9 @@ namespace {
 // about the chosen file where the file itself is at fault.
 Refusal VerdictRefusal(const ConversionVerdict &verdict)
 {
-    return RefusalFor(verdict.size,
-                      RefusalIsAboutFile(verdict.size) ? QFileInfo(verdict.chosen).fileName() : QString(),
+    // A verdict without a code (no conversion was made) still refuses.
+    const int code = verdict.size < 0 ? verdict.size : RESULT_FILE_ERROR;
+    return RefusalFor(code, RefusalIsAboutFile(code) ? QFileInfo(verdict.chosen).fileName() : QString(),
                       verdict.detail);
 }
 
@@ -111,6 +112,11 @@ Refusal SlotTable::Add(const ConversionVerdict &verdict)
 
 Refusal SlotTable::Replace(int layer, const ConversionVerdict &verdict)
 {
+    if (layer < 1 || layer > SlotCount) {
+        DiscardConverted(verdict.converted);
+        return RefusalSaying(QFileInfo(verdict.chosen).fileName(),
+                             QStringLiteral("there is no layer %1").arg(layer));
+    }
     const Refusal refused = PutSound(layer - 1, verdict, SlotCount);
     if (!refused.IsEmpty())
         return refused;

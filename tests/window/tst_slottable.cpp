@@ -70,6 +70,8 @@ private slots:
     void refusedTrimmedSoundLeavesNoCopy();
     void replace_data();
     void replace();
+    void replaceNoSuchLayer_data();
+    void replaceNoSuchLayer();
     void remove_data();
     void remove();
     void reorderMovesEveryField();
@@ -373,6 +375,33 @@ void TestSlotTable::replace()
     QVERIFY(!QFileInfo::exists(verdict.converted));
     QVERIFY(table->State() == before);
     QCOMPARE(Shown(), shown);
+    QCOMPARE(changed.count(), 0);
+}
+
+void TestSlotTable::replaceNoSuchLayer_data()
+{
+    QTest::addColumn<int>("layer");
+    QTest::newRow("layer 0") << 0;
+    QTest::newRow("past the last") << 3;
+    QTest::newRow("past the table") << kMaxLayers + 1;
+}
+
+// A replacement aimed at no layer is refused as any other, its sound
+// removed, rather than written outside the table.
+void TestSlotTable::replaceNoSuchLayer()
+{
+    QFETCH(int, layer);
+    QVERIFY(Fill({1024, 2048}));
+    const SlotState before = table->State();
+    QSignalSpy changed(table.get(), &SlotTable::changed);
+    const ConversionVerdict verdict = Sound(QStringLiteral("new.wav"), 4096);
+
+    const Refusal refused = table->Replace(layer, verdict);
+
+    QVERIFY(!refused.IsEmpty());
+    QCOMPARE(refused.subject, QStringLiteral("new.flac"));
+    QVERIFY(!QFileInfo::exists(verdict.converted));
+    QVERIFY(table->State() == before);
     QCOMPARE(changed.count(), 0);
 }
 
