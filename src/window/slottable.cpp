@@ -247,10 +247,17 @@ void SlotTable::SetThresholds(const ThresholdTable thresholds)
 
 bool SlotTable::MoveThreshold(int layer, int position)
 {
-    const int before = layer >= 1 && layer <= kMaxLayers ? SlotThreshold[layer] : -1;
-    ::MoveThreshold(SlotThreshold, SlotCount, layer, position);
-    if (before == -1 || SlotThreshold[layer] == before)
+    if (layer < 1 || layer > kMaxLayers)
         return false;
+    // A layer that cannot go further leaves the table as it is: its
+    // neighbours, an opened bank's empty layers among them, are pushed only
+    // by a move.
+    ThresholdTable moved;
+    std::copy(SlotThreshold, SlotThreshold + kMaxLayers + 1, moved);
+    ::MoveThreshold(moved, SlotCount, layer, position);
+    if (moved[layer] == SlotThreshold[layer])
+        return false;
+    std::copy(moved, moved + kMaxLayers + 1, SlotThreshold);
     thresholdsEdited = true;
     emit changed();
     return true;
