@@ -242,13 +242,17 @@ void SlotTable::SetThresholds(const ThresholdTable thresholds)
 
 bool SlotTable::MoveThreshold(int layer, int position)
 {
-    // The layer may stay where it is while the empty layers after it are
-    // pushed down: that is a change too.
-    ThresholdTable before;
-    std::copy(SlotThreshold, SlotThreshold + kMaxLayers + 1, before);
-    ::MoveThreshold(SlotThreshold, SlotCount, layer, position);
-    if (std::equal(before, before + kMaxLayers + 1, SlotThreshold))
+    if (layer < 1 || layer > kMaxLayers)
         return false;
+    // A layer that cannot go further leaves the table as it is: its
+    // neighbours, an opened bank's empty layers among them, are pushed only
+    // by a move.
+    ThresholdTable moved;
+    std::copy(SlotThreshold, SlotThreshold + kMaxLayers + 1, moved);
+    ::MoveThreshold(moved, SlotCount, layer, position);
+    if (moved[layer] == SlotThreshold[layer])
+        return false;
+    std::copy(moved, moved + kMaxLayers + 1, SlotThreshold);
     thresholdsEdited = true;
     emit changed();
     return true;

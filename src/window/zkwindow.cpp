@@ -467,6 +467,10 @@ void ZKWindow::ShowThresholds()
 {
     for (int layer = 1; layer <= kMaxLayers; ++layer)
         row(layer).threshold->setText(QString::number(SlotThreshold[layer]));
+    // The keys of the selected layer's button move its threshold from the
+    // slider's place: it follows undo and an opened bank too.
+    if (!ui->ThresholdSlider->isSliderDown() && SelectedLayer >= 1 && SelectedLayer <= kMaxLayers)
+        ui->ThresholdSlider->setValue(SlotThreshold[SelectedLayer]);
     ShowHitRanges();
 }
 

@@ -4,11 +4,16 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMessageBox>
 #include <QPointer>
 #include <QLabel>
@@ -17,7 +22,9 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QThread>
+#include <QTreeWidget>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest>
 
 #include <memory>
@@ -105,6 +112,66 @@ SeenMessageBox AddLayerThroughDialog(ZKWindow *window, int layer, const QString 
         qWarning("the conversion of %s did not end", qPrintable(file));
     delete boxWatch; // nothing left waiting for a box that never came
     return seen;
+}
+
+QPoint OverRow(ZKWindow &window, int layer)
+{
+    auto *label = window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(layer));
+    return label->mapTo(&window, label->rect().center());
+}
+
+bool SendDrop(ZKWindow &window, const QStringList &files, const QPoint &position)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &file : files)
+        urls << QUrl::fromLocalFile(file);
+    data.setUrls(urls);
+    QDragEnterEvent enter(position, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDragMoveEvent move(position, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &move);
+    QDropEvent drop(QPointF(position), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    QCoreApplication::sendPostedEvents();
+    return drop.isAccepted();
+}
+
+QTimer *ChooseInstrument(int index, SeenKitDialog *seen, std::function<void()> beforeChoosing)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(10);
+    // Answered on the tick after it was first seen, once its exec() runs.
+    auto seenBefore = std::make_shared<QPointer<QDialog>>();
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, index, seen, seenBefore, beforeChoosing]() {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != QLatin1String("KitDialog"))
+            return;
+        if (*seenBefore != dialog) {
+            *seenBefore = dialog;
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        auto *list = dialog->findChild<QTreeWidget *>(QStringLiteral("KitInstrumentList"));
+        for (int i = 0; list && i < list->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem *item = list->topLevelItem(i);
+            seen->rows << QStringList{item->text(0), item->text(1), item->text(2)}.join(QLatin1Char('|'));
+        }
+        seen->seen = true;
+        if (index < 0 || !list) {
+            dialog->reject();
+            return;
+        }
+        list->setCurrentItem(list->topLevelItem(index));
+        if (beforeChoosing)
+            beforeChoosing();
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    });
+    timer->start();
+    return timer;
 }
 
 QTimer *RecordNextDialogFolder(QString *folder)

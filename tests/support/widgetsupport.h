@@ -2,7 +2,9 @@
 #define WIDGETSUPPORT_H
 
 #include <QMessageBox>
+#include <QPoint>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -59,6 +61,22 @@ bool WaitForConversion(ZKWindow *window, int timeoutMs = 300000);
 // (empty: cancels it) and waits for the conversion. Returns the message box
 // shown about the file, if any, closed with Ok.
 SeenMessageBox AddLayerThroughDialog(ZKWindow *window, int layer, const QString &file);
+
+// The middle of row `layer`'s name label, in the window's coordinates.
+QPoint OverRow(ZKWindow &window, int layer);
+
+// Drags `files` over `position` and drops them there; true when the window
+// took the drop. The work it queued has begun when this returns.
+bool SendDrop(ZKWindow &window, const QStringList &files, const QPoint &position);
+
+struct SeenKitDialog {
+    QStringList rows; // each row's columns joined by '|'
+    bool seen = false;
+};
+
+// Waits for the kit's instrument dialog, records its rows and picks row
+// `index` (-1: cancels it), running `beforeChoosing` first.
+QTimer *ChooseInstrument(int index, SeenKitDialog *seen, std::function<void()> beforeChoosing = nullptr);
 
 // Bounds every wait for the other side, so that a window or a worker that
 // never answers fails the test instead of hanging it.

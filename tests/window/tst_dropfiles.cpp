@@ -20,12 +20,6 @@
 
 namespace {
 
-QPoint OverRow(ZKWindow &window, int layer)
-{
-    auto *label = window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(layer));
-    return label->mapTo(&window, label->rect().center());
-}
-
 QByteArray Digest(const QString &path)
 {
     QFile file(path);
@@ -56,27 +50,6 @@ QStringList LayerTable(ZKWindow &window)
                  .arg(bar->value())
                  .arg(bar->toolTip());
     return table;
-}
-
-// Drags `files` over `position` and drops them there; true when the window
-// took the drop. The work it queued has begun when this returns.
-bool SendDrop(ZKWindow &window, const QStringList &files, const QPoint &position)
-{
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString &file : files)
-        urls << QUrl::fromLocalFile(file);
-    data.setUrls(urls);
-    QDragEnterEvent enter(position, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDragMoveEvent move(position, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &move);
-    QDropEvent drop(QPointF(position), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &drop);
-    QCoreApplication::sendPostedEvents();
-    return drop.isAccepted();
 }
 
 // The working folder's entries that hold one of `names`.

@@ -35,49 +35,6 @@ QByteArray KitXml(const QByteArray &snareSample = "snare.wav")
         + snareSample + "</filename></instrument>\n</instrumentList>\n</drumkit_info>\n";
 }
 
-struct SeenKitDialog {
-    QStringList rows; // each row's columns joined by '|'
-    bool seen = false;
-};
-
-// Waits for the kit's instrument dialog, records its rows and picks row
-// `index` (-1: cancels it), running `beforeChoosing` first.
-QTimer *ChooseInstrument(int index, SeenKitDialog *seen,
-                         std::function<void()> beforeChoosing = nullptr)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(10);
-    // Answered on the tick after it was first seen, once its exec() runs.
-    auto seenBefore = std::make_shared<QPointer<QDialog>>();
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, index, seen, seenBefore, beforeChoosing]() {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dialog || dialog->objectName() != QLatin1String("KitDialog"))
-            return;
-        if (*seenBefore != dialog) {
-            *seenBefore = dialog;
-            return;
-        }
-        timer->stop();
-        timer->deleteLater();
-        auto *list = dialog->findChild<QTreeWidget *>(QStringLiteral("KitInstrumentList"));
-        for (int i = 0; list && i < list->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem *item = list->topLevelItem(i);
-            seen->rows << QStringList{item->text(0), item->text(1), item->text(2)}.join(QLatin1Char('|'));
-        }
-        seen->seen = true;
-        if (index < 0 || !list) {
-            dialog->reject();
-            return;
-        }
-        list->setCurrentItem(list->topLevelItem(index));
-        if (beforeChoosing)
-            beforeChoosing();
-        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-    });
-    timer->start();
-    return timer;
-}
-
 } // namespace
 
 // "Import Kit": a kit's instruments listed, the chosen one in the rows with

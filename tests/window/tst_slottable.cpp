@@ -654,8 +654,12 @@ void TestSlotTable::moveThreshold_data()
                                            << QVector<int>{126, 63, 32, 1, 0, -1, -2, -3};
     QTest::newRow("no layer 0") << in << 0 << 50 << in;
     QTest::newRow("no layer 9") << in << 9 << 50 << in;
-    // The layer stays where it is, but the empty layers after it move.
-    QTest::newRow("empty layers pushed") << DefaultSpread(4) << 2 << 63 << in;
+    // A layer that stays where it is pushes nothing, not even the empty
+    // layers after it: a step of undo would show no change.
+    QTest::newRow("empty layers not pushed") << DefaultSpread(4) << 2 << 63 << DefaultSpread(4);
+    // A move pushes them as the slider always has.
+    QTest::newRow("empty layers pushed by a move")
+        << DefaultSpread(4) << 2 << 62 << QVector<int>{94, 62, 32, 1, 0, -1, -2, -3};
 }
 
 void TestSlotTable::moveThreshold()

@@ -1,0 +1,810 @@
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QUndoStack>
+
+#include <iterator>
+#include <numeric>
+
+#include "layerrules.h"
+#include "testmain.h"
+#include "widgetsupport.h"
+#include "zkslayout.h"
+#include "zkwindow.h"
+
+namespace {
+
+// A hit: a quiet lead the gate cuts, a 1 kHz strike of `frames` frames
+// peaking at `dbfs`, then a hiss below -60 dBFS that trimming cuts.
+QVector<qint16> Hit(int frames, double dbfs)
+{
+    QVector<qint16> sound(1500, 100);
+    sound += Sine1k(frames, dbfs);
+    for (int i = 0; i < 4000; ++i)
+        sound << qint16(i % 2 ? -5 : 5);
+    return sound;
+}
+
+QUndoStack *Stack(ZKWindow &window)
+{
+    return window.findChild<QUndoStack *>();
+}
+
+QString StatusLine(ZKWindow &window)
+{
+    return window.findChild<QLabel *>(QStringLiteral("StatusLine"))->text();
+}
+
+QPushButton *Button(ZKWindow &window, const QString &name, int layer)
+{
+    return window.findChild<QPushButton *>(QStringLiteral("%1_%2").arg(name).arg(layer));
+}
+
+// Everything the bank would hold, as the slot table's globals give it, and
+// whether the layers' files are there.
+QStringList Globals()
+{
+    QStringList lines;
+    for (int i = 0; i < kMaxLayers; ++i) {
+        lines << QStringLiteral("layer %1: %2 \"%3\" %4 from %5 %6 files %7")
+                     .arg(i + 1)
+                     .arg(SlotPath[i], SlotName[i])
+                     .arg(SlotSize[i])
+                     .arg(SlotSource[i])
+                     .arg(SlotSourceSize[i])
+                     .arg(i >= SlotCount
+                              || (QFileInfo::exists(SlotPath[i]) && QFileInfo::exists(SlotSource[i]))
+                              ? QStringLiteral("present")
+                              : QStringLiteral("missing"));
+    }
+    QStringList thresholds;
+    for (int n = 0; n <= kMaxLayers; ++n)
+        thresholds << QString::number(SlotThreshold[n]);
+    lines << QStringLiteral("thresholds ") + thresholds.join(QLatin1Char(' '));
+    // AvailablePercent is left out: it is the value last given to the space
+    // bar, which a new window has given none.
+    lines << QStringLiteral("count %1 used %2 gate %3").arg(SlotCount).arg(UsedSpace).arg(GateLevel);
+    return lines;
+}
+
+// What the window shows of the bank: the rows, the thresholds and the hits
+// each plays, the gate, "Trim tails" and the space bar. Of a hidden widget,
+// only that it is hidden.
+QStringList Shown(ZKWindow &window)
+{
+    const auto show = [](const QWidget *widget, const QString &text, const QString &tip) {
+        return widget->isVisible() ? QStringLiteral("\"%1\" \"%2\"").arg(text, tip) : QStringLiteral("hidden");
+    };
+    QStringList lines;
+    for (int n = 1; n <= kMaxLayers; ++n) {
+        const auto *name = window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(n));
+        const auto *range = window.findChild<QLabel *>(QStringLiteral("HitRange_%1").arg(n));
+        const QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), n);
+        const QPushButton *addRemove = Button(window, QStringLiteral("Del_Br_Button"), n);
+        const QPushButton *play = Button(window, QStringLiteral("Play_Button"), n);
+        lines << QStringLiteral("row %1: %2, range %3, threshold %4, button %5 %6, play %7")
+                     .arg(n)
+                     .arg(show(name, name->text(), name->toolTip()), show(range, range->text(), QString()),
+                          show(threshold, threshold->text(), threshold->toolTip()),
+                          show(addRemove, addRemove->text(), addRemove->toolTip()),
+                          addRemove->isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled"),
+                          show(play, QString(), QString()));
+    }
+    const auto *gate = window.findChild<QSlider *>(QStringLiteral("horizontalSlider"));
+    const auto *bar = window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"));
+    lines << QStringLiteral("gate %1 %2, trim %3, bar %4 %5, generate %6, order %7")
+                 .arg(gate->value())
+                 .arg(show(window.findChild<QLabel *>(QStringLiteral("label_2")),
+                           window.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QString()),
+                      window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->isChecked()
+                          ? QStringLiteral("on")
+                          : QStringLiteral("off"))
+                 .arg(bar->value())
+                 .arg(bar->toolTip(),
+                      show(window.findChild<QPushButton *>(QStringLiteral("GenerateButton")), QString(), QString()),
+                      show(window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton")), QString(),
+                           QString()));
+    return lines;
+}
+
+QStringList Everything(ZKWindow &window)
+{
+    return Globals() + Shown(window);
+}
+
+// The first line where `actual` and `expected` differ, for a failure message.
+QString FirstDifference(const QStringList &actual, const QStringList &expected)
+{
+    QString all;
+    for (int i = 0; i < qMax(actual.size(), expected.size()); ++i) {
+        if (actual.value(i) != expected.value(i))
+            all += QStringLiteral("\n  actual:   %1\n  expected: %2").arg(actual.value(i), expected.value(i));
+    }
+    return all;
+}
+
+// Keys go to the active window, which a dialog was for a while.
+bool Activate(ZKWindow &window)
+{
+    if (QApplication::activeWindow() == &window)
+        return true;
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
+}
+
+void Undo(ZKWindow &window)
+{
+    QVERIFY(Activate(window));
+    QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier);
+}
+
+// Both redo keys do the same; `other` picks Ctrl+Shift+Z over Ctrl+Y.
+void Redo(ZKWindow &window, bool other = false)
+{
+    QVERIFY(Activate(window));
+    if (other)
+        QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    else
+        QTest::keyClick(&window, Qt::Key_Y, Qt::ControlModifier);
+}
+
+// The window shows what the globals hold: each filled row its name and
+// threshold, the next row the prompt, the space bar the space used.
+void CheckShownAgrees(ZKWindow &window)
+{
+    for (int n = 1; n <= kMaxLayers; ++n) {
+        const auto *name = window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(n));
+        const QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), n);
+        if (n <= SlotCount)
+            QCOMPARE(name->text(), SlotName[n - 1]);
+        else if (n == SlotCount + 1)
+            QCOMPARE(name->text(), n == 1 ? QStringLiteral("Create a Layer") : QStringLiteral("Add a Layer"));
+        QCOMPARE(name->isVisible(), n <= SlotCount + 1);
+        QCOMPARE(threshold->isVisible(), SlotCount >= 2 && n <= SlotCount);
+        if (n <= SlotCount)
+            QCOMPARE(threshold->text(), QString::number(SlotThreshold[n]));
+    }
+    qint32 used = 0;
+    for (int i = 0; i < SlotCount; ++i)
+        used += SlotSize[i];
+    QCOMPARE(UsedSpace, used);
+    const auto *bar = window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"));
+    QCOMPARE(bar->value(), AvailablePercentFor(UsedSpace));
+    QVERIFY2(bar->toolTip().startsWith(
+                 QStringLiteral("%1 s of sound left").arg(double(kBankBudget - UsedSpace) / (2.0 * kBankRate), 0, 'f', 1)),
+             qPrintable(bar->toolTip()));
+    QString label;
+    quint16 amplitude = 0;
+    QVERIFY(GateForPosition(window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->value(), &label,
+                            &amplitude));
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label_2"))->text(), label);
+    QCOMPARE(GateLevel, amplitude);
+}
+
+} // namespace
+
+// Undo and redo: every change of what the bank would hold is one step, and
+// stepping back and forth gives exactly the states the changes made.
+class TestUndo : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void twoHundredEdits();
+    void eachChangeIsOneStep_data();
+    void eachChangeIsOneStep();
+    void backToTheSavedBank();
+    void nothingUndoneWhileConverting();
+    void dragIsOneStep_data();
+    void dragIsOneStep();
+    void keysMoveTheThresholdAsItIsNow();
+    void keyThatCannotMoveTheLayerChangesNothing();
+
+private:
+    // Does one edit the user could do, picked by `random`; returns what it
+    // did, for a failure message.
+    QString RandomEdit(ZKWindow &window, QRandomGenerator &random);
+    void Generate(ZKWindow &window, const QString &bankPath);
+    void OpenBank(ZKWindow &window, const QString &bankPath);
+    QString MakeKit();
+    // A window with three layers and layer 1's threshold moved by the user.
+    void ThreeLayers(ZKWindow &window);
+
+    TestHome home;
+    QStringList sounds;
+    QStringList banks; // to open; those the window writes are added
+};
+
+void TestUndo::initTestCase()
+{
+    QVERIFY(home.setUp());
+    // Of different lengths and loudness; three of the long one leave no room.
+    const struct {
+        const char *name;
+        int frames;
+        double dbfs;
+    } made[] = {{"kick.wav", 6000, -1},
+                {"snare.wav", 4000, -12},
+                {"rim.wav", 2500, -24},
+                {"tom.wav", 9000, -6},
+                {"long.wav", 12 * kBankRate, -18}};
+    for (const auto &sound : made) {
+        sounds << home.path() + QStringLiteral("/sounds/") + QLatin1String(sound.name);
+        QVERIFY(WriteBytes(sounds.last(), Wav16(1, kBankRate, Hit(sound.frames, sound.dbfs))));
+    }
+    const QString pair = home.path() + QStringLiteral("/banks/pair.zks");
+    const QString trio = home.path() + QStringLiteral("/banks/trio.zks");
+    QVERIFY(QDir().mkpath(home.path() + QStringLiteral("/banks")));
+    for (const ToolRun &run : {RunTool({"build", "-o", pair, sounds.at(0), sounds.at(2)}),
+                               RunTool({"build", "-o", trio, "--gate", "-40dB", sounds.at(1), sounds.at(3),
+                                        sounds.at(2)})})
+        QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    banks = QStringList{pair, trio};
+}
+
+void TestUndo::init()
+{
+    home.startTest();
+    banks = banks.mid(0, 2);
+}
+
+void TestUndo::cleanup()
+{
+    home.endTest();
+}
+
+void TestUndo::Generate(ZKWindow &window, const QString &bankPath)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(bankPath).absolutePath()));
+    SeenMessageBox error;
+    QPointer<QTimer> watch = CloseNextMessageBox(&error, 300000);
+    AnswerFileDialog(bankPath);
+    QVERIFY(Activate(window));
+    QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
+    delete watch;
+    QVERIFY2(!error.seen, qPrintable(error.text + QLatin1Char(' ') + error.informative));
+    QVERIFY(QFileInfo(bankPath).isFile());
+}
+
+void TestUndo::OpenBank(ZKWindow &window, const QString &bankPath)
+{
+    SeenMessageBox question;
+    QPointer<QTimer> watch = AnswerNextMessageBox(&question, QMessageBox::Yes, 300000);
+    AnswerFileDialog(bankPath);
+    window.findChild<QPushButton *>(QStringLiteral("OpenBankButton"))->click();
+    delete watch;
+}
+
+QString TestUndo::MakeKit()
+{
+    const QString folder = home.path() + QStringLiteral("/kit");
+    if (!WriteBytes(folder + QStringLiteral("/loud.wav"), Wav16(1, kBankRate, Hit(4000, -3)))
+        || !WriteBytes(folder + QStringLiteral("/soft.wav"), Wav16(1, kBankRate, Hit(3000, -20)))
+        || !WriteBytes(folder + QStringLiteral("/drumkit.xml"),
+                       "<?xml version=\"1.0\"?>\n<drumkit_info>\n<name>Undo Kit</name>\n<instrumentList>\n"
+                       "<instrument><id>0</id><name>Kick</name>"
+                       "<layer><filename>loud.wav</filename><min>0.5</min><max>1</max></layer>"
+                       "<layer><filename>soft.wav</filename><min>0</min><max>0.5</max></layer>"
+                       "</instrument>\n</instrumentList>\n</drumkit_info>\n"))
+        qFatal("cannot write the kit in %s", qPrintable(folder));
+    return folder + QStringLiteral("/drumkit.xml");
+}
+
+void TestUndo::ThreeLayers(ZKWindow &window)
+{
+    // Not loudest first, so ordering by loudness moves them.
+    const QStringList quietFirst{sounds.at(2), sounds.at(0), sounds.at(3)};
+    for (int n = 1; n <= 3; ++n)
+        QVERIFY(!AddLayerThroughDialog(&window, n, quietFirst.at(n - 1)).seen);
+    QCOMPARE(SlotCount, 3);
+    QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 1);
+    threshold->setFocus();
+    QTest::keyClick(threshold, Qt::Key_Down);
+    QVERIFY(SlotThreshold[1] != DefaultSpread(3).at(0));
+    QVERIFY(Activate(window));
+}
+
+QString TestUndo::RandomEdit(ZKWindow &window, QRandomGenerator &random)
+{
+    enum Kind { AddOne, AddSeveral, Remove, Replace, Order, ThresholdKey, Gate, Trim, Open, Write };
+    const int weights[] = {5, 1, 3, 2, 2, 6, 3, 2, 1, 1};
+    const int total = std::accumulate(std::begin(weights), std::end(weights), 0);
+    Kind kind;
+    for (;;) {
+        int pick = int(random.bounded(total));
+        int k = 0;
+        while (pick >= weights[k])
+            pick -= weights[k++];
+        kind = Kind(k);
+        if ((kind == Replace || kind == Write) && SlotCount < 1)
+            continue;
+        if ((kind == Order || kind == ThresholdKey) && SlotCount < 2)
+            continue;
+        break;
+    }
+    const QString sound = sounds.at(int(random.bounded(int(sounds.size()))));
+    const QString soundName = QFileInfo(sound).fileName();
+    SeenMessageBox box;
+    switch (kind) {
+    case AddOne:
+        // With every row filled there is no "+": the sound is dropped.
+        if (SlotCount < kMaxLayers) {
+            const bool refused = AddLayerThroughDialog(&window, SlotCount + 1, sound).seen;
+            return QStringLiteral("add %1%2").arg(soundName, refused ? QStringLiteral(", refused") : QString());
+        }
+        Q_FALLTHROUGH();
+    case AddSeveral: {
+        QStringList files{sound};
+        QStringList names{soundName};
+        for (int more = 1 + int(random.bounded(2)); more > 0; --more) {
+            files << sounds.at(int(random.bounded(int(sounds.size()))));
+            names << QFileInfo(files.last()).fileName();
+        }
+        QPointer<QTimer> watch = CloseNextMessageBox(&box, 300000);
+        SendDrop(window, files, OverRow(window, 1));
+        WaitForConversion(&window);
+        delete watch;
+        return QStringLiteral("drop %1%2")
+            .arg(names.join(QLatin1Char(' ')), box.seen ? QStringLiteral(", refused") : QString());
+    }
+    case Remove:
+        if (SlotCount > 0 && random.bounded(2) == 0) {
+            Button(window, QStringLiteral("Del_Br_Button"), SlotCount)->click();
+            return QStringLiteral("remove by its button");
+        }
+        Activate(window);
+        QTest::keyClick(&window, Qt::Key_Delete);
+        return QStringLiteral("remove by Delete");
+    case Replace: {
+        const int layer = 1 + int(random.bounded(SlotCount));
+        QPointer<QTimer> watch = CloseNextMessageBox(&box, 300000);
+        SendDrop(window, {sound}, OverRow(window, layer));
+        WaitForConversion(&window);
+        delete watch;
+        return QStringLiteral("replace layer %1 by %2%3")
+            .arg(layer)
+            .arg(soundName, box.seen ? QStringLiteral(", refused") : QString());
+    }
+    case Order: {
+        QPointer<QTimer> watch = AnswerNextMessageBox(&box, QMessageBox::Yes, 300000);
+        window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
+        delete watch;
+        return QStringLiteral("order by loudness%1").arg(box.seen ? QStringLiteral(", asked") : QString());
+    }
+    case ThresholdKey: {
+        const int layer = 1 + int(random.bounded(SlotCount - 1));
+        const Qt::Key keys[] = {Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown};
+        const Qt::Key key = keys[random.bounded(4)];
+        QPushButton *button = Button(window, QStringLiteral("ThrOfLayer"), layer);
+        button->setFocus();
+        QTest::keyClick(button, key);
+        return QStringLiteral("threshold %1 key %2").arg(layer).arg(QKeySequence(key).toString());
+    }
+    case Gate: {
+        const Qt::Key keys[] = {Qt::Key_Right, Qt::Key_Left, Qt::Key_Right, Qt::Key_Home, Qt::Key_End};
+        const Qt::Key key = keys[random.bounded(5)];
+        QTest::keyClick(window.findChild<QSlider *>(QStringLiteral("horizontalSlider")), key);
+        return QStringLiteral("gate key %1").arg(QKeySequence(key).toString());
+    }
+    case Trim: {
+        QPointer<QTimer> watch = CloseNextMessageBox(&box, 300000);
+        window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
+        delete watch;
+        return QStringLiteral("trim tails%1").arg(box.seen ? QStringLiteral(", refused") : QString());
+    }
+    case Open: {
+        const QString bank = banks.at(int(random.bounded(int(banks.size()))));
+        OpenBank(window, bank);
+        return QStringLiteral("open %1").arg(bank);
+    }
+    case Write:
+        banks << QStringLiteral("%1/written/bank%2.zks").arg(home.workingFolder()).arg(banks.size());
+        Generate(window, banks.last());
+        return QStringLiteral("generate %1").arg(banks.last());
+    }
+    return QString();
+}
+
+// Two hundred edits done as the user does them, undone to the empty window
+// and redone: every step back and forth gives the state the edits made, and
+// the bank generated at the end is the same again.
+void TestUndo::twoHundredEdits()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QUndoStack *stack = Stack(window);
+    QVERIFY(stack);
+    const QStringList empty = Everything(window);
+    CheckShownAgrees(window);
+
+    QRandomGenerator random(20261211);
+    // The state after each step, by the undo stack's index.
+    QVector<QStringList> states{empty};
+    QStringList done;
+    QMap<int, QString> madeBy; // the edit that made each step
+    for (int edit = 1; edit <= 200; ++edit) {
+        const QStringList before = Everything(window);
+        const int index = stack->index();
+        done << RandomEdit(window, random);
+        QVERIFY(WaitForConversion(&window));
+        if (QTest::currentTestFailed())
+            return;
+        const QStringList now = Everything(window);
+        int expected = now == before ? index : index + 1;
+        // Ordering thresholds the user set back to the spread by loudness
+        // they already had changes only that they count as the user's.
+        if (now == before && done.last().endsWith(QLatin1String(", asked")) && stack->index() == index + 1)
+            expected = index + 1;
+        if (stack->index() != expected || stack->count() != expected)
+            QFAIL(qPrintable(QStringLiteral("edit %1, %2: step %3 of %4, expected %5%6")
+                                 .arg(edit)
+                                 .arg(done.last())
+                                 .arg(stack->index())
+                                 .arg(stack->count())
+                                 .arg(expected)
+                                 .arg(FirstDifference(now, before))));
+        if (expected > index)
+            madeBy.insert(expected, QStringLiteral("edit %1, %2").arg(edit).arg(done.last()));
+        states.resize(expected + 1);
+        states[expected] = now;
+    }
+    const int steps = stack->index();
+    QVERIFY2(steps > 120, qPrintable(QString::number(steps)));
+
+    const QString first = home.workingFolder() + QStringLiteral("/first/kit.zks");
+    Generate(window, first);
+    const QByteArray bank = ReadAll(first);
+    QVERIFY(!bank.isEmpty());
+    const QString saved = SavedBankSummary(QStringLiteral("kit.zks"), SlotCount, bank.size());
+    QCOMPARE(StatusLine(window), saved);
+    QCOMPARE(stack->index(), steps);
+
+    QVERIFY(Activate(window));
+    for (int step = steps - 1; step >= 0; --step) {
+        Undo(window);
+        QCOMPARE(stack->index(), step);
+        const QStringList now = Everything(window);
+        if (now != states.at(step))
+            QFAIL(qPrintable(QStringLiteral("undone to step %1, made by %2%3")
+                                 .arg(step)
+                                 .arg(madeBy.value(step, QStringLiteral("nothing")))
+                                 .arg(FirstDifference(now, states.at(step)))));
+        if (step % 25 == 0) {
+            CheckShownAgrees(window);
+            QCOMPARE(AvailablePercent, AvailablePercentFor(UsedSpace));
+            if (QTest::currentTestFailed())
+                return;
+            QCOMPARE(StatusLine(window), UnsavedChangesSummary(QStringLiteral("kit.zks")));
+        }
+    }
+    // Nothing is left to undo.
+    Undo(window);
+    QCOMPARE(stack->index(), 0);
+    QCOMPARE(Everything(window), empty);
+    // The bank written last is not the empty window's.
+    QCOMPARE(StatusLine(window), UnsavedChangesSummary(QStringLiteral("kit.zks")));
+
+    for (int step = 1; step <= steps; ++step) {
+        Redo(window, step % 2 == 0);
+        QCOMPARE(stack->index(), step);
+        const QStringList now = Everything(window);
+        if (now != states.at(step))
+            QFAIL(qPrintable(QStringLiteral("redone to step %1, made by %2%3")
+                                 .arg(step)
+                                 .arg(madeBy.value(step))
+                                 .arg(FirstDifference(now, states.at(step)))));
+        if (step % 25 == 0) {
+            CheckShownAgrees(window);
+            QCOMPARE(AvailablePercent, AvailablePercentFor(UsedSpace));
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+    Redo(window);
+    QCOMPARE(stack->index(), steps);
+    QCOMPARE(StatusLine(window), saved);
+
+    const QString again = home.workingFolder() + QStringLiteral("/again/kit.zks");
+    Generate(window, again);
+    const QByteArray second = ReadAll(again);
+    QCOMPARE(second.size(), bank.size());
+    QVERIFY(WithoutTag(second) == WithoutTag(bank));
+}
+
+void TestUndo::eachChangeIsOneStep_data()
+{
+    QTest::addColumn<QString>("change");
+    for (const char *change : {"add", "add several", "remove", "replace", "order by loudness",
+                               "threshold key", "gate", "trim tails", "open bank", "import kit"})
+        QTest::newRow(change) << QString::fromLatin1(change);
+}
+
+// Each kind of change is one step: undo gives exactly the state before it,
+// the layers' files there, and redo the state after it.
+void TestUndo::eachChangeIsOneStep()
+{
+    QFETCH(QString, change);
+    const QString kit = MakeKit();
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    ThreeLayers(window);
+    QUndoStack *stack = Stack(window);
+    const QStringList before = Everything(window);
+    const int index = stack->index();
+
+    if (change == QLatin1String("add")) {
+        QVERIFY(!AddLayerThroughDialog(&window, 4, sounds.at(1)).seen);
+        QCOMPARE(SlotCount, 4);
+    } else if (change == QLatin1String("add several")) {
+        QVERIFY(SendDrop(window, {sounds.at(1), sounds.at(4)}, OverRow(window, 4)));
+        QVERIFY(WaitForConversion(&window));
+        QCOMPARE(SlotCount, 5);
+    } else if (change == QLatin1String("remove")) {
+        Button(window, QStringLiteral("Del_Br_Button"), 3)->click();
+        QCOMPARE(SlotCount, 2);
+    } else if (change == QLatin1String("replace")) {
+        QVERIFY(SendDrop(window, {sounds.at(1)}, OverRow(window, 2)));
+        QVERIFY(WaitForConversion(&window));
+        QCOMPARE(SlotName[1], QStringLiteral("snare.wav"));
+    } else if (change == QLatin1String("order by loudness")) {
+        SeenMessageBox question;
+        QPointer<QTimer> watch = AnswerNextMessageBox(&question, QMessageBox::Yes);
+        window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
+        delete watch;
+        QVERIFY(question.seen);
+        QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
+    } else if (change == QLatin1String("threshold key")) {
+        QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 2);
+        threshold->setFocus();
+        QTest::keyClick(threshold, Qt::Key_PageUp);
+    } else if (change == QLatin1String("gate")) {
+        QTest::keyClick(window.findChild<QSlider *>(QStringLiteral("horizontalSlider")), Qt::Key_Right);
+        QVERIFY(GateLevel != 0);
+    } else if (change == QLatin1String("trim tails")) {
+        window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
+    } else if (change == QLatin1String("open bank")) {
+        OpenBank(window, banks.at(0));
+        QCOMPARE(SlotCount, 2);
+    } else {
+        SeenMessageBox question;
+        QPointer<QTimer> answer = AnswerNextMessageBox(&question, QMessageBox::Yes);
+        SeenKitDialog seen;
+        AnswerFileDialog(kit);
+        QPointer<QTimer> watch = ChooseInstrument(0, &seen);
+        window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"))->click();
+        delete watch;
+        delete answer;
+        QVERIFY(seen.seen && question.seen);
+        QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
+    }
+    const QStringList after = Everything(window);
+    QVERIFY(after != before);
+    QCOMPARE(stack->index(), index + 1);
+
+    QVERIFY(Activate(window));
+    Undo(window);
+    QCOMPARE(stack->index(), index);
+    QCOMPARE(Everything(window), before);
+    CheckShownAgrees(window);
+    Redo(window);
+    QCOMPARE(stack->index(), index + 1);
+    QCOMPARE(Everything(window), after);
+    CheckShownAgrees(window);
+    // And back once more: redo left the state undo starts from.
+    Undo(window);
+    QCOMPARE(Everything(window), before);
+}
+
+// Generating marks the state undo comes back to as saved: the status line
+// and the close prompt follow it.
+void TestUndo::backToTheSavedBank()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    for (int n = 1; n <= 2; ++n)
+        QVERIFY(!AddLayerThroughDialog(&window, n, sounds.at(n)).seen);
+    QUndoStack *stack = Stack(window);
+    const int steps = stack->index();
+    const QString bankPath = home.workingFolder() + QStringLiteral("/kit.zks");
+    Generate(window, bankPath);
+    // Writing is not a step.
+    QCOMPARE(stack->index(), steps);
+    const QString saved = SavedBankSummary(QStringLiteral("kit.zks"), 2, QFileInfo(bankPath).size());
+    QCOMPARE(StatusLine(window), saved);
+    const QString unsaved = UnsavedChangesSummary(QStringLiteral("kit.zks"));
+
+    QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 1);
+    threshold->setFocus();
+    QTest::keyClick(threshold, Qt::Key_Down);
+    QCOMPARE(StatusLine(window), unsaved);
+    Undo(window);
+    QCOMPARE(StatusLine(window), saved);
+    Redo(window);
+    QCOMPARE(StatusLine(window), unsaved);
+    Redo(window, true); // nothing left to redo
+    QCOMPARE(StatusLine(window), unsaved);
+    Undo(window);
+    QCOMPARE(StatusLine(window), saved);
+    // Further back than the bank: changed again.
+    Undo(window);
+    QCOMPARE(StatusLine(window), unsaved);
+    Redo(window);
+    QCOMPARE(StatusLine(window), saved);
+
+    SeenMessageBox question;
+    QPointer<QTimer> watch = CloseNextMessageBox(&question, 3000);
+    QVERIFY(window.close());
+    delete watch;
+    QVERIFY2(!question.seen, qPrintable(question.text));
+}
+
+// While a sound converts, its result goes where the table had room: undo
+// and redo wait.
+void TestUndo::nothingUndoneWhileConverting()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    ThreeLayers(window);
+    Undo(window); // the threshold back, so there is something to redo too
+    const QStringList before = Everything(window);
+    QUndoStack *stack = Stack(window);
+    const int index = stack->index();
+
+    HeldConverter converter;
+    AnswerFileDialog(sounds.at(1));
+    Button(window, QStringLiteral("Del_Br_Button"), 4)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(converter.held(), kGiveUpMs);
+    QVERIFY(Activate(window));
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    // The controls are locked meanwhile: the table alone is compared.
+    const QStringList table = Globals();
+    Undo(window);
+    QCOMPARE(Globals(), table);
+    Redo(window);
+    QCOMPARE(Globals(), table);
+    QCOMPARE(stack->index(), index);
+    converter.release();
+    QVERIFY(WaitForConversion(&window));
+    QCOMPARE(SlotCount, 4);
+    QCOMPARE(stack->index(), index + 1);
+
+    QVERIFY(Activate(window));
+    Undo(window);
+    QCOMPARE(Everything(window), before);
+}
+
+void TestUndo::dragIsOneStep_data()
+{
+    QTest::addColumn<QString>("slider");
+    QTest::newRow("threshold") << "ThresholdSlider";
+    QTest::newRow("gate") << "horizontalSlider";
+}
+
+// A drag, however far it went, is one step; undo puts back the state from
+// before it was pressed.
+void TestUndo::dragIsOneStep()
+{
+    QFETCH(QString, slider);
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    ThreeLayers(window);
+    Button(window, QStringLiteral("ThrOfLayer"), 2)->click();
+    auto *handle = window.findChild<QSlider *>(slider);
+    QVERIFY(handle->isVisible());
+    QUndoStack *stack = Stack(window);
+    const QStringList before = Everything(window);
+    const int index = stack->index();
+
+    QStyleOptionSlider option;
+    option.initFrom(handle);
+    option.orientation = handle->orientation();
+    option.minimum = handle->minimum();
+    option.maximum = handle->maximum();
+    option.sliderPosition = handle->sliderPosition();
+    option.sliderValue = handle->value();
+    option.upsideDown = handle->invertedAppearance() != (handle->orientation() == Qt::Vertical);
+    const QRect knob = handle->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, handle);
+    QPoint at = knob.center();
+    QTest::mousePress(handle, Qt::LeftButton, Qt::NoModifier, at);
+    QVERIFY(handle->isSliderDown());
+    const QPoint step = handle->orientation() == Qt::Vertical ? QPoint(0, -qMax(2, handle->height() / 40))
+                                                              : QPoint(qMax(2, handle->width() / 8), 0);
+    QStringList during;
+    for (int move = 0; move < 6; ++move) {
+        at += step;
+        QMouseEvent moved(QEvent::MouseMove, at, handle->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(handle, &moved);
+        during << Globals().join(QLatin1Char('\n'));
+    }
+    QTest::mouseRelease(handle, Qt::LeftButton, Qt::NoModifier, at);
+    QVERIFY(!handle->isSliderDown());
+    const QStringList after = Everything(window);
+    // It moved all the way, in more than one place.
+    QVERIFY(after != before);
+    during.removeDuplicates();
+    QVERIFY2(during.size() >= 2, qPrintable(during.join(QLatin1String("\n--\n"))));
+    QCOMPARE(stack->index(), index + 1);
+
+    QVERIFY(Activate(window));
+    Undo(window);
+    QCOMPARE(Everything(window), before);
+    Redo(window);
+    QCOMPARE(Everything(window), after);
+}
+
+// A threshold key moves the threshold from where undo or an opened bank
+// put it, not from where the slider last left it.
+void TestUndo::keysMoveTheThresholdAsItIsNow()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    ThreeLayers(window); // layer 1 selected and moved one down
+    const int moved = SlotThreshold[1];
+    Undo(window);
+    const int spread = SlotThreshold[1];
+    QCOMPARE(spread, moved + 1);
+    QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 1);
+    threshold->setFocus();
+    QTest::keyClick(threshold, Qt::Key_Up);
+    QCOMPARE(SlotThreshold[1], spread + 1);
+    Undo(window);
+    QCOMPARE(SlotThreshold[1], spread);
+    threshold->setFocus();
+    QTest::keyClick(threshold, Qt::Key_Down);
+    QCOMPARE(SlotThreshold[1], moved);
+
+    OpenBank(window, banks.at(1));
+    QCOMPARE(SlotCount, 3);
+    const int opened = SlotThreshold[1];
+    threshold->setFocus();
+    QTest::keyClick(threshold, Qt::Key_PageUp);
+    const auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
+    QCOMPARE(SlotThreshold[1], opened + slider->pageStep());
+    QCOMPARE(threshold->text(), QString::number(SlotThreshold[1]));
+}
+
+// A key that cannot move its layer's threshold any further changes nothing
+// and leaves nothing to undo, whatever the bank stored for the empty layers.
+void TestUndo::keyThatCannotMoveTheLayerChangesNothing()
+{
+    const QString bank = home.workingFolder() + QStringLiteral("/lowest.zks");
+    const ToolRun run = RunTool({"build", "-o", bank, "--thresholds", "2,1", sounds.at(0), sounds.at(2)});
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    OpenBank(window, bank);
+    QCOMPARE(SlotCount, 2);
+    QCOMPARE(SlotThreshold[1], 2);
+    QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 1);
+    threshold->click();
+    const QStringList before = Everything(window);
+    const int index = Stack(window)->index();
+    threshold->setFocus();
+    QTest::keyClick(threshold, Qt::Key_Down);
+    QCOMPARE(Everything(window), before);
+    QCOMPARE(Stack(window)->index(), index);
+}
+
+ZK_TEST(TestUndo)
+#include "tst_undo.moc"
