@@ -95,9 +95,9 @@ bool ZKWindow::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     // The arrows and page keys on a threshold button move its layer's
-    // threshold as the slider's keys do.
+    // threshold as the slider's keys do. The last layer's stays at 1.
     int layer = 0;
-    for (int n = 1; n <= SlotCount; ++n) {
+    for (int n = 1; n < SlotCount; ++n) {
         if (row(n).threshold == button)
             layer = n;
     }

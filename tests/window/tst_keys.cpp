@@ -37,6 +37,7 @@ private slots:
     void returnPressesTheFocusedButton();
     void keysOnAThresholdButton_data();
     void keysOnAThresholdButton();
+    void keysOnTheLastLayerMoveNothing();
     void helpBox();
 
 private:
@@ -206,6 +207,24 @@ void TestKeys::keysOnAThresholdButton()
     QCOMPARE(SlotThreshold[layer], before + change * step);
     QCOMPARE(button->text(), QString::number(SlotThreshold[layer]));
     QVERIFY(button->hasFocus());
+}
+
+// The last layer's threshold is fixed: its button's keys must not move the
+// threshold of the layer selected before.
+void TestKeys::keysOnTheLastLayerMoveNothing()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    AddLayers(window, 3);
+    window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
+    QCOMPARE(SelectedLayer, 1);
+    const QVector<int> before(SlotThreshold, SlotThreshold + kMaxLayers + 1);
+    auto *last = window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_3"));
+    last->setFocus();
+    for (const Qt::Key key : {Qt::Key_Up, Qt::Key_PageUp, Qt::Key_Down, Qt::Key_PageDown})
+        QTest::keyClick(last, key);
+    QCOMPARE(QVector<int>(SlotThreshold, SlotThreshold + kMaxLayers + 1), before);
 }
 
 void TestKeys::helpBox()
