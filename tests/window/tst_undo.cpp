@@ -15,6 +15,7 @@
 #include <iterator>
 #include <numeric>
 
+#include "fileprocessor.h"
 #include "layerrules.h"
 #include "testmain.h"
 #include "widgetsupport.h"
@@ -259,10 +260,19 @@ void TestUndo::init()
 {
     home.startTest();
     banks = banks.mid(0, 2);
+    // Undo is what is tested here, not the converter programs: the
+    // conversions run in this process, the same to the byte and without a
+    // program started for each of the many sounds added.
+    SetSoundConverter([](const QString &chosen, const ConvertOptions &options, QString *reason) {
+        ConvertOptions inProcess = options;
+        inProcess.inProcess = true;
+        return ConvertFile(chosen, inProcess, reason);
+    });
 }
 
 void TestUndo::cleanup()
 {
+    SetSoundConverter(nullptr);
     home.endTest();
 }
 
