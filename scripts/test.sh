@@ -5,10 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh build
+# Line tables are all the debug information a test run uses (backtraces and
+# sanitizer reports name file and line); the full information takes a
+# fifth longer to build. The sanitizer build is optimised at -O1, as
+# AddressSanitizer advises, and builds in two thirds of the time -O2 takes.
+scripts/build.sh build "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 
-scripts/build.sh build-qt6-asan -DZK_QT_MAJOR=6 -DZK_SANITIZE=ON
+scripts/build.sh build-qt6-asan -DZK_QT_MAJOR=6 -DZK_SANITIZE=ON "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
 # Every sanitized process writes its reports to a file of its own, so that
 # a fault in a converter, whose exit status the window never looks at, still
 # fails the run. Allocation stacks are taken the fast way, through frame
