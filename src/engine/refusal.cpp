@@ -8,10 +8,14 @@ QString Refusal::Text() const
     return words.isEmpty() ? MessageFor(code).text : words;
 }
 
+QString Refusal::Reason() const
+{
+    return WithDetail(Text(), detail);
+}
+
 QString Refusal::Line() const
 {
-    const QString text = WithDetail(Text(), detail);
-    return Printable(subject.isEmpty() ? text : AboutFile(subject, text));
+    return Printable(subject.isEmpty() ? Reason() : AboutFile(subject, Reason()));
 }
 
 Refusal RefusalFor(int code, const QString &subject, const QString &detail)

@@ -17,6 +17,8 @@ struct Refusal {
     bool IsEmpty() const { return code == 0 && words.isEmpty() && subject.isEmpty(); }
     // The result code's message, or the refusal's own words.
     QString Text() const;
+    // "TEXT (DETAIL)", or the text alone without a detail.
+    QString Reason() const;
     // "SUBJECT: TEXT (DETAIL)", every part printable (see Printable): the
     // line zkstool prints after "zkstool: ".
     QString Line() const;

@@ -38,11 +38,6 @@ QString RefusalLine(const QString &file, const QString &reason)
     return AboutFile(QFileInfo(file).fileName(), reason);
 }
 
-QString RefusalReason(int code, const QString &detail)
-{
-    return WithDetail(MessageFor(code).text, detail);
-}
-
 QString NoFreeLayerReason()
 {
     return QCoreApplication::translate("ZKWindow", "no free layer");

@@ -26,9 +26,6 @@ bool RefusalIsAboutFile(int code);
 // (Format not recognised.)".
 QString RefusalLine(const QString &file, const QString &reason);
 
-// The reason a sound was refused, as the line names it.
-QString RefusalReason(int code, const QString &detail);
-
 // The reason a sound beyond the eighth layer is not added.
 QString NoFreeLayerReason();
 

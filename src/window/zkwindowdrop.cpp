@@ -94,7 +94,7 @@ void ZKWindow::AddNextSound()
     // The name goes into the bank's name lines; a control character in it
     // would shift every line after it.
     if (NameHasControlCharacter(QFileInfo(file).fileName())) {
-        soundsRefused << RefusalLine(file, RefusalReason(RESULT_FILE_ERROR, ControlCharacterDetail()));
+        soundsRefused << RefusalLine(file, RefusalFor(RESULT_FILE_ERROR, QString(), ControlCharacterDetail()).Reason());
         AddNextSound();
         return;
     }
@@ -107,7 +107,7 @@ void ZKWindow::AddNextSound()
         }
         const Refusal refused = table->Add(verdict);
         if (!refused.IsEmpty())
-            soundsRefused << RefusalLine(verdict.chosen, WithDetail(refused.Text(), refused.detail));
+            soundsRefused << RefusalLine(verdict.chosen, refused.Reason());
         AddNextSound();
     });
 }
