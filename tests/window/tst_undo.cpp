@@ -191,6 +191,29 @@ void CheckShownAgrees(ZKWindow &window)
     QCOMPARE(GateLevel, amplitude);
 }
 
+// The change just made is one step from `before` (the stack stood at
+// `index`): undo gives `before` back, redo the state after, and undo again
+// `before` once more.
+void CheckOneStep(ZKWindow &window, int index, const QStringList &before)
+{
+    QUndoStack *stack = Stack(window);
+    const QStringList after = Everything(window);
+    QVERIFY(after != before);
+    QCOMPARE(stack->index(), index + 1);
+
+    QVERIFY(Activate(window));
+    Undo(window);
+    QCOMPARE(stack->index(), index);
+    QCOMPARE(Everything(window), before);
+    CheckShownAgrees(window);
+    Redo(window);
+    QCOMPARE(stack->index(), index + 1);
+    QCOMPARE(Everything(window), after);
+    CheckShownAgrees(window);
+    Undo(window);
+    QCOMPARE(Everything(window), before);
+}
+
 } // namespace
 
 // Undo and redo: every change of what the bank would hold is one step, and
@@ -602,22 +625,7 @@ void TestUndo::eachChangeIsOneStep()
         QVERIFY(seen.seen && question.seen);
         QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
     }
-    const QStringList after = Everything(window);
-    QVERIFY(after != before);
-    QCOMPARE(stack->index(), index + 1);
-
-    QVERIFY(Activate(window));
-    Undo(window);
-    QCOMPARE(stack->index(), index);
-    QCOMPARE(Everything(window), before);
-    CheckShownAgrees(window);
-    Redo(window);
-    QCOMPARE(stack->index(), index + 1);
-    QCOMPARE(Everything(window), after);
-    CheckShownAgrees(window);
-    // And back once more: redo left the state undo starts from.
-    Undo(window);
-    QCOMPARE(Everything(window), before);
+    CheckOneStep(window, index, before);
 }
 
 // Generating marks the state undo comes back to as saved: the status line
@@ -747,18 +755,10 @@ void TestUndo::dragIsOneStep()
     }
     QTest::mouseRelease(handle, Qt::LeftButton, Qt::NoModifier, at);
     QVERIFY(!handle->isSliderDown());
-    const QStringList after = Everything(window);
-    // It moved all the way, in more than one place.
-    QVERIFY(after != before);
+    // It moved all the way, in more than one place, and is one step.
     during.removeDuplicates();
     QVERIFY2(during.size() >= 2, qPrintable(during.join(QLatin1String("\n--\n"))));
-    QCOMPARE(stack->index(), index + 1);
-
-    QVERIFY(Activate(window));
-    Undo(window);
-    QCOMPARE(Everything(window), before);
-    Redo(window);
-    QCOMPARE(Everything(window), after);
+    CheckOneStep(window, index, before);
 }
 
 // A threshold key moves the threshold from where undo or an opened bank
