@@ -283,7 +283,7 @@ bool ZKWindow::event(QEvent *event)
 
 void ZKWindow::closeEvent(QCloseEvent *event)
 {
-    if (SlotCount == 0 || !changedSinceSaved) {
+    if (SlotCount == 0 || !ChangedSinceSaved()) {
         QMainWindow::closeEvent(event);
         return;
     }
@@ -299,7 +299,7 @@ void ZKWindow::closeEvent(QCloseEvent *event)
         on_GenerateButton_clicked();
         // A save dialog cancelled or a bank that could not be written keeps
         // the window, and the layers, open.
-        if (changedSinceSaved) {
+        if (ChangedSinceSaved()) {
             event->ignore();
             return;
         }
@@ -412,22 +412,19 @@ void ZKWindow::ShowNames()
     }
     const QString shown = Elided(statusLine, savedBankName);
     const auto summary = [this](const QString &name) {
-        return changedSinceSaved ? UnsavedChangesSummary(name)
+        return ChangedSinceSaved() ? UnsavedChangesSummary(name)
                                  : SavedBankSummary(name, savedLayerCount, savedBankBytes);
     };
     statusLine->setText(summary(shown));
     statusLine->setToolTip(shown == savedBankName ? QString() : summary(savedBankName));
 }
 
-// An empty name clears the status line and leaves alone whether the layers
-// count as written.
+// An empty name clears the status line.
 void ZKWindow::ShowSavedBank(const QString &bankName, int layerCount, qint64 bankBytes)
 {
     savedBankName = bankName;
     savedLayerCount = layerCount;
     savedBankBytes = bankBytes;
-    if (!bankName.isEmpty())
-        changedSinceSaved = false;
     nameRoom = -1;
     ShowNames();
 }
@@ -704,10 +701,10 @@ void ZKWindow::on_GenerateButton_clicked()
     }
     lastSaveFolder = QFileInfo(TargetPath).canonicalPath();
     QSettings().setValue(kLastSaveFolderKey, lastSaveFolder);
-    ShowSavedBank(TargetName, SlotCount, QFileInfo(TargetPath).size());
     // Writing is not undone; what it wrote is what undo comes back to as
     // saved.
     undoStack->setClean();
+    ShowSavedBank(TargetName, SlotCount, QFileInfo(TargetPath).size());
 }
 
 QString ZKWindow::AskForBankPath()

@@ -192,6 +192,10 @@ private:
     // step named `what`; nothing when the table did not change.
     void Record(const QString &what, const SlotState &before);
     bool MayStep() const;
+    // Whether the layers differ from those last written or opened from a
+    // bank, whether or not the status line names that bank: the undo
+    // stack is away from its clean state.
+    bool ChangedSinceSaved() const;
     void StepBack();
     void StepForward();
 
@@ -211,10 +215,6 @@ private:
     QString savedBankName;
     int savedLayerCount = 0;
     qint64 savedBankBytes = 0;
-    // Whether the layers differ from those last written or opened from a
-    // bank, whether or not the status line names that bank: the undo
-    // stack's clean state.
-    bool changedSinceSaved = false;
     // What the form gives the window and the widgets whose texts may need
     // more: texts widen them, nothing narrows them below these.
     struct FormSizes {

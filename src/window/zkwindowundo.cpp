@@ -47,8 +47,7 @@ private:
 void ZKWindow::SetUpUndo()
 {
     undoStack = new QUndoStack(this);
-    connect(undoStack, &QUndoStack::cleanChanged, this, [this](bool clean) {
-        changedSinceSaved = !clean;
+    connect(undoStack, &QUndoStack::cleanChanged, this, [this]() {
         nameRoom = -1;
         ShowNames();
     });
@@ -69,6 +68,11 @@ void ZKWindow::Record(const QString &what, const SlotState &before)
     if (after == before)
         return;
     undoStack->push(new SlotChange(what, table, before, std::move(after)));
+}
+
+bool ZKWindow::ChangedSinceSaved() const
+{
+    return undoStack && !undoStack->isClean();
 }
 
 // Not while a sound is converted for the rows (the conversion's result

@@ -506,23 +506,30 @@ void TestUndo::twoHundredEdits()
     QCOMPARE(StatusLine(window), saved);
     QCOMPARE(stack->index(), steps);
 
-    QVERIFY(Activate(window));
-    for (int step = steps - 1; step >= 0; --step) {
-        Undo(window);
+    // The state at `step` is the one recorded when it was made; every 25
+    // steps the window's widgets are checked against the table too.
+    const auto arrivedAt = [&](int step, const char *how) {
         QCOMPARE(stack->index(), step);
         const QStringList now = Everything(window);
         if (now != states.at(step))
-            QFAIL(qPrintable(QStringLiteral("undone to step %1, made by %2%3")
+            QFAIL(qPrintable(QStringLiteral("%1 to step %2, made by %3%4")
+                                 .arg(QLatin1String(how))
                                  .arg(step)
                                  .arg(madeBy.value(step, QStringLiteral("nothing")))
                                  .arg(FirstDifference(now, states.at(step)))));
         if (step % 25 == 0) {
             CheckShownAgrees(window);
             QCOMPARE(AvailablePercent, AvailablePercentFor(UsedSpace));
-            if (QTest::currentTestFailed())
-                return;
-            QCOMPARE(StatusLine(window), UnsavedChangesSummary(QStringLiteral("kit.zks")));
         }
+    };
+    QVERIFY(Activate(window));
+    for (int step = steps - 1; step >= 0; --step) {
+        Undo(window);
+        arrivedAt(step, "undone");
+        if (QTest::currentTestFailed())
+            return;
+        if (step % 25 == 0)
+            QCOMPARE(StatusLine(window), UnsavedChangesSummary(QStringLiteral("kit.zks")));
     }
     // Nothing is left to undo.
     Undo(window);
@@ -533,19 +540,9 @@ void TestUndo::twoHundredEdits()
 
     for (int step = 1; step <= steps; ++step) {
         Redo(window, step % 2 == 0);
-        QCOMPARE(stack->index(), step);
-        const QStringList now = Everything(window);
-        if (now != states.at(step))
-            QFAIL(qPrintable(QStringLiteral("redone to step %1, made by %2%3")
-                                 .arg(step)
-                                 .arg(madeBy.value(step))
-                                 .arg(FirstDifference(now, states.at(step)))));
-        if (step % 25 == 0) {
-            CheckShownAgrees(window);
-            QCOMPARE(AvailablePercent, AvailablePercentFor(UsedSpace));
-            if (QTest::currentTestFailed())
-                return;
-        }
+        arrivedAt(step, "redone");
+        if (QTest::currentTestFailed())
+            return;
     }
     Redo(window);
     QCOMPARE(stack->index(), steps);
