@@ -4,16 +4,9 @@
 #include <QFileInfo>
 #include <QSet>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "fileprocessor.h"
 #include "layerrules.h"
+#include "regularfile.h"
 
 namespace {
 
@@ -407,51 +400,6 @@ ZksBank ParseZksBank(const QByteArray &head, qint64 fileSize)
     CheckFileLength(&bank);
     return bank;
 }
-
-namespace {
-
-// The bank's file, opened once: checking a name and then opening it would
-// let a FIFO swapped in between hang the reader.
-std::shared_ptr<QFile> OpenRegularFile(const QString &path, QString *error)
-{
-    auto file = std::make_shared<QFile>(path);
-#ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *error = errno == ENOENT ? QStringLiteral("no such file")
-                                 : QString::fromLocal8Bit(std::strerror(errno));
-        return nullptr;
-    }
-    struct stat status = {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        *error = QStringLiteral("not a regular file");
-        return nullptr;
-    }
-    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        *error = file->errorString();
-        return nullptr;
-    }
-#else
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        *error = QStringLiteral("no such file");
-        return nullptr;
-    }
-    if (!info.isFile()) {
-        *error = QStringLiteral("not a regular file");
-        return nullptr;
-    }
-    if (!file->open(QIODevice::ReadOnly)) {
-        *error = file->errorString();
-        return nullptr;
-    }
-#endif
-    return file;
-}
-
-} // namespace
 
 bool ReadZksBank(const QString &path, ZksBank *bank, QString *error)
 {
