@@ -496,7 +496,7 @@ void ZKWindow::ShowSlotCount()
         r.addRemove->setEnabled(layer >= SlotCount);
         r.addRemove->setVisible(shown);
         r.play->setVisible(filled);
-        r.threshold->setVisible(filled && SlotCount >= 2);
+        r.threshold->setVisible(filled);
     }
     ui->GenerateButton->setVisible(SlotCount >= 1);
     ShowSpaceToolTip();
@@ -724,7 +724,8 @@ QString ZKWindow::AskForBankPath()
 
 void ZKWindow::SelectLayer(int layer)
 {
-    if (layer >= 2 && layer == SlotCount) {
+    // The last layer's threshold stays at 1: there is nothing to move.
+    if (layer == SlotCount) {
         ui->ThresholdSlider->hide();
         return;
     }

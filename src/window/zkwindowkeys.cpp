@@ -128,24 +128,31 @@ bool ZKWindow::eventFilter(QObject *watched, QEvent *event)
 
 void ZKWindow::ShowHelp()
 {
-    const QString keys = QStringLiteral(
-        "Keys\n"
-        "Ctrl+O\tOpen Bank\n"
-        "Ctrl+S, Ctrl+G\tGenerate\n"
-        "Ctrl+L\tOrder by loudness\n"
-        "Ctrl+Z\tundo the last change\n"
-        "Ctrl+Shift+Z, Ctrl+Y\tredo it\n"
-        "Delete\tremove the last layer\n"
-        "P\tplay the selected layer\n"
-        "Up, Down, Page Up, Page Down\tmove the focused threshold\n"
-        "Tab\tthe next control; Space or Return presses it\n"
-        "F1\tthis help");
-    const QString about = QStringLiteral("QuadrelX8FileGen %1\n").arg(ProgramVersion())
-        + LibraryLines().join(QLatin1Char('\n'));
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Help"),
-                    keys + QStringLiteral("\n\nThresholds\n") + QLatin1String(kThresholdHelp)
-                        + QStringLiteral("\n\n") + about,
-                    QMessageBox::Ok, this);
-    box.setTextFormat(Qt::PlainText);
+    // A table, so the keys and what they do line up in any font.
+    const QList<QPair<const char *, const char *>> keys{
+        {"Ctrl+O", "Open Bank"},
+        {"Ctrl+S, Ctrl+G", "Generate"},
+        {"Ctrl+L", "Order by loudness"},
+        {"Ctrl+Z", "undo the last change"},
+        {"Ctrl+Shift+Z, Ctrl+Y", "redo it"},
+        {"Delete", "remove the last layer"},
+        {"P", "play the selected layer"},
+        {"Up, Down, Page Up, Page Down", "move the focused threshold"},
+        {"Tab", "the next control; Space or Return presses it"},
+        {"F1", "this help"},
+    };
+    QString rows;
+    for (const auto &key : keys)
+        rows += QStringLiteral("<tr><td style=\"padding-right: 12px\"><b>%1</b></td><td>%2</td></tr>")
+                    .arg(QString::fromLatin1(key.first).toHtmlEscaped(), QString::fromLatin1(key.second).toHtmlEscaped());
+    const QString about = (QStringList{QStringLiteral("QuadrelX8FileGen %1").arg(ProgramVersion())} + LibraryLines())
+                              .join(QLatin1Char('\n'))
+                              .toHtmlEscaped()
+                              .replace(QLatin1Char('\n'), QStringLiteral("<br>"));
+    const QString text = QStringLiteral("<p><b>Keys</b></p><table>%1</table>"
+                                        "<p><b>Thresholds</b><br>%2</p><p>%3</p>")
+                             .arg(rows, QString::fromLatin1(kThresholdHelp).toHtmlEscaped(), about);
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Help"), text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::RichText);
     box.exec();
 }

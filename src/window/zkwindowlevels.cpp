@@ -183,12 +183,14 @@ void ZKWindow::ShowLayerInView(int layer)
 }
 
 // The checked threshold button and the slider name the layer in the strip:
-// the button of the layer shown is checked (the hidden eighth stands for
-// none), and the slider stays only while it moves that layer's threshold.
+// only the button of the layer shown is checked, and the slider stays only
+// while it moves that layer's threshold. The buttons are not an exclusive
+// group, as Tab would then stop at the checked one alone.
 void ZKWindow::MarkShownLayer(int layer)
 {
     const bool marked = SlotCount >= 2 && layer >= 1 && layer <= SlotCount;
-    (marked ? row(layer).threshold : ui->ThrOfLayer_8)->setChecked(true);
+    for (int n = 1; n <= kMaxLayers; ++n)
+        row(n).threshold->setChecked(marked && n == layer);
     if (!marked || layer == SlotCount || layer != SelectedLayer)
         ui->ThresholdSlider->hide();
 }
@@ -209,7 +211,7 @@ void ZKWindow::OrderByLoudness()
         }
         attack << levels.attackDbfs;
     }
-    if (table->ThresholdsEdited()
+    if (table->ThresholdsChosen()
         && QMessageBox::question(this, QStringLiteral("QUESTION"),
                                  tr("Replace the thresholds you set with ones spread by loudness?"),
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No)

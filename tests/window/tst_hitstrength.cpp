@@ -136,9 +136,20 @@ void TestHitStrength::rangesFollowThresholdsAndCount()
     const auto span = [](int from, int to) { return QString::number(from) + kDash + QString::number(to); };
     AddLayers(window, 1);
     QCOMPARE(ranges(), QStringList{span(1, 127)});
+    // A single layer's row is any last layer's: its threshold, 1, then its
+    // range, where the range stays once more layers come.
+    auto *firstThreshold = window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"));
+    auto *first = window.findChild<QLabel *>(QStringLiteral("HitRange_1"));
+    SettleLayout();
+    QVERIFY(firstThreshold->isVisible());
+    QCOMPARE(firstThreshold->text(), QStringLiteral("1"));
+    QVERIFY(firstThreshold->geometry().right() < first->geometry().left());
+    const int alone = first->geometry().left();
     AddLayerThroughDialog(&window, 2, home.path() + QStringLiteral("/sounds/layer2.wav"));
     AddLayerThroughDialog(&window, 3, home.path() + QStringLiteral("/sounds/layer3.wav"));
     QCOMPARE(ranges(), (QStringList{span(85, 127), span(43, 84), span(1, 42)}));
+    SettleLayout();
+    QCOMPARE(first->geometry().left(), alone);
 
     auto *box = window.findChild<QSpinBox *>(QStringLiteral("HitStrengthBox"));
     box->setValue(45);

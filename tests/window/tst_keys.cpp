@@ -6,6 +6,10 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSoundEffect>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextTable>
 
 #include "audiooutput.h"
 #include "testmain.h"
@@ -134,28 +138,46 @@ void TestKeys::pPlaysTheSelectedLayer()
     QCOMPARE(sounds.last()->source(), QUrl::fromLocalFile(SlotPath[1]));
 }
 
+// Tab pressed as a user presses it, once round the window from Generate:
+// every visible threshold button takes its turn in its row, the last
+// layer's too, and the one reached by Tab still moves its threshold.
 void TestKeys::tabFollowsTheScreen()
 {
     ZKWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    AddLayers(window, 2);
-    window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->setFocus();
+    AddLayers(window, 3);
+    auto *generate = window.findChild<QPushButton *>(QStringLiteral("GenerateButton"));
+    generate->setFocus();
     QStringList seen;
-    for (int i = 0; i < 15; ++i) {
-        seen << QApplication::focusWidget()->objectName();
+    do {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    }
-    // Row 1's remove button is disabled while row 2 is filled, and so is the
-    // last layer's threshold, which stays at 1; empty rows show only their
-    // add button.
-    const QStringList expected{"ThrOfLayer_1",     "Play_Button_1",    "Del_Br_Button_2",
-                               "Play_Button_2",    "Del_Br_Button_3",
-                               "LayerViewPlay",   "HitStrengthBox",   "HitPlayButton",
-                               "horizontalSlider", "OrderByLoudnessButton",
-                               "GenerateButton",  "openFolderButton", "TrimTailsBox", "ImportKitButton",
-                               "OpenBankButton"};
+        seen << QApplication::focusWidget()->objectName();
+    } while (QApplication::focusWidget() != generate && seen.size() < 40);
+    // Row 1's and row 2's remove buttons are disabled while a row after them
+    // is filled; the empty row after the last shows only its add button.
+    const QStringList expected{"openFolderButton", "TrimTailsBox",    "ImportKitButton", "OpenBankButton",
+                               "ThrOfLayer_1",     "Play_Button_1",   "ThrOfLayer_2",    "Play_Button_2",
+                               "ThrOfLayer_3",     "Del_Br_Button_3", "Play_Button_3",   "Del_Br_Button_4",
+                               "LayerViewPlay",    "HitStrengthBox",  "HitPlayButton",   "horizontalSlider",
+                               "OrderByLoudnessButton", "GenerateButton"};
     QCOMPARE(seen, expected);
+
+    // Round again to layer 2's threshold button: Up moves its threshold, and
+    // Tab goes on from there, the slider now shown at the left first.
+    for (int i = 0; i < 7; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    auto *second = window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_2"));
+    QCOMPARE(QApplication::focusWidget(), second);
+    const qint32 before = SlotThreshold[2];
+    QTest::keyClick(second, Qt::Key_Up);
+    QCOMPARE(SlotThreshold[2], before + 1);
+    QCOMPARE(QApplication::focusWidget(), second);
+    QTest::keyClick(second, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Play_Button_2"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Play_Button_1"));
 }
 
 void TestKeys::returnPressesTheFocusedButton()
@@ -237,9 +259,28 @@ void TestKeys::helpBox()
     QTest::keyClick(&window, Qt::Key_F1);
     delete watch;
     QVERIFY(seen.seen);
+    QTextDocument shown;
+    shown.setHtml(seen.text);
     for (const char *part : {"Ctrl+O", "Ctrl+S", "Ctrl+L", "Delete", "threshold", "QuadrelX8FileGen 2.1",
                              "libsndfile-", "libsoxr-", "libebur128-", "LGPL"})
-        QVERIFY2(seen.text.contains(QLatin1String(part)), part);
+        QVERIFY2(shown.toPlainText().contains(QLatin1String(part)), part);
+    // The keys stand in a table's first column, what they do in its second,
+    // so the two line up whatever the font.
+    QTextTable *table = nullptr;
+    for (QTextBlock block = shown.begin(); block.isValid() && !table; block = block.next())
+        table = qobject_cast<QTextTable *>(QTextCursor(block).currentTable());
+    QVERIFY(table);
+    QCOMPARE(table->columns(), 2);
+    QStringList keys;
+    for (int r = 0; r < table->rows(); ++r) {
+        const QTextTableCell key = table->cellAt(r, 0);
+        keys << shown.toPlainText().mid(key.firstPosition(), key.lastPosition() - key.firstPosition());
+    }
+    QCOMPARE(keys, (QStringList{"Ctrl+O", "Ctrl+S, Ctrl+G", "Ctrl+L", "Ctrl+Z", "Ctrl+Shift+Z, Ctrl+Y", "Delete",
+                                "P", "Up, Down, Page Up, Page Down", "Tab", "F1"}));
+    const QTextTableCell undo = table->cellAt(3, 1);
+    QCOMPARE(shown.toPlainText().mid(undo.firstPosition(), undo.lastPosition() - undo.firstPosition()),
+             QStringLiteral("undo the last change"));
 }
 
 ZK_TEST(TestKeys)

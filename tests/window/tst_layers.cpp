@@ -119,7 +119,7 @@ void TestLayers::CheckRows(ZKWindow &window, int count)
         QVERIFY2(Visible(window, QStringLiteral("Filename"), n) == (n <= count + 1), where);
         QVERIFY2(Visible(window, QStringLiteral("Del_Br_Button"), n) == (n <= count + 1), where);
         QVERIFY2(Visible(window, QStringLiteral("Play_Button"), n) == (n <= count), where);
-        QVERIFY2(Visible(window, QStringLiteral("ThrOfLayer"), n) == (n <= count && count >= 2), where);
+        QVERIFY2(Visible(window, QStringLiteral("ThrOfLayer"), n) == (n <= count), where);
         QCOMPARE(Text(window, QStringLiteral("Del_Br_Button"), n),
                  n <= count ? QStringLiteral("X") : QStringLiteral("+"));
         QVERIFY2(Button(window, QStringLiteral("Del_Br_Button"), n)->isEnabled() == (n >= count), where);
@@ -255,7 +255,9 @@ void TestLayers::refusedFileChangesNothing()
     QCOMPARE(UsedSpace, used);
     QCOMPARE(SlotPath[0], firstPath);
     QCOMPARE(Text(window, QStringLiteral("Filename"), 2), QStringLiteral("Add a Layer"));
-    QVERIFY(window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_8"))->isChecked());
+    // A single layer is marked by no threshold button.
+    for (int n = 1; n <= kMaxLayers; ++n)
+        QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(n))->isChecked());
 }
 
 // Whatever their names, the eight rows share one grid: every name and every
