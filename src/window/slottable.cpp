@@ -60,7 +60,7 @@ bool SlotState::operator==(const SlotState &other) const
     }
     return std::equal(threshold, threshold + kMaxLayers + 1, other.threshold) && count == other.count
         && gatePosition == other.gatePosition && trimTails == other.trimTails
-        && thresholdsEdited == other.thresholdsEdited;
+        && thresholdsChosen == other.thresholdsChosen;
 }
 
 SlotTable::SlotTable(QObject *parent) : QObject(parent)
@@ -104,7 +104,7 @@ Refusal SlotTable::Add(const ConversionVerdict &verdict)
         return refused;
     ++SlotCount;
     DefaultThresholds(SlotThreshold, SlotCount);
-    thresholdsEdited = false;
+    thresholdsChosen = false;
     CountUsedSpace();
     emit changed();
     return Refusal();
@@ -166,7 +166,7 @@ void SlotTable::Remove(int layer)
     }
     SlotCount = layer - 1;
     DefaultThresholds(SlotThreshold, SlotCount);
-    thresholdsEdited = false;
+    thresholdsChosen = false;
     CountUsedSpace();
     emit changed();
 }
@@ -228,7 +228,8 @@ void SlotTable::Open(const QVector<BankLayer> &layers, const ThresholdTable thre
     std::copy(thresholds, thresholds + kMaxLayers + 1, SlotThreshold);
     SlotCount = int(std::min<qsizetype>(layers.size(), kMaxLayers));
     ApplyGate(0);
-    thresholdsEdited = false;
+    // Whoever made the bank or the kit chose these thresholds.
+    thresholdsChosen = true;
     CountUsedSpace();
     emit changed();
 }
@@ -236,7 +237,7 @@ void SlotTable::Open(const QVector<BankLayer> &layers, const ThresholdTable thre
 void SlotTable::SetThresholds(const ThresholdTable thresholds)
 {
     std::copy(thresholds, thresholds + kMaxLayers + 1, SlotThreshold);
-    thresholdsEdited = false;
+    thresholdsChosen = false;
     emit changed();
 }
 
@@ -253,7 +254,7 @@ bool SlotTable::MoveThreshold(int layer, int position)
     if (moved[layer] == SlotThreshold[layer])
         return false;
     std::copy(moved, moved + kMaxLayers + 1, SlotThreshold);
-    thresholdsEdited = true;
+    thresholdsChosen = true;
     emit changed();
     return true;
 }
@@ -291,7 +292,7 @@ SlotState SlotTable::State() const
     state.count = SlotCount;
     state.gatePosition = gatePosition;
     state.trimTails = trimTails;
-    state.thresholdsEdited = thresholdsEdited;
+    state.thresholdsChosen = thresholdsChosen;
     return state;
 }
 
@@ -308,7 +309,7 @@ void SlotTable::Restore(const SlotState &state)
     SlotCount = state.count;
     ApplyGate(state.gatePosition);
     trimTails = state.trimTails;
-    thresholdsEdited = state.thresholdsEdited;
+    thresholdsChosen = state.thresholdsChosen;
     CountUsedSpace();
     emit changed();
 }

@@ -47,8 +47,9 @@ struct SlotState {
     qint32 count = 0;
     int gatePosition = 0; // 0 for "Don't" to 4 for "-30dB"
     bool trimTails = false;
-    // The user moved a threshold since they were last spread.
-    bool thresholdsEdited = false;
+    // The thresholds were chosen since they were last spread: the user
+    // moved one, or they came with an opened bank or an imported kit.
+    bool thresholdsChosen = false;
 
     bool operator==(const SlotState &other) const;
     bool operator!=(const SlotState &other) const { return !(*this == other); }
@@ -93,7 +94,8 @@ public:
     // The layers of an opened bank or an imported instrument take the
     // table's place: each file as its layer's untrimmed file (trimmed when
     // the option is on), the names and all eight thresholds as given, the
-    // gate off, since the sounds start where their own gate cut them.
+    // gate off, since the sounds start where their own gate cut them. The
+    // thresholds count as chosen.
     void Open(const QVector<BankLayer> &layers, const ThresholdTable thresholds);
     // Puts `thresholds` in place as a fresh spread, not the user's edits.
     void SetThresholds(const ThresholdTable thresholds);
@@ -109,7 +111,7 @@ public:
 
     int GatePosition() const { return gatePosition; }
     bool TrimTails() const { return trimTails; }
-    bool ThresholdsEdited() const { return thresholdsEdited; }
+    bool ThresholdsChosen() const { return thresholdsChosen; }
 
 signals:
     void changed();
@@ -128,7 +130,7 @@ private:
 
     int gatePosition = 0;
     bool trimTails = false;
-    bool thresholdsEdited = false;
+    bool thresholdsChosen = false;
     QHash<QString, SizedFile> trimmedCopies;
 };
 

@@ -244,6 +244,10 @@ void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds_data()
     QTest::newRow("moved with a key, answered Yes") << "key" << int(QMessageBox::Yes) << true;
     // Adding a layer spreads the thresholds anew: nothing of the user's left.
     QTest::newRow("dragged before the last layer came") << "drag, then add" << int(QMessageBox::No) << false;
+    // A bank's thresholds (or a kit's, which come the same way) were chosen
+    // by whoever made it.
+    QTest::newRow("bank opened, answered No") << "open" << int(QMessageBox::No) << true;
+    QTest::newRow("bank opened, answered Yes") << "open" << int(QMessageBox::Yes) << true;
 }
 
 void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
@@ -255,17 +259,36 @@ void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const bool addAfter = edit.endsWith(QLatin1String("add"));
-    AddThreeSines(window, addAfter ? 2 : 3);
-    window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
-    auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
-    const qint32 spread = SlotThreshold[1];
-    if (edit == QLatin1String("key")) {
-        slider->setFocus();
-        QTest::keyClick(slider, Qt::Key_Up);
+    if (edit == QLatin1String("open")) {
+        // The three sines as a bank's layers, its author's thresholds
+        // unlike any spread.
+        QVector<LayerFile> layers;
+        const QVector<qint16> sines[] = {Sine1k(kBankRate, -12), Sine1k(kBankRate / 2, -20), Sine1k(kBankRate / 4, -6)};
+        const QString names[] = {QStringLiteral("medium.wav"), QStringLiteral("soft.wav"), QStringLiteral("hard.wav")};
+        for (int i = 0; i < 3; ++i) {
+            const QString path = MakeWave(QStringLiteral("bank layer %1.wav").arg(i + 1), 1, sines[i]);
+            layers << LayerFile{path, names[i], OpenAndCheckFile(path)};
+        }
+        const ThresholdTable authors = {0, 100, 73, 1, 1, 1, 1, 1, 1};
+        const QString bank = home.path() + QStringLiteral("/kit.zks");
+        QCOMPARE(GenerateZKS(MakeGeneratorArgs(layers, authors, 0, bank)), GENERATE_OK);
+        AnswerFileDialog(bank);
+        window.findChild<QPushButton *>(QStringLiteral("OpenBankButton"))->click();
+        QCOMPARE(SlotCount, 3);
+        QCOMPARE((QVector<qint32>{SlotThreshold[1], SlotThreshold[2], SlotThreshold[3]}), (QVector<qint32>{100, 73, 1}));
     } else {
-        QVERIFY(QMetaObject::invokeMethod(slider, "sliderMoved", Q_ARG(int, 100)));
+        AddThreeSines(window, addAfter ? 2 : 3);
+        window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
+        auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
+        const qint32 spread = SlotThreshold[1];
+        if (edit == QLatin1String("key")) {
+            slider->setFocus();
+            QTest::keyClick(slider, Qt::Key_Up);
+        } else {
+            QVERIFY(QMetaObject::invokeMethod(slider, "sliderMoved", Q_ARG(int, 100)));
+        }
+        QVERIFY(SlotThreshold[1] != spread);
     }
-    QVERIFY(SlotThreshold[1] != spread);
     if (addAfter) {
         const QString hard = MakeWave(QStringLiteral("hard.wav"), 1, Sine1k(kBankRate / 4, -6));
         AddLayer(window, hard);

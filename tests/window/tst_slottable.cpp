@@ -173,7 +173,7 @@ void TestSlotTable::addAppendsLayers()
         for (int i = n; i < kMaxLayers; ++i)
             QVERIFY(SlotPath[i].isEmpty());
         QCOMPARE(Thresholds(), DefaultSpread(n));
-        QVERIFY(!table->ThresholdsEdited());
+        QVERIFY(!table->ThresholdsChosen());
         QCOMPARE(UsedSpace, used);
         QCOMPARE(AvailablePercent, AvailablePercentFor(used));
     }
@@ -448,7 +448,7 @@ void TestSlotTable::remove()
         used += SlotSize[i];
     }
     QCOMPARE(Thresholds(), DefaultSpread(layer - 1));
-    QVERIFY(!table->ThresholdsEdited());
+    QVERIFY(!table->ThresholdsChosen());
     QCOMPARE(UsedSpace, used);
     QCOMPARE(AvailablePercent, AvailablePercentFor(used));
 }
@@ -482,7 +482,7 @@ void TestSlotTable::reorderMovesEveryField()
         expected.sourceSize[i] = before.sourceSize[from];
     }
     std::copy(thresholds, thresholds + kMaxLayers + 1, expected.threshold);
-    expected.thresholdsEdited = false;
+    expected.thresholdsChosen = false;
     QVERIFY(table->State() == expected);
     QCOMPARE(SlotName[0], QStringLiteral("c.wav"));
     QCOMPARE(Shown(), shown);
@@ -627,7 +627,8 @@ void TestSlotTable::open()
         QCOMPARE(SlotSourceSize[i], 0);
     }
     QVERIFY(std::equal(thresholds, thresholds + kMaxLayers + 1, SlotThreshold));
-    QVERIFY(!table->ThresholdsEdited());
+    // The bank's thresholds are its author's choice, not a spread.
+    QVERIFY(table->ThresholdsChosen());
     QCOMPARE(table->GatePosition(), 0);
     QCOMPARE(GateLevel, quint16(0));
     QCOMPARE(table->TrimTails(), trim);
@@ -681,7 +682,7 @@ void TestSlotTable::moveThreshold()
     QCOMPARE(Thresholds(), expected);
     QCOMPARE(moved, expected != start);
     QCOMPARE(changed.count(), moved ? 1 : 0);
-    QCOMPARE(table->ThresholdsEdited(), moved);
+    QCOMPARE(table->ThresholdsChosen(), moved);
     if (!moved)
         QVERIFY(table->State() == before);
 }
@@ -754,7 +755,7 @@ void TestSlotTable::restoreRoundTrip()
     QCOMPARE(Shown(), shown);
     QCOMPARE(GateLevel, quint16(328));
     QVERIFY(table->TrimTails());
-    QVERIFY(table->ThresholdsEdited());
+    QVERIFY(table->ThresholdsChosen());
     for (int i = 0; i < 3; ++i)
         QVERIFY(QFileInfo::exists(SlotPath[i]));
 
@@ -779,7 +780,7 @@ void TestSlotTable::stateComparesEveryField()
         [](SlotState &s) { s.count = 1; },
         [](SlotState &s) { s.gatePosition = 1; },
         [](SlotState &s) { s.trimTails = true; },
-        [](SlotState &s) { s.thresholdsEdited = true; },
+        [](SlotState &s) { s.thresholdsChosen = true; },
     };
     const SlotState base = table->State();
     for (int k = 0; k < changes.size(); ++k) {
