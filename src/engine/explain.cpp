@@ -1,5 +1,6 @@
 #include "explain.h"
 
+#include "figures.h"
 #include "fileprocessor.h"
 #include "layerrules.h"
 #include "resultcodes.h"
@@ -17,8 +18,8 @@ constexpr int kMostDecimals = 6;
 void SecondsApart(double first, double second, QString *firstText, QString *secondText)
 {
     for (int decimals = 1; decimals <= kMostDecimals; ++decimals) {
-        *firstText = QString::number(first, 'f', decimals);
-        *secondText = QString::number(second, 'f', decimals);
+        *firstText = Figure(first, decimals);
+        *secondText = Figure(second, decimals);
         if (*firstText != *secondText)
             return;
     }
@@ -27,11 +28,6 @@ void SecondsApart(double first, double second, QString *firstText, QString *seco
 QString ChannelWord(const SoundInfo &sound)
 {
     return ConvertedChannels(sound) == 1 ? QStringLiteral("mono") : QStringLiteral("stereo");
-}
-
-QString Kilobytes(qint64 bytes)
-{
-    return QString::number(double(bytes) / 1000, 'f', 1);
 }
 
 // Seconds of 16-bit mono sound at the bank's rate: what a layer keeps.
@@ -57,14 +53,14 @@ QString TooBigDetail(const SoundInfo &sound)
     QString holds;
     SecondsApart(SoundSeconds(sound), limit, &lasts, &holds);
     const QString pattern = tooShort
-        ? QStringLiteral("the sound lasts %1 s; a layer needs at least %2 s of %3 sound")
-        : QStringLiteral("the sound lasts %1 s; a layer holds at most %2 s of %3 sound");
-    return pattern.arg(lasts, holds, ChannelWord(sound));
+        ? QStringLiteral("the sound lasts %1; a layer needs at least %2 of %3 sound")
+        : QStringLiteral("the sound lasts %1; a layer holds at most %2 of %3 sound");
+    return pattern.arg(WithUnit(lasts, "s"), WithUnit(holds, "s"), ChannelWord(sound));
 }
 
 QString SizeTableDetail()
 {
-    return QStringLiteral("a bank of %1 or more layers holds layers below %2 KB each")
+    return QStringLiteral("a bank of %1 or more layers holds layers below %2 each")
         .arg(kFourSlotLayers + 1)
         .arg(Kilobytes(kSizeUnitsLimit));
 }
@@ -75,8 +71,8 @@ QString NoSpaceDetail(qint32 layerSize, qint32 usedSpace)
     QString needed;
     QString available;
     SecondsApart(LayerSeconds(layerSize), LayerSeconds(left), &needed, &available);
-    return QStringLiteral("the sound needs %1 KB (%2 s); %3 KB (%4 s) are left")
-        .arg(Kilobytes(layerSize), needed, Kilobytes(left), available);
+    return QStringLiteral("the sound needs %1 (%2); %3 (%4) are left")
+        .arg(Kilobytes(layerSize), WithUnit(needed, "s"), Kilobytes(left), WithUnit(available, "s"));
 }
 
 QString NameTooLongDetail(const QString &fileName)
@@ -110,7 +106,7 @@ QString SoundCheckDetail(int code, const QString &converted, const QString &give
                                 : reason;
     case RESULT_FILE_ERROR:
         return reason.isEmpty()
-            ? QStringLiteral("the converted sound is not 16-bit PCM at %1 Hz").arg(kBankRate)
+            ? QStringLiteral("the converted sound is not 16-bit PCM at %1").arg(WithUnit(kBankRate, 0, "Hz"))
             : reason;
     default:
         return reason;

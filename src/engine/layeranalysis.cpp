@@ -6,6 +6,7 @@
 #include <cmath>
 #include <utility>
 
+#include "figures.h"
 #include "fileprocessor.h"
 
 namespace {
@@ -29,7 +30,7 @@ QString Level(double db, const char *unit)
 {
     if (std::isinf(db))
         return QStringLiteral("silent");
-    return QStringLiteral("%1 %2").arg(QString::number(db, 'f', 1), QLatin1String(unit));
+    return WithUnit(db, 1, unit);
 }
 
 } // namespace
@@ -160,7 +161,7 @@ QString HitRangeText(const ThresholdTable thresholds, int count, int layer)
 
 QString LayerViewCaption(int layer, qint64 heldFrames, qint32 layerBytes)
 {
-    return QStringLiteral("Layer %1: %2 s, %3 KB")
-        .arg(QString::number(layer), QString::number(double(heldFrames) / kBankRate, 'f', 2),
-             QString::number(qRound(layerBytes / 1000.0)));
+    return QStringLiteral("Layer %1: %2, %3")
+        .arg(QString::number(layer), WithUnit(double(heldFrames) / kBankRate, 2, "s"),
+             WithUnit(layerBytes / 1000.0, 0, "KB"));
 }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "figures.h"
 #include "fileprocessor.h"
 #include "zkslayout.h"
 
@@ -99,7 +100,7 @@ bool ReadSampleData(QFile &file, const QByteArray &header, QByteArray *data, QSt
 QString LevelsText(const LayerLevels &levels)
 {
     const auto db = [](double value, const char *unit) {
-        return std::isfinite(value) ? QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(unit))
+        return std::isfinite(value) ? PlainSpaces(WithUnit(value, 1, unit))
                                     : QStringLiteral("silent");
     };
     if (!std::isfinite(levels.peakDbfs))

@@ -1,6 +1,7 @@
 #include "refusal.h"
 
 #include "explain.h"
+#include "figures.h"
 #include "resultcodes.h"
 
 QString Refusal::Text() const
@@ -15,7 +16,8 @@ QString Refusal::Reason() const
 
 QString Refusal::Line() const
 {
-    return Printable(subject.isEmpty() ? Reason() : AboutFile(subject, Reason()));
+    const QString reason = PlainSpaces(Reason());
+    return Printable(subject.isEmpty() ? reason : AboutFile(subject, reason));
 }
 
 Refusal RefusalFor(int code, const QString &subject, const QString &detail)

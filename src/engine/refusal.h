@@ -19,8 +19,8 @@ struct Refusal {
     QString Text() const;
     // "TEXT (DETAIL)", or the text alone without a detail.
     QString Reason() const;
-    // "SUBJECT: TEXT (DETAIL)", every part printable (see Printable): the
-    // line zkstool prints after "zkstool: ".
+    // "SUBJECT: TEXT (DETAIL)", every part printable (see Printable) and
+    // the figures' spaces plain: the line zkstool prints after "zkstool: ".
     QString Line() const;
 };
 

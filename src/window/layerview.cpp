@@ -10,6 +10,7 @@
 
 #include <cmath>
 
+#include "figures.h"
 #include "layeranalysis.h"
 #include "zkslayout.h"
 
@@ -53,8 +54,8 @@ public:
         shown = layer;
         hint->setVisible(!shown.summary);
         const int peak = shown.summary ? Peak(*shown.summary) : 0;
-        setToolTip(peak > 0 ? LayerView::tr("Drawn to the layer's own peak, %1 dBFS, at full height")
-                                  .arg(20 * std::log10(peak / 32768.0), 0, 'f', 1)
+        setToolTip(peak > 0 ? LayerView::tr("Drawn to the layer's own peak, %1, at full height")
+                                  .arg(WithUnit(20 * std::log10(peak / 32768.0), 1, "dBFS"))
                             : QString());
         update();
     }

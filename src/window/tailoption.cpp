@@ -1,14 +1,9 @@
 #include "tailoption.h"
 
+#include "figures.h"
 #include "fileprocessor.h"
 
 namespace {
-
-// Layer bytes as kilobytes of 1000 bytes, to a tenth.
-QString Kilobytes(qint64 bytes)
-{
-    return QString::number(double(bytes) / 1000.0, 'f', 1);
-}
 
 // What trimming saved layer `index`: zero when it holds its untrimmed file.
 qint64 SavedBytes(int index)
@@ -26,9 +21,8 @@ QString TrimToolTipLine(int layer)
     // The bank holds one channel of 16-bit samples.
     const double seconds = double(saved) / (2.0 * kBankRate);
     // Below a tenth of a second, milliseconds: "0.0 s" would say nothing.
-    const QString length = seconds < 0.1 ? QStringLiteral("%1 ms").arg(qRound(seconds * 1000))
-                                         : QStringLiteral("%1 s").arg(seconds, 0, 'f', 1);
-    return QStringLiteral("Trimming saves %1 KB (%2)").arg(Kilobytes(saved), length);
+    const QString length = seconds < 0.1 ? WithUnit(seconds * 1000, 0, "ms") : WithUnit(seconds, 1, "s");
+    return QStringLiteral("Trimming saves %1 (%2)").arg(Kilobytes(saved), length);
 }
 
 QString TrimTotalToolTip(int count)
@@ -38,5 +32,5 @@ QString TrimTotalToolTip(int count)
         saved += SavedBytes(i);
     if (saved <= 0)
         return QString();
-    return QStringLiteral("Trimming saves %1 KB in all").arg(Kilobytes(saved));
+    return QStringLiteral("Trimming saves %1 in all").arg(Kilobytes(saved));
 }

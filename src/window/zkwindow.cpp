@@ -29,6 +29,7 @@
 
 #include "audiooutput.h"
 #include "explain.h"
+#include "figures.h"
 #include "bankopen.h"
 #include "conversionrunner.h"
 #include "kitdialog.h"
@@ -113,8 +114,8 @@ QString SavedBankSummary(const QString &bankName, int layerCount, qint64 bankByt
     const qint64 tenths = (bankBytes + 50000) / 100000;
     const QString layers = layerCount == 1 ? QStringLiteral("1 layer")
                                            : QStringLiteral("%1 layers").arg(layerCount);
-    return QStringLiteral("Saved %1: %2, %3.%4 MB")
-        .arg(bankName, layers, QString::number(tenths / 10), QString::number(tenths % 10));
+    return QStringLiteral("Saved %1: %2, %3")
+        .arg(bankName, layers, WithUnit(QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10), "MB"));
 }
 
 QString UnsavedChangesSummary(const QString &bankName)
@@ -509,9 +510,9 @@ void ZKWindow::ShowSlotCount()
 // saved.
 void ZKWindow::ShowSpaceToolTip()
 {
-    QStringList lines{tr("%1 s of sound left (mono, %2 Hz)")
-                          .arg(double(qMax(0, kBankBudget - UsedSpace)) / (2.0 * kBankRate), 0, 'f', 1)
-                          .arg(kBankRate)};
+    QStringList lines{tr("%1 of sound left (mono, %2)")
+                          .arg(WithUnit(double(qMax(0, kBankBudget - UsedSpace)) / (2.0 * kBankRate), 1, "s"),
+                               WithUnit(kBankRate, 0, "Hz"))};
     const QString trimmed = TrimTotalToolTip(SlotCount);
     if (!trimmed.isEmpty())
         lines << trimmed;

@@ -452,11 +452,11 @@ void TestBankWriter::failures_data()
     QTest::newRow("layer 5 of 0x200000 bytes in a five-layer bank")
         << "bank.zks" << 5 << QVector<int>{1024, 1024, 1024, 1024, 0x200000} << five
         << int(GENERATE_LAYER_FAILED) << QString()
-        << "a bank of 5 or more layers holds layers below 2097.2 KB each";
+        << "a bank of 5 or more layers holds layers below 2097.2\u00A0KB each";
     QTest::newRow("layer 1 of 0x200000 bytes in a five-layer bank")
         << "bank.zks" << 5 << QVector<int>{0x200000, 1024, 1024, 1024, 1024} << five
         << int(GENERATE_LAYER_FAILED) << QString()
-        << "a bank of 5 or more layers holds layers below 2097.2 KB each";
+        << "a bank of 5 or more layers holds layers below 2097.2\u00A0KB each";
     QTest::newRow("layer name with a line feed")
         << "bank.zks" << 2 << QVector<int>{1024, 1024}
         << QStringList{QStringLiteral("one.wav"), QStringLiteral("line\nfeed.wav")}

@@ -110,7 +110,7 @@ void TestGenerateButton::bankFromTheWindow()
     const SeenMessageBox box = Generate(window, banks + QStringLiteral("/kit.zks"));
     QVERIFY2(!box.seen, qPrintable(box.text)); // success needs no box: the status line says it
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("StatusLine"))->text(),
-             QStringLiteral("Saved kit.zks: 2 layers, 0.3 MB"));
+             QStringLiteral("Saved kit.zks: 2 layers, 0.3\u00A0MB"));
 
     QFile file(banks + QStringLiteral("/kit.zks"));
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -350,13 +350,13 @@ void TestGenerateButton::savedBankSummary_data()
     QTest::addColumn<int>("layers");
     QTest::addColumn<qint64>("bytes");
     QTest::addColumn<QString>("line");
-    QTest::newRow("five layers") << "kit.zks" << 5 << qint64(1300000) << "Saved kit.zks: 5 layers, 1.3 MB";
-    QTest::newRow("one layer") << "hat.zks" << 1 << qint64(6656) << "Saved hat.zks: 1 layer, 0.0 MB";
-    QTest::newRow("half a tenth rounds up") << "a.zks" << 2 << qint64(1250000) << "Saved a.zks: 2 layers, 1.3 MB";
-    QTest::newRow("just below half") << "a.zks" << 2 << qint64(1249999) << "Saved a.zks: 2 layers, 1.2 MB";
-    QTest::newRow("the whole budget") << "full.zks" << 8 << qint64(3145728) << "Saved full.zks: 8 layers, 3.1 MB";
+    QTest::newRow("five layers") << "kit.zks" << 5 << qint64(1300000) << "Saved kit.zks: 5 layers, 1.3\u00A0MB";
+    QTest::newRow("one layer") << "hat.zks" << 1 << qint64(6656) << "Saved hat.zks: 1 layer, 0.0\u00A0MB";
+    QTest::newRow("half a tenth rounds up") << "a.zks" << 2 << qint64(1250000) << "Saved a.zks: 2 layers, 1.3\u00A0MB";
+    QTest::newRow("just below half") << "a.zks" << 2 << qint64(1249999) << "Saved a.zks: 2 layers, 1.2\u00A0MB";
+    QTest::newRow("the whole budget") << "full.zks" << 8 << qint64(3145728) << "Saved full.zks: 8 layers, 3.1\u00A0MB";
     QTest::newRow("a name with %1 in it") << "mix %1 %2.zks" << 3 << qint64(2000000)
-                                          << "Saved mix %1 %2.zks: 3 layers, 2.0 MB";
+                                          << "Saved mix %1 %2.zks: 3 layers, 2.0\u00A0MB";
 }
 
 void TestGenerateButton::savedBankSummary()
@@ -391,7 +391,7 @@ void TestGenerateButton::statusLineFollowsTheLayers()
     QCOMPARE(status->text(), QString());
     QVERIFY(!Generate(window, banks + QStringLiteral("/one.zks")).seen);
     QCOMPARE(status->text(), saved(QStringLiteral("one.zks"), 1));
-    QCOMPARE(status->text(), QStringLiteral("Saved one.zks: 1 layer, 0.1 MB"));
+    QCOMPARE(status->text(), QStringLiteral("Saved one.zks: 1 layer, 0.1\u00A0MB"));
     SettleLayout();
     const QStringList cut = TextsNotShownWhole(&window);
     QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));

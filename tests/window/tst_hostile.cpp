@@ -310,7 +310,7 @@ void TestHostile::addLayer_data()
     // A header with no frames is an empty sound: it converts, and the sound
     // check refuses it as it refuses any sound under one block.
     QTest::newRow("header alone") << "header" << "File too big!"
-                                  << "the sound lasts 0.000 s; a layer needs at least 0.003 s of "
+                                  << "the sound lasts 0.000\u00A0s; a layer needs at least 0.003\u00A0s of "
                                      "stereo sound"
                                   << 0;
     // The frames that are there are a valid sound, as any player plays them:

@@ -189,18 +189,18 @@ void TestLayers::refusedFileChangesNothing_data()
     QTest::newRow("name of 61 characters") << "long name" << "ERROR" << "Filename is toooo long!"
                                            << "the name has 61 characters; at most 60 are allowed";
     QTest::newRow("sound too long") << "too long" << "ERROR" << "File too big!"
-                                    << "the sound lasts 40.0 s; a layer holds at most 35.6 s of "
+                                    << "the sound lasts 40.0\u00A0s; a layer holds at most 35.6\u00A0s of "
                                        "mono sound";
     // The check counts the one channel the bank keeps.
     QTest::newRow("stereo sound too long") << "stereo" << "ERROR" << "File too big!"
-                                           << "the sound lasts 40.0 s; a layer holds at most "
-                                              "35.6 s of stereo sound";
+                                           << "the sound lasts 40.0\u00A0s; a layer holds at most "
+                                              "35.6\u00A0s of stereo sound";
     // As many decimals as it takes to tell the two lengths apart.
     QTest::newRow("one sample too long") << "sample over" << "ERROR" << "File too big!"
-                                         << "the sound lasts 35.61941 s; a layer holds at most "
-                                            "35.61940 s of mono sound";
+                                         << "the sound lasts 35.61941\u00A0s; a layer holds at most "
+                                            "35.61940\u00A0s of mono sound";
     QTest::newRow("no sound at all") << "empty" << "ERROR" << "File too big!"
-                                     << "the sound lasts 0.00 s; a layer needs at least 0.01 s of "
+                                     << "the sound lasts 0.00\u00A0s; a layer needs at least 0.01\u00A0s of "
                                         "mono sound";
     QTest::newRow("line feed in the name")
         << "line feed" << "ERROR" << "File Error"
@@ -317,8 +317,8 @@ void TestLayers::farTooLongRefusedBeforeConverting()
     SetSoundConverter(nullptr);
     QVERIFY(box.seen);
     QCOMPARE(box.text, QStringLiteral("File too big!"));
-    QCOMPARE(box.informative, QStringLiteral("the sound lasts 600.0 s; a layer holds "
-                                             "at most 35.6 s of mono sound"));
+    QCOMPARE(box.informative, QStringLiteral("the sound lasts 600.0\u00A0s; a layer holds "
+                                             "at most 35.6\u00A0s of mono sound"));
     QCOMPARE(converted->load(), 0);
     QCOMPARE(SlotCount, 0);
     QCOMPARE(UsedSpace, 0);
@@ -336,7 +336,7 @@ void TestLayers::spaceLimit()
     QVERIFY(refused.seen);
     QCOMPARE(refused.text, QStringLiteral("Not enough space!"));
     QCOMPARE(refused.informative,
-             QStringLiteral("the sound needs 74.2 KB (0.842 s); 73.7 KB (0.836 s) are left"));
+             QStringLiteral("the sound needs 74.2\u00A0KB (0.842\u00A0s); 73.7\u00A0KB (0.836\u00A0s) are left"));
     QCOMPARE(refused.title, QStringLiteral("ERROR"));
     CheckRows(window, 1);
     QCOMPARE(UsedSpace, 3072000);
@@ -377,7 +377,7 @@ void TestLayers::sizeTablesLimitFiveLayers()
             QCOMPARE(box.title, QStringLiteral("ERROR"));
             QCOMPARE(box.text, QStringLiteral("File too big!"));
             QCOMPARE(box.informative,
-                     QStringLiteral("a bank of 5 or more layers holds layers below 2097.2 KB each"));
+                     QStringLiteral("a bank of 5 or more layers holds layers below 2097.2\u00A0KB each"));
             CheckRows(window, n - 1);
             QCOMPARE(UsedSpace, used);
             return;

@@ -227,7 +227,7 @@ void TestLoudnessView::orderByLoudness()
              (QStringList{"Layer 1 plays hits from 85 up (the hardest)", "Layer 2 plays hits from 49 to 84",
                           "Layer 3 plays hits from 1 to 48 (the softest)"}));
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("Filename_1"))->toolTip(),
-             QStringLiteral("Peak -6.0 dBFS, attack -9.0 dBFS"));
+             QStringLiteral("Peak -6.0\u00A0dBFS, attack -9.0\u00A0dBFS"));
 
     // Already in order: ordering again changes nothing.
     const Table ordered = CurrentTable();
@@ -352,14 +352,17 @@ void TestLoudnessView::rowToolTipsGiveLevels_data()
     // loudness.
     const QVector<qint16> leadIn = Square(4410, 60) + Sine1k(kBankRate, -6);
     QTest::newRow("quiet lead-in, gate off")
-        << leadIn << 0 << "Peak -6.0 dBFS, attack -9.0 dBFS" << -9.17;
+        << leadIn << 0 << "Peak -6.0\u00A0dBFS, attack -9.0\u00A0dBFS" << -9.17;
     QTest::newRow("quiet lead-in, -60dB keeps it")
-        << leadIn << 1 << "Peak -6.0 dBFS, attack -9.0 dBFS" << -9.17;
-    QTest::newRow("quiet lead-in, -50dB cuts it") << leadIn << 2 << "Peak -6.0 dBFS, attack -9.0 dBFS" << -9.03;
+        << leadIn << 1 << "Peak -6.0\u00A0dBFS, attack -9.0\u00A0dBFS" << -9.17;
+    QTest::newRow("quiet lead-in, -50dB cuts it") << leadIn << 2 << "Peak -6.0\u00A0dBFS, attack -9.0\u00A0dBFS" << -9.03;
     QTest::newRow("0.25 s has no loudness")
-        << Sine1k(kBankRate / 4, -6) << 0 << "Peak -6.0 dBFS, attack -9.0 dBFS" << none;
+        << Sine1k(kBankRate / 4, -6) << 0 << "Peak -6.0\u00A0dBFS, attack -9.0\u00A0dBFS" << none;
     QTest::newRow("one step above silence") << Square(kBankRate, 1) << 0
-                                            << "Peak -90.3 dBFS, attack -90.3 dBFS" << -qInf();
+                                            << "Peak -90.3\u00A0dBFS, attack -90.3\u00A0dBFS" << -qInf();
+    // A peak a hair below full scale rounds to 0.0, which has no sign.
+    QTest::newRow("full scale") << Square(kBankRate / 4, 32767) << 0
+                                << "Peak 0.0\u00A0dBFS, attack 0.0\u00A0dBFS" << none;
     QTest::newRow("-30dB cuts all of a quieter sound")
         << Square(kBankRate, 1000) << 4 << "Silent: no levels to measure" << none;
 }
@@ -386,7 +389,7 @@ void TestLoudnessView::rowToolTipsGiveLevels()
         return;
     }
     const QRegularExpressionMatch loudness =
-        QRegularExpression(QStringLiteral("^Loudness (-\\d+\\.\\d) LUFS$")).match(lines.at(1));
+        QRegularExpression(QStringLiteral("^Loudness (-\\d+\\.\\d)\u00A0LUFS$")).match(lines.at(1));
     QVERIFY2(loudness.hasMatch(), qPrintable(lines.at(1)));
     QVERIFY2(std::abs(loudness.captured(1).toDouble() - lufs) <= 0.1, qPrintable(lines.at(1)));
 }
@@ -482,7 +485,7 @@ void TestLoudnessView::viewCutsWhereTheBankDoes()
     QCOMPARE(view->cutFrames(), left.size() - held);
     // Each gate cuts the rise at the step that first reaches it.
     QCOMPARE(view->cutFrames(), qint64(amplitude));
-    const QString caption = QStringLiteral("Layer 1: %1 s, %2 KB")
+    const QString caption = QStringLiteral("Layer 1: %1\u00A0s, %2\u00A0KB")
                                 .arg(QString::number(double(held) / kBankRate, 'f', 2))
                                 .arg(qRound(SlotSize[0] / 1000.0));
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("LayerViewCaption"))->text(), caption);
@@ -529,7 +532,7 @@ void TestLoudnessView::viewFollowsSelection()
     AddThreeSines(window);
     QCOMPARE(view->shownLayer(), 3); // the last added
     QVERIFY(!hint->isVisible());
-    QVERIFY(caption->text().startsWith(QStringLiteral("Layer 3: 0.25 s")));
+    QVERIFY(caption->text().startsWith(QStringLiteral("Layer 3: 0.25\u00A0s")));
     QVERIFY(play->isEnabled());
     const auto select = [&](int layer) {
         window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(layer))->click();
@@ -555,7 +558,7 @@ void TestLoudnessView::viewFollowsSelection()
     QCOMPARE(view->shownLayer(), 1);
     QVERIFY(slider->isVisible());
     agree();
-    QVERIFY(caption->text().startsWith(QStringLiteral("Layer 1: 1.00 s")));
+    QVERIFY(caption->text().startsWith(QStringLiteral("Layer 1: 1.00\u00A0s")));
     select(3); // the last layer, which has no slider, still shows
     QCOMPARE(view->shownLayer(), 3);
 
@@ -595,7 +598,7 @@ void TestLoudnessView::viewDrawnToTheLayersPeak()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     AddLayer(window, MakeWave(QStringLiteral("brush.wav"), 1, Sine1k(kBankRate, -29)));
     auto *strip = window.findChild<QWidget *>(QStringLiteral("LayerViewStrip"));
-    QCOMPARE(strip->toolTip(), QStringLiteral("Drawn to the layer's own peak, -29.0 dBFS, at full height"));
+    QCOMPARE(strip->toolTip(), QStringLiteral("Drawn to the layer's own peak, -29.0\u00A0dBFS, at full height"));
     const auto topOfWave = [&]() {
         const QImage image = strip->grab().toImage();
         for (int y = 0; y < image.height(); ++y) {

@@ -575,7 +575,7 @@ void TestOpenBank::smallTrimSavingInMilliseconds()
     SetTrim(window, true);
     AddLayerThroughDialog(&window, 1, sound);
     QCOMPARE(SlotCount, 1);
-    QCOMPARE(RowToolTip(window, 1), QStringLiteral("Trimming saves %1 KB (%2 ms)")
+    QCOMPARE(RowToolTip(window, 1), QStringLiteral("Trimming saves %1\u00A0KB (%2\u00A0ms)")
                                         .arg(saved / 1000.0, 0, 'f', 1)
                                         .arg(qRound(saved * 1000.0 / (2 * kBankRate))));
 }
@@ -610,8 +610,8 @@ void TestOpenBank::tailTrimmedOnAdd()
     QCOMPARE(UsedSpace, size);
     QCOMPARE(window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"))->value(),
              AvailablePercentFor(size));
-    QCOMPARE(RowToolTip(window, 1), trim ? QStringLiteral("Trimming saves 440.3 KB (5.0 s)") : QString());
-    QCOMPARE(BarToolTip(window), trim ? QStringLiteral("Trimming saves 440.3 KB in all") : QString());
+    QCOMPARE(RowToolTip(window, 1), trim ? QStringLiteral("Trimming saves 440.3\u00A0KB (5.0\u00A0s)") : QString());
+    QCOMPARE(BarToolTip(window), trim ? QStringLiteral("Trimming saves 440.3\u00A0KB in all") : QString());
 
     const QString bank = home.path() + QStringLiteral("/window %1/kit.zks").arg(trim);
     QVERIFY(QDir().mkpath(QFileInfo(bank).absolutePath()));
@@ -649,7 +649,7 @@ void TestOpenBank::toggleReappliesToEveryLayer()
     const qint32 trimmed[3] = {MonoLayerSize(5000 + kTailFadeFrames), MonoLayerSize(3000 + kTailFadeFrames),
                                MonoLayerSize(4000)};
     const QString tone = SlotPath[2];
-    const QString savedInAll = QStringLiteral("Trimming saves %1 KB in all")
+    const QString savedInAll = QStringLiteral("Trimming saves %1\u00A0KB in all")
                                    .arg(double(whole[0] + whole[1] - trimmed[0] - trimmed[1]) / 1000, 0, 'f', 1);
     const auto check = [&](bool on) {
         const qint32 *sizes = on ? trimmed : whole;

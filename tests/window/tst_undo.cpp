@@ -181,7 +181,7 @@ void CheckShownAgrees(ZKWindow &window)
     const auto *bar = window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"));
     QCOMPARE(bar->value(), AvailablePercentFor(UsedSpace));
     QVERIFY2(bar->toolTip().startsWith(
-                 QStringLiteral("%1 s of sound left").arg(double(kBankBudget - UsedSpace) / (2.0 * kBankRate), 0, 'f', 1)),
+                 QStringLiteral("%1\u00A0s of sound left").arg(double(kBankBudget - UsedSpace) / (2.0 * kBankRate), 0, 'f', 1)),
              qPrintable(bar->toolTip()));
     QString label;
     quint16 amplitude = 0;

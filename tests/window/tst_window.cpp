@@ -340,7 +340,7 @@ void TestWindow::everyControlHasToolTip()
     };
     checkTips();
     auto *bar = window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"));
-    QCOMPARE(bar->toolTip(), QStringLiteral("35.7 s of sound left (mono, 44100 Hz)"));
+    QCOMPARE(bar->toolTip(), QStringLiteral("35.7\u00A0s of sound left (mono, 44100\u00A0Hz)"));
     QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_1"))->toolTip(),
              QStringLiteral("Add a sound as layer 1"));
 
@@ -352,7 +352,7 @@ void TestWindow::everyControlHasToolTip()
     checkTips();
     QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->toolTip(),
              QStringLiteral("Remove layer 2"));
-    QCOMPARE(bar->toolTip(), QStringLiteral("%1 s of sound left (mono, 44100 Hz)")
+    QCOMPARE(bar->toolTip(), QStringLiteral("%1\u00A0s of sound left (mono, 44100\u00A0Hz)")
                                  .arg(double(kBankBudget - UsedSpace) / 88200, 0, 'f', 1));
 }
 
