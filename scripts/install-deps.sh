@@ -19,6 +19,9 @@ packages=(
     # The install test checks the installed desktop entry, metainfo, MIME
     # type and manual page with these.
     desktop-file-utils appstream groff-base libxml2-utils shared-mime-info
+    # It also makes the Debian package (cpack -G DEB) to check its
+    # dependencies.
+    dpkg-dev file
     "$@"
 )
 

@@ -1,10 +1,13 @@
 #include <QtTest>
 
+#include <QDir>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -37,6 +40,40 @@ QMap<QString, QString> DesktopEntry(const QString &path)
     return entry;
 }
 
+// The package names in a Depends field: "a (>= 1), b | c:any" gives a, b
+// and c.
+QStringList PackageNames(const QString &relations)
+{
+    QStringList names;
+    for (const QString &alternative : relations.split(QRegularExpression(QStringLiteral("[,|]")))) {
+        const QString name = alternative.trimmed().section(QLatin1Char(' '), 0, 0).section(QLatin1Char(':'), 0, 0);
+        if (!name.isEmpty())
+            names << name;
+    }
+    return names;
+}
+
+// The packages `roots` bring along when installed: themselves and what
+// they depend on, over and over, as this system's packages say.
+QSet<QString> WithTheirDependencies(const QStringList &roots)
+{
+    const ToolRun query = RunCommand(QStringLiteral("dpkg-query"),
+                                     {QStringLiteral("-W"), QStringLiteral("-f=${Package}\t${Depends}, ${Pre-Depends}\n")});
+    QHash<QString, QStringList> depends;
+    for (const QString &line : query.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        depends[line.section(QLatin1Char('\t'), 0, 0)] += PackageNames(line.section(QLatin1Char('\t'), 1));
+    QSet<QString> reached;
+    QStringList next = roots;
+    while (!next.isEmpty()) {
+        const QString name = next.takeLast();
+        if (!reached.contains(name)) {
+            reached.insert(name);
+            next += depends.value(name);
+        }
+    }
+    return reached;
+}
+
 } // namespace
 
 // The program as `cmake --install` lays it out under a fresh prefix, and as
@@ -60,6 +97,7 @@ private slots:
     void desktopEntryNamesInstalledFiles();
     void bankFilesGetTheProgramsType();
     void manPageCoversEveryCommandAndOption();
+    void packageBringsWhatPlayingLoads();
 
 private:
     QString Installed(const QString &relative) const { return prefix.filePath(relative); }
@@ -286,6 +324,76 @@ void TestInstall::manPageCoversEveryCommandAndOption()
     for (const QString &word : std::as_const(wanted))
         QVERIFY2(text.contains(word), qPrintable(word));
     QVERIFY(text.contains(QLatin1String("EXIT STATUS")));
+}
+
+// The Debian package must bring every Qt plug-in that playing a sound loads
+// (nothing links to them, so dpkg-shlibdeps cannot see them): a sound played
+// through the window's own code under QT_DEBUG_PLUGINS names them.
+void TestInstall::packageBringsWhatPlayingLoads()
+{
+    // What cpack -G DEB needs (scripts/install-deps.sh installs them).
+    for (const char *tool : {"dpkg-deb", "dpkg-shlibdeps", "dpkg-query", "file"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is missing: scripts/install-deps.sh installs dpkg-dev and file")
+                                 .arg(QLatin1String(tool))));
+    }
+    if (!QFileInfo(QStringLiteral(ZK_CPACK_COMMAND)).isExecutable())
+        QSKIP("cpack is missing");
+
+    QVector<qint16> samples(4410);
+    for (int i = 0; i < samples.size(); ++i)
+        samples[i] = qint16(i % 100 * 200 - 10000);
+    const QString wave = work.filePath(QStringLiteral("beep.wav"));
+    QVERIFY(WriteBytes(wave, Wav16(1, 44100, samples)));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_DEBUG_PLUGINS"), QStringLiteral("1"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const ToolRun play = RunCommand(QStringLiteral(ZK_PLAY_SOUND), {wave}, env);
+    QVERIFY2(play.exitCode == 0, qPrintable(Show(play)));
+    // Qt 5 says `loaded library "PATH"`, Qt 6 `"PATH" loaded library`.
+    const QRegularExpression loaded(QStringLiteral("loaded library \"([^\"]+)\"|\"([^\"]+)\" loaded library"));
+    QStringList plugins;
+    for (auto match = loaded.globalMatch(play.err); match.hasNext();) {
+        const QRegularExpressionMatch m = match.next();
+        const QString path = m.captured(1).isEmpty() ? m.captured(2) : m.captured(1);
+        if (path.contains(QLatin1String("/plugins/")) && !plugins.contains(path))
+            plugins << path;
+    }
+    // The platform plug-in at least.
+    QVERIFY2(!plugins.isEmpty(), qPrintable(Show(play)));
+
+    const ToolRun owners = RunCommand(QStringLiteral("dpkg-query"), QStringList{QStringLiteral("-S")} + plugins);
+    if (owners.exitCode != 0)
+        QSKIP(qPrintable(QStringLiteral("Qt's plug-ins do not come from Debian packages here: ") + owners.err));
+    // "libqt5multimedia5-plugins:amd64: /usr/lib/.../libqtmedia_pulse.so"
+    QStringList holders;
+    for (const QString &line : owners.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        for (const QString &owner : line.section(QStringLiteral(": "), 0, 0).split(QStringLiteral(", ")))
+            holders << owner.section(QLatin1Char(':'), 0, 0) + QStringLiteral(" for ")
+                    + line.section(QStringLiteral(": "), 1);
+    }
+
+    QTemporaryDir packages;
+    QVERIFY(packages.isValid());
+    const ToolRun pack = RunCommand(QStringLiteral(ZK_CPACK_COMMAND),
+                                    {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+                                     QStringLiteral(ZK_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"),
+                                     packages.path()});
+    QVERIFY2(pack.exitCode == 0, qPrintable(Show(pack)));
+    const QStringList debs = QDir(packages.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
+    QCOMPARE(debs.size(), 1);
+    const ToolRun depends = RunCommand(QStringLiteral("dpkg-deb"),
+                                       {QStringLiteral("-f"), packages.filePath(debs.first()), QStringLiteral("Depends")});
+    QVERIFY2(depends.exitCode == 0, qPrintable(Show(depends)));
+    const QSet<QString> brought = WithTheirDependencies(PackageNames(depends.out));
+
+    QStringList missing;
+    for (const QString &holder : holders) {
+        if (!brought.contains(holder.section(QLatin1Char(' '), 0, 0)))
+            missing << holder;
+    }
+    QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("Depends: %1\nnot brought: %2")
+                                               .arg(depends.out.trimmed(), missing.join(QStringLiteral("; ")))));
 }
 
 ZK_TEST(TestInstall)
