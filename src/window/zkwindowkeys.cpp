@@ -138,12 +138,12 @@ void ZKWindow::ShowHelp()
         {"Delete", "remove the last layer"},
         {"P", "play the selected layer"},
         {"Up, Down, Page Up, Page Down", "move the focused threshold"},
-        {"Tab", "the next control; Space or Return presses it"},
+        {"Tab, Shift+Tab", "the next or the previous control; Space or Return presses it"},
         {"F1", "this help"},
     };
     QString rows;
     for (const auto &key : keys)
-        rows += QStringLiteral("<tr><td style=\"padding-right: 12px\"><b>%1</b></td><td>%2</td></tr>")
+        rows += QStringLiteral("<tr><td style=\"white-space: nowrap; padding-right: 12px\"><b>%1</b></td><td>%2</td></tr>")
                     .arg(QString::fromLatin1(key.first).toHtmlEscaped(), QString::fromLatin1(key.second).toHtmlEscaped());
     const QString about = (QStringList{QStringLiteral("QuadrelX8FileGen %1").arg(ProgramVersion())} + LibraryLines())
                               .join(QLatin1Char('\n'))

@@ -224,7 +224,12 @@ void TestHitStrength::emptyWindow()
 {
     ZKWindow window;
     window.show();
-    QVERIFY(!window.findChild<QSpinBox *>(QStringLiteral("HitStrengthBox"))->isEnabled());
+    auto *box = window.findChild<QSpinBox *>(QStringLiteral("HitStrengthBox"));
+    QVERIFY(!box->isEnabled());
+    // It starts in its range, in the middle, and shows so.
+    QCOMPARE(box->minimum(), 1);
+    QCOMPARE(box->value(), 64);
+    QCOMPARE(box->text(), QStringLiteral("64"));
     QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("HitPlayButton"))->isEnabled());
     for (int n = 1; n <= kMaxLayers; ++n)
         QVERIFY(window.findChild<QLabel *>(QStringLiteral("HitRange_%1").arg(n))->isHidden());
