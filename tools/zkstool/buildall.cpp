@@ -30,16 +30,13 @@
 #include <unistd.h>
 #endif
 
+#include "cardnames.h"
 #include "layerrules.h"
 #include "manifest.h"
 #include "resultcodes.h"
 #include "zkstool.h"
 
 namespace {
-
-// The longest file name the file systems a library is kept on hold, in
-// bytes; a folder's path made into a bank's name can be longer.
-constexpr int kLongestBankFileName = 255;
 
 // One bank of the plan: where its sounds come from and what becomes of it.
 struct PlannedBank {
@@ -122,10 +119,10 @@ QVector<PlannedBank> PlanFolders(const QString &source)
             continue;
         PlannedBank bank;
         bank.origin = dir.path();
-        bank.name = (folder.isEmpty() ? top.dirName()
-                                      : QString(folder).replace(QLatin1Char('/'),
-                                                                QStringLiteral(" - ")))
-            + QStringLiteral(".zks");
+        bank.name = CardSafeFileName(folder.isEmpty() ? top.dirName()
+                                                      : QString(folder).replace(
+                                                          QLatin1Char('/'), QStringLiteral(" - ")),
+                                     QStringLiteral(".zks"));
         for (const QString &name : names)
             bank.files << dir.filePath(name);
         if (names.size() > kMaxLayers)
@@ -138,10 +135,11 @@ QVector<PlannedBank> PlanFolders(const QString &source)
 // A manifest's bank name as a file name: a "/" would lead into a folder.
 QString BankFileName(const QString &bank)
 {
-    QString name = QString(bank).replace(QLatin1Char('/'), QStringLiteral(" - "));
-    if (!name.endsWith(QLatin1String(".zks"), Qt::CaseInsensitive))
-        name += QStringLiteral(".zks");
-    return name;
+    const QString name = QString(bank).replace(QLatin1Char('/'), QStringLiteral(" - "));
+    const QString suffix = QStringLiteral(".zks");
+    if (name.endsWith(suffix, Qt::CaseInsensitive))
+        return CardSafeFileName(name.chopped(int(suffix.size())), name.right(int(suffix.size())));
+    return CardSafeFileName(name, suffix);
 }
 
 // The banks a manifest lists, layer files taken from the manifest's folder
@@ -188,22 +186,15 @@ void ChooseThresholds(PlannedBank &bank, const QStringList &given)
     }
 }
 
-// A bank's file name must be one the system can write, and no other bank of
-// the plan may have it, in any case: the device's card, Windows and macOS
-// take Kicks.zks and kicks.zks for one file.
+// No other bank of the plan may have a bank's file name, in any case: the
+// device's card, Windows and macOS take Kicks.zks and kicks.zks for one file.
 void CheckNames(QVector<PlannedBank> &plan)
 {
     QHash<QString, QString> taken; // bank name folded to lower case: the origin of its bank
     for (PlannedBank &bank : plan) {
         if (!bank.skip.IsEmpty())
             continue;
-        const int bytes = int(QFile::encodeName(bank.name).size());
-        if (bytes > kLongestBankFileName)
-            bank.skip = RefusalFor(RESULT_NAME_TOO_LONG, bank.origin,
-                                   QStringLiteral("the bank's file name takes %1 bytes, at most %2")
-                                       .arg(bytes)
-                                       .arg(kLongestBankFileName));
-        else if (taken.contains(bank.name.toCaseFolded()))
+        if (taken.contains(bank.name.toCaseFolded()))
             bank.skip = RefusalSaying(bank.origin,
                                       QStringLiteral("the bank of %1 has the same name")
                                           .arg(taken.value(bank.name.toCaseFolded())));
