@@ -628,13 +628,26 @@ ZksBank ReadBank(const QString &path)
 void TestZksTool::buildOrdersByLoudness()
 {
     QTemporaryDir tmp;
-    QVERIFY(WriteBytes(tmp.filePath("soft.wav"), Wav16(1, 44100, Sine(22050, 0.1))));
+    QVERIFY(WriteBytes(tmp.filePath("soft.wav"), Wav16(1, 44100, Sine(88200, 0.1))));
     QVERIFY(WriteBytes(tmp.filePath("hard.wav"), Wav16(1, 44100, Sine(22050, 0.9))));
     QVERIFY(WriteBytes(tmp.filePath("medium.wav"), Wav16(1, 44100, Sine(22050, 0.3))));
     const ToolRun run = RunTool({"build", "-o", tmp.filePath("kit.zks"), "--order-by-loudness",
                                  tmp.filePath("soft.wav"), tmp.filePath("hard.wav"), tmp.filePath("medium.wav")});
     QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
     QVERIFY2(run.out.contains("loudness order 1  hard.wav  peak -0.9 dBFS, attack -3.9 dBFS"), qPrintable(Show(run)));
+    // The layer lines follow, in the bank's order, each with the space left
+    // after the layers above it.
+    QStringList layerLines;
+    for (const QString &line : run.out.split('\n')) {
+        if (line.startsWith("layer "))
+            layerLines << line.section("  ", 0, 1);
+    }
+    QCOMPARE(layerLines, QStringList({"layer 1  hard.wav", "layer 2  medium.wav", "layer 3  soft.wav"}));
+    QVERIFY2(run.out.indexOf("loudness order 3") < run.out.indexOf("layer 1  "), qPrintable(Show(run)));
+    QVERIFY2(run.out.contains("layer 1  hard.wav  44544 bytes  99% space left\n"
+                              "layer 2  medium.wav  44544 bytes  98% space left\n"
+                              "layer 3  soft.wav  176640 bytes  92% space left\n"),
+             qPrintable(Show(run)));
     const ZksBank bank = ReadBank(tmp.filePath("kit.zks"));
     QCOMPARE(bank.layerNames[0], QStringLiteral("hard.wav"));
     QCOMPARE(bank.layerNames[1], QStringLiteral("medium.wav"));
