@@ -229,18 +229,32 @@ struct RegionDraft {
     }
 };
 
+// Opcodes that make a region what it is (RegionDraft::Apply's).
+bool ShapesRegion(const QString &name)
+{
+    static const QStringList shaping{
+        QStringLiteral("sample"),    QStringLiteral("key"),          QStringLiteral("lokey"),
+        QStringLiteral("hikey"),     QStringLiteral("pitch_keycenter"), QStringLiteral("lovel"),
+        QStringLiteral("hivel"),     QStringLiteral("seq_position"), QStringLiteral("lorand"),
+        QStringLiteral("trigger"),   QStringLiteral("volume"),       QStringLiteral("amplitude"),
+        QStringLiteral("offset"),    QStringLiteral("end"),          QStringLiteral("note_name")};
+    return shaping.contains(name);
+}
+
 // Opcodes that this reader acts on, or that only qualify ones it acts on.
+// pitch_keycenter is read but counted as ignored: banks play samples
+// unpitched.
 bool IsKnownOpcode(const QString &name)
 {
-    static const QStringList known{
-        QStringLiteral("sample"),       QStringLiteral("key"),        QStringLiteral("lokey"),
-        QStringLiteral("hikey"),        QStringLiteral("lovel"),      QStringLiteral("hivel"),
-        QStringLiteral("seq_position"), QStringLiteral("seq_length"), QStringLiteral("lorand"),
-        QStringLiteral("hirand"),       QStringLiteral("trigger"),    QStringLiteral("volume"),
-        QStringLiteral("amplitude"),    QStringLiteral("offset"),     QStringLiteral("end"),
-        QStringLiteral("default_path"), QStringLiteral("note_name")};
-    return known.contains(name) || name.startsWith(QLatin1String("label_key"));
+    static const QStringList qualifying{QStringLiteral("seq_length"), QStringLiteral("hirand"),
+                                        QStringLiteral("default_path")};
+    return (ShapesRegion(name) && name != QLatin1String("pitch_keycenter")) || qualifying.contains(name)
+        || name.startsWith(QLatin1String("label_key"));
 }
+
+// Distinct ignored opcodes reported by name; a file making up more is
+// counted under one entry, so the report stays a line.
+const int kMaxIgnoredNames = 64;
 
 // Turns the kit's lines, comments and preprocessing done, into regions.
 class RegionReader
@@ -257,8 +271,10 @@ public:
                 continue;
             }
             const QString &name = token.opcode;
-            if (!IsKnownOpcode(name))
-                ++kit->ignored[name];
+            if (!IsKnownOpcode(name)) {
+                const bool room = kit->ignored.size() < kMaxIgnoredNames || kit->ignored.contains(name);
+                ++kit->ignored[room ? name : QStringLiteral("(other opcodes)")];
+            }
             if (name.startsWith(QLatin1String("label_key"))) {
                 bool ok = false;
                 const int key = name.mid(9).toInt(&ok);
@@ -270,8 +286,9 @@ public:
                 defaultPath = token.value;
                 continue;
             }
-            if (Opcodes *level = Level(header))
-                level->append({name, token.value});
+            Opcodes *level = Level(header);
+            if (level && ShapesRegion(name))
+                Store(level, name, token.value);
         }
     }
 
@@ -282,6 +299,19 @@ public:
     }
 
 private:
+    // A later opcode of the same name sets all the earlier one set, so only
+    // the later is kept: a level holds a few opcodes however long the file.
+    static void Store(Opcodes *level, const QString &name, const QString &value)
+    {
+        for (int i = 0; i < level->size(); ++i) {
+            if (level->at(i).first == name) {
+                level->remove(i);
+                break;
+            }
+        }
+        level->append({name, value});
+    }
+
     Opcodes *Level(const QString &name)
     {
         if (name == QLatin1String("global"))

@@ -89,6 +89,7 @@ private slots:
     void framesBounded();
     void manyRegions_data();
     void manyRegions();
+    void manyOpcodes();
     void cancelled();
     void keyNamesAndIgnoredOpcodes();
     void lineEndsAndByteOrderMark();
@@ -484,6 +485,26 @@ void TestSfzKit::manyRegions()
         QCOMPARE(QFileInfo(bands.first().regions.last().sample).fileName(), QStringLiteral("s%1.wav").arg(count - 1));
         QCOMPARE(leftOut, 0);
     }
+}
+
+void TestSfzKit::manyOpcodes()
+{
+    // A group of 100,000 opcodes, most of them made up, over 10,000 regions.
+    QByteArray group = "<group> key=36";
+    for (int i = 0; i < 50000; ++i)
+        group += " made_up" + QByteArray::number(i) + "=1 lovel=" + QByteArray::number(1 + i % 100);
+    QByteArray text = group + "\n";
+    for (int i = 0; i < 10000; ++i)
+        text += "<region> sample=s" + QByteArray::number(i) + ".wav\n";
+    QTemporaryDir dir;
+    const SfzKit kit = Read(dir, text);
+    QCOMPARE(kit.regions.size(), 10000);
+    QCOMPARE(kit.regions.last().loVel, 100);
+    QCOMPARE(SfzKeys(kit), QVector<int>{36});
+    // Reported by name up to a point, then together.
+    QCOMPARE(kit.ignored.size(), 65);
+    QCOMPARE(kit.ignored.value(QStringLiteral("made_up0")), 1);
+    QCOMPARE(kit.ignored.value(QStringLiteral("(other opcodes)")), 50000 - 64);
 }
 
 void TestSfzKit::cancelled()
