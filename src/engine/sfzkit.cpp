@@ -24,6 +24,10 @@ const int kMaxSubstitutions = 1000000;
 // Define names are short; the bound keeps finding the longest name that
 // starts at a "$" cheap.
 const int kMaxDefineName = 64;
+// A region plays each key of its range; more such pairs than this (31,250
+// regions over all 128 keys, say) is no drum kit, and would keep the import
+// going through its bands for minutes.
+const qint64 kMaxKeyRegions = 4000000;
 // Offsets and ends beyond this many frames (about 290 days at 44.1 kHz) lie
 // past any sample; kept below it they can be scaled between rates without
 // overflowing.
@@ -640,8 +644,10 @@ double SfzRegion::Gain() const
     return std::pow(10.0, volumeDb / 20.0) * amplitude / 100.0;
 }
 
-bool ParseSfzText(const QByteArray &text, const QString &folder, SfzKit *kit, QString *error,
-                  const std::atomic<bool> *cancelled)
+namespace {
+
+bool Parse(const QByteArray &text, const QString &folder, SfzKit *kit, QString *error,
+           const std::atomic<bool> *cancelled)
 {
     const QString name = kit->path.isEmpty() ? QStringLiteral("kit.sfz") : kit->path;
     if (text.size() > kMaxSfzBytes) {
@@ -654,7 +660,34 @@ bool ParseSfzText(const QByteArray &text, const QString &folder, SfzKit *kit, QS
         return false;
     reader.Finish();
     kit->keyRanges = KeyRanges(kit->regions);
+    qint64 keyRegions = 0;
+    for (const SfzKeyRange &range : std::as_const(kit->keyRanges))
+        keyRegions += qint64(range.hiKey - range.loKey + 1) * range.regions.size();
+    if (keyRegions > kMaxKeyRegions) {
+        *error = QStringLiteral("%1: %2 regions playing %3 keys in all are more than a drum kit holds "
+                                "(at most %4)")
+                     .arg(QFileInfo(name).fileName())
+                     .arg(kit->regions.size())
+                     .arg(keyRegions)
+                     .arg(kMaxKeyRegions);
+        return false;
+    }
     return true;
+}
+
+} // namespace
+
+bool ParseSfzText(const QByteArray &text, const QString &folder, SfzKit *kit, QString *error,
+                  const std::atomic<bool> *cancelled)
+{
+    if (Parse(text, folder, kit, error, cancelled))
+        return true;
+    // A refused kit holds nothing half read.
+    SfzKit refused;
+    refused.path = kit->path;
+    refused.name = kit->name;
+    *kit = refused;
+    return false;
 }
 
 bool ReadSfzKit(const QString &path, SfzKit *kit, QString *error, const std::atomic<bool> *cancelled)

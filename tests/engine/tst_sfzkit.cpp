@@ -90,6 +90,8 @@ private slots:
     void manyRegions_data();
     void manyRegions();
     void manyOpcodes();
+    void tooManyRegions_data();
+    void tooManyRegions();
     void cancelled();
     void keyNamesAndIgnoredOpcodes();
     void lineEndsAndByteOrderMark();
@@ -505,6 +507,31 @@ void TestSfzKit::manyOpcodes()
     QCOMPARE(kit.ignored.size(), 65);
     QCOMPARE(kit.ignored.value(QStringLiteral("made_up0")), 1);
     QCOMPARE(kit.ignored.value(QStringLiteral("(other opcodes)")), 50000 - 64);
+}
+
+void TestSfzKit::tooManyRegions_data()
+{
+    QTest::addColumn<int>("count"); // regions, each over all 128 keys
+    QTest::addColumn<QString>("error");
+    QTest::newRow("as many as a kit may have") << 31250 << QString();
+    QTest::newRow("one more")
+        << 31251
+        << "kit.sfz: 31251 regions playing 4000128 keys in all are more than a drum kit holds (at most 4000000)";
+}
+
+void TestSfzKit::tooManyRegions()
+{
+    QFETCH(int, count);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kit.sfz"));
+    WriteBytes(path, QByteArray("<region> sample=a.wav\n").repeated(count));
+    SfzKit kit;
+    QString reason;
+    QCOMPARE(ReadSfzKit(path, &kit, &reason), error.isEmpty());
+    QCOMPARE(reason, error);
+    // A refused kit holds nothing half read.
+    QCOMPARE(SfzKeys(kit).size(), error.isEmpty() ? 128 : 0);
 }
 
 void TestSfzKit::cancelled()
