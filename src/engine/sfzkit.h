@@ -64,8 +64,9 @@ struct SfzKit {
     int unplayedRegions = 0; // attack regions left out: their ranges hold no key or no velocity
     // The regions grouped by the keys they play, made once by the reader so
     // that a key's regions are found without going through all of them
-    // (kits of 100,000 regions exist). A kit whose regions were put together
-    // otherwise, with this left empty, is grouped on each call.
+    // (a kit may hold 100,000 regions). Left empty, as in a kit put together
+    // otherwise or whose regions were changed, the regions are grouped on
+    // each call.
     QVector<SfzKeyRange> keyRanges;
 };
 
@@ -73,8 +74,9 @@ struct SfzKit {
 // file can't be read (not a regular file, a FIFO say), an #include can't be
 // followed (a loop, a chain too deep, a file outside the kit's folder, a
 // missing file), the text grows beyond 16 MiB with its includes and #define
-// expansions, or `cancelled` is set meanwhile ("cancelled"). A region that
-// names no sample is left out.
+// expansions, the regions play keys more than 4,000,000 times in all, or
+// `cancelled` is set meanwhile ("cancelled"); a refused kit keeps only its
+// path and name. A region that names no sample is left out.
 bool ReadSfzKit(const QString &path, SfzKit *kit, QString *error,
                 const std::atomic<bool> *cancelled = nullptr);
 
