@@ -51,9 +51,9 @@ void ZKWindow::ImportKit(const QString &kitPath)
     bool read = false;
     QVector<KitInstrumentSummary> summaries;
     const bool finished = RunKitWork(this, tr("Reading %1\u2026").arg(kitFile),
-                                     [&](const std::atomic<bool> *) {
+                                     [&](const std::atomic<bool> *cancelled) {
                                          if (sfz) {
-                                             read = ReadSfzKit(kitPath, &sfzKit, &error);
+                                             read = ReadSfzKit(kitPath, &sfzKit, &error, cancelled);
                                              keys = SfzKeys(sfzKit);
                                              if (read)
                                                  summaries = SummarizeSfzKit(sfzKit);

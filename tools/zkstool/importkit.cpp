@@ -201,8 +201,13 @@ int ImportKit(const QStringList &rest)
     Drumkit kit;
     SfzKit sfzKit;
     if (sfz) {
-        if (!ReadSfzKit(kitPath, &sfzKit, &error))
+        if (!ReadSfzKit(kitPath, &sfzKit, &error, InterruptionFlag())) {
+            if (*InterruptionFlag()) {
+                Err() << "zkstool: interrupted; nothing written" << Qt::endl;
+                return InterruptedExitCode();
+            }
             return Refuse(kitPath, error);
+        }
         kitName = sfzKit.name;
         for (int key : SfzKeys(sfzKit)) {
             names << SfzKeyName(sfzKit, key);
@@ -246,6 +251,9 @@ int ImportKit(const QStringList &rest)
             Out() << Printable(ignored) << "\n";
         if (sfzKit.releaseRegions > 0)
             Out() << QStringLiteral("release: %1 region(s) left out").arg(sfzKit.releaseRegions) << "\n";
+        if (sfzKit.unplayedRegions > 0)
+            Out() << QStringLiteral("no key or velocity in range: %1 region(s) left out").arg(sfzKit.unplayedRegions)
+                  << "\n";
     }
 
     const int total = int(names.size());
