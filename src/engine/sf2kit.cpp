@@ -234,9 +234,11 @@ bool ReadLevel(const Level &level, const QByteArray (&data)[4], QVector<Sf2Part>
             const int endGen = int(ReadLE(bags, 4 * (b + 1), 2));
             const int firstMod = int(ReadLE(bags, 4 * b + 2, 2));
             const int endMod = int(ReadLE(bags, 4 * (b + 1) + 2, 2));
-            if (firstGen > endGen || endGen > genCount)
+            if (firstGen > endGen || firstMod > endMod)
+                return Fail(error, QStringLiteral("%1: a zone's generators or modulators run backwards").arg(label));
+            if (endGen > genCount)
                 return Fail(error, QStringLiteral("%1: a zone's generators go past the generator list").arg(label));
-            if (firstMod > endMod || endMod > modCount)
+            if (endMod > modCount)
                 return Fail(error, QStringLiteral("%1: a zone's modulators go past the modulator list").arg(label));
             if (endMod > firstMod)
                 kit->ignored[QStringLiteral("modulators")] += endMod - firstMod;
@@ -370,8 +372,8 @@ bool ReadSampleData(const Input &input, const QVector<Chunk> &top, bool sm24Allo
     const Chunk *sm24 = FindChunk(sdta, "sm24");
     if (!sm24)
         return true;
-    // Its size is half the smpl chunk's, made even; any other is ignored.
-    if (sm24Allowed && sm24->size == kit->frames + (kit->frames & 1))
+    // Its size is half the smpl chunk's, made even (or not); any other is ignored.
+    if (sm24Allowed && sm24->size >= kit->frames && sm24->size <= kit->frames + (kit->frames & 1))
         kit->sm24Offset = sm24->offset;
     else
         kit->notes << QStringLiteral("the 24-bit sample data does not fit the file's version or its 16-bit data; 16 bits used");
