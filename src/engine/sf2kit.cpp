@@ -20,6 +20,11 @@ namespace {
 constexpr qint64 kMaxPresetDataBytes = qint64(64) << 20;
 // Preset zones joined with instrument zones, for one preset.
 constexpr int kMaxPresetRegions = 16384;
+// Zones name instruments and samples in 16 bits: more can't be played.
+constexpr int kMaxRecords = 65535;
+// Real files hold a dozen chunks in a list; a file of tiny chunks would
+// otherwise take long to walk.
+constexpr int kMaxChunks = 256;
 // The longest a zone is rendered: what the largest layer holds.
 constexpr qint64 kMaxRenderedFrames = kLargestLayerSize / 2;
 
@@ -96,6 +101,8 @@ bool ReadChunks(const Input &input, qint64 from, qint64 to, const QString &where
             return Fail(error, QStringLiteral("the %1 chunk runs past the end of %2: the file is cut short or broken")
                                    .arg(QString::fromLatin1(ChunkName(chunk.id)), where));
         }
+        if (chunks->size() == kMaxChunks)
+            return Fail(error, QStringLiteral("%1 holds more than %2 chunks").arg(where).arg(kMaxChunks));
         *chunks << chunk;
         // Chunks start on even offsets.
         from = chunk.offset + chunk.size + (chunk.size & 1);
@@ -214,6 +221,8 @@ bool ReadLevel(const Level &level, const QByteArray (&data)[4], QVector<Sf2Part>
     const int genCount = gens.size() / 4;
     if (count < 1 || bagCount < 1)
         return Fail(error, QStringLiteral("the %1 list has no closing record").arg(QLatin1String(level.what)));
+    if (count - 1 > kMaxRecords)
+        return Fail(error, QStringLiteral("more than %1 %2s").arg(kMaxRecords).arg(QLatin1String(level.what)));
     const auto bagOf = [&](int header) {
         return int(ReadLE(head, header * level.headerSize + level.bagIndexOffset, 2));
     };
@@ -291,6 +300,8 @@ bool ReadSamples(const QByteArray &shdr, Sf2Kit *kit, QString *error)
                                .arg(shdr.size()));
     }
     const int count = shdr.size() / 46 - 1; // the last record only closes the list
+    if (count > kMaxRecords)
+        return Fail(error, QStringLiteral("more than %1 samples").arg(kMaxRecords));
     for (int s = 0; s < count; ++s) {
         const QByteArray r = shdr.mid(46 * s, 46);
         Sf2Sample sample;
@@ -576,6 +587,7 @@ bool Sf2PresetRegions(const Sf2Kit &kit, int preset, QVector<Sf2Region> *regions
     regions->clear();
     const Sf2Preset &p = kit.presets.at(preset);
     const Sf2StoredZone &pGlobal = p.part.global;
+    int joined = 0;
     for (const Sf2StoredZone &pZone : p.part.zones) {
         const Sf2Part &instrument = kit.instruments.at(pZone.target);
         const Sf2StoredZone &iGlobal = instrument.global;
@@ -589,13 +601,14 @@ bool Sf2PresetRegions(const Sf2Kit &kit, int preset, QVector<Sf2Region> *regions
             const auto added = [&](int g) {
                 return pZone.Has(g) ? pZone.amount[g] : pGlobal.Has(g) ? pGlobal.amount[g] : 0;
             };
+            // Counted before the ranges are compared: zones that never meet
+            // still take the time to find out.
+            if (++joined > kMaxPresetRegions)
+                return Fail(error, QStringLiteral("preset %1 has more than %2 zones").arg(p.name).arg(kMaxPresetRegions));
             const Range keys = Intersect(pKeys, RangeOf(iZone, iGlobal, kKeyRange));
             const Range vels = Intersect(pVels, RangeOf(iZone, iGlobal, kVelRange));
             if (keys.lo > keys.hi || vels.lo > vels.hi)
                 continue;
-            if (regions->size() == kMaxPresetRegions) {
-                return Fail(error, QStringLiteral("preset %1 has more than %2 zones").arg(p.name).arg(kMaxPresetRegions));
-            }
             const Sf2Sample &sample = kit.samples.at(iZone.target);
             const QString label = QStringLiteral("%1, sample %2").arg(instrument.name, sample.name);
             if (sample.type & kSf2Rom) {

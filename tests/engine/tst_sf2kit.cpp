@@ -545,6 +545,20 @@ void TestSf2Kit::boundsZones()
     QStringList notes;
     QVERIFY(!Sf2PresetRegions(many, 0, &regions, &notes, &error));
     QCOMPARE(error, QStringLiteral("preset Drums has more than 16384 zones"));
+    // Even when their key ranges never meet: finding that out takes as long.
+    font.instruments.first().zones = QVector<QVector<Sf2Gen>>(200, {{kKeys, Sf2Range(100, 127)}, {kSample, 0}});
+    font.presets.first().zones = QVector<QVector<Sf2Gen>>(100, {{kKeys, Sf2Range(0, 10)}, {kInstrument, 0}});
+    QVERIFY(!Sf2PresetRegions(Parse(Sf2File(font)), 0, &regions, &notes, &error));
+    QCOMPARE(error, QStringLiteral("preset Drums has more than 16384 zones"));
+
+    // A file of many tiny chunks is not walked to its end.
+    QByteArray chunks = Sf2File(font);
+    for (int i = 0; i < 300; ++i)
+        chunks.append("JUNK\0\0\0\0", 8);
+    WriteLE(chunks, 4, quint32(chunks.size() - 8), 4);
+    Sf2Kit kit;
+    QVERIFY(!ParseSf2Data(chunks, &kit, &error));
+    QCOMPARE(error, QStringLiteral("the file holds more than 256 chunks"));
 }
 
 void TestSf2Kit::countsWhatIsIgnored()
