@@ -160,6 +160,7 @@ private slots:
     void rendersFramesBetweenOffsets();
     void rendersAtThePlayedPitch_data();
     void rendersAtThePlayedPitch();
+    void cutsZonesToWhatALayerHolds();
     void reads24BitSamples();
     void mixesStereoPairs();
     void refusesBrokenFiles_data();
@@ -369,6 +370,19 @@ void TestSf2Kit::rendersAtThePlayedPitch()
     for (double value : rendered)
         peak = std::max(peak, std::abs(value));
     QVERIFY2(qAbs(peak - 16384) < 300, qPrintable(QString::number(peak)));
+}
+
+void TestSf2Kit::cutsZonesToWhatALayerHolds()
+{
+    // At twice the bank's rate, twice as long as the largest layer and some:
+    // only what a layer holds comes out, resampled (at its pitch) or not (an
+    // octave down).
+    const int longest = kLargestLayerSize / 2;
+    Sf2TestSample sample = Sample(QStringLiteral("long"), 2 * longest + 1000);
+    sample.rate = 2 * kBankRate;
+    const Sf2Kit kit = Parse(Sf2File(Font({sample}, {{{kSample, 0}}})));
+    QCOMPARE(Render(kit, OnlyZone(kit, 60)).size(), longest);
+    QCOMPARE(Render(kit, OnlyZone(kit, 48)).size(), longest);
 }
 
 void TestSf2Kit::reads24BitSamples()
