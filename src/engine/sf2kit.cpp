@@ -537,10 +537,7 @@ bool ReadSf2Kit(const QString &path, Sf2Kit *kit, QString *error)
 
 QString Sf2IgnoredLine(const Sf2Kit &kit)
 {
-    QStringList parts;
-    for (auto it = kit.ignored.constBegin(); it != kit.ignored.constEnd(); ++it)
-        parts << QStringLiteral("%1 \u00d7%2").arg(it.key()).arg(it.value());
-    return parts.isEmpty() ? QString() : QStringLiteral("ignored: ") + parts.join(QStringLiteral(", "));
+    return IgnoredLine(kit.ignored);
 }
 
 bool Sf2ChoosePresets(const Sf2Kit &kit, const QString &choice, QVector<int> *presets,
