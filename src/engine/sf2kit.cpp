@@ -630,10 +630,11 @@ bool Sf2PresetRegions(const Sf2Kit &kit, int preset, QVector<Sf2Region> *regions
             }
             const int root = own(kRootKey, -1);
             r.rootKey = root >= 0 && root <= 127 ? root : sample.originalPitch;
-            r.scaleTuning = own(kScaleTuning, 100) + added(kScaleTuning);
-            r.tuneCents = 100.0 * (own(kCoarseTune, 0) + added(kCoarseTune)) + own(kFineTune, 0)
-                + added(kFineTune) + sample.correction;
-            // The format keeps attenuation within 0..144 dB.
+            // Sums are kept within the ranges the format gives each value,
+            // so no pitch or gain runs out of what a double holds.
+            r.scaleTuning = std::clamp(own(kScaleTuning, 100) + added(kScaleTuning), 0, 1200);
+            r.tuneCents = 100.0 * std::clamp(own(kCoarseTune, 0) + added(kCoarseTune), -120, 120)
+                + std::clamp(own(kFineTune, 0) + added(kFineTune), -99, 99) + sample.correction;
             r.attenuation = std::clamp(own(kAttenuation, 0) + added(kAttenuation), 0, 1440);
             *regions << r;
         }

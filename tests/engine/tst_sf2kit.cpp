@@ -298,6 +298,9 @@ void TestSf2Kit::pitchAndGain_data()
     QTest::newRow("root key in a preset: ignored") << 60 << Gens{} << Gens{} << Gens{{kRoot, 72}} << 60 << 0 << 0.0 << 0.0;
     QTest::newRow("attenuations added")
         << 60 << Gens{{kAttenuation, 100}} << Gens{{kAttenuation, 60}} << Gens{{kAttenuation, 60}} << 60 << 0 << 0.0 << 120.0;
+    QTest::newRow("scale tuning within 0..1200") << 61 << Gens{} << Gens{{kScale, 30000}} << Gens{{kScale, 30000}} << 60 << 0 << 12.0 << 0.0;
+    QTest::newRow("coarse tune within 120") << 60 << Gens{} << Gens{{kCoarse, -30000}} << Gens{} << 60 << 0 << -120.0 << 0.0;
+    QTest::newRow("fine tune within 99") << 60 << Gens{} << Gens{{kFine, 150}} << Gens{} << 60 << 0 << 0.99 << 0.0;
     QTest::newRow("negative attenuation: none") << 60 << Gens{} << Gens{{kAttenuation, -50}} << Gens{} << 60 << 0 << 0.0 << 0.0;
 }
 
