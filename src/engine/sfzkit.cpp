@@ -742,14 +742,19 @@ QString SfzKeyName(const SfzKit &kit, int key)
     return kit.keyNames.value(key, SfzNoteName(key));
 }
 
-QString SfzIgnoredLine(const SfzKit &kit)
+QString IgnoredLine(const QMap<QString, int> &ignored)
 {
     QStringList parts;
-    for (auto it = kit.ignored.constBegin(); it != kit.ignored.constEnd(); ++it)
+    for (auto it = ignored.constBegin(); it != ignored.constEnd(); ++it)
         parts << QStringLiteral("%1 \u00d7%2").arg(it.key()).arg(it.value());
     if (parts.isEmpty())
         return QString();
     return QStringLiteral("ignored: ") + parts.join(QStringLiteral(", "));
+}
+
+QString SfzIgnoredLine(const SfzKit &kit)
+{
+    return IgnoredLine(kit.ignored);
 }
 
 QVector<int> SfzKeys(const SfzKit &kit)

@@ -98,6 +98,8 @@ QString SfzNoteName(int key);
 QString SfzKeyName(const SfzKit &kit, int key);
 
 // "ignored: amp_veltrack ×12, pitch_keycenter ×40"; empty when nothing was.
+// Any kit format's counts of what it does not apply read the same.
+QString IgnoredLine(const QMap<QString, int> &ignored);
 QString SfzIgnoredLine(const SfzKit &kit);
 
 // One velocity band of a key: the lowest velocity that plays it and the
