@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -236,6 +237,8 @@ private slots:
     void dragIsOneStep();
     void keysMoveTheThresholdAsItIsNow();
     void keyThatCannotMoveTheLayerChangesNothing();
+    void rememberedChoicesAreTheUsers_data();
+    void rememberedChoicesAreTheUsers();
 
 private:
     // Does one edit the user could do, picked by `random`; returns what it
@@ -244,6 +247,7 @@ private:
     void Generate(ZKWindow &window, const QString &bankPath);
     void OpenBank(ZKWindow &window, const QString &bankPath);
     QString MakeKit();
+    void ImportKit(ZKWindow &window, const QString &kitPath);
     // A window with three layers and layer 1's threshold moved by the user.
     void ThreeLayers(ZKWindow &window);
 
@@ -334,6 +338,20 @@ QString TestUndo::MakeKit()
                        "</instrument>\n</instrumentList>\n</drumkit_info>\n"))
         qFatal("cannot write the kit in %s", qPrintable(folder));
     return folder + QStringLiteral("/drumkit.xml");
+}
+
+// Imports the kit's first instrument, answering Yes to replacing the layers.
+void TestUndo::ImportKit(ZKWindow &window, const QString &kitPath)
+{
+    SeenMessageBox question;
+    QPointer<QTimer> answer = AnswerNextMessageBox(&question, QMessageBox::Yes);
+    SeenKitDialog seen;
+    AnswerFileDialog(kitPath);
+    QPointer<QTimer> watch = ChooseInstrument(0, &seen);
+    window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"))->click();
+    delete watch;
+    delete answer;
+    QVERIFY(seen.seen && question.seen);
 }
 
 void TestUndo::ThreeLayers(ZKWindow &window)
@@ -611,15 +629,7 @@ void TestUndo::eachChangeIsOneStep()
         OpenBank(window, banks.at(0));
         QCOMPARE(SlotCount, 2);
     } else {
-        SeenMessageBox question;
-        QPointer<QTimer> answer = AnswerNextMessageBox(&question, QMessageBox::Yes);
-        SeenKitDialog seen;
-        AnswerFileDialog(kit);
-        QPointer<QTimer> watch = ChooseInstrument(0, &seen);
-        window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"))->click();
-        delete watch;
-        delete answer;
-        QVERIFY(seen.seen && question.seen);
+        ImportKit(window, kit);
         QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
     }
     CheckOneStep(window, index, before);
@@ -811,6 +821,75 @@ void TestUndo::keyThatCannotMoveTheLayerChangesNothing()
     QTest::keyClick(threshold, Qt::Key_Down);
     QCOMPARE(Everything(window), before);
     QCOMPARE(Stack(window)->index(), index);
+}
+
+void TestUndo::rememberedChoicesAreTheUsers_data()
+{
+    QTest::addColumn<QString>("change");
+    for (const char *change : {"undo", "redo", "open bank", "import kit"})
+        QTest::newRow(change) << QString::fromLatin1(change);
+}
+
+// The gate and "Trim tails" are remembered as the user leaves them: undo,
+// redo, an opened bank or an imported kit change the rows' gate and trimming
+// but not the choices the next window starts with.
+void TestUndo::rememberedChoicesAreTheUsers()
+{
+    QFETCH(QString, change);
+    const QString kit = MakeKit();
+    const auto remembered = []() {
+        QSettings settings;
+        return QStringLiteral("gate %1 trim %2")
+            .arg(settings.value(QStringLiteral("CutSilence"), -1).toInt())
+            .arg(settings.value(QStringLiteral("TrimTails"), QStringLiteral("unset")).toString());
+    };
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    ThreeLayers(window);
+    auto *gate = window.findChild<QSlider *>(QStringLiteral("horizontalSlider"));
+    auto *trim = window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"));
+    QTest::keyClick(gate, Qt::Key_Right);
+    QTest::keyClick(gate, Qt::Key_Right);
+    trim->click();
+    QCOMPARE(remembered(), QStringLiteral("gate 2 trim true"));
+
+    if (change == QLatin1String("undo")) {
+        for (int step = 0; step < 3; ++step)
+            Undo(window);
+        QCOMPARE(gate->value(), 0);
+        QVERIFY(!trim->isChecked());
+    } else if (change == QLatin1String("redo")) {
+        for (int step = 0; step < 3; ++step)
+            Undo(window);
+        // As another window of the program would leave them meanwhile.
+        QSettings().setValue(QStringLiteral("CutSilence"), 4);
+        QSettings().setValue(QStringLiteral("TrimTails"), false);
+        for (int step = 0; step < 3; ++step)
+            Redo(window);
+        QCOMPARE(gate->value(), 2);
+        QVERIFY(trim->isChecked());
+        QCOMPARE(remembered(), QStringLiteral("gate 4 trim false"));
+        QSettings().setValue(QStringLiteral("CutSilence"), 2);
+        QSettings().setValue(QStringLiteral("TrimTails"), true);
+    } else if (change == QLatin1String("open bank")) {
+        OpenBank(window, banks.at(0));
+        QCOMPARE(SlotCount, 2);
+        QCOMPARE(gate->value(), 0);
+    } else {
+        ImportKit(window, kit);
+        QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
+        QCOMPARE(gate->value(), 0);
+    }
+    QCOMPARE(remembered(), QStringLiteral("gate 2 trim true"));
+
+    // What the user changes next is remembered.
+    QVERIFY(Activate(window));
+    QTest::keyClick(gate, Qt::Key_End);
+    QCOMPARE(remembered(), QStringLiteral("gate 4 trim true"));
+    trim->click();
+    QCOMPARE(remembered(), QStringLiteral("gate 4 trim %1").arg(trim->isChecked() ? "true" : "false"));
+    QCOMPARE(trim->isChecked(), change == QLatin1String("undo"));
 }
 
 ZK_TEST(TestUndo)
