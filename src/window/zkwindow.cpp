@@ -178,6 +178,7 @@ ZKWindow::ZKWindow(QWidget *parent)
         connect(slider, &QAbstractSlider::sliderPressed, this, [this]() { beforeDrag = table->State(); });
         connect(slider, &QAbstractSlider::sliderReleased, this, [this, slider]() {
             Record(slider == ui->ThresholdSlider ? tr("Move threshold") : tr("Gate"), beforeDrag);
+            beforeDrag = SlotState(); // its files are the step's to keep now
         });
     }
     connect(ui->ThresholdSlider, &QAbstractSlider::sliderReleased, this, [this]() {

@@ -239,6 +239,9 @@ private slots:
     void keyThatCannotMoveTheLayerChangesNothing();
     void rememberedChoicesAreTheUsers_data();
     void rememberedChoicesAreTheUsers();
+    void filesLastWhileAStepNeedsThem_data();
+    void filesLastWhileAStepNeedsThem();
+    void longRunOfReplacementsStaysBounded();
 
 private:
     // Does one edit the user could do, picked by `random`; returns what it
@@ -890,6 +893,116 @@ void TestUndo::rememberedChoicesAreTheUsers()
     trim->click();
     QCOMPARE(remembered(), QStringLiteral("gate 4 trim %1").arg(trim->isChecked() ? "true" : "false"));
     QCOMPARE(trim->isChecked(), change == QLatin1String("undo"));
+}
+
+void TestUndo::filesLastWhileAStepNeedsThem_data()
+{
+    QTest::addColumn<QString>("change");
+    for (const char *change : {"remove", "replace", "trim tails", "open bank", "import kit"})
+        QTest::newRow(change) << QString::fromLatin1(change);
+}
+
+// A layer file, or a trimmed copy, that a change takes out of the rows stays
+// while a step may bring it back, through undo or redo, and goes with the
+// last step that needs it: here, the redo a new change discards.
+void TestUndo::filesLastWhileAStepNeedsThem()
+{
+    QFETCH(QString, change);
+    const QString kit = MakeKit();
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    ThreeLayers(window);
+    const QStringList before = LayerFilesInUse();
+    QCOMPARE(FolderTree(WorkFolder()), before);
+
+    if (change == QLatin1String("remove")) {
+        Button(window, QStringLiteral("Del_Br_Button"), 3)->click();
+        QCOMPARE(SlotCount, 2);
+    } else if (change == QLatin1String("replace")) {
+        QVERIFY(SendDrop(window, {sounds.at(1)}, OverRow(window, 2)));
+        QVERIFY(WaitForConversion(&window));
+        QCOMPARE(SlotName[1], QStringLiteral("snare.wav"));
+    } else if (change == QLatin1String("trim tails")) {
+        window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
+        QVERIFY(SlotPath[0] != SlotSource[0]);
+    } else if (change == QLatin1String("open bank")) {
+        OpenBank(window, banks.at(0));
+        QCOMPARE(SlotCount, 2);
+    } else {
+        ImportKit(window, kit);
+        QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
+    }
+    const QStringList after = LayerFilesInUse();
+    QStringList both = before + after;
+    both.removeDuplicates();
+    both.sort();
+    QVERIFY(after != before);
+    // Undo may want the files of before, redo those of after.
+    QCOMPARE(FolderTree(WorkFolder()), both);
+    Undo(window);
+    QCOMPARE(LayerFilesInUse(), before);
+    QCOMPARE(FolderTree(WorkFolder()), both);
+    Redo(window);
+    QCOMPARE(LayerFilesInUse(), after);
+    QCOMPARE(FolderTree(WorkFolder()), both);
+    Undo(window);
+
+    // A change now leaves nothing to redo: what only the redo needed goes.
+    QTest::keyClick(window.findChild<QSlider *>(QStringLiteral("horizontalSlider")), Qt::Key_Right);
+    QVERIFY(!Stack(window)->canRedo());
+    QCOMPARE(LayerFilesInUse(), before);
+    QCOMPARE(FolderTree(WorkFolder()), before);
+}
+
+// However long the editing, the working folder holds no more than the rows
+// and the steps undo keeps: the oldest step goes once the stack is full, and
+// with it the files only it needed.
+void TestUndo::longRunOfReplacementsStaysBounded()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QUndoStack *stack = Stack(window);
+    QCOMPARE(stack->undoLimit(), 200);
+    QVERIFY(!AddLayerThroughDialog(&window, 1, sounds.at(0)).seen);
+    // Each sound comes with a trimmed copy too.
+    window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
+    QVERIFY(SlotPath[0] != SlotSource[0]);
+
+    const int replacements = 300;
+    // The files in use after each replacement; the first, before any.
+    QVector<QStringList> inUse{LayerFilesInUse()};
+    for (int k = 1; k <= replacements; ++k) {
+        SeenMessageBox box;
+        QPointer<QTimer> watch = CloseNextMessageBox(&box, 300000);
+        QVERIFY(SendDrop(window, {sounds.at(k % 4)}, OverRow(window, 1)));
+        QVERIFY(WaitForConversion(&window));
+        delete watch;
+        QVERIFY2(!box.seen, qPrintable(box.text + QLatin1Char(' ') + box.informative));
+        inUse << LayerFilesInUse();
+        QVERIFY(inUse.last() != inUse.at(k - 1));
+    }
+    QCOMPARE(stack->count(), stack->undoLimit());
+    QCOMPARE(stack->index(), stack->undoLimit());
+
+    // The steps kept go back to the state after replacement 100.
+    const int oldest = replacements - stack->undoLimit();
+    QStringList kept;
+    for (int k = oldest; k <= replacements; ++k)
+        kept += inUse.at(k);
+    kept.removeDuplicates();
+    kept.sort();
+    QCOMPARE(FolderTree(WorkFolder()), kept);
+
+    QVERIFY(Activate(window));
+    for (int k = replacements - 1; k >= oldest; --k) {
+        Undo(window);
+        QCOMPARE(LayerFilesInUse(), inUse.at(k));
+    }
+    QVERIFY(!stack->canUndo());
+    for (const QString &file : LayerFilesInUse())
+        QVERIFY2(QFileInfo::exists(QDir(WorkFolder()).filePath(file)), qPrintable(file));
 }
 
 ZK_TEST(TestUndo)
