@@ -253,6 +253,7 @@ private:
     void ImportKit(ZKWindow &window, const QString &kitPath);
     // A window with three layers and layer 1's threshold moved by the user.
     void ThreeLayers(ZKWindow &window);
+    void MakeChange(ZKWindow &window, const QString &change, const QString &kitPath);
 
     TestHome home;
     QStringList sounds;
@@ -355,6 +356,50 @@ void TestUndo::ImportKit(ZKWindow &window, const QString &kitPath)
     delete watch;
     delete answer;
     QVERIFY(seen.seen && question.seen);
+}
+
+// Makes one change of each kind the user can make to the three layers of
+// ThreeLayers, by name as eachChangeIsOneStep lists them.
+void TestUndo::MakeChange(ZKWindow &window, const QString &change, const QString &kitPath)
+{
+    if (change == QLatin1String("add")) {
+        QVERIFY(!AddLayerThroughDialog(&window, 4, sounds.at(1)).seen);
+        QCOMPARE(SlotCount, 4);
+    } else if (change == QLatin1String("add several")) {
+        QVERIFY(SendDrop(window, {sounds.at(1), sounds.at(4)}, OverRow(window, 4)));
+        QVERIFY(WaitForConversion(&window));
+        QCOMPARE(SlotCount, 5);
+    } else if (change == QLatin1String("remove")) {
+        Button(window, QStringLiteral("Del_Br_Button"), 3)->click();
+        QCOMPARE(SlotCount, 2);
+    } else if (change == QLatin1String("replace")) {
+        QVERIFY(SendDrop(window, {sounds.at(1)}, OverRow(window, 2)));
+        QVERIFY(WaitForConversion(&window));
+        QCOMPARE(SlotName[1], QStringLiteral("snare.wav"));
+    } else if (change == QLatin1String("order by loudness")) {
+        SeenMessageBox question;
+        QPointer<QTimer> watch = AnswerNextMessageBox(&question, QMessageBox::Yes);
+        window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
+        delete watch;
+        QVERIFY(question.seen);
+        QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
+    } else if (change == QLatin1String("threshold key")) {
+        QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 2);
+        threshold->setFocus();
+        QTest::keyClick(threshold, Qt::Key_PageUp);
+    } else if (change == QLatin1String("gate")) {
+        QTest::keyClick(window.findChild<QSlider *>(QStringLiteral("horizontalSlider")), Qt::Key_Right);
+        QVERIFY(GateLevel != 0);
+    } else if (change == QLatin1String("trim tails")) {
+        window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
+        QVERIFY(SlotPath[0] != SlotSource[0]);
+    } else if (change == QLatin1String("open bank")) {
+        OpenBank(window, banks.at(0));
+        QCOMPARE(SlotCount, 2);
+    } else {
+        ImportKit(window, kitPath);
+        QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
+    }
 }
 
 void TestUndo::ThreeLayers(ZKWindow &window)
@@ -598,43 +643,7 @@ void TestUndo::eachChangeIsOneStep()
     const QStringList before = Everything(window);
     const int index = stack->index();
 
-    if (change == QLatin1String("add")) {
-        QVERIFY(!AddLayerThroughDialog(&window, 4, sounds.at(1)).seen);
-        QCOMPARE(SlotCount, 4);
-    } else if (change == QLatin1String("add several")) {
-        QVERIFY(SendDrop(window, {sounds.at(1), sounds.at(4)}, OverRow(window, 4)));
-        QVERIFY(WaitForConversion(&window));
-        QCOMPARE(SlotCount, 5);
-    } else if (change == QLatin1String("remove")) {
-        Button(window, QStringLiteral("Del_Br_Button"), 3)->click();
-        QCOMPARE(SlotCount, 2);
-    } else if (change == QLatin1String("replace")) {
-        QVERIFY(SendDrop(window, {sounds.at(1)}, OverRow(window, 2)));
-        QVERIFY(WaitForConversion(&window));
-        QCOMPARE(SlotName[1], QStringLiteral("snare.wav"));
-    } else if (change == QLatin1String("order by loudness")) {
-        SeenMessageBox question;
-        QPointer<QTimer> watch = AnswerNextMessageBox(&question, QMessageBox::Yes);
-        window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
-        delete watch;
-        QVERIFY(question.seen);
-        QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
-    } else if (change == QLatin1String("threshold key")) {
-        QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 2);
-        threshold->setFocus();
-        QTest::keyClick(threshold, Qt::Key_PageUp);
-    } else if (change == QLatin1String("gate")) {
-        QTest::keyClick(window.findChild<QSlider *>(QStringLiteral("horizontalSlider")), Qt::Key_Right);
-        QVERIFY(GateLevel != 0);
-    } else if (change == QLatin1String("trim tails")) {
-        window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
-    } else if (change == QLatin1String("open bank")) {
-        OpenBank(window, banks.at(0));
-        QCOMPARE(SlotCount, 2);
-    } else {
-        ImportKit(window, kit);
-        QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
-    }
+    MakeChange(window, change, kit);
     CheckOneStep(window, index, before);
 }
 
@@ -875,13 +884,8 @@ void TestUndo::rememberedChoicesAreTheUsers()
         QCOMPARE(remembered(), QStringLiteral("gate 4 trim false"));
         QSettings().setValue(QStringLiteral("CutSilence"), 2);
         QSettings().setValue(QStringLiteral("TrimTails"), true);
-    } else if (change == QLatin1String("open bank")) {
-        OpenBank(window, banks.at(0));
-        QCOMPARE(SlotCount, 2);
-        QCOMPARE(gate->value(), 0);
     } else {
-        ImportKit(window, kit);
-        QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
+        MakeChange(window, change, kit);
         QCOMPARE(gate->value(), 0);
     }
     QCOMPARE(remembered(), QStringLiteral("gate 2 trim true"));
@@ -916,23 +920,7 @@ void TestUndo::filesLastWhileAStepNeedsThem()
     const QStringList before = LayerFilesInUse();
     QCOMPARE(FolderTree(WorkFolder()), before);
 
-    if (change == QLatin1String("remove")) {
-        Button(window, QStringLiteral("Del_Br_Button"), 3)->click();
-        QCOMPARE(SlotCount, 2);
-    } else if (change == QLatin1String("replace")) {
-        QVERIFY(SendDrop(window, {sounds.at(1)}, OverRow(window, 2)));
-        QVERIFY(WaitForConversion(&window));
-        QCOMPARE(SlotName[1], QStringLiteral("snare.wav"));
-    } else if (change == QLatin1String("trim tails")) {
-        window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
-        QVERIFY(SlotPath[0] != SlotSource[0]);
-    } else if (change == QLatin1String("open bank")) {
-        OpenBank(window, banks.at(0));
-        QCOMPARE(SlotCount, 2);
-    } else {
-        ImportKit(window, kit);
-        QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
-    }
+    MakeChange(window, change, kit);
     const QStringList after = LayerFilesInUse();
     QStringList both = before + after;
     both.removeDuplicates();
