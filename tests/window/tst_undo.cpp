@@ -134,6 +134,22 @@ QString FirstDifference(const QStringList &actual, const QStringList &expected)
     return all;
 }
 
+// Where to press on the slider's handle to drag it.
+QPoint HandleCenter(const QSlider *slider)
+{
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    option.sliderValue = slider->value();
+    option.upsideDown = slider->invertedAppearance() != (slider->orientation() == Qt::Vertical);
+    return slider->style()
+        ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
+        .center();
+}
+
 // Keys go to the active window, which a dialog was for a while.
 bool Activate(ZKWindow &window)
 {
@@ -750,16 +766,7 @@ void TestUndo::dragIsOneStep()
     const QStringList before = Everything(window);
     const int index = stack->index();
 
-    QStyleOptionSlider option;
-    option.initFrom(handle);
-    option.orientation = handle->orientation();
-    option.minimum = handle->minimum();
-    option.maximum = handle->maximum();
-    option.sliderPosition = handle->sliderPosition();
-    option.sliderValue = handle->value();
-    option.upsideDown = handle->invertedAppearance() != (handle->orientation() == Qt::Vertical);
-    const QRect knob = handle->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, handle);
-    QPoint at = knob.center();
+    QPoint at = HandleCenter(handle);
     QTest::mousePress(handle, Qt::LeftButton, Qt::NoModifier, at);
     QVERIFY(handle->isSliderDown());
     const QPoint step = handle->orientation() == Qt::Vertical ? QPoint(0, -qMax(2, handle->height() / 40))
@@ -957,6 +964,15 @@ void TestUndo::longRunOfReplacementsStaysBounded()
     // Each sound comes with a trimmed copy too.
     window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
     QVERIFY(SlotPath[0] != SlotSource[0]);
+    // A layer added by a drop and a press on the gate's handle: neither
+    // keeps the first layer's files once the steps that need them are gone.
+    QVERIFY(SendDrop(window, {sounds.at(2)}, OverRow(window, 2)));
+    QVERIFY(WaitForConversion(&window));
+    QCOMPARE(SlotCount, 2);
+    auto *gate = window.findChild<QSlider *>(QStringLiteral("horizontalSlider"));
+    QTest::mousePress(gate, Qt::LeftButton, Qt::NoModifier, HandleCenter(gate));
+    QVERIFY(gate->isSliderDown());
+    QTest::mouseRelease(gate, Qt::LeftButton, Qt::NoModifier, HandleCenter(gate));
 
     const int replacements = 300;
     // The files in use after each replacement; the first, before any.
