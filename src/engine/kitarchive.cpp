@@ -118,13 +118,15 @@ QString KitArchive::target(const QString &name) const
 
 bool KitArchive::scan(const QString &archivePath, QString *error)
 {
-    file = OpenRegularFile(archivePath, error);
-    if (!file)
-        return false;
+    // Made first, once: a reading abandoned later must never make again a
+    // folder removed meanwhile.
     if (!QDir().mkpath(root)) {
         *error = QStringLiteral("%1: the folder can't be made").arg(root);
         return false;
     }
+    file = OpenRegularFile(archivePath, error);
+    if (!file)
+        return false;
     const Reader reader = OpenReader(*file, error);
     if (!reader)
         return false;
@@ -255,8 +257,7 @@ bool KitArchive::unpack(const QSet<QString> &paths, QString *error)
             QDir().rmdir(*folder);
         return false;
     };
-    // Only below the root, which must still be there: an abandoned reading
-    // must not make again a folder that was removed meanwhile.
+    // Only below the root, which must still be there.
     const auto makeFolder = [&](const QString &folder) {
         QStringList missing;
         for (QString up = folder; up.size() >= root.size() && !QFileInfo::exists(up); up = QFileInfo(up).absolutePath())
