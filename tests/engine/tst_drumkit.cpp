@@ -152,6 +152,8 @@ private slots:
     void archiveHardLinks();
     void archiveUtf8NamesUnderCLocale();
     void archiveInterrupted();
+    void archiveBeyondItsBounds_data();
+    void archiveBeyondItsBounds();
     void archiveBeyondTheFreeSpace();
     void bankNames();
     void layerSamples_data();
@@ -552,6 +554,40 @@ void TestDrumkit::archiveInterrupted()
     QVERIFY(!ReadDrumkit(tmp.filePath(QStringLiteral("Kit.h2drumkit")), tmp.filePath(QStringLiteral("work")), &kit,
                          &error, &cancelled));
     QCOMPARE(error, QStringLiteral("interrupted"));
+    QCOMPARE(FolderTree(tmp.filePath(QStringLiteral("work"))), QStringList());
+}
+
+void TestDrumkit::archiveBeyondItsBounds_data()
+{
+    QTest::addColumn<int>("files");      // empty files beside the kit
+    QTest::addColumn<int>("nameBytes");  // of one more file's name; 0: none
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("more entries than any kit")
+        << KitArchive::kMaxEntries << 0
+        << QStringLiteral("the archive holds more than %1 entries").arg(KitArchive::kMaxEntries);
+    QTest::newRow("a name longer than any kit's")
+        << 0 << 5000 << QStringLiteral("an entry's name is longer than 4096 bytes");
+}
+
+void TestDrumkit::archiveBeyondItsBounds()
+{
+    QFETCH(int, files);
+    QFETCH(int, nameBytes);
+    QFETCH(QString, refusal);
+    QVector<TarEntry> entries{
+        {"Kit/drumkit.xml", Kit("<instrument><name>Kick</name><filename>soft.wav</filename></instrument>")},
+        {"Kit/soft.wav", Wav16(1, kBankRate, Ramp(100))}};
+    for (int i = 0; i < files; ++i)
+        entries << TarEntry{"Kit/empty/" + QByteArray::number(i), QByteArray()};
+    if (nameBytes > 0)
+        entries << TarEntry{"Kit/" + QByteArray(nameBytes - 4, 'n'), QByteArray()};
+    QTemporaryDir tmp;
+    QVERIFY(WriteTar(tmp.filePath(QStringLiteral("Kit.h2drumkit")), entries));
+    Drumkit kit;
+    QString error;
+    QVERIFY(!ReadDrumkit(tmp.filePath(QStringLiteral("Kit.h2drumkit")), tmp.filePath(QStringLiteral("work")), &kit,
+                         &error));
+    QCOMPARE(error, refusal);
     QCOMPARE(FolderTree(tmp.filePath(QStringLiteral("work"))), QStringList());
 }
 
