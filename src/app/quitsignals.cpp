@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include "catchsignals.h"
 #endif
 
 namespace {
@@ -51,15 +53,7 @@ void QuitOnSignals()
         // status says which signal, as a shell's would.
         QCoreApplication::exit(128 + caught);
     });
-    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction action = {};
-        if (sigaction(number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN)
-            continue;
-        action.sa_handler = OnSignal;
-        action.sa_flags = SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        sigaction(number, &action, nullptr);
-    }
+    CatchSignals({SIGINT, SIGTERM, SIGHUP}, OnSignal);
 #endif
 }
 
