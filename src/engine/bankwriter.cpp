@@ -22,6 +22,16 @@
 
 namespace {
 
+// The bank's reader decodes a name as UTF-8, which drops a byte-order mark
+// at its start: a name that began with one would read back as another, and
+// the bank could not be made again as it is.
+QString WithoutByteOrderMarks(QString name)
+{
+    while (name.startsWith(QChar(0xFEFF)))
+        name.remove(0, 1);
+    return name;
+}
+
 quint8 StoredThreshold(qint32 threshold)
 {
     return quint8(quint32(threshold) & 0x7F);
@@ -378,7 +388,7 @@ GeneratorArgs MakeGeneratorArgs(const QVector<LayerFile> &layers, const Threshol
         args.Threshold[i] = thresholds[i + 1];
         if (i < args.LayerCount) {
             args.LayerPath[i] = layers.at(i).path;
-            args.LayerName[i] = layers.at(i).name;
+            args.LayerName[i] = WithoutByteOrderMarks(layers.at(i).name);
             args.LayerSize[i] = layers.at(i).size;
         }
     }
