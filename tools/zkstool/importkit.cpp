@@ -214,8 +214,8 @@ int ImportKit(const QStringList &rest)
             empty << false;
         }
     } else {
-        if (!ReadDrumkit(kitPath, unpacked.path(), &kit, &error))
-            return Refuse(kitPath, error);
+        if (!ReadDrumkit(kitPath, unpacked.path(), &kit, &error, InterruptionFlag()))
+            return *InterruptionFlag() ? InterruptedExitCode() : Refuse(kitPath, error);
         kitName = kit.name;
         for (const KitInstrument &instrument : std::as_const(kit.instruments)) {
             // A place the kit left unnamed is named by its number.
