@@ -225,14 +225,14 @@ qint32 WriteBank(QFileDevice &target, const GeneratorArgs &args, const QByteArra
 
 // Writes the bank beside the target under a name of its own, then gives it
 // the target's name only if no file has that name by then, so a bank that
-// appeared meanwhile is never lost.
+// appeared meanwhile is never lost. That name is short and never built from
+// the target's, which may already take all the bytes a name can have.
 qint32 WriteBankBeside(const GeneratorArgs &args, const QByteArray &header, QString *reason)
 {
     const QFileInfo target(args.TargetPath);
     QFile partial;
     for (int attempt = 0; attempt < 16 && !partial.isOpen(); ++attempt) {
-        partial.setFileName(target.absolutePath() + QStringLiteral("/.") + target.fileName()
-                            + QStringLiteral(".%1.part")
+        partial.setFileName(target.absolutePath() + QStringLiteral("/.zks-%1.part")
                                   .arg(QRandomGenerator::global()->generate(), 8, 16,
                                        QLatin1Char('0')));
         if (!partial.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)

@@ -8,6 +8,8 @@
 #include <QMetaObject>
 #include <QTemporaryDir>
 
+#include <memory>
+
 #include "bankopen.h"
 #include "fileprocessor.h"
 #include "kitdialog.h"
@@ -42,57 +44,65 @@ void ZKWindow::ImportKit(const QString &kitPath)
         return;
     }
     // A Hydrogen kit's instruments, or an SFZ kit's keys: what the chooser
-    // lists, and how the chosen one is prepared.
+    // lists, and how the chosen one is prepared. Owned with the workers,
+    // which may outlive this call when abandoned.
+    struct Reading {
+        Drumkit kit;
+        SfzKit sfzKit;
+        QVector<int> keys;
+        QString error;
+        bool read = false;
+        QVector<KitInstrumentSummary> summaries;
+        PreparedInstrument prepared;
+    };
+    const auto reading = std::make_shared<Reading>();
     const bool sfz = kitFile.endsWith(QStringLiteral(".sfz"), Qt::CaseInsensitive);
-    Drumkit kit;
-    SfzKit sfzKit;
-    QVector<int> keys;
-    QString error;
-    bool read = false;
-    QVector<KitInstrumentSummary> summaries;
+    const QString scratchPath = scratch.path();
     const bool finished = RunKitWork(this, tr("Reading %1\u2026").arg(kitFile),
-                                     [&](const std::atomic<bool> *) {
+                                     [reading, sfz, kitPath, scratchPath](const std::atomic<bool> *cancelled) {
+                                         Reading &r = *reading;
                                          if (sfz) {
-                                             read = ReadSfzKit(kitPath, &sfzKit, &error);
-                                             keys = SfzKeys(sfzKit);
-                                             if (read)
-                                                 summaries = SummarizeSfzKit(sfzKit);
+                                             r.read = ReadSfzKit(kitPath, &r.sfzKit, &r.error, cancelled);
+                                             r.keys = SfzKeys(r.sfzKit);
+                                             if (r.read)
+                                                 r.summaries = SummarizeSfzKit(r.sfzKit);
                                          } else {
-                                             read = ReadDrumkit(kitPath, scratch.path(), &kit, &error);
-                                             if (read)
-                                                 summaries = SummarizeKit(kit);
+                                             r.read = ReadDrumkit(kitPath, scratchPath, &r.kit, &r.error, cancelled);
+                                             if (r.read)
+                                                 r.summaries = SummarizeKit(r.kit);
                                          }
                                      });
     if (!finished)
         return;
-    if (!read) {
-        ShowKitError(this, tr("%1 is not a drum kit that can be read.").arg(kitFile), error);
+    const QVector<KitInstrumentSummary> &summaries = reading->summaries;
+    if (!reading->read) {
+        ShowKitError(this, tr("%1 is not a drum kit that can be read.").arg(kitFile), reading->error);
         return;
     }
     if (summaries.isEmpty()) {
         ShowKitError(this, tr("%1 has no instruments.").arg(kitFile), QString());
         return;
     }
-    const QString kitName = sfz ? sfzKit.name : kit.name;
+    const QString kitName = sfz ? reading->sfzKit.name : reading->kit.name;
     const int chosen = ChooseKitInstrument(this, kitName, summaries);
     if (chosen < 0)
         return;
     QStringList names;
-    for (const KitInstrumentSummary &summary : std::as_const(summaries))
+    for (const KitInstrumentSummary &summary : summaries)
         names << summary.name;
     // The bank's name takes part of the budget the layers are fitted to.
     const QString bankName = KitBankFileNames(kitName, names).at(chosen);
     const QString instrumentName = names.at(chosen);
-    PreparedInstrument prepared;
     if (!RunKitWork(this, tr("Importing %1\u2026").arg(instrumentName),
-                    [&](const std::atomic<bool> *cancelled) {
-                        prepared = sfz ? PrepareSfzKey(sfzKit, keys.at(chosen), scratch.path(),
-                                                       bankName, false, cancelled)
-                                       : PrepareKitInstrument(kit.instruments.at(chosen),
-                                                              scratch.path(), bankName, false,
-                                                              cancelled);
+                    [reading, sfz, chosen, scratchPath, bankName](const std::atomic<bool> *cancelled) {
+                        Reading &r = *reading;
+                        r.prepared = sfz ? PrepareSfzKey(r.sfzKit, r.keys.at(chosen), scratchPath, bankName,
+                                                         false, cancelled)
+                                         : PrepareKitInstrument(r.kit.instruments.at(chosen), scratchPath,
+                                                                bankName, false, cancelled);
                     }))
         return;
+    const PreparedInstrument &prepared = reading->prepared;
     if (prepared.cancelled)
         return;
     if (!prepared.failure.isEmpty() || prepared.layers.isEmpty()) {

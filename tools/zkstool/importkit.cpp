@@ -201,16 +201,21 @@ int ImportKit(const QStringList &rest)
     Drumkit kit;
     SfzKit sfzKit;
     if (sfz) {
-        if (!ReadSfzKit(kitPath, &sfzKit, &error))
+        if (!ReadSfzKit(kitPath, &sfzKit, &error, InterruptionFlag())) {
+            if (*InterruptionFlag()) {
+                Err() << "zkstool: interrupted; nothing written" << Qt::endl;
+                return InterruptedExitCode();
+            }
             return Refuse(kitPath, error);
+        }
         kitName = sfzKit.name;
         for (int key : SfzKeys(sfzKit)) {
             names << SfzKeyName(sfzKit, key);
             empty << false;
         }
     } else {
-        if (!ReadDrumkit(kitPath, unpacked.path(), &kit, &error))
-            return Refuse(kitPath, error);
+        if (!ReadDrumkit(kitPath, unpacked.path(), &kit, &error, InterruptionFlag()))
+            return *InterruptionFlag() ? InterruptedExitCode() : Refuse(kitPath, error);
         kitName = kit.name;
         for (const KitInstrument &instrument : std::as_const(kit.instruments)) {
             // A place the kit left unnamed is named by its number.
@@ -246,6 +251,9 @@ int ImportKit(const QStringList &rest)
             Out() << Printable(ignored) << "\n";
         if (sfzKit.releaseRegions > 0)
             Out() << QStringLiteral("release: %1 region(s) left out").arg(sfzKit.releaseRegions) << "\n";
+        if (sfzKit.unplayedRegions > 0)
+            Out() << QStringLiteral("no key or velocity in range: %1 region(s) left out").arg(sfzKit.unplayedRegions)
+                  << "\n";
     }
 
     const int total = int(names.size());

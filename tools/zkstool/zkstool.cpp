@@ -27,6 +27,7 @@
 
 #include "bankreader.h"
 #include "buildall.h"
+#include "catchsignals.h"
 #include "explain.h"
 #include "tailtrim.h"
 #include "fileprocessor.h"
@@ -203,18 +204,9 @@ void OnInterruption(int number)
 void CatchInterruptions()
 {
 #ifdef Q_OS_UNIX
-    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-        struct sigaction action = {};
-        if (sigaction(number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN)
-            continue;
-        action.sa_handler = OnInterruption;
-        action.sa_flags = SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        sigaction(number, &action, nullptr);
-    }
+    CatchSignals({SIGINT, SIGTERM, SIGHUP, SIGPIPE}, OnInterruption);
 #else
-    std::signal(SIGINT, OnInterruption);
-    std::signal(SIGTERM, OnInterruption);
+    CatchSignals({SIGINT, SIGTERM}, OnInterruption);
 #endif
 }
 
