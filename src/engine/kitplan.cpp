@@ -15,16 +15,19 @@
 
 namespace {
 
-int LayerForStrength(const QVector<KitLayer> &layers, int v)
+int LayerForStrength(const QVector<KitLayer> &layers, const QVector<bool> &unusable, int v)
 {
+    const auto usable = [&unusable](int i) { return i >= unusable.size() || !unusable.at(i); };
     const double x = double(v) / kHitStrengths;
     for (int i = 0; i < layers.size(); ++i) {
-        if (layers.at(i).min <= x && x <= layers.at(i).max)
+        if (usable(i) && layers.at(i).min <= x && x <= layers.at(i).max)
             return i;
     }
     int nearest = -1;
     double distance = std::numeric_limits<double>::infinity();
     for (int i = 0; i < layers.size(); ++i) {
+        if (!usable(i))
+            continue;
         const double d = std::abs(layers.at(i).min - x);
         if (d < distance) {
             distance = d;
@@ -46,12 +49,12 @@ QString Shortened(QString name, int maxBytes)
 
 } // namespace
 
-KitPlan PlanKitLayers(const QVector<KitLayer> &layers)
+KitPlan PlanKitLayers(const QVector<KitLayer> &layers, const QVector<bool> &unusable)
 {
     KitPlan plan;
     QVector<QVector<int>> played(layers.size());
     for (int v = 1; v <= kHitStrengths; ++v) {
-        const int layer = LayerForStrength(layers, v);
+        const int layer = LayerForStrength(layers, unusable, v);
         if (layer >= 0)
             played[layer] << v;
     }
@@ -61,6 +64,8 @@ KitPlan PlanKitLayers(const QVector<KitLayer> &layers)
             plan.layers << i;
             continue;
         }
+        if (i < unusable.size() && unusable.at(i))
+            continue;
         bool repeat = false;
         for (int j = 0; j < i && !repeat; ++j)
             repeat = layers.at(j).min == layers.at(i).min && layers.at(j).max == layers.at(i).max;
@@ -141,14 +146,16 @@ QVector<double> KitLayerSamples(const PcmSound &converted, double gain, bool lef
     return mono;
 }
 
-QVector<QByteArray> FinishKitLayers(const QVector<QVector<double>> &layers, double *scale)
+QVector<QByteArray> FinishKitLayers(const QVector<QVector<double>> &layers, bool trimTails, double *scale)
 {
     double peak = 0;
     for (const QVector<double> &layer : layers) {
         for (double value : layer)
-            peak = std::max(peak, std::abs(value));
+            peak = std::isfinite(value) ? std::max(peak, std::abs(value)) : std::numeric_limits<double>::infinity();
     }
     *scale = peak > 32767 ? 32767 / peak : 1;
+    if (!(*scale > 0))
+        return {};
     QVector<QByteArray> finished;
     for (const QVector<double> &layer : layers) {
         QByteArray pcm(int(layer.size()) * 2, Qt::Uninitialized);
@@ -157,7 +164,7 @@ QVector<QByteArray> FinishKitLayers(const QVector<QVector<double>> &layers, doub
             pcm[2 * i] = char(value & 0xff);
             pcm[2 * i + 1] = char(value >> 8);
         }
-        finished << TrimQuietTail(pcm, 1);
+        finished << (trimTails ? TrimQuietTail(pcm, 1) : pcm);
     }
     return finished;
 }

@@ -12,8 +12,6 @@
 #include "fileprocessor.h"
 #include "kitdialog.h"
 #include "kitimport.h"
-#include "kitplan.h"
-#include "sfzkit.h"
 #include "layerrules.h"
 #include "zkwindow.h"
 
@@ -42,26 +40,17 @@ void ZKWindow::ImportKit(const QString &kitPath)
         return;
     }
     // A Hydrogen kit's instruments, or an SFZ kit's keys: what the chooser
-    // lists, and how the chosen one is prepared.
-    const bool sfz = kitFile.endsWith(QStringLiteral(".sfz"), Qt::CaseInsensitive);
-    Drumkit kit;
-    SfzKit sfzKit;
-    QVector<int> keys;
+    // lists, and how the chosen one is prepared, as zkstool import-kit does.
+    KitForImport kit;
     QString error;
     bool read = false;
     QVector<KitInstrumentSummary> summaries;
     const bool finished = RunKitWork(this, tr("Reading %1\u2026").arg(kitFile),
                                      [&](const std::atomic<bool> *) {
-                                         if (sfz) {
-                                             read = ReadSfzKit(kitPath, &sfzKit, &error);
-                                             keys = SfzKeys(sfzKit);
-                                             if (read)
-                                                 summaries = SummarizeSfzKit(sfzKit);
-                                         } else {
-                                             read = ReadDrumkit(kitPath, scratch.path(), &kit, &error);
-                                             if (read)
-                                                 summaries = SummarizeKit(kit);
-                                         }
+                                         read = ReadKitForImport(kitPath, scratch.path(), &kit, &error);
+                                         if (read)
+                                             summaries = kit.sfz ? SummarizeSfzKit(kit.sfzKit)
+                                                                 : SummarizeKit(kit.drumkit);
                                      });
     if (!finished)
         return;
@@ -73,24 +62,18 @@ void ZKWindow::ImportKit(const QString &kitPath)
         ShowKitError(this, tr("%1 has no instruments.").arg(kitFile), QString());
         return;
     }
-    const QString kitName = sfz ? sfzKit.name : kit.name;
-    const int chosen = ChooseKitInstrument(this, kitName, summaries);
+    for (int i = 0; i < summaries.size(); ++i)
+        summaries[i].name = kit.instruments.at(i);
+    const int chosen = ChooseKitInstrument(this, kit.name, summaries);
     if (chosen < 0)
         return;
-    QStringList names;
-    for (const KitInstrumentSummary &summary : std::as_const(summaries))
-        names << summary.name;
-    // The bank's name takes part of the budget the layers are fitted to.
-    const QString bankName = KitBankFileNames(kitName, names).at(chosen);
-    const QString instrumentName = names.at(chosen);
+    const QString bankName = kit.bankNames.at(chosen);
+    const QString instrumentName = kit.instruments.at(chosen);
     PreparedInstrument prepared;
     if (!RunKitWork(this, tr("Importing %1\u2026").arg(instrumentName),
                     [&](const std::atomic<bool> *cancelled) {
-                        prepared = sfz ? PrepareSfzKey(sfzKit, keys.at(chosen), scratch.path(),
-                                                       bankName, false, cancelled)
-                                       : PrepareKitInstrument(kit.instruments.at(chosen),
-                                                              scratch.path(), bankName, false,
-                                                              cancelled);
+                        prepared = PrepareKitInstrument(kit, chosen, scratch.path(), KitImportOptions(),
+                                                        cancelled);
                     }))
         return;
     if (prepared.cancelled)
@@ -125,8 +108,6 @@ void ZKWindow::ImportKit(const QString &kitPath)
         layers << layer;
     }
     ThresholdTable thresholds = {};
-    DefaultThresholds(thresholds, int(layers.size()));
-    for (int n = 1; n <= layers.size(); ++n)
-        thresholds[n] = layers.at(n - 1).threshold;
+    prepared.FillThresholds(thresholds);
     PutBankInRows(layers, thresholds, tr("Import %1").arg(instrumentName), false);
 }

@@ -64,7 +64,7 @@ void TestImportSfz::importsKeys_data()
     QTest::newRow("a missing sample reported, its key skipped")
         << QByteArray("<region> key=36 sample=soft.wav\n<region> key=38 sample=gone.wav\n") << 1
         << QStringList{"d2 (38): skipped, no usable sample (gone.wav: no such file)",
-                       "import-kit: 1 banks written, 1 skipped; 1 layers, "}
+                       "import-kit: 1 bank written, 1 skipped; 1 layer, "}
         << QStringList{"drums - c2 (36).zks"} << QVector<int>{1};
 }
 

@@ -12,17 +12,22 @@
 #include <QJsonObject>
 #include <QMutex>
 #include <QTextStream>
+#include <QThread>
 
 #include <atomic>
 #include <csignal>
 #include <algorithm>
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #ifdef Q_OS_UNIX
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "bankreader.h"
@@ -157,6 +162,54 @@ bool ParseCommand(QCommandLineParser &parser, const QString &command, const QStr
         return false;
     }
     return true;
+}
+
+QString JobsFromOption(const QString &given, int *jobs)
+{
+    *jobs = std::max(1, QThread::idealThreadCount());
+    if (given.isEmpty())
+        return QString();
+    bool number = false;
+    const int asked = given.toInt(&number);
+    if (!number || asked < 1)
+        return QStringLiteral("--jobs takes a whole number of 1 or more, not \"%1\"").arg(given);
+    // Each job at work holds a thread, its files and maybe a converter:
+    // beyond a few per core they only run the process out of descriptors.
+    const int most = 4 * std::max(1, QThread::idealThreadCount());
+    if (asked > most)
+        Err() << QStringLiteral("zkstool: --jobs %1 is more than this machine can use; making "
+                                "%2 banks at once")
+                     .arg(asked)
+                     .arg(most)
+              << Qt::endl;
+    *jobs = std::min(asked, most);
+    return QString();
+}
+
+bool OutOfDescriptors(const Refusal &refusal)
+{
+    for (const int error : {EMFILE, ENFILE}) {
+        if (refusal.detail.contains(QString::fromLocal8Bit(std::strerror(error))))
+            return true;
+    }
+#ifdef Q_OS_UNIX
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (probe >= 0) {
+        ::close(probe);
+        return false;
+    }
+    return errno == EMFILE || errno == ENFILE;
+#else
+    return false;
+#endif
+}
+
+QString OutOfDescriptorsLine(int written, int total)
+{
+    return QStringLiteral("zkstool: stopped: the system has no file descriptor left (too many "
+                          "open files); banks written: %1 of %2 (they stay); try fewer --jobs")
+        .arg(written)
+        .arg(total);
 }
 
 // --- interruption ----------------------------------------------------------

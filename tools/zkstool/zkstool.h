@@ -52,6 +52,20 @@ const std::atomic<bool> *InterruptionFlag();
 // 128 + the number of the first signal caught.
 int InterruptedExitCode();
 
+// --jobs as build-all and import-kit take it: `given` the option's value
+// (empty: not given, one job per core). A usage error's text when it is no
+// whole number of 1 or more; more than four per core are lowered to that,
+// with a note, as beyond it they only run the process out of descriptors.
+QString JobsFromOption(const QString &given, int *jobs);
+
+// Whether a refusal came of the process (EMFILE) or the system (ENFILE)
+// having no file descriptor to give: its reason carries the system's words
+// for it, wherever in the chain the file was refused, or no descriptor is
+// to be had now.
+bool OutOfDescriptors(const Refusal &refusal);
+// What is said when a run stops for want of file descriptors.
+QString OutOfDescriptorsLine(int written, int total);
+
 // One bank to build, as `build` is asked for it.
 struct BankRequest {
     QStringList files; // 1 to kMaxLayers sounds, layer 1 first
