@@ -55,6 +55,9 @@ struct ConvertOptions {
     // Told the share of the whole conversion done, in whole per cents,
     // rising; called on the converting thread.
     std::function<void(int percent)> progress;
+    // In this process, when above 0: only the chosen file's first this many
+    // frames are converted, for a caller that keeps no more of the sound.
+    qint64 inputFrameLimit = 0;
 };
 
 // Converts a chosen sound file into a 16-bit PCM WAVE at 44100 Hz inside the

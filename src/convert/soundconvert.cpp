@@ -239,6 +239,7 @@ public:
     explicit Progress(const ConvertControl &control) : control_(control) {}
 
     bool Cancelled() const { return control_.cancel && control_.cancel->load(); }
+    sf_count_t InputFrameLimit() const { return std::max<sf_count_t>(0, control_.inputFrameLimit); }
 
     void Advance(const Stage &stage, sf_count_t done)
     {
@@ -326,9 +327,11 @@ class Converter
 {
 public:
     Converter(SNDFILE *in, const SF_INFO &info, PcmSink sink, double share, Progress &progress,
-              std::string *error)
+              sf_count_t limit, std::string *error)
         : in_(in), channels_(info.channels),
-          kept_(std::min(info.channels, kMaxOutputChannels)), frames_(KnownFrames(info)),
+          kept_(std::min(info.channels, kMaxOutputChannels)),
+          frames_(limit > 0 && (KnownFrames(info) == 0 || KnownFrames(info) > limit) ? limit : KnownFrames(info)),
+          limit_(limit),
           sink_(std::move(sink)), share_(share), progress_(progress), error_(error),
           blockFrames_(std::max<sf_count_t>(1, kBlockSamples / info.channels)),
           pcm_(static_cast<size_t>(blockFrames_ * kept_))
@@ -341,6 +344,11 @@ public:
 private:
     // True while there is a next block to work on and no one asked to stop.
     bool Continue(const Stage &stage, sf_count_t done);
+    // The frames to read next, `done` read so far: 0 once the limit is met.
+    sf_count_t NextBlock(sf_count_t done) const
+    {
+        return limit_ > 0 ? std::min(blockFrames_, limit_ - done) : blockFrames_;
+    }
     bool Write(sf_count_t frames);
     bool FinishedReading();
     bool FindPeak(double *peak);
@@ -349,6 +357,7 @@ private:
     int channels_;
     int kept_;
     sf_count_t frames_;
+    sf_count_t limit_; // 0: none
     PcmSink sink_;
     double share_;
     Progress &progress_;
@@ -391,7 +400,8 @@ bool Converter::CopyIntegers()
     std::vector<int> block(static_cast<size_t>(blockFrames_ * channels_));
     sf_count_t done = 0;
     sf_count_t frames;
-    while (Continue(stage, done) && (frames = sf_readf_int(in_, block.data(), blockFrames_)) > 0) {
+    while (Continue(stage, done) && NextBlock(done) > 0
+           && (frames = sf_readf_int(in_, block.data(), NextBlock(done))) > 0) {
         for (sf_count_t f = 0; f < frames; ++f)
             for (int c = 0; c < kept_; ++c)
                 pcm_[f * kept_ + c] = RoundToShort(block[f * channels_ + c]);
@@ -409,7 +419,8 @@ bool Converter::FindPeak(double *peak)
     *peak = 0.0;
     sf_count_t done = 0;
     sf_count_t frames;
-    while (Continue(stage, done) && (frames = sf_readf_double(in_, block.data(), blockFrames_)) > 0) {
+    while (Continue(stage, done) && NextBlock(done) > 0
+           && (frames = sf_readf_double(in_, block.data(), NextBlock(done))) > 0) {
         for (sf_count_t f = 0; f < frames; ++f) {
             for (int c = 0; c < kept_; ++c) {
                 const double value = block[f * channels_ + c];
@@ -439,7 +450,8 @@ bool Converter::CopyFloats()
     std::vector<double> block(static_cast<size_t>(blockFrames_ * channels_));
     sf_count_t done = 0;
     sf_count_t frames;
-    while (Continue(stage, done) && (frames = sf_readf_double(in_, block.data(), blockFrames_)) > 0) {
+    while (Continue(stage, done) && NextBlock(done) > 0
+           && (frames = sf_readf_double(in_, block.data(), NextBlock(done))) > 0) {
         for (sf_count_t f = 0; f < frames; ++f)
             for (int c = 0; c < kept_; ++c)
                 pcm_[f * kept_ + c] = ScaleToShort(block[f * channels_ + c], gain);
@@ -453,7 +465,7 @@ bool Converter::CopyFloats()
 bool Convert(SNDFILE *in, const SF_INFO &info, const PcmSink &sink, double share,
              Progress &progress, std::string *error)
 {
-    Converter converter(in, info, sink, share, progress, error);
+    Converter converter(in, info, sink, share, progress, progress.InputFrameLimit(), error);
     return HasFloatSamples(info.format) ? converter.CopyFloats() : converter.CopyIntegers();
 }
 
@@ -754,7 +766,8 @@ bool WriteResampled(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels,
     if (!out)
         return false;
     // A few frames more than the rates' ratio, for the filter's rounding.
-    const sf_count_t frames = KnownFrames(info);
+    const sf_count_t limit = progress.InputFrameLimit();
+    const sf_count_t frames = limit > 0 && KnownFrames(info) > limit ? limit : KnownFrames(info);
     const size_t expected =
         frames > 0 ? size_t(double(frames) * double(toRate) / info.samplerate + 16) * channels : 0;
     Spool spool(output, expected);

@@ -18,6 +18,9 @@ struct ConvertControl {
     // Looked at between blocks; once true the call stops, removes what it
     // wrote and fails with the error "cancelled".
     const std::atomic<bool> *cancel = nullptr;
+    // When above 0, only the input's first this many frames are converted:
+    // a caller that keeps no more reads no more.
+    long long inputFrameLimit = 0;
 };
 
 // libsndfile keeps the reason the last open failed in one place for the

@@ -252,6 +252,7 @@ ConvertControl ControlFor(const Step &step)
 {
     ConvertControl control;
     control.cancel = step.options.cancelled;
+    control.inputFrameLimit = step.options.inputFrameLimit;
     if (step.options.progress)
         control.progress = [&step](int percent) { step.report(percent); };
     return control;

@@ -215,10 +215,18 @@ SampleDecoder FileDecoder(const QString &workFolder, const std::atomic<bool> *ca
                                    QString *reason) {
         SoundInfo info;
         decoded->sourceRate = ReadSoundInfo(sample, &info) && info.rate > 0 ? info.rate : kBankRate;
+        // No layer plays more than this past its offset; one frame more
+        // shows that the layer was cut.
+        const double ratio = double(kBankRate) / decoded->sourceRate;
+        const double needed = double(furthestOffset) * ratio + kMostLayerFrames + 1;
         ConvertOptions options;
         options.inProcess = true;
         options.cancelled = cancelled;
         options.workFolder = workFolder;
+        // The header's length comes first: of a long sample, only what a
+        // layer can hold is decoded (a tenth of a second more, so the
+        // resampler's filter sees what follows every frame kept).
+        options.inputFrameLimit = qint64(std::min((needed + kBankRate / 10) / ratio, 1e15));
         const QString path = ConvertFile(sample, options, reason);
         if (reason->isEmpty() && !QFileInfo(path).isFile())
             *reason = MessageFor(RESULT_OPEN_FAILED).text;
@@ -230,10 +238,7 @@ SampleDecoder FileDecoder(const QString &workFolder, const std::atomic<bool> *ca
         }
         if (!read)
             return false;
-        // No layer plays more than this past its offset; one frame more
-        // shows that the layer was cut.
-        const double ratio = double(kBankRate) / decoded->sourceRate;
-        const qint64 frames = BankFrame(double(furthestOffset) * ratio + kMostLayerFrames + 1,
+        const qint64 frames = BankFrame(needed,
                                         decoded->sound.pcm.size() / (2 * std::max<int>(1, decoded->sound.channels)));
         decoded->sound.pcm.truncate(int(frames * 2 * std::max<int>(1, decoded->sound.channels)));
         return true;

@@ -393,6 +393,8 @@ private slots:
     void inProcessMatchesPrograms_data();
     void inProcessMatchesPrograms();
     void refusalWhileSoundsAreProbed();
+    void inputFrameLimit_data();
+    void inputFrameLimit();
     void probingLeavesOtherFilesOpen();
 
 private:
@@ -1567,6 +1569,49 @@ void TestSoundConvert::probingLeavesOtherFilesOpen()
 const bool convertOnlyRegistered = RegisterTestMode(kConvertOnly, [](int argc, char **argv) {
     return argc == 3 ? ConvertOnly(QString::fromLocal8Bit(argv[2])) : 2;
 });
+
+void TestSoundConvert::inputFrameLimit_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("channels");
+    QTest::newRow("16-bit at 44100 Hz") << 44100 << int(SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 1;
+    QTest::newRow("24-bit stereo at 48000 Hz, resampled") << 48000 << int(SF_FORMAT_WAV | SF_FORMAT_PCM_24) << 2;
+    QTest::newRow("float at 44100 Hz") << 44100 << int(SF_FORMAT_WAV | SF_FORMAT_FLOAT) << 1;
+}
+
+// A limit on the input's frames converts only the sound's start, as the
+// whole conversion gives it.
+void TestSoundConvert::inputFrameLimit()
+{
+    QFETCH(int, rate);
+    QFETCH(int, format);
+    QFETCH(int, channels);
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("limit-XXXXXX")));
+    const QString in = folder.filePath(QStringLiteral("in.wav"));
+    Tone tone;
+    tone.rate = rate;
+    tone.format = format;
+    tone.channels = channels;
+    tone.frames = 5 * rate;
+    QCOMPARE(WriteTone(in, tone), QString());
+    const QString whole = folder.filePath(QStringLiteral("whole.wav"));
+    const QString start = folder.filePath(QStringLiteral("start.wav"));
+    std::string error;
+    std::string warning;
+    QVERIFY(ConvertToRate(in.toStdString(), whole.toStdString(), 44100, ConvertControl(), &error, &warning));
+    ConvertControl control;
+    control.inputFrameLimit = rate;
+    QVERIFY(ConvertToRate(in.toStdString(), start.toStdString(), 44100, control, &error, &warning));
+
+    const QVector<qint16> all = ReadShorts(whole);
+    const QVector<qint16> first = ReadShorts(start);
+    QVERIFY(std::abs(int(first.size()) - 44100 * channels) <= 16 * channels);
+    // The resampler's filter ends the shorter input on its own: the frames
+    // before its reach are the whole conversion's.
+    const int same = (rate == 44100 ? 44100 : 40000) * channels;
+    QCOMPARE(first.mid(0, same), all.mid(0, same));
+}
 
 ZK_TEST(TestSoundConvert)
 
