@@ -285,10 +285,15 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
                 prepared.cancelled = true;
                 return prepared;
             }
-            if (!layer.isEmpty()) {
+            // A silent layer would play nothing where the kit plays a sound.
+            const bool silent = std::all_of(layer.begin(), layer.end(), [](double value) { return value == 0; });
+            if (!layer.isEmpty() && !silent) {
                 samples.insert(index, layer);
                 continue;
             }
+            if (silent && !layer.isEmpty())
+                notes << QStringLiteral("%1: silent, left out")
+                             .arg(LastPathPart(NamingSample(source.layers.at(index), decoded)));
             unusable[index] = true;
             again = true;
             for (int other = index + 1; other < count; ++other) {

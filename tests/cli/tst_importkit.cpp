@@ -48,6 +48,7 @@ bool WriteSounds(const QString &folder)
         && WriteBytes(folder + QStringLiteral("/hard.wav"), Wav16(1, kBankRate, Square(4000, 14000)))
         && WriteBytes(folder + QStringLiteral("/tiny.wav"), Wav16(1, kBankRate, Square(100, 8000)))
         && WriteBytes(folder + QStringLiteral("/bad.wav"), QByteArray(4000, 'x'))
+        && WriteBytes(folder + QStringLiteral("/silent.wav"), Wav16(1, kBankRate, Square(4000, 0)))
         && WriteBytes(folder + QLatin1Char('/') + LongName('1') + QStringLiteral(".wav"),
                       Wav16(1, kBankRate, Square(4000, 2000)))
         && WriteBytes(folder + QLatin1Char('/') + LongName('2') + QStringLiteral(".flac.wav"),
@@ -77,6 +78,7 @@ private slots:
     void importsInstrument_data();
     void importsInstrument();
     void refusesArchiveEntryOutside();
+    void keepTailsKeepsTheQuietEnd();
 };
 
 void TestImportKit::importsInstrument_data()
@@ -170,6 +172,11 @@ void TestImportKit::importsInstrument_data()
         << "Kick: 1 layer, thresholds 1 -> Test Kit - Kick.zks (tiny.wav: shorter than a layer may be, "
            "padded with silence)"
         << QVector<int>{1} << QStringList{"tiny.wav"};
+    QTest::newRow("a silent sample left out")
+        << Kit("<instrument><name>Kick</name>" + Layer("silent.wav", "0.5", "1") + Layer("soft.wav", "0", "0.5")
+               + "</instrument>")
+        << QStringList() << 0 << "Kick: 1 layer, thresholds 1 -> Test Kit - Kick.zks (silent.wav: silent, left out)"
+        << QVector<int>{1} << QStringList{"soft.wav"};
     QTest::newRow("summary of a skipped instrument")
         << Kit("<instrument><name>Kick</name><filename>soft.wav</filename></instrument>"
                "<instrument><name>Tom</name>" + Layer("gone.wav", "0", "0.5") + Layer("bad.wav", "0.5", "1")
@@ -249,6 +256,30 @@ void TestImportKit::refusesArchiveEntryOutside()
     QVERIFY2(run.err.contains(QStringLiteral("the entry \"../x\" would land outside the kit's folder")),
              qPrintable(Show(run)));
     QCOMPARE(FolderTree(tmp.path()), before);
+}
+
+// Tails are trimmed by default; --keep-tails keeps the whole sound.
+void TestImportKit::keepTailsKeepsTheQuietEnd()
+{
+    QTemporaryDir tmp;
+    const QString kit = tmp.filePath(QStringLiteral("kit"));
+    QVector<qint16> hit = Square(4000, 8000);
+    for (int i = 0; i < kBankRate; ++i)
+        hit << qint16(i % 2 ? -5 : 5);
+    QVERIFY(WriteBytes(kit + QStringLiteral("/tail.wav"), Wav16(1, kBankRate, hit)));
+    QVERIFY(WriteBytes(kit + QStringLiteral("/drumkit.xml"),
+                       Kit("<instrument><name>Kick</name><filename>tail.wav</filename></instrument>")));
+    QVector<qint64> sizes;
+    for (const QStringList &options : {QStringList(), QStringList{"--keep-tails"}}) {
+        const QString out = tmp.filePath(options.isEmpty() ? QStringLiteral("trimmed") : QStringLiteral("kept"));
+        const ToolRun run = RunTool(QStringList{"import-kit", kit, out} + options, tmp.path());
+        QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+        const QJsonArray layers = InfoJson(out + QStringLiteral("/Test Kit - Kick.zks")).value("layers").toArray();
+        QCOMPARE(layers.size(), 1);
+        sizes << qint64(layers.first().toObject().value("size").toDouble());
+    }
+    // 4000 frames and a 10 ms fade, or all 48100 frames: layer sizes step by 512 bytes.
+    QCOMPARE(sizes, (QVector<qint64>{(2 * (4000 + 441) / 512) * 512 + 512, (2 * 48100 / 512) * 512 + 512}));
 }
 
 ZK_TEST(TestImportKit)
