@@ -13,6 +13,7 @@
 #include "zkslayout.h"
 
 class QFile;
+struct PcmSound;
 
 // The private folder that holds converted layer files for the life of the
 // window (or of one zkstool run). Created on first use under the system's
@@ -69,6 +70,11 @@ QString ConvertFile(QString chosen);
 // it gave any ("Format not recognised.", "not a regular file",
 // "cancelled").
 QString ConvertFile(QString chosen, const ConvertOptions &options, QString *reason = nullptr);
+// Decodes a chosen sound file into memory as ConvertFile converts it in
+// this process (options.inProcess is implied): 16-bit PCM at 44100 Hz, at
+// most two channels, the very samples its result would hold, without the
+// file. False with `reason` as ConvertFile would give it.
+bool DecodeSound(const QString &chosen, const ConvertOptions &options, PcmSound *sound, QString *reason);
 // A fresh numbered subfolder of `work` (`work`/1, `work`/2, ...) for one
 // result, so equally named files never replace each other; empty when none
 // can be made. ConvertFile puts each result in one.

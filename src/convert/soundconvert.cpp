@@ -469,6 +469,15 @@ bool Convert(SNDFILE *in, const SF_INFO &info, const PcmSink &sink, double share
     return HasFloatSamples(info.format) ? converter.CopyFloats() : converter.CopyIntegers();
 }
 
+// A sink that writes to an opened output file.
+PcmSink FileSink(SoundFile &out, std::string *error)
+{
+    return [&out, error](const short *pcm, sf_count_t frames) {
+        return sf_writef_short(out.get(), pcm, frames) == frames
+            || Fail(error, std::string("cannot write output: ") + sf_strerror(out.get()));
+    };
+}
+
 bool WriteConverted(SNDFILE *in, const SF_INFO &info, const std::string &path,
                     Progress &progress, std::string *error)
 {
@@ -476,11 +485,7 @@ bool WriteConverted(SNDFILE *in, const SF_INFO &info, const std::string &path,
                                       std::min(info.channels, kMaxOutputChannels), error);
     if (!out)
         return false;
-    const PcmSink write = [&out, error](const short *pcm, sf_count_t frames) {
-        return sf_writef_short(out.get(), pcm, frames) == frames
-            || Fail(error, std::string("cannot write output: ") + sf_strerror(out.get()));
-    };
-    return Convert(in, info, write, 1.0, progress, error) && CloseOutput(out, error);
+    return Convert(in, info, FileSink(out, error), 1.0, progress, error) && CloseOutput(out, error);
 }
 
 // --- 16-bit PCM from one rate to another --------------------------------------
@@ -715,7 +720,7 @@ double Resampling::Scale() const
 
 // Writes the spooled samples as 16-bit PCM: plainly, or times `scale` when
 // it is not 0.
-bool WriteSpooled(Spool &spool, size_t frames, int channels, double scale, SNDFILE *out,
+bool WriteSpooled(Spool &spool, size_t frames, int channels, double scale, const PcmSink &out,
                   Progress &progress, std::string *error)
 {
     if (!spool.Rewind(error))
@@ -739,9 +744,8 @@ bool WriteSpooled(Spool &spool, size_t frames, int channels, double scale, SNDFI
             std::transform(block.begin(), end, pcm.begin(), [scale](float sample) {
                 return Clamp16(std::lrint(double(sample) * scale));
             });
-        const auto count64 = static_cast<sf_count_t>(count);
-        if (sf_writef_short(out, pcm.data(), count64) != count64)
-            return Fail(error, std::string("cannot write output: ") + sf_strerror(out));
+        if (!out(pcm.data(), static_cast<sf_count_t>(count)))
+            return false;
         done += count;
     }
     return true;
@@ -751,9 +755,11 @@ bool WriteSpooled(Spool &spool, size_t frames, int channels, double scale, SNDFI
 using Feeder = bool (*)(SNDFILE *in, const SF_INFO &info, Resampling &resampling,
                         Progress &progress, std::string *error);
 
-bool WriteResampled(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels, long toRate,
-                    const std::string &output, const std::string &path, Progress &progress,
-                    double *scale, std::string *error)
+// Resamples the input as `feed` hands it over and gives the result to
+// `out`; a long one is spooled in a file beside `output`.
+bool Resample(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels, long toRate,
+              const std::string &output, const PcmSink &out, Progress &progress, double *scale,
+              std::string *error)
 {
     soxr_error_t soxrError = nullptr;
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
@@ -762,9 +768,6 @@ bool WriteResampled(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels,
     if (soxrError)
         return Fail(error, std::string("cannot set up the resampler: ") + soxrError);
 
-    SoundFile out = OpenCanonicalWave(path, int(toRate), channels, error);
-    if (!out)
-        return false;
     // A few frames more than the rates' ratio, for the filter's rounding.
     const sf_count_t limit = progress.InputFrameLimit();
     const sf_count_t frames = limit > 0 && KnownFrames(info) > limit ? limit : KnownFrames(info);
@@ -775,8 +778,16 @@ bool WriteResampled(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels,
     if (!feed(in, info, resampling, progress, error))
         return false;
     *scale = resampling.Scale();
-    return WriteSpooled(spool, resampling.OutputFrames(), channels, *scale, out.get(), progress,
-                        error)
+    return WriteSpooled(spool, resampling.OutputFrames(), channels, *scale, out, progress, error);
+}
+
+bool WriteResampled(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels, long toRate,
+                    const std::string &output, const std::string &path, Progress &progress,
+                    double *scale, std::string *error)
+{
+    SoundFile out = OpenCanonicalWave(path, int(toRate), channels, error);
+    return out
+        && Resample(feed, in, info, channels, toRate, output, FileSink(out, error), progress, scale, error)
         && CloseOutput(out, error);
 }
 
@@ -911,4 +922,48 @@ bool ConvertToRate(const std::string &input, const std::string &output, long out
     return ReplaceWithResampled(FeedConverted, in, info,
                                 std::min(info.channels, kMaxOutputChannels), input, output,
                                 outputRate, control, error, warning);
+}
+
+bool ConvertToRateInMemory(const std::string &input, long outputRate, const std::string &spillBeside,
+                           const ConvertControl &control, std::vector<short> *pcm, int *channels,
+                           std::string *error, std::string *warning)
+{
+    std::string unusedError;
+    std::string unusedWarning;
+    error = error ? error : &unusedError;
+    warning = warning ? warning : &unusedWarning;
+    warning->clear();
+    pcm->clear();
+    if (!RateInRange(outputRate))
+        return Fail(error, RatesText());
+    SF_INFO info = {};
+    SoundFile in = OpenInput(input, &info, error);
+    if (!in || !HasChannelsAndRate(input, info, error))
+        return false;
+    *channels = std::min(info.channels, kMaxOutputChannels);
+    const int kept = *channels;
+    // Room for the whole result at once: growing it would copy it over and over.
+    const sf_count_t limit = std::max<sf_count_t>(0, control.inputFrameLimit);
+    const sf_count_t frames = limit > 0 && (KnownFrames(info) == 0 || KnownFrames(info) > limit) ? limit
+                                                                                                  : KnownFrames(info);
+    pcm->reserve(size_t(double(frames) * double(outputRate) / info.samplerate + 16) * size_t(kept));
+    const PcmSink keep = [pcm, kept](const short *samples, sf_count_t frames) {
+        pcm->insert(pcm->end(), samples, samples + frames * kept);
+        return true;
+    };
+    Progress progress(control);
+    bool done = false;
+    double scale = 0.0;
+    if (info.samplerate == outputRate) {
+        done = Convert(in.get(), info, keep, 1.0, progress, error) && progress.Finish();
+    } else {
+        if (!RateInRange(info.samplerate))
+            return Fail(error, RatesText());
+        done = Resample(FeedConverted, in.get(), info, kept, outputRate, spillBeside, keep, progress,
+                        &scale, error)
+            && FinishResampled(input, scale, progress, warning);
+    }
+    if (!done)
+        pcm->clear();
+    return done;
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 struct ConvertControl {
     // Told the share of the work done in whole per cents, each value once
@@ -64,5 +65,14 @@ bool ResamplePcm16(const std::string &input, long inputRate, const std::string &
 // the warning are theirs.
 bool ConvertToRate(const std::string &input, const std::string &output, long outputRate,
                    const ConvertControl &control, std::string *error, std::string *warning);
+
+// ConvertToRate with the result kept in memory: `pcm` gets the interleaved
+// 16-bit frames of `channels` channels (at most two), the same to the bit
+// as the file's. A sound too long to hold in memory while it is resampled
+// is spooled in a temporary file beside `spillBeside`. On failure `pcm` is
+// left empty.
+bool ConvertToRateInMemory(const std::string &input, long outputRate, const std::string &spillBeside,
+                           const ConvertControl &control, std::vector<short> *pcm, int *channels,
+                           std::string *error, std::string *warning);
 
 #endif

@@ -44,13 +44,12 @@ QString GainText(double gain)
 // its offset and end leave nothing.
 QVector<double> PartSamples(const DecodedSample &decoded, const LayerPart &part, double gain, bool leftOnly)
 {
-    const QVector<double> mono = KitLayerSamples(decoded.sound, gain, leftOnly);
+    const qint64 frames = decoded.sound.pcm.size() / (2 * std::max(1, int(decoded.sound.channels)));
     // offset and end count the sample's own frames, not the bank's.
     const double ratio = decoded.sourceRate > 0 ? double(kBankRate) / decoded.sourceRate : 1.0;
-    const qint64 first = BankFrame(double(part.offset) * ratio, mono.size());
-    const qint64 last = part.end < 0 ? mono.size()
-                                     : std::max(first, BankFrame((double(part.end) + 1) * ratio, mono.size()));
-    return mono.mid(int(first), int(last - first));
+    const qint64 first = BankFrame(double(part.offset) * ratio, frames);
+    const qint64 last = part.end < 0 ? frames : std::max(first, BankFrame((double(part.end) + 1) * ratio, frames));
+    return KitLayerSamples(decoded.sound, gain, leftOnly, first, last - first);
 }
 
 // A layer's name in the bank from its sample's file name: ".wav", at most
@@ -182,6 +181,10 @@ QVector<double> LayerSamples(const LayerSource &layer, const QHash<QString, qint
                           .arg(part.end);
             continue;
         }
+        if (sum.isEmpty()) {
+            sum = samples;
+            continue;
+        }
         if (sum.size() < samples.size())
             sum.resize(samples.size());
         for (int i = 0; i < samples.size(); ++i)
@@ -220,23 +223,13 @@ SampleDecoder FileDecoder(const QString &workFolder, const std::atomic<bool> *ca
         const double ratio = double(kBankRate) / decoded->sourceRate;
         const double needed = double(furthestOffset) * ratio + kMostLayerFrames + 1;
         ConvertOptions options;
-        options.inProcess = true;
         options.cancelled = cancelled;
         options.workFolder = workFolder;
         // The header's length comes first: of a long sample, only what a
         // layer can hold is decoded (a tenth of a second more, so the
         // resampler's filter sees what follows every frame kept).
         options.inputFrameLimit = qint64(std::min((needed + kBankRate / 10) / ratio, 1e15));
-        const QString path = ConvertFile(sample, options, reason);
-        if (reason->isEmpty() && !QFileInfo(path).isFile())
-            *reason = MessageFor(RESULT_OPEN_FAILED).text;
-        const bool read = reason->isEmpty() && ReadPcmSound(path, &decoded->sound, reason);
-        // Read back whole: the converted file has served.
-        if (QFileInfo(path).absolutePath().startsWith(QDir(workFolder).absolutePath() + QLatin1Char('/'))) {
-            QFile::remove(path);
-            QDir(workFolder).rmdir(QFileInfo(path).absolutePath());
-        }
-        if (!read)
+        if (!DecodeSound(sample, options, &decoded->sound, reason))
             return false;
         const qint64 frames = BankFrame(needed,
                                         decoded->sound.pcm.size() / (2 * std::max<int>(1, decoded->sound.channels)));
@@ -273,6 +266,7 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
     QHash<QString, DecodedSample> decoded;
     QHash<QString, QString> failed;
     KitPlan plan;
+    bool allSilent = true; // every layer tried played silence
     for (bool again = true; again;) {
         plan = PlanKitLayers(ranges, unusable);
         again = false;
@@ -291,6 +285,7 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
                 samples.insert(index, layer);
                 continue;
             }
+            allSilent = allSilent && silent && !layer.isEmpty();
             if (silent && !layer.isEmpty())
                 notes << QStringLiteral("%1: silent, left out")
                              .arg(LastPathPart(NamingSample(source.layers.at(index), decoded)));
@@ -308,7 +303,8 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
         }
     }
     if (plan.layers.isEmpty()) {
-        prepared.failure = QStringLiteral("no usable sample");
+        prepared.empty = count > 0 && allSilent;
+        prepared.failure = prepared.empty ? QStringLiteral("plays only silence") : QStringLiteral("no usable sample");
         return prepared;
     }
     ReduceKitPlan(&plan, kMaxLayers);
@@ -403,6 +399,7 @@ PreparedInstrument PrepareKitInstrument(const KitForImport &kit, int index, cons
 {
     if (NamesNoSample(kit, index)) {
         PreparedInstrument prepared;
+        prepared.empty = true;
         prepared.failure = QStringLiteral("names no sample");
         return prepared;
     }

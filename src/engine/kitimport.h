@@ -69,6 +69,9 @@ struct KitImportOptions {
 struct PreparedInstrument {
     bool cancelled = false;
     QString failure;           // why it gives no bank; empty when it does
+    // The kit gives it nothing to play (no sample named, or silent ones
+    // only, as placeholders are): no bank, yet nothing went wrong.
+    bool empty = false;
     QVector<LayerFile> layers; // 16-bit mono WAVEs in the work folder, loudest first
     QStringList samples;       // for each, the kit's sample it was made from
     int kitLayers = 0;         // the layers the kit gives the instrument

@@ -130,18 +130,22 @@ void FinishThresholds(KitPlan *plan)
         plan->thresholds.last() = 1;
 }
 
-QVector<double> KitLayerSamples(const PcmSound &converted, double gain, bool leftOnly)
+QVector<double> KitLayerSamples(const PcmSound &converted, double gain, bool leftOnly, qint64 first,
+                                qint64 count)
 {
     const int channels = std::max(1, int(converted.channels));
-    const int frames = int(converted.pcm.size() / (2 * channels));
-    const auto sample = [&](int index) {
-        return double(qint16(quint16(quint8(converted.pcm.at(2 * index)))
-                             | quint16(quint8(converted.pcm.at(2 * index + 1))) << 8));
+    const qint64 frames = converted.pcm.size() / (2 * channels);
+    const qint64 from = std::clamp<qint64>(first, 0, frames);
+    const qint64 to = count < 0 ? frames : std::min(frames, from + count);
+    const auto sample = [&](qint64 index) {
+        return double(qint16(quint16(quint8(converted.pcm.at(int(2 * index))))
+                             | quint16(quint8(converted.pcm.at(int(2 * index + 1)))) << 8));
     };
-    QVector<double> mono(frames);
-    for (int i = 0; i < frames; ++i) {
+    QVector<double> mono;
+    mono.reserve(int(to - from));
+    for (qint64 i = from; i < to; ++i) {
         const double left = sample(i * channels);
-        mono[i] = gain * (channels == 2 && !leftOnly ? (left + sample(i * channels + 1)) / 2 : left);
+        mono << gain * (channels == 2 && !leftOnly ? (left + sample(i * channels + 1)) / 2 : left);
     }
     return mono;
 }

@@ -45,7 +45,9 @@ void FinishThresholds(KitPlan *plan);
 // channels mixed as (L+R)/2 unless `leftOnly`, times `gain`, as samples
 // at full scale 32768 (not yet rounded, so one factor can still bring the
 // whole instrument below clipping).
-QVector<double> KitLayerSamples(const PcmSound &converted, double gain, bool leftOnly);
+// Of its frames, `count` from `first` (all to the end when `count` < 0).
+QVector<double> KitLayerSamples(const PcmSound &converted, double gain, bool leftOnly, qint64 first = 0,
+                                qint64 count = -1);
 
 // The instrument's layers as 16-bit mono sounds: when any sample would clip,
 // all are scaled by one factor, which `scale` gets (1 when none clips; 0

@@ -28,7 +28,7 @@ struct ImportSettings {
 
 struct InstrumentReport {
     bool built = false;
-    bool empty = false; // a place in the kit with no sample named: not skipped
+    bool empty = false; // a place in the kit with nothing to play: not skipped
     bool interrupted = false;
     QStringList lines;
     int layers = 0;
@@ -64,11 +64,6 @@ InstrumentReport ImportInstrument(const KitForImport &kit, int index, const Impo
 {
     InstrumentReport report;
     const QString head = QStringLiteral("%1: ").arg(Printable(kit.instruments.at(index)));
-    if (NamesNoSample(kit, index)) {
-        report.empty = true;
-        report.lines << head + QStringLiteral("names no sample");
-        return report;
-    }
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/QuadrelX8FileGen-XXXXXX"));
     if (!work.isValid()) {
         report.lines << head + QStringLiteral("skipped, no temporary folder could be made");
@@ -83,6 +78,12 @@ InstrumentReport ImportInstrument(const KitForImport &kit, int index, const Impo
     };
     if (prepared.cancelled) {
         report.interrupted = true;
+        return report;
+    }
+    if (prepared.empty) {
+        // A place in the kit with nothing to play: not skipped.
+        report.empty = true;
+        report.lines << head + prepared.failure;
         return report;
     }
     report.leftOut = prepared.kitLayers;
