@@ -1,13 +1,14 @@
 #include "kitimport.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
+#include <vector>
 
 #include "kitplan.h"
 #include "layerrules.h"
@@ -143,28 +144,53 @@ void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples,
     prepared->thresholds = plan.thresholds;
 }
 
-// The samples a layer sums, each decoded once into `decoded` (or its
-// failure into `failed`); empty when no part gives any sound. Notes what
-// was left out and why.
-QVector<double> LayerSamples(const LayerSource &layer, const QHash<QString, qint64> &furthestOffsets,
-                             const KitImportOptions &options, const SampleDecoder &decode,
-                             QHash<QString, DecodedSample> *decoded, QHash<QString, QString> *failed,
-                             QStringList *notes)
+// Decodes those of `samples` not yet tried, on every core at once, into
+// `decoded` (or why not into `failed`, with a note), in `samples`' order.
+void DecodeSamples(const QStringList &samples, const QHash<QString, qint64> &furthestOffsets,
+                   const SampleDecoder &decode, QHash<QString, DecodedSample> *decoded,
+                   QHash<QString, QString> *failed, QStringList *notes)
+{
+    QStringList wanted;
+    for (const QString &sample : samples) {
+        if (!decoded->contains(sample) && !failed->contains(sample) && !wanted.contains(sample))
+            wanted << sample;
+    }
+    const int count = int(wanted.size());
+    std::vector<DecodedSample> sounds(static_cast<size_t>(count));
+    std::vector<QString> reasons(static_cast<size_t>(count));
+    std::vector<char> done(static_cast<size_t>(count), 0);
+    std::atomic<int> next{0};
+    const auto work = [&]() {
+        for (int i = next++; i < count; i = next++)
+            done[size_t(i)] = decode(wanted.at(i), furthestOffsets.value(wanted.at(i)), &sounds[size_t(i)],
+                                     &reasons[size_t(i)]);
+    };
+    std::vector<std::thread> workers;
+    const int threads = std::min(count, std::max(1, QThread::idealThreadCount()));
+    for (int k = 1; k < threads; ++k)
+        workers.emplace_back(work);
+    work();
+    for (std::thread &worker : workers)
+        worker.join();
+    for (int i = 0; i < count; ++i) {
+        if (done[size_t(i)]) {
+            decoded->insert(wanted.at(i), std::move(sounds[size_t(i)]));
+        } else {
+            failed->insert(wanted.at(i), reasons[size_t(i)]);
+            *notes << QStringLiteral("%1: %2").arg(LastPathPart(wanted.at(i)), reasons[size_t(i)]);
+        }
+    }
+}
+
+// The samples a layer sums, from those decoded; empty when no part gives
+// any sound. Notes what was left out and why.
+QVector<double> LayerSamples(const LayerSource &layer, const KitImportOptions &options,
+                             const QHash<QString, DecodedSample> &decoded, QStringList *notes)
 {
     QVector<double> sum;
     for (const LayerPart &part : layer.parts) {
         const QString shown = LastPathPart(part.sample);
-        if (!decoded->contains(part.sample) && !failed->contains(part.sample)) {
-            DecodedSample sample;
-            QString reason;
-            if (decode(part.sample, furthestOffsets.value(part.sample), &sample, &reason)) {
-                decoded->insert(part.sample, sample);
-            } else {
-                failed->insert(part.sample, reason);
-                *notes << QStringLiteral("%1: %2").arg(shown, reason);
-            }
-        }
-        if (!decoded->contains(part.sample))
+        if (!decoded.contains(part.sample))
             continue;
         double gain = part.gain;
         // One far beyond any sample's range would make the whole instrument
@@ -173,7 +199,7 @@ QVector<double> LayerSamples(const LayerSource &layer, const QHash<QString, qint
             *notes << QStringLiteral("%1: gain %2 is not finite, 1 used").arg(shown, GainText(gain));
             gain = 1;
         }
-        const QVector<double> samples = PartSamples(decoded->value(part.sample), part, gain, options.leftOnly);
+        const QVector<double> samples = PartSamples(decoded.value(part.sample), part, gain, options.leftOnly);
         if (samples.isEmpty()) {
             *notes << QStringLiteral("%1: offset %2 and end %3 leave none of its sound, left out")
                           .arg(shown)
@@ -270,15 +296,20 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
     for (bool again = true; again;) {
         plan = PlanKitLayers(ranges, unusable);
         again = false;
+        QStringList needed;
+        for (int index : std::as_const(plan.layers)) {
+            for (const LayerPart &part : source.layers.at(index).parts)
+                needed << part.sample;
+        }
+        DecodeSamples(needed, furthestOffsets, decode, &decoded, &failed, &notes);
+        if (IsCancelled(cancelled)) {
+            prepared.cancelled = true;
+            return prepared;
+        }
         for (int index : std::as_const(plan.layers)) {
             if (samples.contains(index))
                 continue;
-            const QVector<double> layer = LayerSamples(source.layers.at(index), furthestOffsets, options, decode,
-                                                       &decoded, &failed, &notes);
-            if (IsCancelled(cancelled)) {
-                prepared.cancelled = true;
-                return prepared;
-            }
+            const QVector<double> layer = LayerSamples(source.layers.at(index), options, decoded, &notes);
             // A silent layer would play nothing where the kit plays a sound.
             const bool silent = std::all_of(layer.begin(), layer.end(), [](double value) { return value == 0; });
             if (!layer.isEmpty() && !silent) {
