@@ -275,6 +275,13 @@ sf_count_t KnownFrames(const SF_INFO &info)
     return info.frames > 0 && info.frames < SF_COUNT_MAX ? info.frames : 0;
 }
 
+// The frames a conversion reads: all it knows of, or `limit` when above 0
+// and lower (or the length is not known).
+sf_count_t FramesRead(const SF_INFO &info, sf_count_t limit)
+{
+    return limit > 0 && (KnownFrames(info) == 0 || KnownFrames(info) > limit) ? limit : KnownFrames(info);
+}
+
 // --- Any sound to 16-bit PCM at its own rate ----------------------------------
 
 constexpr int kMaxOutputChannels = 2;
@@ -330,7 +337,7 @@ public:
               sf_count_t limit, std::string *error)
         : in_(in), channels_(info.channels),
           kept_(std::min(info.channels, kMaxOutputChannels)),
-          frames_(limit > 0 && (KnownFrames(info) == 0 || KnownFrames(info) > limit) ? limit : KnownFrames(info)),
+          frames_(FramesRead(info, limit)),
           limit_(limit),
           sink_(std::move(sink)), share_(share), progress_(progress), error_(error),
           blockFrames_(std::max<sf_count_t>(1, kBlockSamples / info.channels)),
@@ -769,8 +776,7 @@ bool Resample(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels, long 
         return Fail(error, std::string("cannot set up the resampler: ") + soxrError);
 
     // A few frames more than the rates' ratio, for the filter's rounding.
-    const sf_count_t limit = progress.InputFrameLimit();
-    const sf_count_t frames = limit > 0 && KnownFrames(info) > limit ? limit : KnownFrames(info);
+    const sf_count_t frames = FramesRead(info, progress.InputFrameLimit());
     const size_t expected =
         frames > 0 ? size_t(double(frames) * double(toRate) / info.samplerate + 16) * channels : 0;
     Spool spool(output, expected);
@@ -900,6 +906,28 @@ bool ResamplePcm16(const std::string &input, long inputRate, const std::string &
                                 control, error, warning);
 }
 
+namespace {
+
+// Opens the input of a conversion to `outputRate`; empty, with why, when the
+// input cannot be read or a rate the conversion needs is out of range.
+SoundFile OpenToConvert(const std::string &input, long outputRate, SF_INFO *info, std::string *error)
+{
+    if (!RateInRange(outputRate)) {
+        Fail(error, RatesText());
+        return SoundFile();
+    }
+    SoundFile in = OpenInput(input, info, error);
+    if (!in || !HasChannelsAndRate(input, *info, error))
+        return SoundFile();
+    if (info->samplerate != outputRate && !RateInRange(info->samplerate)) {
+        Fail(error, RatesText());
+        return SoundFile();
+    }
+    return in;
+}
+
+} // namespace
+
 bool ConvertToRate(const std::string &input, const std::string &output, long outputRate,
                    const ConvertControl &control, std::string *error, std::string *warning)
 {
@@ -908,17 +936,12 @@ bool ConvertToRate(const std::string &input, const std::string &output, long out
     error = error ? error : &unusedError;
     warning = warning ? warning : &unusedWarning;
     warning->clear();
-    if (!RateInRange(outputRate))
-        return Fail(error, RatesText());
     SF_INFO info = {};
-    SoundFile in = OpenInput(input, &info, error);
-    if (!in || !HasChannelsAndRate(input, info, error))
+    SoundFile in = OpenToConvert(input, outputRate, &info, error);
+    if (!in)
         return false;
     if (info.samplerate == outputRate)
         return ReplaceWithConverted(in, info, output, control, error);
-    if (!RateInRange(info.samplerate))
-        return Fail(error, RatesText());
-
     return ReplaceWithResampled(FeedConverted, in, info,
                                 std::min(info.channels, kMaxOutputChannels), input, output,
                                 outputRate, control, error, warning);
@@ -934,18 +957,14 @@ bool ConvertToRateInMemory(const std::string &input, long outputRate, const std:
     warning = warning ? warning : &unusedWarning;
     warning->clear();
     pcm->clear();
-    if (!RateInRange(outputRate))
-        return Fail(error, RatesText());
     SF_INFO info = {};
-    SoundFile in = OpenInput(input, &info, error);
-    if (!in || !HasChannelsAndRate(input, info, error))
+    SoundFile in = OpenToConvert(input, outputRate, &info, error);
+    if (!in)
         return false;
     *channels = std::min(info.channels, kMaxOutputChannels);
     const int kept = *channels;
     // Room for the whole result at once: growing it would copy it over and over.
-    const sf_count_t limit = std::max<sf_count_t>(0, control.inputFrameLimit);
-    const sf_count_t frames = limit > 0 && (KnownFrames(info) == 0 || KnownFrames(info) > limit) ? limit
-                                                                                                  : KnownFrames(info);
+    const sf_count_t frames = FramesRead(info, control.inputFrameLimit);
     pcm->reserve(size_t(double(frames) * double(outputRate) / info.samplerate + 16) * size_t(kept));
     const PcmSink keep = [pcm, kept](const short *samples, sf_count_t frames) {
         pcm->insert(pcm->end(), samples, samples + frames * kept);
@@ -957,8 +976,6 @@ bool ConvertToRateInMemory(const std::string &input, long outputRate, const std:
     if (info.samplerate == outputRate) {
         done = Convert(in.get(), info, keep, 1.0, progress, error) && progress.Finish();
     } else {
-        if (!RateInRange(info.samplerate))
-            return Fail(error, RatesText());
         done = Resample(FeedConverted, in.get(), info, kept, outputRate, spillBeside, keep, progress,
                         &scale, error)
             && FinishResampled(input, scale, progress, warning);
