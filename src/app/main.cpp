@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "quitsignals.h"
 #include "startup.h"
 #include "zkwindow.h"
 
@@ -19,9 +20,13 @@ int main(int argc, char *argv[])
     }
     WidenLibraryPaths();
     QApplication app(argc, argv);
+    QuitOnSignals();
     ZKWindow window(nullptr);
     window.show();
     // What a file manager passes: a bank to open, or sounds to add.
     window.OpenFiles(QCoreApplication::arguments().mid(1));
+    // A signal whose quit a dialog's loop took before the main loop ran.
+    if (QuitSignal() != 0)
+        return 128 + QuitSignal();
     return app.exec();
 }

@@ -797,6 +797,32 @@ bool WriteResampled(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels,
         && CloseOutput(out, error);
 }
 
+} // namespace
+
+bool ResampleMono(const float *input, size_t frames, double inputRate, double outputRate,
+                  size_t maxOutput, std::vector<float> *output, std::string *error)
+{
+    output->clear();
+    if (!(inputRate > 0 && outputRate > 0))
+        return Fail(error, "rates must be above 0 Hz");
+    const double expected = std::ceil(double(frames) * outputRate / inputRate);
+    output->resize(size_t(std::min(expected, double(maxOutput))));
+    if (output->empty())
+        return true;
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+    size_t produced = 0;
+    if (soxr_error_t soxrError = soxr_oneshot(inputRate, outputRate, 1, input, frames, nullptr,
+                                              output->data(), output->size(), &produced,
+                                              nullptr, &quality, nullptr)) {
+        output->clear();
+        return Fail(error, std::string("resampling failed: ") + soxrError);
+    }
+    output->resize(produced);
+    return true;
+}
+
+namespace {
+
 bool RateInRange(long rate)
 {
     return rate >= kMinResampleRate && rate <= kMaxResampleRate;

@@ -58,6 +58,14 @@ bool ResamplePcm16(const std::string &input, long inputRate, const std::string &
                    long outputRate, const ConvertControl &control, std::string *error,
                    std::string *warning);
 
+// Resamples mono float samples held in memory from `inputRate` to
+// `outputRate` (neither need be whole) with libsoxr at the same very-high
+// quality as ResamplePcm16, giving at most `maxOutput` frames: a caller that
+// keeps no more than that is spared computing the rest. Samples are not
+// scaled, so values beyond full scale stay as they come out.
+bool ResampleMono(const float *input, size_t frames, double inputRate, double outputRate,
+                  size_t maxOutput, std::vector<float> *output, std::string *error);
+
 // Both steps at once, as the converter programs run one after the other:
 // any sound that libsndfile reads becomes a 16-bit PCM WAVE at `outputRate`,
 // the same to the bit as ConvertToPcm16 followed (when the input's rate

@@ -22,6 +22,16 @@
 
 namespace {
 
+// The bank's reader decodes a name as UTF-8, which drops a byte-order mark
+// at its start: a name that began with one would read back as another, and
+// the bank could not be made again as it is.
+QString WithoutByteOrderMarks(QString name)
+{
+    while (name.startsWith(QChar(0xFEFF)))
+        name.remove(0, 1);
+    return name;
+}
+
 quint8 StoredThreshold(qint32 threshold)
 {
     return quint8(quint32(threshold) & 0x7F);
@@ -215,14 +225,14 @@ qint32 WriteBank(QFileDevice &target, const GeneratorArgs &args, const QByteArra
 
 // Writes the bank beside the target under a name of its own, then gives it
 // the target's name only if no file has that name by then, so a bank that
-// appeared meanwhile is never lost.
+// appeared meanwhile is never lost. That name is short and never built from
+// the target's, which may already take all the bytes a name can have.
 qint32 WriteBankBeside(const GeneratorArgs &args, const QByteArray &header, QString *reason)
 {
     const QFileInfo target(args.TargetPath);
     QFile partial;
     for (int attempt = 0; attempt < 16 && !partial.isOpen(); ++attempt) {
-        partial.setFileName(target.absolutePath() + QStringLiteral("/.") + target.fileName()
-                            + QStringLiteral(".%1.part")
+        partial.setFileName(target.absolutePath() + QStringLiteral("/.zks-%1.part")
                                   .arg(QRandomGenerator::global()->generate(), 8, 16,
                                        QLatin1Char('0')));
         if (!partial.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)
@@ -378,7 +388,7 @@ GeneratorArgs MakeGeneratorArgs(const QVector<LayerFile> &layers, const Threshol
         args.Threshold[i] = thresholds[i + 1];
         if (i < args.LayerCount) {
             args.LayerPath[i] = layers.at(i).path;
-            args.LayerName[i] = layers.at(i).name;
+            args.LayerName[i] = WithoutByteOrderMarks(layers.at(i).name);
             args.LayerSize[i] = layers.at(i).size;
         }
     }

@@ -1,16 +1,14 @@
 #include "drumkit.h"
 
 #include <QDir>
-#include <QDirIterator>
-#include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QXmlStreamReader>
 
-#include <archive.h>
-#include <archive_entry.h>
-
 #include <cmath>
-#include <memory>
+
+#include "kitarchive.h"
+#include "regularfile.h"
 
 namespace {
 
@@ -99,8 +97,10 @@ void CheckSamples(KitInstrument &instrument)
         const QFileInfo info(layer.path);
         if (layer.path.isEmpty())
             instrument.problems << QStringLiteral("a layer names no sample");
-        else if (!info.isFile())
+        else if (!info.exists())
             instrument.problems << QStringLiteral("%1: no such file").arg(info.fileName());
+        else if (!info.isFile())
+            instrument.problems << QStringLiteral("%1: not a regular file").arg(info.fileName());
         else if (!info.isReadable())
             instrument.problems << QStringLiteral("%1: not readable").arg(info.fileName());
         else
@@ -142,97 +142,55 @@ bool ParseDrumkitXml(const QByteArray &bytes, const QString &folder, Drumkit *ki
     return true;
 }
 
-bool UnpackKitArchive(const QString &archivePath, const QString &folder, QString *error)
+bool ReadDrumkit(const QString &path, const QString &workFolder, Drumkit *kit, QString *error,
+                 const std::atomic<bool> *cancelled)
 {
-    const std::unique_ptr<archive, int (*)(archive *)> reader(archive_read_new(), archive_read_free);
-    archive_read_support_filter_all(reader.get());
-    archive_read_support_format_tar(reader.get());
-    if (archive_read_open_filename(reader.get(), QFile::encodeName(archivePath).constData(), 65536)
-        != ARCHIVE_OK) {
-        *error = QString::fromLocal8Bit(archive_error_string(reader.get()));
-        return false;
-    }
-    const QDir root(folder);
-    const QString rootPath = root.absolutePath() + QLatin1Char('/');
-    QStringList written;
-    QStringList made; // folders, parents first
-    const auto makeFolder = [&](const QString &path) {
-        QStringList missing;
-        for (QString up = path; !QFileInfo::exists(up) && (up + QLatin1Char('/')).startsWith(rootPath);
-             up = QFileInfo(up).absolutePath())
-            missing.prepend(up);
-        made << missing;
-        root.mkpath(path);
-    };
-    const auto fail = [&](const QString &why) {
-        *error = why;
-        for (const QString &file : std::as_const(written))
-            QFile::remove(file);
-        for (auto folder = made.crbegin(); folder != made.crend(); ++folder)
-            QDir().rmdir(*folder);
-        return false;
-    };
-    archive_entry *entry = nullptr;
-    int status;
-    while ((status = archive_read_next_header(reader.get(), &entry)) == ARCHIVE_OK) {
-        const QString name = QString::fromUtf8(archive_entry_pathname(entry));
-        const QString target = QDir::cleanPath(root.absoluteFilePath(name));
-        if (name.startsWith(QLatin1Char('/')) || !(target + QLatin1Char('/')).startsWith(rootPath))
-            return fail(QStringLiteral("the entry \"%1\" would land outside the kit's folder").arg(name));
-        const mode_t type = archive_entry_filetype(entry);
-        if (type == AE_IFDIR) {
-            makeFolder(target);
-            continue;
-        }
-        if (type != AE_IFREG)
-            continue; // links and devices have no place in a kit
-        makeFolder(QFileInfo(target).absolutePath());
-        QFile out(target);
-        if (!out.open(QIODevice::WriteOnly))
-            return fail(QStringLiteral("%1: %2").arg(target, out.errorString()));
-        written << target;
-        const void *block;
-        size_t size;
-        la_int64_t offset;
-        int read;
-        while ((read = archive_read_data_block(reader.get(), &block, &size, &offset)) == ARCHIVE_OK) {
-            if (!out.seek(offset) || out.write(static_cast<const char *>(block), qint64(size)) != qint64(size))
-                return fail(QStringLiteral("%1: %2").arg(target, out.errorString()));
-        }
-        if (read != ARCHIVE_EOF)
-            return fail(QString::fromLocal8Bit(archive_error_string(reader.get())));
-    }
-    if (status != ARCHIVE_EOF)
-        return fail(QString::fromLocal8Bit(archive_error_string(reader.get())));
-    return true;
-}
-
-bool ReadDrumkit(const QString &path, const QString &workFolder, Drumkit *kit, QString *error)
-{
-    QString xmlPath = path;
     const QFileInfo info(path);
-    if (info.isFile() && !info.fileName().endsWith(QLatin1String(".xml"), Qt::CaseInsensitive)) {
-        if (!UnpackKitArchive(path, workFolder, error))
-            return false;
-        QDirIterator found(workFolder, {QStringLiteral("drumkit.xml")}, QDir::Files,
-                           QDirIterator::Subdirectories);
-        if (!found.hasNext()) {
-            *error = QStringLiteral("the archive holds no drumkit.xml");
+    if (info.isDir() || info.fileName().endsWith(QLatin1String(".xml"), Qt::CaseInsensitive)) {
+        const QString xmlPath = info.isDir() ? QDir(path).filePath(QStringLiteral("drumkit.xml")) : path;
+        QByteArray xml;
+        if (!ReadRegularFile(xmlPath, KitArchive::kMaxDrumkitXmlBytes, &xml, error)
+            || !ParseDrumkitXml(xml, QFileInfo(xmlPath).absolutePath(), kit, error)) {
+            *error = xmlPath + QStringLiteral(": ") + *error;
             return false;
         }
-        xmlPath = found.next();
-    } else if (info.isDir()) {
-        xmlPath = QDir(path).filePath(QStringLiteral("drumkit.xml"));
+        if (kit->name.isEmpty())
+            kit->name = QFileInfo(xmlPath).absoluteDir().dirName();
+        for (KitInstrument &instrument : kit->instruments)
+            CheckSamples(instrument);
+        return true;
     }
-    QFile file(xmlPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("%1: %2").arg(xmlPath, file.errorString());
+
+    KitArchive archive(workFolder, cancelled);
+    if (!archive.scan(path, error))
+        return false;
+    if (!ParseDrumkitXml(archive.drumkitXml(), archive.kitFolder(), kit, error)) {
+        *error = QStringLiteral("drumkit.xml: ") + *error;
         return false;
     }
-    if (!ParseDrumkitXml(file.readAll(), QFileInfo(xmlPath).absolutePath(), kit, error)) {
-        *error = xmlPath + QStringLiteral(": ") + *error;
-        return false;
+    if (kit->name.isEmpty())
+        kit->name = info.completeBaseName();
+    // An archived kit's samples come from the archive alone: a name leading
+    // out of it would put any sound of the user's disk into the banks.
+    QSet<QString> named;
+    for (KitInstrument &instrument : kit->instruments) {
+        QVector<KitLayer> inside;
+        for (KitLayer layer : std::as_const(instrument.layers)) {
+            if (!layer.path.isEmpty()) {
+                layer.path = QDir::cleanPath(layer.path);
+                if (!archive.holds(layer.path)) {
+                    instrument.problems
+                        << QStringLiteral("%1: outside the kit's archive").arg(QFileInfo(layer.path).fileName());
+                    continue;
+                }
+                named.insert(layer.path);
+            }
+            inside << layer;
+        }
+        instrument.layers = inside;
     }
+    if (!archive.unpack(named, error))
+        return false;
     for (KitInstrument &instrument : kit->instruments)
         CheckSamples(instrument);
     return true;

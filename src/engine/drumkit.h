@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <atomic>
+
 // A multi-velocity drum kit as its drumkit.xml describes it: instruments,
 // each with sampled layers that play a range of hit strengths.
 
@@ -36,14 +38,15 @@ struct Drumkit {
 // False with the reason when the text is no kit.
 bool ParseDrumkitXml(const QByteArray &xml, const QString &folder, Drumkit *kit, QString *error);
 
-// Reads a drumkit.xml, a folder holding one, or a .h2drumkit archive,
-// unpacked into `workFolder` (entries that would land outside it refuse
-// the whole archive). Samples that are missing or unreadable are left out
-// of their instrument and listed in its problems.
-bool ReadDrumkit(const QString &path, const QString &workFolder, Drumkit *kit, QString *error);
-
-// Unpacks a gzip tar into `folder`; false with the reason, and nothing of
-// it left, when it is unreadable or holds an entry that would land outside.
-bool UnpackKitArchive(const QString &archive, const QString &folder, QString *error);
+// Reads a drumkit.xml, a folder holding one, or a .h2drumkit archive. The
+// drumkit.xml is read only when it is a regular file of at most
+// KitArchive::kMaxDrumkitXmlBytes. Of an archive (see KitArchive), only the
+// samples its drumkit.xml names are unpacked, into `workFolder`; a layer
+// whose sample lies outside the archive is left out. Samples that are
+// missing or unreadable are left out of their instrument and listed in its
+// problems. A kit without a name takes its folder's or archive's.
+// `cancelled`, when set, stops the unpacking ("interrupted").
+bool ReadDrumkit(const QString &path, const QString &workFolder, Drumkit *kit, QString *error,
+                 const std::atomic<bool> *cancelled = nullptr);
 
 #endif

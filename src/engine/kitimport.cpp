@@ -358,18 +358,19 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
     return prepared;
 }
 
-bool ReadKitForImport(const QString &path, const QString &unpackFolder, KitForImport *kit, QString *error)
+bool ReadKitForImport(const QString &path, const QString &unpackFolder, KitForImport *kit, QString *error,
+                      const std::atomic<bool> *cancelled)
 {
     kit->sfz = path.endsWith(QLatin1String(".sfz"), Qt::CaseInsensitive);
     if (kit->sfz) {
-        if (!ReadSfzKit(path, &kit->sfzKit, error))
+        if (!ReadSfzKit(path, &kit->sfzKit, error, cancelled))
             return false;
         kit->name = kit->sfzKit.name;
         kit->keys = SfzKeys(kit->sfzKit);
         for (int key : std::as_const(kit->keys))
             kit->instruments << SfzKeyName(kit->sfzKit, key);
     } else {
-        if (!ReadDrumkit(path, unpackFolder, &kit->drumkit, error))
+        if (!ReadDrumkit(path, unpackFolder, &kit->drumkit, error, cancelled))
             return false;
         kit->name = kit->drumkit.name;
         for (const KitInstrument &instrument : std::as_const(kit->drumkit.instruments)) {

@@ -115,9 +115,10 @@ struct KitForImport {
 };
 
 // Reads a drumkit.xml, a folder holding one, a .h2drumkit archive
-// (unpacked into `unpackFolder`) or an .sfz file; false with why.
+// (unpacked into `unpackFolder`) or an .sfz file; false with why, or once
+// `cancelled` is set.
 bool ReadKitForImport(const QString &path, const QString &unpackFolder, KitForImport *kit,
-                      QString *error);
+                      QString *error, const std::atomic<bool> *cancelled = nullptr);
 
 // True for a place in the kit that names no sample at all: no bank, and
 // not counted as skipped.

@@ -1,13 +1,10 @@
 #include "kitplan.h"
 
-#include <QFile>
-#include <QHash>
-#include <QSet>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
+#include "cardnames.h"
 #include "fileprocessor.h"
 #include "layerrules.h"
 #include "soundinfo.h"
@@ -35,16 +32,6 @@ int LayerForStrength(const QVector<KitLayer> &layers, const QVector<bool> &unusa
         }
     }
     return nearest;
-}
-
-// The longest file name the usual file systems hold, in bytes.
-constexpr int kLongestFileName = 255;
-
-QString Shortened(QString name, int maxBytes)
-{
-    while (QFile::encodeName(name).size() > maxBytes)
-        name.chop(1);
-    return name;
 }
 
 } // namespace
@@ -228,22 +215,8 @@ bool FitKitLayers(QVector<QByteArray> *layers, qint64 headerBytes, int *cutFrame
 
 QStringList KitBankFileNames(const QString &kitName, const QStringList &instrumentNames)
 {
-    const QString suffix = QStringLiteral(".zks");
-    QStringList names;
-    QSet<QString> taken;
-    for (const QString &instrument : instrumentNames) {
-        QString base = kitName + QStringLiteral(" - ") + instrument;
-        for (QChar &c : base) {
-            if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 || c.unicode() == 0x7f)
-                c = QLatin1Char('_');
-        }
-        QString name = Shortened(base, kLongestFileName - int(suffix.size())) + suffix;
-        for (int n = 2; taken.contains(name.toLower()); ++n) {
-            const QString number = QStringLiteral(" (%1)").arg(n);
-            name = Shortened(base, kLongestFileName - int(suffix.size() + number.size())) + number + suffix;
-        }
-        taken.insert(name.toLower());
-        names << name;
-    }
-    return names;
+    QStringList stems;
+    for (const QString &instrument : instrumentNames)
+        stems << kitName + QStringLiteral(" - ") + instrument;
+    return DistinctCardSafeFileNames(stems, QStringLiteral(".zks"));
 }

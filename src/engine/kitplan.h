@@ -65,8 +65,8 @@ QVector<QByteArray> FinishKitLayers(const QVector<QVector<double>> &layers, bool
 bool FitKitLayers(QVector<QByteArray> *layers, qint64 headerBytes, int *cutFrames);
 
 // The file names (".zks" included) of a kit's banks, one per instrument
-// name: "<kit> - <instrument>", characters a file name can't hold
-// replaced, names too long for a file system shortened, duplicates numbered.
+// name: "<kit> - <instrument>" made card-safe and distinct in any case, as
+// DistinctCardSafeFileNames makes them.
 QStringList KitBankFileNames(const QString &kitName, const QStringList &instrumentNames);
 
 #endif

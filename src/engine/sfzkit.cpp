@@ -1,5 +1,7 @@
 #include "sfzkit.h"
 
+#include "regularfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,21 +10,33 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace {
 
-// Deeper nesting than this is taken for a loop that names files differently.
+// Deeper nesting than this is no drum kit, even when every file differs.
 const int kMaxIncludeDepth = 16;
-// Larger SFZ text than this is no drum kit.
+// Larger SFZ text than this, with its includes and #define expansions
+// counted, is no drum kit.
 const qint64 kMaxSfzBytes = 16 * 1024 * 1024;
+// Nor are more #define substitutions than this, however short their values.
+const int kMaxSubstitutions = 1000000;
+// Define names are short; the bound keeps finding the longest name that
+// starts at a "$" cheap.
+const int kMaxDefineName = 64;
+// A region plays each key of its range; more such pairs than this (31,250
+// regions over all 128 keys, say) is no drum kit, and would keep the import
+// going through its bands for minutes.
+const qint64 kMaxKeyRegions = 4000000;
+// Offsets and ends beyond this many frames (about 290 days at 44.1 kHz) lie
+// past any sample; kept below it they can be scaled between rates without
+// overflowing.
+const qint64 kMaxFrames = qint64(1) << 40;
 
-// A line of the kit's text after comments, defines and includes, with where
-// it came from.
-struct SourceLine {
-    QString file;
-    int number = 0;
-    QString text;
-};
+bool IsCancelled(const std::atomic<bool> *cancelled)
+{
+    return cancelled && cancelled->load();
+}
 
 // The text with /* */ and // comments blanked out, line breaks kept so that
 // line numbers stay true.
@@ -73,102 +87,6 @@ QString DecodeText(QByteArray bytes)
     return text;
 }
 
-class Preprocessor
-{
-public:
-    Preprocessor(const QString &kitFolder) : folder(QDir(kitFolder).absolutePath())
-    {
-        const QString canonical = QFileInfo(folder).canonicalFilePath();
-        canonicalFolder = canonical.isEmpty() ? folder : canonical;
-    }
-
-    bool Add(const QString &fileName, const QString &text, QVector<SourceLine> *lines, QString *error)
-    {
-        const QStringList rows = WithoutComments(text).split(QLatin1Char('\n'));
-        for (int i = 0; i < rows.size(); ++i) {
-            const QString row = rows.at(i).trimmed();
-            if (row.startsWith(QLatin1String("#define"))) {
-                Define(row);
-                continue;
-            }
-            if (row.startsWith(QLatin1String("#include"))) {
-                if (!Include(fileName, i + 1, Substituted(row), lines, error))
-                    return false;
-                continue;
-            }
-            lines->append({fileName, i + 1, Substituted(rows.at(i))});
-        }
-        return true;
-    }
-
-private:
-    void Define(const QString &row)
-    {
-        static const QRegularExpression pattern(QStringLiteral("^#define\\s+(\\$\\w+)\\s+(.*)$"));
-        const QRegularExpressionMatch match = pattern.match(row);
-        if (!match.hasMatch())
-            return;
-        defines[match.captured(1)] = Substituted(match.captured(2).trimmed());
-        // Longest first, so that $KICK never eats the start of $KICK2.
-        names = defines.keys();
-        std::sort(names.begin(), names.end(),
-                  [](const QString &a, const QString &b) { return a.size() > b.size(); });
-    }
-
-    QString Substituted(QString text) const
-    {
-        if (!text.contains(QLatin1Char('$')))
-            return text;
-        for (const QString &name : names)
-            text.replace(name, defines.value(name));
-        return text;
-    }
-
-    bool Include(const QString &from, int line, const QString &row, QVector<SourceLine> *lines,
-                 QString *error)
-    {
-        static const QRegularExpression pattern(QStringLiteral("^#include\\s+\"([^\"]*)\""));
-        const QRegularExpressionMatch match = pattern.match(row);
-        const QString where = QStringLiteral("%1, line %2").arg(QFileInfo(from).fileName()).arg(line);
-        if (!match.hasMatch()) {
-            *error = QStringLiteral("%1: an #include names no file in quotes").arg(where);
-            return false;
-        }
-        QString name = match.captured(1);
-        name.replace(QLatin1Char('\\'), QLatin1Char('/'));
-        const QString path = QDir::cleanPath(QDir(folder).absoluteFilePath(name));
-        const QString canonical = QFileInfo(path).canonicalFilePath();
-        if (canonical.isEmpty()) {
-            *error = QStringLiteral("%1: the included file %2 does not exist").arg(where, name);
-            return false;
-        }
-        if (!canonical.startsWith(canonicalFolder + QLatin1Char('/'))) {
-            *error = QStringLiteral("%1: the included file %2 lies outside the kit's folder")
-                         .arg(where, name);
-            return false;
-        }
-        if (stack.contains(canonical) || stack.size() >= kMaxIncludeDepth) {
-            *error = QStringLiteral("%1: including %2 again would loop").arg(where, name);
-            return false;
-        }
-        QFile file(canonical);
-        if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxSfzBytes) {
-            *error = QStringLiteral("%1: the included file %2 can't be read").arg(where, name);
-            return false;
-        }
-        stack.append(canonical);
-        const bool added = Add(canonical, DecodeText(file.readAll()), lines, error);
-        stack.removeLast();
-        return added;
-    }
-
-    QString folder;
-    QString canonicalFolder;
-    QHash<QString, QString> defines;
-    QStringList names;
-    QStringList stack;
-};
-
 // One header or opcode of a line.
 struct Token {
     QString header; // set for a header
@@ -202,7 +120,9 @@ QVector<Token> Tokens(const QString &text)
     return tokens;
 }
 
-using Opcodes = QMap<QString, QString>;
+// A header level's opcodes in the order written: where key and lokey meet,
+// the later one wins.
+using Opcodes = QVector<QPair<QString, QString>>;
 
 bool ToInt(const QString &text, qint64 *value)
 {
@@ -227,136 +147,138 @@ int Clamped(qint64 value, int low, int high)
     return int(std::max<qint64>(low, std::min<qint64>(high, value)));
 }
 
-// What a region's opcodes make of it; false when it names no sample.
-bool MakeRegion(const Opcodes &opcodes, const QString &samplesFolder, SfzKit *kit, SfzRegion *region)
+// A frame count within 0..kMaxFrames; a number too large for 64 bits counts
+// as the largest. False for text that is no number or is negative.
+bool ToFrames(const QString &text, qint64 *frames)
 {
-    for (auto it = opcodes.constBegin(); it != opcodes.constEnd(); ++it) {
-        const QString &name = it.key();
-        const QString &value = it.value();
+    qint64 whole = 0;
+    double real = 0;
+    if (ToInt(text, &whole)) {
+        if (whole < 0)
+            return false;
+        *frames = std::min(whole, kMaxFrames);
+        return true;
+    }
+    if (!ToDouble(text, &real) || real < 0)
+        return false;
+    *frames = real >= double(kMaxFrames) ? kMaxFrames : qint64(real);
+    return true;
+}
+
+// A key from "36", "c2" or "-1" (played by no key); false for anything else.
+bool ToKey(const QString &text, int *key)
+{
+    if (text.trimmed() == QLatin1String("-1")) {
+        *key = -1;
+        return true;
+    }
+    const int number = SfzKeyNumber(text);
+    if (number < 0)
+        return false;
+    *key = number;
+    return true;
+}
+
+// A region as its opcodes are applied to it, outermost header first.
+struct RegionDraft {
+    SfzRegion region;
+    QString noteName;
+
+    void Apply(const QString &name, const QString &value)
+    {
         qint64 number = 0;
-        double real = 0;
+        int key = 0;
         if (name == QLatin1String("sample")) {
-            region->sample = value;
+            region.sample = value;
         } else if (name == QLatin1String("key")) {
-            const int key = SfzKeyNumber(value);
-            if (key >= 0)
-                region->loKey = region->hiKey = key;
+            if (ToKey(value, &key)) {
+                region.loKey = region.hiKey = key;
+                if (key >= 0)
+                    region.pitchKeyCenter = key;
+            }
         } else if (name == QLatin1String("lokey")) {
-            const int key = SfzKeyNumber(value);
-            if (key >= 0)
-                region->loKey = key;
+            if (ToKey(value, &key))
+                region.loKey = key;
         } else if (name == QLatin1String("hikey")) {
-            const int key = SfzKeyNumber(value);
-            if (key >= 0)
-                region->hiKey = key;
+            if (ToKey(value, &key))
+                region.hiKey = key;
+        } else if (name == QLatin1String("pitch_keycenter")) {
+            if (ToKey(value, &key) && key >= 0)
+                region.pitchKeyCenter = key;
         } else if (name == QLatin1String("lovel")) {
             if (ToInt(value, &number))
-                region->loVel = Clamped(number, 1, 127);
+                region.loVel = Clamped(number, 1, 127);
         } else if (name == QLatin1String("hivel")) {
             if (ToInt(value, &number))
-                region->hiVel = Clamped(number, 1, 127);
+                region.hiVel = Clamped(number, 1, 127);
         } else if (name == QLatin1String("seq_position")) {
             if (ToInt(value, &number))
-                region->seqPosition = Clamped(number, 1, 1000000);
+                region.seqPosition = Clamped(number, 1, 1000000);
         } else if (name == QLatin1String("lorand")) {
-            if (ToDouble(value, &real))
-                region->loRand = real;
+            ToDouble(value, &region.loRand);
         } else if (name == QLatin1String("trigger")) {
-            region->attack = value.compare(QLatin1String("attack"), Qt::CaseInsensitive) == 0;
+            region.attack = value.compare(QLatin1String("attack"), Qt::CaseInsensitive) == 0;
         } else if (name == QLatin1String("volume")) {
-            ToDouble(value, &region->volumeDb);
+            ToDouble(value, &region.volumeDb);
         } else if (name == QLatin1String("amplitude")) {
-            ToDouble(value, &region->amplitude);
+            ToDouble(value, &region.amplitude);
         } else if (name == QLatin1String("offset")) {
-            if (ToInt(value, &number) && number >= 0)
-                region->offset = number;
+            ToFrames(value, &region.offset);
         } else if (name == QLatin1String("end")) {
-            if (ToInt(value, &number) && number > 0)
-                region->end = number;
+            if (ToFrames(value, &number) && number > 0)
+                region.end = number;
+        } else if (name == QLatin1String("note_name")) {
+            noteName = value;
         }
     }
-    if (region->sample.isEmpty())
-        return false;
-    // A key given as "key" sets both ends; a region that only sets one end
-    // keeps the other's default.
-    if (region->loKey > region->hiKey)
-        std::swap(region->loKey, region->hiKey);
-    QString sample = region->sample;
-    sample.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    region->sample = QDir::cleanPath(QDir(samplesFolder).absoluteFilePath(sample));
-    if (region->attack)
-        return true;
-    ++kit->releaseRegions;
-    return false;
+};
+
+// Opcodes that make a region what it is (RegionDraft::Apply's).
+bool ShapesRegion(const QString &name)
+{
+    static const QStringList shaping{
+        QStringLiteral("sample"),    QStringLiteral("key"),          QStringLiteral("lokey"),
+        QStringLiteral("hikey"),     QStringLiteral("pitch_keycenter"), QStringLiteral("lovel"),
+        QStringLiteral("hivel"),     QStringLiteral("seq_position"), QStringLiteral("lorand"),
+        QStringLiteral("trigger"),   QStringLiteral("volume"),       QStringLiteral("amplitude"),
+        QStringLiteral("offset"),    QStringLiteral("end"),          QStringLiteral("note_name")};
+    return shaping.contains(name);
 }
 
 // Opcodes that this reader acts on, or that only qualify ones it acts on.
+// pitch_keycenter is read but counted as ignored: banks play samples
+// unpitched.
 bool IsKnownOpcode(const QString &name)
 {
-    static const QStringList known{
-        QStringLiteral("sample"),       QStringLiteral("key"),        QStringLiteral("lokey"),
-        QStringLiteral("hikey"),        QStringLiteral("lovel"),      QStringLiteral("hivel"),
-        QStringLiteral("seq_position"), QStringLiteral("seq_length"), QStringLiteral("lorand"),
-        QStringLiteral("hirand"),       QStringLiteral("trigger"),    QStringLiteral("volume"),
-        QStringLiteral("amplitude"),    QStringLiteral("offset"),     QStringLiteral("end"),
-        QStringLiteral("default_path"), QStringLiteral("note_name")};
-    return known.contains(name) || name.startsWith(QLatin1String("label_key"));
+    static const QStringList qualifying{QStringLiteral("seq_length"), QStringLiteral("hirand"),
+                                        QStringLiteral("default_path")};
+    return (ShapesRegion(name) && name != QLatin1String("pitch_keycenter")) || qualifying.contains(name)
+        || name.startsWith(QLatin1String("label_key"));
 }
 
-bool Parse(const QVector<SourceLine> &lines, const QString &folder, SfzKit *kit)
+// Distinct ignored opcodes reported by name; a file making up more is
+// counted under one entry, so the report stays a line.
+const int kMaxIgnoredNames = 64;
+
+// Turns the kit's lines, comments and preprocessing done, into regions.
+class RegionReader
 {
-    Opcodes global, master, group, region;
-    QString defaultPath;
-    QString header;
-    int regionLine = 0;
-    QString regionFile;
-    const auto finishRegion = [&]() {
-        if (header != QLatin1String("region"))
-            return;
-        Opcodes merged = global;
-        for (const Opcodes *level : {&master, &group, &region}) {
-            for (auto it = level->constBegin(); it != level->constEnd(); ++it)
-                merged.insert(it.key(), it.value());
-        }
-        SfzRegion made;
-        made.line = regionLine;
-        made.file = regionFile;
-        QString samplesFolder = folder;
-        if (!defaultPath.isEmpty()) {
-            QString path = defaultPath;
-            path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-            samplesFolder = QDir(folder).absoluteFilePath(path);
-        }
-        if (MakeRegion(merged, samplesFolder, kit, &made))
-            kit->regions.append(made);
-        const QString noteName = merged.value(QStringLiteral("note_name"));
-        if (!noteName.isEmpty() && made.loKey == made.hiKey && !kit->keyNames.contains(made.loKey))
-            kit->keyNames.insert(made.loKey, noteName);
-        region.clear();
-    };
-    for (const SourceLine &line : lines) {
-        for (const Token &token : Tokens(line.text)) {
+public:
+    RegionReader(const QString &kitFolder, SfzKit *kit) : folder(kitFolder), kit(kit) {}
+
+    void Add(const QString &file, int number, const QString &text)
+    {
+        for (const Token &token : Tokens(text)) {
             if (!token.header.isEmpty()) {
-                finishRegion();
-                header = token.header;
-                if (header == QLatin1String("global")) {
-                    global.clear();
-                    master.clear();
-                    group.clear();
-                } else if (header == QLatin1String("master")) {
-                    master.clear();
-                    group.clear();
-                } else if (header == QLatin1String("group")) {
-                    group.clear();
-                } else if (header == QLatin1String("region")) {
-                    regionLine = line.number;
-                    regionFile = line.file;
-                }
+                FinishRegion();
+                Enter(token.header, file, number);
                 continue;
             }
             const QString &name = token.opcode;
-            if (!IsKnownOpcode(name))
-                ++kit->ignored[name];
+            if (!IsKnownOpcode(name)) {
+                const bool room = kit->ignored.size() < kMaxIgnoredNames || kit->ignored.contains(name);
+                ++kit->ignored[room ? name : QStringLiteral("(other opcodes)")];
+            }
             if (name.startsWith(QLatin1String("label_key"))) {
                 bool ok = false;
                 const int key = name.mid(9).toInt(&ok);
@@ -368,18 +290,351 @@ bool Parse(const QVector<SourceLine> &lines, const QString &folder, SfzKit *kit)
                 defaultPath = token.value;
                 continue;
             }
-            if (header == QLatin1String("global"))
-                global.insert(name, token.value);
-            else if (header == QLatin1String("master"))
-                master.insert(name, token.value);
-            else if (header == QLatin1String("group"))
-                group.insert(name, token.value);
-            else if (header == QLatin1String("region"))
-                region.insert(name, token.value);
+            Opcodes *level = Level(header);
+            if (level && ShapesRegion(name))
+                Store(level, name, token.value);
         }
     }
-    finishRegion();
-    return true;
+
+    void Finish()
+    {
+        FinishRegion();
+        header.clear();
+    }
+
+private:
+    // A later opcode of the same name sets all the earlier one set, so only
+    // the later is kept: a level holds a few opcodes however long the file.
+    static void Store(Opcodes *level, const QString &name, const QString &value)
+    {
+        for (int i = 0; i < level->size(); ++i) {
+            if (level->at(i).first == name) {
+                level->remove(i);
+                break;
+            }
+        }
+        level->append({name, value});
+    }
+
+    Opcodes *Level(const QString &name)
+    {
+        if (name == QLatin1String("global"))
+            return &global;
+        if (name == QLatin1String("master"))
+            return &master;
+        if (name == QLatin1String("group"))
+            return &group;
+        if (name == QLatin1String("region"))
+            return &region;
+        return nullptr;
+    }
+
+    // A header starts its level afresh, and every level below it.
+    void Enter(const QString &name, const QString &file, int number)
+    {
+        header = name;
+        if (header == QLatin1String("global")) {
+            global.clear();
+            master.clear();
+            group.clear();
+        } else if (header == QLatin1String("master")) {
+            master.clear();
+            group.clear();
+        } else if (header == QLatin1String("group")) {
+            group.clear();
+        } else if (header == QLatin1String("region")) {
+            regionLine = number;
+            regionFile = file;
+        }
+    }
+
+    void FinishRegion()
+    {
+        if (header != QLatin1String("region"))
+            return;
+        RegionDraft draft;
+        for (const Opcodes *level : {&global, &master, &group, &region}) {
+            for (const auto &opcode : *level)
+                draft.Apply(opcode.first, opcode.second);
+        }
+        region.clear();
+        SfzRegion &made = draft.region;
+        made.line = regionLine;
+        made.file = regionFile;
+        if (!draft.noteName.isEmpty() && made.loKey == made.hiKey && made.loKey >= 0
+            && !kit->keyNames.contains(made.loKey))
+            kit->keyNames.insert(made.loKey, draft.noteName);
+        if (made.sample.isEmpty())
+            return;
+        if (!made.attack) {
+            ++kit->releaseRegions;
+            return;
+        }
+        // lokey=-1 starts at the lowest key; a top below the bottom, of keys
+        // or of velocities, is a region no hit plays.
+        made.loKey = std::max(made.loKey, 0);
+        if (made.hiKey < made.loKey || made.hiVel < made.loVel) {
+            ++kit->unplayedRegions;
+            return;
+        }
+        QString samplesFolder = folder;
+        if (!defaultPath.isEmpty()) {
+            QString path = defaultPath;
+            path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+            samplesFolder = QDir(folder).absoluteFilePath(path);
+        }
+        QString sample = made.sample;
+        sample.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        made.sample = QDir::cleanPath(QDir(samplesFolder).absoluteFilePath(sample));
+        kit->regions.append(made);
+    }
+
+    QString folder;
+    SfzKit *kit;
+    Opcodes global, master, group, region;
+    QString defaultPath;
+    QString header;
+    int regionLine = 0;
+    QString regionFile;
+};
+
+// A line of the kit, for messages: "kit.sfz, line 3: ...".
+struct Where {
+    QString file;
+    int line;
+    QString operator()(const QString &message) const
+    {
+        return QStringLiteral("%1, line %2: %3").arg(file).arg(line).arg(message);
+    }
+};
+
+// Follows #define and #include over the kit's files, handing every other
+// line on, within the bounds a downloaded kit is held to.
+class Preprocessor
+{
+public:
+    Preprocessor(const QString &kitFolder, RegionReader *reader, const std::atomic<bool> *cancelled)
+        : folder(QDir(kitFolder).absolutePath()), reader(reader), cancelled(cancelled)
+    {
+        const QString canonical = QFileInfo(folder).canonicalFilePath();
+        canonicalFolder = canonical.isEmpty() ? folder : canonical;
+    }
+
+    // The text of `fileName`, read as `bytes` of it.
+    bool Add(const QString &fileName, qint64 bytes, const QString &text, QString *error)
+    {
+        textSize += bytes;
+        const QString label = QFileInfo(fileName).fileName();
+        const QString plain = WithoutComments(text);
+        int number = 0;
+        for (int start = 0; start <= plain.size(); ++number) {
+            if (IsCancelled(cancelled)) {
+                *error = QStringLiteral("cancelled");
+                return false;
+            }
+            int end = plain.indexOf(QLatin1Char('\n'), start);
+            if (end < 0)
+                end = plain.size();
+            const QString row = plain.mid(start, end - start);
+            start = end + 1;
+            const QString trimmed = row.trimmed();
+            if (trimmed.isEmpty())
+                continue;
+            const Where where{label, number + 1};
+            QString expanded;
+            if (trimmed.startsWith(QLatin1String("#define"))) {
+                if (!Define(trimmed, where, error))
+                    return false;
+            } else if (trimmed.startsWith(QLatin1String("#include"))) {
+                if (!Substituted(trimmed, where, &expanded, error) || !Include(expanded, where, error))
+                    return false;
+            } else {
+                if (!Substituted(row, where, &expanded, error))
+                    return false;
+                reader->Add(fileName, number + 1, expanded);
+            }
+        }
+        return true;
+    }
+
+private:
+    bool Define(const QString &row, const Where &where, QString *error)
+    {
+        static const QRegularExpression pattern(QStringLiteral("^#define\\s+(\\$\\w+)\\s+(.*)$"));
+        const QRegularExpressionMatch match = pattern.match(row);
+        if (!match.hasMatch())
+            return true;
+        const QString name = match.captured(1);
+        if (name.size() > kMaxDefineName + 1) {
+            *error = where(QStringLiteral("a #define name longer than %1 characters").arg(kMaxDefineName));
+            return false;
+        }
+        QString value;
+        if (!Substituted(match.captured(2).trimmed(), where, &value, error))
+            return false;
+        defines[name] = value;
+        if (!nameLengths.contains(name.size())) {
+            nameLengths.append(name.size());
+            std::sort(nameLengths.begin(), nameLengths.end(), std::greater<int>());
+        }
+        return true;
+    }
+
+    // `text` with every $NAME defined so far replaced by its value, the
+    // longest name first where names start alike, so that $KICK never eats
+    // the start of $KICK2. A value is not searched again: it was expanded
+    // when defined. The growth counts against the kit's text.
+    bool Substituted(const QString &text, const Where &where, QString *out, QString *error)
+    {
+        if (defines.isEmpty() || !text.contains(QLatin1Char('$'))) {
+            *out = text;
+            return true;
+        }
+        QString result;
+        for (int i = 0; i < text.size();) {
+            const int dollar = text.indexOf(QLatin1Char('$'), i);
+            if (dollar < 0) {
+                result += text.mid(i);
+                break;
+            }
+            result += text.mid(i, dollar - i);
+            int run = dollar + 1;
+            while (run < text.size() && run - dollar <= kMaxDefineName
+                   && (text.at(run).isLetterOrNumber() || text.at(run) == QLatin1Char('_')))
+                ++run;
+            int length = 0;
+            for (int candidate : std::as_const(nameLengths)) {
+                if (candidate <= run - dollar && defines.contains(text.mid(dollar, candidate))) {
+                    length = candidate;
+                    break;
+                }
+            }
+            if (length == 0) {
+                result += QLatin1Char('$');
+                i = dollar + 1;
+                continue;
+            }
+            if (++substitutions > kMaxSubstitutions) {
+                *error = where(QStringLiteral("more than %1 #define substitutions").arg(kMaxSubstitutions));
+                return false;
+            }
+            const QString &value = defines[text.mid(dollar, length)];
+            if (textSize + result.size() + value.size() - (dollar + length) > kMaxSfzBytes) {
+                *error = where(QStringLiteral("#define expansion makes the kit's text larger than %1 characters")
+                                   .arg(kMaxSfzBytes));
+                return false;
+            }
+            result += value;
+            i = dollar + length;
+        }
+        textSize += std::max<qint64>(0, result.size() - text.size());
+        *out = result;
+        return true;
+    }
+
+    bool Include(const QString &row, const Where &where, QString *error)
+    {
+        static const QRegularExpression pattern(QStringLiteral("^#include\\s+\"([^\"]*)\""));
+        const QRegularExpressionMatch match = pattern.match(row);
+        if (!match.hasMatch()) {
+            *error = where(QStringLiteral("an #include names no file in quotes"));
+            return false;
+        }
+        QString name = match.captured(1);
+        name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        const QString path = QDir::cleanPath(QDir(folder).absoluteFilePath(name));
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        if (canonical.isEmpty()) {
+            *error = where(QStringLiteral("the included file %1 does not exist").arg(name));
+            return false;
+        }
+        if (!canonical.startsWith(canonicalFolder + QLatin1Char('/'))) {
+            *error = where(QStringLiteral("the included file %1 lies outside the kit's folder").arg(name));
+            return false;
+        }
+        if (stack.contains(canonical)) {
+            *error = where(QStringLiteral("including %1 again would loop").arg(name));
+            return false;
+        }
+        if (stack.size() >= kMaxIncludeDepth) {
+            *error = where(QStringLiteral("including %1 makes a chain of includes deeper than %2 files")
+                               .arg(name)
+                               .arg(kMaxIncludeDepth));
+            return false;
+        }
+        QByteArray bytes;
+        QString reason;
+        if (!ReadRegularFile(canonical, kMaxSfzBytes, &bytes, &reason)) {
+            *error = where(QStringLiteral("the included file %1 can't be read (%2)").arg(name, reason));
+            return false;
+        }
+        if (textSize + bytes.size() > kMaxSfzBytes) {
+            *error = where(QStringLiteral("including %1 makes the kit's text larger than %2 bytes")
+                               .arg(name)
+                               .arg(kMaxSfzBytes));
+            return false;
+        }
+        stack.append(canonical);
+        const bool added = Add(canonical, bytes.size(), DecodeText(bytes), error);
+        stack.removeLast();
+        return added;
+    }
+
+    QString folder;
+    QString canonicalFolder;
+    RegionReader *reader;
+    const std::atomic<bool> *cancelled;
+    QHash<QString, QString> defines;
+    QVector<int> nameLengths; // of the names defined, longest first
+    QStringList stack;
+    qint64 textSize = 0;    // the kit's text so far: files read and expansions
+    int substitutions = 0;
+};
+
+// The regions grouped by the keys they play, each group's regions in the
+// file's order.
+QVector<SfzKeyRange> KeyRanges(const QVector<SfzRegion> &regions)
+{
+    QVector<SfzKeyRange> ranges;
+    QHash<int, int> rangeOf; // loKey * 128 + hiKey -> index into ranges
+    for (int i = 0; i < regions.size(); ++i) {
+        const SfzRegion &region = regions.at(i);
+        const int lo = std::max(region.loKey, 0);
+        const int hi = std::min(region.hiKey, 127);
+        if (hi < lo || region.hiVel < region.loVel)
+            continue;
+        const int id = lo * 128 + hi;
+        auto found = rangeOf.constFind(id);
+        if (found == rangeOf.constEnd()) {
+            found = rangeOf.insert(id, int(ranges.size()));
+            SfzKeyRange range;
+            range.loKey = lo;
+            range.hiKey = hi;
+            ranges.append(range);
+        }
+        ranges[found.value()].regions.append(i);
+    }
+    return ranges;
+}
+
+const QVector<SfzKeyRange> &KitKeyRanges(const SfzKit &kit, QVector<SfzKeyRange> *made)
+{
+    if (!kit.keyRanges.isEmpty() || kit.regions.isEmpty())
+        return kit.keyRanges;
+    *made = KeyRanges(kit.regions);
+    return *made;
+}
+
+// The regions that `key` plays, in the file's order.
+QVector<int> KeyRegions(const QVector<SfzKeyRange> &ranges, int key)
+{
+    QVector<int> regions;
+    for (const SfzKeyRange &range : ranges) {
+        if (range.loKey <= key && key <= range.hiKey)
+            regions += range.regions;
+    }
+    std::sort(regions.begin(), regions.end());
+    return regions;
 }
 
 } // namespace
@@ -389,31 +644,64 @@ double SfzRegion::Gain() const
     return std::pow(10.0, volumeDb / 20.0) * amplitude / 100.0;
 }
 
-bool ParseSfzText(const QByteArray &text, const QString &folder, SfzKit *kit, QString *error)
+namespace {
+
+bool Parse(const QByteArray &text, const QString &folder, SfzKit *kit, QString *error,
+           const std::atomic<bool> *cancelled)
 {
-    Preprocessor preprocessor(folder);
-    QVector<SourceLine> lines;
     const QString name = kit->path.isEmpty() ? QStringLiteral("kit.sfz") : kit->path;
-    if (!preprocessor.Add(name, DecodeText(text), &lines, error))
+    if (text.size() > kMaxSfzBytes) {
+        *error = QStringLiteral("%1: larger than %2 bytes").arg(QFileInfo(name).fileName()).arg(kMaxSfzBytes);
         return false;
-    return Parse(lines, folder, kit);
+    }
+    RegionReader reader(folder, kit);
+    Preprocessor preprocessor(folder, &reader, cancelled);
+    if (!preprocessor.Add(name, text.size(), DecodeText(text), error))
+        return false;
+    reader.Finish();
+    kit->keyRanges = KeyRanges(kit->regions);
+    qint64 keyRegions = 0;
+    for (const SfzKeyRange &range : std::as_const(kit->keyRanges))
+        keyRegions += qint64(range.hiKey - range.loKey + 1) * range.regions.size();
+    if (keyRegions > kMaxKeyRegions) {
+        *error = QStringLiteral("%1: %2 regions playing %3 keys in all are more than a drum kit holds "
+                                "(at most %4)")
+                     .arg(QFileInfo(name).fileName())
+                     .arg(kit->regions.size())
+                     .arg(keyRegions)
+                     .arg(kMaxKeyRegions);
+        return false;
+    }
+    return true;
 }
 
-bool ReadSfzKit(const QString &path, SfzKit *kit, QString *error)
+} // namespace
+
+bool ParseSfzText(const QByteArray &text, const QString &folder, SfzKit *kit, QString *error,
+                  const std::atomic<bool> *cancelled)
+{
+    if (Parse(text, folder, kit, error, cancelled))
+        return true;
+    // A refused kit holds nothing half read.
+    SfzKit refused;
+    refused.path = kit->path;
+    refused.name = kit->name;
+    *kit = refused;
+    return false;
+}
+
+bool ReadSfzKit(const QString &path, SfzKit *kit, QString *error, const std::atomic<bool> *cancelled)
 {
     *kit = SfzKit();
     kit->path = path;
     kit->name = QFileInfo(path).completeBaseName();
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("%1: can't be read").arg(QFileInfo(path).fileName());
+    QByteArray text;
+    QString reason;
+    if (!ReadRegularFile(path, kMaxSfzBytes, &text, &reason)) {
+        *error = QStringLiteral("%1: can't be read (%2)").arg(QFileInfo(path).fileName(), reason);
         return false;
     }
-    if (file.size() > kMaxSfzBytes) {
-        *error = QStringLiteral("%1: too large for an SFZ file").arg(QFileInfo(path).fileName());
-        return false;
-    }
-    return ParseSfzText(file.readAll(), QFileInfo(path).absolutePath(), kit, error);
+    return ParseSfzText(text, QFileInfo(path).absolutePath(), kit, error, cancelled);
 }
 
 int SfzKeyNumber(const QString &text)
@@ -454,64 +742,74 @@ QString SfzKeyName(const SfzKit &kit, int key)
     return kit.keyNames.value(key, SfzNoteName(key));
 }
 
-QString SfzIgnoredLine(const SfzKit &kit)
+QString IgnoredLine(const QMap<QString, int> &ignored)
 {
     QStringList parts;
-    for (auto it = kit.ignored.constBegin(); it != kit.ignored.constEnd(); ++it)
+    for (auto it = ignored.constBegin(); it != ignored.constEnd(); ++it)
         parts << QStringLiteral("%1 \u00d7%2").arg(it.key()).arg(it.value());
     if (parts.isEmpty())
         return QString();
     return QStringLiteral("ignored: ") + parts.join(QStringLiteral(", "));
 }
 
+QString SfzIgnoredLine(const SfzKit &kit)
+{
+    return IgnoredLine(kit.ignored);
+}
+
 QVector<int> SfzKeys(const SfzKit &kit)
 {
+    QVector<SfzKeyRange> made;
+    const QVector<SfzKeyRange> &ranges = KitKeyRanges(kit, &made);
     QVector<int> keys;
-    for (const SfzRegion &region : kit.regions) {
-        for (int key = region.loKey; key <= region.hiKey; ++key) {
-            if (!keys.contains(key))
+    for (int key = 0; key <= 127; ++key) {
+        for (const SfzKeyRange &range : ranges) {
+            if (range.loKey <= key && key <= range.hiKey && !range.regions.isEmpty()) {
                 keys.append(key);
+                break;
+            }
         }
     }
-    std::sort(keys.begin(), keys.end());
     return keys;
 }
 
 QVector<SfzBand> SfzKeyBands(const SfzKit &kit, int key, int *leftOut)
 {
-    QVector<SfzRegion> regions;
-    int dropped = 0;
-    for (const SfzRegion &region : kit.regions) {
-        if (region.loKey > key || region.hiKey < key || region.loVel > region.hiVel)
-            continue;
-        if (region.seqPosition > 1) {
-            ++dropped;
-            continue;
-        }
-        regions.append(region);
+    QVector<SfzKeyRange> made;
+    const QVector<int> regions = KeyRegions(KitKeyRanges(kit, &made), key);
+    // Over the same velocities: the first round robin, and of that the
+    // random pick with the lowest lorand.
+    using Rank = QPair<int, double>;
+    const auto rank = [&](int i) { return Rank(kit.regions.at(i).seqPosition, kit.regions.at(i).loRand); };
+    const auto velocities = [&](int i) { return kit.regions.at(i).loVel * 128 + kit.regions.at(i).hiVel; };
+    QHash<int, Rank> first;
+    for (int i : regions) {
+        const auto found = first.constFind(velocities(i));
+        if (found == first.constEnd() || rank(i) < found.value())
+            first.insert(velocities(i), rank(i));
     }
-    // Of random picks over the same velocities, the one with the lowest lorand.
-    QVector<SfzRegion> kept;
-    for (const SfzRegion &region : regions) {
-        bool lowest = true;
-        for (const SfzRegion &other : regions) {
-            if (other.loVel == region.loVel && other.hiVel == region.hiVel && other.loRand < region.loRand)
-                lowest = false;
-        }
-        if (lowest)
-            kept.append(region);
-        else
-            ++dropped;
+    QVector<int> kept;
+    for (int i : regions) {
+        if (rank(i) == first.value(velocities(i)))
+            kept.append(i);
     }
     if (leftOut)
-        *leftOut = dropped;
+        *leftOut = int(regions.size() - kept.size());
 
+    // Which regions play changes only where one's range starts or ends.
+    QVector<bool> change(128 + 1, false);
+    for (int i : std::as_const(kept)) {
+        change[std::clamp(kit.regions.at(i).loVel, 1, 127)] = true;
+        change[std::clamp(kit.regions.at(i).hiVel + 1, 1, 128)] = true;
+    }
     QVector<SfzBand> bands;
     QVector<int> previous;
     for (int v = 1; v <= 127; ++v) {
+        if (!change.at(v))
+            continue;
         QVector<int> playing;
-        for (int i = 0; i < kept.size(); ++i) {
-            if (kept.at(i).loVel <= v && v <= kept.at(i).hiVel)
+        for (int i : std::as_const(kept)) {
+            if (kit.regions.at(i).loVel <= v && v <= kit.regions.at(i).hiVel)
                 playing.append(i);
         }
         // A velocity that plays nothing is played by the band below it, as
@@ -520,8 +818,9 @@ QVector<SfzBand> SfzKeyBands(const SfzKit &kit, int key, int *leftOut)
             continue;
         SfzBand band;
         band.threshold = v;
-        for (int i : playing)
-            band.regions.append(kept.at(i));
+        band.regions.reserve(playing.size());
+        for (int i : std::as_const(playing))
+            band.regions.append(kit.regions.at(i));
         bands.append(band);
         previous = playing;
     }

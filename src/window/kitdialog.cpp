@@ -14,11 +14,13 @@
 #include <QPushButton>
 #include <QTextDocument>
 #include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 
 #include "bankopen.h"
 #include "resultcodes.h"
@@ -142,7 +144,12 @@ int ChooseKitInstrument(QWidget *parent, const QString &kitName,
 bool RunKitWork(QWidget *parent, const QString &label,
                 const std::function<void(const std::atomic<bool> *cancelled)> &work)
 {
-    std::atomic<bool> cancelled{false};
+    // Shared with the worker, which may outlive this call.
+    struct Shared {
+        std::atomic<bool> cancelled{false};
+        std::atomic<bool> finished{false};
+    };
+    const auto shared = std::make_shared<Shared>();
     WaitCursor busy{Qt::BusyCursor};
     QProgressDialog progress(parent);
     auto *text = new QLabel(label);
@@ -158,15 +165,28 @@ bool RunKitWork(QWidget *parent, const QString &label,
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(0);
     progress.show();
-    QObject::connect(&progress, &QProgressDialog::canceled, [&cancelled]() { cancelled = true; });
     QEventLoop loop;
-    QThread *thread = QThread::create([&work, &cancelled]() { work(&cancelled); });
+    // A worker stuck in the system (a file that never answers) must not
+    // hold the window: once cancelled it has a moment to stop, then it is
+    // left to end on its own. The program quitting leaves it at once.
+    QTimer grace;
+    grace.setSingleShot(true);
+    QObject::connect(&grace, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&shared, &grace]() {
+        shared->cancelled = true;
+        grace.start(kAbandonAfterMs);
+    });
+    QThread *thread = QThread::create([shared, work]() {
+        work(&shared->cancelled);
+        shared->finished = true;
+    });
     QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();
     loop.exec();
-    thread->wait();
-    delete thread;
-    return !cancelled;
+    if (!shared->finished)
+        shared->cancelled = true;
+    return shared->finished && !shared->cancelled;
 }
 
 void ShowKitError(QWidget *parent, const QString &sentence, const QString &problems)

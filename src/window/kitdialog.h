@@ -45,7 +45,11 @@ int ChooseKitInstrument(QWidget *parent, const QString &kitName,
 
 // Runs `work` on a worker thread, with the busy cursor and a window-modal
 // progress dialog saying `label` with Cancel, which sets the flag `work`
-// gets. Returns when the worker has ended: false when cancelled.
+// gets. Returns when the worker has ended: false when cancelled. A worker
+// that has not ended kAbandonAfterMs after Cancel, or when the program
+// quits, is abandoned: the call returns false and the worker ends on its
+// own, so `work` must own (or share) everything it touches.
+constexpr int kAbandonAfterMs = 3000;
 bool RunKitWork(QWidget *parent, const QString &label,
                 const std::function<void(const std::atomic<bool> *cancelled)> &work);
 

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <iterator>
 
 #include "bankreader.h"
 #include "conversionrunner.h"
@@ -73,16 +74,42 @@ SlotTable::SlotTable(QObject *parent) : QObject(parent)
     SelectedLayer = 0;
 }
 
-SizedFile SlotTable::FromSource(const QString &source, qint32 sourceSize, bool trim)
+SlotTable::HeldLayer SlotTable::FromSource(const FileHold &source, qint32 sourceSize, bool trim)
 {
     if (!trim)
         return {source, sourceSize};
-    const auto known = trimmedCopies.constFind(source);
-    if (known != trimmedCopies.constEnd())
-        return *known;
-    const SizedFile copy = TrimmedLayer(source, sourceSize, NewResultFolder(WorkFolder()), kDefaultTailDbfs);
-    trimmedCopies.insert(source, copy);
-    return copy;
+    const TrimmedCopy known = trimmedCopies.value(source->path());
+    if (FileHold copy = known.file.lock())
+        return {copy, known.size};
+    const SizedFile made = TrimmedLayer(source->path(), sourceSize, NewResultFolder(WorkFolder()),
+                                        kDefaultTailDbfs);
+    // A sound with nothing to trim is its own copy.
+    const FileHold copy = made.path == source->path() ? source : HeldFile::Take(made.path);
+    for (auto it = trimmedCopies.begin(); it != trimmedCopies.end();)
+        it = it->file.expired() ? trimmedCopies.erase(it) : std::next(it);
+    trimmedCopies.insert(source->path(), {copy, made.size});
+    return {copy, made.size};
+}
+
+void SlotTable::SetFiles(int index, const FileHold &source, qint32 sourceSize, const HeldLayer &layer)
+{
+    sourceFile[index] = source;
+    SlotSource[index] = source->path();
+    SlotSourceSize[index] = sourceSize;
+    layerFile[index] = layer.file;
+    SlotPath[index] = layer.file->path();
+    SlotSize[index] = layer.size;
+}
+
+void SlotTable::EmptyLayer(int index)
+{
+    sourceFile[index].reset();
+    layerFile[index].reset();
+    SlotPath[index].clear();
+    SlotName[index].clear();
+    SlotSize[index] = 0;
+    SlotSource[index].clear();
+    SlotSourceSize[index] = 0;
 }
 
 void SlotTable::CountUsedSpace()
@@ -131,24 +158,19 @@ Refusal SlotTable::PutSound(int index, const ConversionVerdict &verdict, int cou
         DiscardConverted(verdict.converted);
         return VerdictRefusal(verdict);
     }
-    const SizedFile layer = FromSource(verdict.converted, verdict.size, trimTails);
+    // Refused, the sound and its trimmed copy go with their holds.
+    const FileHold source = HeldFile::Take(verdict.converted);
+    const HeldLayer layer = FromSource(source, verdict.size, trimTails);
     qint32 sizes[kMaxLayers];
     std::copy(SlotSize, SlotSize + kMaxLayers, sizes);
     sizes[index] = layer.size;
     const int refused = LayerSizesVerdict(sizes, count);
     if (refused != 0) {
-        trimmedCopies.remove(verdict.converted);
-        if (layer.path != verdict.converted)
-            DiscardConverted(layer.path);
-        DiscardConverted(verdict.converted);
         // What is left for the sound: the budget less every other layer.
         const qint32 usedWithout = UsedSpace - (index < SlotCount ? SlotSize[index] : 0);
         return SizesRefusal(refused, layer.size, usedWithout);
     }
-    SlotSource[index] = verdict.converted;
-    SlotSourceSize[index] = verdict.size;
-    SlotPath[index] = layer.path;
-    SlotSize[index] = layer.size;
+    SetFiles(index, source, verdict.size, layer);
     MakeSlotName(index);
     return Refusal();
 }
@@ -157,13 +179,8 @@ void SlotTable::Remove(int layer)
 {
     if (layer < 1 || layer > SlotCount)
         return;
-    for (int i = layer - 1; i < SlotCount; ++i) {
-        SlotPath[i].clear();
-        SlotName[i].clear();
-        SlotSize[i] = 0;
-        SlotSource[i].clear();
-        SlotSourceSize[i] = 0;
-    }
+    for (int i = layer - 1; i < SlotCount; ++i)
+        EmptyLayer(i);
     SlotCount = layer - 1;
     DefaultThresholds(SlotThreshold, SlotCount);
     thresholdsEdited = false;
@@ -178,27 +195,27 @@ void SlotTable::Reorder(const QVector<int> &order, const ThresholdTable threshol
     const SlotState before = State();
     for (int i = 0; i < SlotCount && i < order.size(); ++i) {
         const int from = order.at(i);
-        SlotPath[i] = before.path[from];
+        SetFiles(i, before.sourceFile[from], before.sourceSize[from],
+                 {before.pathFile[from], before.size[from]});
         SlotName[i] = before.name[from];
-        SlotSize[i] = before.size[from];
-        SlotSource[i] = before.source[from];
-        SlotSourceSize[i] = before.sourceSize[from];
     }
     SetThresholds(thresholds);
 }
 
 Refusal SlotTable::ApplyTrim(bool on)
 {
-    QVector<SizedFile> after;
-    for (int i = 0; i < SlotCount; ++i)
-        after << FromSource(SlotSource[i], SlotSourceSize[i], on);
-    const int verdict = LayerFilesVerdict(after);
+    // Refused, copies made for nothing go with their holds.
+    QVector<HeldLayer> after;
+    QVector<SizedFile> sizes;
+    for (int i = 0; i < SlotCount; ++i) {
+        after << FromSource(sourceFile[i], SlotSourceSize[i], on);
+        sizes << SizedFile{after.last().file->path(), after.last().size};
+    }
+    const int verdict = LayerFilesVerdict(sizes);
     if (verdict != 0)
         return RefusalFor(verdict, QString());
-    for (int i = 0; i < SlotCount; ++i) {
-        SlotPath[i] = after.at(i).path;
-        SlotSize[i] = after.at(i).size;
-    }
+    for (int i = 0; i < SlotCount; ++i)
+        SetFiles(i, sourceFile[i], SlotSourceSize[i], after.at(i));
     trimTails = on;
     CountUsedSpace();
     emit changed();
@@ -209,19 +226,12 @@ void SlotTable::Open(const QVector<BankLayer> &layers, const ThresholdTable thre
 {
     for (int i = 0; i < kMaxLayers; ++i) {
         if (i >= layers.size()) {
-            SlotPath[i].clear();
-            SlotName[i].clear();
-            SlotSize[i] = 0;
-            SlotSource[i].clear();
-            SlotSourceSize[i] = 0;
+            EmptyLayer(i);
             continue;
         }
         const LayerFile &file = layers.at(i).file;
-        SlotSource[i] = file.path;
-        SlotSourceSize[i] = file.size;
-        const SizedFile layer = FromSource(file.path, file.size, trimTails);
-        SlotPath[i] = layer.path;
-        SlotSize[i] = layer.size;
+        const FileHold source = HeldFile::Take(file.path);
+        SetFiles(i, source, file.size, FromSource(source, file.size, trimTails));
         // The name the bank stores, which its file may not be able to carry.
         SlotName[i] = file.name;
     }
@@ -286,6 +296,8 @@ SlotState SlotTable::State() const
         state.size[i] = SlotSize[i];
         state.source[i] = SlotSource[i];
         state.sourceSize[i] = SlotSourceSize[i];
+        state.pathFile[i] = layerFile[i];
+        state.sourceFile[i] = sourceFile[i];
     }
     std::copy(SlotThreshold, SlotThreshold + kMaxLayers + 1, state.threshold);
     state.count = SlotCount;
@@ -303,6 +315,8 @@ void SlotTable::Restore(const SlotState &state)
         SlotSize[i] = state.size[i];
         SlotSource[i] = state.source[i];
         SlotSourceSize[i] = state.sourceSize[i];
+        layerFile[i] = state.pathFile[i];
+        sourceFile[i] = state.sourceFile[i];
     }
     std::copy(state.threshold, state.threshold + kMaxLayers + 1, SlotThreshold);
     SlotCount = state.count;

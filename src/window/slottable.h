@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVector>
 
+#include "heldfile.h"
 #include "kitpipeline.h"
 #include "layerrules.h"
 #include "refusal.h"
@@ -36,7 +37,9 @@ extern qint32 SlotSourceSize[kMaxLayers];
 void MakeSlotName(int index);
 
 // Everything the bank would hold, as one value: what undo keeps and puts
-// back.
+// back. A state taken from the table holds its layers' files, so a step of
+// undo keeps the files it would bring back; two states are the same when
+// what they hold is, files compared by their paths.
 struct SlotState {
     QString path[kMaxLayers];
     QString name[kMaxLayers];
@@ -49,6 +52,9 @@ struct SlotState {
     bool trimTails = false;
     // The user moved a threshold since they were last spread.
     bool thresholdsEdited = false;
+    // The files of path[] and source[].
+    FileHold pathFile[kMaxLayers];
+    FileHold sourceFile[kMaxLayers];
 
     bool operator==(const SlotState &other) const;
     bool operator!=(const SlotState &other) const { return !(*this == other); }
@@ -57,11 +63,14 @@ struct SlotState {
 // The operations on the slot table. Each either changes the table and
 // emits changed() once, or, refusing, changes nothing and says why.
 //
-// Layer files are never removed while the table lives: a removed or
-// replaced layer, or a trimmed copy no longer used, may come back through
-// undo. Files refused on the way in are removed at once (a long sound's
-// conversion can take a hundred megabytes). The window removes the whole
-// working folder when it closes.
+// The table takes each layer file it is given (a converted sound, an opened
+// bank's or an imported kit's layer) and the trimmed copies it makes, and
+// holds them while they are in its layers; a state taken with State() holds
+// them too. A file that neither the table nor any state kept holds is
+// removed: a removed or replaced layer, or a trimmed copy no longer used,
+// stays for as long as a step of undo may bring it back. Files refused on
+// the way in are removed at once (a long sound's conversion can take a
+// hundred megabytes).
 class SlotTable : public QObject
 {
     Q_OBJECT
@@ -115,10 +124,18 @@ signals:
     void changed();
 
 private:
-    // The file and size layer `index` takes from its untrimmed file: the
-    // trimmed copy when `trim` (made once per untrimmed file), else the
-    // untrimmed file itself.
-    SizedFile FromSource(const QString &source, qint32 sourceSize, bool trim);
+    struct HeldLayer {
+        FileHold file;
+        qint32 size = 0;
+    };
+    // The file and size a layer takes from its untrimmed file: the trimmed
+    // copy when `trim` (made once per untrimmed file while something holds
+    // it), else the untrimmed file itself.
+    HeldLayer FromSource(const FileHold &source, qint32 sourceSize, bool trim);
+    // Puts the untrimmed file and the layer file in layer `index` (layer - 1).
+    void SetFiles(int index, const FileHold &source, qint32 sourceSize, const HeldLayer &layer);
+    // Leaves layer `index` without files, name or size.
+    void EmptyLayer(int index);
     // Checks the converted sound as layer `index` (layer - 1) of a bank of
     // `count` layers and, passing, puts it there; the caller sets the count
     // and tells of the change.
@@ -129,7 +146,16 @@ private:
     int gatePosition = 0;
     bool trimTails = false;
     bool thresholdsEdited = false;
-    QHash<QString, SizedFile> trimmedCopies;
+    // Each layer's files, which SlotPath and SlotSource name.
+    FileHold layerFile[kMaxLayers];
+    FileHold sourceFile[kMaxLayers];
+    // Each untrimmed file's trimmed copy, by the untrimmed file's path, for
+    // as long as something holds the copy.
+    struct TrimmedCopy {
+        std::weak_ptr<const HeldFile> file;
+        qint32 size = 0;
+    };
+    QHash<QString, TrimmedCopy> trimmedCopies;
 };
 
 #endif

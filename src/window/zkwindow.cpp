@@ -178,6 +178,7 @@ ZKWindow::ZKWindow(QWidget *parent)
         connect(slider, &QAbstractSlider::sliderPressed, this, [this]() { beforeDrag = table->State(); });
         connect(slider, &QAbstractSlider::sliderReleased, this, [this, slider]() {
             Record(slider == ui->ThresholdSlider ? tr("Move threshold") : tr("Gate"), beforeDrag);
+            beforeDrag = SlotState(); // its files are the step's to keep now
         });
     }
     connect(ui->ThresholdSlider, &QAbstractSlider::sliderReleased, this, [this]() {
@@ -438,7 +439,6 @@ void ZKWindow::UpdateThresholds(int count)
 
 void ZKWindow::ShowTable()
 {
-    QSettings settings;
     if (ui->horizontalSlider->value() != table->GatePosition()) {
         const QSignalBlocker quiet(ui->horizontalSlider);
         ui->horizontalSlider->setValue(table->GatePosition());
@@ -447,14 +447,10 @@ void ZKWindow::ShowTable()
     quint16 amplitude;
     if (GateForPosition(table->GatePosition(), &gate, &amplitude))
         ui->label_2->setText(gate);
-    if (settings.value(kCutSilenceKey, 0).toInt() != table->GatePosition())
-        settings.setValue(kCutSilenceKey, table->GatePosition());
     if (trimTailsBox->isChecked() != table->TrimTails()) {
         const QSignalBlocker quiet(trimTailsBox);
         trimTailsBox->setChecked(table->TrimTails());
     }
-    if (settings.value(kTrimTailsKey, false).toBool() != table->TrimTails())
-        settings.setValue(kTrimTailsKey, table->TrimTails());
     ui->AvailableSpace->setValue(AvailablePercent);
     ShowThresholds();
     ShowSlotCount();
@@ -747,10 +743,15 @@ void ZKWindow::MoveSelectedThreshold(int position)
         Record(tr("Move threshold"), before);
 }
 
+// The gate and "Trim tails" are remembered as the user leaves them; undo,
+// an opened bank or an imported kit change only the rows'.
 void ZKWindow::on_horizontalSlider_valueChanged(int value)
 {
     const SlotState before = table->State();
-    if (table->SetGate(value) && !ui->horizontalSlider->isSliderDown())
+    if (!table->SetGate(value))
+        return;
+    QSettings().setValue(kCutSilenceKey, value);
+    if (!ui->horizontalSlider->isSliderDown())
         Record(tr("Gate"), before);
 }
 
@@ -997,5 +998,6 @@ void ZKWindow::SetTrimTails(bool on)
         ShowRefusal(refused);
         return;
     }
+    QSettings().setValue(kTrimTailsKey, on);
     Record(tr("Trim tails"), before);
 }

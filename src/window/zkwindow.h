@@ -203,9 +203,10 @@ private:
     SlotTable *table = nullptr;
     QUndoStack *undoStack = nullptr;
     // The table as it was when a drag of a slider began: the drag is one
-    // step, recorded when it ends.
+    // step, recorded when it ends. Emptied then, so as not to hold its files.
     SlotState beforeDrag;
-    // The table before a queue of sounds began, which is one step.
+    // The table before a queue of sounds began, which is one step; emptied
+    // as beforeDrag.
     SlotState beforeQueue;
     QString lastFolder;
     QString lastSaveFolder;

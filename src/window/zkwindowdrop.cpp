@@ -116,6 +116,7 @@ void ZKWindow::AddNextSound()
 void ZKWindow::FinishAddingSounds()
 {
     Record(tr("Add sounds"), beforeQueue);
+    beforeQueue = SlotState(); // its files are the step's to keep now
     if (soundsRefused.isEmpty())
         return;
     const QString lines = soundsRefused.join(QLatin1Char('\n'));

@@ -8,6 +8,8 @@
 #include <QMetaObject>
 #include <QTemporaryDir>
 
+#include <memory>
+
 #include "bankopen.h"
 #include "fileprocessor.h"
 #include "kitdialog.h"
@@ -41,41 +43,49 @@ void ZKWindow::ImportKit(const QString &kitPath)
     }
     // A Hydrogen kit's instruments, or an SFZ kit's keys: what the chooser
     // lists, and how the chosen one is prepared, as zkstool import-kit does.
-    KitForImport kit;
-    QString error;
-    bool read = false;
-    QVector<KitInstrumentSummary> summaries;
+    // Owned with the workers, which may outlive this call when abandoned.
+    struct Reading {
+        KitForImport kit;
+        QString error;
+        bool read = false;
+        QVector<KitInstrumentSummary> summaries;
+        PreparedInstrument prepared;
+    };
+    const auto reading = std::make_shared<Reading>();
+    const QString scratchPath = scratch.path();
     const bool finished = RunKitWork(this, tr("Reading %1\u2026").arg(kitFile),
-                                     [&](const std::atomic<bool> *) {
-                                         read = ReadKitForImport(kitPath, scratch.path(), &kit, &error);
-                                         if (read)
-                                             summaries = kit.sfz ? SummarizeSfzKit(kit.sfzKit)
-                                                                 : SummarizeKit(kit.drumkit);
+                                     [reading, kitPath, scratchPath](const std::atomic<bool> *cancelled) {
+                                         Reading &r = *reading;
+                                         r.read = ReadKitForImport(kitPath, scratchPath, &r.kit, &r.error, cancelled);
+                                         if (r.read)
+                                             r.summaries = r.kit.sfz ? SummarizeSfzKit(r.kit.sfzKit)
+                                                                     : SummarizeKit(r.kit.drumkit);
                                      });
     if (!finished)
         return;
-    if (!read) {
-        ShowKitError(this, tr("%1 is not a drum kit that can be read.").arg(kitFile), error);
+    const QVector<KitInstrumentSummary> &summaries = reading->summaries;
+    if (!reading->read) {
+        ShowKitError(this, tr("%1 is not a drum kit that can be read.").arg(kitFile), reading->error);
         return;
     }
     if (summaries.isEmpty()) {
         ShowKitError(this, tr("%1 has no instruments.").arg(kitFile), QString());
         return;
     }
-    for (int i = 0; i < summaries.size(); ++i)
-        summaries[i].name = kit.instruments.at(i);
-    const int chosen = ChooseKitInstrument(this, kit.name, summaries);
+    QVector<KitInstrumentSummary> named = summaries;
+    for (int i = 0; i < named.size(); ++i)
+        named[i].name = reading->kit.instruments.at(i);
+    const int chosen = ChooseKitInstrument(this, reading->kit.name, named);
     if (chosen < 0)
         return;
-    const QString bankName = kit.bankNames.at(chosen);
-    const QString instrumentName = kit.instruments.at(chosen);
-    PreparedInstrument prepared;
+    const QString instrumentName = reading->kit.instruments.at(chosen);
     if (!RunKitWork(this, tr("Importing %1\u2026").arg(instrumentName),
-                    [&](const std::atomic<bool> *cancelled) {
-                        prepared = PrepareKitInstrument(kit, chosen, scratch.path(), KitImportOptions(),
-                                                        cancelled);
+                    [reading, chosen, scratchPath](const std::atomic<bool> *cancelled) {
+                        Reading &r = *reading;
+                        r.prepared = PrepareKitInstrument(r.kit, chosen, scratchPath, KitImportOptions(), cancelled);
                     }))
         return;
+    const PreparedInstrument &prepared = reading->prepared;
     if (prepared.cancelled)
         return;
     if (!prepared.failure.isEmpty() || prepared.layers.isEmpty()) {
@@ -83,7 +93,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
                      prepared.notes.join(QLatin1Char('\n')));
         return;
     }
-    if (SlotCount > 0 && !ConfirmReplacingLayers(this, bankName))
+    if (SlotCount > 0 && !ConfirmReplacingLayers(this, reading->kit.bankNames.at(chosen)))
         return;
 
     // Out of the scratch folder into folders of their own, where the rows'

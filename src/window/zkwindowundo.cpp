@@ -1,7 +1,9 @@
 // Undo and redo: every change of what the bank would hold is one step on
 // the window's undo stack, kept as the slot table before and after it.
 // Writing the bank is not a step; it marks the state undo comes back to as
-// saved.
+// saved. A step holds the layer files its two states name, so the files
+// last as long as the rows or a step need them: the stack keeps the last
+// kUndoSteps steps, and a new change drops the steps that could be redone.
 
 #include "zkwindow.h"
 #include "ui_zkwindow.h"
@@ -15,6 +17,8 @@
 #include <utility>
 
 namespace {
+
+constexpr int kUndoSteps = 200;
 
 class SlotChange : public QUndoCommand
 {
@@ -47,6 +51,7 @@ private:
 void ZKWindow::SetUpUndo()
 {
     undoStack = new QUndoStack(this);
+    undoStack->setUndoLimit(kUndoSteps);
     connect(undoStack, &QUndoStack::cleanChanged, this, [this]() {
         nameRoom = -1;
         ShowNames();

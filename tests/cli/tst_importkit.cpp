@@ -6,6 +6,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "testmain.h"
 #include "testsupport.h"
 #include "zkslayout.h"
@@ -79,6 +85,11 @@ private slots:
     void importsInstrument();
     void refusesArchiveEntryOutside();
     void keepTailsKeepsTheQuietEnd();
+    void kitFileNotRegular_data();
+    void kitFileNotRegular();
+    void archivedKitStaysInside();
+    void longBankNames_data();
+    void longBankNames();
 };
 
 void TestImportKit::importsInstrument_data()
@@ -127,6 +138,11 @@ void TestImportKit::importsInstrument_data()
     QTest::newRow("a sample too long for a layer")
         << Kit("<instrument><name>Kick</name><filename>long40.wav</filename></instrument>")
         << QStringList() << 0 << "Kick: 1 layer, thresholds 1 -> Test Kit - Kick.zks (layers cut to 35.62 s)"
+        << QVector<int>{1} << QStringList();
+    QTest::newRow("a FIFO as a sample")
+        << Kit("<instrument><name>Kick</name><filename>soft.wav</filename></instrument>"
+               "<instrument><name>Tom</name><filename>pipe.wav</filename></instrument>")
+        << QStringList() << 1 << "Tom: skipped, no usable sample (pipe.wav: not a regular file)"
         << QVector<int>{1} << QStringList();
     QTest::newRow("dry run")
         << Kit("<instrument><name>Kick</name>" + Layer("soft.wav", "0", "0.5") + Layer("loud.wav", "0.5", "1")
@@ -210,6 +226,13 @@ void TestImportKit::importsInstrument()
     QVERIFY(WriteBytes(kit + QStringLiteral("/drumkit.xml"), xml));
     if (xml.contains("long40.wav"))
         QVERIFY(WriteBytes(kit + QStringLiteral("/long40.wav"), Wav16(1, kBankRate, Square(40 * kBankRate, 9000))));
+#ifdef Q_OS_UNIX
+    if (xml.contains("pipe.wav"))
+        QCOMPARE(::mkfifo(QFile::encodeName(kit + QStringLiteral("/pipe.wav")).constData(), 0600), 0);
+#else
+    if (xml.contains("pipe.wav"))
+        QSKIP("FIFOs are Unix's");
+#endif
     const QString out = tmp.filePath(QStringLiteral("out"));
     const ToolRun run = RunTool(QStringList{"import-kit", kit, out} + options, tmp.path());
     QVERIFY2(run.exitCode == exitCode, qPrintable(Show(run)));
@@ -284,6 +307,130 @@ void TestImportKit::keepTailsKeepsTheQuietEnd()
     }
     // 4000 frames and a 10 ms fade, or all 48100 frames: layer sizes step by 512 bytes.
     QCOMPARE(sizes, (QVector<qint64>{(2 * (4000 + 441) / 512) * 512 + 512, (2 * 48100 / 512) * 512 + 512}));
+}
+
+void TestImportKit::kitFileNotRegular_data()
+{
+    QTest::addColumn<QString>("given"); // relative to the test's folder
+    QTest::addColumn<QString>("fifo");
+    QTest::newRow("a kit folder whose drumkit.xml is a FIFO") << "kit" << "kit/drumkit.xml";
+    QTest::newRow("a .h2drumkit that is a FIFO") << "Kit.h2drumkit" << "Kit.h2drumkit";
+}
+
+void TestImportKit::kitFileNotRegular()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("FIFOs are Unix's");
+#else
+    QFETCH(QString, given);
+    QFETCH(QString, fifo);
+    QTemporaryDir tmp;
+    QVERIFY(QDir().mkpath(tmp.filePath(QStringLiteral("kit"))));
+    QCOMPARE(::mkfifo(QFile::encodeName(tmp.filePath(fifo)).constData(), 0600), 0);
+    QProcess tool;
+    StartTool(tool, {"import-kit", tmp.filePath(given), tmp.filePath(QStringLiteral("out"))}, tmp.path());
+    const bool inTime = tool.waitForFinished(30000);
+    if (!inTime) {
+        // A tool blocked opening the FIFO is let go, so the test fails
+        // rather than waits.
+        const int writer = ::open(QFile::encodeName(tmp.filePath(fifo)).constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+        tool.kill();
+        tool.waitForFinished();
+    }
+    QVERIFY2(inTime, "the tool waited on the FIFO");
+    const QString errors = QString::fromUtf8(tool.readAllStandardError());
+    QCOMPARE(tool.exitCode(), 1);
+    QVERIFY2(errors.contains(QLatin1String("not a regular file")), qPrintable(errors));
+    // Nothing written, and the tool's temporary folder gone.
+    QStringList left{QStringLiteral("kit"), fifo};
+    left.sort();
+    QCOMPARE(FolderTree(tmp.path()), left);
+#endif
+}
+
+void TestImportKit::archivedKitStaysInside()
+{
+    // A pax archive as tar makes it: a name outside ASCII, read under the C
+    // locale; a second name for a sample, stored as a hard link; a sample
+    // named outside the archive, which exists. No <name>: the banks take the
+    // archive's.
+    QTemporaryDir tmp;
+    QVERIFY(WriteSounds(tmp.filePath(QStringLiteral("src/Kit"))));
+    QVERIFY(QFile::rename(tmp.filePath(QStringLiteral("src/Kit/soft.wav")),
+                          tmp.filePath(QStringLiteral("src/Kit/soft \u00fc.wav"))));
+    QVERIFY(WriteBytes(tmp.filePath(QStringLiteral("private-memo.wav")), Wav16(1, kBankRate, Square(4000, 9000))));
+#ifdef Q_OS_UNIX
+    QCOMPARE(::link(QFile::encodeName(tmp.filePath(QStringLiteral("src/Kit/soft \u00fc.wav"))).constData(),
+                    QFile::encodeName(tmp.filePath(QStringLiteral("src/Kit/again.wav"))).constData()),
+             0);
+#else
+    QVERIFY(QFile::copy(tmp.filePath(QStringLiteral("src/Kit/soft \u00fc.wav")),
+                        tmp.filePath(QStringLiteral("src/Kit/again.wav"))));
+#endif
+    QVERIFY(WriteBytes(tmp.filePath(QStringLiteral("src/Kit/drumkit.xml")),
+                       "<drumkit_info><instrumentList>"
+                       "<instrument><name>Kick</name><filename>soft \xc3\xbc.wav</filename></instrument>"
+                       "<instrument><name>Snare</name><filename>again.wav</filename></instrument>"
+                       "<instrument><name>Memo</name><filename>"
+                           + QFile::encodeName(tmp.filePath(QStringLiteral("private-memo.wav")))
+                           + "</filename></instrument>"
+                             "<instrument><name>Memo2</name><filename>../../../../../../../../../.."
+                           + QFile::encodeName(tmp.filePath(QStringLiteral("private-memo.wav")))
+                           + "</filename></instrument>"
+                             "</instrumentList></drumkit_info>"));
+    const QString archive = tmp.filePath(QStringLiteral("Pax Kit.h2drumkit"));
+    QCOMPARE(QProcess::execute(QStringLiteral("tar"), {QStringLiteral("--format=pax"), QStringLiteral("-czf"), archive,
+                                                        QStringLiteral("-C"), tmp.filePath(QStringLiteral("src")),
+                                                        QStringLiteral("Kit")}),
+             0);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    env.insert(QStringLiteral("TMPDIR"), tmp.filePath(QStringLiteral("temp")));
+    QVERIFY(QDir().mkpath(tmp.filePath(QStringLiteral("temp"))));
+    const QString out = tmp.filePath(QStringLiteral("out"));
+    const ToolRun run = RunCommand(QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool"),
+                                   {"import-kit", archive, out}, env);
+    QVERIFY2(run.exitCode == 1, qPrintable(Show(run)));
+    const QStringList lines = run.out.split(QLatin1Char('\n'));
+    for (const QString &line :
+         {QStringLiteral("Kick: 1 layer, thresholds 1 -> Pax Kit - Kick.zks"),
+          QStringLiteral("Snare: 1 layer, thresholds 1 -> Pax Kit - Snare.zks"),
+          QStringLiteral("Memo: skipped, no usable sample (private-memo.wav: outside the kit's archive)"),
+          QStringLiteral("Memo2: skipped, no usable sample (private-memo.wav: outside the kit's archive)")})
+        QVERIFY2(lines.contains(line), qPrintable(line + QStringLiteral("\n") + Show(run)));
+    QCOMPARE(FolderTree(out), (QStringList{QStringLiteral("Pax Kit - Kick.zks"), QStringLiteral("Pax Kit - Snare.zks")}));
+    QCOMPARE(FolderTree(tmp.filePath(QStringLiteral("temp"))), QStringList());
+}
+
+void TestImportKit::longBankNames_data()
+{
+    QTest::addColumn<int>("bytes"); // of the bank's name
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("241 bytes") << 241 << QStringList();
+    QTest::newRow("255 bytes") << 255 << QStringList();
+    QTest::newRow("255 bytes, --force") << 255 << QStringList{"--force"};
+}
+
+void TestImportKit::longBankNames()
+{
+    QFETCH(int, bytes);
+    QFETCH(QStringList, options);
+    // "<kit> - Kick.zks": the kit's name takes all but 11 bytes.
+    const QByteArray name(bytes - 11, 'k');
+    QTemporaryDir tmp;
+    const QString kit = tmp.filePath(QStringLiteral("kit"));
+    QVERIFY(WriteSounds(kit));
+    QVERIFY(WriteBytes(kit + QStringLiteral("/drumkit.xml"),
+                       "<drumkit_info><name>" + name + "</name><instrumentList><instrument><name>Kick</name>"
+                       "<filename>soft.wav</filename></instrument></instrumentList></drumkit_info>"));
+    const QString out = tmp.filePath(QStringLiteral("out"));
+    const ToolRun run = RunTool(QStringList{"import-kit", kit, out} + options, tmp.path());
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    const QString bank = QString::fromLatin1(name) + QStringLiteral(" - Kick.zks");
+    QCOMPARE(QFile::encodeName(bank).size(), bytes);
+    QCOMPARE(FolderTree(out), QStringList{bank});
 }
 
 ZK_TEST(TestImportKit)

@@ -9,6 +9,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 
@@ -28,6 +29,92 @@
 #include "zkslayout.h"
 
 namespace {
+
+// --- what the help and the manual page say of the options -----------------
+
+// The option names ("-o", "--gate") a piece of text mentions, sorted. A
+// longer word after one dash is left out: the parser would read "-order" as
+// "-o" given "rder".
+QStringList OptionNames(const QString &text)
+{
+    QStringList names;
+    QRegularExpressionMatchIterator found =
+        QRegularExpression(QStringLiteral("(?<![\\w-])(-[A-Za-z](?![\\w-])|--[A-Za-z][\\w-]*)"))
+            .globalMatch(text);
+    while (found.hasNext())
+        names << found.next().captured(1);
+    names.removeDuplicates();
+    names.sort();
+    return names;
+}
+
+// One option line of the help or the manual page: the names it gives one
+// option ("-o", "--output").
+using OptionGroups = QVector<QStringList>;
+
+QStringList Flattened(const OptionGroups &groups)
+{
+    QStringList names;
+    for (const QStringList &group : groups)
+        names << group;
+    names.removeDuplicates();
+    names.sort();
+    return names;
+}
+
+// What `zkstool --help` says of a command: the options its usage lines show,
+// and the option lines of its section (a line at the left margin that starts
+// with the command's name, up to the next such line).
+void HelpOptions(const QString &help, const QString &command, QStringList *usage,
+                 OptionGroups *lines)
+{
+    const QStringList all = help.split('\n');
+    const int blank = int(all.indexOf(QString()));
+    QString entry;
+    for (const QString &line : all.mid(0, blank)) {
+        if (line.contains("zkstool "))
+            entry = line.section("zkstool ", 1).section(' ', 0, 0);
+        if (entry == command)
+            *usage << OptionNames(line);
+    }
+    bool inside = false;
+    for (const QString &line : all.mid(blank + 1)) {
+        if (!line.isEmpty() && !line.at(0).isSpace())
+            inside = line.section(' ', 0, 0) == command;
+        else if (inside && line.startsWith(QString(9, ' ') + '-'))
+            *lines << OptionNames(line.trimmed().section("  ", 0, 0));
+    }
+    usage->removeDuplicates();
+}
+
+// What the manual page's source says of a command: the options of its
+// synopsis, and the tagged paragraphs of its part of OPTIONS.
+void ManualOptions(QString page, const QString &command, QStringList *synopsis,
+                   OptionGroups *tags)
+{
+    page.replace("\\-", "-");
+    page.remove(QRegularExpression(QStringLiteral("\\\\f[BIRP]"))); // font changes
+    const QStringList lines = page.split('\n');
+    const int start = int(lines.indexOf(".SH SYNOPSIS"));
+    bool inside = false;
+    for (int i = start + 1; i < lines.size() && !lines.at(i).startsWith(".SH"); ++i) {
+        const QString &line = lines.at(i);
+        if (line == ".br")
+            inside = false;
+        else if (line.startsWith(".B zkstool "))
+            inside = line.section(' ', 2, 2) == command;
+        if (inside)
+            *synopsis << OptionNames(line);
+    }
+    synopsis->removeDuplicates();
+    inside = false;
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        if (lines.at(i).startsWith(".SS") || lines.at(i).startsWith(".SH"))
+            inside = lines.at(i) == ".SS " + command;
+        else if (inside && lines.at(i) == ".TP")
+            *tags << OptionNames(lines.at(i + 1));
+    }
+}
 
 // --- an independent bank writer, straight from the file layout -----------
 
@@ -275,6 +362,10 @@ private slots:
     void buildIntoClosedPipe();
     void buildRefusesBytesARebuildChanges_data();
     void buildRefusesBytesARebuildChanges();
+    void buildDropsByteOrderMarks_data();
+    void everyOptionDescribed_data();
+    void everyOptionDescribed();
+    void buildDropsByteOrderMarks();
     void buildTargets_data();
     void buildTargets();
     void debugLinesFollowLoggingRules_data();
@@ -626,13 +717,26 @@ ZksBank ReadBank(const QString &path)
 void TestZksTool::buildOrdersByLoudness()
 {
     QTemporaryDir tmp;
-    QVERIFY(WriteBytes(tmp.filePath("soft.wav"), Wav16(1, 44100, Sine(22050, 0.1))));
+    QVERIFY(WriteBytes(tmp.filePath("soft.wav"), Wav16(1, 44100, Sine(88200, 0.1))));
     QVERIFY(WriteBytes(tmp.filePath("hard.wav"), Wav16(1, 44100, Sine(22050, 0.9))));
     QVERIFY(WriteBytes(tmp.filePath("medium.wav"), Wav16(1, 44100, Sine(22050, 0.3))));
     const ToolRun run = RunTool({"build", "-o", tmp.filePath("kit.zks"), "--order-by-loudness",
                                  tmp.filePath("soft.wav"), tmp.filePath("hard.wav"), tmp.filePath("medium.wav")});
     QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
     QVERIFY2(run.out.contains("loudness order 1  hard.wav  peak -0.9 dBFS, attack -3.9 dBFS"), qPrintable(Show(run)));
+    // The layer lines follow, in the bank's order, each with the space left
+    // after the layers above it.
+    QStringList layerLines;
+    for (const QString &line : run.out.split('\n')) {
+        if (line.startsWith("layer "))
+            layerLines << line.section("  ", 0, 1);
+    }
+    QCOMPARE(layerLines, QStringList({"layer 1  hard.wav", "layer 2  medium.wav", "layer 3  soft.wav"}));
+    QVERIFY2(run.out.indexOf("loudness order 3") < run.out.indexOf("layer 1  "), qPrintable(Show(run)));
+    QVERIFY2(run.out.contains("layer 1  hard.wav  44544 bytes  99% space left\n"
+                              "layer 2  medium.wav  44544 bytes  98% space left\n"
+                              "layer 3  soft.wav  176640 bytes  92% space left\n"),
+             qPrintable(Show(run)));
     const ZksBank bank = ReadBank(tmp.filePath("kit.zks"));
     QCOMPARE(bank.layerNames[0], QStringLiteral("hard.wav"));
     QCOMPARE(bank.layerNames[1], QStringLiteral("medium.wav"));
@@ -1886,6 +1990,91 @@ void TestZksTool::buildNamesBankLayers()
 }
 
 // Bytes of a bank that would come back changed are refused, not rewritten.
+// A byte-order mark leading a sound's name would be dropped when the bank is
+// read: the bank stores the name without it, so info finds nothing wrong and
+// build takes the bank as input.
+void TestZksTool::buildDropsByteOrderMarks_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("one mark") << QStringLiteral("\uFEFFkick.wav");
+    QTest::newRow("two marks") << QStringLiteral("\uFEFF\uFEFFkick.wav");
+}
+
+void TestZksTool::buildDropsByteOrderMarks()
+{
+    QFETCH(QString, file);
+    QTemporaryDir tmp;
+    QVERIFY(WriteBytes(tmp.filePath(file), Wav16(1, 44100, Sine(4410, 0.5))));
+    QVERIFY(WriteBytes(tmp.filePath("snare.wav"), Wav16(1, 44100, Sine(4410, 0.3))));
+    const QString kit = tmp.filePath("kit.zks");
+    const ToolRun run = RunTool({"build", "-o", kit, tmp.filePath(file), tmp.filePath("snare.wav")});
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    QVERIFY(!ReadAll(kit).contains("\xEF\xBB\xBF"));
+    const ToolRun info = RunTool({"info", kit, "--json"});
+    QVERIFY2(info.exitCode == 0, qPrintable(Show(info)));
+    const QJsonObject bank = QJsonDocument::fromJson(info.out.toUtf8()).object();
+    QCOMPARE(bank.value("problems").toArray(), QJsonArray());
+    QCOMPARE(bank.value("layers").toArray().at(0).toObject().value("name").toString(),
+             QStringLiteral("kick.wav"));
+    const ToolRun again = RunTool({"build", "-o", tmp.filePath("again.zks"), kit});
+    QVERIFY2(again.exitCode == 0, qPrintable(Show(again)));
+}
+
+void TestZksTool::everyOptionDescribed_data()
+{
+    QTest::addColumn<QString>("command");
+    for (const char *command : {"build", "build-all", "info", "extract"})
+        QTest::newRow(command) << QString::fromLatin1(command);
+}
+
+// Every option a command's parser takes is in its usage lines and its part
+// of --help, and in its synopsis and its part of the manual page's OPTIONS,
+// and those name no option it refuses. The options tried are all those the
+// help, the manual page and the README name, for any command.
+void TestZksTool::everyOptionDescribed()
+{
+    QFETCH(QString, command);
+    const ToolRun help = RunTool({"--help"});
+    QCOMPARE(help.exitCode, 0);
+    QStringList usage;
+    OptionGroups helpLines;
+    HelpOptions(help.out, command, &usage, &helpLines);
+    const QString page = QString::fromUtf8(ReadAll(ZK_SOURCE_DIR "/dist/zkstool.1"));
+    QVERIFY(!page.isEmpty());
+    QStringList synopsis;
+    OptionGroups manualTags;
+    ManualOptions(page, command, &synopsis, &manualTags);
+
+    QStringList tried = OptionNames(help.out + page + QString::fromUtf8(ReadAll(ZK_SOURCE_DIR "/README.md")));
+    tried.removeAll("-h");
+    tried.removeAll("--help");
+    QStringList accepted;
+    for (const QString &option : std::as_const(tried)) {
+        const ToolRun run = RunTool({command, option});
+        QVERIFY2(run.exitCode == 2, qPrintable(option + ": " + Show(run)));
+        if (!run.err.contains("Unknown option"))
+            accepted << option;
+    }
+    QVERIFY(!accepted.isEmpty());
+    QCOMPARE(Flattened(helpLines), accepted);
+    QCOMPARE(Flattened(manualTags), accepted);
+    for (const QStringList &group : std::as_const(helpLines)) {
+        const QString names = group.join(", ");
+        QVERIFY2(std::any_of(group.begin(), group.end(), [&](const QString &name) { return usage.contains(name); }),
+                 qPrintable(names + " missing from the usage lines"));
+        QVERIFY2(std::any_of(group.begin(), group.end(), [&](const QString &name) { return synopsis.contains(name); }),
+                 qPrintable(names + " missing from the synopsis"));
+    }
+    for (const QString &shown : usage + synopsis)
+        QVERIFY2(accepted.contains(shown), qPrintable(shown + " is shown but refused"));
+
+    for (const char *asked : {"--help", "-h"}) {
+        const ToolRun run = RunTool({command, asked});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, help.out);
+    }
+}
+
 void TestZksTool::buildRefusesBytesARebuildChanges_data()
 {
     QTest::addColumn<QByteArray>("bank");

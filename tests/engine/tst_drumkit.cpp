@@ -2,11 +2,27 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <atomic>
+#include <clocale>
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "drumkit.h"
 #include "kitplan.h"
 #include "testmain.h"
 #include "fileprocessor.h"
+#include "kitarchive.h"
 #include "layerrules.h"
 #include "testsupport.h"
 #include "zkslayout.h"
@@ -46,6 +62,71 @@ QByteArray Kit(const QByteArray &instruments, const QByteArray &ns = QByteArray(
            "<author>me</author>\n<instrumentList>\n" + instruments + "</instrumentList>\n</drumkit_info>\n";
 }
 
+// An archive entry as a test writes it, through libarchive so that every
+// kind a tar can hold (pax names, hard and symbolic links) is at hand.
+struct TarEntry {
+    enum Kind { File, HardLink, SymLink };
+    QByteArray name;
+    QByteArray data; // a file's bytes; a link's target
+    Kind kind = File;
+};
+
+bool WriteTar(const QString &path, const QVector<TarEntry> &entries)
+{
+    const std::unique_ptr<archive, int (*)(archive *)> writer(archive_write_new(), archive_write_free);
+    // pax only where ustar can't hold a name, as tar writes them.
+    archive_write_set_format_pax_restricted(writer.get());
+    archive_write_add_filter_gzip(writer.get());
+    if (archive_write_open_filename(writer.get(), QFile::encodeName(path).constData()) != ARCHIVE_OK)
+        return false;
+    for (const TarEntry &item : entries) {
+        const std::unique_ptr<archive_entry, void (*)(archive_entry *)> entry(archive_entry_new(),
+                                                                              archive_entry_free);
+        archive_entry_set_pathname_utf8(entry.get(), item.name.constData());
+        archive_entry_set_perm(entry.get(), 0644);
+        if (item.kind == TarEntry::HardLink) {
+            archive_entry_set_filetype(entry.get(), AE_IFREG);
+            archive_entry_set_hardlink_utf8(entry.get(), item.data.constData());
+        } else if (item.kind == TarEntry::SymLink) {
+            archive_entry_set_filetype(entry.get(), AE_IFLNK);
+            archive_entry_set_symlink_utf8(entry.get(), item.data.constData());
+        } else {
+            archive_entry_set_filetype(entry.get(), AE_IFREG);
+            archive_entry_set_size(entry.get(), item.data.size());
+        }
+        if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK)
+            return false;
+        if (item.kind == TarEntry::File
+            && archive_write_data(writer.get(), item.data.constData(), size_t(item.data.size())) != item.data.size())
+            return false;
+    }
+    return archive_write_close(writer.get()) == ARCHIVE_OK;
+}
+
+// Reads a kit on a thread of its own. A kit file that is a FIFO would keep
+// an open() that blocks waiting for ever: after a while the test opens the
+// FIFO's other end itself, so the reading ends and the test fails instead.
+bool ReadWithoutHanging(const QString &path, const QString &work, const QString &fifo, Drumkit *kit,
+                        QString *error, bool *ok)
+{
+    std::atomic<bool> done{false};
+    std::unique_ptr<QThread> thread(QThread::create([&]() {
+        *ok = ReadDrumkit(path, work, kit, error);
+        done = true;
+    }));
+    thread->start();
+    const bool inTime = thread->wait(20000);
+#ifdef Q_OS_UNIX
+    if (!inTime) {
+        const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+    }
+#endif
+    thread->wait();
+    return inTime && done;
+}
+
 } // namespace
 
 class TestDrumkit : public QObject
@@ -60,6 +141,20 @@ private slots:
     void missingSampleIsLeftOut();
     void archiveUnpacks();
     void archiveEntryOutsideIsRefused();
+    void kitFileNotRegular_data();
+    void kitFileNotRegular();
+    void drumkitXmlTooLarge();
+    void sampleNotRegular();
+    void unnamedKitTakesItsPlacesName();
+    void archiveSampleOutsideIsLeftOut_data();
+    void archiveSampleOutsideIsLeftOut();
+    void archiveUnpacksOnlyWhatTheKitNames();
+    void archiveHardLinks();
+    void archiveUtf8NamesUnderCLocale();
+    void archiveInterrupted();
+    void archiveBeyondItsBounds_data();
+    void archiveBeyondItsBounds();
+    void archiveBeyondTheFreeSpace();
     void bankNames();
     void layerSamples_data();
     void layerSamples();
@@ -232,6 +327,293 @@ void TestDrumkit::archiveEntryOutsideIsRefused()
     QVERIFY2(error.contains(QStringLiteral("\"../x\" would land outside")), qPrintable(error));
     QVERIFY(!QFileInfo::exists(tmp.filePath(QStringLiteral("work/x"))));
     QCOMPARE(FolderTree(tmp.filePath(QStringLiteral("work/unpack"))), QStringList());
+}
+
+void TestDrumkit::kitFileNotRegular_data()
+{
+    QTest::addColumn<QString>("given"); // relative to the test's folder
+    QTest::addColumn<QString>("special"); // made a FIFO, or a link to /dev/zero
+    QTest::newRow("drumkit.xml a FIFO, the folder given") << "kit" << "kit/drumkit.xml";
+    QTest::newRow("drumkit.xml a FIFO, itself given") << "kit/drumkit.xml" << "kit/drumkit.xml";
+    QTest::newRow("archive a FIFO") << "Kit.h2drumkit" << "Kit.h2drumkit";
+    QTest::newRow("drumkit.xml a link to /dev/zero") << "kit" << "zero:kit/drumkit.xml";
+}
+
+void TestDrumkit::kitFileNotRegular()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("FIFOs and /dev/zero are Unix's");
+#else
+    QFETCH(QString, given);
+    QFETCH(QString, special);
+    QTemporaryDir tmp;
+    QVERIFY(QDir().mkpath(tmp.filePath(QStringLiteral("kit"))));
+    QString fifo;
+    if (special.startsWith(QLatin1String("zero:"))) {
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), tmp.filePath(special.mid(5))));
+    } else {
+        fifo = tmp.filePath(special);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    }
+    Drumkit kit;
+    QString error;
+    bool ok = true;
+    QVERIFY2(ReadWithoutHanging(tmp.filePath(given), tmp.filePath(QStringLiteral("work")), fifo, &kit, &error, &ok),
+             "the reading waited on the FIFO");
+    QVERIFY(!ok);
+    QVERIFY2(error.contains(QLatin1String("not a regular file")), qPrintable(error));
+    QCOMPARE(FolderTree(tmp.filePath(QStringLiteral("work"))), QStringList());
+#endif
+}
+
+void TestDrumkit::drumkitXmlTooLarge()
+{
+    // Valid XML, padded past the bound with spaces inside the root element;
+    // in an archive it takes a few kilobytes.
+    const QByteArray xml = Kit("<instrument><name>Kick</name><filename>soft.wav</filename></instrument>")
+                               .replace("<author>", QByteArray(KitArchive::kMaxDrumkitXmlBytes, ' ') + "<author>");
+    QTemporaryDir tmp;
+    QVERIFY(WriteBytes(tmp.filePath(QStringLiteral("kit/drumkit.xml")), xml));
+    QVERIFY(WriteBytes(tmp.filePath(QStringLiteral("kit/soft.wav")), Wav16(1, kBankRate, Ramp(100))));
+    QVERIFY(WriteTar(tmp.filePath(QStringLiteral("Kit.h2drumkit")),
+                     {{"Kit/drumkit.xml", xml}, {"Kit/soft.wav", Wav16(1, kBankRate, Ramp(100))}}));
+    for (const QString &given : {QStringLiteral("kit"), QStringLiteral("Kit.h2drumkit")}) {
+        Drumkit kit;
+        QString error;
+        QVERIFY(!ReadDrumkit(tmp.filePath(given), tmp.filePath(QStringLiteral("work")), &kit, &error));
+        QVERIFY2(error.contains(QStringLiteral("drumkit.xml: larger than %1 bytes").arg(KitArchive::kMaxDrumkitXmlBytes)),
+                 qPrintable(error));
+        QCOMPARE(FolderTree(tmp.filePath(QStringLiteral("work"))), QStringList());
+    }
+}
+
+void TestDrumkit::sampleNotRegular()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("FIFOs are Unix's");
+#else
+    QTemporaryDir tmp;
+    QVERIFY(WriteBytes(tmp.filePath(QStringLiteral("drumkit.xml")),
+                       Kit("<instrument><name>Kick</name><filename>pipe.wav</filename></instrument>")));
+    QCOMPARE(::mkfifo(QFile::encodeName(tmp.filePath(QStringLiteral("pipe.wav"))).constData(), 0600), 0);
+    Drumkit kit;
+    QString error;
+    QVERIFY2(ReadDrumkit(tmp.path(), tmp.filePath(QStringLiteral("work")), &kit, &error), qPrintable(error));
+    QCOMPARE(kit.instruments.first().problems, QStringList{QStringLiteral("pipe.wav: not a regular file")});
+#endif
+}
+
+void TestDrumkit::unnamedKitTakesItsPlacesName()
+{
+    QTemporaryDir tmp;
+    const QByteArray xml = "<drumkit_info><instrumentList><instrument><name>Kick</name>"
+                           "<filename>soft.wav</filename></instrument></instrumentList></drumkit_info>";
+    QVERIFY(WriteBytes(tmp.filePath(QStringLiteral("Dry Kit/drumkit.xml")), xml));
+    QVERIFY(WriteTar(tmp.filePath(QStringLiteral("Wet Kit.h2drumkit")), {{"inside/drumkit.xml", xml}}));
+    const QVector<QPair<QString, QString>> cases{{QStringLiteral("Dry Kit"), QStringLiteral("Dry Kit")},
+                                                 {QStringLiteral("Dry Kit/drumkit.xml"), QStringLiteral("Dry Kit")},
+                                                 {QStringLiteral("Wet Kit.h2drumkit"), QStringLiteral("Wet Kit")}};
+    for (const auto &given : cases) {
+        Drumkit kit;
+        QString error;
+        QVERIFY2(ReadDrumkit(tmp.filePath(given.first), tmp.filePath(QStringLiteral("work")), &kit, &error),
+                 qPrintable(error));
+        QCOMPARE(kit.name, given.second);
+        QCOMPARE(KitBankFileNames(kit.name, {QStringLiteral("Kick")}),
+                 QStringList{given.second + QStringLiteral(" - Kick.zks")});
+    }
+}
+
+void TestDrumkit::archiveSampleOutsideIsLeftOut_data()
+{
+    QTest::addColumn<QByteArray>("named"); // %1: the test's folder
+    QTest::newRow("absolute") << QByteArray("%1/private-memo.wav");
+    QTest::newRow("up and out") << QByteArray("../../../../../../../../../../../..%1/private-memo.wav");
+    QTest::newRow("up past the kit's folder only") << QByteArray("../../private-memo.wav");
+}
+
+void TestDrumkit::archiveSampleOutsideIsLeftOut()
+{
+    QFETCH(QByteArray, named);
+    QTemporaryDir tmp;
+    QVERIFY(WriteBytes(tmp.filePath(QStringLiteral("private-memo.wav")), Wav16(1, kBankRate, Ramp(100))));
+    const QByteArray file = named.replace("%1", QFile::encodeName(tmp.path()));
+    QVERIFY(WriteTar(tmp.filePath(QStringLiteral("Kit.h2drumkit")),
+                     {{"Kit/drumkit.xml",
+                       Kit("<instrument><name>Kick</name><layer><filename>" + file
+                           + "</filename><min>0.5</min><max>1</max></layer>"
+                             "<layer><filename>soft.wav</filename><min>0</min><max>0.5</max></layer></instrument>")},
+                      {"Kit/soft.wav", Wav16(1, kBankRate, Ramp(100))}}));
+    // The work folder sits where "../../" leads out of it into the test's folder.
+    const QString work = tmp.filePath(QStringLiteral("work"));
+    Drumkit kit;
+    QString error;
+    QVERIFY2(ReadDrumkit(tmp.filePath(QStringLiteral("Kit.h2drumkit")), work, &kit, &error), qPrintable(error));
+    const KitInstrument &kick = kit.instruments.first();
+    QCOMPARE(kick.problems, QStringList{QStringLiteral("private-memo.wav: outside the kit's archive")});
+    QCOMPARE(kick.layers.size(), 1);
+    QCOMPARE(kick.layers.first().path, QDir(work).filePath(QStringLiteral("Kit/soft.wav")));
+}
+
+void TestDrumkit::archiveUnpacksOnlyWhatTheKitNames()
+{
+    QTemporaryDir tmp;
+    const QByteArray sound = Wav16(1, kBankRate, Ramp(100));
+    QVERIFY(WriteTar(tmp.filePath(QStringLiteral("Kit.h2drumkit")),
+                     {{"Kit/padding.bin", QByteArray(1 << 20, '\0')},
+                      {"Kit/unused.wav", sound},
+                      {"Kit/sub/drumkit.xml", Kit("<instrument><name>Wrong</name></instrument>")},
+                      {"Kit/drumkit.xml",
+                       Kit("<instrument><name>Kick</name><filename>sounds/soft.wav</filename></instrument>"
+                           "<instrument><name>Snare</name><filename>sounds/soft.wav</filename></instrument>"
+                           "<instrument><name>Tom</name><filename>gone.wav</filename></instrument>"
+                           "<instrument><name>Link</name><filename>link.wav</filename></instrument>")},
+                      {"Kit/sounds/soft.wav", sound},
+                      {"Kit/link.wav", "sounds/soft.wav", TarEntry::SymLink}}));
+    const QString work = tmp.filePath(QStringLiteral("work"));
+    Drumkit kit;
+    QString error;
+    QVERIFY2(ReadDrumkit(tmp.filePath(QStringLiteral("Kit.h2drumkit")), work, &kit, &error), qPrintable(error));
+    // The drumkit.xml nearest the top is the kit's.
+    QCOMPARE(kit.instruments.size(), 4);
+    QCOMPARE(kit.instruments.at(0).layers.size(), 1);
+    QCOMPARE(kit.instruments.at(1).layers.size(), 1);
+    QCOMPARE(kit.instruments.at(2).problems, QStringList{QStringLiteral("gone.wav: no such file")});
+    QCOMPARE(kit.instruments.at(3).problems, QStringList{QStringLiteral("link.wav: no such file")});
+    QCOMPARE(FolderTree(work), (QStringList{QStringLiteral("Kit"), QStringLiteral("Kit/sounds"),
+                                            QStringLiteral("Kit/sounds/soft.wav")}));
+    QCOMPARE(ReadAll(QDir(work).filePath(QStringLiteral("Kit/sounds/soft.wav"))), sound);
+}
+
+void TestDrumkit::archiveHardLinks()
+{
+    // tar stores the second name of a file as a link to the first; a link
+    // to a file the kit does not name still brings that file's bytes.
+    QTemporaryDir tmp;
+    const QByteArray sound = Wav16(1, kBankRate, Ramp(100));
+    QVERIFY(WriteTar(tmp.filePath(QStringLiteral("Kit.h2drumkit")),
+                     {{"Kit/drumkit.xml",
+                       Kit("<instrument><name>Kick</name><filename>second.wav</filename></instrument>"
+                           "<instrument><name>Snare</name><filename>third.wav</filename></instrument>"
+                           "<instrument><name>Away</name><filename>away.wav</filename></instrument>")},
+                      {"Kit/first.wav", sound},
+                      {"Kit/second.wav", "Kit/first.wav", TarEntry::HardLink},
+                      {"Kit/third.wav", "Kit/second.wav", TarEntry::HardLink},
+                      {"Kit/away.wav", "../outside.wav", TarEntry::HardLink}}));
+    const QString work = tmp.filePath(QStringLiteral("work"));
+    Drumkit kit;
+    QString error;
+    // A link leading out of the archive refuses it as an entry would.
+    QVERIFY(!ReadDrumkit(tmp.filePath(QStringLiteral("Kit.h2drumkit")), work, &kit, &error));
+    QVERIFY2(error.contains(QStringLiteral("\"../outside.wav\" would land outside")), qPrintable(error));
+
+    QVERIFY(WriteTar(tmp.filePath(QStringLiteral("Kit.h2drumkit")),
+                     {{"Kit/drumkit.xml",
+                       Kit("<instrument><name>Kick</name><filename>second.wav</filename></instrument>"
+                           "<instrument><name>Snare</name><filename>third.wav</filename></instrument>")},
+                      {"Kit/first.wav", sound},
+                      {"Kit/second.wav", "Kit/first.wav", TarEntry::HardLink},
+                      {"Kit/third.wav", "Kit/second.wav", TarEntry::HardLink}}));
+    QVERIFY2(ReadDrumkit(tmp.filePath(QStringLiteral("Kit.h2drumkit")), work, &kit, &error), qPrintable(error));
+    for (const KitInstrument &instrument : std::as_const(kit.instruments)) {
+        QVERIFY2(instrument.problems.isEmpty(), qPrintable(instrument.problems.join(QLatin1Char('\n'))));
+        QCOMPARE(instrument.layers.size(), 1);
+        QCOMPARE(ReadAll(instrument.layers.first().path), sound);
+    }
+}
+
+void TestDrumkit::archiveUtf8NamesUnderCLocale()
+{
+    QTemporaryDir tmp;
+    const QByteArray sound = Wav16(1, kBankRate, Ramp(100));
+    QVERIFY(WriteTar(tmp.filePath(QStringLiteral("Kit.h2drumkit")),
+                     {{"Kit/drumkit.xml", Kit("<instrument><name>Kick</name><filename>Kick \xc3\xbc.wav</filename>"
+                                              "</instrument>")},
+                      {"Kit/Kick \xc3\xbc.wav", sound}}));
+    const QByteArray before = std::setlocale(LC_CTYPE, nullptr);
+    std::setlocale(LC_CTYPE, "C");
+    Drumkit kit;
+    QString error;
+    const bool ok = ReadDrumkit(tmp.filePath(QStringLiteral("Kit.h2drumkit")), tmp.filePath(QStringLiteral("work")),
+                                &kit, &error);
+    std::setlocale(LC_CTYPE, before.constData());
+    QVERIFY2(ok, qPrintable(error));
+    QVERIFY2(kit.instruments.first().problems.isEmpty(), qPrintable(kit.instruments.first().problems.join(';')));
+    QCOMPARE(ReadAll(kit.instruments.first().layers.first().path), sound);
+}
+
+void TestDrumkit::archiveInterrupted()
+{
+    QTemporaryDir tmp;
+    QVERIFY(WriteTar(tmp.filePath(QStringLiteral("Kit.h2drumkit")),
+                     {{"Kit/drumkit.xml", Kit("<instrument><name>Kick</name><filename>soft.wav</filename></instrument>")},
+                      {"Kit/soft.wav", Wav16(1, kBankRate, Ramp(100))}}));
+    const std::atomic<bool> cancelled{true};
+    Drumkit kit;
+    QString error;
+    QVERIFY(!ReadDrumkit(tmp.filePath(QStringLiteral("Kit.h2drumkit")), tmp.filePath(QStringLiteral("work")), &kit,
+                         &error, &cancelled));
+    QCOMPARE(error, QStringLiteral("interrupted"));
+    QCOMPARE(FolderTree(tmp.filePath(QStringLiteral("work"))), QStringList());
+}
+
+void TestDrumkit::archiveBeyondItsBounds_data()
+{
+    QTest::addColumn<int>("files");      // empty files beside the kit
+    QTest::addColumn<int>("nameBytes");  // of one more file's name; 0: none
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("more entries than any kit")
+        << KitArchive::kMaxEntries << 0
+        << QStringLiteral("the archive holds more than %1 entries").arg(KitArchive::kMaxEntries);
+    QTest::newRow("a name longer than any kit's")
+        << 0 << 5000 << QStringLiteral("an entry's name is longer than 4096 bytes");
+}
+
+void TestDrumkit::archiveBeyondItsBounds()
+{
+    QFETCH(int, files);
+    QFETCH(int, nameBytes);
+    QFETCH(QString, refusal);
+    QVector<TarEntry> entries{
+        {"Kit/drumkit.xml", Kit("<instrument><name>Kick</name><filename>soft.wav</filename></instrument>")},
+        {"Kit/soft.wav", Wav16(1, kBankRate, Ramp(100))}};
+    for (int i = 0; i < files; ++i)
+        entries << TarEntry{"Kit/empty/" + QByteArray::number(i), QByteArray()};
+    if (nameBytes > 0)
+        entries << TarEntry{"Kit/" + QByteArray(nameBytes - 4, 'n'), QByteArray()};
+    QTemporaryDir tmp;
+    QVERIFY(WriteTar(tmp.filePath(QStringLiteral("Kit.h2drumkit")), entries));
+    Drumkit kit;
+    QString error;
+    QVERIFY(!ReadDrumkit(tmp.filePath(QStringLiteral("Kit.h2drumkit")), tmp.filePath(QStringLiteral("work")), &kit,
+                         &error));
+    QCOMPARE(error, refusal);
+    QCOMPARE(FolderTree(tmp.filePath(QStringLiteral("work"))), QStringList());
+}
+
+void TestDrumkit::archiveBeyondTheFreeSpace()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("Needs Linux to mount a small disk");
+#else
+    QTemporaryDir tmp;
+    const QString work = tmp.filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(work));
+    if (mount("tmpfs", QFile::encodeName(work).constData(), "tmpfs", 0, "size=400k") != 0)
+        QSKIP("Cannot mount a small tmpfs here (needs root)");
+    const auto unmount = qScopeGuard([&] { umount2(QFile::encodeName(work).constData(), MNT_DETACH); });
+    // 1 MB of silence packs into a few kilobytes.
+    QVERIFY(WriteTar(tmp.filePath(QStringLiteral("Kit.h2drumkit")),
+                     {{"Kit/drumkit.xml", Kit("<instrument><name>Kick</name><filename>soft.wav</filename></instrument>"
+                                              "<instrument><name>Big</name><filename>big.wav</filename></instrument>")},
+                      {"Kit/soft.wav", Wav16(1, kBankRate, Ramp(100))},
+                      {"Kit/big.wav", Wav16(1, kBankRate, QVector<qint16>(500000, 0))}}));
+    Drumkit kit;
+    QString error;
+    QVERIFY(!ReadDrumkit(tmp.filePath(QStringLiteral("Kit.h2drumkit")), work, &kit, &error));
+    QVERIFY2(error.contains(QLatin1String("can be unpacked")), qPrintable(error));
+    QCOMPARE(FolderTree(work), QStringList());
+#endif
 }
 
 void TestDrumkit::bankNames()

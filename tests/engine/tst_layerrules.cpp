@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "cardnames.h"
 #include "layerrules.h"
 #include "resultcodes.h"
 
@@ -62,6 +63,11 @@ private slots:
     void naturalOrder_data();
     void naturalOrder();
     void naturalSort();
+    void cardSafeName_data();
+    void cardSafeName();
+    void cardSafeLongName_data();
+    void cardSafeLongName();
+    void distinctCardSafeNames();
 };
 
 void TestLayerRules::defaultSpread_data()
@@ -481,6 +487,95 @@ void TestLayerRules::naturalSort()
         std::sort(names.begin(), names.end(), before);
         QCOMPARE(names, sorted);
     }
+}
+
+void TestLayerRules::cardSafeName_data()
+{
+    QTest::addColumn<QString>("stem");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << "Kit - Kick" << "Kit - Kick.zks";
+    QTest::newRow("a quote") << "Forzee Stereo Drumkit - Kick (Tama Superstar 22\")"
+                             << "Forzee Stereo Drumkit - Kick (Tama Superstar 22_).zks";
+    QTest::newRow("a colon, the dots kept") << "Kit - Sample: beats_01-33.flac"
+                                            << "Kit - Sample_ beats_01-33.flac.zks";
+    QTest::newRow("every refused character") << "a\"*/:<>?\\|b" << "a_________b.zks";
+    QTest::newRow("control characters") << QStringLiteral("a\tb\nc\x7f\x01") << "a_b_c__.zks";
+    QTest::newRow("trailing dots and spaces") << "Snare. . " << "Snare.zks";
+    QTest::newRow("leading ones stay") << " .Snare" << " .Snare.zks";
+    QTest::newRow("nothing left") << ". ." << "_.zks";
+    QTest::newRow("empty") << "" << "_.zks";
+    QTest::newRow("CON") << "CON" << "CON_.zks";
+    QTest::newRow("nul, lower case") << "nul" << "nul_.zks";
+    QTest::newRow("Aux, trailing space") << "Aux " << "Aux_.zks";
+    QTest::newRow("PRN before a dot") << "PRN.old" << "PRN_.old.zks";
+    QTest::newRow("PRN, spaces before a dot") << "PRN  .old" << "PRN_  .old.zks";
+    QTest::newRow("COM1") << "COM1" << "COM1_.zks";
+    QTest::newRow("com9") << "com9" << "com9_.zks";
+    QTest::newRow("LPT1") << "LPT1" << "LPT1_.zks";
+    QTest::newRow("lpt superscript 3") << QStringLiteral("lpt\u00b3") << QStringLiteral("lpt\u00b3_.zks");
+    QTest::newRow("COM10 is no device") << "COM10" << "COM10.zks";
+    QTest::newRow("COM is no device") << "COM" << "COM.zks";
+    QTest::newRow("CONSOLE is no device") << "CONSOLE" << "CONSOLE.zks";
+    QTest::newRow("a device name inside") << "nul - x" << "nul - x.zks";
+    QTest::newRow("a device name after the dot") << "x.con" << "x.con.zks";
+    QTest::newRow("non-ASCII kept") << QStringLiteral("Caj\u00f3n \U0001F941") << QStringLiteral("Caj\u00f3n \U0001F941.zks");
+}
+
+void TestLayerRules::cardSafeName()
+{
+    QFETCH(QString, stem);
+    QFETCH(QString, expected);
+    QCOMPARE(CardSafeFileName(stem, QStringLiteral(".zks")), expected);
+}
+
+// Too long a name keeps its start and its end, which tell one bank from
+// another, and never splits a character: it comes back whole from UTF-8.
+void TestLayerRules::cardSafeLongName_data()
+{
+    QTest::addColumn<QString>("stem");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("end");
+    QTest::newRow("255 bytes exactly stay") << QString(251, QLatin1Char('a')) << QString(251, QLatin1Char('a'))
+                                            << "a.zks";
+    QTest::newRow("ASCII") << QString(300, QLatin1Char('k')) + " - Snare" << "kkkk" << "kkk - Snare.zks";
+    QTest::newRow("two-byte characters") << QString(126, QChar(0xE9)) << QString(4, QChar(0xE9))
+                                         << QString(4, QChar(0xE9)) + ".zks";
+    const QString drums = QString(QStringLiteral("\U0001F941")).repeated(80);
+    QTest::newRow("characters of two UTF-16 units") << drums << QStringLiteral("\U0001F941")
+                                                    << QStringLiteral("\U0001F941.zks");
+    QTest::newRow("a device name at its start") << "CON." + QString(300, QLatin1Char('x')) << "CON_."
+                                                << "xxx.zks";
+}
+
+void TestLayerRules::cardSafeLongName()
+{
+    QFETCH(QString, stem);
+    QFETCH(QString, start);
+    QFETCH(QString, end);
+    const QString name = CardSafeFileName(stem, QStringLiteral(".zks"));
+    const QByteArray bytes = name.toUtf8();
+    QVERIFY2(bytes.size() <= kLongestCardFileName, qPrintable(QString::number(bytes.size())));
+    QVERIFY2(bytes.size() > kLongestCardFileName - 4, qPrintable(QString::number(bytes.size())));
+    QCOMPARE(QString::fromUtf8(bytes), name);
+    QVERIFY2(name.startsWith(start) && name.endsWith(end), qPrintable(name));
+    QCOMPARE(name.contains(QChar(0x2026)), stem.toUtf8().size() + 4 > kLongestCardFileName);
+}
+
+void TestLayerRules::distinctCardSafeNames()
+{
+    const QString longStem = QString(300, QLatin1Char('a'));
+    const QStringList names = DistinctCardSafeFileNames(
+        {"Kit - Kick", "Kit - kick", "Kit - KICK", "Kit - Hat:1", "Kit - Hat?1", "Kit - kick (2)",
+         QStringLiteral("Kit - \u00c9"), QStringLiteral("Kit - \u00e9"), longStem, longStem},
+        QStringLiteral(".zks"));
+    QCOMPARE(names.mid(0, 8), QStringList({"Kit - Kick.zks", "Kit - kick (2).zks", "Kit - KICK (3).zks",
+                                           "Kit - Hat_1.zks", "Kit - Hat_1 (2).zks",
+                                           "Kit - kick (2) (2).zks", QStringLiteral("Kit - \u00c9.zks"),
+                                           QStringLiteral("Kit - \u00e9 (2).zks")}));
+    QVERIFY(names.at(9).endsWith(" (2).zks"));
+    QVERIFY(names.at(8) != names.at(9));
+    for (const QString &name : names)
+        QVERIFY2(name.toUtf8().size() <= kLongestCardFileName, qPrintable(name));
 }
 
 ZK_TEST(TestLayerRules)

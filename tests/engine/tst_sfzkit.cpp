@@ -5,6 +5,18 @@
 
 #include "sfzkit.h"
 
+#include <atomic>
+#include <chrono>
+#include <future>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+Q_DECLARE_METATYPE(QVector<int>)
+
 namespace {
 
 // Reads `text` as kit.sfz in `folder`, failing the test when it is refused.
@@ -61,10 +73,26 @@ private slots:
     void definesAndIncludes();
     void includesRefused_data();
     void includesRefused();
+    void includeChainDepth_data();
+    void includeChainDepth();
+    void fifoRefused_data();
+    void fifoRefused();
+    void definesBounded_data();
+    void definesBounded();
+    void keyRanges_data();
+    void keyRanges();
     void bands_data();
     void bands();
     void releaseAndRoundRobinsLeftOut();
     void levelsAndFrames();
+    void framesBounded_data();
+    void framesBounded();
+    void manyRegions_data();
+    void manyRegions();
+    void manyOpcodes();
+    void tooManyRegions_data();
+    void tooManyRegions();
+    void cancelled();
     void keyNamesAndIgnoredOpcodes();
     void lineEndsAndByteOrderMark();
 };
@@ -153,6 +181,10 @@ void TestSfzKit::includesRefused_data()
                                      << "kit.sfz, line 1: the included file ../outside.sfz lies outside the kit's folder";
     QTest::newRow("missing") << QByteArray("\n#include \"none.sfz\"\n")
                              << "kit.sfz, line 2: the included file none.sfz does not exist";
+    // Included again and again, not in a loop, a file still adds its text each time.
+    QTest::newRow("more text than a kit holds")
+        << QByteArray("#include \"big.sfz\"\n").repeated(17)
+        << "kit.sfz, line 17: including big.sfz makes the kit's text larger than 16777216 bytes";
 }
 
 void TestSfzKit::includesRefused()
@@ -164,11 +196,167 @@ void TestSfzKit::includesRefused()
     WriteBytes(root.filePath(QStringLiteral("outside.sfz")), "<region> sample=x.wav\n");
     WriteBytes(folder + QStringLiteral("/a.sfz"), "<region> sample=a.wav\n#include \"b.sfz\"\n");
     WriteBytes(folder + QStringLiteral("/b.sfz"), "#include \"a.sfz\"\n");
+    WriteBytes(folder + QStringLiteral("/big.sfz"), QByteArray(1000000, ' '));
     WriteBytes(folder + QStringLiteral("/kit.sfz"), text);
     SfzKit kit;
     QString reason;
     QVERIFY(!ReadSfzKit(folder + QStringLiteral("/kit.sfz"), &kit, &reason));
     QCOMPARE(reason, error);
+}
+
+void TestSfzKit::includeChainDepth_data()
+{
+    QTest::addColumn<int>("first");    // the file kit.sfz includes: d1.sfz includes d2.sfz, ...
+    QTest::addColumn<QString>("error"); // empty when the kit is read
+    QTest::newRow("16 files deep") << 2 << QString();
+    QTest::newRow("17 files deep")
+        << 1 << "d16.sfz, line 1: including d17.sfz makes a chain of includes deeper than 16 files";
+}
+
+void TestSfzKit::includeChainDepth()
+{
+    QFETCH(int, first);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    for (int i = 1; i < 17; ++i)
+        WriteBytes(dir.filePath(QStringLiteral("d%1.sfz").arg(i)),
+                   QStringLiteral("#include \"d%1.sfz\"\n").arg(i + 1).toUtf8());
+    WriteBytes(dir.filePath(QStringLiteral("d17.sfz")), "<region> sample=deep.wav key=36\n");
+    const QString path = dir.filePath(QStringLiteral("kit.sfz"));
+    WriteBytes(path, QStringLiteral("#include \"d%1.sfz\"\n").arg(first).toUtf8());
+    SfzKit kit;
+    QString reason;
+    QCOMPARE(ReadSfzKit(path, &kit, &reason), error.isEmpty());
+    QCOMPARE(reason, error);
+    QCOMPARE(kit.regions.size(), error.isEmpty() ? 1 : 0);
+}
+
+void TestSfzKit::fifoRefused_data()
+{
+    QTest::addColumn<QString>("fifo");
+    QTest::addColumn<QString>("error");
+#ifdef Q_OS_UNIX
+    QTest::newRow("the kit itself") << "kit.sfz" << "kit.sfz: can't be read (not a regular file)";
+    QTest::newRow("an included file")
+        << "part.sfz" << "kit.sfz, line 2: the included file part.sfz can't be read (not a regular file)";
+#endif
+}
+
+void TestSfzKit::fifoRefused()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QString, fifo);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kit.sfz"));
+    if (fifo != QLatin1String("kit.sfz"))
+        WriteBytes(path, "<region> sample=a.wav key=36\n#include \"part.sfz\"\n");
+    const QByteArray fifoPath = QFile::encodeName(dir.filePath(fifo));
+    QCOMPARE(::mkfifo(fifoPath.constData(), 0600), 0);
+    auto reading = std::async(std::launch::async, [path] {
+        SfzKit kit;
+        QString reason;
+        return ReadSfzKit(path, &kit, &reason) ? QString() : reason;
+    });
+    if (reading.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        // A writer coming and going lets a blocked open return, so the test ends either way.
+        const int fd = ::open(fifoPath.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        reading.wait();
+        QFAIL("the reader waited for a writer to the FIFO");
+    }
+    QCOMPARE(reading.get(), error);
+#else
+    QSKIP("FIFOs are a Unix matter");
+#endif
+}
+
+void TestSfzKit::definesBounded_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("error"); // a pattern
+    QTest::newRow("a define doubling itself")
+        << QByteArray("#define $A $A$A\n").repeated(40) + "<region> sample=$A.wav key=36\n"
+        << "^kit\\.sfz, line \\d+: #define expansion makes the kit's text larger than 16777216 characters$";
+    QTest::newRow("more substitutions than any kit makes")
+        << "#define $E e\n<region> key=36 sample=" + QByteArray("$E").repeated(1000001) + ".wav\n"
+        << "^kit\\.sfz, line 2: more than 1000000 #define substitutions$";
+    QTest::newRow("a name longer than any kit uses")
+        << "#define $" + QByteArray(65, 'n') + " 36\n<region> sample=a.wav key=36\n"
+        << "^kit\\.sfz, line 1: a #define name longer than 64 characters$";
+}
+
+void TestSfzKit::definesBounded()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kit.sfz"));
+    WriteBytes(path, text);
+    SfzKit kit;
+    QString reason;
+    QVERIFY(!ReadSfzKit(path, &kit, &reason));
+    QVERIFY2(QRegularExpression(error).match(reason).hasMatch(), qPrintable(reason));
+}
+
+void TestSfzKit::keyRanges_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("regions");
+    QTest::addColumn<QVector<int>>("keys");
+    QTest::addColumn<int>("center");   // the first region's pitch_keycenter
+    QTest::addColumn<int>("unplayed"); // regions no key or velocity plays
+
+    // Opcodes apply from the outermost header inward, and at one level in
+    // the order written; key= sets both ends and the pitch centre.
+    QTest::newRow("a group's key over a master's range")
+        << QByteArray("<master> lokey=38 hikey=38\n<group> key=c2\n<region> sample=k1.wav\n"
+                      "<region> sample=k2.wav\n")
+        << QStringList{"36-36:1-127:k1.wav", "36-36:1-127:k2.wav"} << QVector<int>{36} << 36 << 0;
+    QTest::newRow("a region's key over a group's range")
+        << QByteArray("<group> lokey=36 hikey=36\n<region> sample=s.wav key=38\n")
+        << QStringList{"38-38:1-127:s.wav"} << QVector<int>{38} << 38 << 0;
+    QTest::newRow("a region's range over a group's key")
+        << QByteArray("<group> key=36\n<region> sample=t.wav lokey=40 hikey=42\n")
+        << QStringList{"40-42:1-127:t.wav"} << QVector<int>{40, 41, 42} << 36 << 0;
+    QTest::newRow("one level, in the order written")
+        << QByteArray("<region> sample=a.wav key=36 lokey=34 pitch_keycenter=35\n"
+                      "<region> sample=b.wav lokey=30 key=37\n")
+        << QStringList{"34-36:1-127:a.wav", "37-37:1-127:b.wav"} << QVector<int>{34, 35, 36, 37} << 35
+        << 0;
+    QTest::newRow("a top key below the bottom key plays none")
+        << QByteArray("<group> key=40\n<region> sample=a.wav hikey=38\n<region> sample=b.wav key=41\n")
+        << QStringList{"41-41:1-127:b.wav"} << QVector<int>{41} << 41 << 1;
+    QTest::newRow("a top velocity below the bottom one plays none")
+        << QByteArray("<region> sample=a.wav key=36 lovel=100 hivel=50\n<region> sample=b.wav key=37\n")
+        << QStringList{"37-37:1-127:b.wav"} << QVector<int>{37} << 37 << 1;
+    QTest::newRow("key -1: played by no key")
+        << QByteArray("<region> sample=cc.wav key=-1\n<region> sample=b.wav hikey=-1\n"
+                      "<region> sample=low.wav lokey=-1 hikey=1\n")
+        << QStringList{"0-1:1-127:low.wav"} << QVector<int>{0, 1} << 60 << 2;
+    QTest::newRow("only later round robins")
+        << QByteArray("<group> key=40 seq_length=3\n<region> sample=rr2.wav seq_position=2\n"
+                      "<region> sample=rr3.wav seq_position=3\n")
+        << QStringList{"40-40:1-127:rr2.wav", "40-40:1-127:rr3.wav"} << QVector<int>{40} << 40 << 0;
+}
+
+void TestSfzKit::keyRanges()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, regions);
+    QFETCH(QVector<int>, keys);
+    QFETCH(int, center);
+    QFETCH(int, unplayed);
+    QTemporaryDir dir;
+    const SfzKit kit = Read(dir, text);
+    QCOMPARE(Summary(kit), regions);
+    QCOMPARE(SfzKeys(kit), keys);
+    QCOMPARE(kit.regions.first().pitchKeyCenter, center);
+    QCOMPARE(kit.unplayedRegions, unplayed);
+    // A key is listed exactly when a hit on it plays something.
+    for (int key = 0; key <= 127; ++key)
+        QVERIFY2(SfzKeyBands(kit, key, nullptr).isEmpty() != keys.contains(key), qPrintable(QString::number(key)));
 }
 
 void TestSfzKit::bands_data()
@@ -190,6 +378,10 @@ void TestSfzKit::bands_data()
     QTest::newRow("a gap plays the band below")
         << QByteArray("<group> key=38\n<region> sample=p.wav lovel=10 hivel=30\n<region> sample=f.wav lovel=100\n")
         << QStringList({"10:p.wav", "100:f.wav"});
+    QTest::newRow("the first round robin present")
+        << QByteArray("<group> key=38 seq_length=3\n<region> sample=rr3.wav seq_position=3\n"
+                      "<region> sample=rr2.wav seq_position=2\n")
+        << QStringList({"1:rr2.wav"});
     QTest::newRow("another key's regions")
         << QByteArray("<region> sample=p.wav key=38\n<region> sample=k.wav lokey=30 hikey=37\n")
         << QStringList({"1:p.wav"});
@@ -237,6 +429,121 @@ void TestSfzKit::levelsAndFrames()
     QCOMPARE(kit.regions.at(1).offset, qint64(0));
     QCOMPARE(kit.regions.at(1).end, qint64(-1));
     QCOMPARE(kit.regions.at(1).Gain(), 1.0);
+}
+
+void TestSfzKit::framesBounded_data()
+{
+    QTest::addColumn<QByteArray>("opcodes");
+    QTest::addColumn<qint64>("offset");
+    QTest::addColumn<qint64>("end");
+    const qint64 most = qint64(1) << 40;
+    QTest::newRow("within") << QByteArray("offset=48000 end=96000") << qint64(48000) << qint64(96000);
+    QTest::newRow("the largest 64-bit number")
+        << QByteArray("offset=9223372036854775807 end=9223372036854775807") << most << most;
+    QTest::newRow("beyond 64 bits")
+        << QByteArray("offset=99999999999999999999999 end=99999999999999999999999") << most << most;
+    QTest::newRow("negative") << QByteArray("offset=-5 end=-9223372036854775808") << qint64(0) << qint64(-1);
+    QTest::newRow("not a number") << QByteArray("offset=12abc end=x") << qint64(0) << qint64(-1);
+}
+
+void TestSfzKit::framesBounded()
+{
+    QFETCH(QByteArray, opcodes);
+    QFETCH(qint64, offset);
+    QFETCH(qint64, end);
+    QTemporaryDir dir;
+    const SfzKit kit = Read(dir, "<region> sample=a.wav key=36 " + opcodes + "\n");
+    QCOMPARE(kit.regions.size(), 1);
+    QCOMPARE(kit.regions.first().offset, offset);
+    QCOMPARE(kit.regions.first().end, end);
+}
+
+void TestSfzKit::manyRegions_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QByteArray>("opcodes"); // each region's, beside its sample
+    QTest::addColumn<int>("keys"); // each with one band holding every region
+    QTest::newRow("10,000 regions without a key") << 10000 << QByteArray() << 128;
+    QTest::newRow("100,000 regions on one key") << 100000 << QByteArray(" key=36") << 1;
+}
+
+void TestSfzKit::manyRegions()
+{
+    QFETCH(int, count);
+    QFETCH(QByteArray, opcodes);
+    QFETCH(int, keys);
+    QByteArray text;
+    for (int i = 0; i < count; ++i)
+        text += "<region> sample=s" + QByteArray::number(i) + ".wav" + opcodes + "\n";
+    QTemporaryDir dir;
+    const SfzKit kit = Read(dir, text);
+    QCOMPARE(SfzKeys(kit).size(), keys);
+    // As an import goes through them: every key's bands.
+    for (int key : SfzKeys(kit)) {
+        int leftOut = -1;
+        const QVector<SfzBand> bands = SfzKeyBands(kit, key, &leftOut);
+        QCOMPARE(bands.size(), 1);
+        QCOMPARE(bands.first().regions.size(), count);
+        QCOMPARE(QFileInfo(bands.first().regions.last().sample).fileName(), QStringLiteral("s%1.wav").arg(count - 1));
+        QCOMPARE(leftOut, 0);
+    }
+}
+
+void TestSfzKit::manyOpcodes()
+{
+    // A group of 100,000 opcodes, most of them made up, over 10,000 regions.
+    QByteArray group = "<group> key=36";
+    for (int i = 0; i < 50000; ++i)
+        group += " made_up" + QByteArray::number(i) + "=1 lovel=" + QByteArray::number(1 + i % 100);
+    QByteArray text = group + "\n";
+    for (int i = 0; i < 10000; ++i)
+        text += "<region> sample=s" + QByteArray::number(i) + ".wav\n";
+    QTemporaryDir dir;
+    const SfzKit kit = Read(dir, text);
+    QCOMPARE(kit.regions.size(), 10000);
+    QCOMPARE(kit.regions.last().loVel, 100);
+    QCOMPARE(SfzKeys(kit), QVector<int>{36});
+    // Reported by name up to a point, then together.
+    QCOMPARE(kit.ignored.size(), 65);
+    QCOMPARE(kit.ignored.value(QStringLiteral("made_up0")), 1);
+    QCOMPARE(kit.ignored.value(QStringLiteral("(other opcodes)")), 50000 - 64);
+}
+
+void TestSfzKit::tooManyRegions_data()
+{
+    QTest::addColumn<int>("count"); // regions, each over all 128 keys
+    QTest::addColumn<QString>("error");
+    QTest::newRow("as many as a kit may have") << 31250 << QString();
+    QTest::newRow("one more")
+        << 31251
+        << "kit.sfz: 31251 regions playing 4000128 keys in all are more than a drum kit holds (at most 4000000)";
+}
+
+void TestSfzKit::tooManyRegions()
+{
+    QFETCH(int, count);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kit.sfz"));
+    WriteBytes(path, QByteArray("<region> sample=a.wav\n").repeated(count));
+    SfzKit kit;
+    QString reason;
+    QCOMPARE(ReadSfzKit(path, &kit, &reason), error.isEmpty());
+    QCOMPARE(reason, error);
+    // A refused kit holds nothing half read.
+    QCOMPARE(SfzKeys(kit).size(), error.isEmpty() ? 128 : 0);
+}
+
+void TestSfzKit::cancelled()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kit.sfz"));
+    WriteBytes(path, "<region> sample=a.wav key=36\n");
+    const std::atomic<bool> cancelled{true};
+    SfzKit kit;
+    QString reason;
+    QVERIFY(!ReadSfzKit(path, &kit, &reason, &cancelled));
+    QCOMPARE(reason, QStringLiteral("cancelled"));
 }
 
 void TestSfzKit::keyNamesAndIgnoredOpcodes()

@@ -40,6 +40,124 @@ QByteArray Pcm(std::initializer_list<int> samples)
     return Pcm(QVector<int>(samples));
 }
 
+namespace {
+
+void AppendName(QByteArray &bytes, const QString &name)
+{
+    QByteArray field = name.toLatin1().left(20);
+    field.append(QByteArray(20 - field.size(), '\0'));
+    bytes.append(field);
+}
+
+// A RIFF chunk: id, size, data, a pad byte when the size is odd.
+QByteArray Chunk(const char *id, const QByteArray &data)
+{
+    QByteArray chunk(id, 4);
+    AppendLE(chunk, quint32(data.size()), 4);
+    chunk.append(data);
+    if (data.size() % 2)
+        chunk.append('\0');
+    return chunk;
+}
+
+QByteArray List(const char *type, const QByteArray &chunks)
+{
+    return Chunk("LIST", QByteArray(type, 4) + chunks);
+}
+
+// The headers, bags, modulators and generators of presets or instruments.
+void AppendParts(const QVector<Sf2TestPart> &parts, bool presets, int modulatorsPerZone,
+                 QByteArray (&out)[4])
+{
+    int bag = 0, gen = 0, mod = 0;
+    const auto header = [&](const Sf2TestPart &part) {
+        AppendName(out[0], part.name);
+        if (presets) {
+            AppendLE(out[0], quint32(part.program), 2);
+            AppendLE(out[0], quint32(part.bank), 2);
+            AppendLE(out[0], quint32(bag), 2);
+            out[0].append(QByteArray(12, '\0'));
+        } else {
+            AppendLE(out[0], quint32(bag), 2);
+        }
+    };
+    for (const Sf2TestPart &part : parts) {
+        header(part);
+        for (const QVector<Sf2Gen> &zone : part.zones) {
+            AppendLE(out[1], quint32(gen), 2);
+            AppendLE(out[1], quint32(mod), 2);
+            ++bag;
+            for (const Sf2Gen &g : zone) {
+                AppendLE(out[3], quint32(g.oper), 2);
+                AppendLE(out[3], quint32(quint16(g.amount)), 2);
+                ++gen;
+            }
+            out[2].append(QByteArray(10 * modulatorsPerZone, '\0'));
+            mod += modulatorsPerZone;
+        }
+    }
+    header(Sf2TestPart{QString::fromLatin1(presets ? "EOP" : "EOI"), {}, 0, 0});
+    AppendLE(out[1], quint32(gen), 2);
+    AppendLE(out[1], quint32(mod), 2);
+    out[2].append(QByteArray(10, '\0'));
+    out[3].append(QByteArray(4, '\0'));
+}
+
+} // namespace
+
+int Sf2Range(int lo, int hi)
+{
+    return lo | hi << 8;
+}
+
+QByteArray Sf2File(const Sf2TestFont &font)
+{
+    QByteArray smpl, sm24, shdr;
+    bool wide = false;
+    for (const Sf2TestSample &sample : font.samples)
+        wide = wide || !sample.low.isEmpty();
+    for (const Sf2TestSample &sample : font.samples) {
+        const qint64 start = smpl.size() / 2;
+        const qint64 end = start + sample.pcm.size();
+        smpl.append(Pcm(sample.pcm));
+        smpl.append(QByteArray(2 * 46, '\0'));
+        if (wide) {
+            sm24.append(sample.low.isEmpty() ? QByteArray(sample.pcm.size(), '\0') : sample.low);
+            sm24.append(QByteArray(46, '\0'));
+        }
+        AppendName(shdr, sample.name);
+        AppendLE(shdr, quint32(sample.start >= 0 ? sample.start : start), 4);
+        AppendLE(shdr, quint32(sample.end >= 0 ? sample.end : end), 4);
+        AppendLE(shdr, quint32(start), 4);
+        AppendLE(shdr, quint32(sample.loopEnd >= 0 ? sample.loopEnd : end), 4);
+        AppendLE(shdr, quint32(sample.rate), 4);
+        shdr.append(char(sample.pitch));
+        shdr.append(char(sample.correction));
+        AppendLE(shdr, quint32(sample.link), 2);
+        AppendLE(shdr, quint32(sample.type), 2);
+    }
+    if (sm24.size() % 2)
+        sm24.append('\0'); // half the smpl chunk's size, made even
+    AppendName(shdr, QStringLiteral("EOS"));
+    shdr.append(QByteArray(26, '\0'));
+
+    QByteArray presets[4], instruments[4];
+    AppendParts(font.presets, true, font.modulatorsPerZone, presets);
+    AppendParts(font.instruments, false, font.modulatorsPerZone, instruments);
+
+    QByteArray version;
+    AppendLE(version, quint32(font.major), 2);
+    AppendLE(version, quint32(font.minor), 2);
+    const QByteArray info = Chunk("ifil", version) + Chunk("isng", QByteArray("EMU8000\0", 8))
+        + Chunk("INAM", font.name.toLatin1() + QByteArray(2 - font.name.size() % 2, '\0'));
+    const QByteArray sdta = Chunk("smpl", smpl) + (wide ? Chunk("sm24", sm24) : QByteArray());
+    const QByteArray pdta = Chunk("phdr", presets[0]) + Chunk("pbag", presets[1])
+        + Chunk("pmod", presets[2]) + Chunk("pgen", presets[3]) + Chunk("inst", instruments[0])
+        + Chunk("ibag", instruments[1]) + Chunk("imod", instruments[2])
+        + Chunk("igen", instruments[3]) + Chunk("shdr", shdr);
+    return Chunk("RIFF", QByteArray("sfbk") + List("INFO", info) + List("sdta", sdta) + List("pdta", pdta));
+}
+
 QByteArray Wav16(quint16 channels, quint32 rate, const QVector<qint16> &samples)
 {
     return CanonicalWavHeader(channels, rate, 16, quint32(samples.size() * 2)) + Pcm(samples);

@@ -43,6 +43,56 @@ QVector<qint16> Square(int frames, qint16 amplitude);
 // Stereo frames of a left and a right channel of the same length.
 QVector<qint16> Interleaved(const QVector<qint16> &left, const QVector<qint16> &right);
 
+// --- SoundFont 2 files written by the tests ------------------------------------
+
+// One generator as a zone lists it: the format's number and its amount.
+struct Sf2Gen {
+    int oper;
+    int amount;
+};
+
+// A key or velocity range generator's amount.
+int Sf2Range(int lo, int hi);
+
+struct Sf2TestSample {
+    QString name;
+    QVector<qint16> pcm;
+    QByteArray low; // the 24-bit data's low bytes, one per frame; empty: 16-bit
+    int rate = 44100;
+    int pitch = 60;
+    int correction = 0;
+    int type = 1; // mono
+    int link = 0;
+    // Written in place of the true points when not -1, to make broken files.
+    qint64 start = -1;
+    qint64 end = -1;
+    qint64 loopEnd = -1;
+};
+
+// A preset or instrument: its zones' generators, written as listed (a zone
+// names its instrument or sample with the last one, as the format wants).
+struct Sf2TestPart {
+    QString name;
+    QVector<QVector<Sf2Gen>> zones;
+    int bank = 0;
+    int program = 0;
+};
+
+struct Sf2TestFont {
+    QString name = QStringLiteral("Test Font");
+    int major = 2;
+    int minor = 4;
+    QVector<Sf2TestSample> samples;
+    QVector<Sf2TestPart> instruments;
+    QVector<Sf2TestPart> presets;
+    int modulatorsPerZone = 0;
+};
+
+// The font as a SoundFont 2 file: each sample followed by 46 silent points,
+// an sm24 chunk when any sample has low bytes, every list closed by its
+// terminal record.
+QByteArray Sf2File(const Sf2TestFont &font);
+
 // Writes interleaved 16-bit samples as a sound file in any format libsndfile
 // writes (creating folders as needed).
 bool WriteSound(const QString &path, int format, int channels, int rate,

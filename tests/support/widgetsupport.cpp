@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -95,6 +96,20 @@ void AnswerFileDialog(const QString &path)
             qWarning("file dialog would answer %s", qPrintable(dialog->selectedFiles().value(0)));
         static_cast<QDialog *>(dialog)->done(QDialog::Accepted);
     });
+}
+
+QStringList LayerFilesInUse()
+{
+    QStringList files;
+    for (int i = 0; i < SlotCount; ++i) {
+        for (const QString &path : {SlotPath[i], SlotSource[i]}) {
+            const QString file = QDir(WorkFolder()).relativeFilePath(path);
+            files << QFileInfo(file).path() << file;
+        }
+    }
+    files.removeDuplicates();
+    files.sort();
+    return files;
 }
 
 bool WaitForConversion(ZKWindow *window, int timeoutMs)

@@ -124,6 +124,10 @@ private:
 void CancelWhenHeld(ZKWindow *window, HeldConverter &converter,
                     std::function<void()> after = nullptr);
 
+// The layer files and trimmed copies the slot table holds now, each after
+// its folder, as FolderTree names them under the working folder.
+QStringList LayerFilesInUse();
+
 // Lets the layout requests that changed texts posted run, so sizes and
 // places are final.
 void SettleLayout();

@@ -7,12 +7,14 @@
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
 #include <QTreeWidget>
 
 #include "drumkit.h"
 #include "fileprocessor.h"
+#include "kitdialog.h"
 #include "kitimport.h"
 #include "resultcodes.h"
 #include "tailoption.h"
@@ -56,6 +58,7 @@ private slots:
     void refusedKitChangesNothing_data();
     void refusedKitChangesNothing();
     void cancelledImportLeavesNothing();
+    void stuckWorkerIsAbandoned();
     void droppedOrGivenKitOpensTheDialog_data();
     void droppedOrGivenKitOpensTheDialog();
 
@@ -312,6 +315,35 @@ void TestImportKitWindow::cancelledImportLeavesNothing()
     QCOMPARE(SlotCount, 1);
     QCOMPARE(SlotPath[0], kept);
     QCOMPARE(FolderTree(WorkFolder()), workBefore);
+}
+
+// A worker stuck in the system (a file that never answers) does not hold
+// the window once Cancel is pressed: it is left to end on its own.
+void TestImportKitWindow::stuckWorkerIsAbandoned()
+{
+    QWidget parent;
+    parent.show();
+    const auto release = std::make_shared<QSemaphore>();
+    const auto ended = std::make_shared<std::atomic<bool>>(false);
+    QTimer cancel;
+    QObject::connect(&cancel, &QTimer::timeout, &parent, [&parent, &cancel]() {
+        auto *progress = parent.findChild<QProgressDialog *>();
+        if (!progress || !progress->isVisible())
+            return;
+        cancel.stop();
+        progress->findChild<QPushButton *>()->click();
+    });
+    cancel.start(10);
+    const bool done = RunKitWork(&parent, QStringLiteral("Reading"), [release, ended](const std::atomic<bool> *) {
+        // Deaf to the cancel flag, as a call blocked in the system is.
+        release->tryAcquire(1, 30000);
+        *ended = true;
+    });
+    const bool endedFirst = *ended;
+    release->release();
+    QTRY_VERIFY_WITH_TIMEOUT(*ended, kGiveUpMs);
+    QVERIFY(!done);
+    QVERIFY2(!endedFirst, "the window waited for the stuck worker");
 }
 
 void TestImportKitWindow::droppedOrGivenKitOpensTheDialog_data()

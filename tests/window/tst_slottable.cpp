@@ -20,6 +20,7 @@
 #include "tailtrim.h"
 #include "testmain.h"
 #include "testsupport.h"
+#include "widgetsupport.h"
 
 namespace {
 
@@ -86,6 +87,8 @@ private slots:
     void setGate();
     void restoreRoundTrip();
     void stateComparesEveryField();
+    void filesGoWithTheirLastHolder_data();
+    void filesGoWithTheirLastHolder();
 
 private:
     // A sound as the conversion leaves it for the table: 16-bit mono at the
@@ -521,25 +524,43 @@ void TestSlotTable::trimTails()
     QCOMPARE(AvailablePercent, AvailablePercentFor(UsedSpace));
     const QStringList files = FolderTree(WorkFolder());
 
-    QVERIFY(table->ApplyTrim(false).IsEmpty());
-    QCOMPARE(changed.count(), 2);
-    QVERIFY(!table->TrimTails());
-    QCOMPARE(SlotPath[0], tail.converted);
-    QCOMPARE(SlotSize[0], 204800);
-    QCOMPARE(SlotPath[1], whole.converted);
-    QCOMPARE(UsedSpace, 204800 + 40960);
-    QVERIFY(QFileInfo::exists(copy)); // undo may want it again
+    {
+        // A state kept, as a step of undo keeps it, holds the copy: trimming
+        // again takes the same one.
+        const SlotState trimmed = table->State();
+        QVERIFY(table->ApplyTrim(false).IsEmpty());
+        QCOMPARE(changed.count(), 2);
+        QVERIFY(!table->TrimTails());
+        QCOMPARE(SlotPath[0], tail.converted);
+        QCOMPARE(SlotSize[0], 204800);
+        QCOMPARE(SlotPath[1], whole.converted);
+        QCOMPARE(UsedSpace, 204800 + 40960);
+        QVERIFY(QFileInfo::exists(copy));
 
+        QVERIFY(table->ApplyTrim(true).IsEmpty());
+        QCOMPARE(changed.count(), 3);
+        QCOMPARE(SlotPath[0], copy);
+        QCOMPARE(SlotSize[0], TrimmedSize(5000));
+        QCOMPARE(FolderTree(WorkFolder()), files);
+    }
+
+    // Held by nothing else, the copy goes with trimming; trimming again
+    // makes a new one.
+    QVERIFY(table->ApplyTrim(false).IsEmpty());
+    QVERIFY(!QFileInfo::exists(copy));
+    QVERIFY(!QFileInfo::exists(QFileInfo(copy).path()));
+    QVERIFY(QFileInfo::exists(tail.converted));
     QVERIFY(table->ApplyTrim(true).IsEmpty());
-    QCOMPARE(changed.count(), 3);
-    QCOMPARE(SlotPath[0], copy);
+    QCOMPARE(changed.count(), 5);
+    QVERIFY(SlotPath[0] != copy);
+    QCOMPARE(QFileInfo(SlotPath[0]).fileName(), QStringLiteral("tail.wav"));
     QCOMPARE(SlotSize[0], TrimmedSize(5000));
-    QCOMPARE(FolderTree(WorkFolder()), files);
+    QCOMPARE(OpenAndCheckFile(SlotPath[0]), SlotSize[0]);
 
     // A sound added while the option is on comes in trimmed, by its own name.
     const ConversionVerdict added = Sound(QStringLiteral("added.wav"), 102400, 1000);
     QVERIFY(table->Add(added).IsEmpty());
-    QCOMPARE(changed.count(), 4);
+    QCOMPARE(changed.count(), 6);
     QVERIFY(SlotPath[2] != added.converted);
     QCOMPARE(SlotSize[2], TrimmedSize(1000));
     QCOMPARE(SlotSource[2], added.converted);
@@ -788,6 +809,51 @@ void TestSlotTable::stateComparesEveryField()
         changes.at(k)(changed);
         QVERIFY2(changed != base, QByteArray::number(k));
     }
+}
+
+void TestSlotTable::filesGoWithTheirLastHolder_data()
+{
+    QTest::addColumn<QString>("change");
+    for (const char *change : {"remove", "replace", "trim off", "open"})
+        QTest::newRow(change) << QString::fromLatin1(change);
+}
+
+// The files a change takes out of the table stay while a state taken before
+// it holds them, and go, folders and all, with that state; the files the
+// table holds stay.
+void TestSlotTable::filesGoWithTheirLastHolder()
+{
+    QFETCH(QString, change);
+    QVERIFY(table->ApplyTrim(true).IsEmpty());
+    QVERIFY(Fill({102400, 51200, 8192}, 2000));
+    QVERIFY(SlotPath[0] != SlotSource[0]);
+    auto kept = std::make_unique<SlotState>(table->State());
+    const QStringList before = FolderTree(WorkFolder());
+    QCOMPARE(before, LayerFilesInUse());
+
+    if (change == QLatin1String("remove")) {
+        table->Remove(2);
+    } else if (change == QLatin1String("replace")) {
+        QVERIFY(table->Replace(1, Sound(QStringLiteral("new.wav"), 20480, 1000)).IsEmpty());
+    } else if (change == QLatin1String("trim off")) {
+        QVERIFY(table->ApplyTrim(false).IsEmpty());
+    } else {
+        const ConversionVerdict opened = Sound(QStringLiteral("1.wav"), 40960, 1000);
+        BankLayer layer;
+        layer.file = {opened.converted, QStringLiteral("opened"), opened.size};
+        const ThresholdTable thresholds = {0, 1, 0, -1, -2, -3, -4, -5, -6};
+        table->Open({layer}, thresholds);
+    }
+    QStringList both = before + LayerFilesInUse();
+    both.removeDuplicates();
+    both.sort();
+    QCOMPARE(FolderTree(WorkFolder()), both);
+    QVERIFY(LayerFilesInUse() != both);
+
+    kept.reset();
+    QCOMPARE(FolderTree(WorkFolder()), LayerFilesInUse());
+    for (int i = 0; i < SlotCount; ++i)
+        QCOMPARE(OpenAndCheckFile(SlotPath[i]), SlotSize[i]);
 }
 
 ZK_TEST(TestSlotTable)

@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -133,6 +134,22 @@ QString FirstDifference(const QStringList &actual, const QStringList &expected)
     return all;
 }
 
+// Where to press on the slider's handle to drag it.
+QPoint HandleCenter(const QSlider *slider)
+{
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    option.sliderValue = slider->value();
+    option.upsideDown = slider->invertedAppearance() != (slider->orientation() == Qt::Vertical);
+    return slider->style()
+        ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
+        .center();
+}
+
 // Keys go to the active window, which a dialog was for a while.
 bool Activate(ZKWindow &window)
 {
@@ -236,6 +253,11 @@ private slots:
     void dragIsOneStep();
     void keysMoveTheThresholdAsItIsNow();
     void keyThatCannotMoveTheLayerChangesNothing();
+    void rememberedChoicesAreTheUsers_data();
+    void rememberedChoicesAreTheUsers();
+    void filesLastWhileAStepNeedsThem_data();
+    void filesLastWhileAStepNeedsThem();
+    void longRunOfReplacementsStaysBounded();
 
 private:
     // Does one edit the user could do, picked by `random`; returns what it
@@ -244,8 +266,10 @@ private:
     void Generate(ZKWindow &window, const QString &bankPath);
     void OpenBank(ZKWindow &window, const QString &bankPath);
     QString MakeKit();
+    void ImportKit(ZKWindow &window, const QString &kitPath);
     // A window with three layers and layer 1's threshold moved by the user.
     void ThreeLayers(ZKWindow &window);
+    void MakeChange(ZKWindow &window, const QString &change, const QString &kitPath);
 
     TestHome home;
     QStringList sounds;
@@ -334,6 +358,64 @@ QString TestUndo::MakeKit()
                        "</instrument>\n</instrumentList>\n</drumkit_info>\n"))
         qFatal("cannot write the kit in %s", qPrintable(folder));
     return folder + QStringLiteral("/drumkit.xml");
+}
+
+// Imports the kit's first instrument, answering Yes to replacing the layers.
+void TestUndo::ImportKit(ZKWindow &window, const QString &kitPath)
+{
+    SeenMessageBox question;
+    QPointer<QTimer> answer = AnswerNextMessageBox(&question, QMessageBox::Yes);
+    SeenKitDialog seen;
+    AnswerFileDialog(kitPath);
+    QPointer<QTimer> watch = ChooseInstrument(0, &seen);
+    window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"))->click();
+    delete watch;
+    delete answer;
+    QVERIFY(seen.seen && question.seen);
+}
+
+// Makes one change of each kind the user can make to the three layers of
+// ThreeLayers, by name as eachChangeIsOneStep lists them.
+void TestUndo::MakeChange(ZKWindow &window, const QString &change, const QString &kitPath)
+{
+    if (change == QLatin1String("add")) {
+        QVERIFY(!AddLayerThroughDialog(&window, 4, sounds.at(1)).seen);
+        QCOMPARE(SlotCount, 4);
+    } else if (change == QLatin1String("add several")) {
+        QVERIFY(SendDrop(window, {sounds.at(1), sounds.at(4)}, OverRow(window, 4)));
+        QVERIFY(WaitForConversion(&window));
+        QCOMPARE(SlotCount, 5);
+    } else if (change == QLatin1String("remove")) {
+        Button(window, QStringLiteral("Del_Br_Button"), 3)->click();
+        QCOMPARE(SlotCount, 2);
+    } else if (change == QLatin1String("replace")) {
+        QVERIFY(SendDrop(window, {sounds.at(1)}, OverRow(window, 2)));
+        QVERIFY(WaitForConversion(&window));
+        QCOMPARE(SlotName[1], QStringLiteral("snare.wav"));
+    } else if (change == QLatin1String("order by loudness")) {
+        SeenMessageBox question;
+        QPointer<QTimer> watch = AnswerNextMessageBox(&question, QMessageBox::Yes);
+        window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
+        delete watch;
+        QVERIFY(question.seen);
+        QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
+    } else if (change == QLatin1String("threshold key")) {
+        QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 2);
+        threshold->setFocus();
+        QTest::keyClick(threshold, Qt::Key_PageUp);
+    } else if (change == QLatin1String("gate")) {
+        QTest::keyClick(window.findChild<QSlider *>(QStringLiteral("horizontalSlider")), Qt::Key_Right);
+        QVERIFY(GateLevel != 0);
+    } else if (change == QLatin1String("trim tails")) {
+        window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
+        QVERIFY(SlotPath[0] != SlotSource[0]);
+    } else if (change == QLatin1String("open bank")) {
+        OpenBank(window, banks.at(0));
+        QCOMPARE(SlotCount, 2);
+    } else {
+        ImportKit(window, kitPath);
+        QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
+    }
 }
 
 void TestUndo::ThreeLayers(ZKWindow &window)
@@ -577,51 +659,7 @@ void TestUndo::eachChangeIsOneStep()
     const QStringList before = Everything(window);
     const int index = stack->index();
 
-    if (change == QLatin1String("add")) {
-        QVERIFY(!AddLayerThroughDialog(&window, 4, sounds.at(1)).seen);
-        QCOMPARE(SlotCount, 4);
-    } else if (change == QLatin1String("add several")) {
-        QVERIFY(SendDrop(window, {sounds.at(1), sounds.at(4)}, OverRow(window, 4)));
-        QVERIFY(WaitForConversion(&window));
-        QCOMPARE(SlotCount, 5);
-    } else if (change == QLatin1String("remove")) {
-        Button(window, QStringLiteral("Del_Br_Button"), 3)->click();
-        QCOMPARE(SlotCount, 2);
-    } else if (change == QLatin1String("replace")) {
-        QVERIFY(SendDrop(window, {sounds.at(1)}, OverRow(window, 2)));
-        QVERIFY(WaitForConversion(&window));
-        QCOMPARE(SlotName[1], QStringLiteral("snare.wav"));
-    } else if (change == QLatin1String("order by loudness")) {
-        SeenMessageBox question;
-        QPointer<QTimer> watch = AnswerNextMessageBox(&question, QMessageBox::Yes);
-        window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
-        delete watch;
-        QVERIFY(question.seen);
-        QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
-    } else if (change == QLatin1String("threshold key")) {
-        QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 2);
-        threshold->setFocus();
-        QTest::keyClick(threshold, Qt::Key_PageUp);
-    } else if (change == QLatin1String("gate")) {
-        QTest::keyClick(window.findChild<QSlider *>(QStringLiteral("horizontalSlider")), Qt::Key_Right);
-        QVERIFY(GateLevel != 0);
-    } else if (change == QLatin1String("trim tails")) {
-        window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
-    } else if (change == QLatin1String("open bank")) {
-        OpenBank(window, banks.at(0));
-        QCOMPARE(SlotCount, 2);
-    } else {
-        SeenMessageBox question;
-        QPointer<QTimer> answer = AnswerNextMessageBox(&question, QMessageBox::Yes);
-        SeenKitDialog seen;
-        AnswerFileDialog(kit);
-        QPointer<QTimer> watch = ChooseInstrument(0, &seen);
-        window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"))->click();
-        delete watch;
-        delete answer;
-        QVERIFY(seen.seen && question.seen);
-        QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
-    }
+    MakeChange(window, change, kit);
     CheckOneStep(window, index, before);
 }
 
@@ -728,16 +766,7 @@ void TestUndo::dragIsOneStep()
     const QStringList before = Everything(window);
     const int index = stack->index();
 
-    QStyleOptionSlider option;
-    option.initFrom(handle);
-    option.orientation = handle->orientation();
-    option.minimum = handle->minimum();
-    option.maximum = handle->maximum();
-    option.sliderPosition = handle->sliderPosition();
-    option.sliderValue = handle->value();
-    option.upsideDown = handle->invertedAppearance() != (handle->orientation() == Qt::Vertical);
-    const QRect knob = handle->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, handle);
-    QPoint at = knob.center();
+    QPoint at = HandleCenter(handle);
     QTest::mousePress(handle, Qt::LeftButton, Qt::NoModifier, at);
     QVERIFY(handle->isSliderDown());
     const QPoint step = handle->orientation() == Qt::Vertical ? QPoint(0, -qMax(2, handle->height() / 40))
@@ -811,6 +840,173 @@ void TestUndo::keyThatCannotMoveTheLayerChangesNothing()
     QTest::keyClick(threshold, Qt::Key_Down);
     QCOMPARE(Everything(window), before);
     QCOMPARE(Stack(window)->index(), index);
+}
+
+void TestUndo::rememberedChoicesAreTheUsers_data()
+{
+    QTest::addColumn<QString>("change");
+    for (const char *change : {"undo", "redo", "open bank", "import kit"})
+        QTest::newRow(change) << QString::fromLatin1(change);
+}
+
+// The gate and "Trim tails" are remembered as the user leaves them: undo,
+// redo, an opened bank or an imported kit change the rows' gate and trimming
+// but not the choices the next window starts with.
+void TestUndo::rememberedChoicesAreTheUsers()
+{
+    QFETCH(QString, change);
+    const QString kit = MakeKit();
+    const auto remembered = []() {
+        QSettings settings;
+        return QStringLiteral("gate %1 trim %2")
+            .arg(settings.value(QStringLiteral("CutSilence"), -1).toInt())
+            .arg(settings.value(QStringLiteral("TrimTails"), QStringLiteral("unset")).toString());
+    };
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    ThreeLayers(window);
+    auto *gate = window.findChild<QSlider *>(QStringLiteral("horizontalSlider"));
+    auto *trim = window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"));
+    QTest::keyClick(gate, Qt::Key_Right);
+    QTest::keyClick(gate, Qt::Key_Right);
+    trim->click();
+    QCOMPARE(remembered(), QStringLiteral("gate 2 trim true"));
+
+    if (change == QLatin1String("undo")) {
+        for (int step = 0; step < 3; ++step)
+            Undo(window);
+        QCOMPARE(gate->value(), 0);
+        QVERIFY(!trim->isChecked());
+    } else if (change == QLatin1String("redo")) {
+        for (int step = 0; step < 3; ++step)
+            Undo(window);
+        // As another window of the program would leave them meanwhile.
+        QSettings().setValue(QStringLiteral("CutSilence"), 4);
+        QSettings().setValue(QStringLiteral("TrimTails"), false);
+        for (int step = 0; step < 3; ++step)
+            Redo(window);
+        QCOMPARE(gate->value(), 2);
+        QVERIFY(trim->isChecked());
+        QCOMPARE(remembered(), QStringLiteral("gate 4 trim false"));
+        QSettings().setValue(QStringLiteral("CutSilence"), 2);
+        QSettings().setValue(QStringLiteral("TrimTails"), true);
+    } else {
+        MakeChange(window, change, kit);
+        QCOMPARE(gate->value(), 0);
+    }
+    QCOMPARE(remembered(), QStringLiteral("gate 2 trim true"));
+
+    // What the user changes next is remembered.
+    QVERIFY(Activate(window));
+    QTest::keyClick(gate, Qt::Key_End);
+    QCOMPARE(remembered(), QStringLiteral("gate 4 trim true"));
+    trim->click();
+    QCOMPARE(remembered(), QStringLiteral("gate 4 trim %1").arg(trim->isChecked() ? "true" : "false"));
+    QCOMPARE(trim->isChecked(), change == QLatin1String("undo"));
+}
+
+void TestUndo::filesLastWhileAStepNeedsThem_data()
+{
+    QTest::addColumn<QString>("change");
+    for (const char *change : {"remove", "replace", "trim tails", "open bank", "import kit"})
+        QTest::newRow(change) << QString::fromLatin1(change);
+}
+
+// A layer file, or a trimmed copy, that a change takes out of the rows stays
+// while a step may bring it back, through undo or redo, and goes with the
+// last step that needs it: here, the redo a new change discards.
+void TestUndo::filesLastWhileAStepNeedsThem()
+{
+    QFETCH(QString, change);
+    const QString kit = MakeKit();
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    ThreeLayers(window);
+    const QStringList before = LayerFilesInUse();
+    QCOMPARE(FolderTree(WorkFolder()), before);
+
+    MakeChange(window, change, kit);
+    const QStringList after = LayerFilesInUse();
+    QStringList both = before + after;
+    both.removeDuplicates();
+    both.sort();
+    QVERIFY(after != before);
+    // Undo may want the files of before, redo those of after.
+    QCOMPARE(FolderTree(WorkFolder()), both);
+    Undo(window);
+    QCOMPARE(LayerFilesInUse(), before);
+    QCOMPARE(FolderTree(WorkFolder()), both);
+    Redo(window);
+    QCOMPARE(LayerFilesInUse(), after);
+    QCOMPARE(FolderTree(WorkFolder()), both);
+    Undo(window);
+
+    // A change now leaves nothing to redo: what only the redo needed goes.
+    QTest::keyClick(window.findChild<QSlider *>(QStringLiteral("horizontalSlider")), Qt::Key_Right);
+    QVERIFY(!Stack(window)->canRedo());
+    QCOMPARE(LayerFilesInUse(), before);
+    QCOMPARE(FolderTree(WorkFolder()), before);
+}
+
+// However long the editing, the working folder holds no more than the rows
+// and the steps undo keeps: the oldest step goes once the stack is full, and
+// with it the files only it needed.
+void TestUndo::longRunOfReplacementsStaysBounded()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QUndoStack *stack = Stack(window);
+    QCOMPARE(stack->undoLimit(), 200);
+    QVERIFY(!AddLayerThroughDialog(&window, 1, sounds.at(0)).seen);
+    // Each sound comes with a trimmed copy too.
+    window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
+    QVERIFY(SlotPath[0] != SlotSource[0]);
+    // A layer added by a drop and a press on the gate's handle: neither
+    // keeps the first layer's files once the steps that need them are gone.
+    QVERIFY(SendDrop(window, {sounds.at(2)}, OverRow(window, 2)));
+    QVERIFY(WaitForConversion(&window));
+    QCOMPARE(SlotCount, 2);
+    auto *gate = window.findChild<QSlider *>(QStringLiteral("horizontalSlider"));
+    QTest::mousePress(gate, Qt::LeftButton, Qt::NoModifier, HandleCenter(gate));
+    QVERIFY(gate->isSliderDown());
+    QTest::mouseRelease(gate, Qt::LeftButton, Qt::NoModifier, HandleCenter(gate));
+
+    const int replacements = 300;
+    // The files in use after each replacement; the first, before any.
+    QVector<QStringList> inUse{LayerFilesInUse()};
+    for (int k = 1; k <= replacements; ++k) {
+        SeenMessageBox box;
+        QPointer<QTimer> watch = CloseNextMessageBox(&box, 300000);
+        QVERIFY(SendDrop(window, {sounds.at(k % 4)}, OverRow(window, 1)));
+        QVERIFY(WaitForConversion(&window));
+        delete watch;
+        QVERIFY2(!box.seen, qPrintable(box.text + QLatin1Char(' ') + box.informative));
+        inUse << LayerFilesInUse();
+        QVERIFY(inUse.last() != inUse.at(k - 1));
+    }
+    QCOMPARE(stack->count(), stack->undoLimit());
+    QCOMPARE(stack->index(), stack->undoLimit());
+
+    // The steps kept go back to the state after replacement 100.
+    const int oldest = replacements - stack->undoLimit();
+    QStringList kept;
+    for (int k = oldest; k <= replacements; ++k)
+        kept += inUse.at(k);
+    kept.removeDuplicates();
+    kept.sort();
+    QCOMPARE(FolderTree(WorkFolder()), kept);
+
+    QVERIFY(Activate(window));
+    for (int k = replacements - 1; k >= oldest; --k) {
+        Undo(window);
+        QCOMPARE(LayerFilesInUse(), inUse.at(k));
+    }
+    QVERIFY(!stack->canUndo());
+    for (const QString &file : LayerFilesInUse())
+        QVERIFY2(QFileInfo::exists(QDir(WorkFolder()).filePath(file)), qPrintable(file));
 }
 
 ZK_TEST(TestUndo)

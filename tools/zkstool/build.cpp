@@ -213,6 +213,16 @@ QString OrderByLoudness(QVector<LayerFile> *layers, quint16 gate, bool spread,
     return QString();
 }
 
+// A layer's line in the report: its place in the bank, name and size, and
+// the space left once it and the layers above it are charged (`used`).
+QString LayerLine(int layer, const LayerFile &file, qint32 used)
+{
+    return QStringLiteral("layer %1  %2  %3 bytes  %4% space left")
+        .arg(layer)
+        .arg(Printable(file.name))
+        .arg(file.size)
+        .arg(AvailablePercentFor(used));
+}
 
 // Says the bank was not written; the exit status names the signal.
 int Interrupted()
@@ -345,6 +355,8 @@ BankResult BuildBank(const BankRequest &request)
     conversion.inProcess = request.inProcess;
     qint32 used = 0;
     QVector<LayerFile> layers;
+    // Ordered by loudness, the layers are listed once their order is known.
+    const bool ordering = request.orderByLoudness && !request.dryRun;
     // The layers not yet converted count as empty, so the first layer too
     // large for the bank's size tables is the one refused.
     qint32 sizes[kMaxLayers] = {};
@@ -388,19 +400,21 @@ BankResult BuildBank(const BankRequest &request)
             return Refused(result, RefusalFor(RESULT_TOO_BIG, shown, SizeTableDetail()));
         used += size;
         layers.append({converted, name, size});
-        result.lines << QStringLiteral("layer %1  %2  %3 bytes  %4% space left")
-                            .arg(i + 1)
-                            .arg(Printable(layers.constLast().name))
-                            .arg(size)
-                            .arg(AvailablePercentFor(used));
+        if (!ordering)
+            result.lines << LayerLine(i + 1, layers.constLast(), used);
     }
     ThresholdTable thresholds;
     std::copy(std::begin(request.thresholds), std::end(request.thresholds), std::begin(thresholds));
-    if (request.orderByLoudness && !request.dryRun) {
+    if (ordering) {
         const QString refused = OrderByLoudness(&layers, request.gate, !request.thresholdsGiven,
                                                 thresholds, &result.lines);
         if (!refused.isEmpty())
             return Refused(result, RefusalSaying(target, refused));
+        qint32 above = 0;
+        for (int k = 0; k < layers.size(); ++k) {
+            above += layers.at(k).size;
+            result.lines << LayerLine(k + 1, layers.at(k), above);
+        }
     }
     GeneratorArgs args
         = MakeGeneratorArgs(layers, thresholds, request.gate, targetInfo.absoluteFilePath());

@@ -26,16 +26,13 @@
 #include <unistd.h>
 #endif
 
+#include "cardnames.h"
 #include "layerrules.h"
 #include "manifest.h"
 #include "resultcodes.h"
 #include "zkstool.h"
 
 namespace {
-
-// The longest file name the file systems a library is kept on hold, in
-// bytes; a folder's path made into a bank's name can be longer.
-constexpr int kLongestBankFileName = 255;
 
 // One bank of the plan: where its sounds come from and what becomes of it.
 struct PlannedBank {
@@ -118,10 +115,10 @@ QVector<PlannedBank> PlanFolders(const QString &source)
             continue;
         PlannedBank bank;
         bank.origin = dir.path();
-        bank.name = (folder.isEmpty() ? top.dirName()
-                                      : QString(folder).replace(QLatin1Char('/'),
-                                                                QStringLiteral(" - ")))
-            + QStringLiteral(".zks");
+        bank.name = CardSafeFileName(folder.isEmpty() ? top.dirName()
+                                                      : QString(folder).replace(
+                                                          QLatin1Char('/'), QStringLiteral(" - ")),
+                                     QStringLiteral(".zks"));
         for (const QString &name : names)
             bank.files << dir.filePath(name);
         if (names.size() > kMaxLayers)
@@ -134,10 +131,11 @@ QVector<PlannedBank> PlanFolders(const QString &source)
 // A manifest's bank name as a file name: a "/" would lead into a folder.
 QString BankFileName(const QString &bank)
 {
-    QString name = QString(bank).replace(QLatin1Char('/'), QStringLiteral(" - "));
-    if (!name.endsWith(QLatin1String(".zks"), Qt::CaseInsensitive))
-        name += QStringLiteral(".zks");
-    return name;
+    const QString name = QString(bank).replace(QLatin1Char('/'), QStringLiteral(" - "));
+    const QString suffix = QStringLiteral(".zks");
+    if (name.endsWith(suffix, Qt::CaseInsensitive))
+        return CardSafeFileName(name.chopped(int(suffix.size())), name.right(int(suffix.size())));
+    return CardSafeFileName(name, suffix);
 }
 
 // The banks a manifest lists, layer files taken from the manifest's folder
@@ -184,22 +182,15 @@ void ChooseThresholds(PlannedBank &bank, const QStringList &given)
     }
 }
 
-// A bank's file name must be one the system can write, and no other bank of
-// the plan may have it, in any case: the device's card, Windows and macOS
-// take Kicks.zks and kicks.zks for one file.
+// No other bank of the plan may have a bank's file name, in any case: the
+// device's card, Windows and macOS take Kicks.zks and kicks.zks for one file.
 void CheckNames(QVector<PlannedBank> &plan)
 {
     QHash<QString, QString> taken; // bank name folded to lower case: the origin of its bank
     for (PlannedBank &bank : plan) {
         if (!bank.skip.IsEmpty())
             continue;
-        const int bytes = int(QFile::encodeName(bank.name).size());
-        if (bytes > kLongestBankFileName)
-            bank.skip = RefusalFor(RESULT_NAME_TOO_LONG, bank.origin,
-                                   QStringLiteral("the bank's file name takes %1 bytes, at most %2")
-                                       .arg(bytes)
-                                       .arg(kLongestBankFileName));
-        else if (taken.contains(bank.name.toCaseFolded()))
+        if (taken.contains(bank.name.toCaseFolded()))
             bank.skip = RefusalSaying(bank.origin,
                                       QStringLiteral("the bank of %1 has the same name")
                                           .arg(taken.value(bank.name.toCaseFolded())));
@@ -516,21 +507,27 @@ QString BuildAllHelp()
                "         1 to 8 sound files, named with one of the suffixes\n"
                "         %1\n"
                "         in any case, taken as layers in natural name order (\"hit2\" before\n"
-               "         \"hit10\"). Each bank is named after its folder's path below SOURCE,\n"
-               "         \"/\" written \" - \" (Kicks/Dry makes \"OUTDIR/Kicks - Dry.zks\";\n"
-               "         SOURCE's own sounds are named after SOURCE). Hidden files and folders\n"
-               "         are left out. Several banks are made at once, each as build makes it,\n"
-               "         converting in this process. A folder of more than 8 sounds, a refused\n"
-               "         sound or a bank over the budget is skipped with a line saying why; the\n"
-               "         others are written. Prints each bank's lines in order, then how many\n"
-               "         banks were written and skipped, their layers, bytes and the time\n"
-               "         taken. Ctrl-C, SIGTERM or SIGHUP stops every conversion and removes\n"
-               "         its files; the banks written so far stay.\n"
+               "         \"hit10\"). Each bank is named after its folder's path below SOURCE, \"/\"\n"
+               "         written \" - \" (Kicks/Dry makes \"OUTDIR/Kicks - Dry.zks\"; SOURCE's own\n"
+               "         sounds are named after SOURCE). A name is made one the device's card\n"
+               "         takes: each of \"*:<>?\\| and each control character becomes \"_\",\n"
+               "         trailing dots and spaces go, a device name (CON, NUL, COM1, ...) gets a\n"
+               "         \"_\", and one over 255 bytes is shortened in the middle; a second folder\n"
+               "         whose bank's name comes out the same, in any case, is skipped. Hidden\n"
+               "         files and folders are left out. Several banks are made at once, each as\n"
+               "         build makes it, converting in this process. A folder of more than 8\n"
+               "         sounds, a refused sound or a bank over the budget is skipped with a\n"
+               "         line saying why; the others are written. Prints each bank's lines in\n"
+               "         order, then how many banks were written and skipped, their layers,\n"
+               "         bytes and the time taken. Ctrl-C, SIGTERM or SIGHUP stops every\n"
+               "         conversion and removes its files; the banks written so far stay.\n"
                "         --manifest FILE.csv  the banks listed in FILE.csv instead of SOURCE's\n"
                "                             folders: rows of bank,layer_file[,threshold],\n"
                "                             one per layer (a layer file is taken from\n"
                "                             FILE.csv's folder unless its path is absolute);\n"
-               "                             a bank's rows give a threshold each, or none does\n"
+               "                             a bank's rows give a threshold each, or none\n"
+               "                             does; a bank's name is made one the card takes\n"
+               "                             as above\n"
                "         --gate LEVEL        as for build\n"
                "         --thresholds LIST   as for build, for the banks of as many layers;\n"
                "                             the others get the default spread\n"

@@ -226,8 +226,13 @@ int ImportKit(const QStringList &rest)
     if (!unpacked.isValid())
         return Refuse(kitPath, QStringLiteral("no temporary folder could be made"));
     KitForImport kit;
-    if (!ReadKitForImport(kitPath, unpacked.path(), &kit, &error))
+    if (!ReadKitForImport(kitPath, unpacked.path(), &kit, &error, InterruptionFlag())) {
+        if (*InterruptionFlag()) {
+            Err() << "zkstool: interrupted; nothing written" << Qt::endl;
+            return InterruptedExitCode();
+        }
         return Refuse(kitPath, error);
+    }
     if (kit.instruments.isEmpty())
         return Refuse(kitPath, kit.sfz ? QStringLiteral("the kit has no key with an attack region")
                                        : QStringLiteral("the kit has no instruments"));
@@ -239,6 +244,10 @@ int ImportKit(const QStringList &rest)
             Out() << Printable(ignored) << "\n";
         if (kit.sfzKit.releaseRegions > 0)
             Out() << QStringLiteral("release: %1 region(s) left out").arg(kit.sfzKit.releaseRegions) << "\n";
+        if (kit.sfzKit.unplayedRegions > 0)
+            Out() << QStringLiteral("no key or velocity in range: %1 region(s) left out")
+                         .arg(kit.sfzKit.unplayedRegions)
+                  << "\n";
     }
 
     const int total = int(kit.instruments.size());

@@ -35,6 +35,7 @@
 
 #include "bankreader.h"
 #include "buildall.h"
+#include "catchsignals.h"
 #include "explain.h"
 #include "tailtrim.h"
 #include "fileprocessor.h"
@@ -91,12 +92,14 @@ QString UsageLines()
 {
     return QStringLiteral(
                "Usage: zkstool build -o BANK.zks [--gate %1] [--thresholds T1,T2,...]\n"
-               "                     [--force] [--external-converters] [--verbose] FILE...\n")
+               "                     [--trim-tails[=DB]] [--order-by-loudness] [--force]\n"
+               "                     [--external-converters] [--verbose] FILE...\n")
                .arg(GateChoices())
         + BuildAllUsage()
         + ImportKitUsage()
         + QStringLiteral("       zkstool info BANK.zks [--json]\n"
-                         "       zkstool extract BANK.zks DIR [--force] [--trim]\n");
+                         "       zkstool extract BANK.zks DIR [--force] [--trim]\n"
+                         "       zkstool --help, or COMMAND --help (or -h)\n");
 }
 
 QString HelpText()
@@ -113,24 +116,41 @@ QString HelpText()
               "         Ctrl-C, SIGTERM, SIGHUP or SIGPIPE (its output closed) stops it: the\n"
               "         running converter is ended, its temporary files are removed and no\n"
               "         bank is written.\n"
-              "         -o BANK.zks         the bank to write (kept unless --force is given)\n"
+              "         A bank given as FILE stands for its layers, as stored.\n"
+              "         -o, --output BANK.zks\n"
+              "                             the bank to write (kept unless --force is given)\n"
               "         --gate LEVEL        cut leading sound quieter than LEVEL (default off)\n"
               "         --thresholds LIST   one trigger threshold per file, falling strictly\n"
               "                             and ending at 1 (default: the window's spread)\n"
+              "         --trim-tails[=DB]   trim each layer after its last sound above DB\n"
+              "                             (default %2 dBFS), with a 10 ms fade\n"
+              "         --order-by-loudness\n"
+              "                             put the layers loudest first by their attack\n"
+              "                             (the RMS of the first 50 ms from the onset,\n"
+              "                             after the gate's cut), print the levels used,\n"
+              "                             and spread the thresholds by them unless\n"
+              "                             --thresholds gives them; the layer lines follow\n"
+              "                             in the bank's order\n"
+              "         --force             replace an existing bank: in one step once the\n"
+              "                             new one is whole, through a link as cp does\n"
               "         --external-converters\n"
               "                             run the converter programs, as the window does,\n"
               "                             instead of converting in this process (the\n"
               "                             result is the same to the byte)\n"
               "         --verbose           show every step of the conversion\n")
               .arg(kBankBudget)
+              .arg(kDefaultTailDbfs)
         + BuildAllHelp()
         + ImportKitHelp()
         + QStringLiteral(
               "info     Shows a bank's header, names and layer regions and checks that they\n"
-              "         fit together. --json prints the same as one JSON object.\n"
+              "         fit together.\n"
+              "         --json              print the same as one JSON object\n"
               "extract  Writes each layer as a 16-bit mono 44100 Hz WAVE into DIR, named after\n"
-              "         the layer. --force replaces existing files, but never the bank being\n"
-              "         read (nor a link to it); --trim drops the zeros that pad each layer.\n"
+              "         the layer.\n"
+              "         --force             replace existing files, but never the bank being\n"
+              "                             read (nor a link to it)\n"
+              "         --trim              drop the zeros that pad each layer\n"
               "\n"
               "Exit status: 0 done; 1 a file was refused, the bank is damaged, or writing\n"
               "failed; 2 the command line is wrong; 130, 143, 129 or 141 build or build-all\n"
@@ -240,18 +260,9 @@ void OnInterruption(int number)
 void CatchInterruptions()
 {
 #ifdef Q_OS_UNIX
-    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-        struct sigaction action = {};
-        if (sigaction(number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN)
-            continue;
-        action.sa_handler = OnInterruption;
-        action.sa_flags = SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        sigaction(number, &action, nullptr);
-    }
+    CatchSignals({SIGINT, SIGTERM, SIGHUP, SIGPIPE}, OnInterruption);
 #else
-    std::signal(SIGINT, OnInterruption);
-    std::signal(SIGTERM, OnInterruption);
+    CatchSignals({SIGINT, SIGTERM}, OnInterruption);
 #endif
 }
 
@@ -277,7 +288,8 @@ int Run(const QStringList &arguments)
         return kExitUsage;
     }
     if (command == QLatin1String("--help") || command == QLatin1String("-h")
-        || command == QLatin1String("help") || rest.contains(QStringLiteral("--help"))) {
+        || command == QLatin1String("help") || rest.contains(QStringLiteral("--help"))
+        || rest.contains(QStringLiteral("-h"))) {
         Out() << HelpText() << Qt::flush;
         return kExitOk;
     }
