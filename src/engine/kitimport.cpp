@@ -311,13 +311,14 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
                 continue;
             const QVector<double> layer = LayerSamples(source.layers.at(index), options, decoded, &notes);
             // A silent layer would play nothing where the kit plays a sound.
-            const bool silent = std::all_of(layer.begin(), layer.end(), [](double value) { return value == 0; });
+            const bool silent
+                = !layer.isEmpty() && std::all_of(layer.begin(), layer.end(), [](double value) { return value == 0; });
             if (!layer.isEmpty() && !silent) {
                 samples.insert(index, layer);
                 continue;
             }
-            allSilent = allSilent && silent && !layer.isEmpty();
-            if (silent && !layer.isEmpty())
+            allSilent = allSilent && silent;
+            if (silent)
                 notes << QStringLiteral("%1: silent, left out")
                              .arg(LastPathPart(NamingSample(source.layers.at(index), decoded)));
             unusable[index] = true;
