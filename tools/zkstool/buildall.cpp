@@ -210,19 +210,6 @@ bool Stopping()
     return *InterruptionFlag() || outOfDescriptors;
 }
 
-// Working folders that could not be removed when their bank was done
-// (removing takes descriptors too), removed again once every bank is.
-std::mutex leftoverLock;
-QStringList leftovers;
-
-void RemoveLeftovers()
-{
-    const std::lock_guard<std::mutex> guard(leftoverLock);
-    for (const QString &folder : std::as_const(leftovers))
-        QDir(folder).removeRecursively();
-    leftovers.clear();
-}
-
 BankReport Skipped(const PlannedBank &bank, const Refusal &why)
 {
     BankReport report;
@@ -247,10 +234,8 @@ BankReport MakeBank(const PlannedBank &bank, const Settings &settings)
         return Skipped(bank, bank.skip);
     std::unique_ptr<QTemporaryDir> work;
     const auto removeWork = qScopeGuard([&work]() {
-        if (work && work->isValid() && !work->remove()) {
-            const std::lock_guard<std::mutex> guard(leftoverLock);
-            leftovers << work->path();
-        }
+        if (work)
+            RemoveNowOrLater(work.get());
     });
     BankRequest request;
     request.files = bank.files;
@@ -582,7 +567,7 @@ int BuildAll(const QStringList &rest)
         ++tally.skipped;
     }
     const bool whole = RunPlan(plan, settings, options.jobs, &tally);
-    RemoveLeftovers();
+    RemoveLeftoverFolders();
     if (!whole) {
         if (outOfDescriptors && !*InterruptionFlag()) {
             Err() << OutOfDescriptorsLine(tally.done, int(plan.size())) << Qt::endl;

@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -66,9 +67,16 @@ InstrumentReport ImportInstrument(const KitForImport &kit, int index, const Impo
     const QString head = QStringLiteral("%1: ").arg(Printable(kit.instruments.at(index)));
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/QuadrelX8FileGen-XXXXXX"));
     if (!work.isValid()) {
-        report.lines << head + QStringLiteral("skipped, no temporary folder could be made");
+        const QString why = QStringLiteral("no temporary folder could be made");
+        if (OutOfDescriptors(RefusalSaying(QString(), why))) {
+            outOfDescriptors = true;
+            report.interrupted = true;
+            return report;
+        }
+        report.lines << head + QStringLiteral("skipped, ") + why;
         return report;
     }
+    const auto removeWork = qScopeGuard([&work]() { RemoveNowOrLater(&work); });
     const PreparedInstrument prepared
         = PrepareKitInstrument(kit, index, work.path(), settings.kit, InterruptionFlag());
     const auto noted = [&prepared](const QString &text) {
@@ -262,6 +270,7 @@ int ImportKit(const QStringList &rest)
         workers.emplace_back(work);
     for (std::thread &worker : workers)
         worker.join();
+    RemoveLeftoverFolders();
 
     int built = 0;
     int skipped = 0;

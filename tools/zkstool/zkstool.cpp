@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
 
@@ -23,6 +24,7 @@
 #include <malloc.h>
 #endif
 #include <cstdio>
+#include <mutex>
 #include <cstring>
 #include <vector>
 
@@ -212,7 +214,7 @@ QString JobsFromOption(const QString &given, int *jobs)
 bool OutOfDescriptors(const Refusal &refusal)
 {
     for (const int error : {EMFILE, ENFILE}) {
-        if (refusal.detail.contains(QString::fromLocal8Bit(std::strerror(error))))
+        if (refusal.Reason().contains(QString::fromLocal8Bit(std::strerror(error))))
             return true;
     }
 #ifdef Q_OS_UNIX
@@ -233,6 +235,29 @@ QString OutOfDescriptorsLine(int written, int total)
                           "open files); banks written: %1 of %2 (they stay); try fewer --jobs")
         .arg(written)
         .arg(total);
+}
+
+namespace {
+
+std::mutex leftoverLock;
+QStringList leftovers;
+
+} // namespace
+
+void RemoveNowOrLater(QTemporaryDir *work)
+{
+    if (work->isValid() && !work->remove()) {
+        const std::lock_guard<std::mutex> guard(leftoverLock);
+        leftovers << work->path();
+    }
+}
+
+void RemoveLeftoverFolders()
+{
+    const std::lock_guard<std::mutex> guard(leftoverLock);
+    for (const QString &folder : std::as_const(leftovers))
+        QDir(folder).removeRecursively();
+    leftovers.clear();
 }
 
 // --- interruption ----------------------------------------------------------

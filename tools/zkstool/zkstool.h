@@ -17,6 +17,7 @@
 #include "refusal.h"
 
 class QCommandLineParser;
+class QTemporaryDir;
 class QTextStream;
 
 enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitSignalBase = 128 };
@@ -65,6 +66,12 @@ QString JobsFromOption(const QString &given, int *jobs);
 bool OutOfDescriptors(const Refusal &refusal);
 // What is said when a run stops for want of file descriptors.
 QString OutOfDescriptorsLine(int written, int total);
+
+// Removes a bank's working folder once it has served; should that fail
+// (removing takes descriptors too), RemoveLeftoverFolders removes it once
+// every bank is done.
+void RemoveNowOrLater(QTemporaryDir *work);
+void RemoveLeftoverFolders();
 
 // One bank to build, as `build` is asked for it.
 struct BankRequest {
