@@ -333,13 +333,7 @@ void TestImportKit::outOfDescriptors()
             + ".wav</filename></instrument>";
     }
     QVERIFY(WriteBytes(kit + QStringLiteral("/drumkit.xml"), Kit(instruments)));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TMPDIR", temp);
-    const ToolRun run = RunCommand(
-        "/bin/sh",
-        {"-c", "ulimit -n 7 && exec \"$0\" import-kit --jobs 8 \"$1\" \"$2\"",
-         QCoreApplication::applicationDirPath() + "/zkstool", kit, out},
-        environment);
+    const ToolRun run = RunToolWithDescriptors(7, {"import-kit", "--jobs", "8", kit, out}, temp);
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains("zkstool: stopped: the system has no file descriptor left (too many "
                               "open files); banks written: "),
