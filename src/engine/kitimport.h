@@ -50,13 +50,17 @@ struct DecodedSample {
     int sourceRate = kBankRate;
 };
 
-// Decodes a part's sample, at most `frameLimit` frames at the bank's rate;
-// false with why ("no such file", "Format not recognised.").
-using SampleDecoder = std::function<bool(const QString &sample, qint64 frameLimit,
+// Decodes a part's sample; false with why ("no such file", "Format not
+// recognised."). It need hold no more than a layer plays past
+// `furthestOffset`, the furthest any part of it starts (in its own frames).
+// Called for several samples at once, from as many threads.
+using SampleDecoder = std::function<bool(const QString &sample, qint64 furthestOffset,
                                          DecodedSample *decoded, QString *reason)>;
 
-// The decoder for sample files: each converted as any layer is, in
-// `workFolder`, and read back.
+// The decoder for sample files: each decoded into memory as any layer is
+// converted (DecodeSound), its length read from its header first so that
+// no more is decoded than a layer can hold; `workFolder` takes what the
+// resampler must spool of a long one.
 SampleDecoder FileDecoder(const QString &workFolder, const std::atomic<bool> *cancelled);
 
 // How an import shapes its layers.
