@@ -3,7 +3,7 @@
 # bounded time, one after the other.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 # SECONDS per target (default 60); TARGET is wavheader, generator, zksbank,
-# manifest, drumkit, sfz, sf2 or kitarchive (default: all eight). Inputs the fuzzer finds are kept in
+# manifest, drumkit, sfz, sf2, kitarchive or prepare (default: all nine). Inputs the fuzzer finds are kept in
 # build-fuzz/corpus/TARGET; a crash is saved in build-fuzz/findings/TARGET
 # and ends the run with a failure.
 set -euo pipefail
@@ -11,9 +11,9 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(wavheader generator zksbank manifest drumkit sfz sf2 kitarchive)
+[ ${#targets[@]} -gt 0 ] || targets=(wavheader generator zksbank manifest drumkit sfz sf2 kitarchive prepare)
 case $seconds in
-    '' | *[!0-9]*) echo "usage: $0 [SECONDS] [wavheader|generator|zksbank|manifest|drumkit|sfz|sf2|kitarchive ...]" >&2; exit 2 ;;
+    '' | *[!0-9]*) echo "usage: $0 [SECONDS] [wavheader|generator|zksbank|manifest|drumkit|sfz|sf2|kitarchive|prepare ...]" >&2; exit 2 ;;
 esac
 
 scripts/install-deps.sh clang libclang-rt-14-dev

@@ -13,6 +13,7 @@
 #include "zkslayout.h"
 
 class QFile;
+struct PcmSound;
 
 // The private folder that holds converted layer files for the life of the
 // window (or of one zkstool run). Created on first use under the system's
@@ -55,6 +56,9 @@ struct ConvertOptions {
     // Told the share of the whole conversion done, in whole per cents,
     // rising; called on the converting thread.
     std::function<void(int percent)> progress;
+    // In this process, when above 0: only the chosen file's first this many
+    // frames are converted, for a caller that keeps no more of the sound.
+    qint64 inputFrameLimit = 0;
 };
 
 // Converts a chosen sound file into a 16-bit PCM WAVE at 44100 Hz inside the
@@ -66,6 +70,11 @@ QString ConvertFile(QString chosen);
 // it gave any ("Format not recognised.", "not a regular file",
 // "cancelled").
 QString ConvertFile(QString chosen, const ConvertOptions &options, QString *reason = nullptr);
+// Decodes a chosen sound file into memory as ConvertFile converts it in
+// this process (options.inProcess is implied): 16-bit PCM at 44100 Hz, at
+// most two channels, the very samples its result would hold, without the
+// file. False with `reason` as ConvertFile would give it.
+bool DecodeSound(const QString &chosen, const ConvertOptions &options, PcmSound *sound, QString *reason);
 // A fresh numbered subfolder of `work` (`work`/1, `work`/2, ...) for one
 // result, so equally named files never replace each other; empty when none
 // can be made. ConvertFile puts each result in one.

@@ -239,6 +239,7 @@ public:
     explicit Progress(const ConvertControl &control) : control_(control) {}
 
     bool Cancelled() const { return control_.cancel && control_.cancel->load(); }
+    sf_count_t InputFrameLimit() const { return std::max<sf_count_t>(0, control_.inputFrameLimit); }
 
     void Advance(const Stage &stage, sf_count_t done)
     {
@@ -272,6 +273,13 @@ private:
 sf_count_t KnownFrames(const SF_INFO &info)
 {
     return info.frames > 0 && info.frames < SF_COUNT_MAX ? info.frames : 0;
+}
+
+// The frames a conversion reads: all it knows of, or `limit` when above 0
+// and lower (or the length is not known).
+sf_count_t FramesRead(const SF_INFO &info, sf_count_t limit)
+{
+    return limit > 0 && (KnownFrames(info) == 0 || KnownFrames(info) > limit) ? limit : KnownFrames(info);
 }
 
 // --- Any sound to 16-bit PCM at its own rate ----------------------------------
@@ -326,9 +334,11 @@ class Converter
 {
 public:
     Converter(SNDFILE *in, const SF_INFO &info, PcmSink sink, double share, Progress &progress,
-              std::string *error)
+              sf_count_t limit, std::string *error)
         : in_(in), channels_(info.channels),
-          kept_(std::min(info.channels, kMaxOutputChannels)), frames_(KnownFrames(info)),
+          kept_(std::min(info.channels, kMaxOutputChannels)),
+          frames_(FramesRead(info, limit)),
+          limit_(limit),
           sink_(std::move(sink)), share_(share), progress_(progress), error_(error),
           blockFrames_(std::max<sf_count_t>(1, kBlockSamples / info.channels)),
           pcm_(static_cast<size_t>(blockFrames_ * kept_))
@@ -341,6 +351,11 @@ public:
 private:
     // True while there is a next block to work on and no one asked to stop.
     bool Continue(const Stage &stage, sf_count_t done);
+    // The frames to read next, `done` read so far: 0 once the limit is met.
+    sf_count_t NextBlock(sf_count_t done) const
+    {
+        return limit_ > 0 ? std::min(blockFrames_, limit_ - done) : blockFrames_;
+    }
     bool Write(sf_count_t frames);
     bool FinishedReading();
     bool FindPeak(double *peak);
@@ -349,6 +364,7 @@ private:
     int channels_;
     int kept_;
     sf_count_t frames_;
+    sf_count_t limit_; // 0: none
     PcmSink sink_;
     double share_;
     Progress &progress_;
@@ -391,7 +407,8 @@ bool Converter::CopyIntegers()
     std::vector<int> block(static_cast<size_t>(blockFrames_ * channels_));
     sf_count_t done = 0;
     sf_count_t frames;
-    while (Continue(stage, done) && (frames = sf_readf_int(in_, block.data(), blockFrames_)) > 0) {
+    while (Continue(stage, done) && NextBlock(done) > 0
+           && (frames = sf_readf_int(in_, block.data(), NextBlock(done))) > 0) {
         for (sf_count_t f = 0; f < frames; ++f)
             for (int c = 0; c < kept_; ++c)
                 pcm_[f * kept_ + c] = RoundToShort(block[f * channels_ + c]);
@@ -409,7 +426,8 @@ bool Converter::FindPeak(double *peak)
     *peak = 0.0;
     sf_count_t done = 0;
     sf_count_t frames;
-    while (Continue(stage, done) && (frames = sf_readf_double(in_, block.data(), blockFrames_)) > 0) {
+    while (Continue(stage, done) && NextBlock(done) > 0
+           && (frames = sf_readf_double(in_, block.data(), NextBlock(done))) > 0) {
         for (sf_count_t f = 0; f < frames; ++f) {
             for (int c = 0; c < kept_; ++c) {
                 const double value = block[f * channels_ + c];
@@ -439,7 +457,8 @@ bool Converter::CopyFloats()
     std::vector<double> block(static_cast<size_t>(blockFrames_ * channels_));
     sf_count_t done = 0;
     sf_count_t frames;
-    while (Continue(stage, done) && (frames = sf_readf_double(in_, block.data(), blockFrames_)) > 0) {
+    while (Continue(stage, done) && NextBlock(done) > 0
+           && (frames = sf_readf_double(in_, block.data(), NextBlock(done))) > 0) {
         for (sf_count_t f = 0; f < frames; ++f)
             for (int c = 0; c < kept_; ++c)
                 pcm_[f * kept_ + c] = ScaleToShort(block[f * channels_ + c], gain);
@@ -453,8 +472,17 @@ bool Converter::CopyFloats()
 bool Convert(SNDFILE *in, const SF_INFO &info, const PcmSink &sink, double share,
              Progress &progress, std::string *error)
 {
-    Converter converter(in, info, sink, share, progress, error);
+    Converter converter(in, info, sink, share, progress, progress.InputFrameLimit(), error);
     return HasFloatSamples(info.format) ? converter.CopyFloats() : converter.CopyIntegers();
+}
+
+// A sink that writes to an opened output file.
+PcmSink FileSink(SoundFile &out, std::string *error)
+{
+    return [&out, error](const short *pcm, sf_count_t frames) {
+        return sf_writef_short(out.get(), pcm, frames) == frames
+            || Fail(error, std::string("cannot write output: ") + sf_strerror(out.get()));
+    };
 }
 
 bool WriteConverted(SNDFILE *in, const SF_INFO &info, const std::string &path,
@@ -464,11 +492,7 @@ bool WriteConverted(SNDFILE *in, const SF_INFO &info, const std::string &path,
                                       std::min(info.channels, kMaxOutputChannels), error);
     if (!out)
         return false;
-    const PcmSink write = [&out, error](const short *pcm, sf_count_t frames) {
-        return sf_writef_short(out.get(), pcm, frames) == frames
-            || Fail(error, std::string("cannot write output: ") + sf_strerror(out.get()));
-    };
-    return Convert(in, info, write, 1.0, progress, error) && CloseOutput(out, error);
+    return Convert(in, info, FileSink(out, error), 1.0, progress, error) && CloseOutput(out, error);
 }
 
 // --- 16-bit PCM from one rate to another --------------------------------------
@@ -703,7 +727,7 @@ double Resampling::Scale() const
 
 // Writes the spooled samples as 16-bit PCM: plainly, or times `scale` when
 // it is not 0.
-bool WriteSpooled(Spool &spool, size_t frames, int channels, double scale, SNDFILE *out,
+bool WriteSpooled(Spool &spool, size_t frames, int channels, double scale, const PcmSink &out,
                   Progress &progress, std::string *error)
 {
     if (!spool.Rewind(error))
@@ -727,9 +751,8 @@ bool WriteSpooled(Spool &spool, size_t frames, int channels, double scale, SNDFI
             std::transform(block.begin(), end, pcm.begin(), [scale](float sample) {
                 return Clamp16(std::lrint(double(sample) * scale));
             });
-        const auto count64 = static_cast<sf_count_t>(count);
-        if (sf_writef_short(out, pcm.data(), count64) != count64)
-            return Fail(error, std::string("cannot write output: ") + sf_strerror(out));
+        if (!out(pcm.data(), static_cast<sf_count_t>(count)))
+            return false;
         done += count;
     }
     return true;
@@ -739,9 +762,11 @@ bool WriteSpooled(Spool &spool, size_t frames, int channels, double scale, SNDFI
 using Feeder = bool (*)(SNDFILE *in, const SF_INFO &info, Resampling &resampling,
                         Progress &progress, std::string *error);
 
-bool WriteResampled(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels, long toRate,
-                    const std::string &output, const std::string &path, Progress &progress,
-                    double *scale, std::string *error)
+// Resamples the input as `feed` hands it over and gives the result to
+// `out`; a long one is spooled in a file beside `output`.
+bool Resample(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels, long toRate,
+              const std::string &output, const PcmSink &out, Progress &progress, double *scale,
+              std::string *error)
 {
     soxr_error_t soxrError = nullptr;
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
@@ -750,11 +775,8 @@ bool WriteResampled(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels,
     if (soxrError)
         return Fail(error, std::string("cannot set up the resampler: ") + soxrError);
 
-    SoundFile out = OpenCanonicalWave(path, int(toRate), channels, error);
-    if (!out)
-        return false;
     // A few frames more than the rates' ratio, for the filter's rounding.
-    const sf_count_t frames = KnownFrames(info);
+    const sf_count_t frames = FramesRead(info, progress.InputFrameLimit());
     const size_t expected =
         frames > 0 ? size_t(double(frames) * double(toRate) / info.samplerate + 16) * channels : 0;
     Spool spool(output, expected);
@@ -762,8 +784,16 @@ bool WriteResampled(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels,
     if (!feed(in, info, resampling, progress, error))
         return false;
     *scale = resampling.Scale();
-    return WriteSpooled(spool, resampling.OutputFrames(), channels, *scale, out.get(), progress,
-                        error)
+    return WriteSpooled(spool, resampling.OutputFrames(), channels, *scale, out, progress, error);
+}
+
+bool WriteResampled(Feeder feed, SNDFILE *in, const SF_INFO &info, int channels, long toRate,
+                    const std::string &output, const std::string &path, Progress &progress,
+                    double *scale, std::string *error)
+{
+    SoundFile out = OpenCanonicalWave(path, int(toRate), channels, error);
+    return out
+        && Resample(feed, in, info, channels, toRate, output, FileSink(out, error), progress, scale, error)
         && CloseOutput(out, error);
 }
 
@@ -902,6 +932,28 @@ bool ResamplePcm16(const std::string &input, long inputRate, const std::string &
                                 control, error, warning);
 }
 
+namespace {
+
+// Opens the input of a conversion to `outputRate`; empty, with why, when the
+// input cannot be read or a rate the conversion needs is out of range.
+SoundFile OpenToConvert(const std::string &input, long outputRate, SF_INFO *info, std::string *error)
+{
+    if (!RateInRange(outputRate)) {
+        Fail(error, RatesText());
+        return SoundFile();
+    }
+    SoundFile in = OpenInput(input, info, error);
+    if (!in || !HasChannelsAndRate(input, *info, error))
+        return SoundFile();
+    if (info->samplerate != outputRate && !RateInRange(info->samplerate)) {
+        Fail(error, RatesText());
+        return SoundFile();
+    }
+    return in;
+}
+
+} // namespace
+
 bool ConvertToRate(const std::string &input, const std::string &output, long outputRate,
                    const ConvertControl &control, std::string *error, std::string *warning)
 {
@@ -910,18 +962,51 @@ bool ConvertToRate(const std::string &input, const std::string &output, long out
     error = error ? error : &unusedError;
     warning = warning ? warning : &unusedWarning;
     warning->clear();
-    if (!RateInRange(outputRate))
-        return Fail(error, RatesText());
     SF_INFO info = {};
-    SoundFile in = OpenInput(input, &info, error);
-    if (!in || !HasChannelsAndRate(input, info, error))
+    SoundFile in = OpenToConvert(input, outputRate, &info, error);
+    if (!in)
         return false;
     if (info.samplerate == outputRate)
         return ReplaceWithConverted(in, info, output, control, error);
-    if (!RateInRange(info.samplerate))
-        return Fail(error, RatesText());
-
     return ReplaceWithResampled(FeedConverted, in, info,
                                 std::min(info.channels, kMaxOutputChannels), input, output,
                                 outputRate, control, error, warning);
+}
+
+bool ConvertToRateInMemory(const std::string &input, long outputRate, const std::string &spillBeside,
+                           const ConvertControl &control, std::vector<short> *pcm, int *channels,
+                           std::string *error, std::string *warning)
+{
+    std::string unusedError;
+    std::string unusedWarning;
+    error = error ? error : &unusedError;
+    warning = warning ? warning : &unusedWarning;
+    warning->clear();
+    pcm->clear();
+    SF_INFO info = {};
+    SoundFile in = OpenToConvert(input, outputRate, &info, error);
+    if (!in)
+        return false;
+    *channels = std::min(info.channels, kMaxOutputChannels);
+    const int kept = *channels;
+    // Room for the whole result at once: growing it would copy it over and over.
+    const sf_count_t frames = FramesRead(info, control.inputFrameLimit);
+    pcm->reserve(size_t(double(frames) * double(outputRate) / info.samplerate + 16) * size_t(kept));
+    const PcmSink keep = [pcm, kept](const short *samples, sf_count_t frames) {
+        pcm->insert(pcm->end(), samples, samples + frames * kept);
+        return true;
+    };
+    Progress progress(control);
+    bool done = false;
+    double scale = 0.0;
+    if (info.samplerate == outputRate) {
+        done = Convert(in.get(), info, keep, 1.0, progress, error) && progress.Finish();
+    } else {
+        done = Resample(FeedConverted, in.get(), info, kept, outputRate, spillBeside, keep, progress,
+                        &scale, error)
+            && FinishResampled(input, scale, progress, warning);
+    }
+    if (!done)
+        pcm->clear();
+    return done;
 }

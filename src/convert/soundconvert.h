@@ -19,6 +19,9 @@ struct ConvertControl {
     // Looked at between blocks; once true the call stops, removes what it
     // wrote and fails with the error "cancelled".
     const std::atomic<bool> *cancel = nullptr;
+    // When above 0, only the input's first this many frames are converted:
+    // a caller that keeps no more reads no more.
+    long long inputFrameLimit = 0;
 };
 
 // libsndfile keeps the reason the last open failed in one place for the
@@ -70,5 +73,14 @@ bool ResampleMono(const float *input, size_t frames, double inputRate, double ou
 // the warning are theirs.
 bool ConvertToRate(const std::string &input, const std::string &output, long outputRate,
                    const ConvertControl &control, std::string *error, std::string *warning);
+
+// ConvertToRate with the result kept in memory: `pcm` gets the interleaved
+// 16-bit frames of `channels` channels (at most two), the same to the bit
+// as the file's. A sound too long to hold in memory while it is resampled
+// is spooled in a temporary file beside `spillBeside`. On failure `pcm` is
+// left empty.
+bool ConvertToRateInMemory(const std::string &input, long outputRate, const std::string &spillBeside,
+                           const ConvertControl &control, std::vector<short> *pcm, int *channels,
+                           std::string *error, std::string *warning);
 
 #endif

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QtEndian>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -14,6 +15,7 @@
 #include "resultcodes.h"
 #include "soundconvert.h"
 #include "soundinfo.h"
+#include "tailtrim.h"
 #include "zkslayout.h"
 
 namespace {
@@ -252,6 +254,7 @@ ConvertControl ControlFor(const Step &step)
 {
     ConvertControl control;
     control.cancel = step.options.cancelled;
+    control.inputFrameLimit = step.options.inputFrameLimit;
     if (step.options.progress)
         control.progress = [&step](int percent) { step.report(percent); };
     return control;
@@ -412,6 +415,40 @@ QString ConvertFile(QString chosen, const ConvertOptions &options, QString *reas
     else if (reason->isEmpty() && !QFileInfo(result).isFile())
         *reason = QStringLiteral("the sound could not be converted");
     return result;
+}
+
+bool DecodeSound(const QString &chosen, const ConvertOptions &options, PcmSound *sound, QString *reason)
+{
+    *sound = PcmSound();
+    *reason = chosen.isEmpty() ? MessageFor(RESULT_OPEN_FAILED).text : WhyUnreadable(chosen);
+    if (!reason->isEmpty())
+        return false;
+    const QString work = options.workFolder.isEmpty() ? WorkFolder() : options.workFolder;
+    Step only{options, 0, 100, QString()};
+    std::vector<short> pcm;
+    int channels = 0;
+    std::string error, warning;
+    const bool decoded = !only.cancelled()
+        && ConvertToRateInMemory(NativePath(chosen), kBankRate, NativePath(work + QStringLiteral("/spool")),
+                                 ControlFor(only), &pcm, &channels, &error, &warning);
+    if (!warning.empty())
+        qCDebug(lcZk) << "sr-convert" << QString::fromStdString(warning);
+    if (only.cancelled()) {
+        *reason = QStringLiteral("cancelled");
+        return false;
+    }
+    if (!decoded) {
+        *reason = ReasonFrom(QString::fromStdString(error), QString(), chosen);
+        if (reason->isEmpty())
+            *reason = QStringLiteral("the sound could not be converted");
+        return false;
+    }
+    sound->channels = quint16(channels);
+    sound->rate = kBankRate;
+    sound->pcm.resize(int(pcm.size() * sizeof(short)));
+    // Little-endian as a WAVE holds it, whatever this machine's order.
+    qToLittleEndian<qint16>(pcm.data(), qsizetype(pcm.size()), sound->pcm.data());
+    return true;
 }
 
 void DiscardConverted(const QString &path)

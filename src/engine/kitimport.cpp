@@ -2,15 +2,18 @@
 
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
+#include <vector>
 
 #include "kitplan.h"
 #include "layerrules.h"
 #include "resultcodes.h"
 #include "soundinfo.h"
-#include "tailtrim.h"
 
 namespace {
 
@@ -19,78 +22,93 @@ bool IsCancelled(const std::atomic<bool> *cancelled)
     return cancelled && *cancelled;
 }
 
-// Converts one sample as any layer is converted and reads it back; false
-// with why when it fails.
-bool ConvertSound(const QString &sample, const QString &work, const std::atomic<bool> *cancelled,
-                  PcmSound *sound, QString *reason)
+// The most frames a layer holds: what the sound check takes of one channel.
+constexpr qint64 kMostLayerFrames = kLargestCheckedDataSize / 2;
+// The fewest: shorter sounds are padded with silence to this.
+constexpr int kFewestLayerFrames = int(kSmallestCheckedDataSize / 2);
+
+// A frame position of the sample scaled to the bank's rate, within
+// 0..frames whatever the kit wrote.
+qint64 BankFrame(double position, qint64 frames)
 {
-    ConvertOptions options;
-    options.inProcess = true;
-    options.cancelled = cancelled;
-    options.workFolder = work;
-    const QString path = ConvertFile(sample, options, reason);
-    // No sound check here: a layer too long for the bank is cut to fit.
-    if (reason->isEmpty() && !QFileInfo(path).isFile())
-        *reason = MessageFor(RESULT_OPEN_FAILED).text;
-    return reason->isEmpty() && ReadPcmSound(path, sound, reason);
+    if (!(position > 0))
+        return 0;
+    return position >= double(frames) ? frames : std::llround(position);
 }
 
-// Converts each layer and reads it back; a layer that fails is left out of
-// `instrument`, with why. Keyed by the layer's new index.
-QHash<int, PcmSound> ConvertLayers(KitInstrument *instrument, const QString &work,
-                                   const std::atomic<bool> *cancelled, QStringList *notes)
+QString GainText(double gain)
 {
-    QHash<int, PcmSound> converted;
-    QVector<KitLayer> usable;
-    for (const KitLayer &layer : std::as_const(instrument->layers)) {
-        QString reason;
-        PcmSound sound;
-        const bool done = ConvertSound(layer.path, work, cancelled, &sound, &reason);
-        if (IsCancelled(cancelled))
-            return {};
-        if (!done) {
-            *notes << QStringLiteral("%1: %2").arg(LastPathPart(layer.path), reason);
-            continue;
-        }
-        converted.insert(int(usable.size()), sound);
-        usable << layer;
+    return QString::number(gain, 'g', 6);
+}
+
+// The frames of the sample a part plays, mono, times its gain; empty when
+// its offset and end leave nothing.
+QVector<double> PartSamples(const DecodedSample &decoded, const LayerPart &part, double gain, bool leftOnly)
+{
+    const qint64 frames = decoded.sound.pcm.size() / (2 * std::max(1, int(decoded.sound.channels)));
+    // offset and end count the sample's own frames, not the bank's.
+    const double ratio = decoded.sourceRate > 0 ? double(kBankRate) / decoded.sourceRate : 1.0;
+    const qint64 first = BankFrame(double(part.offset) * ratio, frames);
+    const qint64 last = part.end < 0 ? frames : std::max(first, BankFrame((double(part.end) + 1) * ratio, frames));
+    return KitLayerSamples(decoded.sound, gain, leftOnly, first, last - first);
+}
+
+// A layer's name in the bank from its sample's file name: ".wav", at most
+// what the sound check takes, and none the bank already holds (in any case).
+QString LayerName(const QString &sample, QSet<QString> *taken)
+{
+    const QString suffix = QStringLiteral(".wav");
+    const QString base = QFileInfo(LastPathPart(sample)).completeBaseName();
+    QString name = base.left(kMaxNameLength - int(suffix.size())) + suffix;
+    for (int n = 2; taken->contains(name.toCaseFolded()); ++n) {
+        const QString number = QStringLiteral(" (%1)").arg(n);
+        name = base.left(kMaxNameLength - int(suffix.size() + number.size())) + number + suffix;
     }
-    instrument->layers = usable;
-    return converted;
-}
-
-QString LayerName(const KitLayer &layer)
-{
-    return QFileInfo(LastPathPart(layer.path)).completeBaseName() + QStringLiteral(".wav");
+    taken->insert(name.toCaseFolded());
+    return name;
 }
 
 // What the bank's header takes of the budget, by the generator's own sum.
-qint64 HeaderBytes(const KitPlan &plan, const QStringList &names, const QString &bankName)
+qint64 HeaderBytes(const KitPlan &plan, const QHash<int, QString> &names, const QString &bankName)
 {
     QVector<LayerFile> layers;
     for (int index : plan.layers)
-        layers << LayerFile{QString(), names.at(index), 0};
+        layers << LayerFile{QString(), names.value(index), 0};
     ThresholdTable thresholds = {};
     DefaultThresholds(thresholds, int(layers.size()));
     return BuildZKSHeader(MakeGeneratorArgs(layers, thresholds, 0, bankName), 0).size();
 }
 
-// The steps both kinds of kit share once each layer's mono samples are
-// known: reduction to eight, one scale against clipping, trimmed tails,
+// The steps every kind of kit shares once each planned layer's mono samples
+// are known: one scale against clipping, trimmed tails, short layers padded,
 // fitting the budget, and the layers written. `samples` and `names` are by
-// the layers `plan` indexes.
-void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples, const QStringList &names,
-                      const QString &workFolder, const QString &bankName, PreparedInstrument *prepared)
+// the layers `plan` indexes, as are `samplesOf`, the kit's samples that name them.
+void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples,
+                      const QHash<int, QString> &names, const QHash<int, QString> &samplesOf,
+                      const QString &workFolder, const QString &bankName,
+                      const KitImportOptions &options, PreparedInstrument *prepared)
 {
     QStringList &notes = prepared->notes;
     QVector<QByteArray> layers;
     double scale = 1;
     int cut = 0;
+    QStringList padded;
     for (;;) {
         QVector<QVector<double>> planned;
         for (int index : std::as_const(plan.layers))
             planned << samples.value(index);
-        layers = FinishKitLayers(planned, &scale);
+        layers = FinishKitLayers(planned, options.trimTails, &scale);
+        if (!(scale > 0)) {
+            prepared->failure = QStringLiteral("the gains leave no sound");
+            return;
+        }
+        padded.clear();
+        for (int i = 0; i < layers.size(); ++i) {
+            if (layers.at(i).size() < 2 * kFewestLayerFrames) {
+                layers[i].append(QByteArray(2 * kFewestLayerFrames - layers.at(i).size(), '\0'));
+                padded << names.value(plan.layers.at(i));
+            }
+        }
         if (FitKitLayers(&layers, HeaderBytes(plan, names, bankName), &cut))
             break;
         if (plan.layers.size() == 1) {
@@ -101,13 +119,17 @@ void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples, 
         ReduceKitPlan(&plan, int(plan.layers.size()) - 1);
     }
     FinishThresholds(&plan);
-    if (scale < 1)
-        notes << QStringLiteral("scaled by %1 dB so no layer clips").arg(20 * std::log10(scale), 0, 'f', 1);
+    for (const QString &name : std::as_const(padded))
+        notes << QStringLiteral("%1: shorter than a layer may be, padded with silence").arg(name);
+    // A scale too slight to show in a tenth of a decibel is not worth a line.
+    const QString decibels = QString::number(20 * std::log10(scale), 'f', 1);
+    if (scale < 1 && decibels != QLatin1String("-0.0"))
+        notes << QStringLiteral("scaled by %1 dB so no layer clips").arg(decibels);
     if (cut > 0)
         notes << QStringLiteral("layers cut to %1 s").arg(double(cut) / kBankRate, 0, 'f', 2);
 
     for (int i = 0; i < plan.layers.size(); ++i) {
-        const QString name = names.at(plan.layers.at(i));
+        const QString name = names.value(plan.layers.at(i));
         const QString folder = NewResultFolder(workFolder);
         const QString path = folder + QLatin1Char('/') + name;
         QString error;
@@ -117,129 +139,303 @@ void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples, 
             return;
         }
         prepared->layers << LayerFile{path, name, qint32(OpenAndCheckFile(path))};
+        prepared->samples << samplesOf.value(plan.layers.at(i));
     }
     prepared->thresholds = plan.thresholds;
 }
 
+// Decodes those of `samples` not yet tried, on every core at once, into
+// `decoded` (or why not into `failed`, with a note), in `samples`' order.
+void DecodeSamples(const QStringList &samples, const QHash<QString, qint64> &furthestOffsets,
+                   const SampleDecoder &decode, QHash<QString, DecodedSample> *decoded,
+                   QHash<QString, QString> *failed, QStringList *notes)
+{
+    QStringList wanted;
+    for (const QString &sample : samples) {
+        if (!decoded->contains(sample) && !failed->contains(sample) && !wanted.contains(sample))
+            wanted << sample;
+    }
+    const int count = int(wanted.size());
+    std::vector<DecodedSample> sounds(static_cast<size_t>(count));
+    std::vector<QString> reasons(static_cast<size_t>(count));
+    std::vector<char> done(static_cast<size_t>(count), 0);
+    std::atomic<int> next{0};
+    const auto work = [&]() {
+        for (int i = next++; i < count; i = next++)
+            done[size_t(i)] = decode(wanted.at(i), furthestOffsets.value(wanted.at(i)), &sounds[size_t(i)],
+                                     &reasons[size_t(i)]);
+    };
+    std::vector<std::thread> workers;
+    const int threads = std::min(count, std::max(1, QThread::idealThreadCount()));
+    for (int k = 1; k < threads; ++k)
+        workers.emplace_back(work);
+    work();
+    for (std::thread &worker : workers)
+        worker.join();
+    for (int i = 0; i < count; ++i) {
+        if (done[size_t(i)]) {
+            decoded->insert(wanted.at(i), std::move(sounds[size_t(i)]));
+        } else {
+            failed->insert(wanted.at(i), reasons[size_t(i)]);
+            *notes << QStringLiteral("%1: %2").arg(LastPathPart(wanted.at(i)), reasons[size_t(i)]);
+        }
+    }
+}
+
+// The samples a layer sums, from those decoded; empty when no part gives
+// any sound. Notes what was left out and why.
+QVector<double> LayerSamples(const LayerSource &layer, const KitImportOptions &options,
+                             const QHash<QString, DecodedSample> &decoded, QStringList *notes)
+{
+    QVector<double> sum;
+    for (const LayerPart &part : layer.parts) {
+        const QString shown = LastPathPart(part.sample);
+        if (!decoded.contains(part.sample))
+            continue;
+        double gain = part.gain;
+        // One far beyond any sample's range would make the whole instrument
+        // silent once scaled against clipping.
+        if (!std::isfinite(gain * 32768)) {
+            *notes << QStringLiteral("%1: gain %2 is not finite, 1 used").arg(shown, GainText(gain));
+            gain = 1;
+        }
+        const QVector<double> samples = PartSamples(decoded.value(part.sample), part, gain, options.leftOnly);
+        if (samples.isEmpty()) {
+            *notes << QStringLiteral("%1: offset %2 and end %3 leave none of its sound, left out")
+                          .arg(shown)
+                          .arg(part.offset)
+                          .arg(part.end);
+            continue;
+        }
+        if (sum.isEmpty()) {
+            sum = samples;
+            continue;
+        }
+        if (sum.size() < samples.size())
+            sum.resize(samples.size());
+        for (int i = 0; i < samples.size(); ++i)
+            sum[i] += samples.at(i);
+    }
+    return sum;
+}
+
+// The first part whose sample was decoded names the layer.
+QString NamingSample(const LayerSource &layer, const QHash<QString, DecodedSample> &decoded)
+{
+    for (const LayerPart &part : layer.parts) {
+        if (decoded.contains(part.sample))
+            return part.sample;
+    }
+    return layer.parts.isEmpty() ? QString() : layer.parts.first().sample;
+}
+
 } // namespace
 
-PreparedInstrument PrepareKitInstrument(KitInstrument instrument, const QString &workFolder,
-                                        const QString &bankName, bool leftOnly,
-                                        const std::atomic<bool> *cancelled)
+void PreparedInstrument::FillThresholds(ThresholdTable table) const
+{
+    DefaultThresholds(table, int(thresholds.size()));
+    for (int n = 1; n <= thresholds.size() && n <= kMaxLayers; ++n)
+        table[n] = thresholds.at(n - 1);
+}
+
+SampleDecoder FileDecoder(const QString &workFolder, const std::atomic<bool> *cancelled)
+{
+    return [workFolder, cancelled](const QString &sample, qint64 furthestOffset, DecodedSample *decoded,
+                                   QString *reason) {
+        SoundInfo info;
+        decoded->sourceRate = ReadSoundInfo(sample, &info) && info.rate > 0 ? info.rate : kBankRate;
+        // No layer plays more than this past its offset; one frame more
+        // shows that the layer was cut.
+        const double ratio = double(kBankRate) / decoded->sourceRate;
+        const double needed = double(furthestOffset) * ratio + kMostLayerFrames + 1;
+        ConvertOptions options;
+        options.cancelled = cancelled;
+        options.workFolder = workFolder;
+        // The header's length comes first: of a long sample, only what a
+        // layer can hold is decoded (a tenth of a second more, so the
+        // resampler's filter sees what follows every frame kept).
+        options.inputFrameLimit = qint64(std::min((needed + kBankRate / 10) / ratio, 1e15));
+        if (!DecodeSound(sample, options, &decoded->sound, reason))
+            return false;
+        const qint64 frames = BankFrame(needed,
+                                        decoded->sound.pcm.size() / (2 * std::max<int>(1, decoded->sound.channels)));
+        decoded->sound.pcm.truncate(int(frames * 2 * std::max<int>(1, decoded->sound.channels)));
+        return true;
+    };
+}
+
+PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QString &workFolder,
+                                     const QString &bankName, const KitImportOptions &options,
+                                     const SampleDecoder &decode, const std::atomic<bool> *cancelled)
 {
     PreparedInstrument prepared;
     QStringList &notes = prepared.notes;
-    notes = instrument.problems;
-    // Only the layers that play some hit strength are worth converting.
-    KitPlan plan = PlanKitLayers(instrument.layers);
-    QVector<KitLayer> planned;
-    for (int index : std::as_const(plan.layers))
-        planned << instrument.layers.at(index);
-    notes << plan.notes;
-    instrument.layers = planned;
-    const QHash<int, PcmSound> converted = ConvertLayers(&instrument, workFolder, cancelled, &notes);
-    if (IsCancelled(cancelled)) {
-        prepared.cancelled = true;
-        return prepared;
+    notes = source.notes;
+    const int count = int(source.layers.size());
+    prepared.kitLayers = count;
+    QVector<KitLayer> ranges;
+    QHash<QString, qint64> furthestOffsets;
+    for (const LayerSource &layer : source.layers) {
+        KitLayer range;
+        range.min = layer.min;
+        range.max = layer.max;
+        ranges << range;
+        for (const LayerPart &part : layer.parts)
+            furthestOffsets[part.sample] = std::max(furthestOffsets.value(part.sample), part.offset);
     }
-    plan = PlanKitLayers(instrument.layers);
+
+    // Planned once on the kit's own order, as the kit's author meant it; a
+    // layer that gives no sound is taken out and the plan made again, so a
+    // round robin of its range serves instead.
+    QVector<bool> unusable(count, false);
+    QHash<int, QVector<double>> samples;
+    QHash<QString, DecodedSample> decoded;
+    QHash<QString, QString> failed;
+    KitPlan plan;
+    bool allSilent = true; // every layer tried played silence
+    for (bool again = true; again;) {
+        plan = PlanKitLayers(ranges, unusable);
+        again = false;
+        QStringList needed;
+        for (int index : std::as_const(plan.layers)) {
+            for (const LayerPart &part : source.layers.at(index).parts)
+                needed << part.sample;
+        }
+        DecodeSamples(needed, furthestOffsets, decode, &decoded, &failed, &notes);
+        if (IsCancelled(cancelled)) {
+            prepared.cancelled = true;
+            return prepared;
+        }
+        for (int index : std::as_const(plan.layers)) {
+            if (samples.contains(index))
+                continue;
+            const QVector<double> layer = LayerSamples(source.layers.at(index), options, decoded, &notes);
+            // A silent layer would play nothing where the kit plays a sound.
+            const bool silent
+                = !layer.isEmpty() && std::all_of(layer.begin(), layer.end(), [](double value) { return value == 0; });
+            if (!layer.isEmpty() && !silent) {
+                samples.insert(index, layer);
+                continue;
+            }
+            allSilent = allSilent && silent;
+            if (silent)
+                notes << QStringLiteral("%1: silent, left out")
+                             .arg(LastPathPart(NamingSample(source.layers.at(index), decoded)));
+            unusable[index] = true;
+            again = true;
+            for (int other = index + 1; other < count; ++other) {
+                if (!unusable.at(other) && ranges.at(other).min == ranges.at(index).min
+                    && ranges.at(other).max == ranges.at(index).max) {
+                    notes << QStringLiteral("%1 serves in place of %2")
+                                 .arg(LastPathPart(NamingSample(source.layers.at(other), decoded)),
+                                      LastPathPart(NamingSample(source.layers.at(index), decoded)));
+                    break;
+                }
+            }
+        }
+    }
     if (plan.layers.isEmpty()) {
-        prepared.failure = QStringLiteral("no usable sample");
+        prepared.empty = count > 0 && allSilent;
+        prepared.failure = prepared.empty ? QStringLiteral("plays only silence") : QStringLiteral("no usable sample");
         return prepared;
     }
     ReduceKitPlan(&plan, kMaxLayers);
     notes << plan.notes;
     for (int index : std::as_const(plan.layers)) {
-        if (instrument.layers.at(index).pitch != 0)
+        const LayerSource &layer = source.layers.at(index);
+        if (layer.pitch != 0)
             notes << QStringLiteral("pitch %1 of %2 not applied")
-                         .arg(instrument.layers.at(index).pitch)
-                         .arg(LastPathPart(instrument.layers.at(index).path));
+                         .arg(layer.pitch)
+                         .arg(LastPathPart(NamingSample(layer, decoded)));
     }
-    QHash<int, QVector<double>> samples;
-    QStringList names;
-    for (int i = 0; i < instrument.layers.size(); ++i)
-        names << LayerName(instrument.layers.at(i));
-    for (int index : std::as_const(plan.layers))
-        samples.insert(index, KitLayerSamples(converted.value(index),
-                                              instrument.layers.at(index).gain * instrument.gain, leftOnly));
-    FinishInstrument(plan, samples, names, workFolder, bankName, &prepared);
+    QHash<int, QString> names;
+    QHash<int, QString> samplesOf;
+    QSet<QString> taken;
+    for (int index : std::as_const(plan.layers)) {
+        samplesOf.insert(index, NamingSample(source.layers.at(index), decoded));
+        names.insert(index, LayerName(samplesOf.value(index), &taken));
+    }
+    FinishInstrument(plan, samples, names, samplesOf, workFolder, bankName, options, &prepared);
     return prepared;
 }
 
-PreparedInstrument PrepareSfzKey(const SfzKit &kit, int key, const QString &workFolder,
-                                 const QString &bankName, bool leftOnly,
-                                 const std::atomic<bool> *cancelled)
+bool ReadKitForImport(const QString &path, const QString &unpackFolder, KitForImport *kit, QString *error,
+                      const std::atomic<bool> *cancelled)
 {
-    PreparedInstrument prepared;
-    QStringList &notes = prepared.notes;
-    int leftOut = 0;
-    const QVector<SfzBand> bands = SfzKeyBands(kit, key, &leftOut);
-    if (leftOut > 0)
-        notes << QStringLiteral("%1 round-robin region(s) left out").arg(leftOut);
-    // A sample that serves several regions is converted once.
-    QHash<QString, PcmSound> converted;
-    QHash<QString, QString> failed;
-    QVector<KitLayer> layers;
-    QHash<int, QVector<double>> samples;
-    QStringList names;
-    for (int b = 0; b < bands.size(); ++b) {
-        QVector<double> sum;
-        QString named; // the layer takes the name of its first usable sample
-        for (const SfzRegion &region : bands.at(b).regions) {
-            if (!converted.contains(region.sample) && !failed.contains(region.sample)) {
-                PcmSound sound;
-                QString reason;
-                const bool done = ConvertSound(region.sample, workFolder, cancelled, &sound, &reason);
-                if (IsCancelled(cancelled)) {
-                    prepared.cancelled = true;
-                    return prepared;
-                }
-                if (done) {
-                    converted.insert(region.sample, sound);
-                } else {
-                    failed.insert(region.sample, reason);
-                    notes << QStringLiteral("%1: %2").arg(LastPathPart(region.sample), reason);
-                }
-            }
-            if (!converted.contains(region.sample))
-                continue;
-            if (named.isEmpty())
-                named = region.sample;
-            const QVector<double> mono
-                = KitLayerSamples(converted.value(region.sample), region.Gain(), leftOnly);
-            // offset and end count the sample's own frames, not the bank's.
-            SoundInfo info;
-            const double ratio = ReadSoundInfo(region.sample, &info) && info.rate > 0
-                ? double(kBankRate) / info.rate
-                : 1.0;
-            const qint64 first = std::min<qint64>(std::llround(region.offset * ratio), mono.size());
-            const qint64 last = region.end < 0
-                ? mono.size()
-                : std::clamp<qint64>(std::llround((region.end + 1) * ratio), first, mono.size());
-            if (sum.size() < last - first)
-                sum.resize(int(last - first));
-            for (qint64 i = first; i < last; ++i)
-                sum[int(i - first)] += mono.at(int(i));
+    kit->sfz = path.endsWith(QLatin1String(".sfz"), Qt::CaseInsensitive);
+    if (kit->sfz) {
+        if (!ReadSfzKit(path, &kit->sfzKit, error, cancelled))
+            return false;
+        kit->name = kit->sfzKit.name;
+        kit->keys = SfzKeys(kit->sfzKit);
+        for (int key : std::as_const(kit->keys))
+            kit->instruments << SfzKeyName(kit->sfzKit, key);
+    } else {
+        if (!ReadDrumkit(path, unpackFolder, &kit->drumkit, error, cancelled))
+            return false;
+        kit->name = kit->drumkit.name;
+        for (const KitInstrument &instrument : std::as_const(kit->drumkit.instruments)) {
+            // A place the kit left unnamed is named by its number.
+            kit->instruments << (instrument.name.trimmed().isEmpty()
+                                     ? QStringLiteral("instrument %1").arg(kit->instruments.size() + 1)
+                                     : instrument.name);
         }
-        if (sum.isEmpty())
-            continue;
-        // The band as a layer playing its velocities, so the instrument's
-        // plan gives it its lowest velocity as threshold.
-        KitLayer layer;
-        layer.path = named;
+    }
+    kit->bankNames = KitBankFileNames(kit->name, kit->instruments);
+    return true;
+}
+
+bool NamesNoSample(const KitForImport &kit, int index)
+{
+    if (kit.sfz)
+        return false;
+    const KitInstrument &instrument = kit.drumkit.instruments.at(index);
+    return instrument.layers.isEmpty() && instrument.problems.isEmpty();
+}
+
+InstrumentSource KitInstrumentSource(const KitForImport &kit, int index)
+{
+    InstrumentSource source;
+    if (!kit.sfz) {
+        const KitInstrument &instrument = kit.drumkit.instruments.at(index);
+        source.notes = instrument.problems;
+        for (const KitLayer &layer : instrument.layers) {
+            LayerSource from;
+            from.parts << LayerPart{layer.path, layer.gain * instrument.gain, 0, -1};
+            from.min = layer.min;
+            from.max = layer.max;
+            from.pitch = layer.pitch;
+            source.layers << from;
+        }
+        return source;
+    }
+    int leftOut = 0;
+    const QVector<SfzBand> bands = SfzKeyBands(kit.sfzKit, kit.keys.at(index), &leftOut);
+    if (leftOut > 0)
+        source.notes << QStringLiteral("%1 round-robin region(s) left out").arg(leftOut);
+    for (int b = 0; b < bands.size(); ++b) {
+        // The band as a layer playing its velocities, so the plan gives it
+        // its lowest velocity as threshold.
+        LayerSource layer;
+        for (const SfzRegion &region : bands.at(b).regions)
+            layer.parts << LayerPart{region.sample, region.Gain(), region.offset, region.end};
         layer.min = double(bands.at(b).threshold) / kHitStrengths;
         layer.max = b + 1 < bands.size() ? double(bands.at(b + 1).threshold - 1) / kHitStrengths : 1.0;
-        samples.insert(int(layers.size()), sum);
-        names << LayerName(layer);
-        layers << layer;
+        source.layers << layer;
     }
-    KitPlan plan = PlanKitLayers(layers);
-    if (plan.layers.isEmpty()) {
-        prepared.failure = QStringLiteral("no usable sample");
+    return source;
+}
+
+PreparedInstrument PrepareKitInstrument(const KitForImport &kit, int index, const QString &workFolder,
+                                        const KitImportOptions &options,
+                                        const std::atomic<bool> *cancelled)
+{
+    if (NamesNoSample(kit, index)) {
+        PreparedInstrument prepared;
+        prepared.empty = true;
+        prepared.failure = QStringLiteral("names no sample");
         return prepared;
     }
-    ReduceKitPlan(&plan, kMaxLayers);
-    notes << plan.notes;
-    FinishInstrument(plan, samples, names, workFolder, bankName, &prepared);
-    return prepared;
+    return PrepareInstrument(KitInstrumentSource(kit, index), workFolder, kit.bankNames.at(index), options,
+                             FileDecoder(workFolder, cancelled), cancelled);
 }

@@ -6,42 +6,137 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
 
 #include "drumkit.h"
 #include "fileprocessor.h"
+#include "layerrules.h"
 #include "sfzkit.h"
+#include "tailtrim.h"
 
-// One kit instrument made ready for a bank, the same for zkstool and the
-// window: its layers converted, planned, shaped and fitted.
+// A drum kit made into banks, one per instrument, the same for zkstool and
+// the window: whatever the kit's format, each instrument becomes layer
+// sources (parts of samples with a gain, a range of hit strengths each),
+// those become mono samples, and one path plans, shapes and fits them.
+
+// One sound a layer sums: a sample of the kit, the part of it played, and
+// its gain.
+struct LayerPart {
+    QString sample;    // as the decoder knows it: a path for a file of the kit
+    double gain = 1;
+    qint64 offset = 0; // first frame played, in the sample's own frames
+    qint64 end = -1;   // last frame played; -1: the sample's end
+};
+
+// One layer of an instrument as its kit gives it: the parts that sound
+// together, and the hit strengths (0..1) it plays.
+struct LayerSource {
+    QVector<LayerPart> parts;
+    double min = 0;
+    double max = 1;
+    double pitch = 0; // semitones; not applied, a note says so
+};
+
+// An instrument of any kit format, ready for the one preparation path.
+struct InstrumentSource {
+    QVector<LayerSource> layers; // in the kit's own order
+    QStringList notes;           // what the kit's reader left out
+};
+
+// A decoded sample: 16-bit PCM at the bank's rate, one or two channels, and
+// the rate it had, by which its offsets and ends count.
+struct DecodedSample {
+    PcmSound sound;
+    int sourceRate = kBankRate;
+};
+
+// Decodes a part's sample; false with why ("no such file", "Format not
+// recognised."). It need hold no more than a layer plays past
+// `furthestOffset`, the furthest any part of it starts (in its own frames).
+// Called for several samples at once, from as many threads.
+using SampleDecoder = std::function<bool(const QString &sample, qint64 furthestOffset,
+                                         DecodedSample *decoded, QString *reason)>;
+
+// The decoder for sample files: each decoded into memory as any layer is
+// converted (DecodeSound), its length read from its header first so that
+// no more is decoded than a layer can hold; `workFolder` takes what the
+// resampler must spool of a long one.
+SampleDecoder FileDecoder(const QString &workFolder, const std::atomic<bool> *cancelled);
+
+// How an import shapes its layers.
+struct KitImportOptions {
+    bool leftOnly = false;  // keep the left channel of stereo samples, not (L+R)/2
+    bool trimTails = true;  // trim each layer's quiet tail as --trim-tails does
+};
+
+// One kit instrument made ready for a bank.
 struct PreparedInstrument {
     bool cancelled = false;
     QString failure;           // why it gives no bank; empty when it does
+    // The kit gives it nothing to play (no sample named, or silent ones
+    // only, as placeholders are): no bank, yet nothing went wrong.
+    bool empty = false;
     QVector<LayerFile> layers; // 16-bit mono WAVEs in the work folder, loudest first
+    QStringList samples;       // for each, the kit's sample it was made from
+    int kitLayers = 0;         // the layers the kit gives the instrument
     QVector<int> thresholds;   // one per layer, the last one 1
     QStringList notes;         // what was left out, and what was done to fit
+
+    // The bank's threshold table: the layers' own, unused ones 1 as the
+    // window and build write them.
+    void FillThresholds(ThresholdTable table) const;
 };
 
-// Converts each layer that plays some hit strength as any layer is
-// converted (a sample that fails is left out with a note), plans the
-// thresholds from the velocity ranges (reduced to eight), makes each layer
-// mono (stereo mixed as (L+R)/2 unless `leftOnly`), applies its gain (the
-// whole instrument scaled by one factor when a layer would clip), trims
-// quiet tails and fits the bank named `bankName`: layers cut to the longest
-// length that fits, or, under one second, one dropped by the reduction
-// rule. Pitch is not applied; a note says so. Writes into `workFolder`.
-PreparedInstrument PrepareKitInstrument(KitInstrument instrument, const QString &workFolder,
-                                        const QString &bankName, bool leftOnly,
-                                        const std::atomic<bool> *cancelled);
+// The one preparation path. Plans the layers once, on the kit's order (a
+// hit of strength v plays the first layer whose range holds v/127), and
+// decodes what the plan plays; a layer none of whose parts can be used is
+// left out with a note and the plan made again without it, so a round
+// robin of the same range serves in its place. Each part is made mono
+// (stereo mixed as (L+R)/2 unless `leftOnly`), cut to its offset and end
+// (clamped to the sample; an empty part is left out with a note), times its
+// gain (one that is not finite counts as 1, with a note); a layer sums its
+// parts. Then: reduction to eight, one scale for the whole instrument
+// against clipping, trimmed tails, samples too short for a layer padded
+// with silence, the budget of the bank named `bankName` (layers cut to the
+// longest length that fits, or, under one second, one dropped by the
+// reduction rule). Layer names are the first part's file name, shortened
+// to what a bank holds and kept unique, extension ".wav". Writes into
+// `workFolder`.
+PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QString &workFolder,
+                                     const QString &bankName, const KitImportOptions &options,
+                                     const SampleDecoder &decode, const std::atomic<bool> *cancelled);
 
-// One key of an SFZ kit made ready for a bank as an instrument is: each
-// region of each velocity band converted as any layer is (a sample that
-// fails is left out with a note), made mono, cut to its offset and end
-// (the sample's own frames, scaled to the bank's rate), times its gain;
-// a band's regions summed into one layer whose threshold is the band's
-// lowest velocity. From there the instrument's rules: reduction to eight,
-// one scale for the whole key against clipping, trimmed tails, the budget.
-PreparedInstrument PrepareSfzKey(const SfzKit &kit, int key, const QString &workFolder,
-                                 const QString &bankName, bool leftOnly,
-                                 const std::atomic<bool> *cancelled);
+// A kit read for import, whatever its format: a Hydrogen kit's instruments
+// or an SFZ kit's keys, each with its name and its bank's file name.
+struct KitForImport {
+    QString name;
+    QStringList instruments; // an unnamed one as "instrument N"
+    QStringList bankNames;   // KitBankFileNames of the kit and instruments
+    bool sfz = false;
+    Drumkit drumkit;
+    SfzKit sfzKit;
+    QVector<int> keys; // an SFZ kit's, one per instrument
+};
+
+// Reads a drumkit.xml, a folder holding one, a .h2drumkit archive
+// (unpacked into `unpackFolder`) or an .sfz file; false with why, or once
+// `cancelled` is set.
+bool ReadKitForImport(const QString &path, const QString &unpackFolder, KitForImport *kit,
+                      QString *error, const std::atomic<bool> *cancelled = nullptr);
+
+// True for a place in the kit that names no sample at all: no bank, and
+// not counted as skipped.
+bool NamesNoSample(const KitForImport &kit, int index);
+
+// The layer sources of instrument `index`: a Hydrogen instrument's layers,
+// one part each, its gain times theirs; an SFZ key's velocity bands, their
+// regions the parts.
+InstrumentSource KitInstrumentSource(const KitForImport &kit, int index);
+
+// Instrument `index` of the kit prepared for its bank, sample files
+// decoded in `workFolder`.
+PreparedInstrument PrepareKitInstrument(const KitForImport &kit, int index, const QString &workFolder,
+                                        const KitImportOptions &options,
+                                        const std::atomic<bool> *cancelled);
 
 #endif

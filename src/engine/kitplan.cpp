@@ -12,16 +12,19 @@
 
 namespace {
 
-int LayerForStrength(const QVector<KitLayer> &layers, int v)
+int LayerForStrength(const QVector<KitLayer> &layers, const QVector<bool> &unusable, int v)
 {
+    const auto usable = [&unusable](int i) { return i >= unusable.size() || !unusable.at(i); };
     const double x = double(v) / kHitStrengths;
     for (int i = 0; i < layers.size(); ++i) {
-        if (layers.at(i).min <= x && x <= layers.at(i).max)
+        if (usable(i) && layers.at(i).min <= x && x <= layers.at(i).max)
             return i;
     }
     int nearest = -1;
     double distance = std::numeric_limits<double>::infinity();
     for (int i = 0; i < layers.size(); ++i) {
+        if (!usable(i))
+            continue;
         const double d = std::abs(layers.at(i).min - x);
         if (d < distance) {
             distance = d;
@@ -33,12 +36,12 @@ int LayerForStrength(const QVector<KitLayer> &layers, int v)
 
 } // namespace
 
-KitPlan PlanKitLayers(const QVector<KitLayer> &layers)
+KitPlan PlanKitLayers(const QVector<KitLayer> &layers, const QVector<bool> &unusable)
 {
     KitPlan plan;
     QVector<QVector<int>> played(layers.size());
     for (int v = 1; v <= kHitStrengths; ++v) {
-        const int layer = LayerForStrength(layers, v);
+        const int layer = LayerForStrength(layers, unusable, v);
         if (layer >= 0)
             played[layer] << v;
     }
@@ -48,6 +51,8 @@ KitPlan PlanKitLayers(const QVector<KitLayer> &layers)
             plan.layers << i;
             continue;
         }
+        if (i < unusable.size() && unusable.at(i))
+            continue;
         bool repeat = false;
         for (int j = 0; j < i && !repeat; ++j)
             repeat = layers.at(j).min == layers.at(i).min && layers.at(j).max == layers.at(i).max;
@@ -112,30 +117,36 @@ void FinishThresholds(KitPlan *plan)
         plan->thresholds.last() = 1;
 }
 
-QVector<double> KitLayerSamples(const PcmSound &converted, double gain, bool leftOnly)
+QVector<double> KitLayerSamples(const PcmSound &converted, double gain, bool leftOnly, qint64 first,
+                                qint64 count)
 {
     const int channels = std::max(1, int(converted.channels));
-    const int frames = int(converted.pcm.size() / (2 * channels));
-    const auto sample = [&](int index) {
-        return double(qint16(quint16(quint8(converted.pcm.at(2 * index)))
-                             | quint16(quint8(converted.pcm.at(2 * index + 1))) << 8));
+    const qint64 frames = converted.pcm.size() / (2 * channels);
+    const qint64 from = std::clamp<qint64>(first, 0, frames);
+    const qint64 to = count < 0 ? frames : std::min(frames, from + count);
+    const auto sample = [&](qint64 index) {
+        return double(qint16(quint16(quint8(converted.pcm.at(int(2 * index))))
+                             | quint16(quint8(converted.pcm.at(int(2 * index + 1)))) << 8));
     };
-    QVector<double> mono(frames);
-    for (int i = 0; i < frames; ++i) {
+    QVector<double> mono;
+    mono.reserve(int(to - from));
+    for (qint64 i = from; i < to; ++i) {
         const double left = sample(i * channels);
-        mono[i] = gain * (channels == 2 && !leftOnly ? (left + sample(i * channels + 1)) / 2 : left);
+        mono << gain * (channels == 2 && !leftOnly ? (left + sample(i * channels + 1)) / 2 : left);
     }
     return mono;
 }
 
-QVector<QByteArray> FinishKitLayers(const QVector<QVector<double>> &layers, double *scale)
+QVector<QByteArray> FinishKitLayers(const QVector<QVector<double>> &layers, bool trimTails, double *scale)
 {
     double peak = 0;
     for (const QVector<double> &layer : layers) {
         for (double value : layer)
-            peak = std::max(peak, std::abs(value));
+            peak = std::isfinite(value) ? std::max(peak, std::abs(value)) : std::numeric_limits<double>::infinity();
     }
     *scale = peak > 32767 ? 32767 / peak : 1;
+    if (!(*scale > 0))
+        return {};
     QVector<QByteArray> finished;
     for (const QVector<double> &layer : layers) {
         QByteArray pcm(int(layer.size()) * 2, Qt::Uninitialized);
@@ -144,7 +155,7 @@ QVector<QByteArray> FinishKitLayers(const QVector<QVector<double>> &layers, doub
             pcm[2 * i] = char(value & 0xff);
             pcm[2 * i + 1] = char(value >> 8);
         }
-        finished << TrimQuietTail(pcm, 1);
+        finished << (trimTails ? TrimQuietTail(pcm, 1) : pcm);
     }
     return finished;
 }

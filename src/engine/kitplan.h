@@ -26,8 +26,10 @@ struct KitPlan {
 // first in file order with min <= x <= max, or else the one whose min is
 // nearest x. A layer's threshold is the lowest v it plays; layers playing
 // none are left out (layers sharing a range with an earlier one counted as
-// round robins). Layers are ordered by threshold, highest first.
-KitPlan PlanKitLayers(const QVector<KitLayer> &layers);
+// round robins). Layers are ordered by threshold, highest first. Layers
+// marked in `unusable` (by index; none when empty) play nothing and get no
+// note: their own note says why.
+KitPlan PlanKitLayers(const QVector<KitLayer> &layers, const QVector<bool> &unusable = {});
 
 // Keeps `keep` of the plan's layers when it has more: ranks
 // round(j (N-1) / (keep-1)) for j = 0..keep-1; every dropped rank's hits go
@@ -43,12 +45,15 @@ void FinishThresholds(KitPlan *plan);
 // channels mixed as (L+R)/2 unless `leftOnly`, times `gain`, as samples
 // at full scale 32768 (not yet rounded, so one factor can still bring the
 // whole instrument below clipping).
-QVector<double> KitLayerSamples(const PcmSound &converted, double gain, bool leftOnly);
+// Of its frames, `count` from `first` (all to the end when `count` < 0).
+QVector<double> KitLayerSamples(const PcmSound &converted, double gain, bool leftOnly, qint64 first = 0,
+                                qint64 count = -1);
 
 // The instrument's layers as 16-bit mono sounds: when any sample would clip,
-// all are scaled by one factor, which `scale` gets (1 when none clips);
-// then each one's quiet tail is trimmed as --trim-tails does.
-QVector<QByteArray> FinishKitLayers(const QVector<QVector<double>> &layers, double *scale);
+// all are scaled by one factor, which `scale` gets (1 when none clips; 0
+// when a sample is not finite, the layers then meaningless); then, when
+// `trimTails`, each one's quiet tail is trimmed as --trim-tails does.
+QVector<QByteArray> FinishKitLayers(const QVector<QVector<double>> &layers, bool trimTails, double *scale);
 
 // Fits 16-bit mono layers to the bank: when their sizes fail the engine's
 // rules (the budget, the size tables of five layers or more, or the sound

@@ -14,8 +14,6 @@
 #include "fileprocessor.h"
 #include "kitdialog.h"
 #include "kitimport.h"
-#include "kitplan.h"
-#include "sfzkit.h"
 #include "layerrules.h"
 #include "zkwindow.h"
 
@@ -44,33 +42,24 @@ void ZKWindow::ImportKit(const QString &kitPath)
         return;
     }
     // A Hydrogen kit's instruments, or an SFZ kit's keys: what the chooser
-    // lists, and how the chosen one is prepared. Owned with the workers,
-    // which may outlive this call when abandoned.
+    // lists, and how the chosen one is prepared, as zkstool import-kit does.
+    // Owned with the workers, which may outlive this call when abandoned.
     struct Reading {
-        Drumkit kit;
-        SfzKit sfzKit;
-        QVector<int> keys;
+        KitForImport kit;
         QString error;
         bool read = false;
         QVector<KitInstrumentSummary> summaries;
         PreparedInstrument prepared;
     };
     const auto reading = std::make_shared<Reading>();
-    const bool sfz = kitFile.endsWith(QStringLiteral(".sfz"), Qt::CaseInsensitive);
     const QString scratchPath = scratch.path();
     const bool finished = RunKitWork(this, tr("Reading %1\u2026").arg(kitFile),
-                                     [reading, sfz, kitPath, scratchPath](const std::atomic<bool> *cancelled) {
+                                     [reading, kitPath, scratchPath](const std::atomic<bool> *cancelled) {
                                          Reading &r = *reading;
-                                         if (sfz) {
-                                             r.read = ReadSfzKit(kitPath, &r.sfzKit, &r.error, cancelled);
-                                             r.keys = SfzKeys(r.sfzKit);
-                                             if (r.read)
-                                                 r.summaries = SummarizeSfzKit(r.sfzKit);
-                                         } else {
-                                             r.read = ReadDrumkit(kitPath, scratchPath, &r.kit, &r.error, cancelled);
-                                             if (r.read)
-                                                 r.summaries = SummarizeKit(r.kit);
-                                         }
+                                         r.read = ReadKitForImport(kitPath, scratchPath, &r.kit, &r.error, cancelled);
+                                         if (r.read)
+                                             r.summaries = r.kit.sfz ? SummarizeSfzKit(r.kit.sfzKit)
+                                                                     : SummarizeKit(r.kit.drumkit);
                                      });
     if (!finished)
         return;
@@ -83,23 +72,17 @@ void ZKWindow::ImportKit(const QString &kitPath)
         ShowKitError(this, tr("%1 has no instruments.").arg(kitFile), QString());
         return;
     }
-    const QString kitName = sfz ? reading->sfzKit.name : reading->kit.name;
-    const int chosen = ChooseKitInstrument(this, kitName, summaries);
+    QVector<KitInstrumentSummary> named = summaries;
+    for (int i = 0; i < named.size(); ++i)
+        named[i].name = reading->kit.instruments.at(i);
+    const int chosen = ChooseKitInstrument(this, reading->kit.name, named);
     if (chosen < 0)
         return;
-    QStringList names;
-    for (const KitInstrumentSummary &summary : summaries)
-        names << summary.name;
-    // The bank's name takes part of the budget the layers are fitted to.
-    const QString bankName = KitBankFileNames(kitName, names).at(chosen);
-    const QString instrumentName = names.at(chosen);
+    const QString instrumentName = reading->kit.instruments.at(chosen);
     if (!RunKitWork(this, tr("Importing %1\u2026").arg(instrumentName),
-                    [reading, sfz, chosen, scratchPath, bankName](const std::atomic<bool> *cancelled) {
+                    [reading, chosen, scratchPath](const std::atomic<bool> *cancelled) {
                         Reading &r = *reading;
-                        r.prepared = sfz ? PrepareSfzKey(r.sfzKit, r.keys.at(chosen), scratchPath, bankName,
-                                                         false, cancelled)
-                                         : PrepareKitInstrument(r.kit.instruments.at(chosen), scratchPath,
-                                                                bankName, false, cancelled);
+                        r.prepared = PrepareKitInstrument(r.kit, chosen, scratchPath, KitImportOptions(), cancelled);
                     }))
         return;
     const PreparedInstrument &prepared = reading->prepared;
@@ -110,7 +93,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
                      prepared.notes.join(QLatin1Char('\n')));
         return;
     }
-    if (SlotCount > 0 && !ConfirmReplacingLayers(this, bankName))
+    if (SlotCount > 0 && !ConfirmReplacingLayers(this, reading->kit.bankNames.at(chosen)))
         return;
 
     // Out of the scratch folder into folders of their own, where the rows'
@@ -135,8 +118,6 @@ void ZKWindow::ImportKit(const QString &kitPath)
         layers << layer;
     }
     ThresholdTable thresholds = {};
-    DefaultThresholds(thresholds, int(layers.size()));
-    for (int n = 1; n <= layers.size(); ++n)
-        thresholds[n] = layers.at(n - 1).threshold;
+    prepared.FillThresholds(thresholds);
     PutBankInRows(layers, thresholds, tr("Import %1").arg(instrumentName), false);
 }

@@ -814,13 +814,7 @@ void TestBuildAll::outOfDescriptors()
     QVERIFY(QDir().mkpath(temp));
     for (int k = 1; k <= 12; ++k)
         QVERIFY(WriteTone(lib + QStringLiteral("/k%1/a.wav").arg(k), kWav24, 2, 48000, 14400, k));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TMPDIR", temp);
-    const ToolRun run = RunCommand(
-        "/bin/sh",
-        {"-c", "ulimit -n 7 && exec \"$0\" build-all --jobs 8 \"$1\" \"$2\"",
-         QCoreApplication::applicationDirPath() + "/zkstool", lib, out},
-        environment);
+    const ToolRun run = RunToolWithDescriptors(7, {"build-all", "--jobs", "8", lib, out}, temp);
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains("zkstool: stopped: the system has no file descriptor left (too many "
                               "open files); banks written: "),

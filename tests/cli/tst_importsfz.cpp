@@ -78,7 +78,22 @@ void TestImportSfz::importsKeys_data()
     QTest::newRow("a missing sample reported, its key skipped")
         << QByteArray("<region> key=36 sample=soft.wav\n<region> key=38 sample=gone.wav\n") << 1
         << QStringList{"d2 (38): skipped, no usable sample (gone.wav: no such file)",
-                       "import-kit: 1 banks written, 1 skipped; 1 layers, "}
+                       "import-kit: 1 bank written, 1 skipped; 1 layer, "}
+        << QStringList{"drums - c2 (36).zks"} << QVector<int>{1};
+    // Clamped to the sample: a region left empty is left out, one that ends
+    // past the sample plays it to its end.
+    QTest::newRow("offsets and ends beyond the sample")
+        << QByteArray("<region> key=36 lovel=64 sample=loud.wav offset=9223372036854775807 end=9223372036854775807\n"
+                      "<region> key=36 hivel=63 sample=soft.wav offset=2000 end=9223372036854775807\n")
+        << 0
+        // The reader holds them below 2^40 frames.
+        << QStringList{"c2 (36): 1 layer, thresholds 1 -> drums - c2 (36).zks (loud.wav: offset 1099511627776 "
+                       "and end 1099511627776 leave none of its sound, left out)"}
+        << QStringList{"drums - c2 (36).zks"} << QVector<int>{1};
+    QTest::newRow("a key whose only region is empty skipped")
+        << QByteArray("<region> key=36 sample=soft.wav\n<region> key=38 sample=soft.wav offset=4000\n") << 1
+        << QStringList{"d2 (38): skipped, no usable sample (soft.wav: offset 4000 and end -1 leave none of its "
+                       "sound, left out)"}
         << QStringList{"drums - c2 (36).zks"} << QVector<int>{1};
 }
 

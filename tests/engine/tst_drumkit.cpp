@@ -650,7 +650,7 @@ void TestDrumkit::layerSamples()
 void TestDrumkit::clippingScalesTheWholeInstrument()
 {
     double scale = 0;
-    const QVector<QByteArray> layers = FinishKitLayers({{40000, -20000, 100}, {16000, 50, 50}}, &scale);
+    const QVector<QByteArray> layers = FinishKitLayers({{40000, -20000, 100}, {16000, 50, 50}}, true, &scale);
     QCOMPARE(scale, 32767.0 / 40000);
     QCOMPARE(layers.at(0).left(4), Pcm({32767, -16384}));
     QCOMPARE(layers.at(1).left(2), Pcm({13107}));

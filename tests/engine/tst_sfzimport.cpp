@@ -122,12 +122,13 @@ void TestSfzImport::preparesKey()
     QVERIFY(WriteBytes(kitFolder + QStringLiteral("/ramp22.wav"), Wav16(1, kBankRate / 2, Ramp(4000))));
     const QString path = kitFolder + QStringLiteral("/kit.sfz");
     QVERIFY(WriteBytes(path, sfz));
-    SfzKit kit;
+    KitForImport kit;
     QString error;
-    QVERIFY2(ReadSfzKit(path, &kit, &error), qPrintable(error));
+    QVERIFY2(ReadKitForImport(path, work, &kit, &error), qPrintable(error));
+    QCOMPARE(kit.bankNames.at(kit.keys.indexOf(36)), QStringLiteral("kit - c2 (36).zks"));
 
     const PreparedInstrument prepared
-        = PrepareSfzKey(kit, 36, work, QStringLiteral("kit - c2 (36).zks"), false, nullptr);
+        = PrepareKitInstrument(kit, int(kit.keys.indexOf(36)), work, KitImportOptions(), nullptr);
     QVERIFY2(prepared.failure.isEmpty(), qPrintable(prepared.failure));
     QCOMPARE(prepared.thresholds, thresholds);
     QCOMPARE(prepared.layers.size(), thresholds.size());

@@ -393,6 +393,10 @@ private slots:
     void inProcessMatchesPrograms_data();
     void inProcessMatchesPrograms();
     void refusalWhileSoundsAreProbed();
+    void inputFrameLimit_data();
+    void inputFrameLimit();
+    void inMemoryMatchesFile_data();
+    void inMemoryMatchesFile();
     void probingLeavesOtherFilesOpen();
 
 private:
@@ -1567,6 +1571,93 @@ void TestSoundConvert::probingLeavesOtherFilesOpen()
 const bool convertOnlyRegistered = RegisterTestMode(kConvertOnly, [](int argc, char **argv) {
     return argc == 3 ? ConvertOnly(QString::fromLocal8Bit(argv[2])) : 2;
 });
+
+void TestSoundConvert::inputFrameLimit_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("channels");
+    QTest::newRow("16-bit at 44100 Hz") << 44100 << int(SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 1;
+    QTest::newRow("24-bit stereo at 48000 Hz, resampled") << 48000 << int(SF_FORMAT_WAV | SF_FORMAT_PCM_24) << 2;
+    QTest::newRow("float at 44100 Hz") << 44100 << int(SF_FORMAT_WAV | SF_FORMAT_FLOAT) << 1;
+}
+
+// A limit on the input's frames converts only the sound's start, as the
+// whole conversion gives it.
+void TestSoundConvert::inputFrameLimit()
+{
+    QFETCH(int, rate);
+    QFETCH(int, format);
+    QFETCH(int, channels);
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("limit-XXXXXX")));
+    const QString in = folder.filePath(QStringLiteral("in.wav"));
+    Tone tone;
+    tone.rate = rate;
+    tone.format = format;
+    tone.channels = channels;
+    tone.frames = 5 * rate;
+    QCOMPARE(WriteTone(in, tone), QString());
+    const QString whole = folder.filePath(QStringLiteral("whole.wav"));
+    const QString start = folder.filePath(QStringLiteral("start.wav"));
+    std::string error;
+    std::string warning;
+    QVERIFY(ConvertToRate(in.toStdString(), whole.toStdString(), 44100, ConvertControl(), &error, &warning));
+    ConvertControl control;
+    control.inputFrameLimit = rate;
+    QVERIFY(ConvertToRate(in.toStdString(), start.toStdString(), 44100, control, &error, &warning));
+
+    const QVector<qint16> all = ReadShorts(whole);
+    const QVector<qint16> first = ReadShorts(start);
+    QVERIFY(std::abs(int(first.size()) - 44100 * channels) <= 16 * channels);
+    // The resampler's filter ends the shorter input on its own: the frames
+    // before its reach are the whole conversion's.
+    const int same = (rate == 44100 ? 44100 : 40000) * channels;
+    QCOMPARE(first.mid(0, same), all.mid(0, same));
+}
+
+void TestSoundConvert::inMemoryMatchesFile_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<double>("level");
+    QTest::newRow("16-bit at 44100 Hz") << 44100 << int(SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 1 << 0.5;
+    QTest::newRow("24-bit stereo at 48000 Hz") << 48000 << int(SF_FORMAT_WAV | SF_FORMAT_PCM_24) << 2 << 0.5;
+    QTest::newRow("float beyond full scale") << 44100 << int(SF_FORMAT_WAV | SF_FORMAT_FLOAT) << 1 << 1.5;
+    QTest::newRow("four channels at 22050 Hz, full scale")
+        << 22050 << int(SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 4 << 1.0;
+}
+
+// A conversion kept in memory holds the very samples the file gets.
+void TestSoundConvert::inMemoryMatchesFile()
+{
+    QFETCH(int, rate);
+    QFETCH(int, format);
+    QFETCH(int, channels);
+    QFETCH(double, level);
+    QTemporaryDir folder(sandbox.filePath(QStringLiteral("memory-XXXXXX")));
+    const QString in = folder.filePath(QStringLiteral("in.wav"));
+    Tone tone;
+    tone.rate = rate;
+    tone.format = format;
+    tone.channels = channels;
+    tone.level = level;
+    QCOMPARE(WriteTone(in, tone), QString());
+    const QString out = folder.filePath(QStringLiteral("out.wav"));
+    std::string error;
+    std::string fileWarning;
+    QVERIFY(ConvertToRate(in.toStdString(), out.toStdString(), 44100, ConvertControl(), &error, &fileWarning));
+    std::vector<short> pcm;
+    int kept = 0;
+    std::string warning;
+    QVERIFY(ConvertToRateInMemory(in.toStdString(), 44100, folder.filePath(QStringLiteral("spool")).toStdString(),
+                                  ConvertControl(), &pcm, &kept, &error, &warning));
+    QCOMPARE(kept, std::min(channels, 2));
+    QCOMPARE(QVector<qint16>(pcm.begin(), pcm.end()), ReadShorts(out));
+    QCOMPARE(warning, fileWarning);
+    // Nothing is left beside it.
+    QCOMPARE(Entries(folder.path()), (QStringList{"in.wav", "out.wav"}));
+}
 
 ZK_TEST(TestSoundConvert)
 

@@ -370,6 +370,18 @@ ToolRun RunTool(const QStringList &arguments, const QString &tempFolder, const Q
     return RunCommand(ToolPath(), arguments, ToolEnvironment(tempFolder, loggingRules));
 }
 
+ToolRun RunToolWithDescriptors(int descriptors, const QStringList &arguments, const QString &tempFolder)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), tempFolder);
+    return RunCommand(QStringLiteral("/bin/sh"),
+                      QStringList{QStringLiteral("-c"),
+                                  QStringLiteral("ulimit -n %1 && exec \"$0\" \"$@\"").arg(descriptors),
+                                  QCoreApplication::applicationDirPath() + QStringLiteral("/zkstool")}
+                          + arguments,
+                      environment);
+}
+
 void StartTool(QProcess &process, const QStringList &arguments, const QString &tempFolder)
 {
     process.setProcessEnvironment(ToolEnvironment(tempFolder, QString()));

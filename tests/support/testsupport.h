@@ -184,6 +184,9 @@ ToolRun RunCommand(const QString &program, const QStringList &arguments,
 // and the logging rules `loggingRules` (QT_LOGGING_RULES) when any are.
 ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString(),
                 const QString &loggingRules = QString());
+// Runs zkstool as RunTool does, allowed only `descriptors` open files (by
+// the shell's ulimit), to see it run out of them.
+ToolRun RunToolWithDescriptors(int descriptors, const QStringList &arguments, const QString &tempFolder);
 // Starts zkstool in `process` and returns at once, with TMPDIR set to
 // `tempFolder`, for a test that acts on the tool while it runs.
 void StartTool(QProcess &process, const QStringList &arguments, const QString &tempFolder);

@@ -16,7 +16,6 @@
 #include "fileprocessor.h"
 #include "kitdialog.h"
 #include "kitimport.h"
-#include "kitplan.h"
 #include "resultcodes.h"
 #include "tailoption.h"
 #include "testmain.h"
@@ -150,12 +149,11 @@ void TestImportKitWindow::importFillsTheRows()
     }
     // The same plan zkstool import-kit makes, from the same engine function.
     QTemporaryDir work;
-    Drumkit kit;
+    KitForImport kit;
     QString error;
-    QVERIFY2(ReadDrumkit(kitPath, work.path(), &kit, &error), qPrintable(error));
-    const PreparedInstrument prepared = PrepareKitInstrument(
-        kit.instruments.at(index), work.path(),
-        KitBankFileNames(kit.name, {"Kick", "Snare"}).at(index), false, nullptr);
+    QVERIFY2(ReadKitForImport(kitPath, work.path(), &kit, &error), qPrintable(error));
+    const PreparedInstrument prepared
+        = PrepareKitInstrument(kit, index, work.path(), KitImportOptions(), nullptr);
     QCOMPARE(prepared.thresholds, thresholds);
     for (int i = 0; i < SlotCount; ++i) {
         QCOMPARE(prepared.layers.at(i).name, SlotName[i]);

@@ -1,8 +1,10 @@
 #include <QtTest>
 
 #include <QCheckBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 
 #include "fileprocessor.h"
 #include "layerrules.h"
@@ -33,6 +35,34 @@ QString GateLabel(int position)
     return position == 0 ? QStringLiteral("off") : label;
 }
 
+// A drumkit.xml of one instrument; `name` empty leaves it unnamed.
+QByteArray OneInstrumentKit(const QByteArray &name, const QVector<QByteArray> &layers)
+{
+    QByteArray xml = "<?xml version=\"1.0\"?>\n<drumkit_info><name>Kit</name><instrumentList><instrument>";
+    if (!name.isEmpty())
+        xml += "<name>" + name + "</name>";
+    for (const QByteArray &layer : layers)
+        xml += "<layer>" + layer + "</layer>";
+    return xml + "</instrument></instrumentList></drumkit_info>\n";
+}
+
+// `count` layers of equal ranges, softest first, each a sample of its own
+// `seconds` long.
+QVector<QByteArray> EvenLayers(int count, const QString &folder, double seconds, bool *written)
+{
+    QVector<QByteArray> layers;
+    *written = true;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray file = "hit " + QByteArray::number(i + 1) + ".wav";
+        *written = *written
+            && WriteBytes(folder + QLatin1Char('/') + QString::fromLatin1(file),
+                          Wav16(1, kBankRate, HitWithLeadAndHiss(-30.0 + 3 * i).mid(0, int(seconds * kBankRate))));
+        layers << "<filename>" + file + "</filename><min>" + QByteArray::number(double(i) / count, 'g', 17)
+                + "</min><max>" + QByteArray::number(double(i + 1) / count, 'g', 17) + "</max>";
+    }
+    return layers;
+}
+
 } // namespace
 
 // The window and zkstool build share one kit pipeline: the same files with
@@ -48,6 +78,8 @@ private slots:
 
     void windowAndToolMakeOneBank_data();
     void windowAndToolMakeOneBank();
+    void windowAndToolImportOneBank_data();
+    void windowAndToolImportOneBank();
 
 private:
     TestHome home;
@@ -143,6 +175,89 @@ void TestSameKit::windowAndToolMakeOneBank()
     QCOMPARE(int(made.regions.size()), SlotCount);
     for (int i = 0; i < SlotCount; ++i)
         QCOMPARE(made.regions.at(i).size, qint64(SlotSize[i]));
+    const QByteArray fromTool = ReadAll(toolBank);
+    const QByteArray fromWindow = ReadAll(windowBank);
+    QVERIFY(!fromTool.isEmpty());
+    QCOMPARE(fromWindow.size(), fromTool.size());
+    QVERIFY(WithoutTag(fromWindow) == WithoutTag(fromTool));
+}
+
+// "Import Kit" and zkstool import-kit name, plan and shape an instrument
+// through one engine function: the same bank to the byte, tag aside.
+void TestSameKit::windowAndToolImportOneBank_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<QString>("instrument"); // as the chooser and the bank's name give it
+    QTest::newRow("unnamed") << "unnamed" << "instrument 1";
+    QTest::newRow("long sample names") << "long" << "Snare";
+    QTest::newRow("sfz regions summed") << "sfz" << "c2 (36)";
+    QTest::newRow("ten layers") << "ten" << "Tom";
+    QTest::newRow("over the budget") << "budget" << "Crash";
+}
+
+void TestSameKit::windowAndToolImportOneBank()
+{
+    QFETCH(QString, shape);
+    QFETCH(QString, instrument);
+    const QString folder = home.path() + QLatin1Char('/') + shape;
+    const QString kitFolder = folder + QStringLiteral("/kit");
+    QString kit = kitFolder + QStringLiteral("/drumkit.xml");
+    bool written = false;
+    if (shape == QLatin1String("unnamed")) {
+        QVERIFY(WriteBytes(kit, OneInstrumentKit(QByteArray(), EvenLayers(2, kitFolder, 0.5, &written))));
+    } else if (shape == QLatin1String("long")) {
+        const QString name = QString(70, QLatin1Char('s'));
+        written = WriteBytes(kitFolder + QLatin1Char('/') + name + QStringLiteral("1.wav"),
+                             Wav16(1, kBankRate, HitWithLeadAndHiss(-20)))
+            && WriteBytes(kitFolder + QLatin1Char('/') + name + QStringLiteral("2.wav"),
+                          Wav16(2, kBankRate, Interleaved(HitWithLeadAndHiss(-6), HitWithLeadAndHiss(-12))));
+        QVERIFY(WriteBytes(kit, OneInstrumentKit("Snare", {"<filename>" + name.toLatin1() + "1.wav</filename>"
+                                                           "<min>0</min><max>0.5</max>",
+                                                           "<filename>" + name.toLatin1() + "2.wav</filename>"
+                                                           "<min>0.5</min><max>1</max>"})));
+    } else if (shape == QLatin1String("sfz")) {
+        written = WriteBytes(kitFolder + QStringLiteral("/close.wav"), Wav16(1, kBankRate, HitWithLeadAndHiss(-3)))
+            && WriteBytes(kitFolder + QStringLiteral("/room.wav"),
+                          Wav16(2, kBankRate / 2, Interleaved(HitWithLeadAndHiss(-2), HitWithLeadAndHiss(-4))));
+        kit = kitFolder + QStringLiteral("/drums.sfz");
+        QVERIFY(WriteBytes(kit, "<group> key=36\n<region> lovel=64 sample=close.wav\n"
+                                "<region> lovel=64 sample=room.wav offset=100 end=3000\n"
+                                "<region> hivel=63 sample=close.wav volume=-6\n"));
+    } else if (shape == QLatin1String("ten")) {
+        QVERIFY(WriteBytes(kit, OneInstrumentKit("Tom", EvenLayers(10, kitFolder, 0.5, &written))));
+    } else {
+        QVERIFY(WriteBytes(kit, OneInstrumentKit("Crash", EvenLayers(4, kitFolder, 1.5, &written))));
+        for (int i = 0; i < 4; ++i)
+            written = written
+                && WriteBytes(kitFolder + QStringLiteral("/hit %1.wav").arg(i + 1),
+                              Wav16(1, kBankRate, Sine1k(9 * kBankRate, -6.0 - i)));
+    }
+    QVERIFY(written);
+    const QString bankName = QFileInfo(kit).suffix() == QLatin1String("sfz")
+        ? QStringLiteral("drums - %1.zks").arg(instrument)
+        : QStringLiteral("Kit - %1.zks").arg(instrument);
+
+    const ToolRun run = RunTool({"import-kit", kit, folder + QStringLiteral("/tool")});
+    QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
+    const QString toolBank = folder + QStringLiteral("/tool/") + bankName;
+    QVERIFY2(QFileInfo::exists(toolBank), qPrintable(Show(run)));
+
+    ZKWindow window;
+    window.show();
+    SeenKitDialog seen;
+    AnswerFileDialog(kit);
+    QPointer<QTimer> watch = ChooseInstrument(0, &seen);
+    window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"))->click();
+    delete watch;
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.rows.first().section(QLatin1Char('|'), 0, 0), instrument);
+    QVERIFY(SlotCount > 0);
+    window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(0);
+    const QString windowBank = folder + QStringLiteral("/window/") + bankName;
+    QVERIFY(QDir().mkpath(QFileInfo(windowBank).absolutePath()));
+    AnswerFileDialog(windowBank);
+    window.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->click();
+
     const QByteArray fromTool = ReadAll(toolBank);
     const QByteArray fromWindow = ReadAll(windowBank);
     QVERIFY(!fromTool.isEmpty());

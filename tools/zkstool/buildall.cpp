@@ -10,7 +10,6 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QThread>
 #include <QVector>
 
 #include <algorithm>
@@ -23,9 +22,6 @@
 #include <vector>
 
 #ifdef Q_OS_UNIX
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -209,44 +205,9 @@ void CheckNames(QVector<PlannedBank> &plan)
 // nothing about the bank, and the banks after it would fail the same way.
 std::atomic<bool> outOfDescriptors(false);
 
-// Whether a refusal came of the process (EMFILE) or the system (ENFILE)
-// having no file descriptor to give: its reason carries the system's words
-// for it, wherever in the chain the file was refused, or no descriptor is
-// to be had now.
-bool OutOfDescriptors(const Refusal &refusal)
-{
-    for (const int error : {EMFILE, ENFILE}) {
-        if (refusal.detail.contains(QString::fromLocal8Bit(std::strerror(error))))
-            return true;
-    }
-#ifdef Q_OS_UNIX
-    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (probe >= 0) {
-        ::close(probe);
-        return false;
-    }
-    return errno == EMFILE || errno == ENFILE;
-#else
-    return false;
-#endif
-}
-
 bool Stopping()
 {
     return *InterruptionFlag() || outOfDescriptors;
-}
-
-// Working folders that could not be removed when their bank was done
-// (removing takes descriptors too), removed again once every bank is.
-std::mutex leftoverLock;
-QStringList leftovers;
-
-void RemoveLeftovers()
-{
-    const std::lock_guard<std::mutex> guard(leftoverLock);
-    for (const QString &folder : std::as_const(leftovers))
-        QDir(folder).removeRecursively();
-    leftovers.clear();
 }
 
 BankReport Skipped(const PlannedBank &bank, const Refusal &why)
@@ -273,10 +234,8 @@ BankReport MakeBank(const PlannedBank &bank, const Settings &settings)
         return Skipped(bank, bank.skip);
     std::unique_ptr<QTemporaryDir> work;
     const auto removeWork = qScopeGuard([&work]() {
-        if (work && work->isValid() && !work->remove()) {
-            const std::lock_guard<std::mutex> guard(leftoverLock);
-            leftovers << work->path();
-        }
+        if (work)
+            RemoveNowOrLater(work.get());
     });
     BankRequest request;
     request.files = bank.files;
@@ -512,15 +471,7 @@ QString ParseOptions(const QStringList &rest, Options *options)
     }
     settings.force = parser.isSet(force);
     settings.dryRun = parser.isSet(dryRun);
-    options->jobs = qMax(1, QThread::idealThreadCount());
-    if (parser.isSet(jobs)) {
-        bool number = false;
-        options->jobs = parser.value(jobs).toInt(&number);
-        if (!number || options->jobs < 1)
-            return QStringLiteral("--jobs takes a whole number of 1 or more, not \"%1\"")
-                .arg(parser.value(jobs));
-    }
-    return QString();
+    return JobsFromOption(parser.isSet(jobs) ? parser.value(jobs) : QString(), &options->jobs);
 }
 
 } // namespace
@@ -585,17 +536,6 @@ int BuildAll(const QStringList &rest)
     if (!error.isEmpty())
         return UsageError(error);
     const Settings &settings = options.settings;
-    // Each bank at work holds a thread, its files and maybe a converter:
-    // beyond a few per core they only run the process out of descriptors.
-    const int mostJobs = 4 * qMax(1, QThread::idealThreadCount());
-    if (options.jobs > mostJobs) {
-        Err() << QStringLiteral("zkstool: --jobs %1 is more than this machine can use; making "
-                                "%2 banks at once")
-                     .arg(options.jobs)
-                     .arg(mostJobs)
-              << Qt::endl;
-        options.jobs = mostJobs;
-    }
 
     QVector<PlannedBank> plan;
     QStringList errors;
@@ -627,15 +567,10 @@ int BuildAll(const QStringList &rest)
         ++tally.skipped;
     }
     const bool whole = RunPlan(plan, settings, options.jobs, &tally);
-    RemoveLeftovers();
+    RemoveLeftoverFolders();
     if (!whole) {
         if (outOfDescriptors && !*InterruptionFlag()) {
-            Err() << QStringLiteral("zkstool: stopped: the system has no file descriptor left "
-                                    "(too many open files); banks written: %1 of %2 (they "
-                                    "stay); try fewer --jobs")
-                         .arg(tally.done)
-                         .arg(plan.size())
-                  << Qt::endl;
+            Err() << OutOfDescriptorsLine(tally.done, int(plan.size())) << Qt::endl;
             return kExitFailed;
         }
         Err() << (settings.dryRun ? QStringLiteral("zkstool: interrupted; nothing written")

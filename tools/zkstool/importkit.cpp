@@ -4,21 +4,17 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <atomic>
-#include <functional>
 #include <thread>
 #include <vector>
 
-#include "drumkit.h"
-#include "sfzkit.h"
 #include "kitimport.h"
-#include "kitplan.h"
-#include "fileprocessor.h"
 #include "layerrules.h"
-#include "resultcodes.h"
+#include "refusal.h"
 #include "zkstool.h"
 
 namespace {
@@ -28,17 +24,27 @@ struct ImportSettings {
     quint16 gate = 0;
     bool force = false;
     bool dryRun = false;
-    bool leftOnly = false; // keep the left channel of stereo layers, not the mix
+    KitImportOptions kit;
 };
 
 struct InstrumentReport {
     bool built = false;
-    bool empty = false; // a place in the kit with no sample named: not skipped
+    bool empty = false; // a place in the kit with nothing to play: not skipped
     bool interrupted = false;
     QStringList lines;
     int layers = 0;
+    int leftOut = 0; // the kit's layers of the instrument that no bank holds
     qint64 bytes = 0;
 };
+
+// Set once an instrument failed for want of file descriptors: the ones
+// after it would fail the same way.
+std::atomic<bool> outOfDescriptors(false);
+
+bool Stopping()
+{
+    return *InterruptionFlag() || outOfDescriptors;
+}
 
 QString ThresholdsText(const QVector<int> &thresholds)
 {
@@ -48,22 +54,31 @@ QString ThresholdsText(const QVector<int> &thresholds)
     return shown.join(QLatin1Char(','));
 }
 
-// The engine's preparation of one instrument (or key) in a work folder.
-using Prepare = std::function<PreparedInstrument(const QString &workFolder)>;
+QString Counted(int count, const char *one, const char *many)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
 
 // Builds one instrument's bank through build's own path from the layers
 // the engine prepared.
-InstrumentReport ImportInstrument(const QString &name, const Prepare &prepare, const QString &bankName,
-                                  const ImportSettings &settings)
+InstrumentReport ImportInstrument(const KitForImport &kit, int index, const ImportSettings &settings)
 {
     InstrumentReport report;
-    const QString head = QStringLiteral("%1: ").arg(Printable(name));
+    const QString head = QStringLiteral("%1: ").arg(Printable(kit.instruments.at(index)));
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/QuadrelX8FileGen-XXXXXX"));
     if (!work.isValid()) {
-        report.lines << head + QStringLiteral("skipped, no temporary folder could be made");
+        const QString why = QStringLiteral("no temporary folder could be made");
+        if (OutOfDescriptors(RefusalSaying(QString(), why))) {
+            outOfDescriptors = true;
+            report.interrupted = true;
+            return report;
+        }
+        report.lines << head + QStringLiteral("skipped, ") + why;
         return report;
     }
-    const PreparedInstrument prepared = prepare(work.path());
+    const auto removeWork = qScopeGuard([&work]() { RemoveNowOrLater(&work); });
+    const PreparedInstrument prepared
+        = PrepareKitInstrument(kit, index, work.path(), settings.kit, InterruptionFlag());
     const auto noted = [&prepared](const QString &text) {
         return prepared.notes.isEmpty()
             ? text
@@ -73,7 +88,19 @@ InstrumentReport ImportInstrument(const QString &name, const Prepare &prepare, c
         report.interrupted = true;
         return report;
     }
+    if (prepared.empty) {
+        // A place in the kit with nothing to play: not skipped.
+        report.empty = true;
+        report.lines << head + prepared.failure;
+        return report;
+    }
+    report.leftOut = prepared.kitLayers;
     if (!prepared.failure.isEmpty()) {
+        if (OutOfDescriptors(RefusalSaying(QString(), prepared.failure, prepared.notes.join(QLatin1Char(' '))))) {
+            outOfDescriptors = true;
+            report.interrupted = true;
+            return report;
+        }
         report.lines << head + noted(QStringLiteral("skipped, ") + prepared.failure);
         return report;
     }
@@ -81,11 +108,12 @@ InstrumentReport ImportInstrument(const QString &name, const Prepare &prepare, c
     for (int i = 0; i < prepared.layers.size(); ++i) {
         request.opened.insert(i, prepared.layers.at(i));
         request.files << prepared.layers.at(i).path;
+        // Lines name the kit's own file, never the one made from it.
+        request.shownAs.insert(i, LastPathPart(prepared.samples.at(i)));
     }
-    request.target = QDir(settings.outFolder).filePath(bankName);
+    request.target = QDir(settings.outFolder).filePath(kit.bankNames.at(index));
     request.gate = settings.gate;
-    for (int n = 1; n <= prepared.thresholds.size(); ++n)
-        request.thresholds[n] = prepared.thresholds.at(n - 1);
+    prepared.FillThresholds(request.thresholds);
     request.thresholdsGiven = true;
     request.force = settings.force;
     request.dryRun = settings.dryRun;
@@ -96,17 +124,23 @@ InstrumentReport ImportInstrument(const QString &name, const Prepare &prepare, c
         return report;
     }
     if (result.outcome == BankResult::Outcome::Refused) {
-        report.lines << head + noted(QStringLiteral("skipped, ") + result.refusal.Line());
+        if (OutOfDescriptors(result.refusal)) {
+            outOfDescriptors = true;
+            report.interrupted = true;
+            return report;
+        }
+        // What was done to the layers is no news for a bank not made.
+        report.lines << head + QStringLiteral("skipped, ") + result.refusal.Line();
         return report;
     }
     report.built = true;
     report.layers = result.layers;
+    report.leftOut = std::max(0, prepared.kitLayers - result.layers);
     report.bytes = result.bytes;
     report.lines << head
-            + noted(QStringLiteral("%1 %2, thresholds %3 -> %4")
-                        .arg(prepared.layers.size())
-                        .arg(prepared.layers.size() == 1 ? QStringLiteral("layer") : QStringLiteral("layers"))
-                        .arg(ThresholdsText(prepared.thresholds), Printable(bankName)));
+            + noted(QStringLiteral("%1, thresholds %2 -> %3")
+                        .arg(Counted(int(prepared.layers.size()), "layer", "layers"),
+                             ThresholdsText(prepared.thresholds), Printable(kit.bankNames.at(index))));
     return report;
 }
 
@@ -115,7 +149,7 @@ InstrumentReport ImportInstrument(const QString &name, const Prepare &prepare, c
 QString ImportKitUsage()
 {
     return QStringLiteral("       zkstool import-kit KIT OUTDIR [--gate LEVEL] [--channel mix|left]\n"
-                          "                          [--jobs N] [--force] [--dry-run]\n");
+                          "                          [--keep-tails] [--jobs N] [--force] [--dry-run]\n");
 }
 
 QString ImportKitHelp()
@@ -124,28 +158,36 @@ QString ImportKitHelp()
         "import-kit\n"
         "         Makes a bank of each instrument of a drum kit: KIT is a drumkit.xml, a\n"
         "         folder holding one, or a .h2drumkit archive. Each bank is named\n"
-        "         \"OUTDIR/<kit name> - <instrument name>.zks\". KIT may also be an .sfz\n"
-        "         file: a bank per key, named \"OUTDIR/<sfz name> - <key name>.zks\"\n"
-        "         (the key's label, else its note and number, \"c2 (36)\"); the regions\n"
-        "         of a velocity band are summed into one layer (scaled down as one\n"
-        "         instrument when that would clip), their offset and end applied;\n"
-        "         round robins after the first and release regions are left out,\n"
-        "         opcodes not read are counted in an \"ignored:\" line.\n"
-        "         A layer's threshold is the lowest hit strength (1..127) its velocity\n"
-        "         range plays; layers that play none, or repeat an earlier layer's\n"
-        "         range, are left out; more than 8 are reduced to 8. Each layer is\n"
-        "         converted as any layer is, made mono, given its gain (the whole\n"
-        "         instrument scaled down by one factor when a layer would clip) and\n"
-        "         its quiet tail trimmed as --trim-tails does; pitch is not applied.\n"
-        "         Over the budget, layers longer than the longest length that fits\n"
-        "         are cut to it with a 10 ms fade; under 1 s, a layer is dropped\n"
-        "         instead. A missing sample is reported and left out. Prints a line\n"
-        "         per instrument (or key), then how many banks were written and\n"
-        "         skipped.\n"
+        "         \"OUTDIR/<kit name> - <instrument name>.zks\" (an unnamed instrument\n"
+        "         as \"instrument N\"). KIT may also be an .sfz file: a bank per key,\n"
+        "         named \"OUTDIR/<sfz name> - <key name>.zks\" (the key's label, else its\n"
+        "         note and number, \"c2 (36)\"); the regions of a velocity band are\n"
+        "         summed into one layer, their offset and end applied (clamped to the\n"
+        "         sample; a region they leave empty is left out); round robins after\n"
+        "         the first and release regions are left out, opcodes not read are\n"
+        "         counted in an \"ignored:\" line.\n"
+        "         A hit of strength v plays the first layer in the kit's order whose\n"
+        "         range holds v/127; a layer's threshold is the lowest strength it\n"
+        "         plays. Layers that play none, or repeat an earlier layer's range, are\n"
+        "         left out; more than 8 are reduced to 8. A sample that is missing or\n"
+        "         cannot be decoded is left out with a note, a round robin of its range\n"
+        "         serving in its place. Each layer is converted as any layer is, made\n"
+        "         mono, given its gain (one that is not finite counts as 1; the whole\n"
+        "         instrument scaled down by one factor when a layer would clip), its\n"
+        "         quiet tail trimmed as --trim-tails does, and padded with silence when\n"
+        "         shorter than a layer may be; pitch is not applied. Over the budget,\n"
+        "         layers longer than the longest length that fits are cut to it with a\n"
+        "         10 ms fade; under 1 s, a layer is dropped instead. A layer's name is\n"
+        "         its sample's, shortened to 60 characters. Prints a line per\n"
+        "         instrument (or key) with what was changed, then how many banks were\n"
+        "         written and skipped, their layers and the kit's layers left out.\n"
         "         --gate LEVEL        as for build (off unless given)\n"
         "         --channel mix|left  stereo samples mixed as (L+R)/2 (default), or\n"
         "                             their left channel kept\n"
-        "         --jobs N            make N banks at once (default: one per core)\n"
+        "         --keep-tails        keep each layer's quiet tail (cut only when the\n"
+        "                             budget needs it)\n"
+        "         --jobs N            make N banks at once (default: one per core; at\n"
+        "                             most 4 per core)\n"
         "         --force             replace existing banks\n"
         "         --dry-run           print the plan and write nothing\n"
         "         Exits with 1 when any instrument was skipped.\n");
@@ -162,9 +204,10 @@ int ImportKit(const QStringList &rest)
     const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
     const QCommandLineOption channel(QStringLiteral("channel"), QString(), QStringLiteral("WHICH"),
                                      QStringLiteral("mix"));
+    const QCommandLineOption keepTails(QStringLiteral("keep-tails"));
     const QCommandLineOption force(QStringLiteral("force"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
-    parser.addOptions({gate, jobs, channel, force, dryRun});
+    parser.addOptions({gate, jobs, channel, keepTails, force, dryRun});
     QString error;
     if (!ParseCommand(parser, QStringLiteral("import-kit"), rest, &error))
         return UsageError(error);
@@ -176,110 +219,63 @@ int ImportKit(const QStringList &rest)
     settings.dryRun = parser.isSet(dryRun);
     if (parser.value(channel) != QLatin1String("mix") && parser.value(channel) != QLatin1String("left"))
         return UsageError(QStringLiteral("--channel takes mix or left, not \"%1\"").arg(parser.value(channel)));
-    settings.leftOnly = parser.value(channel) == QLatin1String("left");
+    settings.kit.leftOnly = parser.value(channel) == QLatin1String("left");
+    settings.kit.trimTails = !parser.isSet(keepTails);
     if (!GateFromLabel(parser.value(gate), &settings.gate))
         return UsageError(QStringLiteral("unknown gate \"%1\": choose %2")
                               .arg(parser.value(gate), GateChoices()));
-    int jobCount = int(std::max(1u, std::thread::hardware_concurrency()));
-    if (parser.isSet(jobs)) {
-        bool ok = false;
-        jobCount = parser.value(jobs).toInt(&ok);
-        if (!ok || jobCount < 1 || jobCount > 64)
-            return UsageError(QStringLiteral("--jobs takes a whole number from 1 to 64"));
-    }
+    int jobCount = 1;
+    error = JobsFromOption(parser.isSet(jobs) ? parser.value(jobs) : QString(), &jobCount);
+    if (!error.isEmpty())
+        return UsageError(error);
 
     const QString kitPath = parser.positionalArguments().at(0);
     QTemporaryDir unpacked(QDir::tempPath() + QStringLiteral("/QuadrelX8Kit-XXXXXX"));
     if (!unpacked.isValid())
         return Refuse(kitPath, QStringLiteral("no temporary folder could be made"));
-    // Per instrument (or key): its name, and how the engine prepares it.
-    QStringList names;
-    QVector<Prepare> prepares;
-    QVector<bool> empty;
-    QString kitName;
-    const bool sfz = kitPath.endsWith(QLatin1String(".sfz"), Qt::CaseInsensitive);
-    Drumkit kit;
-    SfzKit sfzKit;
-    if (sfz) {
-        if (!ReadSfzKit(kitPath, &sfzKit, &error, InterruptionFlag())) {
-            if (*InterruptionFlag()) {
-                Err() << "zkstool: interrupted; nothing written" << Qt::endl;
-                return InterruptedExitCode();
-            }
-            return Refuse(kitPath, error);
+    KitForImport kit;
+    if (!ReadKitForImport(kitPath, unpacked.path(), &kit, &error, InterruptionFlag())) {
+        if (*InterruptionFlag()) {
+            Err() << "zkstool: interrupted; nothing written" << Qt::endl;
+            return InterruptedExitCode();
         }
-        kitName = sfzKit.name;
-        for (int key : SfzKeys(sfzKit)) {
-            names << SfzKeyName(sfzKit, key);
-            empty << false;
-        }
-    } else {
-        if (!ReadDrumkit(kitPath, unpacked.path(), &kit, &error, InterruptionFlag()))
-            return *InterruptionFlag() ? InterruptedExitCode() : Refuse(kitPath, error);
-        kitName = kit.name;
-        for (const KitInstrument &instrument : std::as_const(kit.instruments)) {
-            // A place the kit left unnamed is named by its number.
-            names << (instrument.name.trimmed().isEmpty()
-                          ? QStringLiteral("instrument %1").arg(names.size() + 1)
-                          : instrument.name);
-            empty << (instrument.layers.isEmpty() && instrument.problems.isEmpty());
-        }
+        return Refuse(kitPath, error);
     }
-    if (names.isEmpty())
-        return Refuse(kitPath, sfz ? QStringLiteral("the kit has no key with an attack region")
-                                   : QStringLiteral("the kit has no instruments"));
+    if (kit.instruments.isEmpty())
+        return Refuse(kitPath, kit.sfz ? QStringLiteral("the kit has no key with an attack region")
+                                       : QStringLiteral("the kit has no instruments"));
     if (!settings.dryRun && !QDir().mkpath(settings.outFolder))
         return Refuse(settings.outFolder, QStringLiteral("cannot create this folder"));
-    const QStringList bankNames = KitBankFileNames(kitName, names);
-    const QVector<int> keys = sfz ? SfzKeys(sfzKit) : QVector<int>();
-    for (int i = 0; i < names.size(); ++i) {
-        if (sfz) {
-            prepares << [&, i](const QString &work) {
-                return PrepareSfzKey(sfzKit, keys.at(i), work, bankNames.at(i), settings.leftOnly,
-                                     InterruptionFlag());
-            };
-        } else {
-            prepares << [&, i](const QString &work) {
-                return PrepareKitInstrument(kit.instruments.at(i), work, bankNames.at(i), settings.leftOnly,
-                                            InterruptionFlag());
-            };
-        }
-    }
-    if (sfz) {
-        const QString ignored = SfzIgnoredLine(sfzKit);
+    if (kit.sfz) {
+        const QString ignored = SfzIgnoredLine(kit.sfzKit);
         if (!ignored.isEmpty())
             Out() << Printable(ignored) << "\n";
-        if (sfzKit.releaseRegions > 0)
-            Out() << QStringLiteral("release: %1 region(s) left out").arg(sfzKit.releaseRegions) << "\n";
-        if (sfzKit.unplayedRegions > 0)
-            Out() << QStringLiteral("no key or velocity in range: %1 region(s) left out").arg(sfzKit.unplayedRegions)
+        if (kit.sfzKit.releaseRegions > 0)
+            Out() << QStringLiteral("release: %1 region(s) left out").arg(kit.sfzKit.releaseRegions) << "\n";
+        if (kit.sfzKit.unplayedRegions > 0)
+            Out() << QStringLiteral("no key or velocity in range: %1 region(s) left out")
+                         .arg(kit.sfzKit.unplayedRegions)
                   << "\n";
     }
 
-    const int total = int(names.size());
+    const int total = int(kit.instruments.size());
     std::vector<InstrumentReport> reports(static_cast<size_t>(total));
     std::atomic<int> next{0};
     const auto work = [&]() {
-        for (int i = next++; i < total && !*InterruptionFlag(); i = next++) {
-            InstrumentReport &report = reports[size_t(i)];
-            if (empty.at(i)) {
-                // A place in the kit with no sample named: not skipped.
-                report.empty = true;
-                report.lines << QStringLiteral("%1: names no sample").arg(Printable(names.at(i)));
-                continue;
-            }
-            report = ImportInstrument(names.at(i), prepares.at(i), bankNames.at(i), settings);
-        }
+        for (int i = next++; i < total && !Stopping(); i = next++)
+            reports[size_t(i)] = ImportInstrument(kit, i, settings);
     };
     std::vector<std::thread> workers;
     for (int k = 0; k < std::min(jobCount, total); ++k)
         workers.emplace_back(work);
     for (std::thread &worker : workers)
         worker.join();
+    RemoveLeftoverFolders();
 
     int built = 0;
     int skipped = 0;
     int layers = 0;
+    int leftOut = 0;
     qint64 bytes = 0;
     for (const InstrumentReport &report : reports) {
         for (const QString &line : report.lines)
@@ -289,22 +285,28 @@ int ImportKit(const QStringList &rest)
         built += report.built ? 1 : 0;
         skipped += report.built ? 0 : 1;
         layers += report.layers;
+        leftOut += report.leftOut;
         bytes += report.bytes;
     }
     Out() << Qt::flush;
+    const int written = settings.dryRun ? 0 : built;
+    if (outOfDescriptors && !*InterruptionFlag()) {
+        Err() << OutOfDescriptorsLine(written, total) << Qt::endl;
+        return kExitFailed;
+    }
     if (*InterruptionFlag()) {
         Err() << QStringLiteral("zkstool: interrupted; banks written: %1 of %2 (they stay)")
-                     .arg(settings.dryRun ? 0 : built)
+                     .arg(written)
                      .arg(total)
               << Qt::endl;
         return InterruptedExitCode();
     }
-    Out() << QStringLiteral("import-kit: %1 banks %2, %3 skipped; %4 layers, %5 bytes; %6 s")
-                 .arg(built)
-                 .arg(settings.dryRun ? QStringLiteral("planned (nothing written)")
-                                      : QStringLiteral("written"))
+    Out() << QStringLiteral("import-kit: %1 %2, %3 skipped; %4, %5 left out; %6 bytes; %7 s")
+                 .arg(Counted(built, "bank", "banks"),
+                      settings.dryRun ? QStringLiteral("planned (nothing written)") : QStringLiteral("written"))
                  .arg(skipped)
-                 .arg(layers)
+                 .arg(Counted(layers, "layer", "layers"))
+                 .arg(leftOut)
                  .arg(bytes)
                  .arg(double(clock.elapsed()) / 1000.0, 0, 'f', 1)
           << Qt::endl;

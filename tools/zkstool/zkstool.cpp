@@ -11,18 +11,28 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
+#include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 
 #include <atomic>
 #include <csignal>
 #include <algorithm>
 #include <cmath>
+#include <cerrno>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <cstdio>
+#include <mutex>
+#include <cstring>
 #include <vector>
 
 #ifdef Q_OS_UNIX
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "bankreader.h"
@@ -179,6 +189,77 @@ bool ParseCommand(QCommandLineParser &parser, const QString &command, const QStr
     return true;
 }
 
+QString JobsFromOption(const QString &given, int *jobs)
+{
+    *jobs = std::max(1, QThread::idealThreadCount());
+    if (given.isEmpty())
+        return QString();
+    bool number = false;
+    const int asked = given.toInt(&number);
+    if (!number || asked < 1)
+        return QStringLiteral("--jobs takes a whole number of 1 or more, not \"%1\"").arg(given);
+    // Each job at work holds a thread, its files and maybe a converter:
+    // beyond a few per core they only run the process out of descriptors.
+    const int most = 4 * std::max(1, QThread::idealThreadCount());
+    if (asked > most)
+        Err() << QStringLiteral("zkstool: --jobs %1 is more than this machine can use; making "
+                                "%2 banks at once")
+                     .arg(asked)
+                     .arg(most)
+              << Qt::endl;
+    *jobs = std::min(asked, most);
+    return QString();
+}
+
+bool OutOfDescriptors(const Refusal &refusal)
+{
+    for (const int error : {EMFILE, ENFILE}) {
+        if (refusal.Reason().contains(QString::fromLocal8Bit(std::strerror(error))))
+            return true;
+    }
+#ifdef Q_OS_UNIX
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (probe >= 0) {
+        ::close(probe);
+        return false;
+    }
+    return errno == EMFILE || errno == ENFILE;
+#else
+    return false;
+#endif
+}
+
+QString OutOfDescriptorsLine(int written, int total)
+{
+    return QStringLiteral("zkstool: stopped: the system has no file descriptor left (too many "
+                          "open files); banks written: %1 of %2 (they stay); try fewer --jobs")
+        .arg(written)
+        .arg(total);
+}
+
+namespace {
+
+std::mutex leftoverLock;
+QStringList leftovers;
+
+} // namespace
+
+void RemoveNowOrLater(QTemporaryDir *work)
+{
+    if (work->isValid() && !work->remove()) {
+        const std::lock_guard<std::mutex> guard(leftoverLock);
+        leftovers << work->path();
+    }
+}
+
+void RemoveLeftoverFolders()
+{
+    const std::lock_guard<std::mutex> guard(leftoverLock);
+    for (const QString &folder : std::as_const(leftovers))
+        QDir(folder).removeRecursively();
+    leftovers.clear();
+}
+
 // --- interruption ----------------------------------------------------------
 
 namespace {
@@ -254,6 +335,13 @@ int Run(const QStringList &arguments)
 
 int main(int argc, char **argv)
 {
+#ifdef __GLIBC__
+    // A layer's sound passes through buffers of a few megabytes. Left to
+    // its defaults the allocator maps each afresh and hands it back, so every
+    // page faults in again: keeping them for reuse halves an import's time.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 128 << 20);
+#endif
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(QuietDebug);
     int result = Run(QCoreApplication::arguments());

@@ -17,6 +17,7 @@
 #include "refusal.h"
 
 class QCommandLineParser;
+class QTemporaryDir;
 class QTextStream;
 
 enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitSignalBase = 128 };
@@ -51,6 +52,26 @@ void CatchInterruptions();
 const std::atomic<bool> *InterruptionFlag();
 // 128 + the number of the first signal caught.
 int InterruptedExitCode();
+
+// --jobs as build-all and import-kit take it: `given` the option's value
+// (empty: not given, one job per core). A usage error's text when it is no
+// whole number of 1 or more; more than four per core are lowered to that,
+// with a note, as beyond it they only run the process out of descriptors.
+QString JobsFromOption(const QString &given, int *jobs);
+
+// Whether a refusal came of the process (EMFILE) or the system (ENFILE)
+// having no file descriptor to give: its reason carries the system's words
+// for it, wherever in the chain the file was refused, or no descriptor is
+// to be had now.
+bool OutOfDescriptors(const Refusal &refusal);
+// What is said when a run stops for want of file descriptors.
+QString OutOfDescriptorsLine(int written, int total);
+
+// Removes a bank's working folder once it has served; should that fail
+// (removing takes descriptors too), RemoveLeftoverFolders removes it once
+// every bank is done.
+void RemoveNowOrLater(QTemporaryDir *work);
+void RemoveLeftoverFolders();
 
 // One bank to build, as `build` is asked for it.
 struct BankRequest {
