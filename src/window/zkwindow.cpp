@@ -384,8 +384,10 @@ int ZKWindow::WidestNameShown() const
         const QLabel *label = row(layer).filename;
         widest = qMax(widest, label->fontMetrics().horizontalAdvance(Elided(label, SlotName[layer - 1])));
     }
-    if (!savedBankName.isEmpty())
-        widest = qMax(widest, statusLine->fontMetrics().horizontalAdvance(Elided(statusLine, savedBankName)));
+    for (const QString &line : {savedBankName, importedLine}) {
+        if (!line.isEmpty())
+            widest = qMax(widest, statusLine->fontMetrics().horizontalAdvance(Elided(statusLine, line)));
+    }
     return widest;
 }
 
@@ -406,10 +408,11 @@ void ZKWindow::ShowNames()
         label->setMinimumWidth(qMax(form.nameWidth, LabelWidthFor(label, label->text())));
     }
     if (savedBankName.isEmpty()) {
-        // An empty window says where to start.
-        statusLine->setText(SlotCount == 0 ? tr("Drop sound files or a bank here, or press +")
-                                           : QString());
-        statusLine->setToolTip(QString());
+        // An empty window says where to start; an import says what it did
+        // until the rows change.
+        const QString shown = ShowsImport() ? Elided(statusLine, importedLine) : QString();
+        statusLine->setText(SlotCount == 0 ? tr("Drop sound files or a bank here, or press +") : shown);
+        statusLine->setToolTip(shown == importedLine ? QString() : importedLine);
         return;
     }
     const QString shown = Elided(statusLine, savedBankName);

@@ -25,6 +25,7 @@ class QMimeData;
 struct BankLayer;
 class QPushButton;
 class QSpinBox;
+class QUndoCommand;
 class QUndoStack;
 class QUrl;
 
@@ -183,6 +184,9 @@ private:
     void ImportKitFromDialog();
     bool OpenDroppedKit(const QMimeData *data);
     void ImportKit(const QString &kitPath);
+    // Says on the status line what an import put in the rows, with its one
+    // note; more notes go in a box's details.
+    void ShowImported(const QString &line, const QStringList &notes);
     void SetTrimTails(bool on);
 
     // Undo and redo (zkwindowundo.cpp): every change of the slot table is
@@ -216,6 +220,11 @@ private:
     QString savedBankName;
     int savedLayerCount = 0;
     qint64 savedBankBytes = 0;
+    // What the last import put in the rows, for the status line as long as
+    // the rows are that import's (its step the undo stack's current one).
+    QString importedLine;
+    const QUndoCommand *importedStep = nullptr;
+    bool ShowsImport() const;
     // What the form gives the window and the widgets whose texts may need
     // more: texts widen them, nothing narrows them below these.
     struct FormSizes {

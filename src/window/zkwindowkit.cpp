@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QTemporaryDir>
+#include <QUndoStack>
 
 #include <memory>
 
@@ -120,4 +121,27 @@ void ZKWindow::ImportKit(const QString &kitPath)
     ThresholdTable thresholds = {};
     prepared.FillThresholds(thresholds);
     PutBankInRows(layers, thresholds, tr("Import %1").arg(instrumentName), false);
+    const int count = int(layers.size());
+    ShowImported(tr("Imported %1 \u2013 %2: %3")
+                     .arg(reading->kit.name, instrumentName,
+                          count == 1 ? tr("1 layer") : tr("%1 layers").arg(count)),
+                 prepared.notes);
+}
+
+void ZKWindow::ShowImported(const QString &line, const QStringList &notes)
+{
+    importedLine = notes.size() == 1 ? line + QStringLiteral("; ") + notes.first() : line;
+    importedStep = undoStack->command(undoStack->index() - 1);
+    nameRoom = -1;
+    ShowNames();
+    if (notes.size() > 1)
+        ShowBox(QMessageBox::Information, QStringLiteral("MESSAGE"), line, notes.join(QLatin1Char('\n')));
+}
+
+bool ZKWindow::ShowsImport() const
+{
+    // The step itself, not the stack's index, which stays put once the
+    // stack is full.
+    return !importedLine.isEmpty() && undoStack && undoStack->index() > 0
+        && undoStack->command(undoStack->index() - 1) == importedStep;
 }

@@ -56,6 +56,11 @@ void ZKWindow::SetUpUndo()
         nameRoom = -1;
         ShowNames();
     });
+    // Any step away from an import's rows ends the line telling of it.
+    connect(undoStack, &QUndoStack::indexChanged, this, [this]() {
+        if (!importedLine.isEmpty())
+            ShowNames();
+    });
     const auto shortcut = [this](const QKeySequence &keys, void (ZKWindow::*step)()) {
         auto *s = new QShortcut(keys, this);
         connect(s, &QShortcut::activated, this, step);

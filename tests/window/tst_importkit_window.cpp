@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
@@ -53,6 +54,8 @@ private slots:
     void importFillsTheRows_data();
     void importFillsTheRows();
     void sfzKeyFillsTheRows();
+    void statusLineSaysWhatWasImported_data();
+    void statusLineSaysWhatWasImported();
     void askedBeforeReplacingLayers_data();
     void askedBeforeReplacingLayers();
     void refusedKitChangesNothing_data();
@@ -191,6 +194,68 @@ void TestImportKitWindow::sfzKeyFillsTheRows()
     QCOMPARE(SlotName[1], QStringLiteral("soft.wav"));
     QCOMPARE(SlotThreshold[1], 64);
     QCOMPARE(SlotThreshold[2], 1);
+}
+
+// The status line names the kit, the instrument and its layers, with the
+// note the engine gave, as zkstool prints it; several notes go in a box's
+// details. The line goes once the rows change.
+void TestImportKitWindow::statusLineSaysWhatWasImported_data()
+{
+    QTest::addColumn<QByteArray>("instrument");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("notes");
+    const QByteArray head = "<instrument><id>0</id><name>Kick</name>";
+    QTest::newRow("no note") << head + "<layer><filename>loud.wav</filename><min>0.5</min><max>1</max></layer>"
+                                       "<layer><filename>soft.wav</filename><min>0</min><max>0.5</max></layer>"
+                             << "Imported Test Kit \u2013 Kick: 2 layers" << 0;
+    QTest::newRow("one note") << head + "<layer><filename>loud.wav</filename><min>0.5</min><max>1</max></layer>"
+                                        "<layer><filename>loud.wav</filename><min>0.5</min><max>1</max></layer>"
+                                        "<layer><filename>soft.wav</filename><min>0</min><max>0.5</max></layer>"
+                              << "Imported Test Kit \u2013 Kick: 2 layers" << 1;
+    QTest::newRow("notes") << head + "<layer><filename>gone.wav</filename><min>0.5</min><max>1</max></layer>"
+                                     "<layer><filename>lost.wav</filename><min>0</min><max>0.5</max></layer>"
+                                     "<layer><filename>soft.wav</filename><min>0</min><max>1</max></layer>"
+                           << "Imported Test Kit \u2013 Kick: 1 layer" << 2;
+}
+
+void TestImportKitWindow::statusLineSaysWhatWasImported()
+{
+    QFETCH(QByteArray, instrument);
+    QFETCH(QString, line);
+    QFETCH(int, notes);
+    const QString kitPath = MakeKit(QStringLiteral("kit"),
+                                    "<?xml version=\"1.0\"?>\n<drumkit_info>\n<name>Test Kit</name>\n"
+                                    "<instrumentList>\n" + instrument + "</instrument>\n</instrumentList>\n"
+                                    "</drumkit_info>\n");
+    // The engine's notes, word for word.
+    QTemporaryDir work;
+    KitForImport kit;
+    QString error;
+    QVERIFY2(ReadKitForImport(kitPath, work.path(), &kit, &error), qPrintable(error));
+    const QStringList expected = PrepareKitInstrument(kit, 0, work.path(), KitImportOptions(), nullptr).notes;
+    QVERIFY2(notes == 2 ? expected.size() >= 2 : expected.size() == notes, qPrintable(expected.join('\n')));
+
+    ZKWindow window;
+    window.show();
+    SeenMessageBox box;
+    QPointer<QTimer> watch = CloseNextMessageBox(&box, notes > 1 ? 20000 : 2000);
+    SeenKitDialog seen;
+    Import(window, kitPath, 0, &seen);
+    if (notes > 1)
+        QTRY_VERIFY_WITH_TIMEOUT(box.seen, kGiveUpMs);
+    delete watch;
+
+    auto *status = window.findChild<QLabel *>(QStringLiteral("StatusLine"));
+    QVERIFY(status);
+    QCOMPARE(status->text(), notes == 1 ? line + QStringLiteral("; ") + expected.first() : line);
+    QCOMPARE(box.seen, notes > 1);
+    if (notes > 1) {
+        QCOMPARE(box.text, line);
+        QCOMPARE(box.informative, expected.join(QLatin1Char('\n')));
+    }
+    // A change of the rows is no longer what was imported.
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_1"))->click();
+    QVERIFY(!status->text().startsWith(QStringLiteral("Imported")));
 }
 
 void TestImportKitWindow::askedBeforeReplacingLayers_data()
