@@ -141,6 +141,17 @@ int ChooseKitInstrument(QWidget *parent, const QString &kitName,
     return list->indexOfTopLevelItem(list->currentItem());
 }
 
+bool ConfirmReplacingWithKit(QWidget *parent, int layers, const QString &what)
+{
+    const QString text = layers == 1 ? WindowText("Replace your layer with %1?").arg(what)
+                                     : WindowText("Replace your %1 layers with %2?").arg(layers).arg(what);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("QUESTION"), text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 bool RunKitWork(QWidget *parent, const QString &label,
                 const std::function<void(const std::atomic<bool> *cancelled)> &work)
 {

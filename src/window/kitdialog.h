@@ -43,6 +43,10 @@ QVector<KitInstrumentSummary> SummarizeSfzKit(const SfzKit &kit);
 int ChooseKitInstrument(QWidget *parent, const QString &kitName,
                         const QVector<KitInstrumentSummary> &instruments);
 
+// Asks whether the rows' `layers` layers give way to the instrument
+// `what` ("Kit \u2013 Instrument"); No is the default.
+bool ConfirmReplacingWithKit(QWidget *parent, int layers, const QString &what);
+
 // Runs `work` on a worker thread, with the busy cursor and a window-modal
 // progress dialog saying `label` with Cancel, which sets the flag `work`
 // gets. Returns when the worker has ended: false when cancelled. A worker

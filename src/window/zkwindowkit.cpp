@@ -80,6 +80,10 @@ void ZKWindow::ImportKit(const QString &kitPath)
     if (chosen < 0)
         return;
     const QString instrumentName = reading->kit.instruments.at(chosen);
+    const QString what = tr("%1 \u2013 %2").arg(reading->kit.name, instrumentName);
+    // Asked before any work that may fail or take long.
+    if (SlotCount > 0 && !ConfirmReplacingWithKit(this, SlotCount, what))
+        return;
     if (!RunKitWork(this, tr("Importing %1\u2026").arg(instrumentName),
                     [reading, chosen, scratchPath](const std::atomic<bool> *cancelled) {
                         Reading &r = *reading;
@@ -94,8 +98,6 @@ void ZKWindow::ImportKit(const QString &kitPath)
                      prepared.notes.join(QLatin1Char('\n')));
         return;
     }
-    if (SlotCount > 0 && !ConfirmReplacingLayers(this, reading->kit.bankNames.at(chosen)))
-        return;
 
     // Out of the scratch folder into folders of their own, where the rows'
     // files live and are discarded from.
@@ -122,9 +124,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
     prepared.FillThresholds(thresholds);
     PutBankInRows(layers, thresholds, tr("Import %1").arg(instrumentName), false);
     const int count = int(layers.size());
-    ShowImported(tr("Imported %1 \u2013 %2: %3")
-                     .arg(reading->kit.name, instrumentName,
-                          count == 1 ? tr("1 layer") : tr("%1 layers").arg(count)),
+    ShowImported(tr("Imported %1: %2").arg(what, count == 1 ? tr("1 layer") : tr("%1 layers").arg(count)),
                  prepared.notes);
 }
 

@@ -203,9 +203,12 @@ QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs)
     return AnswerNextMessageBox(seen, QMessageBox::Ok, timeoutMs);
 }
 
-QTimer *AnswerNextMessageBox(SeenMessageBox *seen, QMessageBox::StandardButton button, int timeoutMs)
+QTimer *AnswerNextMessageBox(SeenMessageBox *seen, QMessageBox::StandardButton button, int timeoutMs,
+                             std::function<void()> next)
 {
-    return OnNextModalOf("QMessageBox", [seen, button](QWidget *modal) {
+    return OnNextModalOf("QMessageBox", [seen, button, next](QWidget *modal) {
+        if (next)
+            next();
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             seen->waitCursor = QApplication::overrideCursor() != nullptr;
             seen->title = box->windowTitle();

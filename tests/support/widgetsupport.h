@@ -49,9 +49,10 @@ struct SeenMessageBox {
 // Records the next message box's title, text, icon and buttons and closes it.
 QTimer *CloseNextMessageBox(SeenMessageBox *seen, int timeoutMs = 20000);
 // Records the next message box as CloseNextMessageBox does and answers it
-// with `button` (closes it when it has no such button).
+// with `button` (closes it when it has no such button), running `next`
+// first, to watch for what comes after it.
 QTimer *AnswerNextMessageBox(SeenMessageBox *seen, QMessageBox::StandardButton button,
-                             int timeoutMs = 20000);
+                             int timeoutMs = 20000, std::function<void()> next = nullptr);
 
 // Waits until the window has converted the sound it converts, if any, and
 // dealt with the verdict; false if it still has not after `timeoutMs`.

@@ -254,21 +254,30 @@ void TestImportKitWindow::statusLineSaysWhatWasImported()
         QCOMPARE(box.informative, expected.join(QLatin1Char('\n')));
     }
     // A change of the rows is no longer what was imported.
-    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_1"))->click();
-    QVERIFY(!status->text().startsWith(QStringLiteral("Imported")));
+    const int count = SlotCount;
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(count))->click();
+    QCOMPARE(SlotCount, count - 1);
+    QVERIFY2(!status->text().startsWith(QStringLiteral("Imported")), qPrintable(status->text()));
 }
 
+// Asked right after the choice, before anything is prepared: a No to an
+// instrument that would fail shows no error.
 void TestImportKitWindow::askedBeforeReplacingLayers_data()
 {
     QTest::addColumn<bool>("yes");
-    QTest::newRow("yes") << true;
-    QTest::newRow("no") << false;
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<int>("index");
+    QTest::newRow("yes") << true << KitXml() << 0;
+    QTest::newRow("no") << false << KitXml() << 0;
+    QTest::newRow("no to a failing one") << false << KitXml("gone.wav") << 1;
 }
 
 void TestImportKitWindow::askedBeforeReplacingLayers()
 {
     QFETCH(bool, yes);
-    const QString kitPath = MakeKit(QStringLiteral("kit"));
+    QFETCH(QByteArray, xml);
+    QFETCH(int, index);
+    const QString kitPath = MakeKit(QStringLiteral("kit"), xml);
     ZKWindow window;
     window.show();
     AddKickLayer(window);
@@ -278,12 +287,13 @@ void TestImportKitWindow::askedBeforeReplacingLayers()
     SeenMessageBox question;
     QPointer<QTimer> answer = AnswerNextMessageBox(&question, yes ? QMessageBox::Yes : QMessageBox::No);
     SeenKitDialog seen;
-    Import(window, kitPath, 0, &seen);
+    Import(window, kitPath, index, &seen);
     delete answer;
 
     QVERIFY(question.seen);
     QCOMPARE(question.title, QStringLiteral("QUESTION"));
-    QVERIFY2(question.text.contains(QStringLiteral("Kick")), qPrintable(question.text));
+    QCOMPARE(question.text, QStringLiteral("Replace your layer with Test Kit \u2013 %1?")
+                                .arg(index == 0 ? QStringLiteral("Kick") : QStringLiteral("Snare")));
     if (yes) {
         QCOMPARE(SlotCount, 2);
         QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
@@ -325,13 +335,24 @@ void TestImportKitWindow::refusedKitChangesNothing()
     const QString kept = SlotPath[0];
     const QStringList workBefore = FolderTree(WorkFolder());
 
+    // A chosen instrument is asked about first; Yes, then the refusal.
+    SeenMessageBox question;
     SeenMessageBox refusal;
-    QPointer<QTimer> answer = AnswerNextMessageBox(&refusal, QMessageBox::Ok);
+    QPointer<QTimer> refused;
+    QPointer<QTimer> answer = index < 0
+        ? AnswerNextMessageBox(&refusal, QMessageBox::Ok)
+        : AnswerNextMessageBox(&question, QMessageBox::Yes, 20000, [&refused, &refusal]() {
+              refused = AnswerNextMessageBox(&refusal, QMessageBox::Ok);
+          });
     SeenKitDialog seen;
     Import(window, kitPath, index, &seen);
+    if (index >= 0)
+        QTRY_VERIFY_WITH_TIMEOUT(refusal.seen, kGiveUpMs);
     delete answer;
+    delete refused;
 
     QCOMPARE(seen.seen, index >= 0);
+    QCOMPARE(question.title, index < 0 ? QString() : QStringLiteral("QUESTION"));
     QVERIFY(refusal.seen);
     QCOMPARE(refusal.title, MessageFor(RESULT_FILE_ERROR).title);
     QCOMPARE(QTextDocumentFragment::fromHtml(refusal.informative).toPlainText().replace(QChar::Nbsp, QLatin1Char(' ')), sentence);
@@ -365,13 +386,19 @@ void TestImportKitWindow::cancelledImportLeavesNothing()
         });
         timer->start(10);
     };
+    // Yes to replacing the layer, then no box at all.
+    SeenMessageBox question;
     SeenMessageBox box;
-    QPointer<QTimer> noBox = AnswerNextMessageBox(&box, QMessageBox::Ok);
+    QPointer<QTimer> noBox;
+    QPointer<QTimer> yes = AnswerNextMessageBox(&question, QMessageBox::Yes, 20000, [&noBox, &box]() {
+        noBox = AnswerNextMessageBox(&box, QMessageBox::Ok);
+    });
     SeenKitDialog seen;
     AnswerFileDialog(kitPath);
     QPointer<QTimer> watch = ChooseInstrument(0, &seen, cancelWhenShown);
     window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"))->click();
     delete watch;
+    delete yes;
     delete noBox;
 
     QVERIFY(seen.seen);
