@@ -717,6 +717,8 @@ QString ZKWindow::AskForBankPath()
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QStringLiteral("zks"));
+    if (!suggestedBankName.isEmpty())
+        dialog.selectFile(suggestedBankName);
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     return dialog.selectedFiles().value(0);
@@ -975,6 +977,8 @@ void ZKWindow::PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTa
                              const QString &what, bool written)
 {
     HideThresholdSlider();
+    // Rows of another bank or import are not named after the last import.
+    suggestedBankName.clear();
     const SlotState before = table->State();
     {
         WaitCursor busy;

@@ -186,7 +186,8 @@ private:
     void ImportKit(const QString &kitPath);
     // Says on the status line what an import put in the rows, with its one
     // note; more notes go in a box's details.
-    void ShowImported(const QString &line, const QStringList &notes);
+    // `bankName` is what Generate then suggests.
+    void ShowImported(const QString &line, const QStringList &notes, const QString &bankName);
     void SetTrimTails(bool on);
 
     // Undo and redo (zkwindowundo.cpp): every change of the slot table is
@@ -224,6 +225,8 @@ private:
     // the rows are that import's (its step the undo stack's current one).
     QString importedLine;
     const QUndoCommand *importedStep = nullptr;
+    // The file name Generate suggests for the rows an import filled.
+    QString suggestedBankName;
     bool ShowsImport() const;
     // What the form gives the window and the widgets whose texts may need
     // more: texts widen them, nothing narrows them below these.

@@ -125,11 +125,12 @@ void ZKWindow::ImportKit(const QString &kitPath)
     PutBankInRows(layers, thresholds, tr("Import %1").arg(instrumentName), false);
     const int count = int(layers.size());
     ShowImported(tr("Imported %1: %2").arg(what, count == 1 ? tr("1 layer") : tr("%1 layers").arg(count)),
-                 prepared.notes);
+                 prepared.notes, reading->kit.bankNames.at(chosen));
 }
 
-void ZKWindow::ShowImported(const QString &line, const QStringList &notes)
+void ZKWindow::ShowImported(const QString &line, const QStringList &notes, const QString &bankName)
 {
+    suggestedBankName = bankName;
     importedLine = notes.size() == 1 ? line + QStringLiteral("; ") + notes.first() : line;
     importedStep = undoStack->command(undoStack->index() - 1);
     nameRoom = -1;

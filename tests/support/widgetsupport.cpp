@@ -189,11 +189,13 @@ QTimer *ChooseInstrument(int index, SeenKitDialog *seen, std::function<void()> b
     return timer;
 }
 
-QTimer *RecordNextDialogFolder(QString *folder)
+QTimer *RecordNextDialogFolder(QString *folder, QString *file)
 {
-    return OnNextModalOf("QFileDialog", [folder](QWidget *modal) {
+    return OnNextModalOf("QFileDialog", [folder, file](QWidget *modal) {
         auto *dialog = static_cast<QFileDialog *>(modal);
         *folder = dialog->directory().canonicalPath();
+        if (file)
+            *file = QFileInfo(dialog->selectedFiles().value(0)).fileName();
         dialog->reject();
     });
 }

@@ -30,9 +30,9 @@ QTimer *OnNextModalOf(const char *className, std::function<void(QWidget *)> acti
 // Answers the next file dialog with `path` (empty: cancel).
 void AnswerFileDialog(const QString &path);
 
-// Records the folder the next file dialog starts in (canonical) and
-// cancels it.
-QTimer *RecordNextDialogFolder(QString *folder);
+// Records the folder the next file dialog starts in (canonical), and the
+// name of the file it suggests if `file` is given, and cancels it.
+QTimer *RecordNextDialogFolder(QString *folder, QString *file = nullptr);
 
 struct SeenMessageBox {
     QString title;

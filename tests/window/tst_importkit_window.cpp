@@ -9,6 +9,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSemaphore>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
 #include <QTreeWidget>
@@ -56,6 +57,7 @@ private slots:
     void sfzKeyFillsTheRows();
     void statusLineSaysWhatWasImported_data();
     void statusLineSaysWhatWasImported();
+    void generateSuggestsTheBankName();
     void askedBeforeReplacingLayers_data();
     void askedBeforeReplacingLayers();
     void refusedKitChangesNothing_data();
@@ -258,6 +260,29 @@ void TestImportKitWindow::statusLineSaysWhatWasImported()
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(count))->click();
     QCOMPARE(SlotCount, count - 1);
     QVERIFY2(!status->text().startsWith(QStringLiteral("Imported")), qPrintable(status->text()));
+}
+
+// Generate offers the bank zkstool import-kit would write, in the folder of
+// the last bank written.
+void TestImportKitWindow::generateSuggestsTheBankName()
+{
+    const QString kitPath = MakeKit(QStringLiteral("kit"));
+    const QString banks = home.path() + QStringLiteral("/banks");
+    QVERIFY(QDir().mkpath(banks));
+    QSettings().setValue(QStringLiteral("LastSaveFolder"), banks);
+    ZKWindow window;
+    window.show();
+    SeenKitDialog seen;
+    Import(window, kitPath, 0, &seen);
+    QCOMPARE(SlotCount, 2);
+
+    QString folder;
+    QString file;
+    QPointer<QTimer> watch = RecordNextDialogFolder(&folder, &file);
+    window.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->click();
+    delete watch;
+    QCOMPARE(folder, QDir(banks).canonicalPath());
+    QCOMPARE(file, QStringLiteral("Test Kit - Kick.zks"));
 }
 
 // Asked right after the choice, before anything is prepared: a No to an
