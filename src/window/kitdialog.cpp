@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -38,7 +39,11 @@ QString WindowText(const char *text)
 
 bool IsKitPath(const QString &path)
 {
-    const QString name = QFileInfo(path).fileName();
+    const QFileInfo info(path);
+    // A Hydrogen kit unpacked: the folder stands for its drumkit.xml.
+    if (info.isDir())
+        return QFileInfo(QDir(path).filePath(QStringLiteral("drumkit.xml"))).isFile();
+    const QString name = info.fileName();
     return name.compare(QLatin1String("drumkit.xml"), Qt::CaseInsensitive) == 0
         || name.endsWith(QLatin1String(".h2drumkit"), Qt::CaseInsensitive)
         || name.endsWith(QLatin1String(".sfz"), Qt::CaseInsensitive);

@@ -16,7 +16,8 @@ class QWidget;
 // Importing one instrument of a drum kit into the window's rows.
 
 // True for the kit files the window takes: a drumkit.xml, a .h2drumkit
-// archive or an .sfz file (names in any case).
+// archive or an .sfz file (names in any case), or a folder holding a
+// drumkit.xml.
 bool IsKitPath(const QString &path);
 
 // The path of the one kit file a drop holds; empty for any other drop.

@@ -466,14 +466,19 @@ void TestImportKitWindow::stuckWorkerIsAbandoned()
 void TestImportKitWindow::droppedOrGivenKitOpensTheDialog_data()
 {
     QTest::addColumn<bool>("drop");
-    QTest::newRow("dropped") << true;
-    QTest::newRow("command line") << false;
+    QTest::addColumn<bool>("folder"); // the kit's folder, not its drumkit.xml
+    QTest::newRow("dropped") << true << false;
+    QTest::newRow("command line") << false << false;
+    QTest::newRow("folder dropped") << true << true;
+    QTest::newRow("folder on the command line") << false << true;
 }
 
 void TestImportKitWindow::droppedOrGivenKitOpensTheDialog()
 {
     QFETCH(bool, drop);
-    const QString kitPath = MakeKit(QStringLiteral("kit"));
+    QFETCH(bool, folder);
+    const QString xmlPath = MakeKit(QStringLiteral("kit"));
+    const QString kitPath = folder ? QFileInfo(xmlPath).path() : xmlPath;
     ZKWindow window;
     window.show();
     SeenKitDialog seen;
