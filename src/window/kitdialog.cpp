@@ -24,6 +24,7 @@
 #include <memory>
 
 #include "bankopen.h"
+#include "layerrules.h"
 #include "resultcodes.h"
 #include "soundinfo.h"
 #include "waitcursor.h"
@@ -123,17 +124,32 @@ int ChooseKitInstrument(QWidget *parent, const QString &kitName,
     list->setObjectName(QStringLiteral("KitInstrumentList"));
     list->setRootIsDecorated(false);
     list->setHeaderLabels({WindowText("Instrument"), WindowText("Layers"), WindowText("Seconds")});
+    // Long names lose their middle, where kits' names differ least; the
+    // tool tip holds the whole.
+    list->setTextElideMode(Qt::ElideMiddle);
+    QTreeWidgetItem *first = nullptr;
     for (const KitInstrumentSummary &instrument : instruments) {
         auto *item = new QTreeWidgetItem(list);
         item->setText(0, instrument.name);
-        item->setText(1, QString::number(instrument.layers));
+        item->setToolTip(0, instrument.name);
+        if (!instrument.reason.isEmpty()) {
+            item->setText(1, instrument.reason);
+            item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
+            continue;
+        }
+        // What the bank gets: at most its eight layers.
+        item->setText(1, instrument.layers > kMaxLayers
+                             ? QStringLiteral("%1 \u2192 %2").arg(instrument.layers).arg(kMaxLayers)
+                             : QString::number(instrument.layers));
         item->setText(2, QString::number(instrument.seconds, 'f', 2));
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
         item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+        if (!first)
+            first = item;
     }
     list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     list->header()->setStretchLastSection(false);
-    list->setCurrentItem(list->topLevelItem(0));
+    list->setCurrentItem(first);
     layout->addWidget(list);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     buttons->button(QDialogButtonBox::Ok)->setText(WindowText("Import"));

@@ -32,6 +32,7 @@ struct KitInstrumentSummary {
     QString name;
     int layers = 0;
     double seconds = 0;
+    QString reason; // why it can make no bank (listed greyed); empty when it can
 };
 // Reads the samples' headers only: no sample is decoded.
 QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit);
@@ -39,8 +40,9 @@ QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit);
 // bands as layers.
 QVector<KitInstrumentSummary> SummarizeSfzKit(const SfzKit &kit);
 
-// Lists the kit's instruments (name, layers, seconds) for one to be chosen;
-// its index, or -1 when the dialog is cancelled.
+// Lists the kit's instruments (name, layers and what the bank keeps of
+// them, seconds; one that makes no bank greyed with its reason) for one to
+// be chosen; its index, or -1 when the dialog is cancelled.
 int ChooseKitInstrument(QWidget *parent, const QString &kitName,
                         const QVector<KitInstrumentSummary> &instruments);
 

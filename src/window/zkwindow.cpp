@@ -55,6 +55,7 @@ const char kLastSaveFolderKey[] = "LastSaveFolder";
 // as the user last left them.
 const char kCutSilenceKey[] = "CutSilence";
 const char kTrimTailsKey[] = "TrimTails";
+const char kLastKitFolderKey[] = "LastKitFolder";
 const char kDefaultWavFolder[] = "./wav";
 const char kDefaultZksFolder[] = "./zks";
 
@@ -933,9 +934,21 @@ void ZKWindow::OpenBankFromDialog()
 
 void ZKWindow::ImportKitFromDialog()
 {
-    const QString kitPath = AskForKitToImport(this, DialogFolder(lastFolder));
+    const QString folder = QSettings().value(kLastKitFolderKey, lastFolder).toString();
+    const QString kitPath = AskForKitToImport(this, DialogFolder(folder));
     if (!kitPath.isEmpty())
         ImportKit(kitPath);
+}
+
+// The folder the kit is in, where the next one is likely to be: a
+// drumkit.xml's kit is the folder holding it.
+void ZKWindow::RememberKitFolder(const QString &kitPath)
+{
+    const QFileInfo info(kitPath);
+    const QString kit = info.fileName().compare(QLatin1String("drumkit.xml"), Qt::CaseInsensitive) == 0
+        ? info.absolutePath()
+        : info.absoluteFilePath();
+    QSettings().setValue(kLastKitFolderKey, QFileInfo(kit).absolutePath());
 }
 
 // Returns false, doing nothing, for any drop but that of a single bank.

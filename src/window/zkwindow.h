@@ -184,6 +184,8 @@ private:
     void ImportKitFromDialog();
     bool OpenDroppedKit(const QMimeData *data);
     void ImportKit(const QString &kitPath);
+    // Kept in the settings: the next Import Kit starts there.
+    void RememberKitFolder(const QString &kitPath);
     // Says on the status line what an import put in the rows, with its one
     // note; more notes go in a box's details.
     // `bankName` is what Generate then suggests.

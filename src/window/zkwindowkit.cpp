@@ -73,9 +73,16 @@ void ZKWindow::ImportKit(const QString &kitPath)
         ShowKitError(this, tr("%1 has no instruments.").arg(kitFile), QString());
         return;
     }
+    // Named as zkstool names them; a place that names no sample is shown,
+    // greyed, so that the list is the kit's own. One whose samples are
+    // missing may be chosen, to learn why it gives no layers.
     QVector<KitInstrumentSummary> named = summaries;
-    for (int i = 0; i < named.size(); ++i)
+    for (int i = 0; i < named.size(); ++i) {
         named[i].name = reading->kit.instruments.at(i);
+        if (NamesNoSample(reading->kit, i))
+            named[i].reason = tr("no sample");
+    }
+    RememberKitFolder(kitPath);
     const int chosen = ChooseKitInstrument(this, reading->kit.name, named);
     if (chosen < 0)
         return;

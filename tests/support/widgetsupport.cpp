@@ -174,7 +174,11 @@ QTimer *ChooseInstrument(int index, SeenKitDialog *seen, std::function<void()> b
         for (int i = 0; list && i < list->topLevelItemCount(); ++i) {
             const QTreeWidgetItem *item = list->topLevelItem(i);
             seen->rows << QStringList{item->text(0), item->text(1), item->text(2)}.join(QLatin1Char('|'));
+            seen->toolTips << item->toolTip(0);
+            seen->enabled << !item->isDisabled();
         }
+        if (list)
+            seen->current = list->indexOfTopLevelItem(list->currentItem());
         seen->seen = true;
         if (index < 0 || !list) {
             dialog->reject();

@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <atomic>
 #include <functional>
@@ -72,6 +73,9 @@ bool SendDrop(ZKWindow &window, const QStringList &files, const QPoint &position
 
 struct SeenKitDialog {
     QStringList rows; // each row's columns joined by '|'
+    QStringList toolTips; // each row's name's
+    QVector<bool> enabled;
+    int current = -1; // the row chosen when the dialog opened
     bool seen = false;
 };
 

@@ -58,6 +58,7 @@ private slots:
     void statusLineSaysWhatWasImported_data();
     void statusLineSaysWhatWasImported();
     void generateSuggestsTheBankName();
+    void chooserShowsWhatEachBankGets();
     void askedBeforeReplacingLayers_data();
     void askedBeforeReplacingLayers();
     void refusedKitChangesNothing_data();
@@ -260,6 +261,49 @@ void TestImportKitWindow::statusLineSaysWhatWasImported()
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(count))->click();
     QCOMPARE(SlotCount, count - 1);
     QVERIFY2(!status->text().startsWith(QStringLiteral("Imported")), qPrintable(status->text()));
+}
+
+// The chooser greys a place with no sample and starts on the first that
+// makes a bank, names an unnamed one as zkstool does, shows the eight
+// layers a bank keeps of more, and keeps a long name whole in its tool tip.
+// The next Import Kit opens where this kit is.
+void TestImportKitWindow::chooserShowsWhatEachBankGets()
+{
+    QByteArray layers;
+    for (int i = 0; i < 10; ++i)
+        layers += "<layer><filename>loud.wav</filename><min>" + QByteArray::number(i / 10.0)
+            + "</min><max>" + QByteArray::number((i + 1) / 10.0) + "</max></layer>";
+    const QByteArray longName(120, 'x');
+    const QString kitPath = MakeKit(QStringLiteral("kits/kit"),
+        "<?xml version=\"1.0\"?>\n<drumkit_info>\n<name>Test Kit</name>\n<instrumentList>\n"
+        "<instrument><id>0</id><name>Empty</name></instrument>\n"
+        "<instrument><id>1</id><name>Big</name>" + layers + "</instrument>\n"
+        "<instrument><id>2</id><filename>snare.wav</filename></instrument>\n"
+        "<instrument><id>3</id><name>" + longName + "</name><filename>snare.wav</filename></instrument>\n"
+        "</instrumentList>\n</drumkit_info>\n");
+    QTemporaryDir work;
+    KitForImport kit;
+    QString error;
+    QVERIFY2(ReadKitForImport(kitPath, work.path(), &kit, &error), qPrintable(error));
+    QCOMPARE(kit.instruments.size(), 4);
+
+    ZKWindow window;
+    window.show();
+    SeenKitDialog seen;
+    Import(window, kitPath, -1, &seen);
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.rows, (QStringList{"Empty|no sample|", "Big|10 \u2192 8|0.09",
+                                     kit.instruments.at(2) + "|1|0.05", QString(longName) + "|1|0.05"}));
+    QCOMPARE(seen.enabled, (QVector<bool>{false, true, true, true}));
+    QCOMPARE(seen.current, 1);
+    QCOMPARE(seen.toolTips.at(3), QString(longName));
+    QCOMPARE(SlotCount, 0);
+
+    QString folder;
+    QPointer<QTimer> watch = RecordNextDialogFolder(&folder);
+    window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"))->click();
+    delete watch;
+    QCOMPARE(folder, QDir(home.path() + QStringLiteral("/kits")).canonicalPath());
 }
 
 // Generate offers the bank zkstool import-kit would write, in the folder of
