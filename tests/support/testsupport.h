@@ -93,6 +93,14 @@ struct Sf2TestFont {
 // terminal record.
 QByteArray Sf2File(const Sf2TestFont &font);
 
+// A small SoundFont of two presets, each sample 22050 frames of a 1 kHz sine
+// sounding at key 36:
+// "Drums" (bank 128, program 0) plays "soft" on key 36 at velocities 1..63
+// and "hard" above (attenuated by `hardAttenuation` centibels), and "tom"
+// on key 38 with root key 45, a fifth above; "Melody" (0:0) plays "tom" on
+// key 84, its root there.
+Sf2TestFont TwoPresetFont(int hardAttenuation = 0);
+
 // Writes interleaved 16-bit samples as a sound file in any format libsndfile
 // writes (creating folders as needed).
 bool WriteSound(const QString &path, int format, int channels, int rate,
