@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "drumkit.h"
+#include "kitimport.h"
 #include "sfzkit.h"
 
 class QMimeData;
@@ -16,7 +17,7 @@ class QWidget;
 // Importing one instrument of a drum kit into the window's rows.
 
 // True for the kit files the window takes: a drumkit.xml, a .h2drumkit
-// archive or an .sfz file (names in any case).
+// archive, an .sfz file or a SoundFont (.sf2) (names in any case).
 bool IsKitPath(const QString &path);
 
 // The path of the one kit file a drop holds; empty for any other drop.
@@ -26,17 +27,22 @@ QString DroppedKitPath(const QMimeData *data);
 QString AskForKitToImport(QWidget *parent, const QString &folder);
 
 // What the chooser shows of an instrument: its layers and the seconds its
-// longest sample lasts.
+// longest sample lasts; `group` the SoundFont preset it belongs to, the
+// chooser listing the presets with their keys below them.
 struct KitInstrumentSummary {
     QString name;
     int layers = 0;
     double seconds = 0;
+    QString group;
 };
 // Reads the samples' headers only: no sample is decoded.
 QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit);
 // The same for each key of an SFZ kit, in SfzKeys' order: its velocity
 // bands as layers.
 QVector<KitInstrumentSummary> SummarizeSfzKit(const SfzKit &kit);
+// The same for each (preset, key) of a SoundFont read for import: its
+// layers, and its longest zone as that key plays it. Renders nothing.
+QVector<KitInstrumentSummary> SummarizeSf2Kit(const KitForImport &kit);
 
 // Lists the kit's instruments (name, layers, seconds) for one to be chosen;
 // its index, or -1 when the dialog is cancelled.

@@ -53,6 +53,7 @@ private slots:
     void importFillsTheRows_data();
     void importFillsTheRows();
     void sfzKeyFillsTheRows();
+    void soundFontKeyFillsTheRows();
     void askedBeforeReplacingLayers_data();
     void askedBeforeReplacingLayers();
     void refusedKitChangesNothing_data();
@@ -188,6 +189,26 @@ void TestImportKitWindow::sfzKeyFillsTheRows()
     QCOMPARE(seen.rows, (QStringList{"Kick|2|0.09", "d2 (38)|1|0.05"}));
     QCOMPARE(SlotCount, 2);
     QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
+    QCOMPARE(SlotName[1], QStringLiteral("soft.wav"));
+    QCOMPARE(SlotThreshold[1], 64);
+    QCOMPARE(SlotThreshold[2], 1);
+}
+
+// A SoundFont's chosen presets listed with their keys below them; the key
+// chosen fills the rows with its velocity layers.
+void TestImportKitWindow::soundFontKeyFillsTheRows()
+{
+    const QString kitPath = home.path() + QStringLiteral("/fonts/Kit.SF2");
+    QVERIFY(WriteBytes(kitPath, Sf2File(TwoPresetFont())));
+    ZKWindow window;
+    window.show();
+    SeenKitDialog seen;
+    Import(window, kitPath, 0, &seen);
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.rows, (QStringList{"Drums (128:0)||", "  Drums - 36 Bass Drum 1|2|0.50",
+                                     "  Drums - 38 Acoustic Snare|1|0.75"}));
+    QCOMPARE(SlotCount, 2);
+    QCOMPARE(SlotName[0], QStringLiteral("hard.wav"));
     QCOMPARE(SlotName[1], QStringLiteral("soft.wav"));
     QCOMPARE(SlotThreshold[1], 64);
     QCOMPARE(SlotThreshold[2], 1);
