@@ -1,26 +1,9 @@
 #include <QtTest>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include "testmain.h"
 #include "testsupport.h"
-
-namespace {
-
-QVector<int> StoredThresholds(const QString &bank)
-{
-    const QJsonObject info = QJsonDocument::fromJson(RunTool({"info", bank, "--json"}).out.toUtf8()).object();
-    const QJsonArray stored = info.value("thresholds").toArray();
-    QVector<int> read;
-    for (int k = 0; k < info.value("layers").toArray().size(); ++k)
-        read << stored[k].toInt();
-    return read;
-}
-
-} // namespace
 
 Q_DECLARE_METATYPE(QVector<int>)
 
@@ -33,6 +16,7 @@ private slots:
     void importsPresets_data();
     void importsPresets();
     void damagedFontWritesNothing();
+    void presetOnlyForSoundFonts();
 };
 
 void TestImportSf2::importsPresets_data()
@@ -96,6 +80,17 @@ void TestImportSf2::damagedFontWritesNothing()
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, "zkstool: " + font + ": sample 2 (tom) ends past the sample data\n");
     QCOMPARE(FolderTree(tmp.path()), QStringList{"kit.sf2"});
+}
+
+void TestImportSf2::presetOnlyForSoundFonts()
+{
+    QTemporaryDir tmp;
+    const ToolRun run = RunTool({"import-kit", tmp.filePath("drums.sfz"), tmp.filePath("out"), "--preset", "Drums"},
+                                tmp.path());
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.startsWith("zkstool: --preset chooses among a SoundFont's presets; KIT is no .sf2 file\n"),
+             qPrintable(Show(run)));
+    QCOMPARE(FolderTree(tmp.path()), QStringList());
 }
 
 ZK_TEST(TestImportSf2)

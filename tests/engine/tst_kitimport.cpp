@@ -73,6 +73,8 @@ private slots:
     void preparesSoundFontKey_data();
     void preparesSoundFontKey();
     void soundFontAttenuationIsThePartsGain();
+    void soundFontStereoPairIsOnePart_data();
+    void soundFontStereoPairIsOnePart();
     void damagedSoundFontRefused();
 };
 
@@ -221,6 +223,49 @@ void TestKitImport::soundFontAttenuationIsThePartsGain()
     }
     QVERIFY2(std::abs(peaks[1].at(0) - peaks[0].at(0) * std::pow(10.0, -0.3)) < 40, qPrintable(QString::number(peaks[1].at(0))));
     QCOMPARE(peaks[1].at(1), peaks[0].at(1));
+}
+
+void TestKitImport::soundFontStereoPairIsOnePart_data()
+{
+    QTest::addColumn<bool>("leftOnly");
+    QTest::addColumn<double>("dbfs"); // the layer's peak
+    // Sines in phase: -6 and -12 dBFS mixed as (L+R)/2.
+    QTest::newRow("mixed") << false << 20 * std::log10((std::pow(10.0, -6 / 20.0) + std::pow(10.0, -12 / 20.0)) / 2);
+    QTest::newRow("left kept") << true << -6.0;
+}
+
+void TestKitImport::soundFontStereoPairIsOnePart()
+{
+    QFETCH(bool, leftOnly);
+    QFETCH(double, dbfs);
+    Sf2TestFont font = TwoPresetFont();
+    Sf2TestSample left = font.samples.at(1);
+    left.name = QStringLiteral("kick L");
+    left.type = 4;
+    left.link = 4;
+    Sf2TestSample right = font.samples.at(0);
+    right.name = QStringLiteral("kick R");
+    right.pcm = Sine1k(22050, -12);
+    right.type = 2;
+    right.link = 3;
+    font.samples << left << right;
+    enum { kKeys = 43, kSample = 53 };
+    font.instruments[0].zones = {{{kKeys, Sf2Range(36, 36)}, {kSample, 3}}, {{kKeys, Sf2Range(36, 36)}, {kSample, 4}}};
+    QTemporaryDir folder;
+    KitForImport kit;
+    QString error;
+    QVERIFY2(ReadKitForImport(WriteFont(folder, font), folder.path(), &kit, &error), qPrintable(error));
+    const InstrumentSource source = KitInstrumentSource(kit, 0);
+    QCOMPARE(source.layers.size(), 1);
+    QCOMPARE(source.layers.at(0).parts.size(), 1);
+    KitImportOptions options;
+    options.leftOnly = leftOnly;
+    options.trimTails = false;
+    const PreparedInstrument prepared = PrepareKitInstrument(kit, 0, folder.path(), options, nullptr);
+    QCOMPARE(prepared.layers.size(), 1);
+    QCOMPARE(prepared.samples, QStringList{"kick L"});
+    const double peak = 20 * std::log10(Peak(prepared.layers.at(0).path) / 32768.0);
+    QVERIFY2(std::abs(peak - dbfs) < 0.1, qPrintable(QString::number(peak)));
 }
 
 void TestKitImport::damagedSoundFontRefused()

@@ -6,6 +6,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
 #include <QThread>
@@ -476,4 +479,14 @@ Sf2TestFont TwoPresetFont(int hardAttenuation)
     font.presets << Sf2TestPart{QStringLiteral("Drums"), {{{kInstrument, 0}}}, 128, 0};
     font.presets << Sf2TestPart{QStringLiteral("Melody"), {{{kInstrument, 1}}}, 0, 0};
     return font;
+}
+
+QVector<int> StoredThresholds(const QString &bank)
+{
+    const QJsonObject info = QJsonDocument::fromJson(RunTool({"info", bank, "--json"}).out.toUtf8()).object();
+    const QJsonArray stored = info.value("thresholds").toArray();
+    QVector<int> read;
+    for (int k = 0; k < info.value("layers").toArray().size(); ++k)
+        read << stored[k].toInt();
+    return read;
 }

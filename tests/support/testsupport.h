@@ -192,6 +192,8 @@ ToolRun RunCommand(const QString &program, const QStringList &arguments,
 // and the logging rules `loggingRules` (QT_LOGGING_RULES) when any are.
 ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString(),
                 const QString &loggingRules = QString());
+// The thresholds of a bank's layers, as zkstool info --json reads them.
+QVector<int> StoredThresholds(const QString &bank);
 // Runs zkstool as RunTool does, allowed only `descriptors` open files (by
 // the shell's ulimit), to see it run out of them.
 ToolRun RunToolWithDescriptors(int descriptors, const QStringList &arguments, const QString &tempFolder);
