@@ -286,7 +286,8 @@ InstrumentSource Sf2KeySource(const KitForImport &kit, int index, QHash<QString,
                                 .arg(int(part.paired));
             QString name = named.value(identity);
             if (name.isEmpty()) {
-                // A sample's name is no path: a slash in it stays in the name.
+                // A sample's name is no path: a slash in it would cut the
+                // layer's name, taken from the part's last path part.
                 QString base = zone.sampleName;
                 base.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
                 if (base.trimmed().isEmpty())
@@ -465,7 +466,6 @@ bool ReadKitForImport(const QString &path, const QString &unpackFolder, KitForIm
         if (!ReadSf2Kit(path, &kit->sf2Kit, error) || !Sf2ChoosePresets(kit->sf2Kit, preset, &kit->presets, error))
             return false;
         kit->name = kit->sf2Kit.name;
-        QStringList stems;
         for (int p = 0; p < kit->presets.size(); ++p) {
             if (IsCancelled(cancelled))
                 return false;

@@ -122,7 +122,7 @@ QVector<KitInstrumentSummary> SummarizeSf2Kit(const KitForImport &kit)
         }
         const Sf2Preset &chosen = kit.sf2Kit.presets.at(kit.presets.at(preset));
         summaries << KitInstrumentSummary{kit.instruments.at(i), int(layers.size()), seconds,
-                                          QStringLiteral("%1 (%2:%3)").arg(chosen.name).arg(chosen.bank).arg(chosen.program)};
+                                          Sf2PresetLabel(chosen)};
     }
     return summaries;
 }

@@ -286,12 +286,9 @@ int ImportKit(const QStringList &rest)
                 if (kit.presetOf.at(i) == p)
                     keys << QString::number(kit.keys.at(i));
             }
-            const Sf2Preset &chosen = kit.sf2Kit.presets.at(kit.presets.at(p));
-            Out() << QStringLiteral("preset %1 (%2:%3): %4")
-                         .arg(Printable(chosen.name))
-                         .arg(chosen.bank)
-                         .arg(chosen.program)
-                         .arg(keys.isEmpty() ? QStringLiteral("no keys") : QStringLiteral("keys ") + keys.join(QStringLiteral(", ")))
+            Out() << QStringLiteral("preset %1: %2")
+                         .arg(Printable(Sf2PresetLabel(kit.sf2Kit.presets.at(kit.presets.at(p)))),
+                              keys.isEmpty() ? QStringLiteral("no keys") : QStringLiteral("keys ") + keys.join(QStringLiteral(", ")))
                   << "\n";
         }
     }
