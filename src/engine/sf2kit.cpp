@@ -540,6 +540,11 @@ QString Sf2IgnoredLine(const Sf2Kit &kit)
     return IgnoredLine(kit.ignored);
 }
 
+QString Sf2PresetLabel(const Sf2Preset &preset)
+{
+    return QStringLiteral("%1 (%2:%3)").arg(preset.name).arg(preset.bank).arg(preset.program);
+}
+
 bool Sf2ChoosePresets(const Sf2Kit &kit, const QString &choice, QVector<int> *presets,
                       QString *error)
 {
@@ -573,7 +578,7 @@ bool Sf2ChoosePresets(const Sf2Kit &kit, const QString &choice, QVector<int> *pr
             names << QStringLiteral("...");
             break;
         }
-        names << QStringLiteral("%1 (%2:%3)").arg(preset.name).arg(preset.bank).arg(preset.program);
+        names << Sf2PresetLabel(preset);
     }
     return Fail(error, QStringLiteral("no preset \"%1\"; the file has %2").arg(wanted, names.join(QStringLiteral(", "))));
 }

@@ -95,6 +95,9 @@ bool ParseSf2Data(const QByteArray &bytes, Sf2Kit *kit, QString *error);
 // "ignored: envelopes ×12, modulators ×40"; empty when nothing was.
 QString Sf2IgnoredLine(const Sf2Kit &kit);
 
+// "Standard (128:0)": a preset's name, bank and program.
+QString Sf2PresetLabel(const Sf2Preset &preset);
+
 // The presets `choice` names: a preset's name (any case) or BANK:PROGRAM.
 // An empty choice gives every preset of bank 128, the General MIDI drum
 // bank, when the file has one, else every preset. False with `error` when

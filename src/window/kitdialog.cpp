@@ -47,7 +47,8 @@ bool IsKitPath(const QString &path)
     const QString name = info.fileName();
     return name.compare(QLatin1String("drumkit.xml"), Qt::CaseInsensitive) == 0
         || name.endsWith(QLatin1String(".h2drumkit"), Qt::CaseInsensitive)
-        || name.endsWith(QLatin1String(".sfz"), Qt::CaseInsensitive);
+        || name.endsWith(QLatin1String(".sfz"), Qt::CaseInsensitive)
+        || name.endsWith(QLatin1String(".sf2"), Qt::CaseInsensitive);
 }
 
 QString DroppedKitPath(const QMimeData *data)
@@ -61,7 +62,7 @@ QString DroppedKitPath(const QMimeData *data)
 QString AskForKitToImport(QWidget *parent, const QString &folder)
 {
     return QFileDialog::getOpenFileName(parent, WindowText("Import Kit"), folder,
-                                        WindowText("Drum kits (drumkit.xml *.h2drumkit *.sfz)"));
+                                        WindowText("Drum kits (drumkit.xml *.h2drumkit *.sfz *.sf2)"));
 }
 
 namespace {
@@ -88,7 +89,7 @@ QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit)
         for (const KitLayer &layer : instrument.layers)
             samples << layer.path;
         summaries << KitInstrumentSummary{instrument.name, int(instrument.layers.size()),
-                                          LongestSeconds(samples)};
+                                          LongestSeconds(samples), QString()};
     }
     return summaries;
 }
@@ -104,7 +105,30 @@ QVector<KitInstrumentSummary> SummarizeSfzKit(const SfzKit &kit)
                 samples << region.sample;
         }
         samples.removeDuplicates();
-        summaries << KitInstrumentSummary{SfzKeyName(kit, key), int(bands.size()), LongestSeconds(samples)};
+        summaries << KitInstrumentSummary{SfzKeyName(kit, key), int(bands.size()), LongestSeconds(samples), QString()};
+    }
+    return summaries;
+}
+
+QVector<KitInstrumentSummary> SummarizeSf2Kit(const KitForImport &kit)
+{
+    QVector<KitInstrumentSummary> summaries;
+    for (int i = 0; i < kit.instruments.size(); ++i) {
+        const int preset = kit.presetOf.at(i);
+        QVector<Sf2Layer> layers;
+        QString error;
+        double seconds = 0;
+        if (Sf2KeyLayers(kit.sf2Kit, kit.presetRegions.at(preset), kit.keys.at(i), &layers, &error)) {
+            for (const Sf2Layer &layer : std::as_const(layers)) {
+                for (const Sf2Zone &zone : layer.zones) {
+                    if (zone.rate > 0 && zone.pitchRatio > 0)
+                        seconds = std::max(seconds, double(zone.end - zone.start) / (zone.rate * zone.pitchRatio));
+                }
+            }
+        }
+        const Sf2Preset &chosen = kit.sf2Kit.presets.at(kit.presets.at(preset));
+        summaries << KitInstrumentSummary{kit.instruments.at(i), int(layers.size()), seconds,
+                                          Sf2PresetLabel(chosen)};
     }
     return summaries;
 }
@@ -122,14 +146,23 @@ int ChooseKitInstrument(QWidget *parent, const QString &kitName,
     layout->addWidget(label);
     auto *list = new QTreeWidget(&dialog);
     list->setObjectName(QStringLiteral("KitInstrumentList"));
-    list->setRootIsDecorated(false);
     list->setHeaderLabels({WindowText("Instrument"), WindowText("Layers"), WindowText("Seconds")});
     // Long names lose their middle, where kits' names differ least; the
     // tool tip holds the whole.
     list->setTextElideMode(Qt::ElideMiddle);
+    // A SoundFont's keys are listed under their presets; a preset's own
+    // line imports nothing.
+    QTreeWidgetItem *group = nullptr;
     QTreeWidgetItem *first = nullptr;
-    for (const KitInstrumentSummary &instrument : instruments) {
-        auto *item = new QTreeWidgetItem(list);
+    for (int i = 0; i < instruments.size(); ++i) {
+        const KitInstrumentSummary &instrument = instruments.at(i);
+        if (!instrument.group.isEmpty() && (!group || group->text(0) != instrument.group)) {
+            group = new QTreeWidgetItem(list);
+            group->setText(0, instrument.group);
+            group->setFlags(Qt::ItemIsEnabled);
+        }
+        auto *item = instrument.group.isEmpty() ? new QTreeWidgetItem(list) : new QTreeWidgetItem(group);
+        item->setData(0, Qt::UserRole, i);
         item->setText(0, instrument.name);
         item->setToolTip(0, instrument.name);
         if (!instrument.reason.isEmpty()) {
@@ -149,6 +182,8 @@ int ChooseKitInstrument(QWidget *parent, const QString &kitName,
     }
     list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     list->header()->setStretchLastSection(false);
+    list->setRootIsDecorated(group != nullptr);
+    list->expandAll();
     list->setCurrentItem(first);
     layout->addWidget(list);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
@@ -159,7 +194,8 @@ int ChooseKitInstrument(QWidget *parent, const QString &kitName,
     QObject::connect(list, &QTreeWidget::itemActivated, &dialog, &QDialog::accept);
     if (dialog.exec() != QDialog::Accepted || !list->currentItem())
         return -1;
-    return list->indexOfTopLevelItem(list->currentItem());
+    const QVariant index = list->currentItem()->data(0, Qt::UserRole);
+    return index.isValid() ? index.toInt() : -1;
 }
 
 bool ConfirmReplacingWithKit(QWidget *parent, int layers, const QString &what)

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "drumkit.h"
+#include "kitimport.h"
 #include "sfzkit.h"
 
 class QMimeData;
@@ -16,8 +17,8 @@ class QWidget;
 // Importing one instrument of a drum kit into the window's rows.
 
 // True for the kit files the window takes: a drumkit.xml, a .h2drumkit
-// archive or an .sfz file (names in any case), or a folder holding a
-// drumkit.xml.
+// archive, an .sfz file or a SoundFont (.sf2) (names in any case), or a
+// folder holding a drumkit.xml.
 bool IsKitPath(const QString &path);
 
 // The path of the one kit file a drop holds; empty for any other drop.
@@ -27,11 +28,13 @@ QString DroppedKitPath(const QMimeData *data);
 QString AskForKitToImport(QWidget *parent, const QString &folder);
 
 // What the chooser shows of an instrument: its layers and the seconds its
-// longest sample lasts.
+// longest sample lasts; `group` the SoundFont preset it belongs to, the
+// chooser listing the presets with their keys below them.
 struct KitInstrumentSummary {
     QString name;
     int layers = 0;
     double seconds = 0;
+    QString group;
     QString reason; // why it can make no bank (listed greyed); empty when it can
 };
 // Reads the samples' headers only: no sample is decoded.
@@ -39,6 +42,9 @@ QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit);
 // The same for each key of an SFZ kit, in SfzKeys' order: its velocity
 // bands as layers.
 QVector<KitInstrumentSummary> SummarizeSfzKit(const SfzKit &kit);
+// The same for each (preset, key) of a SoundFont read for import: its
+// layers, and its longest zone as that key plays it. Renders nothing.
+QVector<KitInstrumentSummary> SummarizeSf2Kit(const KitForImport &kit);
 
 // Lists the kit's instruments (name, layers and what the bank keeps of
 // them, seconds; one that makes no bank greyed with its reason) for one to

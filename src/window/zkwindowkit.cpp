@@ -42,7 +42,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
                      QString());
         return;
     }
-    // A Hydrogen kit's instruments, or an SFZ kit's keys: what the chooser
+    // A Hydrogen kit's instruments, an SFZ kit's keys or a SoundFont's: what the chooser
     // lists, and how the chosen one is prepared, as zkstool import-kit does.
     // Owned with the workers, which may outlive this call when abandoned.
     struct Reading {
@@ -60,6 +60,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
                                          r.read = ReadKitForImport(kitPath, scratchPath, &r.kit, &r.error, cancelled);
                                          if (r.read)
                                              r.summaries = r.kit.sfz ? SummarizeSfzKit(r.kit.sfzKit)
+                                                 : r.kit.sf2         ? SummarizeSf2Kit(r.kit)
                                                                      : SummarizeKit(r.kit.drumkit);
                                      });
     if (!finished)

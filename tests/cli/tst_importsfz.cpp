@@ -1,8 +1,5 @@
 #include <QtTest>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include "testmain.h"
@@ -10,20 +7,6 @@
 #include "zkslayout.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
-
-namespace {
-
-QVector<int> StoredThresholds(const QString &bank)
-{
-    const QJsonObject info = QJsonDocument::fromJson(RunTool({"info", bank, "--json"}).out.toUtf8()).object();
-    const QJsonArray stored = info.value("thresholds").toArray();
-    QVector<int> read;
-    for (int k = 0; k < info.value("layers").toArray().size(); ++k)
-        read << stored[k].toInt();
-    return read;
-}
-
-} // namespace
 
 // zkstool import-kit with an .sfz file: a bank per key.
 class TestImportSfz : public QObject

@@ -2023,7 +2023,7 @@ void TestZksTool::buildDropsByteOrderMarks()
 void TestZksTool::everyOptionDescribed_data()
 {
     QTest::addColumn<QString>("command");
-    for (const char *command : {"build", "build-all", "info", "extract"})
+    for (const char *command : {"build", "build-all", "import-kit", "info", "extract"})
         QTest::newRow(command) << QString::fromLatin1(command);
 }
 

@@ -9,6 +9,7 @@
 
 Q_DECLARE_METATYPE(QVector<int>)
 Q_DECLARE_METATYPE(QVector<LayerSource>)
+Q_DECLARE_METATYPE(QVector<double>)
 
 namespace {
 
@@ -36,6 +37,26 @@ LayerSource Layer(double min, double max, const QVector<LayerPart> &parts)
     return layer;
 }
 
+// Writes `font` as `name` in `folder`; its path.
+QString WriteFont(const QTemporaryDir &folder, const Sf2TestFont &font, const QString &name = "kit.sf2")
+{
+    const QString path = folder.filePath(name);
+    return WriteBytes(path, Sf2File(font)) ? path : QString();
+}
+
+// The largest magnitude of a 16-bit mono WAVE's samples.
+int Peak(const QString &path)
+{
+    PcmSound sound;
+    QString error;
+    if (!ReadPcmSound(path, &sound, &error))
+        return -1;
+    int peak = 0;
+    for (int i = 0; i + 1 < sound.pcm.size(); i += 2)
+        peak = std::max(peak, std::abs(int(qFromLittleEndian<qint16>(sound.pcm.constData() + i))));
+    return peak;
+}
+
 } // namespace
 
 // The one preparation path with samples from memory: what a kit format
@@ -47,6 +68,14 @@ class TestKitImport : public QObject
 private slots:
     void preparesFromMemory_data();
     void preparesFromMemory();
+    void readsSoundFont_data();
+    void readsSoundFont();
+    void preparesSoundFontKey_data();
+    void preparesSoundFontKey();
+    void soundFontAttenuationIsThePartsGain();
+    void soundFontStereoPairIsOnePart_data();
+    void soundFontStereoPairIsOnePart();
+    void damagedSoundFontRefused();
 };
 
 void TestKitImport::preparesFromMemory_data()
@@ -105,6 +134,149 @@ void TestKitImport::preparesFromMemory()
         made << int(sound.pcm.size() / 2);
     }
     QCOMPARE(made, frames);
+}
+
+void TestKitImport::readsSoundFont_data()
+{
+    QTest::addColumn<QString>("preset");
+    QTest::addColumn<QStringList>("banks"); // empty: refused
+    QTest::addColumn<QString>("error");
+
+    const QStringList drums{"Drums - 36 Bass Drum 1.zks", "Drums - 38 Acoustic Snare.zks"};
+    QTest::newRow("the drum bank by default") << QString() << drums << QString();
+    QTest::newRow("a preset by name, in any case") << "melody" << QStringList{"Melody - c6 (84).zks"} << QString();
+    QTest::newRow("a preset by bank and program") << "128:0" << drums << QString();
+    QTest::newRow("no such preset") << "Strings" << QStringList()
+                                    << "no preset \"Strings\"; the file has Drums (128:0), Melody (0:0)";
+}
+
+void TestKitImport::readsSoundFont()
+{
+    QFETCH(QString, preset);
+    QFETCH(QStringList, banks);
+    QFETCH(QString, error);
+    QTemporaryDir folder;
+    const QString path = WriteFont(folder, TwoPresetFont());
+    KitForImport kit;
+    QString why;
+    QCOMPARE(ReadKitForImport(path, folder.path(), &kit, &why, nullptr, preset), !banks.isEmpty());
+    QCOMPARE(why, error);
+    QCOMPARE(kit.bankNames, banks);
+}
+
+void TestKitImport::preparesSoundFontKey_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QVector<int>>("thresholds");
+    QTest::addColumn<QStringList>("samples");
+    QTest::addColumn<QVector<double>>("lengths"); // of each layer, as times the sample's
+
+    QTest::newRow("velocity ranges as layers, loudest first")
+        << 0 << QVector<int>{64, 1} << QStringList{"hard", "soft"} << QVector<double>{1, 1};
+    // Played a fifth below its root, a sample runs 1.5 times as long.
+    QTest::newRow("a key below its root") << 1 << QVector<int>{1} << QStringList{"tom"} << QVector<double>{1.498};
+}
+
+void TestKitImport::preparesSoundFontKey()
+{
+    QFETCH(int, index);
+    QFETCH(QVector<int>, thresholds);
+    QFETCH(QStringList, samples);
+    QFETCH(QVector<double>, lengths);
+    QTemporaryDir folder;
+    KitForImport kit;
+    QString error;
+    QVERIFY2(ReadKitForImport(WriteFont(folder, TwoPresetFont()), folder.path(), &kit, &error), qPrintable(error));
+    KitImportOptions options;
+    options.trimTails = false;
+    const PreparedInstrument prepared = PrepareKitInstrument(kit, index, folder.path(), options, nullptr);
+    QVERIFY2(prepared.failure.isEmpty(), qPrintable(prepared.failure));
+    QCOMPARE(prepared.thresholds, thresholds);
+    QCOMPARE(prepared.samples, samples);
+    QCOMPARE(prepared.layers.size(), lengths.size());
+    for (int i = 0; i < lengths.size(); ++i) {
+        PcmSound sound;
+        QVERIFY2(ReadPcmSound(prepared.layers.at(i).path, &sound, &error), qPrintable(error));
+        const double frames = double(sound.pcm.size() / 2);
+        QVERIFY2(std::abs(frames - lengths.at(i) * 22050) <= 10, qPrintable(QString::number(frames)));
+    }
+}
+
+void TestKitImport::soundFontAttenuationIsThePartsGain()
+{
+    // 60 cB is 6 dB down: the hard layer's peak halves, the soft one's stays.
+    QTemporaryDir folder;
+    QVector<int> peaks[2];
+    for (int attenuation : {0, 60}) {
+        KitForImport kit;
+        QString error;
+        const QString name = QStringLiteral("kit%1.sf2").arg(attenuation);
+        QVERIFY2(ReadKitForImport(WriteFont(folder, TwoPresetFont(attenuation), name), folder.path(), &kit, &error),
+                 qPrintable(error));
+        QCOMPARE(KitInstrumentSource(kit, 0).layers.at(0).parts.at(0).gain, std::pow(10.0, -attenuation / 200.0));
+        KitImportOptions options;
+        options.trimTails = false;
+        const PreparedInstrument prepared = PrepareKitInstrument(kit, 0, folder.path(), options, nullptr);
+        QCOMPARE(prepared.layers.size(), 2);
+        for (const LayerFile &layer : prepared.layers)
+            peaks[attenuation ? 1 : 0] << Peak(layer.path);
+    }
+    QVERIFY2(std::abs(peaks[1].at(0) - peaks[0].at(0) * std::pow(10.0, -0.3)) < 40, qPrintable(QString::number(peaks[1].at(0))));
+    QCOMPARE(peaks[1].at(1), peaks[0].at(1));
+}
+
+void TestKitImport::soundFontStereoPairIsOnePart_data()
+{
+    QTest::addColumn<bool>("leftOnly");
+    QTest::addColumn<double>("dbfs"); // the layer's peak
+    // Sines in phase: -6 and -12 dBFS mixed as (L+R)/2.
+    QTest::newRow("mixed") << false << 20 * std::log10((std::pow(10.0, -6 / 20.0) + std::pow(10.0, -12 / 20.0)) / 2);
+    QTest::newRow("left kept") << true << -6.0;
+}
+
+void TestKitImport::soundFontStereoPairIsOnePart()
+{
+    QFETCH(bool, leftOnly);
+    QFETCH(double, dbfs);
+    Sf2TestFont font = TwoPresetFont();
+    Sf2TestSample left = font.samples.at(1);
+    left.name = QStringLiteral("kick L");
+    left.type = 4;
+    left.link = 4;
+    Sf2TestSample right = font.samples.at(0);
+    right.name = QStringLiteral("kick R");
+    right.pcm = Sine1k(22050, -12);
+    right.type = 2;
+    right.link = 3;
+    font.samples << left << right;
+    enum { kKeys = 43, kSample = 53 };
+    font.instruments[0].zones = {{{kKeys, Sf2Range(36, 36)}, {kSample, 3}}, {{kKeys, Sf2Range(36, 36)}, {kSample, 4}}};
+    QTemporaryDir folder;
+    KitForImport kit;
+    QString error;
+    QVERIFY2(ReadKitForImport(WriteFont(folder, font), folder.path(), &kit, &error), qPrintable(error));
+    const InstrumentSource source = KitInstrumentSource(kit, 0);
+    QCOMPARE(source.layers.size(), 1);
+    QCOMPARE(source.layers.at(0).parts.size(), 1);
+    KitImportOptions options;
+    options.leftOnly = leftOnly;
+    options.trimTails = false;
+    const PreparedInstrument prepared = PrepareKitInstrument(kit, 0, folder.path(), options, nullptr);
+    QCOMPARE(prepared.layers.size(), 1);
+    QCOMPARE(prepared.samples, QStringList{"kick L"});
+    const double peak = 20 * std::log10(Peak(prepared.layers.at(0).path) / 32768.0);
+    QVERIFY2(std::abs(peak - dbfs) < 0.1, qPrintable(QString::number(peak)));
+}
+
+void TestKitImport::damagedSoundFontRefused()
+{
+    Sf2TestFont font = TwoPresetFont();
+    font.samples[1].end = 1000000;
+    QTemporaryDir folder;
+    KitForImport kit;
+    QString error;
+    QVERIFY(!ReadKitForImport(WriteFont(folder, font), folder.path(), &kit, &error));
+    QCOMPARE(error, QStringLiteral("sample 1 (hard) ends past the sample data"));
 }
 
 ZK_TEST(TestKitImport)

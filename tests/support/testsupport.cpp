@@ -6,6 +6,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
 #include <QThread>
@@ -449,3 +452,41 @@ DefaultDisposition::~DefaultDisposition()
     sigaction(number_, &previous_, nullptr);
 }
 #endif
+
+Sf2TestFont TwoPresetFont(int hardAttenuation)
+{
+    enum { kInstrument = 41, kKeys = 43, kVels = 44, kAttenuation = 48, kSample = 53, kRoot = 58 };
+    Sf2TestFont font;
+    const auto sample = [](const QString &name, double dbfs) {
+        Sf2TestSample made;
+        made.name = name;
+        made.pitch = 36;
+        made.pcm = Sine1k(22050, dbfs);
+        return made;
+    };
+    font.samples << sample(QStringLiteral("soft"), -20) << sample(QStringLiteral("hard"), -6)
+                 << sample(QStringLiteral("tom"), -12);
+    font.instruments << Sf2TestPart{QStringLiteral("Kit"),
+                                    {{{kKeys, Sf2Range(36, 36)}, {kVels, Sf2Range(1, 63)}, {kSample, 0}},
+                                     {{kKeys, Sf2Range(36, 36)},
+                                      {kVels, Sf2Range(64, 127)},
+                                      {kAttenuation, hardAttenuation},
+                                      {kSample, 1}},
+                                     {{kKeys, Sf2Range(38, 38)}, {kRoot, 45}, {kSample, 2}}},
+                                    0,
+                                    0};
+    font.instruments << Sf2TestPart{QStringLiteral("Keys"), {{{kKeys, Sf2Range(84, 84)}, {kRoot, 84}, {kSample, 2}}}, 0, 0};
+    font.presets << Sf2TestPart{QStringLiteral("Drums"), {{{kInstrument, 0}}}, 128, 0};
+    font.presets << Sf2TestPart{QStringLiteral("Melody"), {{{kInstrument, 1}}}, 0, 0};
+    return font;
+}
+
+QVector<int> StoredThresholds(const QString &bank)
+{
+    const QJsonObject info = QJsonDocument::fromJson(RunTool({"info", bank, "--json"}).out.toUtf8()).object();
+    const QJsonArray stored = info.value("thresholds").toArray();
+    QVector<int> read;
+    for (int k = 0; k < info.value("layers").toArray().size(); ++k)
+        read << stored[k].toInt();
+    return read;
+}

@@ -93,6 +93,14 @@ struct Sf2TestFont {
 // terminal record.
 QByteArray Sf2File(const Sf2TestFont &font);
 
+// A small SoundFont of two presets, each sample 22050 frames of a 1 kHz sine
+// sounding at key 36:
+// "Drums" (bank 128, program 0) plays "soft" on key 36 at velocities 1..63
+// and "hard" above (attenuated by `hardAttenuation` centibels), and "tom"
+// on key 38 with root key 45, a fifth above; "Melody" (0:0) plays "tom" on
+// key 84, its root there.
+Sf2TestFont TwoPresetFont(int hardAttenuation = 0);
+
 // Writes interleaved 16-bit samples as a sound file in any format libsndfile
 // writes (creating folders as needed).
 bool WriteSound(const QString &path, int format, int channels, int rate,
@@ -184,6 +192,8 @@ ToolRun RunCommand(const QString &program, const QStringList &arguments,
 // and the logging rules `loggingRules` (QT_LOGGING_RULES) when any are.
 ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString(),
                 const QString &loggingRules = QString());
+// The thresholds of a bank's layers, as zkstool info --json reads them.
+QVector<int> StoredThresholds(const QString &bank);
 // Runs zkstool as RunTool does, allowed only `descriptors` open files (by
 // the shell's ulimit), to see it run out of them.
 ToolRun RunToolWithDescriptors(int descriptors, const QStringList &arguments, const QString &tempFolder);

@@ -24,6 +24,7 @@
 #include <QStyleOptionButton>
 #include <QThread>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QTimer>
 #include <QUrl>
 #include <QtTest>
@@ -171,20 +172,26 @@ QTimer *ChooseInstrument(int index, SeenKitDialog *seen, std::function<void()> b
         timer->stop();
         timer->deleteLater();
         auto *list = dialog->findChild<QTreeWidget *>(QStringLiteral("KitInstrumentList"));
-        for (int i = 0; list && i < list->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem *item = list->topLevelItem(i);
-            seen->rows << QStringList{item->text(0), item->text(1), item->text(2)}.join(QLatin1Char('|'));
+        // Groups (a SoundFont's presets) and the instruments below them, in
+        // the order shown; only instruments count for `index`.
+        QVector<QTreeWidgetItem *> instruments;
+        for (QTreeWidgetItemIterator it(list); list && *it; ++it) {
+            const QTreeWidgetItem *item = *it;
+            const QString indent = item->parent() ? QStringLiteral("  ") : QString();
+            seen->rows << indent + QStringList{item->text(0), item->text(1), item->text(2)}.join(QLatin1Char('|'));
             seen->toolTips << item->toolTip(0);
             seen->enabled << !item->isDisabled();
+            if (item->childCount() == 0)
+                instruments << *it;
         }
         if (list)
-            seen->current = list->indexOfTopLevelItem(list->currentItem());
+            seen->current = instruments.indexOf(list->currentItem());
         seen->seen = true;
         if (index < 0 || !list) {
             dialog->reject();
             return;
         }
-        list->setCurrentItem(list->topLevelItem(index));
+        list->setCurrentItem(instruments.value(index));
         if (beforeChoosing)
             beforeChoosing();
         dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();

@@ -55,6 +55,7 @@ private slots:
     void importFillsTheRows_data();
     void importFillsTheRows();
     void sfzKeyFillsTheRows();
+    void soundFontKeyFillsTheRows();
     void statusLineSaysWhatWasImported_data();
     void statusLineSaysWhatWasImported();
     void generateSuggestsTheBankName();
@@ -327,6 +328,26 @@ void TestImportKitWindow::generateSuggestsTheBankName()
     delete watch;
     QCOMPARE(folder, QDir(banks).canonicalPath());
     QCOMPARE(file, QStringLiteral("Test Kit - Kick.zks"));
+}
+
+// A SoundFont's chosen presets listed with their keys below them; the key
+// chosen fills the rows with its velocity layers.
+void TestImportKitWindow::soundFontKeyFillsTheRows()
+{
+    const QString kitPath = home.path() + QStringLiteral("/fonts/Kit.SF2");
+    QVERIFY(WriteBytes(kitPath, Sf2File(TwoPresetFont())));
+    ZKWindow window;
+    window.show();
+    SeenKitDialog seen;
+    Import(window, kitPath, 0, &seen);
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.rows, (QStringList{"Drums (128:0)||", "  Drums - 36 Bass Drum 1|2|0.50",
+                                     "  Drums - 38 Acoustic Snare|1|0.75"}));
+    QCOMPARE(SlotCount, 2);
+    QCOMPARE(SlotName[0], QStringLiteral("hard.wav"));
+    QCOMPARE(SlotName[1], QStringLiteral("soft.wav"));
+    QCOMPARE(SlotThreshold[1], 64);
+    QCOMPARE(SlotThreshold[2], 1);
 }
 
 // Asked right after the choice, before anything is prepared: a No to an

@@ -191,6 +191,7 @@ void TestSameKit::windowAndToolImportOneBank_data()
     QTest::newRow("unnamed") << "unnamed" << "instrument 1";
     QTest::newRow("long sample names") << "long" << "Snare";
     QTest::newRow("sfz regions summed") << "sfz" << "c2 (36)";
+    QTest::newRow("sf2 key of velocity layers") << "sf2" << "Drums - 36 Bass Drum 1";
     QTest::newRow("ten layers") << "ten" << "Tom";
     QTest::newRow("over the budget") << "budget" << "Crash";
 }
@@ -223,6 +224,9 @@ void TestSameKit::windowAndToolImportOneBank()
         QVERIFY(WriteBytes(kit, "<group> key=36\n<region> lovel=64 sample=close.wav\n"
                                 "<region> lovel=64 sample=room.wav offset=100 end=3000\n"
                                 "<region> hivel=63 sample=close.wav volume=-6\n"));
+    } else if (shape == QLatin1String("sf2")) {
+        kit = kitFolder + QStringLiteral("/drums.sf2");
+        written = WriteBytes(kit, Sf2File(TwoPresetFont(60)));
     } else if (shape == QLatin1String("ten")) {
         QVERIFY(WriteBytes(kit, OneInstrumentKit("Tom", EvenLayers(10, kitFolder, 0.5, &written))));
     } else {
@@ -233,9 +237,9 @@ void TestSameKit::windowAndToolImportOneBank()
                               Wav16(1, kBankRate, Sine1k(9 * kBankRate, -6.0 - i)));
     }
     QVERIFY(written);
-    const QString bankName = QFileInfo(kit).suffix() == QLatin1String("sfz")
-        ? QStringLiteral("drums - %1.zks").arg(instrument)
-        : QStringLiteral("Kit - %1.zks").arg(instrument);
+    const QString bankName = QFileInfo(kit).suffix() == QLatin1String("sfz") ? QStringLiteral("drums - %1.zks").arg(instrument)
+        : QFileInfo(kit).suffix() == QLatin1String("sf2")                    ? instrument + QStringLiteral(".zks")
+                                                                              : QStringLiteral("Kit - %1.zks").arg(instrument);
 
     const ToolRun run = RunTool({"import-kit", kit, folder + QStringLiteral("/tool")});
     QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
@@ -250,7 +254,9 @@ void TestSameKit::windowAndToolImportOneBank()
     window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"))->click();
     delete watch;
     QVERIFY(seen.seen);
-    QCOMPARE(seen.rows.first().section(QLatin1Char('|'), 0, 0), instrument);
+    // A SoundFont's keys are listed below their preset's line.
+    QCOMPARE(seen.rows.value(shape == QLatin1String("sf2") ? 1 : 0).section(QLatin1Char('|'), 0, 0).trimmed(),
+             instrument);
     QVERIFY(SlotCount > 0);
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(0);
     const QString windowBank = folder + QStringLiteral("/window/") + bankName;

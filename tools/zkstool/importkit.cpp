@@ -149,7 +149,8 @@ InstrumentReport ImportInstrument(const KitForImport &kit, int index, const Impo
 QString ImportKitUsage()
 {
     return QStringLiteral("       zkstool import-kit KIT OUTDIR [--gate LEVEL] [--channel mix|left]\n"
-                          "                          [--keep-tails] [--jobs N] [--force] [--dry-run]\n");
+                          "                          [--preset NAME|BANK:PROGRAM] [--keep-tails] [--jobs N]\n"
+                          "                          [--force] [--dry-run]\n");
 }
 
 QString ImportKitHelp()
@@ -165,7 +166,16 @@ QString ImportKitHelp()
         "         summed into one layer, their offset and end applied (clamped to the\n"
         "         sample; a region they leave empty is left out); round robins after\n"
         "         the first and release regions are left out, opcodes not read are\n"
-        "         counted in an \"ignored:\" line.\n"
+        "         counted in an \"ignored:\" line. KIT may also be a SoundFont (.sf2):\n"
+        "         every preset of bank 128 (the drum bank) when it has one, else every\n"
+        "         preset, or the one --preset names; a bank per key each plays, named\n"
+        "         \"OUTDIR/<preset> - <key> <drum name>\" for keys 35 to 81 (\"Standard -\n"
+        "         36 Bass Drum 1.zks\"), else \"OUTDIR/<preset> - <note> (<key>).zks\".\n"
+        "         Each velocity range is a layer, its zones summed (a stereo pair as\n"
+        "         --channel says), each played at the pitch the zone gives the key and\n"
+        "         given its attenuation as gain; loops, envelopes, filters and\n"
+        "         modulators are counted in an \"ignored:\" line. A line per preset\n"
+        "         lists its keys.\n"
         "         A hit of strength v plays the first layer in the kit's order whose\n"
         "         range holds v/127; a layer's threshold is the lowest strength it\n"
         "         plays. Layers that play none, or repeat an earlier layer's range, are\n"
@@ -175,7 +185,8 @@ QString ImportKitHelp()
         "         mono, given its gain (one that is not finite counts as 1; the whole\n"
         "         instrument scaled down by one factor when a layer would clip), its\n"
         "         quiet tail trimmed as --trim-tails does, and padded with silence when\n"
-        "         shorter than a layer may be; pitch is not applied. Over the budget,\n"
+        "         shorter than a layer may be; pitch is not applied (but for a\n"
+        "         SoundFont). Over the budget,\n"
         "         layers longer than the longest length that fits are cut to it with a\n"
         "         10 ms fade; under 1 s, a layer is dropped instead. A layer's name is\n"
         "         its sample's, shortened to 60 characters. Prints a line per\n"
@@ -184,7 +195,9 @@ QString ImportKitHelp()
         "         --gate LEVEL        as for build (off unless given)\n"
         "         --channel mix|left  stereo samples mixed as (L+R)/2 (default), or\n"
         "                             their left channel kept\n"
-        "         --keep-tails        keep each layer's quiet tail (cut only when the\n"
+        "         --preset NAME|BANK:PROGRAM\n"
+        "                             of a SoundFont, the preset of that name (any\n"
+        "                             case) or number only\n"        "         --keep-tails        keep each layer's quiet tail (cut only when the\n"
         "                             budget needs it)\n"
         "         --jobs N            make N banks at once (default: one per core; at\n"
         "                             most 4 per core)\n"
@@ -204,10 +217,11 @@ int ImportKit(const QStringList &rest)
     const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
     const QCommandLineOption channel(QStringLiteral("channel"), QString(), QStringLiteral("WHICH"),
                                      QStringLiteral("mix"));
+    const QCommandLineOption preset(QStringLiteral("preset"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption keepTails(QStringLiteral("keep-tails"));
     const QCommandLineOption force(QStringLiteral("force"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
-    parser.addOptions({gate, jobs, channel, keepTails, force, dryRun});
+    parser.addOptions({gate, jobs, channel, preset, keepTails, force, dryRun});
     QString error;
     if (!ParseCommand(parser, QStringLiteral("import-kit"), rest, &error))
         return UsageError(error);
@@ -230,11 +244,13 @@ int ImportKit(const QStringList &rest)
         return UsageError(error);
 
     const QString kitPath = parser.positionalArguments().at(0);
+    if (parser.isSet(preset) && !kitPath.endsWith(QLatin1String(".sf2"), Qt::CaseInsensitive))
+        return UsageError(QStringLiteral("--preset chooses among a SoundFont's presets; KIT is no .sf2 file"));
     QTemporaryDir unpacked(QDir::tempPath() + QStringLiteral("/QuadrelX8Kit-XXXXXX"));
     if (!unpacked.isValid())
         return Refuse(kitPath, QStringLiteral("no temporary folder could be made"));
     KitForImport kit;
-    if (!ReadKitForImport(kitPath, unpacked.path(), &kit, &error, InterruptionFlag())) {
+    if (!ReadKitForImport(kitPath, unpacked.path(), &kit, &error, InterruptionFlag(), parser.value(preset))) {
         if (*InterruptionFlag()) {
             Err() << "zkstool: interrupted; nothing written" << Qt::endl;
             return InterruptedExitCode();
@@ -243,7 +259,8 @@ int ImportKit(const QStringList &rest)
     }
     if (kit.instruments.isEmpty())
         return Refuse(kitPath, kit.sfz ? QStringLiteral("the kit has no key with an attack region")
-                                       : QStringLiteral("the kit has no instruments"));
+                               : kit.sf2 ? QStringLiteral("the chosen presets play no key")
+                                         : QStringLiteral("the kit has no instruments"));
     if (!settings.dryRun && !QDir().mkpath(settings.outFolder))
         return Refuse(settings.outFolder, QStringLiteral("cannot create this folder"));
     if (kit.sfz) {
@@ -256,6 +273,24 @@ int ImportKit(const QStringList &rest)
             Out() << QStringLiteral("no key or velocity in range: %1 region(s) left out")
                          .arg(kit.sfzKit.unplayedRegions)
                   << "\n";
+    }
+    if (kit.sf2) {
+        const QString ignored = Sf2IgnoredLine(kit.sf2Kit);
+        if (!ignored.isEmpty())
+            Out() << Printable(ignored) << "\n";
+        for (const QString &note : std::as_const(kit.sf2Kit.notes))
+            Out() << Printable(note) << "\n";
+        for (int p = 0; p < kit.presets.size(); ++p) {
+            QStringList keys;
+            for (int i = 0; i < kit.keys.size(); ++i) {
+                if (kit.presetOf.at(i) == p)
+                    keys << QString::number(kit.keys.at(i));
+            }
+            Out() << QStringLiteral("preset %1: %2")
+                         .arg(Printable(Sf2PresetLabel(kit.sf2Kit.presets.at(kit.presets.at(p)))),
+                              keys.isEmpty() ? QStringLiteral("no keys") : QStringLiteral("keys ") + keys.join(QStringLiteral(", ")))
+                  << "\n";
+        }
     }
 
     const int total = int(kit.instruments.size());
