@@ -89,7 +89,7 @@ QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit)
         for (const KitLayer &layer : instrument.layers)
             samples << layer.path;
         summaries << KitInstrumentSummary{instrument.name, int(instrument.layers.size()),
-                                          LongestSeconds(samples), QString()};
+                                          LongestSeconds(samples), QString(), QString()};
     }
     return summaries;
 }
@@ -105,7 +105,7 @@ QVector<KitInstrumentSummary> SummarizeSfzKit(const SfzKit &kit)
                 samples << region.sample;
         }
         samples.removeDuplicates();
-        summaries << KitInstrumentSummary{SfzKeyName(kit, key), int(bands.size()), LongestSeconds(samples), QString()};
+        summaries << KitInstrumentSummary{SfzKeyName(kit, key), int(bands.size()), LongestSeconds(samples), QString(), QString()};
     }
     return summaries;
 }
@@ -128,7 +128,7 @@ QVector<KitInstrumentSummary> SummarizeSf2Kit(const KitForImport &kit)
         }
         const Sf2Preset &chosen = kit.sf2Kit.presets.at(kit.presets.at(preset));
         summaries << KitInstrumentSummary{kit.instruments.at(i), int(layers.size()), seconds,
-                                          Sf2PresetLabel(chosen)};
+                                          Sf2PresetLabel(chosen), QString()};
     }
     return summaries;
 }
