@@ -1,6 +1,5 @@
 #include "soundqueue.h"
 
-#include <QCoreApplication>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QMimeData>
@@ -36,9 +35,4 @@ bool RefusalIsAboutFile(int code)
 QString RefusalLine(const QString &file, const QString &reason)
 {
     return AboutFile(QFileInfo(file).fileName(), reason);
-}
-
-QString NoFreeLayerReason()
-{
-    return QCoreApplication::translate("ZKWindow", "no free layer");
 }

@@ -26,7 +26,4 @@ bool RefusalIsAboutFile(int code);
 // (Format not recognised.)".
 QString RefusalLine(const QString &file, const QString &reason);
 
-// The reason a sound beyond the eighth layer is not added.
-QString NoFreeLayerReason();
-
 #endif

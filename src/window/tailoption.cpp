@@ -5,17 +5,17 @@
 
 namespace {
 
-// What trimming saved layer `index`: zero when it holds its untrimmed file.
-qint64 SavedBytes(int index)
+// What trimming saved layer `layer`: zero when it holds its untrimmed file.
+qint64 SavedBytes(const BankDocument &bank, int layer)
 {
-    return SlotPath[index] == SlotSource[index] ? 0 : SlotSourceSize[index] - SlotSize[index];
+    return bank.Path(layer) == bank.Source(layer) ? 0 : bank.SourceSize(layer) - bank.Size(layer);
 }
 
 } // namespace
 
-QString TrimToolTipLine(int layer)
+QString TrimToolTipLine(const BankDocument &bank, int layer)
 {
-    const qint64 saved = SavedBytes(layer - 1);
+    const qint64 saved = SavedBytes(bank, layer);
     if (saved <= 0)
         return QString();
     // The bank holds one channel of 16-bit samples.
@@ -25,11 +25,11 @@ QString TrimToolTipLine(int layer)
     return QStringLiteral("Trimming saves %1 (%2)").arg(Kilobytes(saved), length);
 }
 
-QString TrimTotalToolTip(int count)
+QString TrimTotalToolTip(const BankDocument &bank)
 {
     qint64 saved = 0;
-    for (int i = 0; i < count; ++i)
-        saved += SavedBytes(i);
+    for (int layer = 1; layer <= bank.Count(); ++layer)
+        saved += SavedBytes(bank, layer);
     if (saved <= 0)
         return QString();
     return QStringLiteral("Trimming saves %1 in all").arg(Kilobytes(saved));

@@ -44,9 +44,6 @@
 #include "tailoption.h"
 #include "waitcursor.h"
 
-QString TargetPath;
-QString TargetName;
-
 namespace {
 
 const char kLastFolderKey[] = "LastFolder";
@@ -153,11 +150,7 @@ ZKWindow::ZKWindow(QWidget *parent)
     form.nameWidth = ui->Filename_1->minimumWidth();
     form.spaceBarHeight = ui->AvailableSpace->minimumHeight();
 
-    // The table is module state: a window made after another one in the
-    // same process must not inherit its gate, selection or thresholds.
     table = new SlotTable(this);
-    TargetPath.clear();
-    TargetName.clear();
 
     // File names are the user's: shown as they are, never as markup.
     for (int layer = 1; layer <= kMaxLayers; ++layer)
@@ -172,20 +165,19 @@ ZKWindow::ZKWindow(QWidget *parent)
             return;
         MoveSelectedThreshold(ui->ThresholdSlider->sliderPosition());
         // The handle shows where the threshold ended up after clamping.
-        ui->ThresholdSlider->setSliderPosition(SlotThreshold[SelectedLayer]);
+        ui->ThresholdSlider->setSliderPosition(Bank().Threshold(selectedLayer));
     });
     // A drag of either slider is one step of undo, however far it went.
     for (QAbstractSlider *slider : {static_cast<QAbstractSlider *>(ui->ThresholdSlider),
                                     static_cast<QAbstractSlider *>(ui->horizontalSlider)}) {
-        connect(slider, &QAbstractSlider::sliderPressed, this, [this]() { beforeDrag = table->State(); });
-        connect(slider, &QAbstractSlider::sliderReleased, this, [this, slider]() {
-            Record(slider == ui->ThresholdSlider ? tr("Move threshold") : tr("Gate"), beforeDrag);
-            beforeDrag = SlotState(); // its files are the step's to keep now
+        connect(slider, &QAbstractSlider::sliderPressed, this, [this, slider]() {
+            table->BeginStep(slider == ui->ThresholdSlider ? tr("Move threshold") : tr("Gate"));
         });
+        connect(slider, &QAbstractSlider::sliderReleased, table, &SlotTable::EndStep);
     }
     connect(ui->ThresholdSlider, &QAbstractSlider::sliderReleased, this, [this]() {
-        if (SelectedLayer >= 1 && SelectedLayer <= kMaxLayers)
-            ui->ThresholdSlider->setValue(SlotThreshold[SelectedLayer]);
+        if (selectedLayer >= 1 && selectedLayer <= kMaxLayers)
+            ui->ThresholdSlider->setValue(Bank().Threshold(selectedLayer));
     });
 
     ui->ThresholdSlider->setValue(1);
@@ -249,8 +241,10 @@ ZKWindow::~ZKWindow()
     // A conversion still running is stopped, and its worker has ended,
     // before the working folder it writes into goes.
     conversions->stop();
-    // The stack tells of its clean state as it goes, when the rows are gone.
-    delete undoStack;
+    // The stack tells of its clean state as it goes, when the rows are
+    // gone; the layer files go with the document and the steps.
+    undoStack->disconnect(this);
+    delete table;
     RemoveWorkFolder();
     delete ui;
 }
@@ -286,7 +280,7 @@ bool ZKWindow::event(QEvent *event)
 
 void ZKWindow::closeEvent(QCloseEvent *event)
 {
-    if (SlotCount == 0 || !ChangedSinceSaved()) {
+    if (Bank().Count() == 0 || !ChangedSinceSaved()) {
         QMainWindow::closeEvent(event);
         return;
     }
@@ -381,9 +375,9 @@ QString ZKWindow::Elided(const QLabel *label, const QString &name) const
 int ZKWindow::WidestNameShown() const
 {
     int widest = 0;
-    for (int layer = 1; layer <= SlotCount; ++layer) {
+    for (int layer = 1; layer <= Bank().Count(); ++layer) {
         const QLabel *label = row(layer).filename;
-        widest = qMax(widest, label->fontMetrics().horizontalAdvance(Elided(label, SlotName[layer - 1])));
+        widest = qMax(widest, label->fontMetrics().horizontalAdvance(Elided(label, Bank().Name(layer))));
     }
     for (const QString &line : {savedBankName, importedLine}) {
         if (!line.isEmpty())
@@ -397,9 +391,9 @@ int ZKWindow::WidestNameShown() const
 // their texts, the prompts' included.
 void ZKWindow::ShowNames()
 {
-    for (int layer = 1; layer <= SlotCount; ++layer) {
+    for (int layer = 1; layer <= Bank().Count(); ++layer) {
         QLabel *label = row(layer).filename;
-        const QString &name = SlotName[layer - 1];
+        const QString &name = Bank().Name(layer);
         const QString shown = Elided(label, name);
         label->setText(shown);
         UpdateRowToolTip(layer);
@@ -412,7 +406,7 @@ void ZKWindow::ShowNames()
         // An empty window says where to start; an import says what it did
         // until the rows change.
         const QString shown = ShowsImport() ? Elided(statusLine, importedLine) : QString();
-        statusLine->setText(SlotCount == 0 ? tr("Drop sound files or a bank here, or press +") : shown);
+        statusLine->setText(Bank().Count() == 0 ? tr("Drop sound files or a bank here, or press +") : shown);
         statusLine->setToolTip(shown == importedLine ? QString() : importedLine);
         return;
     }
@@ -456,7 +450,7 @@ void ZKWindow::ShowTable()
         const QSignalBlocker quiet(trimTailsBox);
         trimTailsBox->setChecked(table->TrimTails());
     }
-    ui->AvailableSpace->setValue(AvailablePercent);
+    ui->AvailableSpace->setValue(Bank().AvailablePercent());
     ShowThresholds();
     ShowSlotCount();
 }
@@ -464,11 +458,11 @@ void ZKWindow::ShowTable()
 void ZKWindow::ShowThresholds()
 {
     for (int layer = 1; layer <= kMaxLayers; ++layer)
-        row(layer).threshold->setText(QString::number(SlotThreshold[layer]));
+        row(layer).threshold->setText(QString::number(Bank().Threshold(layer)));
     // The keys of the selected layer's button move its threshold from the
     // slider's place: it follows undo and an opened bank too.
-    if (!ui->ThresholdSlider->isSliderDown() && SelectedLayer >= 1 && SelectedLayer <= kMaxLayers)
-        ui->ThresholdSlider->setValue(SlotThreshold[SelectedLayer]);
+    if (!ui->ThresholdSlider->isSliderDown() && selectedLayer >= 1 && selectedLayer <= kMaxLayers)
+        ui->ThresholdSlider->setValue(Bank().Threshold(selectedLayer));
     ShowHitRanges();
 }
 
@@ -478,14 +472,14 @@ void ZKWindow::HideThresholdSlider()
     MarkShownLayer(layerView ? layerView->shownLayer() : 0);
 }
 
-// Puts every row into the state that belongs to the current SlotCount: the
+// Puts every row into the state that belongs to the current Bank().Count(): the
 // filled rows, one row to add to, and nothing below it.
 void ZKWindow::ShowSlotCount()
 {
     for (int layer = 1; layer <= kMaxLayers; ++layer) {
         const Row r = row(layer);
-        const bool filled = layer <= SlotCount;
-        const bool shown = layer <= SlotCount + 1;
+        const bool filled = layer <= Bank().Count();
+        const bool shown = layer <= Bank().Count() + 1;
         if (!filled) {
             r.filename->setText(layer == 1 ? QStringLiteral("Create a Layer")
                                            : QStringLiteral("Add a Layer"));
@@ -494,12 +488,12 @@ void ZKWindow::ShowSlotCount()
         r.filename->setVisible(shown);
         r.addRemove->setText(filled ? QStringLiteral("X") : QStringLiteral("+"));
         r.addRemove->setToolTip(AddRemoveToolTip(filled, layer));
-        r.addRemove->setEnabled(layer >= SlotCount);
+        r.addRemove->setEnabled(layer >= Bank().Count());
         r.addRemove->setVisible(shown);
         r.play->setVisible(filled);
         r.threshold->setVisible(filled);
     }
-    ui->GenerateButton->setVisible(SlotCount >= 1);
+    ui->GenerateButton->setVisible(Bank().Count() >= 1);
     ShowSpaceToolTip();
     nameRoom = -1;
     ShowNames();
@@ -511,9 +505,9 @@ void ZKWindow::ShowSlotCount()
 void ZKWindow::ShowSpaceToolTip()
 {
     QStringList lines{tr("%1 of sound left (mono, %2)")
-                          .arg(WithUnit(double(qMax(0, kBankBudget - UsedSpace)) / (2.0 * kBankRate), 1, "s"),
+                          .arg(WithUnit(double(qMax(0, kBankBudget - Bank().UsedSpace())) / (2.0 * kBankRate), 1, "s"),
                                WithUnit(kBankRate, 0, "Hz"))};
-    const QString trimmed = TrimTotalToolTip(SlotCount);
+    const QString trimmed = TrimTotalToolTip(Bank());
     if (!trimmed.isEmpty())
         lines << trimmed;
     ui->AvailableSpace->setToolTip(lines.join(QLatin1Char('\n')));
@@ -522,7 +516,7 @@ void ZKWindow::ShowSpaceToolTip()
 void ZKWindow::AddOrRemoveLayer(int layer)
 {
     HideThresholdSlider();
-    if (SlotCount == layer - 1)
+    if (Bank().Count() == layer - 1)
         AddLayer();
     else
         RemoveLayer(layer);
@@ -556,13 +550,9 @@ void ZKWindow::AddLayer()
 // the space account and the size tables' rule, or says why not.
 void ZKWindow::TakeLayer(const ConversionVerdict &verdict)
 {
-    const SlotState before = table->State();
     const Refusal refused = table->Add(verdict);
-    if (!refused.IsEmpty()) {
+    if (!refused.IsEmpty())
         ShowRefusal(refused);
-        return;
-    }
-    Record(tr("Add %1").arg(SlotName[SlotCount - 1]), before);
 }
 
 void ZKWindow::StartConversion(const QString &chosen, ConversionDone done)
@@ -618,11 +608,8 @@ void ZKWindow::UnlockControls()
 
 void ZKWindow::RemoveLayer(int layer)
 {
-    const SlotState before = table->State();
-    const QString name = SlotName[layer - 1];
     table->Remove(layer);
     ui->ThresholdSlider->hide();
-    Record(tr("Remove %1").arg(name), before);
 }
 
 QString ZKWindow::getWavFromUser()
@@ -657,55 +644,40 @@ QStringList ZKWindow::AskForSounds(bool several)
     return res;
 }
 
-void ZKWindow::EnshortTargetName()
+QString ZKWindow::EnshortTargetName(const QString &targetPath)
 {
-    TargetName = LastPathPart(TargetPath);
-    qCDebug(lcZk) << TargetName;
+    return LastPathPart(targetPath);
 }
 
 void ZKWindow::on_GenerateButton_clicked()
 {
-    for (int i = 0; i < kMaxLayers; ++i)
-        qCDebug(lcZk) << SlotName[i] << "---" << SlotPath[i];
+    for (int layer = 1; layer <= kMaxLayers; ++layer)
+        qCDebug(lcZk) << Bank().Name(layer) << "---" << Bank().Path(layer);
     if (!QFileInfo::exists(lastSaveFolder))
         lastSaveFolder = QString::fromLatin1(kDefaultZksFolder);
     qCDebug(lcZk) << "LastSaveFolder1 = " << lastSaveFolder;
 
-    TargetPath = AskForBankPath();
-    qCDebug(lcZk) << TargetPath;
-    if (TargetPath.isEmpty())
+    const QString targetPath = AskForBankPath();
+    qCDebug(lcZk) << targetPath;
+    if (targetPath.isEmpty())
         return;
     // From here on the line would tell of a bank other than this one.
     ShowSavedBank(QString(), 0, 0);
-    EnshortTargetName();
-    if (NameHasControlCharacter(TargetName)) {
-        ShowMessage(RESULT_FILE_ERROR, ControlCharacterDetail());
-        return;
-    }
-
-    QVector<LayerFile> layers;
-    for (int i = 0; i < SlotCount; ++i)
-        layers.append({SlotPath[i], SlotName[i], SlotSize[i]});
-    const GeneratorArgs args = MakeGeneratorArgs(layers, SlotThreshold, GateLevel, TargetPath);
-
-    qint32 result;
-    QString reason;
+    Refusal refused;
     {
         WaitCursor busy;
-        result = GenerateZKS(args, &reason);
+        refused = Bank().Write(targetPath);
     }
-    if (result != GENERATE_OK) {
-        ShowMessage(ResultCodeForGenerator(result),
-                    tr("The bank was not saved.") + QLatin1Char(' ')
-                        + AboutFile(QDir::toNativeSeparators(TargetPath), reason));
+    if (!refused.IsEmpty()) {
+        ShowRefusal(refused);
         return;
     }
-    lastSaveFolder = QFileInfo(TargetPath).canonicalPath();
+    lastSaveFolder = QFileInfo(targetPath).canonicalPath();
     QSettings().setValue(kLastSaveFolderKey, lastSaveFolder);
     // Writing is not undone; what it wrote is what undo comes back to as
     // saved.
     undoStack->setClean();
-    ShowSavedBank(TargetName, SlotCount, QFileInfo(TargetPath).size());
+    ShowSavedBank(EnshortTargetName(targetPath), Bank().Count(), QFileInfo(targetPath).size());
 }
 
 QString ZKWindow::AskForBankPath()
@@ -728,13 +700,13 @@ QString ZKWindow::AskForBankPath()
 void ZKWindow::SelectLayer(int layer)
 {
     // The last layer's threshold stays at 1: there is nothing to move.
-    if (layer == SlotCount) {
+    if (layer == Bank().Count()) {
         ui->ThresholdSlider->hide();
         return;
     }
     ui->ThresholdSlider->show();
-    SelectedLayer = layer;
-    ui->ThresholdSlider->setValue(SlotThreshold[layer]);
+    selectedLayer = layer;
+    ui->ThresholdSlider->setValue(Bank().Threshold(layer));
 }
 
 void ZKWindow::on_ThresholdSlider_sliderMoved(int position)
@@ -745,22 +717,15 @@ void ZKWindow::on_ThresholdSlider_sliderMoved(int position)
 // A key press is one step; a drag is one when it ends.
 void ZKWindow::MoveSelectedThreshold(int position)
 {
-    const SlotState before = table->State();
-    table->MoveThreshold(SelectedLayer, position);
-    if (!ui->ThresholdSlider->isSliderDown())
-        Record(tr("Move threshold"), before);
+    table->MoveThreshold(selectedLayer, position);
 }
 
 // The gate and "Trim tails" are remembered as the user leaves them; undo,
 // an opened bank or an imported kit change only the rows'.
 void ZKWindow::on_horizontalSlider_valueChanged(int value)
 {
-    const SlotState before = table->State();
-    if (!table->SetGate(value))
-        return;
-    QSettings().setValue(kCutSilenceKey, value);
-    if (!ui->horizontalSlider->isSliderDown())
-        Record(tr("Gate"), before);
+    if (table->SetGate(value))
+        QSettings().setValue(kCutSilenceKey, value);
 }
 
 void ZKWindow::PlayLayer(int layer)
@@ -769,7 +734,7 @@ void ZKWindow::PlayLayer(int layer)
         WarnNoAudioOutput();
         return;
     }
-    PlaySoundFile(this, SlotPath[layer - 1]);
+    PlaySoundFile(this, Bank().Path(layer));
 }
 
 // Said once per window: the play buttons stay, and further presses are
@@ -978,7 +943,7 @@ void ZKWindow::OpenBank(const QString &bankPath)
         ShowBankError(this, bankPath, problems);
         return;
     }
-    if (SlotCount > 0 && !ConfirmReplacingLayers(this, bankPath)) {
+    if (Bank().Count() > 0 && !ConfirmReplacingLayers(this, bankPath)) {
         DiscardBankLayers(layers);
         return;
     }
@@ -992,23 +957,20 @@ void ZKWindow::PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTa
     HideThresholdSlider();
     // Rows of another bank or import are not named after the last import.
     suggestedBankName.clear();
-    const SlotState before = table->State();
     {
         WaitCursor busy;
-        table->Open(layers, thresholds);
+        table->Open(layers, thresholds, what);
     }
-    Record(what, before);
     ShowSavedBank(QString(), 0, 0);
     // An opened bank counts as written until its layers change.
     if (written)
-        undoStack->setClean();
+        table->UndoStack()->setClean();
 }
 
 // Re-applies the option to every layer from its untrimmed file; a change
 // the bank has no room for is refused and the box goes back.
 void ZKWindow::SetTrimTails(bool on)
 {
-    const SlotState before = table->State();
     Refusal refused;
     {
         WaitCursor busy;
@@ -1021,5 +983,4 @@ void ZKWindow::SetTrimTails(bool on)
         return;
     }
     QSettings().setValue(kTrimTailsKey, on);
-    Record(tr("Trim tails"), before);
 }

@@ -33,10 +33,6 @@ namespace Ui {
 class ZKWindow;
 }
 
-// The most recent save dialog's path and the bank's own name derived from it.
-extern QString TargetPath;
-extern QString TargetName;
-
 // The status line after a bank was written, e.g. "Saved kit.zks: 5 layers,
 // 1.3 MB" (1 MB = 1,000,000 bytes, rounded to the nearest tenth).
 QString SavedBankSummary(const QString &bankName, int layerCount, qint64 bankBytes);
@@ -65,7 +61,13 @@ public:
     void UpdateThresholds(int count);
     QString getWavFromUser();
     void HideThresholdSlider();
-    void EnshortTargetName();
+    // The bank's own name, as a save dialog's path gives it.
+    static QString EnshortTargetName(const QString &targetPath);
+    // The bank the rows show, and the table that changes it.
+    const BankDocument &Bank() const { return table->Document(); }
+    SlotTable &Table() const { return *table; }
+    // The layer whose threshold button was pressed last: the slider's.
+    int SelectedLayer() const { return selectedLayer; }
     // True from the moment a sound's conversion starts until its verdict has
     // been dealt with, a refusal's message box included.
     bool IsConverting() const;
@@ -192,12 +194,9 @@ private:
     void ShowImported(const QString &line, const QStringList &notes, const QString &bankName);
     void SetTrimTails(bool on);
 
-    // Undo and redo (zkwindowundo.cpp): every change of the slot table is
-    // one step, taken as the state before it and the state after it.
+    // Undo and redo (zkwindowundo.cpp): the table makes every change of the
+    // bank one step; the window offers the keys and tells of the steps.
     void SetUpUndo();
-    // Records the change from `before` to the table's state now as one
-    // step named `what`; nothing when the table did not change.
-    void Record(const QString &what, const SlotState &before);
     bool MayStep() const;
     // Whether the layers differ from those last written or opened from a
     // bank, whether or not the status line names that bank: the undo
@@ -208,13 +207,8 @@ private:
 
     Ui::ZKWindow *ui;
     SlotTable *table = nullptr;
-    QUndoStack *undoStack = nullptr;
-    // The table as it was when a drag of a slider began: the drag is one
-    // step, recorded when it ends. Emptied then, so as not to hold its files.
-    SlotState beforeDrag;
-    // The table before a queue of sounds began, which is one step; emptied
-    // as beforeDrag.
-    SlotState beforeQueue;
+    QUndoStack *undoStack = nullptr; // the table's
+    int selectedLayer = 0;
     QString lastFolder;
     QString lastSaveFolder;
     QLabel *statusLine = nullptr;
@@ -269,7 +263,7 @@ private:
     LayerView *layerView = nullptr;
     QPushButton *orderButton = nullptr;
     QString thresholdTip; // the form's, for a threshold button not in use
-    // SlotCount as last shown: one more means a layer was added.
+    // The count of layers as last shown: one more means a layer was added.
     int layersShown = 0;
     // Hearing a hit strength: the strength, its play button, and each row's
     // range of hits, lit for the layer that strength plays.

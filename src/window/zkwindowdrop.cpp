@@ -27,7 +27,7 @@ bool ZKWindow::AddDroppedSounds(QDropEvent *event)
     // Rows have no gaps: what is not dropped on a filled row goes after the
     // last layer. Queued, so a file manager waiting for the drop to end
     // isn't kept waiting by the conversion's boxes.
-    if (files.size() == 1 && layer >= 1 && layer <= SlotCount) {
+    if (files.size() == 1 && layer >= 1 && layer <= Bank().Count()) {
         const QString file = files.first();
         QMetaObject::invokeMethod(this, [this, layer, file]() { ReplaceLayer(layer, file); },
                                   Qt::QueuedConnection);
@@ -71,7 +71,7 @@ void ZKWindow::HighlightDropRow(int layer)
 
 void ZKWindow::AddSounds(const QStringList &files)
 {
-    beforeQueue = table->State();
+    table->BeginStep(tr("Add sounds"));
     soundsToAdd = files;
     soundsRefused.clear();
     AddNextSound();
@@ -83,7 +83,7 @@ void ZKWindow::AddNextSound()
         FinishAddingSounds();
         return;
     }
-    if (SlotCount >= kMaxLayers) {
+    if (Bank().Count() >= kMaxLayers) {
         for (const QString &file : std::as_const(soundsToAdd))
             soundsRefused << RefusalLine(file, NoFreeLayerReason());
         soundsToAdd.clear();
@@ -115,8 +115,7 @@ void ZKWindow::AddNextSound()
 // The sounds added together are one step of undo.
 void ZKWindow::FinishAddingSounds()
 {
-    Record(tr("Add sounds"), beforeQueue);
-    beforeQueue = SlotState(); // its files are the step's to keep now
+    table->EndStep();
     if (soundsRefused.isEmpty())
         return;
     const QString lines = soundsRefused.join(QLatin1Char('\n'));
@@ -140,13 +139,9 @@ void ZKWindow::ReplaceLayer(int layer, const QString &file)
 // threshold, or says why the old layer stays.
 void ZKWindow::TakeReplacement(int layer, const ConversionVerdict &verdict)
 {
-    const SlotState before = table->State();
     const Refusal refused = table->Replace(layer, verdict);
-    if (!refused.IsEmpty()) {
+    if (!refused.IsEmpty())
         ShowRefusal(refused);
-        return;
-    }
-    Record(tr("Replace layer %1").arg(layer), before);
 }
 
 void ZKWindow::OpenFiles(const QStringList &paths)

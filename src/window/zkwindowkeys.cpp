@@ -38,11 +38,11 @@ void ZKWindow::SetUpKeys()
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_G), [=]() { press(ui->GenerateButton); });
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_L), [=]() { press(named("OrderByLoudnessButton")); });
     shortcut(QKeySequence(Qt::Key_Delete), [=]() {
-        if (SlotCount > 0)
-            press(row(SlotCount).addRemove);
+        if (Bank().Count() > 0)
+            press(row(Bank().Count()).addRemove);
     });
     shortcut(QKeySequence(Qt::Key_P), [=]() {
-        const int layer = SelectedLayer >= 1 && SelectedLayer <= SlotCount ? SelectedLayer : SlotCount;
+        const int layer = selectedLayer >= 1 && selectedLayer <= Bank().Count() ? selectedLayer : Bank().Count();
         if (layer > 0)
             press(row(layer).play);
     });
@@ -97,7 +97,7 @@ bool ZKWindow::eventFilter(QObject *watched, QEvent *event)
     // The arrows and page keys on a threshold button move its layer's
     // threshold as the slider's keys do. The last layer's stays at 1.
     int layer = 0;
-    for (int n = 1; n < SlotCount; ++n) {
+    for (int n = 1; n < Bank().Count(); ++n) {
         if (row(n).threshold == button)
             layer = n;
     }
@@ -120,7 +120,7 @@ bool ZKWindow::eventFilter(QObject *watched, QEvent *event)
     }
     if (layer == 0 || action == QAbstractSlider::SliderNoAction)
         return QMainWindow::eventFilter(watched, event);
-    if (SelectedLayer != layer)
+    if (selectedLayer != layer)
         button->click();
     ui->ThresholdSlider->triggerAction(action);
     return true;

@@ -90,7 +90,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
     const QString instrumentName = reading->kit.instruments.at(chosen);
     const QString what = tr("%1 \u2013 %2").arg(reading->kit.name, instrumentName);
     // Asked before any work that may fail or take long.
-    if (SlotCount > 0 && !ConfirmReplacingWithKit(this, SlotCount, what))
+    if (Bank().Count() > 0 && !ConfirmReplacingWithKit(this, Bank().Count(), what))
         return;
     if (!RunKitWork(this, tr("Importing %1\u2026").arg(instrumentName),
                     [reading, chosen, scratchPath](const std::atomic<bool> *cancelled) {

@@ -64,10 +64,10 @@ void ZKWindow::SetUpLevelsAndView()
     connect(layerView, &LayerView::playClicked, this, [this]() { PlayShownLayer(); });
     connect(hitStrengthBox, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int strength) {
         LightHitRow();
-        ShowLayerInView(LayerForHit(SlotThreshold, SlotCount, strength));
+        ShowLayerInView(LayerForHit(Bank().Thresholds(), Bank().Count(), strength));
     });
     connect(hitPlayButton, &QPushButton::clicked, this, [this]() {
-        PlayLayerAsHeld(LayerForHit(SlotThreshold, SlotCount, hitStrengthBox->value()));
+        PlayLayerAsHeld(LayerForHit(Bank().Thresholds(), Bank().Count(), hitStrengthBox->value()));
     });
 
     // Each row's range of hits sits just right of its threshold button, at
@@ -100,15 +100,15 @@ void ZKWindow::SetUpLevelsAndView()
 // just added, or the last one left when the one it showed has gone.
 void ZKWindow::ShowLevelsAndView()
 {
-    orderButton->setVisible(SlotCount >= 2);
+    orderButton->setVisible(Bank().Count() >= 2);
     QStringList paths;
-    for (int i = 0; i < SlotCount; ++i)
-        paths << SlotPath[i];
+    for (int i = 0; i < Bank().Count(); ++i)
+        paths << Bank().Path(i + 1);
     analysis.keepOnly(paths);
     int layer = layerView->shownLayer();
-    if (SlotCount > layersShown || layer > SlotCount)
-        layer = SlotCount;
-    layersShown = SlotCount;
+    if (Bank().Count() > layersShown || layer > Bank().Count())
+        layer = Bank().Count();
+    layersShown = Bank().Count();
     ShowLayerInView(layer);
     ShowHitRanges();
 }
@@ -117,7 +117,7 @@ QStringList ZKWindow::LevelsToolTipLines(int layer)
 {
     LayerLevels levels;
     QString reason;
-    if (!analysis.levels(SlotPath[layer - 1], GateLevel, &levels, &reason))
+    if (!analysis.levels(Bank().Path(layer), Bank().GateLevel(), &levels, &reason))
         return {QStringLiteral("Levels unknown: %1").arg(reason)};
     return LevelsLines(levels);
 }
@@ -128,10 +128,10 @@ void ZKWindow::UpdateRowToolTip(int layer)
 {
     QLabel *label = row(layer).filename;
     QStringList lines;
-    if (label->text() != SlotName[layer - 1])
-        lines << SlotName[layer - 1];
+    if (label->text() != Bank().Name(layer))
+        lines << Bank().Name(layer);
     lines << LevelsToolTipLines(layer);
-    const QString trimmed = TrimToolTipLine(layer);
+    const QString trimmed = TrimToolTipLine(Bank(), layer);
     if (!trimmed.isEmpty())
         lines << trimmed;
     label->setToolTip(lines.join(QLatin1Char('\n')));
@@ -140,24 +140,24 @@ void ZKWindow::UpdateRowToolTip(int layer)
 void ZKWindow::ShowHitRanges()
 {
     for (int layer = 1; layer <= kMaxLayers; ++layer) {
-        const bool inUse = SlotCount >= 2 && layer <= SlotCount;
-        row(layer).threshold->setToolTip(inUse ? HitRangeText(SlotThreshold, SlotCount, layer)
+        const bool inUse = Bank().Count() >= 2 && layer <= Bank().Count();
+        row(layer).threshold->setToolTip(inUse ? HitRangeText(Bank().Thresholds(), Bank().Count(), layer)
                                                : thresholdTip);
         QLabel *range = hitRanges[layer - 1];
-        const bool filled = layer <= SlotCount;
-        range->setText(filled ? HitRangeShort(SlotThreshold, SlotCount, layer) : QString());
+        const bool filled = layer <= Bank().Count();
+        range->setText(filled ? HitRangeShort(Bank().Thresholds(), Bank().Count(), layer) : QString());
         range->setToolTip(filled ? tr("The hits this layer plays") : QString());
         range->setVisible(filled);
     }
-    hitStrengthBox->setEnabled(SlotCount >= 1);
-    hitPlayButton->setEnabled(SlotCount >= 1);
+    hitStrengthBox->setEnabled(Bank().Count() >= 1);
+    hitPlayButton->setEnabled(Bank().Count() >= 1);
     LightHitRow();
 }
 
 // Lights the range of the row whose layer a hit of the chosen strength plays.
 void ZKWindow::LightHitRow()
 {
-    const int lit = LayerForHit(SlotThreshold, SlotCount, hitStrengthBox->value());
+    const int lit = LayerForHit(Bank().Thresholds(), Bank().Count(), hitStrengthBox->value());
     for (int layer = 1; layer <= kMaxLayers; ++layer) {
         QLabel *range = hitRanges[layer - 1];
         const bool on = layer == lit;
@@ -171,12 +171,12 @@ void ZKWindow::LightHitRow()
 void ZKWindow::ShowLayerInView(int layer)
 {
     LayerView::Layer shown;
-    if (layer >= 1 && layer <= SlotCount) {
-        const QString &path = SlotPath[layer - 1];
+    if (layer >= 1 && layer <= Bank().Count()) {
+        const QString &path = Bank().Path(layer);
         shown.number = layer;
         shown.summary = analysis.summary(path);
-        shown.cutFrames = analysis.cutFrames(path, GateLevel);
-        shown.layerBytes = SlotSize[layer - 1];
+        shown.cutFrames = analysis.cutFrames(path, Bank().GateLevel());
+        shown.layerBytes = Bank().Size(layer);
     }
     layerView->showLayer(shown);
     MarkShownLayer(shown.number);
@@ -188,10 +188,10 @@ void ZKWindow::ShowLayerInView(int layer)
 // group, as Tab would then stop at the checked one alone.
 void ZKWindow::MarkShownLayer(int layer)
 {
-    const bool marked = SlotCount >= 2 && layer >= 1 && layer <= SlotCount;
+    const bool marked = Bank().Count() >= 2 && layer >= 1 && layer <= Bank().Count();
     for (int n = 1; n <= kMaxLayers; ++n)
         row(n).threshold->setChecked(marked && n == layer);
-    if (!marked || layer == SlotCount || layer != SelectedLayer)
+    if (!marked || layer == Bank().Count() || layer != selectedLayer)
         ui->ThresholdSlider->hide();
 }
 
@@ -200,10 +200,10 @@ void ZKWindow::MarkShownLayer(int layer)
 void ZKWindow::OrderByLoudness()
 {
     QVector<double> attack;
-    for (int layer = 1; layer <= SlotCount; ++layer) {
+    for (int layer = 1; layer <= Bank().Count(); ++layer) {
         LayerLevels levels;
         QString reason;
-        if (!analysis.levels(SlotPath[layer - 1], GateLevel, &levels, &reason)) {
+        if (!analysis.levels(Bank().Path(layer), Bank().GateLevel(), &levels, &reason)) {
             QMessageBox::warning(this, QStringLiteral("WARNING"),
                                  tr("Layer %1 could not be measured: %2.").arg(layer).arg(reason),
                                  QMessageBox::Ok, QMessageBox::NoButton);
@@ -219,13 +219,11 @@ void ZKWindow::OrderByLoudness()
         return;
 
     ThresholdTable spread;
-    std::copy(SlotThreshold, SlotThreshold + kMaxLayers + 1, spread);
+    std::copy(Bank().Thresholds(), Bank().Thresholds() + kMaxLayers + 1, spread);
     const QVector<int> order = LoudnessOrder(attack, true, spread);
     const int shownNow = int(order.indexOf(layerView->shownLayer() - 1)) + 1;
-    const SlotState before = table->State();
     table->Reorder(order, spread);
     HideThresholdSlider();
-    Record(tr("Order by loudness"), before);
     ShowLayerInView(shownNow);
 }
 
@@ -238,14 +236,14 @@ void ZKWindow::PlayShownLayer()
 
 void ZKWindow::PlayLayerAsHeld(int layer)
 {
-    if (layer < 1 || layer > SlotCount)
+    if (layer < 1 || layer > Bank().Count())
         return;
     if (!AudioOutputAvailable()) {
         WarnNoAudioOutput();
         return;
     }
     QString reason;
-    const QString held = analysis.heldSoundFile(SlotPath[layer - 1], GateLevel, &reason);
+    const QString held = analysis.heldSoundFile(Bank().Path(layer), Bank().GateLevel(), &reason);
     if (held.isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("WARNING"),
                              tr("Layer %1 could not be played: %2.").arg(layer).arg(reason),

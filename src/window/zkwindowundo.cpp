@@ -1,9 +1,6 @@
-// Undo and redo: every change of what the bank would hold is one step on
-// the window's undo stack, kept as the slot table before and after it.
-// Writing the bank is not a step; it marks the state undo comes back to as
-// saved. A step holds the layer files its two states name, so the files
-// last as long as the rows or a step need them: the stack keeps the last
-// kUndoSteps steps, and a new change drops the steps that could be redone.
+// Undo and redo: the slot table makes every change of what the bank would
+// hold one step on its undo stack. Writing the bank is not a step; it marks
+// the state undo comes back to as saved.
 
 #include "zkwindow.h"
 #include "ui_zkwindow.h"
@@ -11,47 +8,14 @@
 #include <QKeySequence>
 #include <QShortcut>
 #include <QSlider>
-#include <QUndoCommand>
 #include <QUndoStack>
-
-#include <utility>
-
-namespace {
-
-constexpr int kUndoSteps = 200;
-
-class SlotChange : public QUndoCommand
-{
-public:
-    SlotChange(const QString &what, SlotTable *table, SlotState before, SlotState after)
-        : QUndoCommand(what), table(table), before(std::move(before)), after(std::move(after))
-    {
-    }
-
-    void undo() override { table->Restore(before); }
-    void redo() override
-    {
-        // Pushed once the change is made: the first redo has nothing to do.
-        if (made) {
-            made = false;
-            return;
-        }
-        table->Restore(after);
-    }
-
-private:
-    SlotTable *table;
-    SlotState before;
-    SlotState after;
-    bool made = true;
-};
-
-} // namespace
 
 void ZKWindow::SetUpUndo()
 {
-    undoStack = new QUndoStack(this);
-    undoStack->setUndoLimit(kUndoSteps);
+    undoStack = table->UndoStack();
+    // The remembered gate and "Trim tails" the window starts with are no
+    // steps to undo.
+    undoStack->clear();
     connect(undoStack, &QUndoStack::cleanChanged, this, [this]() {
         nameRoom = -1;
         ShowNames();
@@ -70,26 +34,18 @@ void ZKWindow::SetUpUndo()
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), &ZKWindow::StepForward);
 }
 
-void ZKWindow::Record(const QString &what, const SlotState &before)
-{
-    if (!undoStack)
-        return; // the constructor putting back the remembered choices
-    SlotState after = table->State();
-    if (after == before)
-        return;
-    undoStack->push(new SlotChange(what, table, before, std::move(after)));
-}
-
 bool ZKWindow::ChangedSinceSaved() const
 {
     return undoStack && !undoStack->isClean();
 }
 
 // Not while a sound is converted for the rows (the conversion's result
-// goes where the table had room) nor in the middle of a drag.
+// goes where the table had room) nor in the middle of a drag or a queue of
+// sounds.
 bool ZKWindow::MayStep() const
 {
-    return !IsConverting() && !ui->ThresholdSlider->isSliderDown() && !ui->horizontalSlider->isSliderDown();
+    return !IsConverting() && !table->InStep() && !ui->ThresholdSlider->isSliderDown()
+        && !ui->horizontalSlider->isSliderDown();
 }
 
 void ZKWindow::StepBack()

@@ -99,11 +99,50 @@ void AnswerFileDialog(const QString &path)
     });
 }
 
+const BankDocument &Bank()
+{
+    QList<ZKWindow *> windows;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *window = qobject_cast<ZKWindow *>(widget))
+            windows << window;
+    }
+    if (windows.size() != 1)
+        qFatal("Bank(): %d windows; name the one meant", int(windows.size()));
+    return windows.first()->Bank();
+}
+
+bool FillRows(ZKWindow &window, int count, const QString &folder)
+{
+    QVector<LayerFile> layers;
+    for (int n = 1; n <= count; ++n) {
+        const QString path = QDir(folder).filePath(QStringLiteral("row %1.wav").arg(n));
+        if (!WriteBytes(path, Wav16(1, kBankRate, Ramp(600 + 100 * n))))
+            return false;
+        layers << LayerFile{path, QFileInfo(path).fileName(), OpenAndCheckFile(path)};
+    }
+    ThresholdTable thresholds;
+    DefaultThresholds(thresholds, count);
+    const QString bank = QDir(folder).filePath(QStringLiteral("rows.zks"));
+    if (GenerateZKS(MakeGeneratorArgs(layers, thresholds, 0, bank)) != GENERATE_OK)
+        return false;
+    window.OpenFiles({bank});
+    QElapsedTimer waited;
+    waited.start();
+    while (window.Bank().Count() != count && waited.elapsed() < kGiveUpMs)
+        QTest::qWait(10);
+    return window.Bank().Count() == count;
+}
+
 QStringList LayerFilesInUse()
 {
+    return LayerFilesInUse(Bank());
+}
+
+QStringList LayerFilesInUse(const BankDocument &bank)
+{
     QStringList files;
-    for (int i = 0; i < SlotCount; ++i) {
-        for (const QString &path : {SlotPath[i], SlotSource[i]}) {
+    for (int layer = 1; layer <= bank.Count(); ++layer) {
+        for (const QString &path : {bank.Path(layer), bank.Source(layer)}) {
             const QString file = QDir(WorkFolder()).relativeFilePath(path);
             files << QFileInfo(file).path() << file;
         }

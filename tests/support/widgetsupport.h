@@ -13,6 +13,7 @@
 
 #include "testsupport.h"
 
+class BankDocument;
 class QTimer;
 class QWidget;
 class ZKWindow;
@@ -129,8 +130,16 @@ private:
 void CancelWhenHeld(ZKWindow *window, HeldConverter &converter,
                     std::function<void()> after = nullptr);
 
-// The layer files and trimmed copies the slot table holds now, each after
-// its folder, as FolderTree names them under the working folder.
+// The bank of the one window there is now (more or none end the tests).
+const BankDocument &Bank();
+
+// Fills the rows of `window`, which has none, with `count` short layers by
+// opening a bank of them written into `folder`; false if they did not come.
+bool FillRows(ZKWindow &window, int count, const QString &folder);
+
+// The layer files and trimmed copies the bank holds now, each after its
+// folder, as FolderTree names them under the working folder.
+QStringList LayerFilesInUse(const BankDocument &bank);
 QStringList LayerFilesInUse();
 
 // Lets the layout requests that changed texts posted run, so sizes and

@@ -102,7 +102,7 @@ void TestClosePrompt::answers()
     if (!bank.isEmpty())
         QVERIFY(QFileInfo(bank).size() > 0);
     // The layers stay with a window left open.
-    QCOMPARE(SlotCount, 2);
+    QCOMPARE(Bank().Count(), 2);
 }
 
 void TestClosePrompt::noQuestion_data()
@@ -151,7 +151,7 @@ void TestClosePrompt::noQuestion()
             qobject_cast<QMessageBox *>(modal)->button(QMessageBox::Yes)->click();
         }, kGiveUpMs);
         window.OpenFiles({bank});
-        QTRY_COMPARE(SlotCount, 2);
+        QTRY_COMPARE(Bank().Count(), 2);
         delete replace;
         if (state.endsWith(QLatin1String("layer removed")))
             window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();

@@ -114,7 +114,7 @@ void TestControls::AddLayers(ZKWindow &window, int count)
 {
     for (int n = 1; n <= count; ++n) {
         AddLayerThroughDialog(&window, n, home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
-        QCOMPARE(SlotCount, n);
+        QCOMPARE(Bank().Count(), n);
     }
 }
 
@@ -159,13 +159,13 @@ void TestControls::thresholdSlider()
     Threshold(window, selected)->click();
     auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
     QVERIFY(slider->isVisible());
-    QCOMPARE(SelectedLayer, selected);
+    QCOMPARE(window.SelectedLayer(), selected);
     // sliderMoved is what a drag of the handle emits.
     QVERIFY(QMetaObject::invokeMethod(slider, "sliderMoved", Q_ARG(int, position)));
 
     QStringList texts;
     for (int n = 1; n <= 8; ++n) {
-        QCOMPARE(SlotThreshold[n], thresholds.at(n - 1));
+        QCOMPARE(Bank().Threshold(n), thresholds.at(n - 1));
         texts << QString::number(thresholds.at(n - 1));
     }
     QCOMPARE(ThresholdTexts(window), texts);
@@ -175,7 +175,7 @@ void TestControls::thresholdSlider()
     ThresholdTable defaults;
     DefaultThresholds(defaults, layers - 1);
     for (int n = 1; n <= 8; ++n)
-        QCOMPARE(SlotThreshold[n], defaults[n]);
+        QCOMPARE(Bank().Threshold(n), defaults[n]);
     QVERIFY(!slider->isVisible());
 }
 
@@ -197,9 +197,9 @@ void TestControls::selectingChangesNoThreshold()
     // The last layer's button hides the slider and keeps the selection.
     Threshold(window, 3)->click();
     QVERIFY(!slider->isVisible());
-    QCOMPARE(SelectedLayer, 2);
+    QCOMPARE(window.SelectedLayer(), 2);
     QCOMPARE(ThresholdTexts(window), before);
-    QCOMPARE(SlotThreshold[3], 1);
+    QCOMPARE(Bank().Threshold(3), 1);
 }
 
 void TestControls::everySliderActionMovesTheThreshold_data()
@@ -263,11 +263,11 @@ void TestControls::everySliderActionMovesTheThreshold()
     MoveThreshold(expected, 3, 2, aim);
     QStringList texts;
     for (int n = 1; n <= 8; ++n) {
-        QCOMPARE(SlotThreshold[n], expected[n]);
+        QCOMPARE(Bank().Threshold(n), expected[n]);
         texts << QString::number(expected[n]);
     }
     QCOMPARE(ThresholdTexts(window), texts);
-    QCOMPARE(slider->value(), SlotThreshold[2]); // the handle shows what is saved
+    QCOMPARE(slider->value(), Bank().Threshold(2)); // the handle shows what is saved
 }
 
 void TestControls::newWindowStartsAfresh()
@@ -278,19 +278,19 @@ void TestControls::newWindowStartsAfresh()
         AddLayers(first, 3);
         Threshold(first, 2)->click();
         first.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(4);
-        QCOMPARE(int(GateLevel), 1035);
+        QCOMPARE(int(Bank().GateLevel()), 1035);
     }
     // The slot table starts afresh; the gate is the one the user left, and
     // the gate in use is the one the slider shows.
     ZKWindow second;
-    QCOMPARE(int(GateLevel), 1035);
-    QCOMPARE(SelectedLayer, 0);
-    QCOMPARE(AvailablePercent, 0);
-    QCOMPARE(SlotCount, 0);
-    QCOMPARE(UsedSpace, 0);
-    QCOMPARE(SlotThreshold[1], 1);
+    QCOMPARE(int(Bank().GateLevel()), 1035);
+    QCOMPARE(second.SelectedLayer(), 0);
+    QCOMPARE(Bank().AvailablePercent(), AvailablePercentFor(0));
+    QCOMPARE(Bank().Count(), 0);
+    QCOMPARE(Bank().UsedSpace(), 0);
+    QCOMPARE(Bank().Threshold(1), 1);
     for (int n = 2; n <= 8; ++n)
-        QCOMPARE(SlotThreshold[n], 0);
+        QCOMPARE(Bank().Threshold(n), 0);
     QCOMPARE(second.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("-30dB"));
     QCOMPARE(second.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->value(), 4);
 }
@@ -299,7 +299,7 @@ void TestControls::choicesRemembered()
 {
     {
         ZKWindow first;
-        QCOMPARE(int(GateLevel), 0);
+        QCOMPARE(int(Bank().GateLevel()), 0);
         QVERIFY(!first.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->isChecked());
         first.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(2);
         first.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->setChecked(true);
@@ -309,7 +309,7 @@ void TestControls::choicesRemembered()
     QCOMPARE(settings.value(QStringLiteral("TrimTails")).toBool(), true);
     ZKWindow second;
     QCOMPARE(second.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("-50dB"));
-    QCOMPARE(int(GateLevel), 103);
+    QCOMPARE(int(Bank().GateLevel()), 103);
     QVERIFY(second.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->isChecked());
     // The folders' keys keep their meaning beside them.
     QVERIFY(!settings.contains(QStringLiteral("LastFolder")) || settings.value(QStringLiteral("LastFolder")).canConvert<QString>());
@@ -337,7 +337,7 @@ void TestControls::gateLevels()
     gate->setValue(position == 0 ? 2 : 0); // make sure the value changes
     gate->setValue(position);
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label_2"))->text(), label);
-    QCOMPARE(int(GateLevel), amplitude);
+    QCOMPARE(int(Bank().GateLevel()), amplitude);
 }
 
 void TestControls::gateOutOfRangeIgnored()
@@ -346,7 +346,7 @@ void TestControls::gateOutOfRangeIgnored()
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(3);
     QVERIFY(QMetaObject::invokeMethod(&window, "on_horizontalSlider_valueChanged", Q_ARG(int, 7)));
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("-40dB"));
-    QCOMPARE(int(GateLevel), 328);
+    QCOMPARE(int(Bank().GateLevel()), 328);
 }
 
 void TestControls::playStartsTheLayersFile()
@@ -358,7 +358,7 @@ void TestControls::playStartsTheLayersFile()
     window.findChild<QPushButton *>(QStringLiteral("Play_Button_2"))->click();
     const QList<QSoundEffect *> sounds = window.findChildren<QSoundEffect *>();
     QCOMPARE(sounds.size(), before + 1);
-    QCOMPARE(sounds.last()->source(), QUrl::fromLocalFile(SlotPath[1]));
+    QCOMPARE(sounds.last()->source(), QUrl::fromLocalFile(Bank().Path(2)));
 }
 
 void TestControls::playWithoutAudioOutputWarnsOncePerWindow()
@@ -378,7 +378,7 @@ void TestControls::playWithoutAudioOutputWarnsOncePerWindow()
         QPointer<QTimer> watch = CloseNextMessageBox(&first, 3000);
         window.findChild<QPushButton *>(QStringLiteral("Play_Button_2"))->click();
         delete watch;
-        QVERIFY(!playing(window).contains(SlotPath[1]));
+        QVERIFY(!playing(window).contains(Bank().Path(2)));
         QVERIFY2(first.seen, "window " + QByteArray::number(windowNumber));
         QCOMPARE(first.title, QStringLiteral("WARNING"));
         QCOMPARE(first.text, QStringLiteral("No audio output is available."));
@@ -391,7 +391,7 @@ void TestControls::playWithoutAudioOutputWarnsOncePerWindow()
             window.findChild<QPushButton *>(QString::fromLatin1(button))->click();
             delete watch;
             QVERIFY2(!again.seen, button);
-            QVERIFY(!playing(window).contains(SlotPath[0]) && !playing(window).contains(SlotPath[1]));
+            QVERIFY(!playing(window).contains(Bank().Path(1)) && !playing(window).contains(Bank().Path(2)));
         }
         QVERIFY(window.findChild<QPushButton *>(QStringLiteral("Play_Button_1"))->isVisible());
     }
@@ -521,26 +521,25 @@ void TestControls::everySlotBoundToItsSignal()
         SeenMessageBox box;
         QPointer<QTimer> boxWatch = CloseNextMessageBox(&box, 3000);
         if (n > 1)
-            SlotCount = n; // so that row n holds a layer to remove
+            QVERIFY(FillRows(*window, n, home.path())); // so that row n holds a layer to remove
         emit window->findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(n))->clicked();
         delete watch;
         delete boxWatch;
         if (n == 1)
             QVERIFY2(!dialogFolder.isEmpty() && box.seen, "Del_Br_Button_1");
         else
-            QCOMPARE(SlotCount, n - 1);
+            QCOMPARE(Bank().Count(), n - 1);
     }
     {
         auto window = fresh();
-        SlotCount = 8;
+        QVERIFY(FillRows(*window, 8, home.path()));
         for (int n = 1; n <= 7; ++n) {
             emit Threshold(*window, n)->clicked();
-            QCOMPARE(SelectedLayer, n);
+            QCOMPARE(window->SelectedLayer(), n);
         }
-        SelectedLayer = 3;
+        emit Threshold(*window, 3)->clicked();
         emit Threshold(*window, 8)->clicked();
-        QCOMPARE(SelectedLayer, 3); // the last layer hides the slider instead
-        SlotCount = 0;
+        QCOMPARE(window->SelectedLayer(), 3); // the last layer hides the slider instead
     }
     {
         auto window = fresh();
@@ -552,22 +551,21 @@ void TestControls::everySlotBoundToItsSignal()
     }
     {
         auto window = fresh();
+        QVERIFY(FillRows(*window, 8, home.path()));
         for (int n = 1; n <= 8; ++n) {
-            SlotPath[n - 1] = QStringLiteral("layer%1.wav").arg(n);
             emit window->findChild<QPushButton *>(QStringLiteral("Play_Button_%1").arg(n))->clicked();
             QCOMPARE(window->findChildren<QSoundEffect *>().last()->source(),
-                     QUrl::fromLocalFile(SlotPath[n - 1]));
+                     QUrl::fromLocalFile(Bank().Path(n)));
         }
     }
     {
         auto window = fresh();
-        SlotCount = 2;
-        SelectedLayer = 1;
+        QVERIFY(FillRows(*window, 2, home.path()));
+        emit Threshold(*window, 1)->clicked();
         emit window->findChild<QSlider *>(QStringLiteral("ThresholdSlider"))->sliderMoved(50);
-        QCOMPARE(SlotThreshold[1], 50);
+        QCOMPARE(Bank().Threshold(1), 50);
         emit window->findChild<QSlider *>(QStringLiteral("horizontalSlider"))->valueChanged(4);
-        QCOMPARE(int(GateLevel), 1035);
-        SlotCount = 0;
+        QCOMPARE(int(Bank().GateLevel()), 1035);
     }
     {
         UrlCatcher catcher;

@@ -62,9 +62,9 @@ QStringList WindowState(ZKWindow &window)
         state << line;
     }
     state << QStringLiteral("progress dialogs %1").arg(window.findChildren<QProgressDialog *>().size());
-    state << QStringLiteral("count %1 used %2").arg(SlotCount).arg(UsedSpace);
+    state << QStringLiteral("count %1 used %2").arg(Bank().Count()).arg(Bank().UsedSpace());
     for (int n = 1; n <= 8; ++n)
-        state << QStringLiteral("layer %1: %2 %3").arg(n).arg(SlotThreshold[n]).arg(SlotPath[n - 1]);
+        state << QStringLiteral("layer %1: %2 %3").arg(n).arg(Bank().Threshold(n)).arg(Bank().Path(n));
     state.sort();
     return state;
 }
@@ -168,9 +168,9 @@ void TestConversionRunner::windowRespondsWhileConverting()
     QCOMPARE(disabledMeanwhile, BankControlNames());
     QVERIFY(busyCursor);
     // The layer is taken, and the controls are back as the rows want them.
-    QCOMPARE(SlotCount, 2);
-    QCOMPARE(SlotName[1], QStringLiteral("kick.wav"));
-    QVERIFY(QFileInfo(SlotPath[1]).isFile());
+    QCOMPARE(Bank().Count(), 2);
+    QCOMPARE(Bank().Name(2), QStringLiteral("kick.wav"));
+    QVERIFY(QFileInfo(Bank().Path(2)).isFile());
     QCOMPARE(DisabledControls(window), QStringList{"Del_Br_Button_1"});
     QCOMPARE(window.findChild<QProgressDialog *>(), nullptr);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
@@ -229,8 +229,8 @@ void TestConversionRunner::resultAfterCancelNeverLands()
     QCOMPARE(WindowState(window), before);
 
     QVERIFY(!AddLayerThroughDialog(&window, 2, kick).seen);
-    QCOMPARE(SlotCount, 2);
-    QCOMPARE(SlotName[1], QStringLiteral("kick.wav"));
+    QCOMPARE(Bank().Count(), 2);
+    QCOMPARE(Bank().Name(2), QStringLiteral("kick.wav"));
 }
 
 void TestConversionRunner::closingTheWindowStopsTheConversion_data()
@@ -268,7 +268,7 @@ void TestConversionRunner::closingTheWindowStopsTheConversion()
     QVERIFY(converter.sawCancel());
     QVERIFY(!converter.gaveUp());
     QVERIFY2(!box.seen, qPrintable(box.text));
-    QCOMPARE(SlotCount, 0);
+    QCOMPARE(Bank().Count(), 0);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
 

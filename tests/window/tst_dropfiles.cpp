@@ -34,19 +34,19 @@ QByteArray Digest(const QString &path)
 QStringList LayerTable(ZKWindow &window)
 {
     QStringList table;
-    for (int layer = 1; layer <= SlotCount; ++layer) {
+    for (int layer = 1; layer <= Bank().Count(); ++layer) {
         const auto *label = window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(layer));
         table << QStringLiteral("%1 %2 threshold %3 sound %4 row \"%5\" \"%6\"")
-                     .arg(SlotName[layer - 1])
-                     .arg(SlotSize[layer - 1])
-                     .arg(SlotThreshold[layer])
-                     .arg(QString::fromLatin1(Digest(SlotPath[layer - 1])), label->text(),
+                     .arg(Bank().Name(layer))
+                     .arg(Bank().Size(layer))
+                     .arg(Bank().Threshold(layer))
+                     .arg(QString::fromLatin1(Digest(Bank().Path(layer))), label->text(),
                           label->toolTip());
     }
     const auto *bar = window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"));
     table << QStringLiteral("count %1 used %2 bar %3 \"%4\"")
-                 .arg(SlotCount)
-                 .arg(UsedSpace)
+                 .arg(Bank().Count())
+                 .arg(Bank().UsedSpace())
                  .arg(bar->value())
                  .arg(bar->toolTip());
     return table;
@@ -192,13 +192,13 @@ void TestDropFiles::droppedSoundsAreAppended()
     ZKWindow window;
     window.show();
     FillRows(window, filled);
-    QCOMPARE(SlotCount, filled);
+    QCOMPARE(Bank().Count(), filled);
 
     SeenMessageBox seen;
     QVERIFY(Drop(window, MakeFiles(names), OverRow(window, row), &seen));
     QStringList names_;
-    for (int i = 0; i < SlotCount; ++i)
-        names_ << SlotName[i];
+    for (int i = 0; i < Bank().Count(); ++i)
+        names_ << Bank().Name(i + 1);
     QCOMPARE(names_, layers);
     QCOMPARE(seen.seen, !refused.isEmpty());
     if (seen.seen) {
@@ -217,25 +217,25 @@ void TestDropFiles::soundDroppedOnFilledRowReplacesIt()
     window.show();
     AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("kick.wav"), 5000));
     AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("snare.wav"), 3000));
-    const qint32 threshold = SlotThreshold[1];
-    const qint32 used = UsedSpace;
-    const qint32 oldSize = SlotSize[0];
+    const qint32 threshold = Bank().Threshold(1);
+    const qint32 used = Bank().UsedSpace();
+    const qint32 oldSize = Bank().Size(1);
 
     SeenMessageBox seen;
     QVERIFY(Drop(window, {MakeSound(QStringLiteral("tom.wav"), 1000)}, OverRow(window, 1), &seen));
     QVERIFY(!seen.seen);
-    QCOMPARE(SlotCount, 2);
-    QCOMPARE(SlotName[0], QStringLiteral("tom.wav"));
-    QCOMPARE(SlotName[1], QStringLiteral("snare.wav"));
-    QCOMPARE(SlotThreshold[1], threshold);
-    QCOMPARE(UsedSpace, used - oldSize + SlotSize[0]);
+    QCOMPARE(Bank().Count(), 2);
+    QCOMPARE(Bank().Name(1), QStringLiteral("tom.wav"));
+    QCOMPARE(Bank().Name(2), QStringLiteral("snare.wav"));
+    QCOMPARE(Bank().Threshold(1), threshold);
+    QCOMPARE(Bank().UsedSpace(), used - oldSize + Bank().Size(1));
 
     // A file that is refused leaves the layer it was dropped on.
     QVERIFY(Drop(window, MakeFiles({"notes.txt"}), OverRow(window, 1), &seen));
     QVERIFY(seen.seen);
     QCOMPARE(seen.text, QStringLiteral("File Error"));
-    QCOMPARE(SlotName[0], QStringLiteral("tom.wav"));
-    QCOMPARE(SlotCount, 2);
+    QCOMPARE(Bank().Name(1), QStringLiteral("tom.wav"));
+    QCOMPARE(Bank().Count(), 2);
 }
 
 // A sound too big for the space its layer's old sound gives back: the old
@@ -246,13 +246,13 @@ void TestDropFiles::replacementRefusedForSpaceKeepsTheLayer()
     window.show();
     AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("kick.wav"), 10 * kBankRate));
     AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("snare.wav"), 20 * kBankRate));
-    QCOMPARE(SlotCount, 2);
+    QCOMPARE(Bank().Count(), 2);
     const QStringList before = LayerTable(window);
-    const QString path = SlotPath[0];
+    const QString path = Bank().Path(1);
     const QString work = WorkFolder();
     const QStringList files = FolderTree(work);
     const QString tom = MakeSound(QStringLiteral("tom.wav"), 16 * kBankRate);
-    const qint32 leftWithout = UsedSpace - SlotSize[0];
+    const qint32 leftWithout = Bank().UsedSpace() - Bank().Size(1);
     QVERIFY(leftWithout + OpenAndCheckFile(tom) > kBankBudget);
 
     SeenMessageBox seen;
@@ -261,7 +261,7 @@ void TestDropFiles::replacementRefusedForSpaceKeepsTheLayer()
     QCOMPARE(seen.text, QStringLiteral("Not enough space!"));
     QCOMPARE(seen.informative, NoSpaceDetail(OpenAndCheckFile(tom), leftWithout));
     QCOMPARE(LayerTable(window), before);
-    QCOMPARE(SlotPath[0], path);
+    QCOMPARE(Bank().Path(1), path);
     QCOMPARE(FolderTree(work), files);
 }
 
@@ -333,7 +333,7 @@ void TestDropFiles::cancelPartWayThroughTheQueue()
     }
     QCOMPARE(window.findChild<QProgressDialog *>(), nullptr);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
-    QVERIFY(window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(SlotCount + 1))
+    QVERIFY(window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(Bank().Count() + 1))
                 ->isEnabled());
 }
 
@@ -384,9 +384,9 @@ void TestDropFiles::nothingDroppedWhileConverting()
     QVERIFY(WaitForConversion(&window));
     delete watch;
     QVERIFY2(!seen.seen, qPrintable(seen.text));
-    QCOMPARE(SlotCount, 2);
-    QCOMPARE(SlotName[0], QStringLiteral("first.wav"));
-    QCOMPARE(SlotName[1], QStringLiteral("kick.wav"));
+    QCOMPARE(Bank().Count(), 2);
+    QCOMPARE(Bank().Name(1), QStringLiteral("first.wav"));
+    QCOMPARE(Bank().Name(2), QStringLiteral("kick.wav"));
 }
 
 void TestDropFiles::severalChosenInTheDialog()
@@ -407,9 +407,9 @@ void TestDropFiles::severalChosenInTheDialog()
     QVERIFY(WaitForConversion(&window));
     delete watch;
     QVERIFY(!seen.seen);
-    QCOMPARE(SlotCount, 2);
-    QCOMPARE(SlotName[0], QStringLiteral("a.wav"));
-    QCOMPARE(SlotName[1], QStringLiteral("b.wav"));
+    QCOMPARE(Bank().Count(), 2);
+    QCOMPARE(Bank().Name(1), QStringLiteral("a.wav"));
+    QCOMPARE(Bank().Name(2), QStringLiteral("b.wav"));
 }
 
 ZK_TEST(TestDropFiles)

@@ -68,7 +68,7 @@ void TestGenerateButton::cleanup()
 void TestGenerateButton::AddLayer(ZKWindow &window, int layer, const QString &file)
 {
     AddLayerThroughDialog(&window, layer, file);
-    QCOMPARE(SlotCount, layer);
+    QCOMPARE(Bank().Count(), layer);
 }
 
 SeenMessageBox TestGenerateButton::Generate(ZKWindow &window, const QString &target)
@@ -103,8 +103,8 @@ void TestGenerateButton::bankFromTheWindow()
     window.show();
     AddLayer(window, 1, sounds + QStringLiteral("soft.wav"));
     AddLayer(window, 2, sounds + QStringLiteral("hard.wav"));
-    QCOMPARE(SlotSize[0], 100352); // (100000 & ~511) + 512
-    QCOMPARE(SlotSize[1], 200192);
+    QCOMPARE(Bank().Size(1), 100352); // (100000 & ~511) + 512
+    QCOMPARE(Bank().Size(2), 200192);
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(1); // -60dB: 33
 
     const SeenMessageBox box = Generate(window, banks + QStringLiteral("/kit.zks"));
@@ -168,11 +168,7 @@ void TestGenerateButton::enshortTargetName()
 {
     QFETCH(QString, path);
     QFETCH(QString, name);
-    ZKWindow window;
-    TargetPath = path;
-    TargetName = QStringLiteral("stale");
-    window.EnshortTargetName();
-    QCOMPARE(TargetName, name);
+    QCOMPARE(ZKWindow::EnshortTargetName(path), name);
 }
 
 void TestGenerateButton::cancelledSaveWritesNothing()
@@ -233,18 +229,18 @@ void TestGenerateButton::failedBankIsReported()
         QVERIFY(WriteBytes(sounds + QStringLiteral("rest.wav"), Wav16(1, 44100, QVector<qint16>(73216 / 2, 500))));
         AddLayer(window, 1, sounds + QStringLiteral("big.wav"));
         AddLayer(window, 2, sounds + QStringLiteral("rest.wav"));
-        QCOMPARE(UsedSpace, 3145728);
+        QCOMPARE(Bank().UsedSpace(), 3145728);
     } else {
         QVERIFY(WriteBytes(sounds + QStringLiteral("ride.wav"), Wav16(1, 44100, QVector<qint16>(3000, 700))));
         AddLayer(window, 1, sounds + QStringLiteral("ride.wav"));
         if (kind == QLatin1String("vanished layer"))
-            QVERIFY(QFile::remove(SlotPath[0]));
+            QVERIFY(QFile::remove(Bank().Path(1)));
     }
 
     const QString target = kind == QLatin1String("missing folder")
         ? home.path() + QStringLiteral("/no such folder/new.zks")
         : existing;
-    reason.replace(QStringLiteral("@layer"), SlotPath[0]);
+    reason.replace(QStringLiteral("@layer"), Bank().Path(1));
     const SeenMessageBox box = Generate(window, target);
     QVERIFY(box.seen);
     QCOMPARE(box.title, QStringLiteral("ERROR"));
@@ -418,7 +414,7 @@ void TestGenerateButton::statusLineFollowsTheLayers()
     QVERIFY(!Generate(window, banks + QStringLiteral("/trim.zks")).seen);
 
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
-    QCOMPARE(SlotCount, 1);
+    QCOMPARE(Bank().Count(), 1);
     QCOMPARE(status->text(), UnsavedChangesSummary(QStringLiteral("trim.zks")));
 
     QVERIFY(!Generate(window, banks + QStringLiteral("/one again.zks")).seen);

@@ -74,7 +74,7 @@ void TestHitStrength::AddLayers(ZKWindow &window, int count)
 {
     for (int n = 1; n <= count; ++n) {
         AddLayerThroughDialog(&window, n, home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
-        QCOMPARE(SlotCount, n);
+        QCOMPARE(Bank().Count(), n);
     }
 }
 
@@ -210,7 +210,7 @@ void TestHitStrength::playsTheLayerAsHeld()
         play->click();
         const QString hit = lastPlayed();
         QVERIFY(!hit.isEmpty());
-        QVERIFY(hit != SlotPath[0] && hit != SlotPath[1]);
+        QVERIFY(hit != Bank().Path(1) && hit != Bank().Path(2));
         box->setValue(strength == 1 ? 2 : 126);
         box->setValue(strength);
         stripPlay->click();

@@ -337,9 +337,9 @@ void TestHostile::addLayer()
     const QString first = inputs->filePath(QStringLiteral("first.wav"));
     QVERIFY(WriteBytes(first, CanonicalWavHeader(1, 44100, 16, 20000) + Tone(10000, 1)));
     QVERIFY(!AddLayerThroughDialog(&window, 1, first).seen);
-    QCOMPARE(SlotCount, 1);
-    const qint32 used = UsedSpace;
-    const QString firstPath = SlotPath[0];
+    QCOMPARE(Bank().Count(), 1);
+    const qint32 used = Bank().UsedSpace();
+    const QString firstPath = Bank().Path(1);
     const QString work = WorkFolder();
     const QStringList workBefore = FolderTree(work);
 
@@ -357,7 +357,7 @@ void TestHostile::addLayer()
     const SeenMessageBox box = AddLayerThroughDialog(&window, 2, input.path);
     SetSoundConverter(nullptr);
 
-    QCOMPARE(SlotPath[0], firstPath);
+    QCOMPARE(Bank().Path(1), firstPath);
     QVERIFY(!box.waitCursor);
     // No intermediate is left behind: the working folder gains the converted
     // file of an accepted layer, in a folder of its own, and nothing for a
@@ -373,24 +373,24 @@ void TestHostile::addLayer()
     }
     if (message.isEmpty()) {
         QVERIFY2(!box.seen, qPrintable(box.text));
-        QCOMPARE(SlotCount, 2);
-        QCOMPARE(SlotSize[1], layerSize);
-        QCOMPARE(UsedSpace, used + layerSize);
-        QCOMPARE(SlotName[1], QFileInfo(input.path).fileName());
-        QCOMPARE(SlotPath[1], work + QLatin1Char('/') + added.at(1));
+        QCOMPARE(Bank().Count(), 2);
+        QCOMPARE(Bank().Size(2), layerSize);
+        QCOMPARE(Bank().UsedSpace(), used + layerSize);
+        QCOMPARE(Bank().Name(2), QFileInfo(input.path).fileName());
+        QCOMPARE(Bank().Path(2), work + QLatin1Char('/') + added.at(1));
         // The layer is a whole, canonical file, whatever its source claimed.
-        const QByteArray converted = Contents(SlotPath[1]);
+        const QByteArray converted = Contents(Bank().Path(2));
         QVERIFY(converted.size() > 44);
         QCOMPARE(qFromLittleEndian<quint32>(converted.constData() + 40), quint32(converted.size() - 44));
-        QCOMPARE(OpenAndCheckFile(SlotPath[1]), layerSize);
+        QCOMPARE(OpenAndCheckFile(Bank().Path(2)), layerSize);
     } else {
         QVERIFY(box.seen);
         QCOMPARE(box.title, QStringLiteral("ERROR"));
         QCOMPARE(box.text, message);
         QCOMPARE(box.informative, detail);
         QCOMPARE(box.icon, int(QMessageBox::Critical));
-        QCOMPARE(SlotCount, 1);
-        QCOMPARE(UsedSpace, used);
+        QCOMPARE(Bank().Count(), 1);
+        QCOMPARE(Bank().UsedSpace(), used);
         QCOMPARE(window.findChild<QLabel *>(QStringLiteral("Filename_2"))->text(),
                  QStringLiteral("Add a Layer"));
         QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->text(),

@@ -119,7 +119,7 @@ void TestImportKitWindow::AddKickLayer(ZKWindow &window)
     const QString sound = home.path() + QStringLiteral("/sounds/kick.wav");
     QVERIFY(WriteBytes(sound, Wav16(1, kBankRate, Ramp(5000))));
     AddLayerThroughDialog(&window, 1, sound);
-    QCOMPARE(SlotCount, 1);
+    QCOMPARE(Bank().Count(), 1);
 }
 
 void TestImportKitWindow::importFillsTheRows_data()
@@ -148,11 +148,11 @@ void TestImportKitWindow::importFillsTheRows()
 
     QVERIFY(seen.seen);
     QCOMPARE(seen.rows, (QStringList{"Kick|2|0.09", "Snare|1|0.05"}));
-    QCOMPARE(SlotCount, names.size());
-    for (int i = 0; i < SlotCount; ++i) {
-        QCOMPARE(SlotName[i], names.at(i));
-        QVERIFY(QFileInfo(SlotPath[i]).isFile());
-        QCOMPARE(SlotThreshold[i + 1], thresholds.at(i));
+    QCOMPARE(Bank().Count(), names.size());
+    for (int i = 0; i < Bank().Count(); ++i) {
+        QCOMPARE(Bank().Name(i + 1), names.at(i));
+        QVERIFY(QFileInfo(Bank().Path(i + 1)).isFile());
+        QCOMPARE(Bank().Threshold(i + 1), thresholds.at(i));
     }
     // The same plan zkstool import-kit makes, from the same engine function.
     QTemporaryDir work;
@@ -162,9 +162,9 @@ void TestImportKitWindow::importFillsTheRows()
     const PreparedInstrument prepared
         = PrepareKitInstrument(kit, index, work.path(), KitImportOptions(), nullptr);
     QCOMPARE(prepared.thresholds, thresholds);
-    for (int i = 0; i < SlotCount; ++i) {
-        QCOMPARE(prepared.layers.at(i).name, SlotName[i]);
-        QCOMPARE(SlotSourceSize[i], prepared.layers.at(i).size);
+    for (int i = 0; i < Bank().Count(); ++i) {
+        QCOMPARE(prepared.layers.at(i).name, Bank().Name(i + 1));
+        QCOMPARE(Bank().SourceSize(i + 1), prepared.layers.at(i).size);
     }
     // Nothing of the import is left in the working folder but the layers.
     for (const QString &entry : FolderTree(WorkFolder()))
@@ -193,11 +193,11 @@ void TestImportKitWindow::sfzKeyFillsTheRows()
     Import(window, kitPath, 0, &seen);
     QVERIFY(seen.seen);
     QCOMPARE(seen.rows, (QStringList{"Kick|2|0.09", "d2 (38)|1|0.05"}));
-    QCOMPARE(SlotCount, 2);
-    QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
-    QCOMPARE(SlotName[1], QStringLiteral("soft.wav"));
-    QCOMPARE(SlotThreshold[1], 64);
-    QCOMPARE(SlotThreshold[2], 1);
+    QCOMPARE(Bank().Count(), 2);
+    QCOMPARE(Bank().Name(1), QStringLiteral("loud.wav"));
+    QCOMPARE(Bank().Name(2), QStringLiteral("soft.wav"));
+    QCOMPARE(Bank().Threshold(1), 64);
+    QCOMPARE(Bank().Threshold(2), 1);
 }
 
 // The status line names the kit, the instrument and its layers, with the
@@ -258,9 +258,9 @@ void TestImportKitWindow::statusLineSaysWhatWasImported()
         QCOMPARE(box.informative, expected.join(QLatin1Char('\n')));
     }
     // A change of the rows is no longer what was imported.
-    const int count = SlotCount;
+    const int count = Bank().Count();
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(count))->click();
-    QCOMPARE(SlotCount, count - 1);
+    QCOMPARE(Bank().Count(), count - 1);
     QVERIFY2(!status->text().startsWith(QStringLiteral("Imported")), qPrintable(status->text()));
 }
 
@@ -298,7 +298,7 @@ void TestImportKitWindow::chooserShowsWhatEachBankGets()
     QCOMPARE(seen.enabled, (QVector<bool>{false, true, true, true}));
     QCOMPARE(seen.current, 1);
     QCOMPARE(seen.toolTips.at(3), QString(longName));
-    QCOMPARE(SlotCount, 0);
+    QCOMPARE(Bank().Count(), 0);
 
     QString folder;
     QPointer<QTimer> watch = RecordNextDialogFolder(&folder);
@@ -319,7 +319,7 @@ void TestImportKitWindow::generateSuggestsTheBankName()
     window.show();
     SeenKitDialog seen;
     Import(window, kitPath, 0, &seen);
-    QCOMPARE(SlotCount, 2);
+    QCOMPARE(Bank().Count(), 2);
 
     QString folder;
     QString file;
@@ -343,11 +343,11 @@ void TestImportKitWindow::soundFontKeyFillsTheRows()
     QVERIFY(seen.seen);
     QCOMPARE(seen.rows, (QStringList{"Drums (128:0)||", "  Drums - 36 Bass Drum 1|2|0.50",
                                      "  Drums - 38 Acoustic Snare|1|0.75"}));
-    QCOMPARE(SlotCount, 2);
-    QCOMPARE(SlotName[0], QStringLiteral("hard.wav"));
-    QCOMPARE(SlotName[1], QStringLiteral("soft.wav"));
-    QCOMPARE(SlotThreshold[1], 64);
-    QCOMPARE(SlotThreshold[2], 1);
+    QCOMPARE(Bank().Count(), 2);
+    QCOMPARE(Bank().Name(1), QStringLiteral("hard.wav"));
+    QCOMPARE(Bank().Name(2), QStringLiteral("soft.wav"));
+    QCOMPARE(Bank().Threshold(1), 64);
+    QCOMPARE(Bank().Threshold(2), 1);
 }
 
 // Asked right after the choice, before anything is prepared: a No to an
@@ -371,7 +371,7 @@ void TestImportKitWindow::askedBeforeReplacingLayers()
     ZKWindow window;
     window.show();
     AddKickLayer(window);
-    const QString kept = SlotPath[0];
+    const QString kept = Bank().Path(1);
     const QStringList workBefore = FolderTree(WorkFolder());
 
     SeenMessageBox question;
@@ -385,13 +385,13 @@ void TestImportKitWindow::askedBeforeReplacingLayers()
     QCOMPARE(question.text, QStringLiteral("Replace your layer with Test Kit \u2013 %1?")
                                 .arg(index == 0 ? QStringLiteral("Kick") : QStringLiteral("Snare")));
     if (yes) {
-        QCOMPARE(SlotCount, 2);
-        QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
+        QCOMPARE(Bank().Count(), 2);
+        QCOMPARE(Bank().Name(1), QStringLiteral("loud.wav"));
         QVERIFY(QFileInfo::exists(kept)); // for undo
     } else {
-        QCOMPARE(SlotCount, 1);
-        QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
-        QCOMPARE(SlotPath[0], kept);
+        QCOMPARE(Bank().Count(), 1);
+        QCOMPARE(Bank().Name(1), QStringLiteral("kick.wav"));
+        QCOMPARE(Bank().Path(1), kept);
         QCOMPARE(FolderTree(WorkFolder()), workBefore);
     }
 }
@@ -422,7 +422,7 @@ void TestImportKitWindow::refusedKitChangesNothing()
     ZKWindow window;
     window.show();
     AddKickLayer(window);
-    const QString kept = SlotPath[0];
+    const QString kept = Bank().Path(1);
     const QStringList workBefore = FolderTree(WorkFolder());
 
     // A chosen instrument is asked about first; Yes, then the refusal.
@@ -446,8 +446,8 @@ void TestImportKitWindow::refusedKitChangesNothing()
     QVERIFY(refusal.seen);
     QCOMPARE(refusal.title, MessageFor(RESULT_FILE_ERROR).title);
     QCOMPARE(QTextDocumentFragment::fromHtml(refusal.informative).toPlainText().replace(QChar::Nbsp, QLatin1Char(' ')), sentence);
-    QCOMPARE(SlotCount, 1);
-    QCOMPARE(SlotPath[0], kept);
+    QCOMPARE(Bank().Count(), 1);
+    QCOMPARE(Bank().Path(1), kept);
     QCOMPARE(FolderTree(WorkFolder()), workBefore);
 }
 
@@ -459,7 +459,7 @@ void TestImportKitWindow::cancelledImportLeavesNothing()
     ZKWindow window;
     window.show();
     AddKickLayer(window);
-    const QString kept = SlotPath[0];
+    const QString kept = Bank().Path(1);
     const QStringList workBefore = FolderTree(WorkFolder());
 
     bool cancelled = false;
@@ -494,8 +494,8 @@ void TestImportKitWindow::cancelledImportLeavesNothing()
     QVERIFY(seen.seen);
     QVERIFY(cancelled);
     QVERIFY2(!box.seen, qPrintable(box.informative));
-    QCOMPARE(SlotCount, 1);
-    QCOMPARE(SlotPath[0], kept);
+    QCOMPARE(Bank().Count(), 1);
+    QCOMPARE(Bank().Path(1), kept);
     QCOMPARE(FolderTree(WorkFolder()), workBefore);
 }
 
@@ -560,9 +560,9 @@ void TestImportKitWindow::droppedOrGivenKitOpensTheDialog()
     } else {
         window.OpenFiles({kitPath});
     }
-    QTRY_VERIFY_WITH_TIMEOUT(seen.seen && SlotCount == 1, kGiveUpMs);
+    QTRY_VERIFY_WITH_TIMEOUT(seen.seen && Bank().Count() == 1, kGiveUpMs);
     delete watch;
-    QCOMPARE(SlotName[0], QStringLiteral("snare.wav"));
+    QCOMPARE(Bank().Name(1), QStringLiteral("snare.wav"));
 }
 
 ZK_TEST(TestImportKitWindow)

@@ -74,7 +74,7 @@ void TestKeys::AddLayers(ZKWindow &window, int count)
 {
     for (int n = 1; n <= count; ++n) {
         AddLayerThroughDialog(&window, n, home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
-        QCOMPARE(SlotCount, n);
+        QCOMPARE(Bank().Count(), n);
     }
     // Keys go to the active window, which the dialogs were for a while.
     window.activateWindow();
@@ -117,11 +117,11 @@ void TestKeys::deleteRemovesTheLastLayer()
     QVERIFY(QTest::qWaitForWindowActive(&window));
     // No layer: nothing to remove, nothing asked.
     QTest::keyClick(&window, Qt::Key_Delete);
-    QCOMPARE(SlotCount, 0);
+    QCOMPARE(Bank().Count(), 0);
     AddLayers(window, 3);
     QTest::keyClick(&window, Qt::Key_Delete);
-    QCOMPARE(SlotCount, 2);
-    QCOMPARE(SlotName[1], QStringLiteral("layer2.wav"));
+    QCOMPARE(Bank().Count(), 2);
+    QCOMPARE(Bank().Name(2), QStringLiteral("layer2.wav"));
 }
 
 void TestKeys::pPlaysTheSelectedLayer()
@@ -135,7 +135,7 @@ void TestKeys::pPlaysTheSelectedLayer()
     QTest::keyClick(&window, Qt::Key_P);
     const QList<QSoundEffect *> sounds = window.findChildren<QSoundEffect *>();
     QCOMPARE(sounds.size(), before + 1);
-    QCOMPARE(sounds.last()->source(), QUrl::fromLocalFile(SlotPath[1]));
+    QCOMPARE(sounds.last()->source(), QUrl::fromLocalFile(Bank().Path(2)));
 }
 
 // Tab pressed as a user presses it, once round the window from Generate:
@@ -169,9 +169,9 @@ void TestKeys::tabFollowsTheScreen()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     auto *second = window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_2"));
     QCOMPARE(QApplication::focusWidget(), second);
-    const qint32 before = SlotThreshold[2];
+    const qint32 before = Bank().Threshold(2);
     QTest::keyClick(second, Qt::Key_Up);
-    QCOMPARE(SlotThreshold[2], before + 1);
+    QCOMPARE(Bank().Threshold(2), before + 1);
     QCOMPARE(QApplication::focusWidget(), second);
     QTest::keyClick(second, Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Play_Button_2"));
@@ -189,7 +189,7 @@ void TestKeys::returnPressesTheFocusedButton()
     auto *remove = window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"));
     remove->setFocus();
     QTest::keyClick(remove, Qt::Key_Return);
-    QCOMPARE(SlotCount, 1);
+    QCOMPARE(Bank().Count(), 1);
     auto *box = window.findChild<QAbstractButton *>(QStringLiteral("TrimTailsBox"));
     const bool checked = box->isChecked();
     box->setFocus();
@@ -221,13 +221,13 @@ void TestKeys::keysOnAThresholdButton()
     auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
     auto *button = window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(layer));
     button->setFocus();
-    const int before = SlotThreshold[layer];
+    const int before = Bank().Threshold(layer);
     // The page step the slider takes, whatever the form sets.
     const int step = key == Qt::Key_PageUp || key == Qt::Key_PageDown ? slider->pageStep() / 10 : 1;
     QTest::keyClick(button, Qt::Key(key));
-    QCOMPARE(SelectedLayer, layer);
-    QCOMPARE(SlotThreshold[layer], before + change * step);
-    QCOMPARE(button->text(), QString::number(SlotThreshold[layer]));
+    QCOMPARE(window.SelectedLayer(), layer);
+    QCOMPARE(Bank().Threshold(layer), before + change * step);
+    QCOMPARE(button->text(), QString::number(Bank().Threshold(layer)));
     QVERIFY(button->hasFocus());
 }
 
@@ -240,13 +240,13 @@ void TestKeys::keysOnTheLastLayerMoveNothing()
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AddLayers(window, 3);
     window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
-    QCOMPARE(SelectedLayer, 1);
-    const QVector<int> before(SlotThreshold, SlotThreshold + kMaxLayers + 1);
+    QCOMPARE(window.SelectedLayer(), 1);
+    const QVector<int> before(Bank().Thresholds(), Bank().Thresholds() + kMaxLayers + 1);
     auto *last = window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_3"));
     last->setFocus();
     for (const Qt::Key key : {Qt::Key_Up, Qt::Key_PageUp, Qt::Key_Down, Qt::Key_PageDown})
         QTest::keyClick(last, key);
-    QCOMPARE(QVector<int>(SlotThreshold, SlotThreshold + kMaxLayers + 1), before);
+    QCOMPARE(QVector<int>(Bank().Thresholds(), Bank().Thresholds() + kMaxLayers + 1), before);
 }
 
 void TestKeys::helpBox()

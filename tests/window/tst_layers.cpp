@@ -113,7 +113,7 @@ bool TestLayers::Visible(ZKWindow &window, const QString &name, int layer)
 // The row states that belong to `count` filled layers.
 void TestLayers::CheckRows(ZKWindow &window, int count)
 {
-    QCOMPARE(SlotCount, count);
+    QCOMPARE(Bank().Count(), count);
     for (int n = 1; n <= 8; ++n) {
         const QByteArray where = "layer " + QByteArray::number(n);
         QVERIFY2(Visible(window, QStringLiteral("Filename"), n) == (n <= count + 1), where);
@@ -124,7 +124,7 @@ void TestLayers::CheckRows(ZKWindow &window, int count)
                  n <= count ? QStringLiteral("X") : QStringLiteral("+"));
         QVERIFY2(Button(window, QStringLiteral("Del_Br_Button"), n)->isEnabled() == (n >= count), where);
         if (n <= count)
-            QCOMPARE(Text(window, QStringLiteral("Filename"), n), SlotName[n - 1]);
+            QCOMPARE(Text(window, QStringLiteral("Filename"), n), Bank().Name(n));
         else
             QCOMPARE(Text(window, QStringLiteral("Filename"), n),
                      n == 1 ? QStringLiteral("Create a Layer") : QStringLiteral("Add a Layer"));
@@ -132,7 +132,7 @@ void TestLayers::CheckRows(ZKWindow &window, int count)
     QCOMPARE(window.findChild<QWidget *>(QStringLiteral("GenerateButton"))->isVisible(), count >= 1);
     QVERIFY(!window.findChild<QWidget *>(QStringLiteral("ThresholdSlider"))->isVisible());
     QCOMPARE(window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"))->value(),
-             100 - UsedSpace * 100 / 3141632);
+             100 - Bank().UsedSpace() * 100 / 3141632);
 }
 
 void TestLayers::fillAndEmptyAllRows()
@@ -150,9 +150,9 @@ void TestLayers::fillAndEmptyAllRows()
         const SeenMessageBox box = Click(window, n, file);
         QVERIFY2(!box.seen, qPrintable(box.text));
         used += (10000 * n & ~511) + 512;
-        QCOMPARE(UsedSpace, used);
-        QCOMPARE(SlotName[n - 1], QStringLiteral("hit %1.wav").arg(n));
-        QVERIFY(QFileInfo(SlotPath[n - 1]).isFile());
+        QCOMPARE(Bank().UsedSpace(), used);
+        QCOMPARE(Bank().Name(n), QStringLiteral("hit %1.wav").arg(n));
+        QVERIFY(QFileInfo(Bank().Path(n)).isFile());
         CheckRows(window, n);
         for (int k = 1; k <= n; ++k)
             QCOMPARE(Text(window, QStringLiteral("ThrOfLayer"), k), defaults[n].at(k - 1));
@@ -160,17 +160,17 @@ void TestLayers::fillAndEmptyAllRows()
     QCOMPARE(Text(window, QStringLiteral("Filename"), 8), QStringLiteral("hit 8.wav"));
 
     for (int n = 8; n >= 1; --n) {
-        const QString converted = SlotPath[n - 1];
+        const QString converted = Bank().Path(n);
         Click(window, n);
         used -= (10000 * n & ~511) + 512;
-        QCOMPARE(UsedSpace, used);
-        QVERIFY(SlotPath[n - 1].isEmpty());
+        QCOMPARE(Bank().UsedSpace(), used);
+        QVERIFY(Bank().Path(n).isEmpty());
         QVERIFY(QFileInfo(converted).isFile()); // kept until the window closes
         CheckRows(window, n - 1);
         for (int k = 1; k < n; ++k)
             QCOMPARE(Text(window, QStringLiteral("ThrOfLayer"), k), defaults[n - 1].at(k - 1));
     }
-    QCOMPARE(SlotThreshold[1], 1);
+    QCOMPARE(Bank().Threshold(1), 1);
     QCOMPARE(window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"))->value(), 100);
 }
 
@@ -217,8 +217,8 @@ void TestLayers::refusedFileChangesNothing()
     ZKWindow window;
     window.show();
     QVERIFY(!Click(window, 1, MakeSound(QStringLiteral("first.wav"), 20000)).seen);
-    const qint32 used = UsedSpace;
-    const QString firstPath = SlotPath[0];
+    const qint32 used = Bank().UsedSpace();
+    const QString firstPath = Bank().Path(1);
 
     QString file;
     if (kind == QLatin1String("text") || kind == QLatin1String("markup")) {
@@ -252,8 +252,8 @@ void TestLayers::refusedFileChangesNothing()
     QVERIFY(!box.waitCursor);
 
     CheckRows(window, 1);
-    QCOMPARE(UsedSpace, used);
-    QCOMPARE(SlotPath[0], firstPath);
+    QCOMPARE(Bank().UsedSpace(), used);
+    QCOMPARE(Bank().Path(1), firstPath);
     QCOMPARE(Text(window, QStringLiteral("Filename"), 2), QStringLiteral("Add a Layer"));
     // A single layer is marked by no threshold button.
     for (int n = 1; n <= kMaxLayers; ++n)
@@ -296,8 +296,8 @@ void TestLayers::stereoCountsOneChannel()
     QVERIFY(WriteSilentWave(file, 2, 44100, 20 * 44100));
     const SeenMessageBox box = Click(window, 1, file);
     QVERIFY2(!box.seen, qPrintable(box.text + QLatin1Char(' ') + box.informative));
-    QCOMPARE(SlotCount, 1);
-    QCOMPARE(SlotSize[0], (20 * 44100 * 2 & ~511) + 512);
+    QCOMPARE(Bank().Count(), 1);
+    QCOMPARE(Bank().Size(1), (20 * 44100 * 2 & ~511) + 512);
 }
 
 // A sound far too long for any layer is refused from its header: the
@@ -320,8 +320,8 @@ void TestLayers::farTooLongRefusedBeforeConverting()
     QCOMPARE(box.informative, QStringLiteral("the sound lasts 600.0\u00A0s; a layer holds "
                                              "at most 35.6\u00A0s of mono sound"));
     QCOMPARE(converted->load(), 0);
-    QCOMPARE(SlotCount, 0);
-    QCOMPARE(UsedSpace, 0);
+    QCOMPARE(Bank().Count(), 0);
+    QCOMPARE(Bank().UsedSpace(), 0);
 }
 
 void TestLayers::spaceLimit()
@@ -330,7 +330,7 @@ void TestLayers::spaceLimit()
     window.show();
     // One layer of 3,072,000 bytes, then the budget has 73,728 bytes left.
     QVERIFY(!Click(window, 1, MakeSound(QStringLiteral("long.wav"), 3071488)).seen);
-    QCOMPARE(UsedSpace, 3072000);
+    QCOMPARE(Bank().UsedSpace(), 3072000);
 
     const SeenMessageBox refused = Click(window, 2, MakeSound(QStringLiteral("one block too many.wav"), 73728));
     QVERIFY(refused.seen);
@@ -339,12 +339,12 @@ void TestLayers::spaceLimit()
              QStringLiteral("the sound needs 74.2\u00A0KB (0.842\u00A0s); 73.7\u00A0KB (0.836\u00A0s) are left"));
     QCOMPARE(refused.title, QStringLiteral("ERROR"));
     CheckRows(window, 1);
-    QCOMPARE(UsedSpace, 3072000);
+    QCOMPARE(Bank().UsedSpace(), 3072000);
 
     QVERIFY(!Click(window, 2, MakeSound(QStringLiteral("exactly.wav"), 73216)).seen);
     CheckRows(window, 2);
-    QCOMPARE(UsedSpace, 3145728);
-    QCOMPARE(AvailablePercent, 0);
+    QCOMPARE(Bank().UsedSpace(), 3145728);
+    QCOMPARE(Bank().AvailablePercent(), 0);
     QCOMPARE(Text(window, QStringLiteral("Filename"), 2), QStringLiteral("exactly.wav"));
 }
 
@@ -369,7 +369,7 @@ void TestLayers::sizeTablesLimitFiveLayers()
     ZKWindow window;
     window.show();
     for (int n = 1; n <= sounds.size(); ++n) {
-        const qint32 used = UsedSpace;
+        const qint32 used = Bank().UsedSpace();
         const SeenMessageBox box
             = Click(window, n, MakeSound(QStringLiteral("layer %1.wav").arg(n), sounds.at(n - 1)));
         if (n == refused) {
@@ -379,7 +379,7 @@ void TestLayers::sizeTablesLimitFiveLayers()
             QCOMPARE(box.informative,
                      QStringLiteral("a bank of 5 or more layers holds layers below 2097.2\u00A0KB each"));
             CheckRows(window, n - 1);
-            QCOMPARE(UsedSpace, used);
+            QCOMPARE(Bank().UsedSpace(), used);
             return;
         }
         QVERIFY2(!box.seen, qPrintable(box.text));

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "audiooutput.h"
+#include "bankreader.h"
 #include "fileprocessor.h"
 #include "layerview.h"
 #include "testmain.h"
@@ -66,13 +67,13 @@ struct Table {
 Table CurrentTable()
 {
     Table t;
-    for (int i = 0; i < SlotCount; ++i) {
-        t.paths << SlotPath[i];
-        t.names << SlotName[i];
-        t.sizes << SlotSize[i];
+    for (int i = 0; i < Bank().Count(); ++i) {
+        t.paths << Bank().Path(i + 1);
+        t.names << Bank().Name(i + 1);
+        t.sizes << Bank().Size(i + 1);
     }
     for (int n = 1; n <= kMaxLayers; ++n)
-        t.thresholds << SlotThreshold[n];
+        t.thresholds << Bank().Threshold(n);
     return t;
 }
 
@@ -147,9 +148,9 @@ QString TestLoudnessView::MakeWave(const QString &name, quint16 channels, const 
 
 void TestLoudnessView::AddLayer(ZKWindow &window, const QString &file)
 {
-    const int before = SlotCount;
+    const int before = Bank().Count();
     AddLayerThroughDialog(&window, before + 1, file);
-    QCOMPARE(SlotCount, before + 1);
+    QCOMPARE(Bank().Count(), before + 1);
 }
 
 void TestLoudnessView::AddThreeSines(ZKWindow &window, int count)
@@ -194,7 +195,7 @@ void TestLoudnessView::orderButtonShownWithTwoLayers()
     AddLayer(window, sound);
     QVERIFY(order->isVisible());
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
-    QCOMPARE(SlotCount, 1);
+    QCOMPARE(Bank().Count(), 1);
     QVERIFY(!order->isVisible());
 }
 
@@ -207,22 +208,22 @@ void TestLoudnessView::orderByLoudness()
 
     QVERIFY(!ClickOrder(window).seen); // nothing the user set is lost: no question
 
-    QCOMPARE(SlotCount, 3);
-    QCOMPARE((QStringList{SlotName[0], SlotName[1], SlotName[2]}),
+    QCOMPARE(Bank().Count(), 3);
+    QCOMPARE((QStringList{Bank().Name(1), Bank().Name(2), Bank().Name(3)}),
              (QStringList{"hard.wav", "medium.wav", "soft.wav"}));
     // Each layer's file and size went with its name.
     const int from[] = {2, 0, 1};
     for (int i = 0; i < 3; ++i) {
-        QCOMPARE(SlotPath[i], before.paths.at(from[i]));
-        QCOMPARE(SlotSize[i], before.sizes.at(from[i]));
-        QCOMPARE(window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(i + 1))->text(), SlotName[i]);
+        QCOMPARE(Bank().Path(i + 1), before.paths.at(from[i]));
+        QCOMPARE(Bank().Size(i + 1), before.sizes.at(from[i]));
+        QCOMPARE(window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(i + 1))->text(), Bank().Name(i + 1));
     }
     // The default spread's 85 on top, 1 at the bottom, and the -12 dBFS
     // sine 8 dB of the 14 between them above the softest: 1 + 84 x 8 / 14.
-    QCOMPARE((QVector<qint32>{SlotThreshold[1], SlotThreshold[2], SlotThreshold[3]}), (QVector<qint32>{85, 49, 1}));
+    QCOMPARE((QVector<qint32>{Bank().Threshold(1), Bank().Threshold(2), Bank().Threshold(3)}), (QVector<qint32>{85, 49, 1}));
     for (int n = 1; n <= 3; ++n)
         QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(n))->text(),
-                 QString::number(SlotThreshold[n]));
+                 QString::number(Bank().Threshold(n)));
     QCOMPARE(ThresholdTips(window).mid(0, 3),
              (QStringList{"Layer 1 plays hits from 85 up (the hardest)", "Layer 2 plays hits from 49 to 84",
                           "Layer 3 plays hits from 1 to 48 (the softest)"}));
@@ -274,20 +275,20 @@ void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
         QCOMPARE(GenerateZKS(MakeGeneratorArgs(layers, authors, 0, bank)), GENERATE_OK);
         AnswerFileDialog(bank);
         window.findChild<QPushButton *>(QStringLiteral("OpenBankButton"))->click();
-        QCOMPARE(SlotCount, 3);
-        QCOMPARE((QVector<qint32>{SlotThreshold[1], SlotThreshold[2], SlotThreshold[3]}), (QVector<qint32>{100, 73, 1}));
+        QCOMPARE(Bank().Count(), 3);
+        QCOMPARE((QVector<qint32>{Bank().Threshold(1), Bank().Threshold(2), Bank().Threshold(3)}), (QVector<qint32>{100, 73, 1}));
     } else {
         AddThreeSines(window, addAfter ? 2 : 3);
         window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
         auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
-        const qint32 spread = SlotThreshold[1];
+        const qint32 spread = Bank().Threshold(1);
         if (edit == QLatin1String("key")) {
             slider->setFocus();
             QTest::keyClick(slider, Qt::Key_Up);
         } else {
             QVERIFY(QMetaObject::invokeMethod(slider, "sliderMoved", Q_ARG(int, 100)));
         }
-        QVERIFY(SlotThreshold[1] != spread);
+        QVERIFY(Bank().Threshold(1) != spread);
     }
     if (addAfter) {
         const QString hard = MakeWave(QStringLiteral("hard.wav"), 1, Sine1k(kBankRate / 4, -6));
@@ -308,9 +309,9 @@ void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
                  QString::number(before.thresholds.at(0)));
         return;
     }
-    QCOMPARE((QStringList{SlotName[0], SlotName[1], SlotName[2]}),
+    QCOMPARE((QStringList{Bank().Name(1), Bank().Name(2), Bank().Name(3)}),
              (QStringList{"hard.wav", "medium.wav", "soft.wav"}));
-    QCOMPARE((QVector<qint32>{SlotThreshold[1], SlotThreshold[2], SlotThreshold[3]}), (QVector<qint32>{85, 49, 1}));
+    QCOMPARE((QVector<qint32>{Bank().Threshold(1), Bank().Threshold(2), Bank().Threshold(3)}), (QVector<qint32>{85, 49, 1}));
     // The loudness spread is no edit of the user's: ordering again asks
     // nothing.
     QVERIFY(!ClickOrder(window).seen);
@@ -320,8 +321,15 @@ void TestLoudnessView::orderRefusesALayerItCannotMeasure()
 {
     ZKWindow window;
     window.show();
-    AddThreeSines(window);
-    SlotPath[1] = home.path() + QStringLiteral("/gone.wav");
+    // Layer 2's file is gone before anything measured it.
+    const QString medium = MakeWave(QStringLiteral("medium.wav"), 1, Sine1k(kBankRate, -12));
+    const QString hard = MakeWave(QStringLiteral("hard.wav"), 1, Sine1k(kBankRate / 4, -6));
+    ThresholdTable thresholds;
+    DefaultThresholds(thresholds, 3);
+    window.Table().Open({{{medium, QStringLiteral("medium.wav"), OpenAndCheckFile(medium)}, 0},
+                         {{home.path() + QStringLiteral("/gone.wav"), QStringLiteral("soft.wav"), 4096}, 0},
+                         {{hard, QStringLiteral("hard.wav"), OpenAndCheckFile(hard)}, 0}},
+                        thresholds, QStringLiteral("Open"));
     const Table before = CurrentTable();
 
     SeenMessageBox box;
@@ -487,7 +495,7 @@ void TestLoudnessView::viewCutsWhereTheBankDoes()
     QCOMPARE(view->cutFrames(), qint64(amplitude));
     const QString caption = QStringLiteral("Layer 1: %1\u00A0s, %2\u00A0KB")
                                 .arg(QString::number(double(held) / kBankRate, 'f', 2))
-                                .arg(qRound(SlotSize[0] / 1000.0));
+                                .arg(qRound(Bank().Size(1) / 1000.0));
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("LayerViewCaption"))->text(), caption);
 }
 
@@ -505,7 +513,7 @@ void TestLoudnessView::viewShadesCutAndPadding()
 
     auto *strip = window.findChild<QWidget *>(QStringLiteral("LayerViewStrip"));
     const QImage image = strip->grab().toImage();
-    const double span = 1035 + SlotSize[0] / 2; // cut frames, then the region
+    const double span = 1035 + Bank().Size(1) / 2; // cut frames, then the region
     const auto shadeAt = [&](double frame) { return image.pixelColor(int(frame / span * image.width()), 1); };
     const QColor cut = shadeAt(1035 / 2);
     const QColor held = shadeAt(1035 + left.size() / 2);
@@ -549,8 +557,8 @@ void TestLoudnessView::viewFollowsSelection()
         }
         QCOMPARE(checked, view->shownLayer());
         if (slider->isVisible()) {
-            QCOMPARE(SelectedLayer, view->shownLayer());
-            QCOMPARE(slider->value(), int(SlotThreshold[SelectedLayer]));
+            QCOMPARE(window.SelectedLayer(), view->shownLayer());
+            QCOMPARE(slider->value(), int(Bank().Threshold(window.SelectedLayer())));
         }
     };
     agree();
@@ -565,7 +573,7 @@ void TestLoudnessView::viewFollowsSelection()
     // The layer shown moves with its sound: the -6 dBFS sine comes first.
     ClickOrder(window);
     QCOMPARE(view->shownLayer(), 1);
-    QCOMPARE(SlotName[0], QStringLiteral("hard.wav"));
+    QCOMPARE(Bank().Name(1), QStringLiteral("hard.wav"));
     agree();
     select(2);
     agree();
@@ -583,7 +591,7 @@ void TestLoudnessView::viewFollowsSelection()
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_3"))->click();
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_1"))->click();
-    QCOMPARE(SlotCount, 0);
+    QCOMPARE(Bank().Count(), 0);
     QCOMPARE(view->shownLayer(), 0);
     QVERIFY(hint->isVisible());
     QVERIFY(!play->isEnabled());
@@ -639,7 +647,7 @@ void TestLoudnessView::playGivesWhatTheBankHolds()
 
     // The row's button still plays the converted file, both channels.
     window.findChild<QPushButton *>(QStringLiteral("Play_Button_1"))->click();
-    QCOMPARE(lastPlayed(), SlotPath[0]);
+    QCOMPARE(lastPlayed(), Bank().Path(1));
 
     // Another gate, another sound.
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(0);

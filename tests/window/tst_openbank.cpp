@@ -248,20 +248,20 @@ void TestOpenBank::roundTrip()
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(3);
     Open(window, original);
 
-    QCOMPARE(SlotCount, names.size());
-    for (int i = 0; i < SlotCount; ++i) {
-        QCOMPARE(SlotName[i], names.at(i));
-        QCOMPARE(SlotSize[i], sizes.at(i));
-        QVERIFY(SlotPath[i].startsWith(WorkFolder() + QLatin1Char('/')));
+    QCOMPARE(Bank().Count(), names.size());
+    for (int i = 0; i < Bank().Count(); ++i) {
+        QCOMPARE(Bank().Name(i + 1), names.at(i));
+        QCOMPARE(Bank().Size(i + 1), sizes.at(i));
+        QVERIFY(Bank().Path(i + 1).startsWith(WorkFolder() + QLatin1Char('/')));
     }
     for (int layer = 1; layer <= kMaxLayers; ++layer)
-        QCOMPARE(SlotThreshold[layer], thresholds.at(layer - 1));
-    if (SlotCount >= 2)
+        QCOMPARE(Bank().Threshold(layer), thresholds.at(layer - 1));
+    if (Bank().Count() >= 2)
         QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->text(),
                  QString::number(thresholds.at(0)));
-    QCOMPARE(GateLevel, quint16(0));
+    QCOMPARE(Bank().GateLevel(), quint16(0));
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("Don't"));
-    QCOMPARE(UsedSpace, std::accumulate(sizes.cbegin(), sizes.cend(), 0));
+    QCOMPARE(Bank().UsedSpace(), std::accumulate(sizes.cbegin(), sizes.cend(), 0));
     QVERIFY(window.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->isVisible());
 
     // The bank's own name is part of it: the same name, in another folder.
@@ -294,8 +294,8 @@ void TestOpenBank::askedBeforeReplacingLayers()
     window.show();
     AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("kick.wav"), Ramp(5000)));
     AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("snare.wav"), Ramp(3000)));
-    QCOMPARE(SlotCount, 2);
-    const QString kept[2] = {SlotPath[0], SlotPath[1]};
+    QCOMPARE(Bank().Count(), 2);
+    const QString kept[2] = {Bank().Path(1), Bank().Path(2)};
     const QStringList workBefore = FolderTree(WorkFolder());
     window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
     // The strip, the checked threshold button and the slider name one layer.
@@ -321,25 +321,25 @@ void TestOpenBank::askedBeforeReplacingLayers()
     QVERIFY2(question.text.contains(QStringLiteral("kit.zks")), qPrintable(question.text));
     agree(yes ? 3 : 1, !yes);
     if (yes) {
-        QCOMPARE(SlotCount, 3);
-        QCOMPARE(SlotName[0], QStringLiteral("low.wav"));
-        QCOMPARE(SlotName[2], QStringLiteral("top.wav"));
+        QCOMPARE(Bank().Count(), 3);
+        QCOMPARE(Bank().Name(1), QStringLiteral("low.wav"));
+        QCOMPARE(Bank().Name(3), QStringLiteral("top.wav"));
         // The replaced layers stay in the working folder: undo brings them
         // back.
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(SlotCount, 2);
-        QCOMPARE(SlotPath[0], kept[0]);
-        QCOMPARE(SlotPath[1], kept[1]);
+        QCOMPARE(Bank().Count(), 2);
+        QCOMPARE(Bank().Path(1), kept[0]);
+        QCOMPARE(Bank().Path(2), kept[1]);
         QVERIFY(QFileInfo::exists(kept[0]));
         QVERIFY(QFileInfo::exists(kept[1]));
     } else {
-        QCOMPARE(SlotCount, 2);
-        QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
-        QCOMPARE(SlotName[1], QStringLiteral("snare.wav"));
-        QCOMPARE(SlotPath[0], kept[0]);
-        QCOMPARE(SlotSize[1], MonoLayerSize(3000));
+        QCOMPARE(Bank().Count(), 2);
+        QCOMPARE(Bank().Name(1), QStringLiteral("kick.wav"));
+        QCOMPARE(Bank().Name(2), QStringLiteral("snare.wav"));
+        QCOMPARE(Bank().Path(1), kept[0]);
+        QCOMPARE(Bank().Size(2), MonoLayerSize(3000));
         // Nothing of the bank is left behind.
         QCOMPARE(FolderTree(WorkFolder()), workBefore);
     }
@@ -400,7 +400,7 @@ void TestOpenBank::refusedBankChangesNothing()
     window.show();
     AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("kick.wav"), Ramp(5000)));
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(2);
-    const QString path = SlotPath[0];
+    const QString path = Bank().Path(1);
     const QStringList workBefore = FolderTree(WorkFolder());
 
     SeenMessageBox box;
@@ -419,12 +419,12 @@ void TestOpenBank::refusedBankChangesNothing()
     else
         QCOMPARE(AsShown(box.informative), sentence);
     QVERIFY2(box.detailed.contains(problem), qPrintable(box.detailed));
-    QCOMPARE(SlotCount, 1);
-    QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
-    QCOMPARE(SlotPath[0], path);
-    QCOMPARE(SlotSize[0], MonoLayerSize(5000));
-    QCOMPARE(UsedSpace, MonoLayerSize(5000));
-    QCOMPARE(GateLevel, quint16(103));
+    QCOMPARE(Bank().Count(), 1);
+    QCOMPARE(Bank().Name(1), QStringLiteral("kick.wav"));
+    QCOMPARE(Bank().Path(1), path);
+    QCOMPARE(Bank().Size(1), MonoLayerSize(5000));
+    QCOMPARE(Bank().UsedSpace(), MonoLayerSize(5000));
+    QCOMPARE(Bank().GateLevel(), quint16(103));
     QCOMPARE(FolderTree(WorkFolder()), workBefore);
 }
 
@@ -519,9 +519,9 @@ void TestOpenBank::onlyASingleBankOpens()
     QTRY_VERIFY_WITH_TIMEOUT(!window.IsConverting(), 60000);
     QTRY_COMPARE_WITH_TIMEOUT(box.seen, refusals, 5000);
     delete watch;
-    QCOMPARE(SlotCount, layers);
+    QCOMPARE(Bank().Count(), layers);
     // Only an opened bank brings its layers' names back.
-    QCOMPARE(SlotName[0] == QLatin1String("a.wav"), opens);
+    QCOMPARE(Bank().Name(1) == QLatin1String("a.wav"), opens);
 }
 
 // The opened layers are layers like any others: the last one can go, a new
@@ -537,11 +537,11 @@ void TestOpenBank::editAfterOpening()
     ZKWindow window;
     window.show();
     Open(window, original);
-    QCOMPARE(SlotCount, 3);
+    QCOMPARE(Bank().Count(), 3);
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_3"))->click();
-    QCOMPARE(SlotCount, 2);
+    QCOMPARE(Bank().Count(), 2);
     AddLayerThroughDialog(&window, 3, MakeSound(QStringLiteral("rim.wav"), Ramp(2000, 5000)));
-    QCOMPARE(SlotCount, 3);
+    QCOMPARE(Bank().Count(), 3);
     const QString edited = folder + QStringLiteral("/edited.zks");
     Generate(window, edited);
 
@@ -574,7 +574,7 @@ void TestOpenBank::smallTrimSavingInMilliseconds()
     window.show();
     SetTrim(window, true);
     AddLayerThroughDialog(&window, 1, sound);
-    QCOMPARE(SlotCount, 1);
+    QCOMPARE(Bank().Count(), 1);
     QCOMPARE(RowToolTip(window, 1), QStringLiteral("Trimming saves %1\u00A0KB (%2\u00A0ms)")
                                         .arg(saved / 1000.0, 0, 'f', 1)
                                         .arg(qRound(saved * 1000.0 / (2 * kBankRate))));
@@ -604,10 +604,10 @@ void TestOpenBank::tailTrimmedOnAdd()
     if (trim)
         SetTrim(window, true);
     AddLayerThroughDialog(&window, 1, sound);
-    QCOMPARE(SlotCount, 1);
-    QCOMPARE(SlotName[0], QStringLiteral("ring.wav"));
-    QCOMPARE(SlotSize[0], size);
-    QCOMPARE(UsedSpace, size);
+    QCOMPARE(Bank().Count(), 1);
+    QCOMPARE(Bank().Name(1), QStringLiteral("ring.wav"));
+    QCOMPARE(Bank().Size(1), size);
+    QCOMPARE(Bank().UsedSpace(), size);
     QCOMPARE(window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"))->value(),
              AvailablePercentFor(size));
     QCOMPARE(RowToolTip(window, 1), trim ? QStringLiteral("Trimming saves 440.3\u00A0KB (5.0\u00A0s)") : QString());
@@ -643,36 +643,36 @@ void TestOpenBank::toggleReappliesToEveryLayer()
     AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("long.wav"), HitWithTail(5000, 3 * kBankRate)));
     AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("short.wav"), HitWithTail(3000, kBankRate)));
     AddLayerThroughDialog(&window, 3, MakeSound(QStringLiteral("tone.wav"), Ramp(4000)));
-    QCOMPARE(SlotCount, 3);
+    QCOMPARE(Bank().Count(), 3);
     const qint32 whole[3] = {MonoLayerSize(5000 + 3 * kBankRate), MonoLayerSize(3000 + kBankRate),
                              MonoLayerSize(4000)};
     const qint32 trimmed[3] = {MonoLayerSize(5000 + kTailFadeFrames), MonoLayerSize(3000 + kTailFadeFrames),
                                MonoLayerSize(4000)};
-    const QString tone = SlotPath[2];
+    const QString tone = Bank().Path(3);
     const QString savedInAll = QStringLiteral("Trimming saves %1\u00A0KB in all")
                                    .arg(double(whole[0] + whole[1] - trimmed[0] - trimmed[1]) / 1000, 0, 'f', 1);
     const auto check = [&](bool on) {
         const qint32 *sizes = on ? trimmed : whole;
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(SlotSize[i], sizes[i]);
-        QCOMPARE(UsedSpace, sizes[0] + sizes[1] + sizes[2]);
-        QCOMPARE(SlotName[0], QStringLiteral("long.wav"));
-        QCOMPARE(QFileInfo(SlotPath[0]).fileName(), QStringLiteral("long.wav"));
-        QCOMPARE(SlotPath[0] != SlotSource[0], on);
-        QCOMPARE(SlotPath[2], tone); // nothing to trim: no copy
+            QCOMPARE(Bank().Size(i + 1), sizes[i]);
+        QCOMPARE(Bank().UsedSpace(), sizes[0] + sizes[1] + sizes[2]);
+        QCOMPARE(Bank().Name(1), QStringLiteral("long.wav"));
+        QCOMPARE(QFileInfo(Bank().Path(1)).fileName(), QStringLiteral("long.wav"));
+        QCOMPARE(Bank().Path(1) != Bank().Source(1), on);
+        QCOMPARE(Bank().Path(3), tone); // nothing to trim: no copy
         QCOMPARE(RowToolTip(window, 1).startsWith(QStringLiteral("Trimming saves")), on);
         QCOMPARE(RowToolTip(window, 3), QString());
         QCOMPARE(BarToolTip(window), on ? savedInAll : QString());
     };
 
     check(true);
-    const QString copy = SlotPath[0];
+    const QString copy = Bank().Path(1);
     SetTrim(window, false);
     check(false);
     QVERIFY(QFileInfo::exists(copy)); // kept for undo, and for the option's return
     SetTrim(window, true);
     check(true);
-    QCOMPARE(SlotPath[0], copy);
+    QCOMPARE(Bank().Path(1), copy);
     // One untrimmed file and one trimmed copy per layer, however often the
     // option changed.
     QCOMPARE(FolderTree(WorkFolder()).filter(QStringLiteral("long.wav")).size(), 2);
@@ -705,11 +705,11 @@ void TestOpenBank::turningOffRefusedWithoutRoom()
     for (int i = 0; i < hits.size(); ++i) {
         AddLayerThroughDialog(&window, i + 1, MakeSound(QStringLiteral("%1.wav").arg(i + 1),
                                                         HitWithTail(hits.at(i), tails.at(i))));
-        QCOMPARE(SlotCount, i + 1);
+        QCOMPARE(Bank().Count(), i + 1);
     }
-    const qint32 used = UsedSpace;
-    const QString first = SlotPath[0];
-    QVERIFY(first != SlotSource[0]);
+    const qint32 used = Bank().UsedSpace();
+    const QString first = Bank().Path(1);
+    QVERIFY(first != Bank().Source(1));
 
     SeenMessageBox box;
     QPointer<QTimer> watch = CloseNextMessageBox(&box);
@@ -719,9 +719,9 @@ void TestOpenBank::turningOffRefusedWithoutRoom()
     QCOMPARE(box.title, QStringLiteral("ERROR"));
     QCOMPARE(box.text, text);
     QVERIFY(window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->isChecked());
-    QCOMPARE(UsedSpace, used);
-    QCOMPARE(SlotPath[0], first);
-    QCOMPARE(SlotSize[0], MonoLayerSize(hits.at(0) + kTailFadeFrames));
+    QCOMPARE(Bank().UsedSpace(), used);
+    QCOMPARE(Bank().Path(1), first);
+    QCOMPARE(Bank().Size(1), MonoLayerSize(hits.at(0) + kTailFadeFrames));
     QVERIFY(QFileInfo::exists(first));
 }
 
@@ -740,14 +740,14 @@ void TestOpenBank::openedBankTrimmedWithTheBoxOn()
     window.show();
     SetTrim(window, true);
     Open(window, original);
-    QCOMPARE(SlotCount, 2);
-    QCOMPARE(SlotSize[0], MonoLayerSize(4000 + kTailFadeFrames));
-    QCOMPARE(SlotSize[1], sizes.at(1));
-    QCOMPARE(UsedSpace, SlotSize[0] + SlotSize[1]);
+    QCOMPARE(Bank().Count(), 2);
+    QCOMPARE(Bank().Size(1), MonoLayerSize(4000 + kTailFadeFrames));
+    QCOMPARE(Bank().Size(2), sizes.at(1));
+    QCOMPARE(Bank().UsedSpace(), Bank().Size(1) + Bank().Size(2));
     QVERIFY(RowToolTip(window, 1).startsWith(QStringLiteral("Trimming saves")));
 
     SetTrim(window, false);
-    QCOMPARE(SlotSize[0], sizes.at(0));
+    QCOMPARE(Bank().Size(1), sizes.at(0));
     const QString again = home.path() + QStringLiteral("/hiss/again/kit.zks");
     QVERIFY(QDir().mkpath(QFileInfo(again).absolutePath()));
     Generate(window, again);

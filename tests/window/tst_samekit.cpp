@@ -161,7 +161,7 @@ void TestSameKit::windowAndToolMakeOneBank()
         for (int i = 0; i < files.size(); ++i)
             QVERIFY(!AddLayerThroughDialog(&window, i + 1, files.at(i)).seen);
     }
-    QCOMPARE(SlotCount, int(files.size()));
+    QCOMPARE(Bank().Count(), int(files.size()));
     // Opening a bank sets the gate to the one its sounds were cut with.
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(gate);
     if (order)
@@ -172,9 +172,9 @@ void TestSameKit::windowAndToolMakeOneBank()
     ZksBank made;
     QString error;
     QVERIFY2(ReadZksBank(toolBank, &made, &error), qPrintable(error));
-    QCOMPARE(int(made.regions.size()), SlotCount);
-    for (int i = 0; i < SlotCount; ++i)
-        QCOMPARE(made.regions.at(i).size, qint64(SlotSize[i]));
+    QCOMPARE(int(made.regions.size()), Bank().Count());
+    for (int i = 0; i < Bank().Count(); ++i)
+        QCOMPARE(made.regions.at(i).size, qint64(Bank().Size(i + 1)));
     const QByteArray fromTool = ReadAll(toolBank);
     const QByteArray fromWindow = ReadAll(windowBank);
     QVERIFY(!fromTool.isEmpty());
@@ -257,7 +257,7 @@ void TestSameKit::windowAndToolImportOneBank()
     // A SoundFont's keys are listed below their preset's line.
     QCOMPARE(seen.rows.value(shape == QLatin1String("sf2") ? 1 : 0).section(QLatin1Char('|'), 0, 0).trimmed(),
              instrument);
-    QVERIFY(SlotCount > 0);
+    QVERIFY(Bank().Count() > 0);
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(0);
     const QString windowBank = folder + QStringLiteral("/window/") + bankName;
     QVERIFY(QDir().mkpath(QFileInfo(windowBank).absolutePath()));

@@ -59,22 +59,22 @@ QStringList Globals()
     for (int i = 0; i < kMaxLayers; ++i) {
         lines << QStringLiteral("layer %1: %2 \"%3\" %4 from %5 %6 files %7")
                      .arg(i + 1)
-                     .arg(SlotPath[i], SlotName[i])
-                     .arg(SlotSize[i])
-                     .arg(SlotSource[i])
-                     .arg(SlotSourceSize[i])
-                     .arg(i >= SlotCount
-                              || (QFileInfo::exists(SlotPath[i]) && QFileInfo::exists(SlotSource[i]))
+                     .arg(Bank().Path(i + 1), Bank().Name(i + 1))
+                     .arg(Bank().Size(i + 1))
+                     .arg(Bank().Source(i + 1))
+                     .arg(Bank().SourceSize(i + 1))
+                     .arg(i >= Bank().Count()
+                              || (QFileInfo::exists(Bank().Path(i + 1)) && QFileInfo::exists(Bank().Source(i + 1)))
                               ? QStringLiteral("present")
                               : QStringLiteral("missing"));
     }
     QStringList thresholds;
     for (int n = 0; n <= kMaxLayers; ++n)
-        thresholds << QString::number(SlotThreshold[n]);
+        thresholds << QString::number(Bank().Threshold(n));
     lines << QStringLiteral("thresholds ") + thresholds.join(QLatin1Char(' '));
-    // AvailablePercent is left out: it is the value last given to the space
+    // Bank().AvailablePercent() is left out: it is the value last given to the space
     // bar, which a new window has given none.
-    lines << QStringLiteral("count %1 used %2 gate %3").arg(SlotCount).arg(UsedSpace).arg(GateLevel);
+    lines << QStringLiteral("count %1 used %2 gate %3").arg(Bank().Count()).arg(Bank().UsedSpace()).arg(Bank().GateLevel());
     return lines;
 }
 
@@ -182,30 +182,30 @@ void CheckShownAgrees(ZKWindow &window)
     for (int n = 1; n <= kMaxLayers; ++n) {
         const auto *name = window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(n));
         const QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), n);
-        if (n <= SlotCount)
-            QCOMPARE(name->text(), SlotName[n - 1]);
-        else if (n == SlotCount + 1)
+        if (n <= Bank().Count())
+            QCOMPARE(name->text(), Bank().Name(n));
+        else if (n == Bank().Count() + 1)
             QCOMPARE(name->text(), n == 1 ? QStringLiteral("Create a Layer") : QStringLiteral("Add a Layer"));
-        QCOMPARE(name->isVisible(), n <= SlotCount + 1);
-        QCOMPARE(threshold->isVisible(), SlotCount >= 2 && n <= SlotCount);
-        if (n <= SlotCount)
-            QCOMPARE(threshold->text(), QString::number(SlotThreshold[n]));
+        QCOMPARE(name->isVisible(), n <= Bank().Count() + 1);
+        QCOMPARE(threshold->isVisible(), Bank().Count() >= 2 && n <= Bank().Count());
+        if (n <= Bank().Count())
+            QCOMPARE(threshold->text(), QString::number(Bank().Threshold(n)));
     }
     qint32 used = 0;
-    for (int i = 0; i < SlotCount; ++i)
-        used += SlotSize[i];
-    QCOMPARE(UsedSpace, used);
+    for (int i = 0; i < Bank().Count(); ++i)
+        used += Bank().Size(i + 1);
+    QCOMPARE(Bank().UsedSpace(), used);
     const auto *bar = window.findChild<QProgressBar *>(QStringLiteral("AvailableSpace"));
-    QCOMPARE(bar->value(), AvailablePercentFor(UsedSpace));
+    QCOMPARE(bar->value(), AvailablePercentFor(Bank().UsedSpace()));
     QVERIFY2(bar->toolTip().startsWith(
-                 QStringLiteral("%1\u00A0s of sound left").arg(double(kBankBudget - UsedSpace) / (2.0 * kBankRate), 0, 'f', 1)),
+                 QStringLiteral("%1\u00A0s of sound left").arg(double(kBankBudget - Bank().UsedSpace()) / (2.0 * kBankRate), 0, 'f', 1)),
              qPrintable(bar->toolTip()));
     QString label;
     quint16 amplitude = 0;
     QVERIFY(GateForPosition(window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->value(), &label,
                             &amplitude));
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label_2"))->text(), label);
-    QCOMPARE(GateLevel, amplitude);
+    QCOMPARE(Bank().GateLevel(), amplitude);
 }
 
 // The change just made is one step from `before` (the stack stood at
@@ -380,41 +380,41 @@ void TestUndo::MakeChange(ZKWindow &window, const QString &change, const QString
 {
     if (change == QLatin1String("add")) {
         QVERIFY(!AddLayerThroughDialog(&window, 4, sounds.at(1)).seen);
-        QCOMPARE(SlotCount, 4);
+        QCOMPARE(Bank().Count(), 4);
     } else if (change == QLatin1String("add several")) {
         QVERIFY(SendDrop(window, {sounds.at(1), sounds.at(4)}, OverRow(window, 4)));
         QVERIFY(WaitForConversion(&window));
-        QCOMPARE(SlotCount, 5);
+        QCOMPARE(Bank().Count(), 5);
     } else if (change == QLatin1String("remove")) {
         Button(window, QStringLiteral("Del_Br_Button"), 3)->click();
-        QCOMPARE(SlotCount, 2);
+        QCOMPARE(Bank().Count(), 2);
     } else if (change == QLatin1String("replace")) {
         QVERIFY(SendDrop(window, {sounds.at(1)}, OverRow(window, 2)));
         QVERIFY(WaitForConversion(&window));
-        QCOMPARE(SlotName[1], QStringLiteral("snare.wav"));
+        QCOMPARE(Bank().Name(2), QStringLiteral("snare.wav"));
     } else if (change == QLatin1String("order by loudness")) {
         SeenMessageBox question;
         QPointer<QTimer> watch = AnswerNextMessageBox(&question, QMessageBox::Yes);
         window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
         delete watch;
         QVERIFY(question.seen);
-        QCOMPARE(SlotName[0], QStringLiteral("kick.wav"));
+        QCOMPARE(Bank().Name(1), QStringLiteral("kick.wav"));
     } else if (change == QLatin1String("threshold key")) {
         QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 2);
         threshold->setFocus();
         QTest::keyClick(threshold, Qt::Key_PageUp);
     } else if (change == QLatin1String("gate")) {
         QTest::keyClick(window.findChild<QSlider *>(QStringLiteral("horizontalSlider")), Qt::Key_Right);
-        QVERIFY(GateLevel != 0);
+        QVERIFY(Bank().GateLevel() != 0);
     } else if (change == QLatin1String("trim tails")) {
         window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
-        QVERIFY(SlotPath[0] != SlotSource[0]);
+        QVERIFY(Bank().Path(1) != Bank().Source(1));
     } else if (change == QLatin1String("open bank")) {
         OpenBank(window, banks.at(0));
-        QCOMPARE(SlotCount, 2);
+        QCOMPARE(Bank().Count(), 2);
     } else {
         ImportKit(window, kitPath);
-        QCOMPARE(SlotName[0], QStringLiteral("loud.wav"));
+        QCOMPARE(Bank().Name(1), QStringLiteral("loud.wav"));
     }
 }
 
@@ -424,11 +424,11 @@ void TestUndo::ThreeLayers(ZKWindow &window)
     const QStringList quietFirst{sounds.at(2), sounds.at(0), sounds.at(3)};
     for (int n = 1; n <= 3; ++n)
         QVERIFY(!AddLayerThroughDialog(&window, n, quietFirst.at(n - 1)).seen);
-    QCOMPARE(SlotCount, 3);
+    QCOMPARE(Bank().Count(), 3);
     QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 1);
     threshold->setFocus();
     QTest::keyClick(threshold, Qt::Key_Down);
-    QVERIFY(SlotThreshold[1] != DefaultSpread(3).at(0));
+    QVERIFY(Bank().Threshold(1) != DefaultSpread(3).at(0));
     QVERIFY(Activate(window));
 }
 
@@ -444,9 +444,9 @@ QString TestUndo::RandomEdit(ZKWindow &window, QRandomGenerator &random)
         while (pick >= weights[k])
             pick -= weights[k++];
         kind = Kind(k);
-        if ((kind == Replace || kind == Write) && SlotCount < 1)
+        if ((kind == Replace || kind == Write) && Bank().Count() < 1)
             continue;
-        if ((kind == Order || kind == ThresholdKey) && SlotCount < 2)
+        if ((kind == Order || kind == ThresholdKey) && Bank().Count() < 2)
             continue;
         break;
     }
@@ -456,8 +456,8 @@ QString TestUndo::RandomEdit(ZKWindow &window, QRandomGenerator &random)
     switch (kind) {
     case AddOne:
         // With every row filled there is no "+": the sound is dropped.
-        if (SlotCount < kMaxLayers) {
-            const bool refused = AddLayerThroughDialog(&window, SlotCount + 1, sound).seen;
+        if (Bank().Count() < kMaxLayers) {
+            const bool refused = AddLayerThroughDialog(&window, Bank().Count() + 1, sound).seen;
             return QStringLiteral("add %1%2").arg(soundName, refused ? QStringLiteral(", refused") : QString());
         }
         Q_FALLTHROUGH();
@@ -476,15 +476,15 @@ QString TestUndo::RandomEdit(ZKWindow &window, QRandomGenerator &random)
             .arg(names.join(QLatin1Char(' ')), box.seen ? QStringLiteral(", refused") : QString());
     }
     case Remove:
-        if (SlotCount > 0 && random.bounded(2) == 0) {
-            Button(window, QStringLiteral("Del_Br_Button"), SlotCount)->click();
+        if (Bank().Count() > 0 && random.bounded(2) == 0) {
+            Button(window, QStringLiteral("Del_Br_Button"), Bank().Count())->click();
             return QStringLiteral("remove by its button");
         }
         Activate(window);
         QTest::keyClick(&window, Qt::Key_Delete);
         return QStringLiteral("remove by Delete");
     case Replace: {
-        const int layer = 1 + int(random.bounded(SlotCount));
+        const int layer = 1 + int(random.bounded(Bank().Count()));
         QPointer<QTimer> watch = CloseNextMessageBox(&box, 300000);
         SendDrop(window, {sound}, OverRow(window, layer));
         WaitForConversion(&window);
@@ -500,7 +500,7 @@ QString TestUndo::RandomEdit(ZKWindow &window, QRandomGenerator &random)
         return QStringLiteral("order by loudness%1").arg(box.seen ? QStringLiteral(", asked") : QString());
     }
     case ThresholdKey: {
-        const int layer = 1 + int(random.bounded(SlotCount - 1));
+        const int layer = 1 + int(random.bounded(Bank().Count() - 1));
         const Qt::Key keys[] = {Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown};
         const Qt::Key key = keys[random.bounded(4)];
         QPushButton *button = Button(window, QStringLiteral("ThrOfLayer"), layer);
@@ -584,7 +584,7 @@ void TestUndo::twoHundredEdits()
     Generate(window, first);
     const QByteArray bank = ReadAll(first);
     QVERIFY(!bank.isEmpty());
-    const QString saved = SavedBankSummary(QStringLiteral("kit.zks"), SlotCount, bank.size());
+    const QString saved = SavedBankSummary(QStringLiteral("kit.zks"), Bank().Count(), bank.size());
     QCOMPARE(StatusLine(window), saved);
     QCOMPARE(stack->index(), steps);
 
@@ -601,7 +601,7 @@ void TestUndo::twoHundredEdits()
                                  .arg(FirstDifference(now, states.at(step)))));
         if (step % 25 == 0) {
             CheckShownAgrees(window);
-            QCOMPARE(AvailablePercent, AvailablePercentFor(UsedSpace));
+            QCOMPARE(Bank().AvailablePercent(), AvailablePercentFor(Bank().UsedSpace()));
         }
     };
     QVERIFY(Activate(window));
@@ -735,7 +735,7 @@ void TestUndo::nothingUndoneWhileConverting()
     QCOMPARE(stack->index(), index);
     converter.release();
     QVERIFY(WaitForConversion(&window));
-    QCOMPARE(SlotCount, 4);
+    QCOMPARE(Bank().Count(), 4);
     QCOMPARE(stack->index(), index + 1);
 
     QVERIFY(Activate(window));
@@ -795,28 +795,28 @@ void TestUndo::keysMoveTheThresholdAsItIsNow()
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     ThreeLayers(window); // layer 1 selected and moved one down
-    const int moved = SlotThreshold[1];
+    const int moved = Bank().Threshold(1);
     Undo(window);
-    const int spread = SlotThreshold[1];
+    const int spread = Bank().Threshold(1);
     QCOMPARE(spread, moved + 1);
     QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 1);
     threshold->setFocus();
     QTest::keyClick(threshold, Qt::Key_Up);
-    QCOMPARE(SlotThreshold[1], spread + 1);
+    QCOMPARE(Bank().Threshold(1), spread + 1);
     Undo(window);
-    QCOMPARE(SlotThreshold[1], spread);
+    QCOMPARE(Bank().Threshold(1), spread);
     threshold->setFocus();
     QTest::keyClick(threshold, Qt::Key_Down);
-    QCOMPARE(SlotThreshold[1], moved);
+    QCOMPARE(Bank().Threshold(1), moved);
 
     OpenBank(window, banks.at(1));
-    QCOMPARE(SlotCount, 3);
-    const int opened = SlotThreshold[1];
+    QCOMPARE(Bank().Count(), 3);
+    const int opened = Bank().Threshold(1);
     threshold->setFocus();
     QTest::keyClick(threshold, Qt::Key_PageUp);
     const auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
-    QCOMPARE(SlotThreshold[1], opened + slider->pageStep());
-    QCOMPARE(threshold->text(), QString::number(SlotThreshold[1]));
+    QCOMPARE(Bank().Threshold(1), opened + slider->pageStep());
+    QCOMPARE(threshold->text(), QString::number(Bank().Threshold(1)));
 }
 
 // A key that cannot move its layer's threshold any further changes nothing
@@ -830,8 +830,8 @@ void TestUndo::keyThatCannotMoveTheLayerChangesNothing()
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     OpenBank(window, bank);
-    QCOMPARE(SlotCount, 2);
-    QCOMPARE(SlotThreshold[1], 2);
+    QCOMPARE(Bank().Count(), 2);
+    QCOMPARE(Bank().Threshold(1), 2);
     QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 1);
     threshold->click();
     const QStringList before = Everything(window);
@@ -963,12 +963,12 @@ void TestUndo::longRunOfReplacementsStaysBounded()
     QVERIFY(!AddLayerThroughDialog(&window, 1, sounds.at(0)).seen);
     // Each sound comes with a trimmed copy too.
     window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
-    QVERIFY(SlotPath[0] != SlotSource[0]);
+    QVERIFY(Bank().Path(1) != Bank().Source(1));
     // A layer added by a drop and a press on the gate's handle: neither
     // keeps the first layer's files once the steps that need them are gone.
     QVERIFY(SendDrop(window, {sounds.at(2)}, OverRow(window, 2)));
     QVERIFY(WaitForConversion(&window));
-    QCOMPARE(SlotCount, 2);
+    QCOMPARE(Bank().Count(), 2);
     auto *gate = window.findChild<QSlider *>(QStringLiteral("horizontalSlider"));
     QTest::mousePress(gate, Qt::LeftButton, Qt::NoModifier, HandleCenter(gate));
     QVERIFY(gate->isSliderDown());

@@ -48,8 +48,6 @@ private slots:
     void spaceBarTextReadable();
     void updateThresholds_data();
     void updateThresholds();
-    void makeSlotName_data();
-    void makeSlotName();
     void settingsDefaults();
     void settingsReadBack();
     void missingStartFoldersFallBackToMusicOrHome();
@@ -315,9 +313,9 @@ void TestWindow::emptyState()
     QVERIFY(!generate->isVisible());
     QVERIFY(generate->isEnabled());
     QVERIFY(window.findChild<QWidget *>(QStringLiteral("openFolderButton"))->isVisible());
-    QCOMPARE(SlotCount, 0);
-    QCOMPARE(UsedSpace, 0);
-    QCOMPARE(SlotThreshold[1], 1);
+    QCOMPARE(Bank().Count(), 0);
+    QCOMPARE(Bank().UsedSpace(), 0);
+    QCOMPARE(Bank().Threshold(1), 1);
 }
 
 // Every control a user can reach says what it does; the space bar says how
@@ -353,7 +351,7 @@ void TestWindow::everyControlHasToolTip()
     QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->toolTip(),
              QStringLiteral("Remove layer 2"));
     QCOMPARE(bar->toolTip(), QStringLiteral("%1\u00A0s of sound left (mono, 44100\u00A0Hz)")
-                                 .arg(double(kBankBudget - UsedSpace) / 88200, 0, 'f', 1));
+                                 .arg(double(kBankBudget - Bank().UsedSpace()) / 88200, 0, 'f', 1));
 }
 
 void TestWindow::everyTextShownWhole_data()
@@ -384,7 +382,7 @@ void TestWindow::everyTextShownWhole()
             : QStringLiteral("Layer %1 snare rimshot, close mics, velocity 127, take 12.wav").arg(n);
         QVERIFY(name.size() <= 60);
         AddLayerThroughDialog(&window, n, MakeSound(name));
-        QCOMPARE(SlotCount, n);
+        QCOMPARE(Bank().Count(), n);
     }
     auto *gate = window.findChild<QSlider *>(QStringLiteral("horizontalSlider"));
     for (int position = 0; position < kGateLevels; ++position) {
@@ -433,7 +431,7 @@ void TestWindow::longNamesElidedOnlyBeyondTheScreen()
     QVERIFY(second->text().contains(QChar(0x2026)));
     QCOMPARE(second->toolTip().section(QLatin1Char('\n'), 0, 0), widest); // then its levels
     QCOMPARE(first->text(), longer); // short enough to stay whole
-    QCOMPARE(SlotName[1], widest);
+    QCOMPARE(Bank().Name(2), widest);
     QStringList cut = TextsNotShownWhole(&window);
     QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
 
@@ -504,29 +502,9 @@ void TestWindow::updateThresholds()
     QStringList shown;
     for (int n = 1; n <= 8; ++n) {
         shown << window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(n))->text();
-        QCOMPARE(QString::number(SlotThreshold[n]), texts.at(n - 1));
+        QCOMPARE(QString::number(Bank().Threshold(n)), texts.at(n - 1));
     }
     QCOMPARE(shown, texts);
-}
-
-void TestWindow::makeSlotName_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("converted path") << "/tmp/QuadrelX8FileGen-abc/3/kick.wav" << "kick.wav";
-    QTest::newRow("bare name") << "kick.aif" << "kick.aif";
-    QTest::newRow("backslashes") << "C:\\wav\\kick.wav" << "C:\\wav\\kick.wav";
-    QTest::newRow("empty") << "" << "";
-}
-
-void TestWindow::makeSlotName()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, name);
-    SlotPath[4] = path;
-    SlotName[4] = QStringLiteral("stale");
-    MakeSlotName(4);
-    QCOMPARE(SlotName[4], name);
 }
 
 void TestWindow::settingsDefaults()
