@@ -18,6 +18,7 @@
 
 #include <cmath>
 
+#include "bankdocument.h"
 #include "fileprocessor.h"
 #include "layerrules.h"
 #include "zkslayout.h"
@@ -489,4 +490,18 @@ QVector<int> StoredThresholds(const QString &bank)
     for (int k = 0; k < info.value("layers").toArray().size(); ++k)
         read << stored[k].toInt();
     return read;
+}
+
+QStringList LayerFilesInUse(const BankDocument &bank)
+{
+    QStringList files;
+    for (int layer = 1; layer <= bank.Count(); ++layer) {
+        for (const QString &path : {bank.Path(layer), bank.Source(layer)}) {
+            const QString file = QDir(WorkFolder()).relativeFilePath(path);
+            files << QFileInfo(file).path() << file;
+        }
+    }
+    files.removeDuplicates();
+    files.sort();
+    return files;
 }

@@ -16,6 +16,11 @@
 
 #ifdef Q_OS_UNIX
 #include <signal.h>
+class BankDocument;
+// The layer files and trimmed copies `bank` holds, each after its folder,
+// as FolderTree names them under the working folder.
+QStringList LayerFilesInUse(const BankDocument &bank);
+
 #endif
 
 class QProcess;
@@ -227,6 +232,16 @@ private:
     int number_;
     struct sigaction previous_ = {};
 };
+class BankDocument;
+// The layer files and trimmed copies `bank` holds, each after its folder,
+// as FolderTree names them under the working folder.
+QStringList LayerFilesInUse(const BankDocument &bank);
+
 #endif
+
+class BankDocument;
+// The layer files and trimmed copies `bank` holds, each after its folder,
+// as FolderTree names them under the working folder.
+QStringList LayerFilesInUse(const BankDocument &bank);
 
 #endif

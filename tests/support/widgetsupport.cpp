@@ -138,19 +138,6 @@ QStringList LayerFilesInUse()
     return LayerFilesInUse(Bank());
 }
 
-QStringList LayerFilesInUse(const BankDocument &bank)
-{
-    QStringList files;
-    for (int layer = 1; layer <= bank.Count(); ++layer) {
-        for (const QString &path : {bank.Path(layer), bank.Source(layer)}) {
-            const QString file = QDir(WorkFolder()).relativeFilePath(path);
-            files << QFileInfo(file).path() << file;
-        }
-    }
-    files.removeDuplicates();
-    files.sort();
-    return files;
-}
 
 bool WaitForConversion(ZKWindow *window, int timeoutMs)
 {

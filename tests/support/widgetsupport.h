@@ -137,9 +137,7 @@ const BankDocument &Bank();
 // opening a bank of them written into `folder`; false if they did not come.
 bool FillRows(ZKWindow &window, int count, const QString &folder);
 
-// The layer files and trimmed copies the bank holds now, each after its
-// folder, as FolderTree names them under the working folder.
-QStringList LayerFilesInUse(const BankDocument &bank);
+// LayerFilesInUse (testsupport.h) of the one window's bank.
 QStringList LayerFilesInUse();
 
 // Lets the layout requests that changed texts posted run, so sizes and
