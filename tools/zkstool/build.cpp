@@ -251,7 +251,8 @@ int Build(const QStringList &rest)
     QString error;
     if (!ParseCommand(parser, QStringLiteral("build"), WithTrimTailsLevel(rest), &error))
         return UsageError(error);
-    verbose = parser.isSet(verboseOption);
+    if (parser.isSet(verboseOption))
+        ShowDebugLines();
 
     BankRequest request;
     request.target = parser.value(output);

@@ -48,8 +48,6 @@
 #include "zksbank.h"
 #include "zkstool.h"
 
-bool verbose = false;
-
 QTextStream &Out()
 {
     static QTextStream stream(stdout);
@@ -64,19 +62,29 @@ QTextStream &Err()
 
 namespace {
 
-// The sound-file module narrates every step on the debug stream; a command
-// line tool shows that only when asked. build-all converts on several
+// Every line on the error stream whole: build-all converts on several
 // threads at once.
-void QuietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
+void AnyMessage(QtMsgType, const QMessageLogContext &, const QString &message)
 {
-    if (type == QtDebugMsg && !verbose)
-        return;
     static QMutex lock;
     const QMutexLocker locked(&lock);
     Err() << message << Qt::endl;
 }
 
+// The sound-file module narrates every step on the debug stream; a command
+// line tool shows that only when asked.
+void QuietDebug(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtDebugMsg)
+        AnyMessage(type, context, message);
+}
+
 } // namespace
+
+void ShowDebugLines()
+{
+    qInstallMessageHandler(AnyMessage);
+}
 
 QString GateChoices()
 {

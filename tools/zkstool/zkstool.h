@@ -30,8 +30,9 @@ QTextStream &Err();
 int Refuse(const Refusal &refusal);
 // The same for a refusal in words of its own.
 int Refuse(const QString &subject, const QString &text);
-// Set by --verbose: the debug stream's lines reach the error stream.
-extern bool verbose;
+// For --verbose: from now on the debug stream's lines reach the error
+// stream too.
+void ShowDebugLines();
 // Says what is wrong with the command line; returns kExitUsage.
 int UsageError(const QString &text);
 // Parses a command's arguments; `rest` excludes the command word.
