@@ -787,13 +787,17 @@ void TestBankDocument::comparesEveryField()
         [](BankDocument &d) { d.ApplyTrim(true); },
         [](BankDocument &d) { d.Reorder({1, 0}, d.Thresholds()); },
         [](BankDocument &d) {
-            // The same thresholds, chosen by the user's move.
-            ThresholdTable t;
-            std::copy(d.Thresholds(), d.Thresholds() + kMaxLayers + 1, t);
+            // The same thresholds, chosen by the user's moves.
+            d.MoveThreshold(1, 62);
             d.MoveThreshold(1, 63);
-            d.MoveThreshold(1, t[1]);
         },
     };
+    // Thresholds as a move leaves them, put back as a spread.
+    QVERIFY(doc.MoveThreshold(1, 63));
+    ThresholdTable moved;
+    std::copy(doc.Thresholds(), doc.Thresholds() + kMaxLayers + 1, moved);
+    doc.SetThresholds(moved);
+    QVERIFY(!doc.ThresholdsChosen());
     const BankDocument base = doc;
     for (int k = 0; k < changes.size(); ++k) {
         BankDocument changed = base;

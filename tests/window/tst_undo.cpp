@@ -51,9 +51,9 @@ QPushButton *Button(ZKWindow &window, const QString &name, int layer)
     return window.findChild<QPushButton *>(QStringLiteral("%1_%2").arg(name).arg(layer));
 }
 
-// Everything the bank would hold, as the slot table's globals give it, and
+// Everything the bank would hold, as the window's document gives it, and
 // whether the layers' files are there.
-QStringList Globals()
+QStringList Held()
 {
     QStringList lines;
     for (int i = 0; i < kMaxLayers; ++i) {
@@ -72,9 +72,11 @@ QStringList Globals()
     for (int n = 0; n <= kMaxLayers; ++n)
         thresholds << QString::number(Bank().Threshold(n));
     lines << QStringLiteral("thresholds ") + thresholds.join(QLatin1Char(' '));
-    // Bank().AvailablePercent() is left out: it is the value last given to the space
-    // bar, which a new window has given none.
-    lines << QStringLiteral("count %1 used %2 gate %3").arg(Bank().Count()).arg(Bank().UsedSpace()).arg(Bank().GateLevel());
+    lines << QStringLiteral("count %1 used %2 available %3 gate %4")
+                 .arg(Bank().Count())
+                 .arg(Bank().UsedSpace())
+                 .arg(Bank().AvailablePercent())
+                 .arg(Bank().GateLevel());
     return lines;
 }
 
@@ -120,7 +122,7 @@ QStringList Shown(ZKWindow &window)
 
 QStringList Everything(ZKWindow &window)
 {
-    return Globals() + Shown(window);
+    return Held() + Shown(window);
 }
 
 // The first line where `actual` and `expected` differ, for a failure message.
@@ -175,7 +177,7 @@ void Redo(ZKWindow &window, bool other = false)
         QTest::keyClick(&window, Qt::Key_Y, Qt::ControlModifier);
 }
 
-// The window shows what the globals hold: each filled row its name and
+// The window shows what the document holds: each filled row its name and
 // threshold, the next row the prompt, the space bar the space used.
 void CheckShownAgrees(ZKWindow &window)
 {
@@ -727,11 +729,11 @@ void TestUndo::nothingUndoneWhileConverting()
     QVERIFY(Activate(window));
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
     // The controls are locked meanwhile: the table alone is compared.
-    const QStringList table = Globals();
+    const QStringList table = Held();
     Undo(window);
-    QCOMPARE(Globals(), table);
+    QCOMPARE(Held(), table);
     Redo(window);
-    QCOMPARE(Globals(), table);
+    QCOMPARE(Held(), table);
     QCOMPARE(stack->index(), index);
     converter.release();
     QVERIFY(WaitForConversion(&window));
@@ -777,7 +779,7 @@ void TestUndo::dragIsOneStep()
         QMouseEvent moved(QEvent::MouseMove, at, handle->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
                           Qt::NoModifier);
         QApplication::sendEvent(handle, &moved);
-        during << Globals().join(QLatin1Char('\n'));
+        during << Held().join(QLatin1Char('\n'));
     }
     QTest::mouseRelease(handle, Qt::LeftButton, Qt::NoModifier, at);
     QVERIFY(!handle->isSliderDown());
