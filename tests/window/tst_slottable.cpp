@@ -214,22 +214,18 @@ void TestSlotTable::noChangeNoStep()
     QFETCH(QString, operation);
 
     if (operation == QLatin1String("trim refused")) {
-        // Two layers whose untrimmed sounds leave no room.
+        // Two layers that fit trimmed, but whose untrimmed sounds leave no room.
         QVERIFY(table->ApplyTrim(true).IsEmpty());
-        ConversionVerdict tail = Sound(QStringLiteral("tail.wav"), 1600000);
-        QFile file(tail.converted);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.resize(kWavHeaderSize + 2 * 2000)); // loud for 2000 frames
-        QVERIFY(file.resize(kWavHeaderSize + 1600000 - kBankBlock));
-        file.close();
-        QVERIFY(table->Add(tail).IsEmpty());
-        ConversionVerdict other = Sound(QStringLiteral("other.wav"), 1600000);
-        QFile second(other.converted);
-        QVERIFY(second.open(QIODevice::ReadWrite));
-        QVERIFY(second.resize(kWavHeaderSize + 2 * 2000));
-        QVERIFY(second.resize(kWavHeaderSize + 1600000 - kBankBlock));
-        second.close();
-        QVERIFY(table->Add(other).IsEmpty());
+        for (const QString &name : {QStringLiteral("tail.wav"), QStringLiteral("other.wav")}) {
+            const ConversionVerdict tail = Sound(name, 1600000);
+            // Loud for 2000 frames, silent after.
+            QFile file(tail.converted);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.resize(kWavHeaderSize + 2 * 2000));
+            QVERIFY(file.resize(kWavHeaderSize + 1600000 - kBankBlock));
+            file.close();
+            QVERIFY(table->Add(tail).IsEmpty());
+        }
     } else {
         QVERIFY(Fill(*table, operation == QLatin1String("add a ninth") ? kMaxLayers : 2));
     }
