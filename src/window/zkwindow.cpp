@@ -472,8 +472,8 @@ void ZKWindow::HideThresholdSlider()
     MarkShownLayer(layerView ? layerView->shownLayer() : 0);
 }
 
-// Puts every row into the state that belongs to the current Bank().Count(): the
-// filled rows, one row to add to, and nothing below it.
+// Puts every row into the state that belongs to the bank's count of
+// layers: the filled rows, one row to add to, and nothing below it.
 void ZKWindow::ShowSlotCount()
 {
     for (int layer = 1; layer <= kMaxLayers; ++layer) {
@@ -964,7 +964,7 @@ void ZKWindow::PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTa
     ShowSavedBank(QString(), 0, 0);
     // An opened bank counts as written until its layers change.
     if (written)
-        table->UndoStack()->setClean();
+        undoStack->setClean();
 }
 
 // Re-applies the option to every layer from its untrimmed file; a change
