@@ -397,11 +397,11 @@ void TestBankDocument::replaceNoSuchLayer_data()
     QTest::addColumn<int>("layer");
     QTest::newRow("layer 0") << 0;
     QTest::newRow("past the last") << 3;
-    QTest::newRow("past the table") << kMaxLayers + 1;
+    QTest::newRow("past the eighth") << kMaxLayers + 1;
 }
 
 // A replacement aimed at no layer is refused as any other, its sound
-// removed, rather than written outside the table.
+// removed, rather than written outside the layers.
 void TestBankDocument::replaceNoSuchLayer()
 {
     QFETCH(int, layer);
