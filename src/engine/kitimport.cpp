@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cardnames.h"
+#include "figures.h"
 #include "kitplan.h"
 #include "layerrules.h"
 #include "resultcodes.h"
@@ -81,37 +82,81 @@ qint64 HeaderBytes(const KitPlan &plan, const QHash<int, QString> &names, const 
     return BuildZKSHeader(MakeGeneratorArgs(layers, thresholds, 0, bankName), 0).size();
 }
 
+// What a layer was made from and what was done to it before the steps the
+// whole instrument shares: the first part of its note.
+struct LayerStory {
+    QStringList parts;   // each part used, by its file name, with what changed it
+    QStringList changes; // "mixed to mono", "resampled from 48000 Hz"
+};
+
+// One way of finishing an instrument's layers as to their tails.
+struct FinishedLayers {
+    bool trimmed = false;
+    QVector<QByteArray> layers;
+    QVector<bool> padded; // padded with silence to the shortest a layer may be
+    QVector<int> frames;  // each layer's frames before the budget's cut
+    int cut = 0;          // the frames layers were cut to; 0: none cut
+};
+
+// The note of layer `i` as `finished` makes it: its story, then what the
+// instrument's shared steps did to it.
+QString LayerNote(const LayerStory &story, double scale, const FinishedLayers &finished, int i)
+{
+    QStringList changes = story.changes;
+    const QString decibels = Figure(20 * std::log10(scale), 1);
+    if (scale < 1 && decibels != QLatin1String("0.0"))
+        changes << QStringLiteral("scaled by %1").arg(WithUnit(decibels, "dB"));
+    if (finished.cut > 0 && finished.frames.at(i) > finished.cut)
+        changes << QStringLiteral("cut to %1").arg(WithUnit(double(finished.cut) / kBankRate, 2, "s"));
+    if (finished.padded.at(i))
+        changes << QStringLiteral("padded");
+    const QString from = QStringLiteral("From ") + story.parts.join(QStringLiteral(" + "));
+    return changes.isEmpty() ? from : from + QStringLiteral(": ") + changes.join(QStringLiteral(", "));
+}
+
 // The steps every kind of kit shares once each planned layer's mono samples
 // are known: one scale against clipping, trimmed tails, short layers padded,
-// fitting the budget, and the layers written. `samples` and `names` are by
-// the layers `plan` indexes, as are `samplesOf`, the kit's samples that name them.
+// fitting the budget, and the layers written; with `options.bothTails`, the
+// other way as to tails as well, on the same plan. `samples`, `names` and
+// `stories` are by the layers `plan` indexes, as are `samplesOf`, the kit's
+// samples that name them.
 void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples,
                       const QHash<int, QString> &names, const QHash<int, QString> &samplesOf,
-                      const QString &workFolder, const QString &bankName,
-                      const KitImportOptions &options, PreparedInstrument *prepared)
+                      const QHash<int, LayerStory> &stories, const QString &workFolder,
+                      const QString &bankName, const KitImportOptions &options,
+                      PreparedInstrument *prepared)
 {
     QStringList &notes = prepared->notes;
-    QVector<QByteArray> layers;
+    QVector<FinishedLayers> ways;
     double scale = 1;
-    int cut = 0;
-    QStringList padded;
     for (;;) {
         QVector<QVector<double>> planned;
         for (int index : std::as_const(plan.layers))
             planned << samples.value(index);
-        layers = FinishKitLayers(planned, options.trimTails, &scale);
-        if (!(scale > 0)) {
-            prepared->failure = QStringLiteral("the gains leave no sound");
-            return;
-        }
-        padded.clear();
-        for (int i = 0; i < layers.size(); ++i) {
-            if (layers.at(i).size() < 2 * kFewestLayerFrames) {
-                layers[i].append(QByteArray(2 * kFewestLayerFrames - layers.at(i).size(), '\0'));
-                padded << names.value(plan.layers.at(i));
+        ways.clear();
+        bool fit = true;
+        QVector<bool> trims{options.trimTails};
+        if (options.bothTails)
+            trims << !options.trimTails;
+        for (bool trim : std::as_const(trims)) {
+            FinishedLayers way;
+            way.trimmed = trim;
+            way.layers = FinishKitLayers(planned, trim, &scale);
+            if (!(scale > 0)) {
+                prepared->failure = QStringLiteral("the gains leave no sound");
+                return;
             }
+            for (QByteArray &layer : way.layers) {
+                way.padded << (layer.size() < 2 * kFewestLayerFrames);
+                if (way.padded.last())
+                    layer.append(QByteArray(2 * kFewestLayerFrames - layer.size(), '\0'));
+                way.frames << int(layer.size() / 2);
+            }
+            fit = FitKitLayers(&way.layers, HeaderBytes(plan, names, bankName), &way.cut) && fit;
+            ways << way;
         }
-        if (FitKitLayers(&layers, HeaderBytes(plan, names, bankName), &cut))
+        // Both ways keep one plan, so switching between them keeps the rows.
+        if (fit)
             break;
         if (plan.layers.size() == 1) {
             prepared->failure = MessageFor(RESULT_NO_SPACE).text;
@@ -121,28 +166,38 @@ void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples,
         ReduceKitPlan(&plan, int(plan.layers.size()) - 1);
     }
     FinishThresholds(&plan);
-    for (const QString &name : std::as_const(padded))
-        notes << QStringLiteral("%1: shorter than a layer may be, padded with silence").arg(name);
+    const FinishedLayers &chosen = ways.first();
+    for (int i = 0; i < plan.layers.size(); ++i) {
+        if (chosen.padded.at(i))
+            notes << QStringLiteral("%1: shorter than a layer may be, padded with silence").arg(names.value(plan.layers.at(i)));
+    }
     // A scale too slight to show in a tenth of a decibel is not worth a line.
     const QString decibels = QString::number(20 * std::log10(scale), 'f', 1);
     if (scale < 1 && decibels != QLatin1String("-0.0"))
         notes << QStringLiteral("scaled by %1 dB so no layer clips").arg(decibels);
-    if (cut > 0)
-        notes << QStringLiteral("layers cut to %1 s").arg(double(cut) / kBankRate, 0, 'f', 2);
+    if (chosen.cut > 0)
+        notes << QStringLiteral("layers cut to %1 s").arg(double(chosen.cut) / kBankRate, 0, 'f', 2);
 
-    for (int i = 0; i < plan.layers.size(); ++i) {
-        const QString name = names.value(plan.layers.at(i));
-        const QString folder = NewResultFolder(workFolder);
-        const QString path = folder + QLatin1Char('/') + name;
-        QString error;
-        if (folder.isEmpty() || !WritePcmSound(path, PcmSound{1, quint32(kBankRate), layers.at(i)}, &error)) {
-            prepared->failure = folder.isEmpty() ? MessageFor(RESULT_OPEN_FAILED).text : error;
-            prepared->layers.clear();
-            return;
+    for (const FinishedLayers &way : std::as_const(ways)) {
+        QVector<LayerFile> &files = &way == &chosen ? prepared->layers : prepared->otherLayers;
+        QStringList &layerNotes = &way == &chosen ? prepared->layerNotes : prepared->otherNotes;
+        for (int i = 0; i < plan.layers.size(); ++i) {
+            const QString name = names.value(plan.layers.at(i));
+            const QString folder = NewResultFolder(workFolder);
+            const QString path = folder + QLatin1Char('/') + name;
+            QString error;
+            if (folder.isEmpty() || !WritePcmSound(path, PcmSound{1, quint32(kBankRate), way.layers.at(i)}, &error)) {
+                prepared->failure = folder.isEmpty() ? MessageFor(RESULT_OPEN_FAILED).text : error;
+                prepared->layers.clear();
+                prepared->otherLayers.clear();
+                return;
+            }
+            files << LayerFile{path, name, qint32(OpenAndCheckFile(path))};
+            layerNotes << LayerNote(stories.value(plan.layers.at(i)), scale, way, i);
         }
-        prepared->layers << LayerFile{path, name, qint32(OpenAndCheckFile(path))};
-        prepared->samples << samplesOf.value(plan.layers.at(i));
     }
+    for (int index : std::as_const(plan.layers))
+        prepared->samples << samplesOf.value(index);
     prepared->thresholds = plan.thresholds;
 }
 
@@ -185,11 +240,15 @@ void DecodeSamples(const QStringList &samples, const QHash<QString, qint64> &fur
 }
 
 // The samples a layer sums, from those decoded; empty when no part gives
-// any sound. Notes what was left out and why.
+// any sound. Notes what was left out and why, and tells `story` what the
+// layer was made of.
 QVector<double> LayerSamples(const LayerSource &layer, const KitImportOptions &options,
-                             const QHash<QString, DecodedSample> &decoded, QStringList *notes)
+                             const QHash<QString, DecodedSample> &decoded, QStringList *notes,
+                             LayerStory *story)
 {
     QVector<double> sum;
+    bool stereo = false;
+    QStringList rates;
     for (const LayerPart &part : layer.parts) {
         const QString shown = LastPathPart(part.sample);
         if (!decoded.contains(part.sample))
@@ -209,6 +268,21 @@ QVector<double> LayerSamples(const LayerSource &layer, const KitImportOptions &o
                           .arg(part.end);
             continue;
         }
+        const DecodedSample &sound = *decoded.constFind(part.sample);
+        stereo = stereo || sound.sound.channels == 2;
+        if (sound.sourceRate != kBankRate && !rates.contains(QString::number(sound.sourceRate)))
+            rates << QString::number(sound.sourceRate);
+        QStringList changed;
+        const QString decibels = gain > 0 ? Figure(20 * std::log10(gain), 1) : QString();
+        if (!(gain > 0))
+            changed << QStringLiteral("muted");
+        else if (decibels != QLatin1String("0.0"))
+            changed << QStringLiteral("gain %1").arg(WithUnit(decibels, "dB"));
+        if (part.offset > 0)
+            changed << QStringLiteral("offset %1").arg(part.offset);
+        if (part.end >= 0)
+            changed << QStringLiteral("end %1").arg(part.end);
+        story->parts << (changed.isEmpty() ? shown : QStringLiteral("%1 (%2)").arg(shown, changed.join(QStringLiteral(", "))));
         if (sum.isEmpty()) {
             sum = samples;
             continue;
@@ -218,7 +292,26 @@ QVector<double> LayerSamples(const LayerSource &layer, const KitImportOptions &o
         for (int i = 0; i < samples.size(); ++i)
             sum[i] += samples.at(i);
     }
+    if (stereo)
+        story->changes << (options.leftOnly ? QStringLiteral("left channel kept") : QStringLiteral("mixed to mono"));
+    if (!rates.isEmpty())
+        story->changes << QStringLiteral("resampled from %1").arg(WithUnit(rates.join(QStringLiteral(" and ")), "Hz"));
+    if (layer.pitch != 0)
+        story->changes << QStringLiteral("pitch %1 not applied").arg(layer.pitch);
     return sum;
+}
+
+// The hit strengths each layer of `source` plays, as the plan takes them.
+QVector<KitLayer> Ranges(const InstrumentSource &source)
+{
+    QVector<KitLayer> ranges;
+    for (const LayerSource &layer : source.layers) {
+        KitLayer range;
+        range.min = layer.min;
+        range.max = layer.max;
+        ranges << range;
+    }
+    return ranges;
 }
 
 // The first part whose sample was decoded names the layer.
@@ -371,13 +464,9 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
     notes = source.notes;
     const int count = int(source.layers.size());
     prepared.kitLayers = count;
-    QVector<KitLayer> ranges;
+    const QVector<KitLayer> ranges = Ranges(source);
     QHash<QString, qint64> furthestOffsets;
     for (const LayerSource &layer : source.layers) {
-        KitLayer range;
-        range.min = layer.min;
-        range.max = layer.max;
-        ranges << range;
         for (const LayerPart &part : layer.parts)
             furthestOffsets[part.sample] = std::max(furthestOffsets.value(part.sample), part.offset);
     }
@@ -387,6 +476,7 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
     // round robin of its range serves instead.
     QVector<bool> unusable(count, false);
     QHash<int, QVector<double>> samples;
+    QHash<int, LayerStory> stories;
     QHash<QString, DecodedSample> decoded;
     QHash<QString, QString> failed;
     KitPlan plan;
@@ -407,12 +497,14 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
         for (int index : std::as_const(plan.layers)) {
             if (samples.contains(index))
                 continue;
-            const QVector<double> layer = LayerSamples(source.layers.at(index), options, decoded, &notes);
+            LayerStory story;
+            const QVector<double> layer = LayerSamples(source.layers.at(index), options, decoded, &notes, &story);
             // A silent layer would play nothing where the kit plays a sound.
             const bool silent
                 = !layer.isEmpty() && std::all_of(layer.begin(), layer.end(), [](double value) { return value == 0; });
             if (!layer.isEmpty() && !silent) {
                 samples.insert(index, layer);
+                stories.insert(index, story);
                 continue;
             }
             allSilent = allSilent && silent;
@@ -453,7 +545,7 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
         samplesOf.insert(index, NamingSample(source.layers.at(index), decoded));
         names.insert(index, LayerName(samplesOf.value(index), &taken));
     }
-    FinishInstrument(plan, samples, names, samplesOf, workFolder, bankName, options, &prepared);
+    FinishInstrument(plan, samples, names, samplesOf, stories, workFolder, bankName, options, &prepared);
     return prepared;
 }
 
@@ -551,6 +643,11 @@ InstrumentSource KitInstrumentSource(const KitForImport &kit, int index)
         source.layers << layer;
     }
     return source;
+}
+
+int PlannedBankLayers(const KitForImport &kit, int index)
+{
+    return std::min(int(PlanKitLayers(Ranges(KitInstrumentSource(kit, index))).layers.size()), kMaxLayers);
 }
 
 PreparedInstrument PrepareKitInstrument(const KitForImport &kit, int index, const QString &workFolder,

@@ -68,6 +68,10 @@ SampleDecoder FileDecoder(const QString &workFolder, const std::atomic<bool> *ca
 struct KitImportOptions {
     bool leftOnly = false;  // keep the left channel of stereo samples, not (L+R)/2
     bool trimTails = true;  // trim each layer's quiet tail as --trim-tails does
+    // Also make each layer the other way as to its tail (otherLayers): the
+    // window keeps both, so "Trim tails" switches between the bytes zkstool
+    // writes with and without --keep-tails.
+    bool bothTails = false;
 };
 
 // One kit instrument made ready for a bank.
@@ -79,6 +83,14 @@ struct PreparedInstrument {
     bool empty = false;
     QVector<LayerFile> layers; // 16-bit mono WAVEs in the work folder, loudest first
     QStringList samples;       // for each, the kit's sample it was made from
+    // For each, what the import did to it: "From kick.flac: mixed to mono,
+    // scaled by -3.1 dB, cut to 2.50 s, padded" (no-break spaces in figures).
+    QStringList layerNotes;
+    // With KitImportOptions::bothTails, the layers made the other way as to
+    // their tails (untrimmed when `layers` are trimmed, else trimmed), under
+    // the same names, and their notes. `notes` tell of `layers` only.
+    QVector<LayerFile> otherLayers;
+    QStringList otherNotes;
     int kitLayers = 0;         // the layers the kit gives the instrument
     QVector<int> thresholds;   // one per layer, the last one 1
     QStringList notes;         // what was left out, and what was done to fit
@@ -139,6 +151,11 @@ bool ReadKitForImport(const QString &path, const QString &unpackFolder, KitForIm
 // True for a place in the kit that names no sample at all: no bank, and
 // not counted as skipped.
 bool NamesNoSample(const KitForImport &kit, int index);
+
+// The layers the bank of instrument `index` gets as its ranges plan them,
+// before any sample is read: those that play some hit strength, at most
+// eight.
+int PlannedBankLayers(const KitForImport &kit, int index);
 
 // The layer sources of instrument `index`: a Hydrogen instrument's layers,
 // one part each, its gain times theirs; an SFZ key's velocity bands, their

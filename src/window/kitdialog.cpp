@@ -81,31 +81,32 @@ double LongestSeconds(const QStringList &samples)
 
 } // namespace
 
-QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit)
+QVector<KitInstrumentSummary> SummarizeKit(const KitForImport &kit)
 {
     QVector<KitInstrumentSummary> summaries;
-    for (const KitInstrument &instrument : kit.instruments) {
+    for (const KitInstrument &instrument : kit.drumkit.instruments) {
         QStringList samples;
         for (const KitLayer &layer : instrument.layers)
             samples << layer.path;
-        summaries << KitInstrumentSummary{instrument.name, int(instrument.layers.size()),
-                                          LongestSeconds(samples), QString(), QString()};
+        summaries << KitInstrumentSummary{instrument.name, int(instrument.layers.size()), LongestSeconds(samples),
+                                          QString(), QString(), PlannedBankLayers(kit, int(summaries.size()))};
     }
     return summaries;
 }
 
-QVector<KitInstrumentSummary> SummarizeSfzKit(const SfzKit &kit)
+QVector<KitInstrumentSummary> SummarizeSfzKit(const KitForImport &kit)
 {
     QVector<KitInstrumentSummary> summaries;
-    for (int key : SfzKeys(kit)) {
-        const QVector<SfzBand> bands = SfzKeyBands(kit, key, nullptr);
+    for (int key : std::as_const(kit.keys)) {
+        const QVector<SfzBand> bands = SfzKeyBands(kit.sfzKit, key, nullptr);
         QStringList samples;
         for (const SfzBand &band : bands) {
             for (const SfzRegion &region : band.regions)
                 samples << region.sample;
         }
         samples.removeDuplicates();
-        summaries << KitInstrumentSummary{SfzKeyName(kit, key), int(bands.size()), LongestSeconds(samples), QString(), QString()};
+        summaries << KitInstrumentSummary{SfzKeyName(kit.sfzKit, key), int(bands.size()), LongestSeconds(samples),
+                                          QString(), QString(), PlannedBankLayers(kit, int(summaries.size()))};
     }
     return summaries;
 }
@@ -128,7 +129,7 @@ QVector<KitInstrumentSummary> SummarizeSf2Kit(const KitForImport &kit)
         }
         const Sf2Preset &chosen = kit.sf2Kit.presets.at(kit.presets.at(preset));
         summaries << KitInstrumentSummary{kit.instruments.at(i), int(layers.size()), seconds,
-                                          Sf2PresetLabel(chosen), QString()};
+                                          Sf2PresetLabel(chosen), QString(), PlannedBankLayers(kit, i)};
     }
     return summaries;
 }
@@ -170,9 +171,10 @@ int ChooseKitInstrument(QWidget *parent, const QString &kitName,
             item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
             continue;
         }
-        // What the bank gets: at most its eight layers.
-        item->setText(1, instrument.layers > kMaxLayers
-                             ? QStringLiteral("%1 \u2192 %2").arg(instrument.layers).arg(kMaxLayers)
+        // What the bank gets: round robins and layers that play no hit
+        // strength left out, at most eight kept.
+        item->setText(1, instrument.bankLayers != instrument.layers
+                             ? QStringLiteral("%1 \u2192 %2").arg(instrument.layers).arg(instrument.bankLayers)
                              : QString::number(instrument.layers));
         item->setText(2, QString::number(instrument.seconds, 'f', 2));
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);

@@ -36,17 +36,19 @@ struct KitInstrumentSummary {
     double seconds = 0;
     QString group;
     QString reason; // why it can make no bank (listed greyed); empty when it can
+    int bankLayers = 0; // the layers its bank gets (PlannedBankLayers)
 };
-// Reads the samples' headers only: no sample is decoded.
-QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit);
+// Of a Hydrogen kit read for import. Reads the samples' headers only: no
+// sample is decoded.
+QVector<KitInstrumentSummary> SummarizeKit(const KitForImport &kit);
 // The same for each key of an SFZ kit, in SfzKeys' order: its velocity
 // bands as layers.
-QVector<KitInstrumentSummary> SummarizeSfzKit(const SfzKit &kit);
+QVector<KitInstrumentSummary> SummarizeSfzKit(const KitForImport &kit);
 // The same for each (preset, key) of a SoundFont read for import: its
 // layers, and its longest zone as that key plays it. Renders nothing.
 QVector<KitInstrumentSummary> SummarizeSf2Kit(const KitForImport &kit);
 
-// Lists the kit's instruments (name, layers and what the bank keeps of
+// Lists the kit's instruments (name, layers and what the bank gets of
 // them, seconds; one that makes no bank greyed with its reason) for one to
 // be chosen; its index, or -1 when the dialog is cancelled.
 int ChooseKitInstrument(QWidget *parent, const QString &kitName,

@@ -78,6 +78,8 @@ SlotTable::HeldLayer SlotTable::FromSource(const FileHold &source, qint32 source
 {
     if (!trim)
         return {source, sourceSize};
+    if (source->trimmedCopy())
+        return {source->trimmedCopy(), source->trimmedCopySize()};
     const TrimmedCopy known = trimmedCopies.value(source->path());
     if (FileHold copy = known.file.lock())
         return {copy, known.size};
@@ -222,7 +224,8 @@ Refusal SlotTable::ApplyTrim(bool on)
     return Refusal();
 }
 
-void SlotTable::Open(const QVector<BankLayer> &layers, const ThresholdTable thresholds)
+void SlotTable::Open(const QVector<BankLayer> &layers, const ThresholdTable thresholds,
+                     const QVector<FileHold> &held)
 {
     for (int i = 0; i < kMaxLayers; ++i) {
         if (i >= layers.size()) {
@@ -230,7 +233,7 @@ void SlotTable::Open(const QVector<BankLayer> &layers, const ThresholdTable thre
             continue;
         }
         const LayerFile &file = layers.at(i).file;
-        const FileHold source = HeldFile::Take(file.path);
+        const FileHold source = i < held.size() ? held.at(i) : HeldFile::Take(file.path);
         SetFiles(i, source, file.size, FromSource(source, file.size, trimTails));
         // The name the bank stores, which its file may not be able to carry.
         SlotName[i] = file.name;
@@ -242,6 +245,13 @@ void SlotTable::Open(const QVector<BankLayer> &layers, const ThresholdTable thre
     thresholdsChosen = true;
     CountUsedSpace();
     emit changed();
+}
+
+QString SlotTable::LayerNote(int layer) const
+{
+    if (layer < 1 || layer > SlotCount || !layerFile[layer - 1])
+        return QString();
+    return layerFile[layer - 1]->note();
 }
 
 void SlotTable::SetThresholds(const ThresholdTable thresholds)

@@ -104,8 +104,10 @@ public:
     // table's place: each file as its layer's untrimmed file (trimmed when
     // the option is on), the names and all eight thresholds as given, the
     // gate off, since the sounds start where their own gate cut them. The
-    // thresholds count as chosen.
-    void Open(const QVector<BankLayer> &layers, const ThresholdTable thresholds);
+    // thresholds count as chosen. `held`, when given, holds the layers'
+    // files already (an import's, with their notes and trimmed copies).
+    void Open(const QVector<BankLayer> &layers, const ThresholdTable thresholds,
+              const QVector<FileHold> &held = {});
     // Puts `thresholds` in place as a fresh spread, not the user's edits.
     void SetThresholds(const ThresholdTable thresholds);
     // Moves layer `layer`'s threshold as the slider does, pushing its
@@ -121,6 +123,9 @@ public:
     int GatePosition() const { return gatePosition; }
     bool TrimTails() const { return trimTails; }
     bool ThresholdsChosen() const { return thresholdsChosen; }
+    // What the import did to make layer `layer`'s sound; empty for a sound
+    // that came otherwise.
+    QString LayerNote(int layer) const;
 
 signals:
     void changed();

@@ -987,7 +987,7 @@ void ZKWindow::OpenBank(const QString &bankPath)
 
 // The layers given take the rows' place, as the bank that holds them.
 void ZKWindow::PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTable thresholds,
-                             const QString &what, bool written)
+                             const QString &what, bool written, const QVector<FileHold> &held)
 {
     HideThresholdSlider();
     // Rows of another bank or import are not named after the last import.
@@ -995,7 +995,7 @@ void ZKWindow::PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTa
     const SlotState before = table->State();
     {
         WaitCursor busy;
-        table->Open(layers, thresholds);
+        table->Open(layers, thresholds, held);
     }
     Record(what, before);
     ShowSavedBank(QString(), 0, 0);

@@ -101,12 +101,23 @@ void AnswerFileDialog(const QString &path)
 
 QStringList LayerFilesInUse()
 {
-    QStringList files;
-    for (int i = 0; i < SlotCount; ++i) {
-        for (const QString &path : {SlotPath[i], SlotSource[i]}) {
-            const QString file = QDir(WorkFolder()).relativeFilePath(path);
-            files << QFileInfo(file).path() << file;
+    QStringList paths;
+    for (int i = 0; i < SlotCount; ++i)
+        paths << SlotPath[i] << SlotSource[i];
+    // An imported layer's untrimmed file keeps the trimmed copy made with it.
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        for (const SlotTable *table : window->findChildren<SlotTable *>()) {
+            const SlotState state = table->State();
+            for (int i = 0; i < state.count; ++i) {
+                if (state.sourceFile[i] && state.sourceFile[i]->trimmedCopy())
+                    paths << state.sourceFile[i]->trimmedCopy()->path();
+            }
         }
+    }
+    QStringList files;
+    for (const QString &path : std::as_const(paths)) {
+        const QString file = QDir(WorkFolder()).relativeFilePath(path);
+        files << QFileInfo(file).path() << file;
     }
     files.removeDuplicates();
     files.sort();

@@ -129,8 +129,9 @@ private:
 void CancelWhenHeld(ZKWindow *window, HeldConverter &converter,
                     std::function<void()> after = nullptr);
 
-// The layer files and trimmed copies the slot table holds now, each after
-// its folder, as FolderTree names them under the working folder.
+// The layer files and trimmed copies the slot table holds now (an imported
+// layer's among them), each after its folder, as FolderTree names them
+// under the working folder.
 QStringList LayerFilesInUse();
 
 // Lets the layout requests that changed texts posted run, so sizes and
