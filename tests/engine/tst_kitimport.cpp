@@ -68,6 +68,8 @@ class TestKitImport : public QObject
 private slots:
     void preparesFromMemory_data();
     void preparesFromMemory();
+    void layerNotesSayWhatWasDone_data();
+    void layerNotesSayWhatWasDone();
     void readsSoundFont_data();
     void readsSoundFont();
     void preparesSoundFontKey_data();
@@ -134,6 +136,49 @@ void TestKitImport::preparesFromMemory()
         made << int(sound.pcm.size() / 2);
     }
     QCOMPARE(made, frames);
+}
+
+void TestKitImport::layerNotesSayWhatWasDone_data()
+{
+    QTest::addColumn<QVector<LayerSource>>("layers");
+    QTest::addColumn<QStringList>("notes"); // of each layer, loudest first
+
+    LayerSource pitched = Layer(0, 1, {LayerPart{"a", 1, 0, -1}});
+    pitched.pitch = 2;
+    QTest::newRow("nothing done") << QVector<LayerSource>{Layer(0, 1, {LayerPart{"a", 1, 0, -1}})}
+                                  << QStringList{"From a"};
+    QTest::newRow("a part at its own rate")
+        << QVector<LayerSource>{Layer(0, 1, {LayerPart{"half", 1, 100, 1099}})}
+        << QStringList{"From half (offset 100, end 1099): resampled from 22050\u00A0Hz"};
+    QTest::newRow("parts summed, one with a gain")
+        << QVector<LayerSource>{Layer(0.5, 1, {LayerPart{"a", 0.5, 0, -1}, LayerPart{"broken", 1, 0, -1},
+                                               LayerPart{"b", 1, 0, -1}}),
+                                Layer(0, 0.5, {LayerPart{"a", 1, 0, -1}})}
+        << QStringList{"From a (gain -6.0\u00A0dB) + b", "From a"};
+    // 3000 x 16 would clip: the whole instrument scaled by 32767 / 48000.
+    QTest::newRow("scaled against clipping")
+        << QVector<LayerSource>{Layer(0.5, 1, {LayerPart{"b", 16, 0, -1}}), Layer(0, 0.5, {LayerPart{"a", 1, 0, -1}})}
+        << QStringList{"From b (gain 24.1\u00A0dB): scaled by -3.3\u00A0dB", "From a: scaled by -3.3\u00A0dB"};
+    QTest::newRow("too short, padded") << QVector<LayerSource>{Layer(0, 1, {LayerPart{"a", 1, 3900, -1}})}
+                                       << QStringList{"From a (offset 3900): padded"};
+    QTest::newRow("pitch not applied") << QVector<LayerSource>{pitched} << QStringList{"From a: pitch 2 not applied"};
+}
+
+// Each layer's note names the samples it sums and says only what was done
+// to it, the instrument's shared steps included.
+void TestKitImport::layerNotesSayWhatWasDone()
+{
+    QFETCH(QVector<LayerSource>, layers);
+    QFETCH(QStringList, notes);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    InstrumentSource source;
+    source.layers = layers;
+    const PreparedInstrument prepared = PrepareInstrument(source, work.path(), QStringLiteral("Kit - Drum.zks"),
+                                                          KitImportOptions(), DecodeFromMemory, nullptr);
+    QVERIFY2(prepared.failure.isEmpty(), qPrintable(prepared.failure));
+    QCOMPARE(prepared.layerNotes, notes);
+    QCOMPARE(prepared.layers.size(), notes.size());
 }
 
 void TestKitImport::readsSoundFont_data()
