@@ -91,7 +91,6 @@ struct LayerStory {
 
 // One way of finishing an instrument's layers as to their tails.
 struct FinishedLayers {
-    bool trimmed = false;
     QVector<QByteArray> layers;
     QVector<bool> padded; // padded with silence to the shortest a layer may be
     QVector<int> frames;  // each layer's frames before the budget's cut
@@ -99,13 +98,13 @@ struct FinishedLayers {
 };
 
 // The note of layer `i` as `finished` makes it: its story, then what the
-// instrument's shared steps did to it.
-QString LayerNote(const LayerStory &story, double scale, const FinishedLayers &finished, int i)
+// instrument's shared steps did to it; `scaledBy` the decibels of the scale
+// against clipping, empty when none shows.
+QString LayerNote(const LayerStory &story, const QString &scaledBy, const FinishedLayers &finished, int i)
 {
     QStringList changes = story.changes;
-    const QString decibels = Figure(20 * std::log10(scale), 1);
-    if (scale < 1 && decibels != QLatin1String("0.0"))
-        changes << QStringLiteral("scaled by %1").arg(WithUnit(decibels, "dB"));
+    if (!scaledBy.isEmpty())
+        changes << QStringLiteral("scaled by %1").arg(WithUnit(scaledBy, "dB"));
     if (finished.cut > 0 && finished.frames.at(i) > finished.cut)
         changes << QStringLiteral("cut to %1").arg(WithUnit(double(finished.cut) / kBankRate, 2, "s"));
     if (finished.padded.at(i))
@@ -140,7 +139,6 @@ void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples,
             trims << !options.trimTails;
         for (bool trim : std::as_const(trims)) {
             FinishedLayers way;
-            way.trimmed = trim;
             way.layers = FinishKitLayers(planned, trim, &scale);
             if (!(scale > 0)) {
                 prepared->failure = QStringLiteral("the gains leave no sound");
@@ -172,9 +170,11 @@ void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples,
             notes << QStringLiteral("%1: shorter than a layer may be, padded with silence").arg(names.value(plan.layers.at(i)));
     }
     // A scale too slight to show in a tenth of a decibel is not worth a line.
-    const QString decibels = QString::number(20 * std::log10(scale), 'f', 1);
-    if (scale < 1 && decibels != QLatin1String("-0.0"))
-        notes << QStringLiteral("scaled by %1 dB so no layer clips").arg(decibels);
+    QString scaledBy = Figure(20 * std::log10(scale), 1);
+    if (!(scale < 1) || scaledBy == QLatin1String("0.0"))
+        scaledBy.clear();
+    if (!scaledBy.isEmpty())
+        notes << QStringLiteral("scaled by %1 dB so no layer clips").arg(scaledBy);
     if (chosen.cut > 0)
         notes << QStringLiteral("layers cut to %1 s").arg(double(chosen.cut) / kBankRate, 0, 'f', 2);
 
@@ -193,7 +193,7 @@ void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples,
                 return;
             }
             files << LayerFile{path, name, qint32(OpenAndCheckFile(path))};
-            layerNotes << LayerNote(stories.value(plan.layers.at(i)), scale, way, i);
+            layerNotes << LayerNote(stories.value(plan.layers.at(i)), scaledBy, way, i);
         }
     }
     for (int index : std::as_const(plan.layers))
