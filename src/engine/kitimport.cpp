@@ -4,14 +4,12 @@
 #include <QHash>
 #include <QSet>
 #include <QThread>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cmath>
 #include <thread>
 #include <vector>
 
-#include "cardnames.h"
 #include "figures.h"
 #include "kitplan.h"
 #include "layerrules.h"
@@ -324,102 +322,6 @@ QString NamingSample(const LayerSource &layer, const QHash<QString, DecodedSampl
     return layer.parts.isEmpty() ? QString() : layer.parts.first().sample;
 }
 
-// A SoundFont key's layer sources, and what each part renders: its zone
-// (or stereo pair) at unit gain, the part carrying the zone's gain so the
-// whole key is scaled together against clipping. A part is named by its
-// sample, numbered when the key renders that sample two ways.
-InstrumentSource Sf2KeySource(const KitForImport &kit, int index, QHash<QString, Sf2Layer> *renders)
-{
-    InstrumentSource source;
-    QVector<Sf2Layer> layers;
-    QString error;
-    if (!Sf2KeyLayers(kit.sf2Kit, kit.presetRegions.at(kit.presetOf.at(index)), kit.keys.at(index), &layers,
-                      &error)) {
-        source.notes << error;
-        return source;
-    }
-    // Parts that render the same sound share a name, so it is rendered once.
-    QHash<QString, QString> named;
-    QSet<QString> taken;
-    for (int l = 0; l < layers.size(); ++l) {
-        const Sf2Layer &layer = layers.at(l);
-        LayerSource from;
-        from.min = double(layer.threshold) / kHitStrengths;
-        from.max = l > 0 ? double(layers.at(l - 1).threshold - 1) / kHitStrengths : 1.0;
-        QVector<bool> used(layer.zones.size(), false);
-        for (int z = 0; z < layer.zones.size(); ++z) {
-            if (used.at(z))
-                continue;
-            used[z] = true;
-            Sf2Layer render;
-            Sf2Zone zone = layer.zones.at(z);
-            const double gain = zone.gain;
-            zone.gain = 1;
-            render.zones << zone;
-            if (zone.paired) {
-                const int partner = kit.sf2Kit.samples.at(zone.sample).link;
-                for (int other = z + 1; other < layer.zones.size(); ++other) {
-                    const Sf2Zone &half = layer.zones.at(other);
-                    if (!used.at(other) && half.paired && half.sample == partner) {
-                        used[other] = true;
-                        render.zones << half;
-                        render.zones.last().gain = gain > 0 ? half.gain / gain : 1;
-                        break;
-                    }
-                }
-            }
-            QString identity;
-            for (const Sf2Zone &part : std::as_const(render.zones))
-                identity += QStringLiteral("%1:%2:%3:%4:%5:%6;")
-                                .arg(part.sample)
-                                .arg(part.start)
-                                .arg(part.end)
-                                .arg(part.pitchRatio, 0, 'g', 17)
-                                .arg(part.gain, 0, 'g', 17)
-                                .arg(int(part.paired));
-            QString name = named.value(identity);
-            if (name.isEmpty()) {
-                // A sample's name is no path: a slash in it would cut the
-                // layer's name, taken from the part's last path part.
-                QString base = zone.sampleName;
-                base.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
-                if (base.trimmed().isEmpty())
-                    base = QStringLiteral("sample %1").arg(zone.sample);
-                name = base;
-                for (int n = 2; taken.contains(name); ++n)
-                    name = QStringLiteral("%1 (%2)").arg(base).arg(n);
-                taken.insert(name);
-                named.insert(identity, name);
-                renders->insert(name, render);
-            }
-            from.parts << LayerPart{name, gain, 0, -1};
-        }
-        source.layers << from;
-    }
-    return source;
-}
-
-// Renders the parts Sf2KeySource named, at the bank's rate.
-SampleDecoder Sf2Decoder(const Sf2Kit &kit, const QHash<QString, Sf2Layer> &renders, bool leftOnly)
-{
-    return [&kit, renders, leftOnly](const QString &sample, qint64, DecodedSample *decoded, QString *reason) {
-        QVector<double> samples;
-        QStringList notes;
-        if (!RenderSf2Layer(kit, renders.value(sample), leftOnly, &samples, &notes)) {
-            *reason = notes.isEmpty() ? QStringLiteral("nothing to render") : notes.join(QStringLiteral("; "));
-            return false;
-        }
-        QByteArray pcm(samples.size() * 2, Qt::Uninitialized);
-        for (int i = 0; i < samples.size(); ++i) {
-            const qint16 value = qint16(std::clamp(std::lround(samples.at(i)), -32768L, 32767L));
-            qToLittleEndian(value, pcm.data() + 2 * i);
-        }
-        decoded->sound = PcmSound{1, quint32(kBankRate), pcm};
-        decoded->sourceRate = kBankRate;
-        return true;
-    };
-}
-
 } // namespace
 
 void PreparedInstrument::FillThresholds(ThresholdTable table) const
@@ -549,123 +451,7 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
     return prepared;
 }
 
-bool ReadKitForImport(const QString &path, const QString &unpackFolder, KitForImport *kit, QString *error,
-                      const std::atomic<bool> *cancelled, const QString &preset)
+int PlannedLayerCount(const InstrumentSource &source)
 {
-    kit->sfz = path.endsWith(QLatin1String(".sfz"), Qt::CaseInsensitive);
-    kit->sf2 = path.endsWith(QLatin1String(".sf2"), Qt::CaseInsensitive);
-    if (kit->sf2) {
-        if (!ReadSf2Kit(path, &kit->sf2Kit, error) || !Sf2ChoosePresets(kit->sf2Kit, preset, &kit->presets, error))
-            return false;
-        kit->name = kit->sf2Kit.name;
-        for (int p = 0; p < kit->presets.size(); ++p) {
-            if (IsCancelled(cancelled))
-                return false;
-            const Sf2Preset &chosen = kit->sf2Kit.presets.at(kit->presets.at(p));
-            QVector<Sf2Region> regions;
-            QString why;
-            // A preset that can't be read is left out; the others still make banks.
-            if (!Sf2PresetRegions(kit->sf2Kit, kit->presets.at(p), &regions, &kit->sf2Kit.notes, &why))
-                kit->sf2Kit.notes << QStringLiteral("preset %1: %2; left out").arg(chosen.name, why);
-            kit->presetRegions << regions;
-            for (int key : Sf2Keys(regions)) {
-                kit->keys << key;
-                kit->presetOf << p;
-                kit->instruments << Sf2BankName(chosen.name, key);
-            }
-        }
-        // The preset names the bank; the file's name would only repeat it.
-        kit->bankNames = DistinctCardSafeFileNames(kit->instruments, QStringLiteral(".zks"));
-        return true;
-    }
-    if (kit->sfz) {
-        if (!ReadSfzKit(path, &kit->sfzKit, error, cancelled))
-            return false;
-        kit->name = kit->sfzKit.name;
-        kit->keys = SfzKeys(kit->sfzKit);
-        for (int key : std::as_const(kit->keys))
-            kit->instruments << SfzKeyName(kit->sfzKit, key);
-    } else {
-        if (!ReadDrumkit(path, unpackFolder, &kit->drumkit, error, cancelled))
-            return false;
-        kit->name = kit->drumkit.name;
-        for (const KitInstrument &instrument : std::as_const(kit->drumkit.instruments)) {
-            // A place the kit left unnamed is named by its number.
-            kit->instruments << (instrument.name.trimmed().isEmpty()
-                                     ? QStringLiteral("instrument %1").arg(kit->instruments.size() + 1)
-                                     : instrument.name);
-        }
-    }
-    kit->bankNames = KitBankFileNames(kit->name, kit->instruments);
-    return true;
-}
-
-bool NamesNoSample(const KitForImport &kit, int index)
-{
-    if (kit.sfz || kit.sf2)
-        return false;
-    const KitInstrument &instrument = kit.drumkit.instruments.at(index);
-    return instrument.layers.isEmpty() && instrument.problems.isEmpty();
-}
-
-InstrumentSource KitInstrumentSource(const KitForImport &kit, int index)
-{
-    if (kit.sf2) {
-        QHash<QString, Sf2Layer> renders;
-        return Sf2KeySource(kit, index, &renders);
-    }
-    InstrumentSource source;
-    if (!kit.sfz) {
-        const KitInstrument &instrument = kit.drumkit.instruments.at(index);
-        source.notes = instrument.problems;
-        for (const KitLayer &layer : instrument.layers) {
-            LayerSource from;
-            from.parts << LayerPart{layer.path, layer.gain * instrument.gain, 0, -1};
-            from.min = layer.min;
-            from.max = layer.max;
-            from.pitch = layer.pitch;
-            source.layers << from;
-        }
-        return source;
-    }
-    int leftOut = 0;
-    const QVector<SfzBand> bands = SfzKeyBands(kit.sfzKit, kit.keys.at(index), &leftOut);
-    if (leftOut > 0)
-        source.notes << QStringLiteral("%1 round-robin region(s) left out").arg(leftOut);
-    for (int b = 0; b < bands.size(); ++b) {
-        // The band as a layer playing its velocities, so the plan gives it
-        // its lowest velocity as threshold.
-        LayerSource layer;
-        for (const SfzRegion &region : bands.at(b).regions)
-            layer.parts << LayerPart{region.sample, region.Gain(), region.offset, region.end};
-        layer.min = double(bands.at(b).threshold) / kHitStrengths;
-        layer.max = b + 1 < bands.size() ? double(bands.at(b + 1).threshold - 1) / kHitStrengths : 1.0;
-        source.layers << layer;
-    }
-    return source;
-}
-
-int PlannedBankLayers(const KitForImport &kit, int index)
-{
-    return std::min(int(PlanKitLayers(Ranges(KitInstrumentSource(kit, index))).layers.size()), kMaxLayers);
-}
-
-PreparedInstrument PrepareKitInstrument(const KitForImport &kit, int index, const QString &workFolder,
-                                        const KitImportOptions &options,
-                                        const std::atomic<bool> *cancelled)
-{
-    if (NamesNoSample(kit, index)) {
-        PreparedInstrument prepared;
-        prepared.empty = true;
-        prepared.failure = QStringLiteral("names no sample");
-        return prepared;
-    }
-    if (kit.sf2) {
-        QHash<QString, Sf2Layer> renders;
-        const InstrumentSource source = Sf2KeySource(kit, index, &renders);
-        return PrepareInstrument(source, workFolder, kit.bankNames.at(index), options,
-                                 Sf2Decoder(kit.sf2Kit, renders, options.leftOnly), cancelled);
-    }
-    return PrepareInstrument(KitInstrumentSource(kit, index), workFolder, kit.bankNames.at(index), options,
-                             FileDecoder(workFolder, cancelled), cancelled);
+    return std::min(int(PlanKitLayers(Ranges(source)).layers.size()), kMaxLayers);
 }

@@ -16,6 +16,7 @@
 #include "heldfile.h"
 #include "kitdialog.h"
 #include "kitimport.h"
+#include "kitsource.h"
 #include "layerrules.h"
 #include "zkwindow.h"
 
@@ -67,9 +68,8 @@ void ZKWindow::ImportKit(const QString &kitPath)
     // lists, and how the chosen one is prepared, as zkstool import-kit does.
     // Owned with the workers, which may outlive this call when abandoned.
     struct Reading {
-        KitForImport kit;
+        std::unique_ptr<KitSource> kit;
         QString error;
-        bool read = false;
         QVector<KitInstrumentSummary> summaries;
         PreparedInstrument prepared;
     };
@@ -78,16 +78,14 @@ void ZKWindow::ImportKit(const QString &kitPath)
     const bool finished = RunKitWork(this, tr("Reading %1\u2026").arg(kitFile),
                                      [reading, kitPath, scratchPath](const std::atomic<bool> *cancelled) {
                                          Reading &r = *reading;
-                                         r.read = ReadKitForImport(kitPath, scratchPath, &r.kit, &r.error, cancelled);
-                                         if (r.read)
-                                             r.summaries = r.kit.sfz ? SummarizeSfzKit(r.kit)
-                                                 : r.kit.sf2         ? SummarizeSf2Kit(r.kit)
-                                                                     : SummarizeKit(r.kit);
+                                         r.kit = OpenKitSource(kitPath, scratchPath, &r.error, cancelled);
+                                         if (r.kit)
+                                             r.summaries = r.kit->Summaries();
                                      });
     if (!finished)
         return;
     const QVector<KitInstrumentSummary> &summaries = reading->summaries;
-    if (!reading->read) {
+    if (!reading->kit) {
         ShowKitError(this, tr("%1 is not a drum kit that can be read.").arg(kitFile), reading->error);
         return;
     }
@@ -95,32 +93,26 @@ void ZKWindow::ImportKit(const QString &kitPath)
         ShowKitError(this, tr("%1 has no instruments.").arg(kitFile), QString());
         return;
     }
-    // Named as zkstool names them; a place that names no sample is shown,
-    // greyed, so that the list is the kit's own. One whose samples are
-    // missing may be chosen, to learn why it gives no layers.
-    QVector<KitInstrumentSummary> named = summaries;
-    for (int i = 0; i < named.size(); ++i) {
-        named[i].name = reading->kit.instruments.at(i);
-        if (NamesNoSample(reading->kit, i))
-            named[i].reason = tr("no sample");
-    }
-    // A chooser of greyed rows only would leave an Import that does nothing.
+    // Named as zkstool names them; one whose samples are missing may be
+    // chosen, to learn why it gives no layers. A chooser of greyed rows only
+    // would leave an Import that does nothing.
     QStringList reasons;
-    for (const KitInstrumentSummary &instrument : std::as_const(named)) {
+    for (const KitInstrumentSummary &instrument : summaries) {
         if (!instrument.reason.isEmpty())
             reasons << tr("%1: %2").arg(instrument.name, instrument.reason);
     }
-    if (reasons.size() == named.size()) {
+    if (reasons.size() == summaries.size()) {
         ShowKitError(this, tr("%1 has no instrument that can make a bank.").arg(kitFile),
                      reasons.join(QLatin1Char('\n')));
         return;
     }
     RememberKitFolder(kitPath);
-    const int chosen = ChooseKitInstrument(this, reading->kit.name, named);
+    const KitSource &kit = *reading->kit;
+    const int chosen = ChooseKitInstrument(this, kit.Name(), summaries);
     if (chosen < 0)
         return;
-    const QString instrumentName = reading->kit.instruments.at(chosen);
-    const QString what = tr("%1 \u2013 %2").arg(reading->kit.name, instrumentName);
+    const QString instrumentName = kit.Instruments().at(chosen);
+    const QString what = tr("%1 \u2013 %2").arg(kit.Name(), instrumentName);
     // Asked before any work that may fail or take long.
     if (SlotCount > 0 && !ConfirmReplacingWithKit(this, SlotCount, what))
         return;
@@ -132,7 +124,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
     if (!RunKitWork(this, tr("Importing %1\u2026").arg(instrumentName),
                     [reading, chosen, scratchPath, options](const std::atomic<bool> *cancelled) {
                         Reading &r = *reading;
-                        r.prepared = PrepareKitInstrument(r.kit, chosen, scratchPath, options, cancelled);
+                        r.prepared = r.kit->Prepare(chosen, scratchPath, options, cancelled);
                     }))
         return;
     const PreparedInstrument &prepared = reading->prepared;
@@ -175,7 +167,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
     PutBankInRows(layers, thresholds, tr("Import %1").arg(instrumentName), false, held);
     const int count = int(layers.size());
     ShowImported(tr("Imported %1: %2").arg(what, count == 1 ? tr("1 layer") : tr("%1 layers").arg(count)),
-                 prepared.notes, reading->kit.bankNames.at(chosen));
+                 prepared.notes, kit.BankNames().at(chosen));
 }
 
 void ZKWindow::ShowImported(const QString &line, const QStringList &notes, const QString &bankName)

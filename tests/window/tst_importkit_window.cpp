@@ -19,7 +19,7 @@
 #include "drumkit.h"
 #include "fileprocessor.h"
 #include "kitdialog.h"
-#include "kitimport.h"
+#include "kitsource.h"
 #include "resultcodes.h"
 #include "tailoption.h"
 #include "testmain.h"
@@ -161,11 +161,10 @@ void TestImportKitWindow::importFillsTheRows()
     }
     // The same plan zkstool import-kit makes, from the same engine function.
     QTemporaryDir work;
-    KitForImport kit;
     QString error;
-    QVERIFY2(ReadKitForImport(kitPath, work.path(), &kit, &error), qPrintable(error));
-    const PreparedInstrument prepared
-        = PrepareKitInstrument(kit, index, work.path(), KitImportOptions(), nullptr);
+    const std::unique_ptr<KitSource> kit = OpenKitSource(kitPath, work.path(), &error);
+    QVERIFY2(kit, qPrintable(error));
+    const PreparedInstrument prepared = kit->Prepare(index, work.path(), KitImportOptions(), nullptr);
     QCOMPARE(prepared.thresholds, thresholds);
     for (int i = 0; i < SlotCount; ++i) {
         QCOMPARE(prepared.layers.at(i).name, SlotName[i]);
@@ -238,10 +237,10 @@ void TestImportKitWindow::statusLineSaysWhatWasImported()
                                     "</drumkit_info>\n");
     // The engine's notes, word for word.
     QTemporaryDir work;
-    KitForImport kit;
     QString error;
-    QVERIFY2(ReadKitForImport(kitPath, work.path(), &kit, &error), qPrintable(error));
-    const QStringList expected = PrepareKitInstrument(kit, 0, work.path(), KitImportOptions(), nullptr).notes;
+    const std::unique_ptr<KitSource> kit = OpenKitSource(kitPath, work.path(), &error);
+    QVERIFY2(kit, qPrintable(error));
+    const QStringList expected = kit->Prepare(0, work.path(), KitImportOptions(), nullptr).notes;
     QVERIFY2(notes == 2 ? expected.size() >= 2 : expected.size() == notes, qPrintable(expected.join('\n')));
 
     ZKWindow window;
@@ -293,10 +292,10 @@ void TestImportKitWindow::chooserShowsWhatEachBankGets()
         "<layer><filename>soft.wav</filename><min>0</min><max>0.5</max></layer></instrument>\n"
         "</instrumentList>\n</drumkit_info>\n");
     QTemporaryDir work;
-    KitForImport kit;
     QString error;
-    QVERIFY2(ReadKitForImport(kitPath, work.path(), &kit, &error), qPrintable(error));
-    QCOMPARE(kit.instruments.size(), 5);
+    const std::unique_ptr<KitSource> kit = OpenKitSource(kitPath, work.path(), &error);
+    QVERIFY2(kit, qPrintable(error));
+    QCOMPARE(kit->Instruments().size(), 5);
 
     ZKWindow window;
     window.show();
@@ -304,7 +303,7 @@ void TestImportKitWindow::chooserShowsWhatEachBankGets()
     Import(window, kitPath, -1, &seen);
     QVERIFY(seen.seen);
     QCOMPARE(seen.rows, (QStringList{"Empty|no sample|", "Big|10 \u2192 8|0.09",
-                                     kit.instruments.at(2) + "|1|0.05", QString(longName) + "|1|0.05",
+                                     kit->Instruments().at(2) + "|1|0.05", QString(longName) + "|1|0.05",
                                      "Robin|3 \u2192 2|0.09"}));
     QCOMPARE(seen.enabled, (QVector<bool>{false, true, true, true, true}));
     QCOMPARE(seen.current, 1);
@@ -610,15 +609,15 @@ void TestImportKitWindow::trimTailsSwitchesImportedLayers()
                                 "</instrument></instrumentList></drumkit_info>\n"));
     // The bytes import-kit writes either way.
     QTemporaryDir work;
-    KitForImport kit;
     QString error;
-    QVERIFY2(ReadKitForImport(kitPath, work.path(), &kit, &error), qPrintable(error));
+    const std::unique_ptr<KitSource> kit = OpenKitSource(kitPath, work.path(), &error);
+    QVERIFY2(kit, qPrintable(error));
     QVector<QByteArray> trimmed;
     QVector<QByteArray> whole;
     for (bool trim : {true, false}) {
         KitImportOptions options;
         options.trimTails = trim;
-        const PreparedInstrument prepared = PrepareKitInstrument(kit, 0, work.path(), options, nullptr);
+        const PreparedInstrument prepared = kit->Prepare(0, work.path(), options, nullptr);
         QCOMPARE(prepared.layers.size(), 2);
         QCOMPARE(prepared.notes.join(';').contains("cut to"), !trim);
         for (const LayerFile &layer : prepared.layers)
