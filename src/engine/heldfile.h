@@ -5,14 +5,14 @@
 
 #include <memory>
 
+class HeldFile;
+using FileHold = std::shared_ptr<const HeldFile>;
+
 // A layer file of the working folder (a result of the intake in a numbered
 // folder of its own) kept for as long as something still needs it: the
 // rows, a step of undo. Each holder keeps a FileHold; when the last one goes,
 // the file and its folder are removed as DiscardConverted removes them, so
 // the working folder holds only what is still needed.
-class HeldFile;
-using FileHold = std::shared_ptr<const HeldFile>;
-
 class HeldFile
 {
 public:

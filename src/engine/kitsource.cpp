@@ -413,10 +413,15 @@ SampleDecoder KitSource::Decoder(int, const QString &workFolder, const KitImport
     return FileDecoder(workFolder, cancelled);
 }
 
+bool KitHasPresets(const QString &path)
+{
+    return path.endsWith(QLatin1String(".sf2"), Qt::CaseInsensitive);
+}
+
 std::unique_ptr<KitSource> OpenKitSource(const QString &path, const QString &unpackFolder, QString *error,
                                          const std::atomic<bool> *cancelled, const QString &preset)
 {
-    if (path.endsWith(QLatin1String(".sf2"), Qt::CaseInsensitive)) {
+    if (KitHasPresets(path)) {
         auto font = std::make_unique<Sf2Source>();
         if (!font->Read(path, preset, error, cancelled))
             return nullptr;

@@ -82,6 +82,9 @@ private:
     QStringList bankNames;
 };
 
+// True for a kit of presets to choose among (a SoundFont, by its name).
+bool KitHasPresets(const QString &path);
+
 // Opens a drumkit.xml, a folder holding one, a .h2drumkit archive (unpacked
 // into `unpackFolder`), an .sfz file or a .sf2 file, by its name; none with
 // why, or once `cancelled` is set. Of a SoundFont, `preset` chooses the

@@ -243,7 +243,7 @@ int ImportKit(const QStringList &rest)
         return UsageError(error);
 
     const QString kitPath = parser.positionalArguments().at(0);
-    if (parser.isSet(preset) && !kitPath.endsWith(QLatin1String(".sf2"), Qt::CaseInsensitive))
+    if (parser.isSet(preset) && !KitHasPresets(kitPath))
         return UsageError(QStringLiteral("--preset chooses among a SoundFont's presets; KIT is no .sf2 file"));
     QTemporaryDir unpacked(QDir::tempPath() + QStringLiteral("/QuadrelX8Kit-XXXXXX"));
     if (!unpacked.isValid())
