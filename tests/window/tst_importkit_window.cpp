@@ -159,12 +159,15 @@ void TestImportKitWindow::importFillsTheRows()
         QVERIFY(QFileInfo(SlotPath[i]).isFile());
         QCOMPARE(SlotThreshold[i + 1], thresholds.at(i));
     }
-    // The same plan zkstool import-kit makes, from the same engine function.
+    // The same plan zkstool import-kit makes, from the same engine function;
+    // each row's untrimmed file is the layer --keep-tails makes.
     QTemporaryDir work;
     QString error;
     const std::unique_ptr<KitSource> kit = OpenKitSource(kitPath, work.path(), &error);
     QVERIFY2(kit, qPrintable(error));
-    const PreparedInstrument prepared = kit->Prepare(index, work.path(), KitImportOptions(), nullptr);
+    KitImportOptions options;
+    options.trimTails = false;
+    const PreparedInstrument prepared = kit->Prepare(index, work.path(), options, nullptr);
     QCOMPARE(prepared.thresholds, thresholds);
     for (int i = 0; i < SlotCount; ++i) {
         QCOMPARE(prepared.layers.at(i).name, SlotName[i]);
