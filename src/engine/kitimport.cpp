@@ -267,7 +267,7 @@ QVector<double> LayerSamples(const LayerSource &layer, const KitImportOptions &o
             continue;
         }
         const DecodedSample &sound = *decoded.constFind(part.sample);
-        stereo = stereo || sound.sound.channels == 2;
+        stereo = stereo || sound.sound.channels == 2 || sound.mixedToMono;
         if (sound.sourceRate != kBankRate && !rates.contains(QString::number(sound.sourceRate)))
             rates << QString::number(sound.sourceRate);
         QStringList changed;

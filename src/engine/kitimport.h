@@ -46,6 +46,7 @@ struct InstrumentSource {
 struct DecodedSample {
     PcmSound sound;
     int sourceRate = kBankRate;
+    bool mixedToMono = false; // a stereo sound the decoder itself made mono
 };
 
 // Decodes a part's sample; false with why ("no such file", "Format not

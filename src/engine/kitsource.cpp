@@ -259,6 +259,7 @@ SampleDecoder Sf2Decoder(const Sf2Kit &kit, const QHash<QString, Sf2Layer> &rend
         }
         decoded->sound = PcmSound{1, quint32(kBankRate), pcm};
         decoded->sourceRate = kBankRate;
+        decoded->mixedToMono = renders.value(sample).zones.size() > 1;
         return true;
     };
 }

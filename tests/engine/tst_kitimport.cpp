@@ -372,6 +372,8 @@ void TestKitImport::soundFontStereoPairIsOnePart()
     const PreparedInstrument prepared = kit->Prepare(0, folder.path(), options, nullptr);
     QCOMPARE(prepared.layers.size(), 1);
     QCOMPARE(prepared.samples, QStringList{"kick L"});
+    QCOMPARE(prepared.layerNotes,
+             QStringList{leftOnly ? QStringLiteral("From kick L: left channel kept") : QStringLiteral("From kick L: mixed to mono")});
     const double peak = 20 * std::log10(Peak(prepared.layers.at(0).path) / 32768.0);
     QVERIFY2(std::abs(peak - dbfs) < 0.1, qPrintable(QString::number(peak)));
 }
