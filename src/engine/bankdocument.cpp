@@ -67,6 +67,26 @@ qint32 BankDocument::SourceSize(int layer) const
     return layer >= 1 && layer <= kMaxLayers ? layers[layer - 1].sourceSize : 0;
 }
 
+QStringList BankDocument::HeldFiles() const
+{
+    QStringList files;
+    for (int i = 0; i < count; ++i) {
+        const Layer &layer = layers[i];
+        for (const FileHold &file : {layer.file, layer.source, layer.source ? layer.source->trimmedCopy() : FileHold()}) {
+            if (file && !files.contains(file->path()))
+                files << file->path();
+        }
+    }
+    return files;
+}
+
+QString BankDocument::LayerNote(int layer) const
+{
+    if (layer < 1 || layer > count || !layers[layer - 1].file)
+        return QString();
+    return layers[layer - 1].file->note();
+}
+
 qint32 BankDocument::Threshold(int layer) const
 {
     return layer >= 0 && layer <= kMaxLayers ? threshold[layer] : 0;
@@ -95,6 +115,11 @@ BankDocument::Layer BankDocument::FromSource(const FileHold &source, qint32 sour
     layer.size = sourceSize;
     if (!trim)
         return layer;
+    if (source->trimmedCopy()) {
+        layer.file = source->trimmedCopy();
+        layer.size = source->trimmedCopySize();
+        return layer;
+    }
     const TrimmedCopy known = trimmedCopies->value(source->path());
     if (FileHold copy = known.file.lock()) {
         layer.file = copy;
@@ -222,7 +247,8 @@ Refusal BankDocument::ApplyTrim(bool on)
     return Refusal();
 }
 
-void BankDocument::Open(const QVector<BankLayer> &opened, const ThresholdTable thresholds)
+void BankDocument::Open(const QVector<BankLayer> &opened, const ThresholdTable thresholds,
+                        const QVector<FileHold> &held)
 {
     for (int i = 0; i < kMaxLayers; ++i) {
         if (i >= opened.size()) {
@@ -230,7 +256,8 @@ void BankDocument::Open(const QVector<BankLayer> &opened, const ThresholdTable t
             continue;
         }
         const LayerFile &file = opened.at(i).file;
-        layers[i] = FromSource(HeldFile::Take(file.path), file.size, trimTails);
+        const FileHold source = i < held.size() ? held.at(i) : HeldFile::Take(file.path);
+        layers[i] = FromSource(source, file.size, trimTails);
         // The name the bank stores, which its file may not be able to carry.
         layers[i].name = file.name;
     }

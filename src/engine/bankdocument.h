@@ -3,6 +3,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <memory>
@@ -68,8 +69,10 @@ public:
     // document's place: each file as its layer's untrimmed file (trimmed
     // when the option is on), the names and all eight thresholds as given,
     // the gate off, since the sounds start where their own gate cut them.
-    // The thresholds count as chosen.
-    void Open(const QVector<BankLayer> &layers, const ThresholdTable thresholds);
+    // The thresholds count as chosen. `held`, when given, holds the layers'
+    // files already (an import's, with their notes and trimmed copies).
+    void Open(const QVector<BankLayer> &layers, const ThresholdTable thresholds,
+              const QVector<FileHold> &held = {});
     // Puts `thresholds` in place as a fresh spread, not the user's edits.
     void SetThresholds(const ThresholdTable thresholds);
     // Moves layer `layer`'s threshold as the slider does, pushing its
@@ -90,6 +93,12 @@ public:
     qint32 Size(int layer) const;
     QString Source(int layer) const;
     qint32 SourceSize(int layer) const;
+    // Every file the layers hold: each one's file, its untrimmed file and
+    // the trimmed copy an import made beside that.
+    QStringList HeldFiles() const;
+    // What the import did to make layer `layer`'s sound; empty for a sound
+    // that came otherwise.
+    QString LayerNote(int layer) const;
     // Indexed by layer: element 0 is unused.
     const qint32 *Thresholds() const { return threshold; }
     qint32 Threshold(int layer) const;
@@ -124,8 +133,9 @@ private:
     using TrimmedCopies = QHash<QString, TrimmedCopy>;
 
     // The file and size a layer takes from its untrimmed file: the trimmed
-    // copy when `trim` (made once per untrimmed file while something holds
-    // it), else the untrimmed file itself.
+    // copy when `trim` (the one made with an imported file, or else made
+    // once per untrimmed file while something holds it), else the untrimmed
+    // file itself.
     Layer FromSource(const FileHold &source, qint32 sourceSize, bool trim);
     // Checks the sound as layer `index` (layer - 1) of a bank of `count`
     // layers and, passing, puts it there; the caller sets the count.

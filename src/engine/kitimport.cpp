@@ -4,14 +4,13 @@
 #include <QHash>
 #include <QSet>
 #include <QThread>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cmath>
 #include <thread>
 #include <vector>
 
-#include "cardnames.h"
+#include "figures.h"
 #include "kitplan.h"
 #include "layerrules.h"
 #include "resultcodes.h"
@@ -81,37 +80,79 @@ qint64 HeaderBytes(const KitPlan &plan, const QHash<int, QString> &names, const 
     return BuildZKSHeader(MakeGeneratorArgs(layers, thresholds, 0, bankName), 0).size();
 }
 
+// What a layer was made from and what was done to it before the steps the
+// whole instrument shares: the first part of its note.
+struct LayerStory {
+    QStringList parts;   // each part used, by its file name, with what changed it
+    QStringList changes; // "mixed to mono", "resampled from 48000 Hz"
+};
+
+// One way of finishing an instrument's layers as to their tails.
+struct FinishedLayers {
+    QVector<QByteArray> layers;
+    QVector<bool> padded; // padded with silence to the shortest a layer may be
+    QVector<int> frames;  // each layer's frames before the budget's cut
+    int cut = 0;          // the frames layers were cut to; 0: none cut
+};
+
+// The note of layer `i` as `finished` makes it: its story, then what the
+// instrument's shared steps did to it; `scaledBy` the decibels of the scale
+// against clipping, empty when none shows.
+QString LayerNote(const LayerStory &story, const QString &scaledBy, const FinishedLayers &finished, int i)
+{
+    QStringList changes = story.changes;
+    if (!scaledBy.isEmpty())
+        changes << QStringLiteral("scaled by %1").arg(WithUnit(scaledBy, "dB"));
+    if (finished.cut > 0 && finished.frames.at(i) > finished.cut)
+        changes << QStringLiteral("cut to %1").arg(WithUnit(double(finished.cut) / kBankRate, 2, "s"));
+    if (finished.padded.at(i))
+        changes << QStringLiteral("padded");
+    const QString from = QStringLiteral("From ") + story.parts.join(QStringLiteral(" + "));
+    return changes.isEmpty() ? from : from + QStringLiteral(": ") + changes.join(QStringLiteral(", "));
+}
+
 // The steps every kind of kit shares once each planned layer's mono samples
 // are known: one scale against clipping, trimmed tails, short layers padded,
-// fitting the budget, and the layers written. `samples` and `names` are by
-// the layers `plan` indexes, as are `samplesOf`, the kit's samples that name them.
+// fitting the budget, and the layers written; with `options.bothTails`, the
+// other way as to tails as well, on the same plan. `samples`, `names` and
+// `stories` are by the layers `plan` indexes, as are `samplesOf`, the kit's
+// samples that name them.
 void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples,
                       const QHash<int, QString> &names, const QHash<int, QString> &samplesOf,
-                      const QString &workFolder, const QString &bankName,
-                      const KitImportOptions &options, PreparedInstrument *prepared)
+                      const QHash<int, LayerStory> &stories, const QString &workFolder,
+                      const QString &bankName, const KitImportOptions &options,
+                      PreparedInstrument *prepared)
 {
     QStringList &notes = prepared->notes;
-    QVector<QByteArray> layers;
+    QVector<FinishedLayers> ways;
     double scale = 1;
-    int cut = 0;
-    QStringList padded;
     for (;;) {
         QVector<QVector<double>> planned;
         for (int index : std::as_const(plan.layers))
             planned << samples.value(index);
-        layers = FinishKitLayers(planned, options.trimTails, &scale);
-        if (!(scale > 0)) {
-            prepared->failure = QStringLiteral("the gains leave no sound");
-            return;
-        }
-        padded.clear();
-        for (int i = 0; i < layers.size(); ++i) {
-            if (layers.at(i).size() < 2 * kFewestLayerFrames) {
-                layers[i].append(QByteArray(2 * kFewestLayerFrames - layers.at(i).size(), '\0'));
-                padded << names.value(plan.layers.at(i));
+        ways.clear();
+        bool fit = true;
+        QVector<bool> trims{options.trimTails};
+        if (options.bothTails)
+            trims << !options.trimTails;
+        for (bool trim : std::as_const(trims)) {
+            FinishedLayers way;
+            way.layers = FinishKitLayers(planned, trim, &scale);
+            if (!(scale > 0)) {
+                prepared->failure = QStringLiteral("the gains leave no sound");
+                return;
             }
+            for (QByteArray &layer : way.layers) {
+                way.padded << (layer.size() < 2 * kFewestLayerFrames);
+                if (way.padded.last())
+                    layer.append(QByteArray(2 * kFewestLayerFrames - layer.size(), '\0'));
+                way.frames << int(layer.size() / 2);
+            }
+            fit = FitKitLayers(&way.layers, HeaderBytes(plan, names, bankName), &way.cut) && fit;
+            ways << way;
         }
-        if (FitKitLayers(&layers, HeaderBytes(plan, names, bankName), &cut))
+        // Both ways keep one plan, so switching between them keeps the rows.
+        if (fit)
             break;
         if (plan.layers.size() == 1) {
             prepared->failure = MessageFor(RESULT_NO_SPACE).text;
@@ -121,28 +162,40 @@ void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples,
         ReduceKitPlan(&plan, int(plan.layers.size()) - 1);
     }
     FinishThresholds(&plan);
-    for (const QString &name : std::as_const(padded))
-        notes << QStringLiteral("%1: shorter than a layer may be, padded with silence").arg(name);
-    // A scale too slight to show in a tenth of a decibel is not worth a line.
-    const QString decibels = QString::number(20 * std::log10(scale), 'f', 1);
-    if (scale < 1 && decibels != QLatin1String("-0.0"))
-        notes << QStringLiteral("scaled by %1 dB so no layer clips").arg(decibels);
-    if (cut > 0)
-        notes << QStringLiteral("layers cut to %1 s").arg(double(cut) / kBankRate, 0, 'f', 2);
-
+    const FinishedLayers &chosen = ways.first();
     for (int i = 0; i < plan.layers.size(); ++i) {
-        const QString name = names.value(plan.layers.at(i));
-        const QString folder = NewResultFolder(workFolder);
-        const QString path = folder + QLatin1Char('/') + name;
-        QString error;
-        if (folder.isEmpty() || !WritePcmSound(path, PcmSound{1, quint32(kBankRate), layers.at(i)}, &error)) {
-            prepared->failure = folder.isEmpty() ? MessageFor(RESULT_OPEN_FAILED).text : error;
-            prepared->layers.clear();
-            return;
-        }
-        prepared->layers << LayerFile{path, name, qint32(OpenAndCheckFile(path))};
-        prepared->samples << samplesOf.value(plan.layers.at(i));
+        if (chosen.padded.at(i))
+            notes << QStringLiteral("%1: shorter than a layer may be, padded with silence").arg(names.value(plan.layers.at(i)));
     }
+    // A scale too slight to show in a tenth of a decibel is not worth a line.
+    QString scaledBy = Figure(20 * std::log10(scale), 1);
+    if (!(scale < 1) || scaledBy == QLatin1String("0.0"))
+        scaledBy.clear();
+    if (!scaledBy.isEmpty())
+        notes << QStringLiteral("scaled by %1 dB so no layer clips").arg(scaledBy);
+    if (chosen.cut > 0)
+        notes << QStringLiteral("layers cut to %1 s").arg(double(chosen.cut) / kBankRate, 0, 'f', 2);
+
+    for (const FinishedLayers &way : std::as_const(ways)) {
+        QVector<LayerFile> &files = &way == &chosen ? prepared->layers : prepared->otherLayers;
+        QStringList &layerNotes = &way == &chosen ? prepared->layerNotes : prepared->otherNotes;
+        for (int i = 0; i < plan.layers.size(); ++i) {
+            const QString name = names.value(plan.layers.at(i));
+            const QString folder = NewResultFolder(workFolder);
+            const QString path = folder + QLatin1Char('/') + name;
+            QString error;
+            if (folder.isEmpty() || !WritePcmSound(path, PcmSound{1, quint32(kBankRate), way.layers.at(i)}, &error)) {
+                prepared->failure = folder.isEmpty() ? MessageFor(RESULT_OPEN_FAILED).text : error;
+                prepared->layers.clear();
+                prepared->otherLayers.clear();
+                return;
+            }
+            files << LayerFile{path, name, qint32(OpenAndCheckFile(path))};
+            layerNotes << LayerNote(stories.value(plan.layers.at(i)), scaledBy, way, i);
+        }
+    }
+    for (int index : std::as_const(plan.layers))
+        prepared->samples << samplesOf.value(index);
     prepared->thresholds = plan.thresholds;
 }
 
@@ -185,11 +238,15 @@ void DecodeSamples(const QStringList &samples, const QHash<QString, qint64> &fur
 }
 
 // The samples a layer sums, from those decoded; empty when no part gives
-// any sound. Notes what was left out and why.
+// any sound. Notes what was left out and why, and tells `story` what the
+// layer was made of.
 QVector<double> LayerSamples(const LayerSource &layer, const KitImportOptions &options,
-                             const QHash<QString, DecodedSample> &decoded, QStringList *notes)
+                             const QHash<QString, DecodedSample> &decoded, QStringList *notes,
+                             LayerStory *story)
 {
     QVector<double> sum;
+    bool stereo = false;
+    QStringList rates;
     for (const LayerPart &part : layer.parts) {
         const QString shown = LastPathPart(part.sample);
         if (!decoded.contains(part.sample))
@@ -209,6 +266,21 @@ QVector<double> LayerSamples(const LayerSource &layer, const KitImportOptions &o
                           .arg(part.end);
             continue;
         }
+        const DecodedSample &sound = *decoded.constFind(part.sample);
+        stereo = stereo || sound.sound.channels == 2 || sound.mixedToMono;
+        if (sound.sourceRate != kBankRate && !rates.contains(QString::number(sound.sourceRate)))
+            rates << QString::number(sound.sourceRate);
+        QStringList changed;
+        const QString decibels = gain > 0 ? Figure(20 * std::log10(gain), 1) : QString();
+        if (!(gain > 0))
+            changed << QStringLiteral("muted");
+        else if (decibels != QLatin1String("0.0"))
+            changed << QStringLiteral("gain %1").arg(WithUnit(decibels, "dB"));
+        if (part.offset > 0)
+            changed << QStringLiteral("offset %1").arg(part.offset);
+        if (part.end >= 0)
+            changed << QStringLiteral("end %1").arg(part.end);
+        story->parts << (changed.isEmpty() ? shown : QStringLiteral("%1 (%2)").arg(shown, changed.join(QStringLiteral(", "))));
         if (sum.isEmpty()) {
             sum = samples;
             continue;
@@ -218,7 +290,26 @@ QVector<double> LayerSamples(const LayerSource &layer, const KitImportOptions &o
         for (int i = 0; i < samples.size(); ++i)
             sum[i] += samples.at(i);
     }
+    if (stereo)
+        story->changes << (options.leftOnly ? QStringLiteral("left channel kept") : QStringLiteral("mixed to mono"));
+    if (!rates.isEmpty())
+        story->changes << QStringLiteral("resampled from %1").arg(WithUnit(rates.join(QStringLiteral(" and ")), "Hz"));
+    if (layer.pitch != 0)
+        story->changes << QStringLiteral("pitch %1 not applied").arg(layer.pitch);
     return sum;
+}
+
+// The hit strengths each layer of `source` plays, as the plan takes them.
+QVector<KitLayer> Ranges(const InstrumentSource &source)
+{
+    QVector<KitLayer> ranges;
+    for (const LayerSource &layer : source.layers) {
+        KitLayer range;
+        range.min = layer.min;
+        range.max = layer.max;
+        ranges << range;
+    }
+    return ranges;
 }
 
 // The first part whose sample was decoded names the layer.
@@ -229,102 +320,6 @@ QString NamingSample(const LayerSource &layer, const QHash<QString, DecodedSampl
             return part.sample;
     }
     return layer.parts.isEmpty() ? QString() : layer.parts.first().sample;
-}
-
-// A SoundFont key's layer sources, and what each part renders: its zone
-// (or stereo pair) at unit gain, the part carrying the zone's gain so the
-// whole key is scaled together against clipping. A part is named by its
-// sample, numbered when the key renders that sample two ways.
-InstrumentSource Sf2KeySource(const KitForImport &kit, int index, QHash<QString, Sf2Layer> *renders)
-{
-    InstrumentSource source;
-    QVector<Sf2Layer> layers;
-    QString error;
-    if (!Sf2KeyLayers(kit.sf2Kit, kit.presetRegions.at(kit.presetOf.at(index)), kit.keys.at(index), &layers,
-                      &error)) {
-        source.notes << error;
-        return source;
-    }
-    // Parts that render the same sound share a name, so it is rendered once.
-    QHash<QString, QString> named;
-    QSet<QString> taken;
-    for (int l = 0; l < layers.size(); ++l) {
-        const Sf2Layer &layer = layers.at(l);
-        LayerSource from;
-        from.min = double(layer.threshold) / kHitStrengths;
-        from.max = l > 0 ? double(layers.at(l - 1).threshold - 1) / kHitStrengths : 1.0;
-        QVector<bool> used(layer.zones.size(), false);
-        for (int z = 0; z < layer.zones.size(); ++z) {
-            if (used.at(z))
-                continue;
-            used[z] = true;
-            Sf2Layer render;
-            Sf2Zone zone = layer.zones.at(z);
-            const double gain = zone.gain;
-            zone.gain = 1;
-            render.zones << zone;
-            if (zone.paired) {
-                const int partner = kit.sf2Kit.samples.at(zone.sample).link;
-                for (int other = z + 1; other < layer.zones.size(); ++other) {
-                    const Sf2Zone &half = layer.zones.at(other);
-                    if (!used.at(other) && half.paired && half.sample == partner) {
-                        used[other] = true;
-                        render.zones << half;
-                        render.zones.last().gain = gain > 0 ? half.gain / gain : 1;
-                        break;
-                    }
-                }
-            }
-            QString identity;
-            for (const Sf2Zone &part : std::as_const(render.zones))
-                identity += QStringLiteral("%1:%2:%3:%4:%5:%6;")
-                                .arg(part.sample)
-                                .arg(part.start)
-                                .arg(part.end)
-                                .arg(part.pitchRatio, 0, 'g', 17)
-                                .arg(part.gain, 0, 'g', 17)
-                                .arg(int(part.paired));
-            QString name = named.value(identity);
-            if (name.isEmpty()) {
-                // A sample's name is no path: a slash in it would cut the
-                // layer's name, taken from the part's last path part.
-                QString base = zone.sampleName;
-                base.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
-                if (base.trimmed().isEmpty())
-                    base = QStringLiteral("sample %1").arg(zone.sample);
-                name = base;
-                for (int n = 2; taken.contains(name); ++n)
-                    name = QStringLiteral("%1 (%2)").arg(base).arg(n);
-                taken.insert(name);
-                named.insert(identity, name);
-                renders->insert(name, render);
-            }
-            from.parts << LayerPart{name, gain, 0, -1};
-        }
-        source.layers << from;
-    }
-    return source;
-}
-
-// Renders the parts Sf2KeySource named, at the bank's rate.
-SampleDecoder Sf2Decoder(const Sf2Kit &kit, const QHash<QString, Sf2Layer> &renders, bool leftOnly)
-{
-    return [&kit, renders, leftOnly](const QString &sample, qint64, DecodedSample *decoded, QString *reason) {
-        QVector<double> samples;
-        QStringList notes;
-        if (!RenderSf2Layer(kit, renders.value(sample), leftOnly, &samples, &notes)) {
-            *reason = notes.isEmpty() ? QStringLiteral("nothing to render") : notes.join(QStringLiteral("; "));
-            return false;
-        }
-        QByteArray pcm(samples.size() * 2, Qt::Uninitialized);
-        for (int i = 0; i < samples.size(); ++i) {
-            const qint16 value = qint16(std::clamp(std::lround(samples.at(i)), -32768L, 32767L));
-            qToLittleEndian(value, pcm.data() + 2 * i);
-        }
-        decoded->sound = PcmSound{1, quint32(kBankRate), pcm};
-        decoded->sourceRate = kBankRate;
-        return true;
-    };
 }
 
 } // namespace
@@ -371,13 +366,9 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
     notes = source.notes;
     const int count = int(source.layers.size());
     prepared.kitLayers = count;
-    QVector<KitLayer> ranges;
+    const QVector<KitLayer> ranges = Ranges(source);
     QHash<QString, qint64> furthestOffsets;
     for (const LayerSource &layer : source.layers) {
-        KitLayer range;
-        range.min = layer.min;
-        range.max = layer.max;
-        ranges << range;
         for (const LayerPart &part : layer.parts)
             furthestOffsets[part.sample] = std::max(furthestOffsets.value(part.sample), part.offset);
     }
@@ -387,6 +378,7 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
     // round robin of its range serves instead.
     QVector<bool> unusable(count, false);
     QHash<int, QVector<double>> samples;
+    QHash<int, LayerStory> stories;
     QHash<QString, DecodedSample> decoded;
     QHash<QString, QString> failed;
     KitPlan plan;
@@ -407,12 +399,14 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
         for (int index : std::as_const(plan.layers)) {
             if (samples.contains(index))
                 continue;
-            const QVector<double> layer = LayerSamples(source.layers.at(index), options, decoded, &notes);
+            LayerStory story;
+            const QVector<double> layer = LayerSamples(source.layers.at(index), options, decoded, &notes, &story);
             // A silent layer would play nothing where the kit plays a sound.
             const bool silent
                 = !layer.isEmpty() && std::all_of(layer.begin(), layer.end(), [](double value) { return value == 0; });
             if (!layer.isEmpty() && !silent) {
                 samples.insert(index, layer);
+                stories.insert(index, story);
                 continue;
             }
             allSilent = allSilent && silent;
@@ -453,122 +447,11 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
         samplesOf.insert(index, NamingSample(source.layers.at(index), decoded));
         names.insert(index, LayerName(samplesOf.value(index), &taken));
     }
-    FinishInstrument(plan, samples, names, samplesOf, workFolder, bankName, options, &prepared);
+    FinishInstrument(plan, samples, names, samplesOf, stories, workFolder, bankName, options, &prepared);
     return prepared;
 }
 
-bool ReadKitForImport(const QString &path, const QString &unpackFolder, KitForImport *kit, QString *error,
-                      const std::atomic<bool> *cancelled, const QString &preset)
+int PlannedLayerCount(const InstrumentSource &source)
 {
-    kit->sfz = path.endsWith(QLatin1String(".sfz"), Qt::CaseInsensitive);
-    kit->sf2 = path.endsWith(QLatin1String(".sf2"), Qt::CaseInsensitive);
-    if (kit->sf2) {
-        if (!ReadSf2Kit(path, &kit->sf2Kit, error) || !Sf2ChoosePresets(kit->sf2Kit, preset, &kit->presets, error))
-            return false;
-        kit->name = kit->sf2Kit.name;
-        for (int p = 0; p < kit->presets.size(); ++p) {
-            if (IsCancelled(cancelled))
-                return false;
-            const Sf2Preset &chosen = kit->sf2Kit.presets.at(kit->presets.at(p));
-            QVector<Sf2Region> regions;
-            QString why;
-            // A preset that can't be read is left out; the others still make banks.
-            if (!Sf2PresetRegions(kit->sf2Kit, kit->presets.at(p), &regions, &kit->sf2Kit.notes, &why))
-                kit->sf2Kit.notes << QStringLiteral("preset %1: %2; left out").arg(chosen.name, why);
-            kit->presetRegions << regions;
-            for (int key : Sf2Keys(regions)) {
-                kit->keys << key;
-                kit->presetOf << p;
-                kit->instruments << Sf2BankName(chosen.name, key);
-            }
-        }
-        // The preset names the bank; the file's name would only repeat it.
-        kit->bankNames = DistinctCardSafeFileNames(kit->instruments, QStringLiteral(".zks"));
-        return true;
-    }
-    if (kit->sfz) {
-        if (!ReadSfzKit(path, &kit->sfzKit, error, cancelled))
-            return false;
-        kit->name = kit->sfzKit.name;
-        kit->keys = SfzKeys(kit->sfzKit);
-        for (int key : std::as_const(kit->keys))
-            kit->instruments << SfzKeyName(kit->sfzKit, key);
-    } else {
-        if (!ReadDrumkit(path, unpackFolder, &kit->drumkit, error, cancelled))
-            return false;
-        kit->name = kit->drumkit.name;
-        for (const KitInstrument &instrument : std::as_const(kit->drumkit.instruments)) {
-            // A place the kit left unnamed is named by its number.
-            kit->instruments << (instrument.name.trimmed().isEmpty()
-                                     ? QStringLiteral("instrument %1").arg(kit->instruments.size() + 1)
-                                     : instrument.name);
-        }
-    }
-    kit->bankNames = KitBankFileNames(kit->name, kit->instruments);
-    return true;
-}
-
-bool NamesNoSample(const KitForImport &kit, int index)
-{
-    if (kit.sfz || kit.sf2)
-        return false;
-    const KitInstrument &instrument = kit.drumkit.instruments.at(index);
-    return instrument.layers.isEmpty() && instrument.problems.isEmpty();
-}
-
-InstrumentSource KitInstrumentSource(const KitForImport &kit, int index)
-{
-    if (kit.sf2) {
-        QHash<QString, Sf2Layer> renders;
-        return Sf2KeySource(kit, index, &renders);
-    }
-    InstrumentSource source;
-    if (!kit.sfz) {
-        const KitInstrument &instrument = kit.drumkit.instruments.at(index);
-        source.notes = instrument.problems;
-        for (const KitLayer &layer : instrument.layers) {
-            LayerSource from;
-            from.parts << LayerPart{layer.path, layer.gain * instrument.gain, 0, -1};
-            from.min = layer.min;
-            from.max = layer.max;
-            from.pitch = layer.pitch;
-            source.layers << from;
-        }
-        return source;
-    }
-    int leftOut = 0;
-    const QVector<SfzBand> bands = SfzKeyBands(kit.sfzKit, kit.keys.at(index), &leftOut);
-    if (leftOut > 0)
-        source.notes << QStringLiteral("%1 round-robin region(s) left out").arg(leftOut);
-    for (int b = 0; b < bands.size(); ++b) {
-        // The band as a layer playing its velocities, so the plan gives it
-        // its lowest velocity as threshold.
-        LayerSource layer;
-        for (const SfzRegion &region : bands.at(b).regions)
-            layer.parts << LayerPart{region.sample, region.Gain(), region.offset, region.end};
-        layer.min = double(bands.at(b).threshold) / kHitStrengths;
-        layer.max = b + 1 < bands.size() ? double(bands.at(b + 1).threshold - 1) / kHitStrengths : 1.0;
-        source.layers << layer;
-    }
-    return source;
-}
-
-PreparedInstrument PrepareKitInstrument(const KitForImport &kit, int index, const QString &workFolder,
-                                        const KitImportOptions &options,
-                                        const std::atomic<bool> *cancelled)
-{
-    if (NamesNoSample(kit, index)) {
-        PreparedInstrument prepared;
-        prepared.empty = true;
-        prepared.failure = QStringLiteral("names no sample");
-        return prepared;
-    }
-    if (kit.sf2) {
-        QHash<QString, Sf2Layer> renders;
-        const InstrumentSource source = Sf2KeySource(kit, index, &renders);
-        return PrepareInstrument(source, workFolder, kit.bankNames.at(index), options,
-                                 Sf2Decoder(kit.sf2Kit, renders, options.leftOnly), cancelled);
-    }
-    return PrepareInstrument(KitInstrumentSource(kit, index), workFolder, kit.bankNames.at(index), options,
-                             FileDecoder(workFolder, cancelled), cancelled);
+    return std::min(int(PlanKitLayers(Ranges(source)).layers.size()), kMaxLayers);
 }

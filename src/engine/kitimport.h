@@ -8,11 +8,8 @@
 #include <atomic>
 #include <functional>
 
-#include "drumkit.h"
 #include "fileprocessor.h"
 #include "layerrules.h"
-#include "sf2kit.h"
-#include "sfzkit.h"
 #include "tailtrim.h"
 
 // A drum kit made into banks, one per instrument, the same for zkstool and
@@ -49,6 +46,7 @@ struct InstrumentSource {
 struct DecodedSample {
     PcmSound sound;
     int sourceRate = kBankRate;
+    bool mixedToMono = false; // a stereo sound the decoder itself made mono
 };
 
 // Decodes a part's sample; false with why ("no such file", "Format not
@@ -68,6 +66,10 @@ SampleDecoder FileDecoder(const QString &workFolder, const std::atomic<bool> *ca
 struct KitImportOptions {
     bool leftOnly = false;  // keep the left channel of stereo samples, not (L+R)/2
     bool trimTails = true;  // trim each layer's quiet tail as --trim-tails does
+    // Also make each layer the other way as to its tail (otherLayers): the
+    // window keeps both, so "Trim tails" switches between the bytes zkstool
+    // writes with and without --keep-tails.
+    bool bothTails = false;
 };
 
 // One kit instrument made ready for a bank.
@@ -79,6 +81,14 @@ struct PreparedInstrument {
     bool empty = false;
     QVector<LayerFile> layers; // 16-bit mono WAVEs in the work folder, loudest first
     QStringList samples;       // for each, the kit's sample it was made from
+    // For each, what the import did to it: "From kick.flac: mixed to mono,
+    // scaled by -3.1 dB, cut to 2.50 s, padded" (no-break spaces in figures).
+    QStringList layerNotes;
+    // With KitImportOptions::bothTails, the layers made the other way as to
+    // their tails (untrimmed when `layers` are trimmed, else trimmed), under
+    // the same names, and their notes. `notes` tell of `layers` only.
+    QVector<LayerFile> otherLayers;
+    QStringList otherNotes;
     int kitLayers = 0;         // the layers the kit gives the instrument
     QVector<int> thresholds;   // one per layer, the last one 1
     QStringList notes;         // what was left out, and what was done to fit
@@ -107,51 +117,8 @@ PreparedInstrument PrepareInstrument(const InstrumentSource &source, const QStri
                                      const QString &bankName, const KitImportOptions &options,
                                      const SampleDecoder &decode, const std::atomic<bool> *cancelled);
 
-// A kit read for import, whatever its format: a Hydrogen kit's instruments,
-// an SFZ kit's keys or a SoundFont's (preset, key) pairs, each with its name
-// and its bank's file name.
-struct KitForImport {
-    QString name;
-    QStringList instruments; // an unnamed one as "instrument N"
-    QStringList bankNames;   // KitBankFileNames of the kit and instruments
-    bool sfz = false;
-    bool sf2 = false;
-    Drumkit drumkit;
-    SfzKit sfzKit;
-    Sf2Kit sf2Kit;
-    QVector<int> keys; // an SFZ kit's or a SoundFont's, one per instrument
-    // A SoundFont's chosen presets (indexes of sf2Kit.presets), the regions
-    // of each, and for each instrument its place in `presets`.
-    QVector<int> presets;
-    QVector<QVector<Sf2Region>> presetRegions;
-    QVector<int> presetOf;
-};
-
-// Reads a drumkit.xml, a folder holding one, a .h2drumkit archive
-// (unpacked into `unpackFolder`), an .sfz file or a .sf2 file; false with
-// why, or once `cancelled` is set. Of a SoundFont, `preset` chooses the
-// presets as Sf2ChoosePresets does (empty: the drum bank's, else all); an
-// instrument per key of each, named as Sf2BankName says.
-bool ReadKitForImport(const QString &path, const QString &unpackFolder, KitForImport *kit,
-                      QString *error, const std::atomic<bool> *cancelled = nullptr,
-                      const QString &preset = QString());
-
-// True for a place in the kit that names no sample at all: no bank, and
-// not counted as skipped.
-bool NamesNoSample(const KitForImport &kit, int index);
-
-// The layer sources of instrument `index`: a Hydrogen instrument's layers,
-// one part each, its gain times theirs; an SFZ key's velocity bands, their
-// regions the parts; a SoundFont key's layers (Sf2KeyLayers), each zone a
-// part (a stereo pair one part) with the zone's attenuation as its gain.
-InstrumentSource KitInstrumentSource(const KitForImport &kit, int index);
-
-// Instrument `index` of the kit prepared for its bank, sample files
-// decoded in `workFolder`; a SoundFont's zones rendered at their pitch
-// (RenderSf2Layer), a stereo pair mixed or its left half kept as
-// `options.leftOnly` says.
-PreparedInstrument PrepareKitInstrument(const KitForImport &kit, int index, const QString &workFolder,
-                                        const KitImportOptions &options,
-                                        const std::atomic<bool> *cancelled);
+// The layers a bank of `source` gets as its ranges plan them, before any
+// sample is read: those that play some hit strength, at most eight.
+int PlannedLayerCount(const InstrumentSource &source);
 
 #endif

@@ -26,7 +26,6 @@
 #include "bankopen.h"
 #include "layerrules.h"
 #include "resultcodes.h"
-#include "soundinfo.h"
 #include "waitcursor.h"
 
 namespace {
@@ -63,74 +62,6 @@ QString AskForKitToImport(QWidget *parent, const QString &folder)
 {
     return QFileDialog::getOpenFileName(parent, WindowText("Import Kit"), folder,
                                         WindowText("Drum kits (drumkit.xml *.h2drumkit *.sfz *.sf2)"));
-}
-
-namespace {
-
-// The seconds the longest of `samples` lasts, from their headers.
-double LongestSeconds(const QStringList &samples)
-{
-    double seconds = 0;
-    for (const QString &sample : samples) {
-        SoundInfo info;
-        if (ReadSoundInfo(sample, &info) && info.rate > 0)
-            seconds = std::max(seconds, double(info.frames) / info.rate);
-    }
-    return seconds;
-}
-
-} // namespace
-
-QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit)
-{
-    QVector<KitInstrumentSummary> summaries;
-    for (const KitInstrument &instrument : kit.instruments) {
-        QStringList samples;
-        for (const KitLayer &layer : instrument.layers)
-            samples << layer.path;
-        summaries << KitInstrumentSummary{instrument.name, int(instrument.layers.size()),
-                                          LongestSeconds(samples), QString(), QString()};
-    }
-    return summaries;
-}
-
-QVector<KitInstrumentSummary> SummarizeSfzKit(const SfzKit &kit)
-{
-    QVector<KitInstrumentSummary> summaries;
-    for (int key : SfzKeys(kit)) {
-        const QVector<SfzBand> bands = SfzKeyBands(kit, key, nullptr);
-        QStringList samples;
-        for (const SfzBand &band : bands) {
-            for (const SfzRegion &region : band.regions)
-                samples << region.sample;
-        }
-        samples.removeDuplicates();
-        summaries << KitInstrumentSummary{SfzKeyName(kit, key), int(bands.size()), LongestSeconds(samples), QString(), QString()};
-    }
-    return summaries;
-}
-
-QVector<KitInstrumentSummary> SummarizeSf2Kit(const KitForImport &kit)
-{
-    QVector<KitInstrumentSummary> summaries;
-    for (int i = 0; i < kit.instruments.size(); ++i) {
-        const int preset = kit.presetOf.at(i);
-        QVector<Sf2Layer> layers;
-        QString error;
-        double seconds = 0;
-        if (Sf2KeyLayers(kit.sf2Kit, kit.presetRegions.at(preset), kit.keys.at(i), &layers, &error)) {
-            for (const Sf2Layer &layer : std::as_const(layers)) {
-                for (const Sf2Zone &zone : layer.zones) {
-                    if (zone.rate > 0 && zone.pitchRatio > 0)
-                        seconds = std::max(seconds, double(zone.end - zone.start) / (zone.rate * zone.pitchRatio));
-                }
-            }
-        }
-        const Sf2Preset &chosen = kit.sf2Kit.presets.at(kit.presets.at(preset));
-        summaries << KitInstrumentSummary{kit.instruments.at(i), int(layers.size()), seconds,
-                                          Sf2PresetLabel(chosen), QString()};
-    }
-    return summaries;
 }
 
 int ChooseKitInstrument(QWidget *parent, const QString &kitName,
@@ -170,9 +101,10 @@ int ChooseKitInstrument(QWidget *parent, const QString &kitName,
             item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
             continue;
         }
-        // What the bank gets: at most its eight layers.
-        item->setText(1, instrument.layers > kMaxLayers
-                             ? QStringLiteral("%1 \u2192 %2").arg(instrument.layers).arg(kMaxLayers)
+        // What the bank gets: round robins and layers that play no hit
+        // strength left out, at most eight kept.
+        item->setText(1, instrument.bankLayers != instrument.layers
+                             ? QStringLiteral("%1 \u2192 %2").arg(instrument.layers).arg(instrument.bankLayers)
                              : QString::number(instrument.layers));
         item->setText(2, QString::number(instrument.seconds, 'f', 2));
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);

@@ -7,9 +7,7 @@
 #include <atomic>
 #include <functional>
 
-#include "drumkit.h"
-#include "kitimport.h"
-#include "sfzkit.h"
+#include "kitsource.h"
 
 class QMimeData;
 class QWidget;
@@ -27,26 +25,7 @@ QString DroppedKitPath(const QMimeData *data);
 // The open dialog for a kit, starting in `folder`; empty when cancelled.
 QString AskForKitToImport(QWidget *parent, const QString &folder);
 
-// What the chooser shows of an instrument: its layers and the seconds its
-// longest sample lasts; `group` the SoundFont preset it belongs to, the
-// chooser listing the presets with their keys below them.
-struct KitInstrumentSummary {
-    QString name;
-    int layers = 0;
-    double seconds = 0;
-    QString group;
-    QString reason; // why it can make no bank (listed greyed); empty when it can
-};
-// Reads the samples' headers only: no sample is decoded.
-QVector<KitInstrumentSummary> SummarizeKit(const Drumkit &kit);
-// The same for each key of an SFZ kit, in SfzKeys' order: its velocity
-// bands as layers.
-QVector<KitInstrumentSummary> SummarizeSfzKit(const SfzKit &kit);
-// The same for each (preset, key) of a SoundFont read for import: its
-// layers, and its longest zone as that key plays it. Renders nothing.
-QVector<KitInstrumentSummary> SummarizeSf2Kit(const KitForImport &kit);
-
-// Lists the kit's instruments (name, layers and what the bank keeps of
+// Lists the kit's instruments (name, layers and what the bank gets of
 // them, seconds; one that makes no bank greyed with its reason) for one to
 // be chosen; its index, or -1 when the dialog is cancelled.
 int ChooseKitInstrument(QWidget *parent, const QString &kitName,

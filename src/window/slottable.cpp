@@ -136,10 +136,11 @@ Refusal SlotTable::ApplyTrim(bool on)
     return refused;
 }
 
-void SlotTable::Open(const QVector<BankLayer> &layers, const ThresholdTable thresholds, const QString &what)
+void SlotTable::Open(const QVector<BankLayer> &layers, const ThresholdTable thresholds, const QString &what,
+                     const QVector<FileHold> &held)
 {
     const BankDocument before = document;
-    document.Open(layers, thresholds);
+    document.Open(layers, thresholds, held);
     Changed(what, before);
 }
 

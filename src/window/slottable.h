@@ -40,7 +40,8 @@ public:
     void Reorder(const QVector<int> &order, const ThresholdTable thresholds);
     Refusal ApplyTrim(bool on);
     // The step is named `what`: the bank opened or the kit imported.
-    void Open(const QVector<BankLayer> &layers, const ThresholdTable thresholds, const QString &what);
+    void Open(const QVector<BankLayer> &layers, const ThresholdTable thresholds, const QString &what,
+              const QVector<FileHold> &held = {});
     void SetThresholds(const ThresholdTable thresholds);
     bool MoveThreshold(int layer, int position);
     bool SetGate(int position);

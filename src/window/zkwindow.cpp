@@ -952,14 +952,14 @@ void ZKWindow::OpenBank(const QString &bankPath)
 
 // The layers given take the rows' place, as the bank that holds them.
 void ZKWindow::PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTable thresholds,
-                             const QString &what, bool written)
+                             const QString &what, bool written, const QVector<FileHold> &held)
 {
     HideThresholdSlider();
     // Rows of another bank or import are not named after the last import.
     suggestedBankName.clear();
     {
         WaitCursor busy;
-        table->Open(layers, thresholds, what);
+        table->Open(layers, thresholds, what, held);
     }
     ShowSavedBank(QString(), 0, 0);
     // An opened bank counts as written until its layers change.

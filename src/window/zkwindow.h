@@ -181,7 +181,7 @@ private:
     // `written`: the layers are those of a bank on disk, so they count as
     // saved until they change.
     void PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTable thresholds,
-                       const QString &what, bool written);
+                       const QString &what, bool written, const QVector<FileHold> &held = {});
     // Importing an instrument of a drum kit (zkwindowkit.cpp).
     void ImportKitFromDialog();
     bool OpenDroppedKit(const QMimeData *data);

@@ -13,10 +13,32 @@
 
 #include "bankopen.h"
 #include "fileprocessor.h"
+#include "heldfile.h"
 #include "kitdialog.h"
 #include "kitimport.h"
+#include "kitsource.h"
 #include "layerrules.h"
 #include "zkwindow.h"
+
+namespace {
+
+// `file` moved out of the import's scratch folder into a folder of its own
+// in the working folder, and held (with `note`, `trimmed` and its size as
+// HeldFile takes them); none, nothing left behind, when it cannot be moved.
+FileHold MovedToWorkFolder(const LayerFile &file, const QString &note, const FileHold &trimmed = FileHold(),
+                           qint32 trimmedSize = 0)
+{
+    const QString folder = NewResultFolder(WorkFolder());
+    const QString moved = folder + QLatin1Char('/') + QFileInfo(file.path).fileName();
+    if (folder.isEmpty() || file.size <= 0 || !QFile::rename(file.path, moved)) {
+        if (!folder.isEmpty())
+            QDir(folder).removeRecursively();
+        return FileHold();
+    }
+    return HeldFile::Take(moved, note, trimmed, trimmedSize);
+}
+
+} // namespace
 
 // Returns false, doing nothing, for any drop but that of a single kit file.
 bool ZKWindow::OpenDroppedKit(const QMimeData *data)
@@ -46,9 +68,8 @@ void ZKWindow::ImportKit(const QString &kitPath)
     // lists, and how the chosen one is prepared, as zkstool import-kit does.
     // Owned with the workers, which may outlive this call when abandoned.
     struct Reading {
-        KitForImport kit;
+        std::unique_ptr<KitSource> kit;
         QString error;
-        bool read = false;
         QVector<KitInstrumentSummary> summaries;
         PreparedInstrument prepared;
     };
@@ -57,16 +78,14 @@ void ZKWindow::ImportKit(const QString &kitPath)
     const bool finished = RunKitWork(this, tr("Reading %1\u2026").arg(kitFile),
                                      [reading, kitPath, scratchPath](const std::atomic<bool> *cancelled) {
                                          Reading &r = *reading;
-                                         r.read = ReadKitForImport(kitPath, scratchPath, &r.kit, &r.error, cancelled);
-                                         if (r.read)
-                                             r.summaries = r.kit.sfz ? SummarizeSfzKit(r.kit.sfzKit)
-                                                 : r.kit.sf2         ? SummarizeSf2Kit(r.kit)
-                                                                     : SummarizeKit(r.kit.drumkit);
+                                         r.kit = OpenKitSource(kitPath, scratchPath, &r.error, cancelled);
+                                         if (r.kit)
+                                             r.summaries = r.kit->Summaries();
                                      });
     if (!finished)
         return;
     const QVector<KitInstrumentSummary> &summaries = reading->summaries;
-    if (!reading->read) {
+    if (!reading->kit) {
         ShowKitError(this, tr("%1 is not a drum kit that can be read.").arg(kitFile), reading->error);
         return;
     }
@@ -74,28 +93,38 @@ void ZKWindow::ImportKit(const QString &kitPath)
         ShowKitError(this, tr("%1 has no instruments.").arg(kitFile), QString());
         return;
     }
-    // Named as zkstool names them; a place that names no sample is shown,
-    // greyed, so that the list is the kit's own. One whose samples are
-    // missing may be chosen, to learn why it gives no layers.
-    QVector<KitInstrumentSummary> named = summaries;
-    for (int i = 0; i < named.size(); ++i) {
-        named[i].name = reading->kit.instruments.at(i);
-        if (NamesNoSample(reading->kit, i))
-            named[i].reason = tr("no sample");
+    // Named as zkstool names them; one whose samples are missing may be
+    // chosen, to learn why it gives no layers. A chooser of greyed rows only
+    // would leave an Import that does nothing.
+    QStringList reasons;
+    for (const KitInstrumentSummary &instrument : summaries) {
+        if (!instrument.reason.isEmpty())
+            reasons << tr("%1: %2").arg(instrument.name, instrument.reason);
+    }
+    if (reasons.size() == summaries.size()) {
+        ShowKitError(this, tr("%1 has no instrument that can make a bank.").arg(kitFile),
+                     reasons.join(QLatin1Char('\n')));
+        return;
     }
     RememberKitFolder(kitPath);
-    const int chosen = ChooseKitInstrument(this, reading->kit.name, named);
+    const KitSource &kit = *reading->kit;
+    const int chosen = ChooseKitInstrument(this, kit.Name(), summaries);
     if (chosen < 0)
         return;
-    const QString instrumentName = reading->kit.instruments.at(chosen);
-    const QString what = tr("%1 \u2013 %2").arg(reading->kit.name, instrumentName);
+    const QString instrumentName = kit.Instruments().at(chosen);
+    const QString what = tr("%1 \u2013 %2").arg(kit.Name(), instrumentName);
     // Asked before any work that may fail or take long.
     if (Bank().Count() > 0 && !ConfirmReplacingWithKit(this, Bank().Count(), what))
         return;
+    // Both ways as to tails, so that "Trim tails" can switch between them;
+    // the notes are of the way the option stands.
+    KitImportOptions options;
+    options.trimTails = table->TrimTails();
+    options.bothTails = true;
     if (!RunKitWork(this, tr("Importing %1\u2026").arg(instrumentName),
-                    [reading, chosen, scratchPath](const std::atomic<bool> *cancelled) {
+                    [reading, chosen, scratchPath, options](const std::atomic<bool> *cancelled) {
                         Reading &r = *reading;
-                        r.prepared = PrepareKitInstrument(r.kit, chosen, scratchPath, KitImportOptions(), cancelled);
+                        r.prepared = r.kit->Prepare(chosen, scratchPath, options, cancelled);
                     }))
         return;
     const PreparedInstrument &prepared = reading->prepared;
@@ -108,32 +137,37 @@ void ZKWindow::ImportKit(const QString &kitPath)
     }
 
     // Out of the scratch folder into folders of their own, where the rows'
-    // files live and are discarded from.
+    // files live and are discarded from: each layer's whole sound as its
+    // untrimmed file, holding the trimmed copy made beside it.
+    const QVector<LayerFile> &whole = options.trimTails ? prepared.otherLayers : prepared.layers;
+    const QStringList &wholeNotes = options.trimTails ? prepared.otherNotes : prepared.layerNotes;
+    const QVector<LayerFile> &trimmed = options.trimTails ? prepared.layers : prepared.otherLayers;
+    const QStringList &trimmedNotes = options.trimTails ? prepared.layerNotes : prepared.otherNotes;
     QVector<BankLayer> layers;
+    QVector<FileHold> held; // once taken, a file goes when its hold does
     for (int i = 0; i < prepared.layers.size(); ++i) {
-        BankLayer layer;
-        layer.file = prepared.layers.at(i);
-        layer.threshold = prepared.thresholds.at(i);
-        const QString folder = NewResultFolder(WorkFolder());
-        const QString moved = folder + QLatin1Char('/') + QFileInfo(layer.file.path).fileName();
-        if (folder.isEmpty() || layer.file.size <= 0 || !QFile::rename(layer.file.path, moved)) {
-            if (!folder.isEmpty())
-                QDir(folder).removeRecursively();
-            DiscardBankLayers(layers);
+        const FileHold copy = MovedToWorkFolder(trimmed.at(i), trimmedNotes.at(i));
+        const FileHold source = copy ? MovedToWorkFolder(whole.at(i), wholeNotes.at(i), copy, trimmed.at(i).size)
+                                     : FileHold();
+        if (!source) {
             ShowKitError(this, tr("%1 gives no layers: a layer file could not be written.")
                                    .arg(instrumentName),
                          QString());
             return;
         }
-        layer.file.path = moved;
+        BankLayer layer;
+        layer.file = whole.at(i);
+        layer.file.path = source->path();
+        layer.threshold = prepared.thresholds.at(i);
         layers << layer;
+        held << source;
     }
     ThresholdTable thresholds = {};
     prepared.FillThresholds(thresholds);
-    PutBankInRows(layers, thresholds, tr("Import %1").arg(instrumentName), false);
+    PutBankInRows(layers, thresholds, tr("Import %1").arg(instrumentName), false, held);
     const int count = int(layers.size());
     ShowImported(tr("Imported %1: %2").arg(what, count == 1 ? tr("1 layer") : tr("%1 layers").arg(count)),
-                 prepared.notes, reading->kit.bankNames.at(chosen));
+                 prepared.notes, kit.BankNames().at(chosen));
 }
 
 void ZKWindow::ShowImported(const QString &line, const QStringList &notes, const QString &bankName)

@@ -122,14 +122,18 @@ QStringList ZKWindow::LevelsToolTipLines(int layer)
     return LevelsLines(levels);
 }
 
-// A row's tool tip: its full name where the row shows it shortened, then
-// its levels and what trimming saved the layer.
+// A row's tool tip: its full name where the row shows it shortened, what
+// a kit's import did to make the layer, then its levels and what trimming
+// saved the layer.
 void ZKWindow::UpdateRowToolTip(int layer)
 {
     QLabel *label = row(layer).filename;
     QStringList lines;
     if (label->text() != Bank().Name(layer))
         lines << Bank().Name(layer);
+    const QString imported = Bank().LayerNote(layer);
+    if (!imported.isEmpty())
+        lines << imported;
     lines << LevelsToolTipLines(layer);
     const QString trimmed = TrimToolTipLine(Bank(), layer);
     if (!trimmed.isEmpty())

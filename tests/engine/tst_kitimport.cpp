@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 
 #include "kitimport.h"
+#include "kitsource.h"
 #include "testmain.h"
 #include "testsupport.h"
 #include "zkslayout.h"
@@ -68,6 +69,10 @@ class TestKitImport : public QObject
 private slots:
     void preparesFromMemory_data();
     void preparesFromMemory();
+    void layerNotesSayWhatWasDone_data();
+    void layerNotesSayWhatWasDone();
+    void opensEachFormat_data();
+    void opensEachFormat();
     void readsSoundFont_data();
     void readsSoundFont();
     void preparesSoundFontKey_data();
@@ -136,6 +141,109 @@ void TestKitImport::preparesFromMemory()
     QCOMPARE(made, frames);
 }
 
+void TestKitImport::layerNotesSayWhatWasDone_data()
+{
+    QTest::addColumn<QVector<LayerSource>>("layers");
+    QTest::addColumn<QStringList>("notes"); // of each layer, loudest first
+
+    LayerSource pitched = Layer(0, 1, {LayerPart{"a", 1, 0, -1}});
+    pitched.pitch = 2;
+    QTest::newRow("nothing done") << QVector<LayerSource>{Layer(0, 1, {LayerPart{"a", 1, 0, -1}})}
+                                  << QStringList{"From a"};
+    QTest::newRow("a part at its own rate")
+        << QVector<LayerSource>{Layer(0, 1, {LayerPart{"half", 1, 100, 1099}})}
+        << QStringList{"From half (offset 100, end 1099): resampled from 22050\u00A0Hz"};
+    QTest::newRow("parts summed, one with a gain")
+        << QVector<LayerSource>{Layer(0.5, 1, {LayerPart{"a", 0.5, 0, -1}, LayerPart{"broken", 1, 0, -1},
+                                               LayerPart{"b", 1, 0, -1}}),
+                                Layer(0, 0.5, {LayerPart{"a", 1, 0, -1}})}
+        << QStringList{"From a (gain -6.0\u00A0dB) + b", "From a"};
+    // 3000 x 16 would clip: the whole instrument scaled by 32767 / 48000.
+    QTest::newRow("scaled against clipping")
+        << QVector<LayerSource>{Layer(0.5, 1, {LayerPart{"b", 16, 0, -1}}), Layer(0, 0.5, {LayerPart{"a", 1, 0, -1}})}
+        << QStringList{"From b (gain 24.1\u00A0dB): scaled by -3.3\u00A0dB", "From a: scaled by -3.3\u00A0dB"};
+    QTest::newRow("too short, padded") << QVector<LayerSource>{Layer(0, 1, {LayerPart{"a", 1, 3900, -1}})}
+                                       << QStringList{"From a (offset 3900): padded"};
+    QTest::newRow("pitch not applied") << QVector<LayerSource>{pitched} << QStringList{"From a: pitch 2 not applied"};
+}
+
+// Each layer's note names the samples it sums and says only what was done
+// to it, the instrument's shared steps included.
+void TestKitImport::layerNotesSayWhatWasDone()
+{
+    QFETCH(QVector<LayerSource>, layers);
+    QFETCH(QStringList, notes);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    InstrumentSource source;
+    source.layers = layers;
+    const PreparedInstrument prepared = PrepareInstrument(source, work.path(), QStringLiteral("Kit - Drum.zks"),
+                                                          KitImportOptions(), DecodeFromMemory, nullptr);
+    QVERIFY2(prepared.failure.isEmpty(), qPrintable(prepared.failure));
+    QCOMPARE(prepared.layerNotes, notes);
+    QCOMPARE(prepared.layers.size(), notes.size());
+}
+
+void TestKitImport::opensEachFormat_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content"); // empty: a SoundFont of two presets
+    QTest::addColumn<QStringList>("summaries"); // name|layers|seconds|group|reason|bank's layers
+    QTest::addColumn<QStringList>("banks");
+    QTest::addColumn<QStringList>("notes");
+
+    QTest::newRow("hydrogen")
+        << "drumkit.xml"
+        << QByteArray("<drumkit_info><name>Kit</name><instrumentList>"
+                      "<instrument><name>Kick</name><layer><filename>a.wav</filename><min>0.5</min><max>1</max></layer>"
+                      "<layer><filename>b.wav</filename><min>0.5</min><max>1</max></layer>"
+                      "<layer><filename>b.wav</filename><min>0</min><max>0.5</max></layer></instrument>"
+                      "<instrument><filename>a.wav</filename></instrument>"
+                      "<instrument><name>Empty</name></instrument></instrumentList></drumkit_info>\n")
+        << QStringList{"Kick|3|0.20|||2", "instrument 2|1|0.10|||1", "Empty|0|0.00||no sample|0"}
+        << QStringList{"Kit - Kick.zks", "Kit - instrument 2.zks", "Kit - Empty.zks"} << QStringList();
+    QTest::newRow("sfz") << "drums.sfz"
+                         << QByteArray("<group> key=36\n<region> sample=a.wav hivel=63\n<region> sample=b.wav lovel=64\n"
+                                       "<region> sample=a.wav key=38 trigger=release\n")
+                         << QStringList{"c2 (36)|2|0.20|||2"} << QStringList{"drums - c2 (36).zks"}
+                         << QStringList{"release: 1 region(s) left out"};
+    QTest::newRow("sf2") << "drums.sf2" << QByteArray()
+                         << QStringList{"Drums - 36 Bass Drum 1|2|0.50|Drums (128:0)||2",
+                                        "Drums - 38 Acoustic Snare|1|0.75|Drums (128:0)||1"}
+                         << QStringList{"Drums - 36 Bass Drum 1.zks", "Drums - 38 Acoustic Snare.zks"}
+                         << QStringList{"preset Drums (128:0): keys 36, 38"};
+}
+
+// Every format opens by its name into one kind of kit: instruments named,
+// their banks named, summed up for the chooser, and the kit's own notes.
+void TestKitImport::opensEachFormat()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, summaries);
+    QFETCH(QStringList, banks);
+    QFETCH(QStringList, notes);
+    QTemporaryDir folder;
+    QVERIFY(WriteBytes(folder.filePath("a.wav"), Wav16(1, kBankRate, Square(4410, 1000))));
+    QVERIFY(WriteBytes(folder.filePath("b.wav"), Wav16(1, kBankRate, Square(8820, 3000))));
+    QVERIFY(content.isEmpty() ? !WriteFont(folder, TwoPresetFont(), file).isEmpty()
+                              : WriteBytes(folder.filePath(file), content));
+    QString error;
+    const std::unique_ptr<KitSource> kit = OpenKitSource(folder.filePath(file), folder.path(), &error);
+    QVERIFY2(kit, qPrintable(error));
+    QStringList listed;
+    for (const KitInstrumentSummary &summary : kit->Summaries())
+        listed << QStringLiteral("%1|%2|%3|%4|%5|%6")
+                      .arg(summary.name)
+                      .arg(summary.layers)
+                      .arg(summary.seconds, 0, 'f', 2)
+                      .arg(summary.group, summary.reason)
+                      .arg(summary.bankLayers);
+    QCOMPARE(listed, summaries);
+    QCOMPARE(kit->BankNames(), banks);
+    QCOMPARE(kit->Notes(), notes);
+}
+
 void TestKitImport::readsSoundFont_data()
 {
     QTest::addColumn<QString>("preset");
@@ -157,11 +265,11 @@ void TestKitImport::readsSoundFont()
     QFETCH(QString, error);
     QTemporaryDir folder;
     const QString path = WriteFont(folder, TwoPresetFont());
-    KitForImport kit;
     QString why;
-    QCOMPARE(ReadKitForImport(path, folder.path(), &kit, &why, nullptr, preset), !banks.isEmpty());
+    const std::unique_ptr<KitSource> kit = OpenKitSource(path, folder.path(), &why, nullptr, preset);
+    QCOMPARE(bool(kit), !banks.isEmpty());
     QCOMPARE(why, error);
-    QCOMPARE(kit.bankNames, banks);
+    QCOMPARE(kit ? kit->BankNames() : QStringList(), banks);
 }
 
 void TestKitImport::preparesSoundFontKey_data()
@@ -184,12 +292,12 @@ void TestKitImport::preparesSoundFontKey()
     QFETCH(QStringList, samples);
     QFETCH(QVector<double>, lengths);
     QTemporaryDir folder;
-    KitForImport kit;
     QString error;
-    QVERIFY2(ReadKitForImport(WriteFont(folder, TwoPresetFont()), folder.path(), &kit, &error), qPrintable(error));
+    const std::unique_ptr<KitSource> kit = OpenKitSource(WriteFont(folder, TwoPresetFont()), folder.path(), &error);
+    QVERIFY2(kit, qPrintable(error));
     KitImportOptions options;
     options.trimTails = false;
-    const PreparedInstrument prepared = PrepareKitInstrument(kit, index, folder.path(), options, nullptr);
+    const PreparedInstrument prepared = kit->Prepare(index, folder.path(), options, nullptr);
     QVERIFY2(prepared.failure.isEmpty(), qPrintable(prepared.failure));
     QCOMPARE(prepared.thresholds, thresholds);
     QCOMPARE(prepared.samples, samples);
@@ -208,15 +316,15 @@ void TestKitImport::soundFontAttenuationIsThePartsGain()
     QTemporaryDir folder;
     QVector<int> peaks[2];
     for (int attenuation : {0, 60}) {
-        KitForImport kit;
         QString error;
         const QString name = QStringLiteral("kit%1.sf2").arg(attenuation);
-        QVERIFY2(ReadKitForImport(WriteFont(folder, TwoPresetFont(attenuation), name), folder.path(), &kit, &error),
-                 qPrintable(error));
-        QCOMPARE(KitInstrumentSource(kit, 0).layers.at(0).parts.at(0).gain, std::pow(10.0, -attenuation / 200.0));
+        const std::unique_ptr<KitSource> kit
+            = OpenKitSource(WriteFont(folder, TwoPresetFont(attenuation), name), folder.path(), &error);
+        QVERIFY2(kit, qPrintable(error));
+        QCOMPARE(kit->Source(0).layers.at(0).parts.at(0).gain, std::pow(10.0, -attenuation / 200.0));
         KitImportOptions options;
         options.trimTails = false;
-        const PreparedInstrument prepared = PrepareKitInstrument(kit, 0, folder.path(), options, nullptr);
+        const PreparedInstrument prepared = kit->Prepare(0, folder.path(), options, nullptr);
         QCOMPARE(prepared.layers.size(), 2);
         for (const LayerFile &layer : prepared.layers)
             peaks[attenuation ? 1 : 0] << Peak(layer.path);
@@ -252,18 +360,20 @@ void TestKitImport::soundFontStereoPairIsOnePart()
     enum { kKeys = 43, kSample = 53 };
     font.instruments[0].zones = {{{kKeys, Sf2Range(36, 36)}, {kSample, 3}}, {{kKeys, Sf2Range(36, 36)}, {kSample, 4}}};
     QTemporaryDir folder;
-    KitForImport kit;
     QString error;
-    QVERIFY2(ReadKitForImport(WriteFont(folder, font), folder.path(), &kit, &error), qPrintable(error));
-    const InstrumentSource source = KitInstrumentSource(kit, 0);
+    const std::unique_ptr<KitSource> kit = OpenKitSource(WriteFont(folder, font), folder.path(), &error);
+    QVERIFY2(kit, qPrintable(error));
+    const InstrumentSource source = kit->Source(0);
     QCOMPARE(source.layers.size(), 1);
     QCOMPARE(source.layers.at(0).parts.size(), 1);
     KitImportOptions options;
     options.leftOnly = leftOnly;
     options.trimTails = false;
-    const PreparedInstrument prepared = PrepareKitInstrument(kit, 0, folder.path(), options, nullptr);
+    const PreparedInstrument prepared = kit->Prepare(0, folder.path(), options, nullptr);
     QCOMPARE(prepared.layers.size(), 1);
     QCOMPARE(prepared.samples, QStringList{"kick L"});
+    QCOMPARE(prepared.layerNotes,
+             QStringList{leftOnly ? QStringLiteral("From kick L: left channel kept") : QStringLiteral("From kick L: mixed to mono")});
     const double peak = 20 * std::log10(Peak(prepared.layers.at(0).path) / 32768.0);
     QVERIFY2(std::abs(peak - dbfs) < 0.1, qPrintable(QString::number(peak)));
 }
@@ -273,9 +383,8 @@ void TestKitImport::damagedSoundFontRefused()
     Sf2TestFont font = TwoPresetFont();
     font.samples[1].end = 1000000;
     QTemporaryDir folder;
-    KitForImport kit;
     QString error;
-    QVERIFY(!ReadKitForImport(WriteFont(folder, font), folder.path(), &kit, &error));
+    QVERIFY(!OpenKitSource(WriteFont(folder, font), folder.path(), &error));
     QCOMPARE(error, QStringLiteral("sample 1 (hard) ends past the sample data"));
 }
 

@@ -2,7 +2,7 @@
 
 #include <QTemporaryDir>
 
-#include "kitimport.h"
+#include "kitsource.h"
 #include "sfzkit.h"
 #include "tailtrim.h"
 #include "testmain.h"
@@ -122,13 +122,14 @@ void TestSfzImport::preparesKey()
     QVERIFY(WriteBytes(kitFolder + QStringLiteral("/ramp22.wav"), Wav16(1, kBankRate / 2, Ramp(4000))));
     const QString path = kitFolder + QStringLiteral("/kit.sfz");
     QVERIFY(WriteBytes(path, sfz));
-    KitForImport kit;
     QString error;
-    QVERIFY2(ReadKitForImport(path, work, &kit, &error), qPrintable(error));
-    QCOMPARE(kit.bankNames.at(kit.keys.indexOf(36)), QStringLiteral("kit - c2 (36).zks"));
+    const std::unique_ptr<KitSource> kit = OpenKitSource(path, work, &error);
+    QVERIFY2(kit, qPrintable(error));
+    const int key36 = int(kit->Instruments().indexOf(QStringLiteral("c2 (36)")));
+    QVERIFY(key36 >= 0);
+    QCOMPARE(kit->BankNames().at(key36), QStringLiteral("kit - c2 (36).zks"));
 
-    const PreparedInstrument prepared
-        = PrepareKitInstrument(kit, int(kit.keys.indexOf(36)), work, KitImportOptions(), nullptr);
+    const PreparedInstrument prepared = kit->Prepare(key36, work, KitImportOptions(), nullptr);
     QVERIFY2(prepared.failure.isEmpty(), qPrintable(prepared.failure));
     QCOMPARE(prepared.thresholds, thresholds);
     QCOMPARE(prepared.layers.size(), thresholds.size());

@@ -495,11 +495,9 @@ QVector<int> StoredThresholds(const QString &bank)
 QStringList LayerFilesInUse(const BankDocument &bank)
 {
     QStringList files;
-    for (int layer = 1; layer <= bank.Count(); ++layer) {
-        for (const QString &path : {bank.Path(layer), bank.Source(layer)}) {
-            const QString file = QDir(WorkFolder()).relativeFilePath(path);
-            files << QFileInfo(file).path() << file;
-        }
+    for (const QString &path : bank.HeldFiles()) {
+        const QString file = QDir(WorkFolder()).relativeFilePath(path);
+        files << QFileInfo(file).path() << file;
     }
     files.removeDuplicates();
     files.sort();

@@ -17,8 +17,9 @@
 #ifdef Q_OS_UNIX
 #include <signal.h>
 class BankDocument;
-// The layer files and trimmed copies `bank` holds, each after its folder,
-// as FolderTree names them under the working folder.
+// The layer files and trimmed copies `bank` holds (an imported layer's
+// among them), each after its folder, as FolderTree names them under the
+// working folder.
 QStringList LayerFilesInUse(const BankDocument &bank);
 
 #endif
@@ -233,15 +234,17 @@ private:
     struct sigaction previous_ = {};
 };
 class BankDocument;
-// The layer files and trimmed copies `bank` holds, each after its folder,
-// as FolderTree names them under the working folder.
+// The layer files and trimmed copies `bank` holds (an imported layer's
+// among them), each after its folder, as FolderTree names them under the
+// working folder.
 QStringList LayerFilesInUse(const BankDocument &bank);
 
 #endif
 
 class BankDocument;
-// The layer files and trimmed copies `bank` holds, each after its folder,
-// as FolderTree names them under the working folder.
+// The layer files and trimmed copies `bank` holds (an imported layer's
+// among them), each after its folder, as FolderTree names them under the
+// working folder.
 QStringList LayerFilesInUse(const BankDocument &bank);
 
 #endif

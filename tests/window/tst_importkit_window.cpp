@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -13,11 +14,12 @@
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
 #include <QTreeWidget>
+#include <QUndoStack>
 
 #include "drumkit.h"
 #include "fileprocessor.h"
 #include "kitdialog.h"
-#include "kitimport.h"
+#include "kitsource.h"
 #include "resultcodes.h"
 #include "tailoption.h"
 #include "testmain.h"
@@ -68,6 +70,9 @@ private slots:
     void stuckWorkerIsAbandoned();
     void droppedOrGivenKitOpensTheDialog_data();
     void droppedOrGivenKitOpensTheDialog();
+    void trimTailsSwitchesImportedLayers_data();
+    void trimTailsSwitchesImportedLayers();
+    void rowToolTipSaysWhatTheImportDid();
 
 private:
     // Writes the kit's drumkit.xml and its samples in a folder of its own.
@@ -154,13 +159,15 @@ void TestImportKitWindow::importFillsTheRows()
         QVERIFY(QFileInfo(Bank().Path(i + 1)).isFile());
         QCOMPARE(Bank().Threshold(i + 1), thresholds.at(i));
     }
-    // The same plan zkstool import-kit makes, from the same engine function.
+    // The same plan zkstool import-kit makes, from the same engine function;
+    // each row's untrimmed file is the layer --keep-tails makes.
     QTemporaryDir work;
-    KitForImport kit;
     QString error;
-    QVERIFY2(ReadKitForImport(kitPath, work.path(), &kit, &error), qPrintable(error));
-    const PreparedInstrument prepared
-        = PrepareKitInstrument(kit, index, work.path(), KitImportOptions(), nullptr);
+    const std::unique_ptr<KitSource> kit = OpenKitSource(kitPath, work.path(), &error);
+    QVERIFY2(kit, qPrintable(error));
+    KitImportOptions options;
+    options.trimTails = false;
+    const PreparedInstrument prepared = kit->Prepare(index, work.path(), options, nullptr);
     QCOMPARE(prepared.thresholds, thresholds);
     for (int i = 0; i < Bank().Count(); ++i) {
         QCOMPARE(prepared.layers.at(i).name, Bank().Name(i + 1));
@@ -233,10 +240,10 @@ void TestImportKitWindow::statusLineSaysWhatWasImported()
                                     "</drumkit_info>\n");
     // The engine's notes, word for word.
     QTemporaryDir work;
-    KitForImport kit;
     QString error;
-    QVERIFY2(ReadKitForImport(kitPath, work.path(), &kit, &error), qPrintable(error));
-    const QStringList expected = PrepareKitInstrument(kit, 0, work.path(), KitImportOptions(), nullptr).notes;
+    const std::unique_ptr<KitSource> kit = OpenKitSource(kitPath, work.path(), &error);
+    QVERIFY2(kit, qPrintable(error));
+    const QStringList expected = kit->Prepare(0, work.path(), KitImportOptions(), nullptr).notes;
     QVERIFY2(notes == 2 ? expected.size() >= 2 : expected.size() == notes, qPrintable(expected.join('\n')));
 
     ZKWindow window;
@@ -265,8 +272,9 @@ void TestImportKitWindow::statusLineSaysWhatWasImported()
 }
 
 // The chooser greys a place with no sample and starts on the first that
-// makes a bank, names an unnamed one as zkstool does, shows the eight
-// layers a bank keeps of more, and keeps a long name whole in its tool tip.
+// makes a bank, names an unnamed one as zkstool does, shows the layers a
+// bank gets (eight of more, a round robin left out), and keeps a long name
+// whole in its tool tip.
 // The next Import Kit opens where this kit is.
 void TestImportKitWindow::chooserShowsWhatEachBankGets()
 {
@@ -281,12 +289,16 @@ void TestImportKitWindow::chooserShowsWhatEachBankGets()
         "<instrument><id>1</id><name>Big</name>" + layers + "</instrument>\n"
         "<instrument><id>2</id><filename>snare.wav</filename></instrument>\n"
         "<instrument><id>3</id><name>" + longName + "</name><filename>snare.wav</filename></instrument>\n"
+        "<instrument><id>4</id><name>Robin</name>"
+        "<layer><filename>loud.wav</filename><min>0.5</min><max>1</max></layer>"
+        "<layer><filename>soft.wav</filename><min>0.5</min><max>1</max></layer>"
+        "<layer><filename>soft.wav</filename><min>0</min><max>0.5</max></layer></instrument>\n"
         "</instrumentList>\n</drumkit_info>\n");
     QTemporaryDir work;
-    KitForImport kit;
     QString error;
-    QVERIFY2(ReadKitForImport(kitPath, work.path(), &kit, &error), qPrintable(error));
-    QCOMPARE(kit.instruments.size(), 4);
+    const std::unique_ptr<KitSource> kit = OpenKitSource(kitPath, work.path(), &error);
+    QVERIFY2(kit, qPrintable(error));
+    QCOMPARE(kit->Instruments().size(), 5);
 
     ZKWindow window;
     window.show();
@@ -294,8 +306,9 @@ void TestImportKitWindow::chooserShowsWhatEachBankGets()
     Import(window, kitPath, -1, &seen);
     QVERIFY(seen.seen);
     QCOMPARE(seen.rows, (QStringList{"Empty|no sample|", "Big|10 \u2192 8|0.09",
-                                     kit.instruments.at(2) + "|1|0.05", QString(longName) + "|1|0.05"}));
-    QCOMPARE(seen.enabled, (QVector<bool>{false, true, true, true}));
+                                     kit->Instruments().at(2) + "|1|0.05", QString(longName) + "|1|0.05",
+                                     "Robin|3 \u2192 2|0.09"}));
+    QCOMPARE(seen.enabled, (QVector<bool>{false, true, true, true, true}));
     QCOMPARE(seen.current, 1);
     QCOMPARE(seen.toolTips.at(3), QString(longName));
     QCOMPARE(Bank().Count(), 0);
@@ -408,6 +421,12 @@ void TestImportKitWindow::refusedKitChangesNothing_data()
                                     << "kit.h2drumkit is not a drum kit that can be read.";
     QTest::newRow("missing sample") << "drumkit.xml" << KitXml("gone.wav") << 1
                                     << "Snare gives no layers: no usable sample.";
+    // A chooser of greyed rows only is not shown.
+    QTest::newRow("no instrument names a sample")
+        << "drumkit.xml"
+        << QByteArray("<drumkit_info><name>Test Kit</name><instrumentList><instrument><name>A</name></instrument>"
+                      "<instrument><name>B</name></instrument></instrumentList></drumkit_info>\n")
+        << -1 << "drumkit.xml has no instrument that can make a bank.";
 }
 
 void TestImportKitWindow::refusedKitChangesNothing()
@@ -563,6 +582,135 @@ void TestImportKitWindow::droppedOrGivenKitOpensTheDialog()
     QTRY_VERIFY_WITH_TIMEOUT(seen.seen && Bank().Count() == 1, kGiveUpMs);
     delete watch;
     QCOMPARE(Bank().Name(1), QStringLiteral("snare.wav"));
+}
+
+void TestImportKitWindow::trimTailsSwitchesImportedLayers_data()
+{
+    QTest::addColumn<bool>("trimFirst"); // "Trim tails" on when importing
+    QTest::newRow("imported trimmed") << true;
+    QTest::newRow("imported whole") << false;
+}
+
+// "Trim tails" gives an imported layer the bytes import-kit writes, with
+// the option on and with --keep-tails off, however often it is switched:
+// here the whole sounds are over the budget and cut where the first one
+// still sounds, while the trimmed ones fit whole, so a trim of the cut
+// sound would not do.
+void TestImportKitWindow::trimTailsSwitchesImportedLayers()
+{
+    QFETCH(bool, trimFirst);
+    const QString folder = home.path() + QStringLiteral("/kit");
+    QVector<qint16> tail = Sine1k(kBankRate, -6);
+    for (int i = 0; i < 30 * kBankRate; ++i)
+        tail << qint16(i % 2 ? -5 : 5); // below -60 dBFS: trimmed
+    QVERIFY(WriteBytes(folder + QStringLiteral("/long.wav"), Wav16(1, kBankRate, Sine1k(25 * kBankRate, -6))));
+    QVERIFY(WriteBytes(folder + QStringLiteral("/tail.wav"), Wav16(1, kBankRate, tail)));
+    const QString kitPath = folder + QStringLiteral("/drumkit.xml");
+    QVERIFY(WriteBytes(kitPath, "<drumkit_info><name>Test Kit</name><instrumentList><instrument><name>Gong</name>"
+                                "<layer><filename>long.wav</filename><min>0.5</min><max>1</max></layer>"
+                                "<layer><filename>tail.wav</filename><min>0</min><max>0.5</max></layer>"
+                                "</instrument></instrumentList></drumkit_info>\n"));
+    // The bytes import-kit writes either way.
+    QTemporaryDir work;
+    QString error;
+    const std::unique_ptr<KitSource> kit = OpenKitSource(kitPath, work.path(), &error);
+    QVERIFY2(kit, qPrintable(error));
+    QVector<QByteArray> trimmed;
+    QVector<QByteArray> whole;
+    for (bool trim : {true, false}) {
+        KitImportOptions options;
+        options.trimTails = trim;
+        const PreparedInstrument prepared = kit->Prepare(0, work.path(), options, nullptr);
+        QCOMPARE(prepared.layers.size(), 2);
+        QCOMPARE(prepared.notes.join(';').contains("cut to"), !trim);
+        for (const LayerFile &layer : prepared.layers)
+            (trim ? trimmed : whole) << ReadAll(layer.path);
+    }
+    QVERIFY(whole.at(0).size() < trimmed.at(0).size());
+    const auto rows = []() { return QVector<QByteArray>{ReadAll(Bank().Path(1)), ReadAll(Bank().Path(2))}; };
+
+    ZKWindow window;
+    window.show();
+    auto *trimBox = window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"));
+    if (trimBox->isChecked() != trimFirst)
+        trimBox->click();
+    SeenMessageBox notes;
+    QPointer<QTimer> watch = CloseNextMessageBox(&notes, 2000);
+    SeenKitDialog seen;
+    Import(window, kitPath, 0, &seen);
+    delete watch;
+    QCOMPARE(Bank().Count(), 2);
+    QVERIFY(rows() == (trimFirst ? trimmed : whole));
+    trimBox->click();
+    QVERIFY(rows() == (trimFirst ? whole : trimmed));
+    trimBox->click();
+    QVERIFY(rows() == (trimFirst ? trimmed : whole));
+}
+
+// A row's tool tip says what the import did to its layer; the line goes
+// with the layer when the rows are reordered, undone and redone, and is
+// gone with a replaced sound. An added sound has none.
+void TestImportKitWindow::rowToolTipSaysWhatTheImportDid()
+{
+    const QString folder = home.path() + QStringLiteral("/kit");
+    // The kit's loud layer is the quieter sound: ordering by loudness swaps them.
+    QVERIFY(WriteBytes(folder + QStringLiteral("/hard.wav"), Wav16(1, kBankRate, Sine1k(4410, -20))));
+    QVERIFY(WriteBytes(folder + QStringLiteral("/soft.wav"),
+                       Wav16(2, 48000, Interleaved(Sine1k(4800, -3), Sine1k(4800, -3)))));
+    const QString kitPath = folder + QStringLiteral("/drumkit.xml");
+    QVERIFY(WriteBytes(kitPath, "<drumkit_info><name>Test Kit</name><instrumentList><instrument><name>Kick</name>"
+                                "<layer><filename>hard.wav</filename><min>0.5</min><max>1</max><gain>0.5</gain></layer>"
+                                "<layer><filename>soft.wav</filename><min>0</min><max>0.5</max></layer>"
+                                "</instrument></instrumentList></drumkit_info>\n"));
+    const QString hard = QStringLiteral("From hard.wav (gain -6.0\u00A0dB)");
+    const QString soft = QStringLiteral("From soft.wav: mixed to mono, resampled from 48000\u00A0Hz");
+    ZKWindow window;
+    window.show();
+    const auto imported = [&window](int layer) {
+        const QStringList lines
+            = window.findChild<QLabel *>(QStringLiteral("Filename_%1").arg(layer))->toolTip().split(QLatin1Char('\n'));
+        for (const QString &line : lines) {
+            if (line.startsWith(QLatin1String("From ")))
+                return line;
+        }
+        return QString();
+    };
+    SeenKitDialog seen;
+    Import(window, kitPath, 0, &seen);
+    QCOMPARE(Bank().Count(), 2);
+    QCOMPARE(imported(1), hard);
+    QCOMPARE(imported(2), soft);
+
+    SeenMessageBox question;
+    QPointer<QTimer> yes = AnswerNextMessageBox(&question, QMessageBox::Yes);
+    window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
+    delete yes;
+    QCOMPARE(Bank().Name(1), QStringLiteral("soft.wav"));
+    QCOMPARE(imported(1), soft);
+    QCOMPARE(imported(2), hard);
+
+    const QString sound = home.path() + QStringLiteral("/sounds/kick.wav");
+    QVERIFY(WriteBytes(sound, Wav16(1, kBankRate, Ramp(5000))));
+    QVERIFY(SendDrop(window, {sound}, OverRow(window, 1)));
+    QVERIFY(WaitForConversion(&window));
+    QCOMPARE(Bank().Name(1), QStringLiteral("kick.wav"));
+    QCOMPARE(imported(1), QString());
+    QCOMPARE(imported(2), hard);
+    auto *steps = window.findChild<QUndoStack *>();
+    steps->undo();
+    QCOMPARE(imported(1), soft);
+    steps->undo();
+    QCOMPARE(imported(1), hard);
+    QCOMPARE(imported(2), soft);
+    steps->redo();
+    QCOMPARE(imported(1), soft);
+
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
+    QCOMPARE(Bank().Count(), 1);
+    QVERIFY(!AddLayerThroughDialog(&window, 2, sound).seen);
+    QCOMPARE(Bank().Count(), 2);
+    QCOMPARE(imported(2), QString());
+    QCOMPARE(imported(1), soft);
 }
 
 ZK_TEST(TestImportKitWindow)

@@ -184,23 +184,28 @@ void TestSameKit::windowAndToolMakeOneBank()
 
 // "Import Kit" and zkstool import-kit name, plan and shape an instrument
 // through one engine function: the same bank to the byte, tag aside.
+// "Trim tails" off imports as --keep-tails does.
 void TestSameKit::windowAndToolImportOneBank_data()
 {
     QTest::addColumn<QString>("shape");
     QTest::addColumn<QString>("instrument"); // as the chooser and the bank's name give it
-    QTest::newRow("unnamed") << "unnamed" << "instrument 1";
-    QTest::newRow("long sample names") << "long" << "Snare";
-    QTest::newRow("sfz regions summed") << "sfz" << "c2 (36)";
-    QTest::newRow("sf2 key of velocity layers") << "sf2" << "Drums - 36 Bass Drum 1";
-    QTest::newRow("ten layers") << "ten" << "Tom";
-    QTest::newRow("over the budget") << "budget" << "Crash";
+    QTest::addColumn<bool>("trim");
+    QTest::newRow("unnamed") << "unnamed" << "instrument 1" << true;
+    QTest::newRow("unnamed, tails kept") << "unnamed" << "instrument 1" << false;
+    QTest::newRow("long sample names") << "long" << "Snare" << true;
+    QTest::newRow("sfz regions summed") << "sfz" << "c2 (36)" << true;
+    QTest::newRow("sf2 key of velocity layers") << "sf2" << "Drums - 36 Bass Drum 1" << true;
+    QTest::newRow("ten layers") << "ten" << "Tom" << true;
+    QTest::newRow("over the budget") << "budget" << "Crash" << true;
+    QTest::newRow("over the budget, tails kept") << "budget" << "Crash" << false;
 }
 
 void TestSameKit::windowAndToolImportOneBank()
 {
     QFETCH(QString, shape);
     QFETCH(QString, instrument);
-    const QString folder = home.path() + QLatin1Char('/') + shape;
+    QFETCH(bool, trim);
+    const QString folder = home.path() + QLatin1Char('/') + QString::fromLatin1(QTest::currentDataTag());
     const QString kitFolder = folder + QStringLiteral("/kit");
     QString kit = kitFolder + QStringLiteral("/drumkit.xml");
     bool written = false;
@@ -241,13 +246,19 @@ void TestSameKit::windowAndToolImportOneBank()
         : QFileInfo(kit).suffix() == QLatin1String("sf2")                    ? instrument + QStringLiteral(".zks")
                                                                               : QStringLiteral("Kit - %1.zks").arg(instrument);
 
-    const ToolRun run = RunTool({"import-kit", kit, folder + QStringLiteral("/tool")});
+    QStringList arguments{"import-kit", kit, folder + QStringLiteral("/tool")};
+    if (!trim)
+        arguments << QStringLiteral("--keep-tails");
+    const ToolRun run = RunTool(arguments);
     QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
     const QString toolBank = folder + QStringLiteral("/tool/") + bankName;
     QVERIFY2(QFileInfo::exists(toolBank), qPrintable(Show(run)));
 
     ZKWindow window;
     window.show();
+    auto *trimBox = window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"));
+    if (trimBox->isChecked() != trim)
+        trimBox->click();
     SeenKitDialog seen;
     AnswerFileDialog(kit);
     QPointer<QTimer> watch = ChooseInstrument(0, &seen);

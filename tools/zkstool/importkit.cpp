@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "kitimport.h"
+#include "kitsource.h"
 #include "layerrules.h"
 #include "refusal.h"
 #include "zkstool.h"
@@ -61,10 +61,10 @@ QString Counted(int count, const char *one, const char *many)
 
 // Builds one instrument's bank through build's own path from the layers
 // the engine prepared.
-InstrumentReport ImportInstrument(const KitForImport &kit, int index, const ImportSettings &settings)
+InstrumentReport ImportInstrument(const KitSource &kit, int index, const ImportSettings &settings)
 {
     InstrumentReport report;
-    const QString head = QStringLiteral("%1: ").arg(Printable(kit.instruments.at(index)));
+    const QString head = QStringLiteral("%1: ").arg(Printable(kit.Instruments().at(index)));
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/QuadrelX8FileGen-XXXXXX"));
     if (!work.isValid()) {
         const QString why = QStringLiteral("no temporary folder could be made");
@@ -77,8 +77,7 @@ InstrumentReport ImportInstrument(const KitForImport &kit, int index, const Impo
         return report;
     }
     const auto removeWork = qScopeGuard([&work]() { RemoveNowOrLater(&work); });
-    const PreparedInstrument prepared
-        = PrepareKitInstrument(kit, index, work.path(), settings.kit, InterruptionFlag());
+    const PreparedInstrument prepared = kit.Prepare(index, work.path(), settings.kit, InterruptionFlag());
     const auto noted = [&prepared](const QString &text) {
         return prepared.notes.isEmpty()
             ? text
@@ -111,7 +110,7 @@ InstrumentReport ImportInstrument(const KitForImport &kit, int index, const Impo
         // Lines name the kit's own file, never the one made from it.
         request.shownAs.insert(i, LastPathPart(prepared.samples.at(i)));
     }
-    request.target = QDir(settings.outFolder).filePath(kit.bankNames.at(index));
+    request.target = QDir(settings.outFolder).filePath(kit.BankNames().at(index));
     request.gate = settings.gate;
     prepared.FillThresholds(request.thresholds);
     request.thresholdsGiven = true;
@@ -140,7 +139,7 @@ InstrumentReport ImportInstrument(const KitForImport &kit, int index, const Impo
     report.lines << head
             + noted(QStringLiteral("%1, thresholds %2 -> %3")
                         .arg(Counted(int(prepared.layers.size()), "layer", "layers"),
-                             ThresholdsText(prepared.thresholds), Printable(kit.bankNames.at(index))));
+                             ThresholdsText(prepared.thresholds), Printable(kit.BankNames().at(index))));
     return report;
 }
 
@@ -244,61 +243,33 @@ int ImportKit(const QStringList &rest)
         return UsageError(error);
 
     const QString kitPath = parser.positionalArguments().at(0);
-    if (parser.isSet(preset) && !kitPath.endsWith(QLatin1String(".sf2"), Qt::CaseInsensitive))
+    if (parser.isSet(preset) && !KitHasPresets(kitPath))
         return UsageError(QStringLiteral("--preset chooses among a SoundFont's presets; KIT is no .sf2 file"));
     QTemporaryDir unpacked(QDir::tempPath() + QStringLiteral("/QuadrelX8Kit-XXXXXX"));
     if (!unpacked.isValid())
         return Refuse(kitPath, QStringLiteral("no temporary folder could be made"));
-    KitForImport kit;
-    if (!ReadKitForImport(kitPath, unpacked.path(), &kit, &error, InterruptionFlag(), parser.value(preset))) {
+    const std::unique_ptr<KitSource> kit
+        = OpenKitSource(kitPath, unpacked.path(), &error, InterruptionFlag(), parser.value(preset));
+    if (!kit) {
         if (*InterruptionFlag()) {
             Err() << "zkstool: interrupted; nothing written" << Qt::endl;
             return InterruptedExitCode();
         }
         return Refuse(kitPath, error);
     }
-    if (kit.instruments.isEmpty())
-        return Refuse(kitPath, kit.sfz ? QStringLiteral("the kit has no key with an attack region")
-                               : kit.sf2 ? QStringLiteral("the chosen presets play no key")
-                                         : QStringLiteral("the kit has no instruments"));
+    if (kit->Instruments().isEmpty())
+        return Refuse(kitPath, kit->NoInstrumentsReason());
     if (!settings.dryRun && !QDir().mkpath(settings.outFolder))
         return Refuse(settings.outFolder, QStringLiteral("cannot create this folder"));
-    if (kit.sfz) {
-        const QString ignored = SfzIgnoredLine(kit.sfzKit);
-        if (!ignored.isEmpty())
-            Out() << Printable(ignored) << "\n";
-        if (kit.sfzKit.releaseRegions > 0)
-            Out() << QStringLiteral("release: %1 region(s) left out").arg(kit.sfzKit.releaseRegions) << "\n";
-        if (kit.sfzKit.unplayedRegions > 0)
-            Out() << QStringLiteral("no key or velocity in range: %1 region(s) left out")
-                         .arg(kit.sfzKit.unplayedRegions)
-                  << "\n";
-    }
-    if (kit.sf2) {
-        const QString ignored = Sf2IgnoredLine(kit.sf2Kit);
-        if (!ignored.isEmpty())
-            Out() << Printable(ignored) << "\n";
-        for (const QString &note : std::as_const(kit.sf2Kit.notes))
-            Out() << Printable(note) << "\n";
-        for (int p = 0; p < kit.presets.size(); ++p) {
-            QStringList keys;
-            for (int i = 0; i < kit.keys.size(); ++i) {
-                if (kit.presetOf.at(i) == p)
-                    keys << QString::number(kit.keys.at(i));
-            }
-            Out() << QStringLiteral("preset %1: %2")
-                         .arg(Printable(Sf2PresetLabel(kit.sf2Kit.presets.at(kit.presets.at(p)))),
-                              keys.isEmpty() ? QStringLiteral("no keys") : QStringLiteral("keys ") + keys.join(QStringLiteral(", ")))
-                  << "\n";
-        }
-    }
+    for (const QString &note : kit->Notes())
+        Out() << Printable(note) << "\n";
 
-    const int total = int(kit.instruments.size());
+    const int total = int(kit->Instruments().size());
     std::vector<InstrumentReport> reports(static_cast<size_t>(total));
     std::atomic<int> next{0};
     const auto work = [&]() {
         for (int i = next++; i < total && !Stopping(); i = next++)
-            reports[size_t(i)] = ImportInstrument(kit, i, settings);
+            reports[size_t(i)] = ImportInstrument(*kit, i, settings);
     };
     std::vector<std::thread> workers;
     for (int k = 0; k < std::min(jobCount, total); ++k)
