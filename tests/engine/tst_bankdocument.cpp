@@ -9,6 +9,7 @@
 #include <numeric>
 
 #include "bankreader.h"
+#include "heldfile.h"
 #include "explain.h"
 #include "fileprocessor.h"
 #include "layerrules.h"
@@ -116,6 +117,7 @@ private slots:
     void filesGoWithTheirLastHolder();
     void layerNamedAfterItsFile_data();
     void layerNamedAfterItsFile();
+    void openHeldLayers();
     void twoDocumentsApart();
     void writeMakesTheBank();
     void writeRefused_data();
@@ -869,6 +871,42 @@ void TestBankDocument::layerNamedAfterItsFile()
     QVERIFY(doc.Add(sound).IsEmpty());
     QCOMPARE(doc.Name(1), file);
     QCOMPARE(doc.Name(1), LastPathPart(sound.converted));
+}
+
+// An import's layers come held, each with its note and the trimmed copy
+// made beside it: trimming takes that copy, and the note follows its layer.
+void TestBankDocument::openHeldLayers()
+{
+    const OfferedSound kick = Sound(QStringLiteral("kick.wav"), 20480);
+    const OfferedSound kickTrimmed = Sound(QStringLiteral("kick trimmed.wav"), 4096);
+    const OfferedSound snare = Sound(QStringLiteral("snare.wav"), 8192);
+    const FileHold kickFile = HeldFile::Take(kick.converted, QStringLiteral("From kick.flac: padded"),
+                                             HeldFile::Take(kickTrimmed.converted, QStringLiteral("From kick.flac: trimmed")),
+                                             kickTrimmed.size);
+    const FileHold snareFile = HeldFile::Take(snare.converted);
+    QVector<BankLayer> opened(2);
+    opened[0].file = {kick.converted, QStringLiteral("kick.wav"), kick.size};
+    opened[1].file = {snare.converted, QStringLiteral("snare.wav"), snare.size};
+    const ThresholdTable thresholds = {0, 64, 1, 1, 1, 1, 1, 1, 1};
+
+    doc.Open(opened, thresholds, {kickFile, snareFile});
+    QCOMPARE(doc.Path(1), kick.converted);
+    QCOMPARE(doc.LayerNote(1), QStringLiteral("From kick.flac: padded"));
+    QVERIFY(doc.LayerNote(2).isEmpty());
+    QVERIFY(doc.HeldFiles().contains(kickTrimmed.converted));
+
+    QVERIFY(doc.ApplyTrim(true).IsEmpty());
+    QCOMPARE(doc.Path(1), kickTrimmed.converted);
+    QCOMPARE(doc.Size(1), kickTrimmed.size);
+    QCOMPARE(doc.Source(1), kick.converted);
+    QCOMPARE(doc.LayerNote(1), QStringLiteral("From kick.flac: trimmed"));
+
+    doc.Reorder({1, 0}, thresholds);
+    QVERIFY(doc.LayerNote(1).isEmpty());
+    QCOMPARE(doc.LayerNote(2), QStringLiteral("From kick.flac: trimmed"));
+    QVERIFY(doc.ApplyTrim(false).IsEmpty());
+    QCOMPARE(doc.LayerNote(2), QStringLiteral("From kick.flac: padded"));
+    QVERIFY(doc.LayerNote(3).isEmpty()); // no such layer
 }
 
 // Two documents at once share nothing: what one does, the other does not
