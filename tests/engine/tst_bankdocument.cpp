@@ -807,6 +807,21 @@ void TestBankDocument::comparesEveryField()
         changes.at(k)(changed);
         QVERIFY2(changed != base, QByteArray::number(k));
     }
+
+    // The same file under another name, or of another size.
+    const OfferedSound sound = Sound(QStringLiteral("same.wav"), 4096);
+    const FileHold file = HeldFile::Take(sound.converted);
+    const ThresholdTable thresholds = {0, 1, 0, -1, -2, -3, -4, -5, -6};
+    const auto opened = [&](const QString &name, qint32 size) {
+        BankLayer layer;
+        layer.file = {sound.converted, name, size};
+        BankDocument d;
+        d.Open({layer}, thresholds, {file});
+        return d;
+    };
+    QVERIFY(opened(QStringLiteral("a"), 4096) == opened(QStringLiteral("a"), 4096));
+    QVERIFY(opened(QStringLiteral("a"), 4096) != opened(QStringLiteral("b"), 4096));
+    QVERIFY(opened(QStringLiteral("a"), 4096) != opened(QStringLiteral("a"), 3584));
 }
 
 void TestBankDocument::filesGoWithTheirLastHolder_data()
