@@ -31,10 +31,9 @@ namespace {
 // about the chosen file where the file itself is at fault.
 Refusal VerdictRefusal(const ConversionVerdict &verdict)
 {
-    // A verdict without a code (no conversion was made) still refuses.
-    const int code = verdict.size < 0 ? verdict.size : RESULT_FILE_ERROR;
-    return RefusalFor(code, RefusalIsAboutFile(code) ? QFileInfo(verdict.chosen).fileName() : QString(),
-                      verdict.detail);
+    Refusal refusal = verdict.refusal;
+    refusal.subject = RefusalIsAboutFile(refusal.code) ? QFileInfo(verdict.chosen).fileName() : QString();
+    return refusal;
 }
 
 // The refusal of layer sizes LayerSizesVerdict refused: `layerSize` bytes
@@ -122,8 +121,8 @@ void SlotTable::CountUsedSpace()
 
 Refusal SlotTable::Add(const ConversionVerdict &verdict)
 {
-    if (SlotCount >= kMaxLayers && verdict.size > 0) {
-        DiscardConverted(verdict.converted);
+    if (SlotCount >= kMaxLayers && verdict.IsLayer()) {
+        DiscardConverted(verdict.layer.path);
         return RefusalSaying(QFileInfo(verdict.chosen).fileName(), NoFreeLayerReason());
     }
     const Refusal refused = PutSound(SlotCount, verdict, SlotCount + 1);
@@ -140,7 +139,7 @@ Refusal SlotTable::Add(const ConversionVerdict &verdict)
 Refusal SlotTable::Replace(int layer, const ConversionVerdict &verdict)
 {
     if (layer < 1 || layer > SlotCount) {
-        DiscardConverted(verdict.converted);
+        DiscardConverted(verdict.layer.path);
         return RefusalSaying(QFileInfo(verdict.chosen).fileName(),
                              QStringLiteral("there is no layer %1").arg(layer));
     }
@@ -154,13 +153,13 @@ Refusal SlotTable::Replace(int layer, const ConversionVerdict &verdict)
 
 Refusal SlotTable::PutSound(int index, const ConversionVerdict &verdict, int count)
 {
-    if (verdict.size <= 0) {
-        DiscardConverted(verdict.converted);
+    if (!verdict.IsLayer()) {
+        DiscardConverted(verdict.layer.path);
         return VerdictRefusal(verdict);
     }
     // Refused, the sound and its trimmed copy go with their holds.
-    const FileHold source = HeldFile::Take(verdict.converted);
-    const HeldLayer layer = FromSource(source, verdict.size, trimTails);
+    const FileHold source = HeldFile::Take(verdict.layer.path);
+    const HeldLayer layer = FromSource(source, verdict.layer.size, trimTails);
     qint32 sizes[kMaxLayers];
     std::copy(SlotSize, SlotSize + kMaxLayers, sizes);
     sizes[index] = layer.size;
@@ -170,7 +169,7 @@ Refusal SlotTable::PutSound(int index, const ConversionVerdict &verdict, int cou
         const qint32 usedWithout = UsedSpace - (index < SlotCount ? SlotSize[index] : 0);
         return SizesRefusal(refused, layer.size, usedWithout);
     }
-    SetFiles(index, source, verdict.size, layer);
+    SetFiles(index, source, verdict.layer.size, layer);
     MakeSlotName(index);
     return Refusal();
 }

@@ -6,13 +6,13 @@
 #include <QString>
 #include <QVector>
 
+#include "conversionrunner.h"
 #include "heldfile.h"
 #include "kitpipeline.h"
 #include "layerrules.h"
 #include "refusal.h"
 
 struct BankLayer;
-struct ConversionVerdict;
 
 // The layer slot table: the bank being assembled. One window exists per
 // process, so the table is module state, reset by each new SlotTable. Paths,

@@ -128,15 +128,16 @@ ConversionVerdict TestSlotTable::Sound(const QString &name, qint32 layerSize, in
     const int loud = loudFrames < 0 ? frames : qMin(loudFrames, frames);
     ConversionVerdict verdict;
     verdict.chosen = chosenFolder.filePath(QFileInfo(name).completeBaseName() + QStringLiteral(".flac"));
-    verdict.converted = NewResultFolder(WorkFolder()) + QLatin1Char('/') + name;
+    verdict.layer.path = NewResultFolder(WorkFolder()) + QLatin1Char('/') + name;
+    verdict.layer.name = name;
     const qint64 dataBytes = 2 * qint64(frames);
-    QFile file(verdict.converted);
+    QFile file(verdict.layer.path);
     if (!file.open(QIODevice::WriteOnly)
         || file.write(CanonicalWavHeader(1, kBankRate, 16, quint32(dataBytes))) != kWavHeaderSize
         || file.write(Pcm(Square(loud, 12000))) != 2 * qint64(loud) || !file.resize(kWavHeaderSize + dataBytes))
-        qFatal("cannot write %s", qPrintable(verdict.converted));
+        qFatal("cannot write %s", qPrintable(verdict.layer.path));
     file.close();
-    verdict.size = OpenAndCheckFile(verdict.converted);
+    verdict.layer.size = OpenAndCheckFile(verdict.layer.path);
     return verdict;
 }
 
@@ -144,7 +145,7 @@ bool TestSlotTable::Fill(const QVector<int> &sizes, int loudFrames)
 {
     for (const int size : sizes) {
         const ConversionVerdict verdict = Sound(QStringLiteral("hit %1.wav").arg(SlotCount + 1), size, loudFrames);
-        if (verdict.size != size || !table->Add(verdict).IsEmpty())
+        if (verdict.layer.size != size || !table->Add(verdict).IsEmpty())
             return false;
     }
     return true;
@@ -160,11 +161,11 @@ void TestSlotTable::addAppendsLayers()
             QVERIFY(table->MoveThreshold(1, 120)); // a spread of the user's, replaced by the next
         changed.clear();
         const ConversionVerdict verdict = Sound(QStringLiteral("hit %1.wav").arg(n), 5120 * n);
-        QCOMPARE(verdict.size, 5120 * n);
+        QCOMPARE(verdict.layer.size, 5120 * n);
         QVERIFY(table->Add(verdict).IsEmpty());
         QCOMPARE(changed.count(), 1);
-        files << verdict.converted;
-        used += verdict.size;
+        files << verdict.layer.path;
+        used += verdict.layer.size;
         QCOMPARE(SlotCount, n);
         for (int i = 0; i < n; ++i) {
             QCOMPARE(SlotPath[i], files.at(i));
@@ -210,16 +211,15 @@ void TestSlotTable::addRefusesSound()
     QSignalSpy changed(table.get(), &SlotTable::changed);
 
     ConversionVerdict verdict = Sound(QStringLiteral("snare.wav"), 2048);
-    verdict.size = code;
-    verdict.detail = detail;
+    verdict.refusal = RefusalFor(code, verdict.chosen, detail);
     const Refusal refused = table->Add(verdict);
 
     QCOMPARE(refused.code, code);
     QCOMPARE(refused.subject, aboutFile ? QStringLiteral("snare.flac") : QString());
     QCOMPARE(refused.detail, detail);
     QVERIFY(refused.words.isEmpty());
-    QVERIFY(!QFileInfo::exists(verdict.converted));
-    QVERIFY(!QFileInfo::exists(QFileInfo(verdict.converted).path()));
+    QVERIFY(!QFileInfo::exists(verdict.layer.path));
+    QVERIFY(!QFileInfo::exists(QFileInfo(verdict.layer.path).path()));
     QVERIFY(table->State() == before);
     QCOMPARE(Shown(), shown);
     QCOMPARE(changed.count(), 0);
@@ -262,7 +262,7 @@ void TestSlotTable::addRefusesSizes()
     QSignalSpy changed(table.get(), &SlotTable::changed);
 
     const ConversionVerdict verdict = Sound(QStringLiteral("last.wav"), added);
-    QCOMPARE(verdict.size, added);
+    QCOMPARE(verdict.layer.size, added);
     const Refusal refused = table->Add(verdict);
 
     QCOMPARE(refused.code, code);
@@ -274,7 +274,7 @@ void TestSlotTable::addRefusesSizes()
     }
     QVERIFY(refused.subject.isEmpty());
     QCOMPARE(refused.detail, code == RESULT_NO_SPACE ? NoSpaceDetail(added, used) : SizeTableDetail());
-    QVERIFY(!QFileInfo::exists(verdict.converted));
+    QVERIFY(!QFileInfo::exists(verdict.layer.path));
     QVERIFY(table->State() == state);
     QCOMPARE(Shown(), shown);
     QCOMPARE(changed.count(), 0);
@@ -294,7 +294,7 @@ void TestSlotTable::addRefusesNinthLayer()
 
     QCOMPARE(refused.subject, QStringLiteral("hit 9.flac"));
     QCOMPARE(refused.words, NoFreeLayerReason());
-    QVERIFY(!QFileInfo::exists(verdict.converted));
+    QVERIFY(!QFileInfo::exists(verdict.layer.path));
     QVERIFY(table->State() == before);
     QCOMPARE(Shown(), shown);
     QCOMPARE(changed.count(), 0);
@@ -351,11 +351,10 @@ void TestSlotTable::replace()
     QSignalSpy changed(table.get(), &SlotTable::changed);
 
     ConversionVerdict verdict = Sound(QStringLiteral("new.wav"), size > 0 ? size : 2048);
-    if (size < 0) {
-        verdict.size = size;
-        verdict.detail = detail;
-    }
-    QCOMPARE(verdict.size, size);
+    if (size < 0)
+        verdict.refusal = RefusalFor(size, verdict.chosen, detail);
+    else
+        QCOMPARE(verdict.layer.size, size);
     const Refusal refused = table->Replace(layer, verdict);
 
     for (int i = 0; i < 5; ++i)
@@ -365,7 +364,7 @@ void TestSlotTable::replace()
     if (code == 0) {
         QCOMPARE(changed.count(), 1);
         SlotState expected = before;
-        expected.path[i] = expected.source[i] = verdict.converted;
+        expected.path[i] = expected.source[i] = verdict.layer.path;
         expected.name[i] = QStringLiteral("new.wav");
         expected.size[i] = expected.sourceSize[i] = size;
         QVERIFY(table->State() == expected);
@@ -375,7 +374,7 @@ void TestSlotTable::replace()
     }
     QCOMPARE(refused.subject, code == RESULT_FILE_ERROR ? QStringLiteral("new.flac") : QString());
     QCOMPARE(refused.detail, detail);
-    QVERIFY(!QFileInfo::exists(verdict.converted));
+    QVERIFY(!QFileInfo::exists(verdict.layer.path));
     QVERIFY(table->State() == before);
     QCOMPARE(Shown(), shown);
     QCOMPARE(changed.count(), 0);
@@ -403,7 +402,7 @@ void TestSlotTable::replaceNoSuchLayer()
 
     QVERIFY(!refused.IsEmpty());
     QCOMPARE(refused.subject, QStringLiteral("new.flac"));
-    QVERIFY(!QFileInfo::exists(verdict.converted));
+    QVERIFY(!QFileInfo::exists(verdict.layer.path));
     QVERIFY(table->State() == before);
     QCOMPARE(changed.count(), 0);
 }
@@ -510,15 +509,15 @@ void TestSlotTable::trimTails()
     QCOMPARE(changed.count(), 1);
     QVERIFY(table->TrimTails());
     const QString copy = SlotPath[0];
-    QVERIFY(copy != tail.converted);
+    QVERIFY(copy != tail.layer.path);
     QVERIFY(copy.startsWith(WorkFolder() + QLatin1Char('/')));
     QCOMPARE(QFileInfo(copy).fileName(), QStringLiteral("tail.wav"));
     QCOMPARE(SlotSize[0], TrimmedSize(5000));
     QCOMPARE(OpenAndCheckFile(copy), SlotSize[0]);
     QCOMPARE(SlotName[0], QStringLiteral("tail.wav"));
-    QCOMPARE(SlotPath[1], whole.converted); // nothing to trim
+    QCOMPARE(SlotPath[1], whole.layer.path); // nothing to trim
     QCOMPARE(SlotSize[1], 40960);
-    QCOMPARE(SlotSource[0], tail.converted);
+    QCOMPARE(SlotSource[0], tail.layer.path);
     QCOMPARE(SlotSourceSize[0], 204800);
     QCOMPARE(UsedSpace, TrimmedSize(5000) + 40960);
     QCOMPARE(AvailablePercent, AvailablePercentFor(UsedSpace));
@@ -531,9 +530,9 @@ void TestSlotTable::trimTails()
         QVERIFY(table->ApplyTrim(false).IsEmpty());
         QCOMPARE(changed.count(), 2);
         QVERIFY(!table->TrimTails());
-        QCOMPARE(SlotPath[0], tail.converted);
+        QCOMPARE(SlotPath[0], tail.layer.path);
         QCOMPARE(SlotSize[0], 204800);
-        QCOMPARE(SlotPath[1], whole.converted);
+        QCOMPARE(SlotPath[1], whole.layer.path);
         QCOMPARE(UsedSpace, 204800 + 40960);
         QVERIFY(QFileInfo::exists(copy));
 
@@ -549,7 +548,7 @@ void TestSlotTable::trimTails()
     QVERIFY(table->ApplyTrim(false).IsEmpty());
     QVERIFY(!QFileInfo::exists(copy));
     QVERIFY(!QFileInfo::exists(QFileInfo(copy).path()));
-    QVERIFY(QFileInfo::exists(tail.converted));
+    QVERIFY(QFileInfo::exists(tail.layer.path));
     QVERIFY(table->ApplyTrim(true).IsEmpty());
     QCOMPARE(changed.count(), 5);
     QVERIFY(SlotPath[0] != copy);
@@ -561,9 +560,9 @@ void TestSlotTable::trimTails()
     const ConversionVerdict added = Sound(QStringLiteral("added.wav"), 102400, 1000);
     QVERIFY(table->Add(added).IsEmpty());
     QCOMPARE(changed.count(), 6);
-    QVERIFY(SlotPath[2] != added.converted);
+    QVERIFY(SlotPath[2] != added.layer.path);
     QCOMPARE(SlotSize[2], TrimmedSize(1000));
-    QCOMPARE(SlotSource[2], added.converted);
+    QCOMPARE(SlotSource[2], added.layer.path);
     QCOMPARE(SlotSourceSize[2], 102400);
     QCOMPARE(SlotName[2], QStringLiteral("added.wav"));
 }
@@ -621,9 +620,9 @@ void TestSlotTable::open()
     const ConversionVerdict tail = Sound(QStringLiteral("1.wav"), 204800, 5000);
     const ConversionVerdict whole = Sound(QStringLiteral("2.wav"), 8192);
     BankLayer first;
-    first.file = {tail.converted, QStringLiteral("Kick: hard"), tail.size};
+    first.file = {tail.layer.path, QStringLiteral("Kick: hard"), tail.layer.size};
     BankLayer second;
-    second.file = {whole.converted, QStringLiteral("kick soft.aif"), whole.size};
+    second.file = {whole.layer.path, QStringLiteral("kick soft.aif"), whole.layer.size};
     const ThresholdTable thresholds = {0, 64, 1, 7, 6, 5, 4, 3, 2};
     table->Open({first, second}, thresholds);
 
@@ -631,14 +630,14 @@ void TestSlotTable::open()
     QCOMPARE(SlotCount, 2);
     QCOMPARE(SlotName[0], QStringLiteral("Kick: hard"));
     QCOMPARE(SlotName[1], QStringLiteral("kick soft.aif"));
-    QCOMPARE(SlotSource[0], tail.converted);
+    QCOMPARE(SlotSource[0], tail.layer.path);
     QCOMPARE(SlotSourceSize[0], 204800);
-    QCOMPARE(SlotSource[1], whole.converted);
+    QCOMPARE(SlotSource[1], whole.layer.path);
     QCOMPARE(SlotSourceSize[1], 8192);
     QCOMPARE(SlotSize[0], trim ? TrimmedSize(5000) : 204800);
-    QCOMPARE(SlotPath[0] == tail.converted, !trim);
+    QCOMPARE(SlotPath[0] == tail.layer.path, !trim);
     QCOMPARE(OpenAndCheckFile(SlotPath[0]), SlotSize[0]);
-    QCOMPARE(SlotPath[1], whole.converted);
+    QCOMPARE(SlotPath[1], whole.layer.path);
     QCOMPARE(SlotSize[1], 8192);
     for (int i = 2; i < kMaxLayers; ++i) {
         QVERIFY(SlotPath[i].isEmpty());
@@ -841,7 +840,7 @@ void TestSlotTable::filesGoWithTheirLastHolder()
     } else {
         const ConversionVerdict opened = Sound(QStringLiteral("1.wav"), 40960, 1000);
         BankLayer layer;
-        layer.file = {opened.converted, QStringLiteral("opened"), opened.size};
+        layer.file = {opened.layer.path, QStringLiteral("opened"), opened.layer.size};
         const ThresholdTable thresholds = {0, 1, 0, -1, -2, -3, -4, -5, -6};
         table->Open({layer}, thresholds);
     }
