@@ -16,6 +16,7 @@
 #include "fileprocessor.h"
 #include "layerrules.h"
 #include "refusal.h"
+#include "workerpool.h"
 
 class QCommandLineParser;
 class QTemporaryDir;
@@ -60,11 +61,6 @@ int InterruptedExitCode();
 // with a note, as beyond it they only run the process out of descriptors.
 QString JobsFromOption(const QString &given, int *jobs);
 
-// Whether a refusal came of the process (EMFILE) or the system (ENFILE)
-// having no file descriptor to give: its reason carries the system's words
-// for it, wherever in the chain the file was refused, or no descriptor is
-// to be had now.
-bool OutOfDescriptors(const Refusal &refusal);
 // What is said when a run stops for want of file descriptors.
 QString OutOfDescriptorsLine(int written, int total);
 
