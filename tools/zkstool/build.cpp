@@ -158,9 +158,9 @@ int Build(const QStringList &rest)
         }
         QVector<BankLayer> opened;
         ThresholdTable stored;
-        if (!ReadBankLayers(file, WorkFolder(), &opened, stored, &error))
-            return Refuse(RefusalFor(RESULT_OPEN_FAILED, file,
-                                     error.split(QLatin1Char('\n')).join(QStringLiteral("; "))));
+        QVector<BankProblem> problems;
+        if (!ReadBankLayers(file, WorkFolder(), &opened, stored, &problems))
+            return Refuse(RefusalFor(RESULT_OPEN_FAILED, file, ProblemTexts(problems).join(QStringLiteral("; "))));
         for (int k = 0; k < opened.size(); ++k) {
             const int place = int(request.files.size());
             request.opened.insert(place, opened.at(k).file);
