@@ -27,7 +27,7 @@ PoolEnd RunInOrder(int count, int threads, const std::atomic<bool> *stop, const 
     int ended = 0;
     int lastStarted = -1;
     // Once one job has found no descriptor, the jobs after it would fail the
-    // same way, telling nothing of their banks.
+    // same way, telling nothing of their own.
     std::atomic<bool> outOfDescriptors(false);
     const auto stopping = [&]() { return (stop && *stop) || outOfDescriptors; };
 
@@ -94,7 +94,7 @@ PoolEnd RunInOrder(int count, int threads, const std::atomic<bool> *stop, const 
     }
     if (whole)
         return PoolEnd::Whole;
-    return stop && *stop ? PoolEnd::Interrupted : PoolEnd::OutOfDescriptors;
+    return outOfDescriptors && !(stop && *stop) ? PoolEnd::OutOfDescriptors : PoolEnd::Interrupted;
 }
 
 JobEnd JobEnd::FailedWith(const Refusal &refusal)

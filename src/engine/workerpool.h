@@ -23,7 +23,7 @@ struct JobEnd {
 // How a whole run ended.
 enum class PoolEnd {
     Whole,            // every job ended and was told
-    Interrupted,      // `stop` was set: jobs after the first not told were left out
+    Interrupted,      // `stop` was set, or a job was interrupted: jobs were left out
     OutOfDescriptors, // a job failed for want of file descriptors, and so would the rest
 };
 
