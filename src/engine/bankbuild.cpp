@@ -192,7 +192,7 @@ BankResult BuildBank(const BankRequest &request)
     std::copy(std::begin(request.thresholds), std::end(request.thresholds), std::begin(thresholds));
     if (ordering) {
         const QString refused = OrderLayersByLoudness(&layers, request.gate, !request.thresholdsGiven,
-                                                thresholds, &result.lines);
+                                                      thresholds, &result.lines);
         if (!refused.isEmpty())
             return Refused(result, RefusalSaying(target, refused));
         qint32 above = 0;
@@ -239,4 +239,3 @@ BankResult BuildBank(const BankRequest &request)
                         .arg(result.bytes);
     return result;
 }
-

@@ -4,13 +4,11 @@
 // What zkstool's commands share: its streams, its command-line helpers, the
 // interruption flag.
 
-#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
 #include <atomic>
-#include <functional>
 
 #include "bankbuild.h"
 #include "fileprocessor.h"
