@@ -10,6 +10,7 @@
 #include "fileprocessor.h"
 #include "intake.h"
 #include "kitpipeline.h"
+#include "layeranalysis.h"
 #include "loudness.h"
 #include "resultcodes.h"
 #include "soundinfo.h"
@@ -202,12 +203,14 @@ void TestPipeline::assemblesAsTheWindow()
     options.inProcess = true;
     QVector<LayerFile> layers;
     QVector<double> attack;
+    // Measured as the window's rows are.
+    LayerAnalysis analysis;
     for (const QString &file : files) {
         const IntakeVerdict verdict = TakeInSound(file, options);
         QVERIFY2(verdict.IsLayer(), qPrintable(verdict.refusal.Line()));
         layers << verdict.layer;
         LayerLevels levels;
-        QVERIFY(MeasureLayerFile(verdict.layer.path, gate, &levels));
+        QVERIFY(analysis.levels(verdict.layer.path, gate, &levels));
         attack << levels.attackDbfs;
     }
     ThresholdTable thresholds = {};
