@@ -21,7 +21,8 @@ bool WriteLayerWave(const QString &path, const QByteArray &audio, QVector<BankPr
     const QByteArray wave = CanonicalWavHeader(1, kBankRate, 16, quint32(audio.size())) + audio;
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(wave) != wave.size()
         || !file.flush()) {
-        *problems = Stopped(BankProblem::Kind::Damaged, QStringLiteral("%1: %2").arg(path, file.errorString()));
+        *problems = Stopped(BankProblem::Kind::Damaged,
+                            QStringLiteral("%1: %2").arg(path, file.errorString()));
         return false;
     }
     return true;
@@ -40,7 +41,8 @@ bool WriteLayer(const ZksBank &bank, const ZksRegion &region, const QString &wor
     }
     const QString folder = NewResultFolder(work);
     if (folder.isEmpty()) {
-        *problems = Stopped(BankProblem::Kind::Damaged, QStringLiteral("no folder could be made in %1").arg(work));
+        *problems = Stopped(BankProblem::Kind::Damaged,
+                            QStringLiteral("no folder could be made in %1").arg(work));
         return false;
     }
     const QString path = folder + QLatin1Char('/') + fileName;
@@ -68,7 +70,8 @@ bool ReadBankLayers(const QString &bankPath, const QString &workFolder, QVector<
 {
     // An empty name would mean the current folder.
     if (workFolder.isEmpty()) {
-        *problems = Stopped(BankProblem::Kind::Damaged, QStringLiteral("no working folder to put the layers in"));
+        *problems = Stopped(BankProblem::Kind::Damaged,
+                            QStringLiteral("no working folder to put the layers in"));
         return false;
     }
     ZksBank bank;

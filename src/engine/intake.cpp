@@ -466,7 +466,6 @@ void DiscardConverted(const QString &path)
     folder.rmdir(number);
 }
 
-
 namespace {
 
 // The sound check's verdict `size` on `converted` as a verdict about
