@@ -9,13 +9,20 @@
 
 namespace {
 
-bool WriteLayerWave(const QString &path, const QByteArray &audio, QString *error)
+// The one problem that stopped the reading.
+QVector<BankProblem> Stopped(BankProblem::Kind kind, const QString &text)
+{
+    return {BankProblem{kind, 0, text}};
+}
+
+bool WriteLayerWave(const QString &path, const QByteArray &audio, QVector<BankProblem> *problems)
 {
     QFile file(path);
     const QByteArray wave = CanonicalWavHeader(1, kBankRate, 16, quint32(audio.size())) + audio;
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(wave) != wave.size()
         || !file.flush()) {
-        *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        *problems = Stopped(BankProblem::Kind::Damaged,
+                            QStringLiteral("%1: %2").arg(path, file.errorString()));
         return false;
     }
     return true;
@@ -24,18 +31,22 @@ bool WriteLayerWave(const QString &path, const QByteArray &audio, QString *error
 // Writes one layer's file into a fresh numbered folder of `work`; on failure
 // that folder is gone again.
 bool WriteLayer(const ZksBank &bank, const ZksRegion &region, const QString &work,
-                const QString &fileName, BankLayer *layer, QString *error)
+                const QString &fileName, BankLayer *layer, QVector<BankProblem> *problems)
 {
     QByteArray audio;
-    if (!ReadZksRegion(bank, region, &audio, error))
+    QString error;
+    if (!ReadZksRegion(bank, region, &audio, &error)) {
+        *problems = Stopped(BankProblem::Kind::Unreadable, error);
         return false;
+    }
     const QString folder = NewResultFolder(work);
     if (folder.isEmpty()) {
-        *error = QStringLiteral("no folder could be made in %1").arg(work);
+        *problems = Stopped(BankProblem::Kind::Damaged,
+                            QStringLiteral("no folder could be made in %1").arg(work));
         return false;
     }
     const QString path = folder + QLatin1Char('/') + fileName;
-    if (!WriteLayerWave(path, DropPadding(audio), error)) {
+    if (!WriteLayerWave(path, DropPadding(audio), problems)) {
         QDir(folder).removeRecursively();
         return false;
     }
@@ -55,25 +66,29 @@ QByteArray DropPadding(const QByteArray &region)
 }
 
 bool ReadBankLayers(const QString &bankPath, const QString &workFolder, QVector<BankLayer> *layers,
-                    ThresholdTable thresholds, QString *error)
+                    ThresholdTable thresholds, QVector<BankProblem> *problems)
 {
     // An empty name would mean the current folder.
     if (workFolder.isEmpty()) {
-        *error = QStringLiteral("no working folder to put the layers in");
+        *problems = Stopped(BankProblem::Kind::Damaged,
+                            QStringLiteral("no working folder to put the layers in"));
         return false;
     }
     ZksBank bank;
-    if (!ReadZksBank(bankPath, &bank, error))
+    QString error;
+    if (!ReadZksBank(bankPath, &bank, &error)) {
+        *problems = Stopped(BankProblem::Kind::Unreadable, error);
         return false;
+    }
     if (!bank.problems.isEmpty()) {
-        *error = bank.problems.join(QLatin1Char('\n'));
+        *problems = bank.problems;
         return false;
     }
     const QStringList fileNames = WaveNamesFor(bank.regions);
     QVector<BankLayer> read(bank.regions.size());
     for (int i = 0; i < bank.regions.size(); ++i) {
         if (!WriteLayer(bank, bank.regions.at(i), workFolder, fileNames.at(i), &read[i],
-                        error)) {
+                        problems)) {
             for (int j = 0; j < i; ++j)
                 QFileInfo(read.at(j).file.path).dir().removeRecursively();
             return false;

@@ -7,6 +7,7 @@
 
 #include "fileprocessor.h"
 #include "layerrules.h"
+#include "zksbank.h"
 
 // Opening an existing bank to edit it: each layer comes back as a file the
 // generator takes, with what the bank stores about it, so generating again
@@ -27,11 +28,11 @@ struct BankLayer {
 // layer, unused slots included: fed back to MakeGeneratorArgs with gate 0,
 // the layers make the same bank again, byte for byte but for its random
 // tag. Returns false, writing nothing and changing neither `layers` nor
-// `thresholds`, when the bank cannot be read (the reason in `error`), is
-// damaged (its problems in `error`, one a line) or a file cannot be
-// written.
+// `thresholds`, when the bank cannot be read (one Unreadable problem), is
+// damaged (its problems as ReadZksBank lists them) or a file cannot be
+// written (one problem saying which).
 bool ReadBankLayers(const QString &bankPath, const QString &workFolder, QVector<BankLayer> *layers,
-                    ThresholdTable thresholds, QString *error);
+                    ThresholdTable thresholds, QVector<BankProblem> *problems);
 
 // A region's audio without the zeros that pad it to its layer size: its
 // trailing zero bytes go, whole 16-bit samples stay. Silence that ended the

@@ -1,4 +1,4 @@
-#include "fileprocessor.h"
+#include "intake.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include "explain.h"
 #include "logging.h"
 #include "resultcodes.h"
 #include "soundconvert.h"
@@ -465,3 +466,60 @@ void DiscardConverted(const QString &path)
     folder.rmdir(number);
 }
 
+namespace {
+
+// The sound check's verdict `size` on `converted` as a verdict about
+// `chosen`, with the converter's `reason` behind a refusal.
+IntakeVerdict CheckedVerdict(const QString &chosen, const QString &converted, int size,
+                             const QString &reason)
+{
+    IntakeVerdict verdict;
+    verdict.chosen = chosen;
+    if (size > 0)
+        verdict.layer = {converted, LastPathPart(converted), size};
+    else
+        verdict.refusal = RefusalFor(size, chosen, SoundCheckDetail(size, converted, reason));
+    return verdict;
+}
+
+} // namespace
+
+Refusal RefusalFromHeader(const QString &chosen)
+{
+    SoundInfo sound;
+    if (ReadSoundInfo(chosen, &sound) && IsFarTooLong(sound))
+        return RefusalFor(RESULT_TOO_BIG, chosen, TooBigDetail(sound));
+    return Refusal();
+}
+
+IntakeVerdict TakeInSound(const QString &chosen, const ConvertOptions &options,
+                          const SoundConverter &convert)
+{
+    IntakeVerdict verdict;
+    verdict.chosen = chosen;
+    verdict.refusal = RefusalFromHeader(chosen);
+    if (!verdict.refusal.IsEmpty())
+        return verdict;
+    QString reason;
+    const QString converted = convert ? convert(chosen, options, &reason)
+                                      : ConvertFile(chosen, options, &reason);
+    if (options.cancelled && *options.cancelled) {
+        DiscardConverted(converted);
+        verdict.cancelled = true;
+        return verdict;
+    }
+    verdict = CheckedVerdict(chosen, converted, OpenAndCheckFile(converted), reason);
+    // The detail is read from the refused file before it goes.
+    if (!verdict.IsLayer())
+        DiscardConverted(converted);
+    return verdict;
+}
+
+bool TakeInWithoutConverting(const QString &chosen, IntakeVerdict *verdict)
+{
+    int size = 0;
+    if (!CheckWithoutConverting(chosen, &size))
+        return false;
+    *verdict = CheckedVerdict(chosen, chosen, size, QString());
+    return true;
+}

@@ -18,6 +18,12 @@ constexpr int kNameLines = 10;
 constexpr qint64 kUnitsWrap = 0x200000;
 constexpr int kMaxStemBytes = 100; // leaves room for "-N.wav" on every file system
 
+BankProblem Damage(const QString &text, BankProblem::Kind kind = BankProblem::Kind::Damaged,
+                   int layer = 0)
+{
+    return {kind, layer, text};
+}
+
 void ReadFixedPart(const QByteArray &head, ZksBank *bank)
 {
     bank->fixedPartComplete = true;
@@ -38,12 +44,13 @@ void ReadFixedPart(const QByteArray &head, ZksBank *bank)
     bank->headerLength = bank->fourSlotOffsets[0];
 
     if (!bank->signatureOk)
-        bank->problems << QStringLiteral("the signature at offset 36 is %1, not %2")
-                              .arg(QString::fromLatin1(
-                                       head.mid(kBankSignatureOffset, kBankSignatureLength).toHex(' ')),
-                                   QString::fromLatin1(signature.toHex(' ')));
+        bank->problems << Damage(QStringLiteral("the signature at offset 36 is %1, not %2")
+                                     .arg(QString::fromLatin1(
+                                              head.mid(kBankSignatureOffset, kBankSignatureLength).toHex(' ')),
+                                          QString::fromLatin1(signature.toHex(' '))),
+                                 BankProblem::Kind::NotABank);
     if (head.mid(kBankReservedOffset, 8) != QByteArray(8, '\0'))
-        bank->problems << QStringLiteral("the reserved bytes 96..103 are not all zero");
+        bank->problems << Damage(QStringLiteral("the reserved bytes 96..103 are not all zero"));
 }
 
 // The name block: a line feed, the bank's name, a line feed, then each
@@ -62,14 +69,14 @@ void ReadNameBlock(const QByteArray &head, qint64 have, qint64 fileSize, ZksBank
         // same (not UTF-8, or a byte-order mark, which is dropped) would
         // change on a rebuild.
         if (found >= 2 && piece.toUtf8() != bytes)
-            bank->problems << QStringLiteral("the name of layer %1 %2 and would change if the "
+            bank->problems << Damage(QStringLiteral("the name of layer %1 %2 and would change if the "
                                              "bank were made again")
                                   .arg(found - 1)
                                   .arg(bytes.startsWith("\xEF\xBB\xBF")
                                            ? QStringLiteral("starts with a byte-order mark")
-                                           : QStringLiteral("is not UTF-8"));
+                                           : QStringLiteral("is not UTF-8")));
         if (found == 0 && lf > pos)
-            bank->problems << QStringLiteral("the name block does not start with a line feed");
+            bank->problems << Damage(QStringLiteral("the name block does not start with a line feed"));
         else if (found == 1)
             bank->bankName = piece;
         else if (found >= 2)
@@ -79,14 +86,14 @@ void ReadNameBlock(const QByteArray &head, qint64 have, qint64 fileSize, ZksBank
     }
     if (found < kNameLines) {
         if (have < fileSize)
-            bank->problems << QStringLiteral("the name block does not end within the first %1 "
+            bank->problems << Damage(QStringLiteral("the name block does not end within the first %1 "
                                              "bytes (%2 of its ten line feeds)")
                                   .arg(have)
-                                  .arg(found);
+                                  .arg(found));
         else
-            bank->problems << QStringLiteral("the file ends inside the name block: it holds %1 "
+            bank->problems << Damage(QStringLiteral("the file ends inside the name block: it holds %1 "
                                              "of the ten line feeds")
-                                  .arg(found);
+                                  .arg(found));
         return;
     }
     bank->namesComplete = true;
@@ -120,14 +127,14 @@ QVector<qint64> LayerSizes(ZksBank *bank)
     if (bank->layerCount >= 5 && bank->fileSize - total == kUnitsWrap) {
         if (bank->layerCount == 5) {
             sizes[4] += kUnitsWrap;
-            bank->problems << QStringLiteral("layer 5 takes %1 bytes, but in a bank of five or "
+            bank->problems << Damage(QStringLiteral("layer 5 takes %1 bytes, but in a bank of five or "
                                              "more layers each layer stays below %2 bytes")
                                   .arg(sizes.at(4))
-                                  .arg(kSizeUnitsLimit);
+                                  .arg(kSizeUnitsLimit));
         } else
-            bank->problems << QStringLiteral("one of layers 5..%1 is 2 MiB larger than its size "
+            bank->problems << Damage(QStringLiteral("one of layers 5..%1 is 2 MiB larger than its size "
                                              "units say, and the header cannot tell which")
-                                  .arg(bank->layerCount);
+                                  .arg(bank->layerCount));
     }
     return sizes;
 }
@@ -161,19 +168,19 @@ void CheckSizes(ZksBank *bank)
         const quint16 units = bank->sizeUnits[k - 1];
         if (k <= kFourSlotLayers
             && units != ((quint32(bank->fourSlotBlocks[k - 1]) * 2) & unitsMask))
-            bank->problems << QStringLiteral("layer %1: the size units (%2, %3 bytes) disagree "
+            bank->problems << Damage(QStringLiteral("layer %1: the size units (%2, %3 bytes) disagree "
                                              "with the block count (%4, %5 bytes)")
                                   .arg(k)
                                   .arg(units)
                                   .arg(qint64(units) * 256)
                                   .arg(bank->fourSlotBlocks[k - 1])
-                                  .arg(r.size);
+                                  .arg(r.size));
         if (r.size == 0)
-            bank->problems << QStringLiteral("layer %1 (\"%2\") has a size of 0").arg(k).arg(r.name);
+            bank->problems << Damage(QStringLiteral("layer %1 (\"%2\") has a size of 0").arg(k).arg(r.name));
         else if (r.size % kBankBlock != 0)
-            bank->problems << QStringLiteral("layer %1: its size %2 is not a multiple of 512")
+            bank->problems << Damage(QStringLiteral("layer %1: its size %2 is not a multiple of 512")
                                   .arg(k)
-                                  .arg(r.size);
+                                  .arg(r.size));
     }
 }
 
@@ -185,10 +192,10 @@ void CheckFourSlotTables(ZksBank *bank)
     for (int i = 0; i < 3; ++i) {
         const int expected = n >= 4 ? (bank->thresholds[i] & 0x7F) : kBankFewLayerThresholds[i];
         if (bank->fourSlotThresholds[i] != expected)
-            bank->problems << QStringLiteral("four-slot threshold %1 is %2, expected %3")
+            bank->problems << Damage(QStringLiteral("four-slot threshold %1 is %2, expected %3")
                                   .arg(i + 1)
                                   .arg(bank->fourSlotThresholds[i])
-                                  .arg(expected);
+                                  .arg(expected));
     }
     qint64 expectedOffset = bank->headerLength;
     for (int k = 1; k <= 4; ++k) {
@@ -197,18 +204,18 @@ void CheckFourSlotTables(ZksBank *bank)
         if (k > n) {
             const quint16 expectedBlocks = k == 1 ? 0 : bank->fourSlotBlocks[k - 2];
             if (bank->fourSlotBlocks[k - 1] != expectedBlocks)
-                bank->problems << QStringLiteral("four-slot block count %1 is %2, expected %3 "
+                bank->problems << Damage(QStringLiteral("four-slot block count %1 is %2, expected %3 "
                                                  "for a bank of %4 layers")
                                       .arg(k)
                                       .arg(bank->fourSlotBlocks[k - 1])
                                       .arg(expectedBlocks)
-                                      .arg(n);
+                                      .arg(n));
         }
         if (bank->fourSlotOffsets[k - 1] != expectedOffset)
-            bank->problems << QStringLiteral("four-slot offset %1 is %2, expected %3")
+            bank->problems << Damage(QStringLiteral("four-slot offset %1 is %2, expected %3")
                                   .arg(k)
                                   .arg(bank->fourSlotOffsets[k - 1])
-                                  .arg(expectedOffset);
+                                  .arg(expectedOffset));
     }
 }
 
@@ -224,16 +231,16 @@ void CheckThresholds(ZksBank *bank)
         shown << QString::number(table[k]);
         // Only seven bits are thresholds; the eighth would be lost on a rebuild.
         if (bank->thresholds[k - 1] & 0x80)
-            bank->problems << QStringLiteral("threshold %1 is stored as 0x%2, with its top bit "
+            bank->problems << Damage(QStringLiteral("threshold %1 is stored as 0x%2, with its top bit "
                                              "set, and would change if the bank were made again")
                                   .arg(k)
-                                  .arg(int(bank->thresholds[k - 1]), 2, 16, QLatin1Char('0'));
+                                  .arg(int(bank->thresholds[k - 1]), 2, 16, QLatin1Char('0')));
     }
     if (!ThresholdsAreValid(table, n))
-        bank->problems << QStringLiteral("the thresholds of the %1 layers (%2) do not fall "
+        bank->problems << Damage(QStringLiteral("the thresholds of the %1 layers (%2) do not fall "
                                          "strictly from layer to layer down to 1")
                               .arg(n)
-                              .arg(shown.join(QStringLiteral(", ")));
+                              .arg(shown.join(QStringLiteral(", "))));
 }
 
 // The header runs from the name block's end through the "~" fill to the
@@ -243,21 +250,22 @@ void CheckHeaderLength(const QByteArray &head, qint64 have, ZksBank *bank)
     const qint64 h = bank->headerLength;
     const bool whole = h % kBankBlock == 0;
     if (!whole)
-        bank->problems << QStringLiteral("the header length %1 (the offset of layer 1) is not a "
+        bank->problems << Damage(QStringLiteral("the header length %1 (the offset of layer 1) is not a "
                                          "multiple of 512")
-                              .arg(h);
+                              .arg(h));
     if (h > bank->fileSize)
-        bank->problems << QStringLiteral("the file is %1 bytes long and ends inside the header "
-                                         "(%2 bytes)")
-                              .arg(bank->fileSize)
-                              .arg(h);
+        bank->problems << Damage(QStringLiteral("the file is %1 bytes long and ends inside the header "
+                                                "(%2 bytes)")
+                                     .arg(bank->fileSize)
+                                     .arg(h),
+                                 BankProblem::Kind::NotABank);
     if (!bank->namesComplete)
         return;
     const qint64 l = bank->nameBlockEnd;
     if (h < l) {
-        bank->problems << QStringLiteral("the name block ends at %1, past the header length %2")
+        bank->problems << Damage(QStringLiteral("the name block ends at %1, past the header length %2")
                               .arg(l)
-                              .arg(h);
+                              .arg(h));
         return;
     }
     int lineFeeds = 0;
@@ -271,20 +279,20 @@ void CheckHeaderLength(const QByteArray &head, qint64 have, ZksBank *bank)
             ++others;
     }
     if (lineFeeds > 0)
-        bank->problems << QStringLiteral("the header holds more than ten line feeds (%1 more): "
+        bank->problems << Damage(QStringLiteral("the header holds more than ten line feeds (%1 more): "
                                          "a name holds a line feed")
-                              .arg(lineFeeds);
+                              .arg(lineFeeds));
     if (others > 0)
-        bank->problems << QStringLiteral("the fill between the names and layer 1 holds %1 bytes "
+        bank->problems << Damage(QStringLiteral("the fill between the names and layer 1 holds %1 bytes "
                                          "that are not \"~\"")
-                              .arg(others);
+                              .arg(others));
     const qint64 expected = l + kBankBlock - l % kBankBlock;
     if (whole && h != expected)
-        bank->problems << QStringLiteral("the header is %1 bytes long, but names ending at %2 "
+        bank->problems << Damage(QStringLiteral("the header is %1 bytes long, but names ending at %2 "
                                          "make it %3")
                               .arg(h)
                               .arg(l)
-                              .arg(expected);
+                              .arg(expected));
 }
 
 void CheckFileLength(ZksBank *bank)
@@ -295,30 +303,32 @@ void CheckFileLength(ZksBank *bank)
         if (r.inFile == r.size || bank->headerLength > bank->fileSize)
             continue;
         if (r.inFile == 0)
-            bank->problems << QStringLiteral("layer %1 (offset %2, size %3) lies past the end "
-                                             "of the file")
-                                  .arg(r.layer)
-                                  .arg(r.offset)
-                                  .arg(r.size);
+            bank->problems << Damage(QStringLiteral("layer %1 (offset %2, size %3) lies past the end "
+                                                    "of the file")
+                                         .arg(r.layer)
+                                         .arg(r.offset)
+                                         .arg(r.size),
+                                     BankProblem::Kind::PastTheEnd, r.layer);
         else
-            bank->problems << QStringLiteral("layer %1 (offset %2, size %3) runs past the end of "
-                                             "the file: only %4 bytes are there")
-                                  .arg(r.layer)
-                                  .arg(r.offset)
-                                  .arg(r.size)
-                                  .arg(r.inFile);
+            bank->problems << Damage(QStringLiteral("layer %1 (offset %2, size %3) runs past the end of "
+                                                    "the file: only %4 bytes are there")
+                                         .arg(r.layer)
+                                         .arg(r.offset)
+                                         .arg(r.size)
+                                         .arg(r.inFile),
+                                     BankProblem::Kind::PastTheEnd, r.layer);
     }
     if (total < bank->fileSize)
-        bank->problems << QStringLiteral("%1 bytes follow the last layer (header and layers take "
+        bank->problems << Damage(QStringLiteral("%1 bytes follow the last layer (header and layers take "
                                          "%2 of the file's %3 bytes)")
                               .arg(bank->fileSize - total)
                               .arg(total)
-                              .arg(bank->fileSize);
+                              .arg(bank->fileSize));
     const qint64 largest = qMax(total, bank->fileSize);
     if (largest > kBankBudget)
-        bank->problems << QStringLiteral("the bank takes %1 bytes, more than the device's %2")
+        bank->problems << Damage(QStringLiteral("the bank takes %1 bytes, more than the device's %2")
                               .arg(largest)
-                              .arg(kBankBudget);
+                              .arg(kBankBudget));
 }
 
 bool IsDeviceName(const QString &stem)
@@ -381,10 +391,10 @@ ZksBank ParseZksBank(const QByteArray &head, qint64 fileSize)
     bank.fileSize = fileSize;
     const qint64 have = qMin(qint64(head.size()), fileSize);
     if (have < kBankFixedHeader) {
-        bank.problems << QStringLiteral("the file is %1 bytes long and ends inside the "
+        bank.problems << Damage(QStringLiteral("the file is %1 bytes long and ends inside the "
                                         "%2-byte fixed part of the header")
                              .arg(fileSize)
-                             .arg(kBankFixedHeader);
+                             .arg(kBankFixedHeader));
         return bank;
     }
     ReadFixedPart(head, &bank);
@@ -392,7 +402,7 @@ ZksBank ParseZksBank(const QByteArray &head, qint64 fileSize)
     CheckHeaderLength(head, have, &bank);
     bank.layerCount = CountLayers(bank);
     if (bank.namesComplete && bank.layerCount == 0)
-        bank.problems << QStringLiteral("the bank holds no layers");
+        bank.problems << Damage(QStringLiteral("the bank holds no layers"));
     LocateRegions(&bank);
     CheckSizes(&bank);
     CheckFourSlotTables(&bank);
@@ -455,4 +465,17 @@ QStringList WaveNamesFor(const QVector<ZksRegion> &regions)
         names << name;
     }
     return names;
+}
+
+bool BankProblem::operator==(const BankProblem &other) const
+{
+    return kind == other.kind && layer == other.layer && text == other.text;
+}
+
+QStringList ProblemTexts(const QVector<BankProblem> &problems)
+{
+    QStringList texts;
+    for (const BankProblem &problem : problems)
+        texts << problem.text;
+    return texts;
 }

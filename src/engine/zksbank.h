@@ -19,6 +19,26 @@ class QFile;
 // before checking it against the file's length.
 
 
+// One thing about a bank file that does not fit together, or keeps it from
+// being read: its kind, the layer it is about, and the words zkstool info
+// prints.
+struct BankProblem {
+    enum class Kind {
+        NotABank,   // no bank's signature, or the file ends inside the header
+        PastTheEnd, // `layer`'s region lies or runs past the end of the file
+        Unreadable, // the file could not be read at all
+        Damaged,    // anything else
+    };
+    Kind kind = Kind::Damaged;
+    int layer = 0; // 1..8 when about one layer
+    QString text;
+
+    bool operator==(const BankProblem &other) const;
+};
+
+// The problems' words, one each.
+QStringList ProblemTexts(const QVector<BankProblem> &problems);
+
 // One used layer's region in the file.
 struct ZksRegion {
     int layer = 0; // 1..8
@@ -51,7 +71,7 @@ struct ZksBank {
     int layerCount = 0;      // used slots 1..layerCount
     QVector<ZksRegion> regions;
 
-    QStringList problems; // empty for a sound bank
+    QVector<BankProblem> problems; // empty for a sound bank
 
     // The file ReadZksBank read the header from, kept open so the regions
     // come from that same file even if its name is given to another.

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QRegularExpression>
 #include <QTextDocument>
 #include <QUrl>
 
@@ -23,12 +22,13 @@ QString WindowText(const char *text)
 // What a bank read without fault still lacks for this window to make it
 // again: the generator takes no name that would break the bank's name
 // lines. (A bank without layers the reader reports itself.)
-QStringList UnusableLayers(const QVector<BankLayer> &layers)
+QVector<BankProblem> UnusableLayers(const QVector<BankLayer> &layers)
 {
-    QStringList problems;
+    QVector<BankProblem> problems;
     for (int i = 0; i < layers.size(); ++i) {
         if (NameHasControlCharacter(layers.at(i).file.name))
-            problems << QStringLiteral("the name of layer %1 holds a control character").arg(i + 1);
+            problems << BankProblem{BankProblem::Kind::Damaged, i + 1,
+                                    QStringLiteral("the name of layer %1 holds a control character").arg(i + 1)};
     }
     return problems;
 }
@@ -60,16 +60,16 @@ QString DroppedBankPath(const QMimeData *data)
 }
 
 bool ReadBankToOpen(const QString &bankPath, QVector<BankLayer> *layers, ThresholdTable thresholds,
-                    QString *problems)
+                    QVector<BankProblem> *problems)
 {
     QVector<BankLayer> read;
     ThresholdTable stored = {};
     if (!ReadBankLayers(bankPath, WorkFolder(), &read, stored, problems))
         return false;
-    const QStringList unusable = UnusableLayers(read);
+    const QVector<BankProblem> unusable = UnusableLayers(read);
     if (!unusable.isEmpty()) {
         DiscardBankLayers(read);
-        *problems = unusable.join(QLatin1Char('\n'));
+        *problems = unusable;
         return false;
     }
     *layers = read;
@@ -101,26 +101,27 @@ bool ConfirmReplacingLayers(QWidget *parent, const QString &bankPath)
     return box.exec() == QMessageBox::Yes;
 }
 
-QString BankErrorSentence(const QString &bankName, const QString &problems)
+QString BankErrorSentence(const QString &bankName, const QVector<BankProblem> &problems)
 {
-    const QString first = problems.section(QLatin1Char('\n'), 0, 0);
-    if (first.startsWith(QLatin1String("the signature at offset"))
-        || first.contains(QLatin1String("ends inside the header")))
+    const BankProblem first = problems.value(0);
+    switch (first.kind) {
+    case BankProblem::Kind::NotABank:
         return QStringLiteral("%1 is not a bank file.").arg(bankName);
-    if (first == QLatin1String("no such file") || first == QLatin1String("not a regular file")
-        || first.startsWith(QLatin1String("read failed")))
-        return QStringLiteral("%1: %2.").arg(bankName, first);
-    static const QRegularExpression pastTheEnd(QStringLiteral("^layer (\\d+) \\(offset [^)]*\\) (lies|runs) past the end"));
-    for (const QString &problem : problems.split(QLatin1Char('\n'))) {
-        const QRegularExpressionMatch match = pastTheEnd.match(problem);
-        if (match.hasMatch())
-            return QStringLiteral("This bank is damaged: layer %1 ends past the end of the file.")
-                .arg(match.captured(1));
+    case BankProblem::Kind::Unreadable:
+        return QStringLiteral("%1: %2.").arg(bankName, first.text);
+    case BankProblem::Kind::PastTheEnd:
+    case BankProblem::Kind::Damaged:
+        break;
     }
-    return QStringLiteral("This bank is damaged: %1.").arg(first);
+    for (const BankProblem &problem : problems) {
+        if (problem.kind == BankProblem::Kind::PastTheEnd)
+            return QStringLiteral("This bank is damaged: layer %1 ends past the end of the file.")
+                .arg(problem.layer);
+    }
+    return QStringLiteral("This bank is damaged: %1.").arg(first.text);
 }
 
-void ShowBankError(QWidget *parent, const QString &bankPath, const QString &problems)
+void ShowBankError(QWidget *parent, const QString &bankPath, const QVector<BankProblem> &problems)
 {
     const ResultMessage m = MessageFor(RESULT_FILE_ERROR);
     QMessageBox box(QMessageBox::Critical, m.title, m.text, QMessageBox::Ok, parent);
@@ -129,6 +130,6 @@ void ShowBankError(QWidget *parent, const QString &bankPath, const QString &prob
     // whatever the box's text format, so the sentence goes in as escaped
     // markup. The offsets stay in the details.
     box.setInformativeText(Qt::convertFromPlainText(BankErrorSentence(QFileInfo(bankPath).fileName(), problems)));
-    box.setDetailedText(problems);
+    box.setDetailedText(ProblemTexts(problems).join(QLatin1Char('\n')));
     box.exec();
 }

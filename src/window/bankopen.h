@@ -25,9 +25,9 @@ QString DroppedBankPath(const QMimeData *data);
 // ReadBankLayers). Besides a bank that is unreadable or damaged, one this
 // window could not generate again is refused: one with a layer name holding
 // a control character. On refusal nothing is left in the
-// working folder and `problems` says why, one problem a line.
+// working folder and `problems` says why.
 bool ReadBankToOpen(const QString &bankPath, QVector<BankLayer> *layers, ThresholdTable thresholds,
-                    QString *problems);
+                    QVector<BankProblem> *problems);
 
 // Removes the layer files of a bank that was read but not opened.
 void DiscardBankLayers(const QVector<BankLayer> &layers);
@@ -38,13 +38,13 @@ QString AskForBankToOpen(QWidget *parent, const QString &folder);
 // Asks before a bank replaces the layers the user has; true to go on.
 bool ConfirmReplacingLayers(QWidget *parent, const QString &bankPath);
 
-// Why a bank was refused in one plain sentence, from its `problems` (one a
-// line): "kit.zks is not a bank file.", "This bank is damaged: layer 3 ends
-// past the end of the file.", "kit.zks: no such file.".
-QString BankErrorSentence(const QString &bankName, const QString &problems);
+// Why a bank was refused in one plain sentence, from its `problems`:
+// "kit.zks is not a bank file.", "This bank is damaged: layer 3 ends past
+// the end of the file.", "kit.zks: no such file.".
+QString BankErrorSentence(const QString &bankName, const QVector<BankProblem> &problems);
 
 // Tells that the bank at `bankPath` is refused: "File Error", one plain
-// sentence below it and `problems` as the details.
-void ShowBankError(QWidget *parent, const QString &bankPath, const QString &problems);
+// sentence below it and `problems` as the details, one a line.
+void ShowBankError(QWidget *parent, const QString &bankPath, const QVector<BankProblem> &problems);
 
 #endif

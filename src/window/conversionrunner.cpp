@@ -10,10 +10,7 @@
 
 #include <atomic>
 
-#include "explain.h"
 #include "fileprocessor.h"
-#include "resultcodes.h"
-#include "soundinfo.h"
 #include "waitcursor.h"
 
 namespace {
@@ -22,35 +19,14 @@ namespace {
 // a short one comes and goes without a flash of it.
 constexpr int kProgressDialogDelayMs = 300;
 
-// The worker thread's share of a conversion. The worker writes the results;
-// the GUI thread reads them only once the worker has finished.
+// The worker thread's share of a conversion. The worker writes the verdict;
+// the GUI thread reads it only once the worker has finished.
 struct ConversionWork {
     QString chosen;
     SoundConverter convert;
     std::atomic<bool> cancelled{false};
-    QString converted;
-    int size = 0;
-    QString detail;
+    ConversionVerdict verdict;
 };
-
-void RunConversion(ConversionWork &work, const ConvertOptions &options)
-{
-    // A sound far too long for any layer is refused from its header, before
-    // the converters spend seconds and megabytes on it.
-    SoundInfo sound;
-    if (ReadSoundInfo(work.chosen, &sound) && IsFarTooLong(sound)) {
-        work.size = RESULT_TOO_BIG;
-        work.detail = TooBigDetail(sound);
-        return;
-    }
-    QString reason;
-    work.converted = work.convert(work.chosen, options, &reason);
-    if (work.cancelled)
-        return;
-    work.size = OpenAndCheckFile(work.converted);
-    if (work.size <= 0)
-        work.detail = SoundCheckDetail(work.size, work.converted, reason);
-}
 
 // The window's texts keep the window's translation context.
 QString WindowText(const char *text)
@@ -108,7 +84,8 @@ void ConversionRunner::start(const QString &chosen, const SoundConverter &conver
     running = std::make_unique<Running>();
     running->work = work;
     running->done = std::move(done);
-    running->thread = QThread::create([work, options]() { RunConversion(*work, options); });
+    running->thread = QThread::create(
+        [work, options]() { work->verdict = TakeInSound(work->chosen, options, work->convert); });
     connect(running->thread, &QThread::finished, this, [this]() { finish(); });
     running->progressDelay.setSingleShot(true);
     connect(&running->progressDelay, &QTimer::timeout, this, [this]() { showProgress(); });
@@ -165,15 +142,13 @@ void ConversionRunner::finish()
     std::unique_ptr<Running> finished = std::move(running);
     finished->thread->wait();
     const ConversionWork &work = *finished->work;
-    ConversionVerdict verdict;
-    verdict.chosen = work.chosen;
-    verdict.cancelled = work.cancelled;
-    if (verdict.cancelled) {
-        DiscardConverted(work.converted);
-    } else {
-        verdict.converted = work.converted;
-        verdict.size = work.size;
-        verdict.detail = work.detail;
+    ConversionVerdict verdict = work.verdict;
+    // Cancelled after the worker had taken the sound in: it is not used.
+    if (work.cancelled && !verdict.cancelled) {
+        DiscardConverted(verdict.layer.path);
+        verdict = ConversionVerdict();
+        verdict.chosen = work.chosen;
+        verdict.cancelled = true;
     }
     const Done done = std::move(finished->done);
     finished.reset();

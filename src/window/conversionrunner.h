@@ -7,23 +7,12 @@
 #include <functional>
 #include <memory>
 
-class QWidget;
-struct ConvertOptions;
+#include "intake.h"
 
-// Converts a chosen sound for the window, on a worker thread, as
-// ConvertFile does: ConvertFile itself unless replaced (tests); an empty
-// function restores it.
-using SoundConverter =
-    std::function<QString(const QString &chosen, const ConvertOptions &options, QString *reason)>;
+class QWidget;
 
 // What became of a chosen sound, converted and checked off the GUI thread.
-struct ConversionVerdict {
-    QString chosen;
-    bool cancelled = false; // by the user, or by closing the window
-    QString converted;      // the converted file; empty when cancelled
-    int size = 0;           // the layer size, or a negative ResultCode
-    QString detail;         // why it was refused, in a few words
-};
+using ConversionVerdict = IntakeVerdict;
 
 // The window's conversions: one at a time on a worker thread, with its
 // cancel flag, the busy cursor, and a progress dialog with Cancel once the
@@ -38,9 +27,9 @@ public:
     // Stops a running conversion first.
     ~ConversionRunner() override;
 
-    // Converts and checks `chosen` with `convert`, then calls `done` with the
-    // verdict on the GUI thread, once the worker, its dialog and its cursor
-    // have gone. A cancelled conversion leaves no converted file.
+    // Takes `chosen` in with `convert` (see TakeInSound), then calls `done`
+    // with the verdict on the GUI thread, once the worker, its dialog and its
+    // cursor have gone. A cancelled conversion leaves no converted file.
     void start(const QString &chosen, const SoundConverter &convert, Done done);
     bool isRunning() const { return bool(running); }
     // The worker stops soon after; its result, if any, is thrown away when it

@@ -17,17 +17,19 @@ namespace {
 // about the chosen file where the file itself is at fault.
 Refusal VerdictRefusal(const ConversionVerdict &verdict)
 {
-    // A verdict without a code (no conversion was made) still refuses.
-    const int code = verdict.size < 0 ? verdict.size : RESULT_FILE_ERROR;
-    return RefusalFor(code, RefusalIsAboutFile(code) ? QFileInfo(verdict.chosen).fileName() : QString(),
-                      verdict.detail);
+    // A conversion that was cancelled made no layer, and still refuses.
+    Refusal refusal = verdict.refusal.IsEmpty()
+        ? RefusalFor(RESULT_FILE_ERROR, QString(), QStringLiteral("cancelled"))
+        : verdict.refusal;
+    refusal.subject = RefusalIsAboutFile(refusal.code) ? QFileInfo(verdict.chosen).fileName() : QString();
+    return refusal;
 }
 
 OfferedSound Offered(const ConversionVerdict &verdict)
 {
-    if (verdict.size <= 0)
-        return {verdict.chosen, verdict.converted, 0, VerdictRefusal(verdict)};
-    return {verdict.chosen, verdict.converted, verdict.size, Refusal()};
+    if (!verdict.IsLayer())
+        return {verdict.chosen, verdict.layer.path, 0, VerdictRefusal(verdict)};
+    return {verdict.chosen, verdict.layer.path, verdict.layer.size, Refusal()};
 }
 
 } // namespace

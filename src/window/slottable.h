@@ -6,12 +6,12 @@
 #include <QVector>
 
 #include "bankdocument.h"
+#include "conversionrunner.h"
 #include "layerrules.h"
 #include "refusal.h"
 
 class QUndoStack;
 struct BankLayer;
-struct ConversionVerdict;
 
 // The window's bank: one BankDocument, the undo stack of its changes and
 // the signal that it changed. Every operation that changes the document is

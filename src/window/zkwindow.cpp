@@ -933,7 +933,7 @@ void ZKWindow::OpenBank(const QString &bankPath)
 {
     QVector<BankLayer> layers;
     ThresholdTable thresholds = {};
-    QString problems;
+    QVector<BankProblem> problems;
     bool read;
     {
         WaitCursor busy;

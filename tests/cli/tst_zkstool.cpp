@@ -447,7 +447,7 @@ void TestZksTool::readsSoundBank()
     const QByteArray bytes = MakeBank(bankName, layers, 0xCAFE);
     const ZksBank bank = ParseZksBank(bytes, bytes.size());
 
-    QCOMPARE(bank.problems, problems);
+    QCOMPARE(ProblemTexts(bank.problems), problems);
     QCOMPARE(bank.makerLine, QByteArray("Quadrel(tm) inc, California, USA"));
     QCOMPARE(bank.randomTag, quint32(0xCAFE));
     QVERIFY(bank.signatureOk);
@@ -587,7 +587,7 @@ void TestZksTool::damagedBank()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, problem);
     const ZksBank bank = ParseZksBank(bytes, bytes.size());
-    QVERIFY2(AnyProblemContains(bank.problems, problem), qPrintable(bank.problems.join('\n')));
+    QVERIFY2(AnyProblemContains(ProblemTexts(bank.problems), problem), qPrintable(ProblemTexts(bank.problems).join('\n')));
     for (const ZksRegion &r : bank.regions)
         QVERIFY(r.inFile >= 0 && r.inFile <= r.size
                 && (r.inFile == 0 || r.offset + r.inFile <= bytes.size()));
@@ -1175,7 +1175,7 @@ void TestZksTool::generatorReadsBack()
     QVERIFY2(ReadZksBank(args.TargetPath, &bank, &error), qPrintable(error));
     // The generator writes what it is given; the window and zkstool never
     // give it no layers, and the reader says so of such a bank.
-    QCOMPARE(bank.problems,
+    QCOMPARE(ProblemTexts(bank.problems),
              count == 0 ? QStringList{"the bank holds no layers"} : QStringList());
     QVERIFY(bank.signatureOk);
     QCOMPARE(bank.bankName, args.TargetName);

@@ -171,10 +171,12 @@ void TestBankReader::roundTrip()
 
     QVector<BankLayer> layers;
     ThresholdTable stored = {};
-    QString error;
-    QVERIFY2(ReadBankLayers(original, work, &layers, stored, &error), qPrintable(error));
+    QVector<BankProblem> problems;
+    QVERIFY2(ReadBankLayers(original, work, &layers, stored, &problems),
+             qPrintable(ProblemTexts(problems).join('\n')));
 
     ZksBank bank;
+    QString error;
     QVERIFY(ReadZksBank(original, &bank, &error));
     const QStringList fileNames = WaveNamesFor(bank.regions);
     const QByteArray bankBytes = ReadAll(original);
@@ -225,27 +227,38 @@ void TestBankReader::roundTrip()
 void TestBankReader::refused_data()
 {
     QTest::addColumn<QString>("bank"); // in the test folder
-    QTest::addColumn<QString>("error"); // pattern
-    QTest::addColumn<bool>("damaged"); // `error` is the bank's list of problems
+    QTest::addColumn<QString>("error"); // pattern, on the problems' words one a line
+    QTest::addColumn<bool>("damaged"); // the problems are the bank's own list
+    QTest::addColumn<int>("kind");      // the first problem's
+    QTest::addColumn<int>("pastTheEnd"); // the layer a problem says lies past the end; 0: none
 
-    QTest::newRow("cut short") << "short.zks" << "layer 2 .* runs past the end of the file" << true;
+    const int notABank = int(BankProblem::Kind::NotABank);
+    const int pastTheEnd = int(BankProblem::Kind::PastTheEnd);
+    const int unreadable = int(BankProblem::Kind::Unreadable);
+    const int damaged = int(BankProblem::Kind::Damaged);
+    QTest::newRow("cut short") << "short.zks" << "layer 2 .* runs past the end of the file" << true
+                               << pastTheEnd << 2;
     QTest::newRow("wrong signature")
-        << "signature.zks" << "^the signature at offset 36 is " << true;
+        << "signature.zks" << "^the signature at offset 36 is " << true << notABank << 0;
     QTest::newRow("wrong signature, cut short: one problem a line")
-        << "both.zks" << "^the signature at offset 36 is .*\nlayer 2 .* runs past the end" << true;
-    QTest::newRow("empty file") << "empty.zks" << "ends inside the 104-byte fixed part" << true;
-    QTest::newRow("no such file") << "none.zks" << "^no such file$" << false;
-    QTest::newRow("a folder") << "folder.zks" << "^not a regular file$" << false;
+        << "both.zks" << "^the signature at offset 36 is .*\nlayer 2 .* runs past the end" << true
+        << notABank << 2;
+    QTest::newRow("empty file") << "empty.zks" << "ends inside the 104-byte fixed part" << true
+                                << damaged << 0;
+    QTest::newRow("header past the end") << "header.zks" << "ends inside the header" << true
+                                         << notABank << 0;
+    QTest::newRow("no such file") << "none.zks" << "^no such file$" << false << unreadable << 0;
+    QTest::newRow("a folder") << "folder.zks" << "^not a regular file$" << false << unreadable << 0;
 #ifdef Q_OS_UNIX
     QTest::newRow("a FIFO, refused without waiting for a writer")
-        << "fifo.zks" << "^not a regular file$" << false;
+        << "fifo.zks" << "^not a regular file$" << false << unreadable << 0;
 #endif
-    QTest::newRow("no layers") << "nolayers.zks" << "^the bank holds no layers$" << true;
+    QTest::newRow("no layers") << "nolayers.zks" << "^the bank holds no layers$" << true << damaged << 0;
     QTest::newRow("five layers, layer 5 of 2 MiB or more: its size units wrapped")
         << "wrapped.zks"
         << "^layer 5 takes 2099200 bytes, but in a bank of five or more layers each layer stays "
            "below 2097152 bytes$"
-        << true;
+        << true << damaged << 0;
 }
 
 void TestBankReader::refused()
@@ -265,6 +278,8 @@ void TestBankReader::refused()
     QVERIFY(WriteBytes(dir.filePath("signature.zks"), bytes));
     QVERIFY(WriteBytes(dir.filePath("both.zks"), bytes.left(bytes.size() - 1000)));
     QVERIFY(WriteBytes(dir.filePath("empty.zks"), QByteArray()));
+    // Everything up to the name block, of a header that says it is longer.
+    QVERIFY(WriteBytes(dir.filePath("header.zks"), ReadAll(good).left(kBankFixedHeader + 40)));
     QVERIFY(QDir(dir.path()).mkdir("folder.zks"));
 #ifdef Q_OS_UNIX
     QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("fifo.zks")).constData(), 0600), 0);
@@ -281,15 +296,27 @@ void TestBankReader::refused()
     const QVector<BankLayer> earlier{{{"/w/1/kept.wav", "kept.wav", 1024}, 7}};
     QVector<BankLayer> layers = earlier;
     ThresholdTable thresholds = {0, 9, 9, 9, 9, 9, 9, 9, 9};
-    QString reason;
-    QVERIFY(!ReadBankLayers(dir.filePath(bank), work, &layers, thresholds, &reason));
+    QVector<BankProblem> problems;
+    QVERIFY(!ReadBankLayers(dir.filePath(bank), work, &layers, thresholds, &problems));
 
+    const QString reason = ProblemTexts(problems).join('\n');
     QVERIFY2(QRegularExpression(error).match(reason).hasMatch(), qPrintable(reason));
+    QFETCH(int, kind);
+    QCOMPARE(int(problems.at(0).kind), kind);
+    QFETCH(int, pastTheEnd);
+    int pastTheEndLayer = 0;
+    for (const BankProblem &problem : std::as_const(problems)) {
+        if (problem.kind == BankProblem::Kind::PastTheEnd)
+            pastTheEndLayer = problem.layer;
+    }
+    QCOMPARE(pastTheEndLayer, pastTheEnd);
     if (damaged) {
         ZksBank read;
         QString unused;
         QVERIFY(ReadZksBank(dir.filePath(bank), &read, &unused));
-        QCOMPARE(reason.split('\n'), read.problems);
+        QCOMPARE(problems, read.problems);
+    } else {
+        QCOMPARE(problems.size(), 1);
     }
     QCOMPARE(FolderTree(work), QStringList());
     QCOMPARE(layers.size(), 1);
@@ -321,9 +348,10 @@ void TestBankReader::workFolderRefused()
 
     QVector<BankLayer> layers;
     ThresholdTable thresholds = {};
-    QString reason;
+    QVector<BankProblem> problems;
     QVERIFY(!ReadBankLayers(bank, work.isEmpty() ? QString() : QDir(here.path()).filePath(work),
-                            &layers, thresholds, &reason));
+                            &layers, thresholds, &problems));
+    const QString reason = ProblemTexts(problems).join('\n');
     QVERIFY2(QRegularExpression(error).match(reason).hasMatch(), qPrintable(reason));
     QVERIFY(layers.isEmpty());
     QCOMPARE(FolderTree(here.path()), before);
@@ -353,8 +381,9 @@ void TestBankReader::writeFailureLeavesNothing()
 
     QVector<BankLayer> layers;
     ThresholdTable thresholds = {};
-    QString reason;
-    QVERIFY(!ReadBankLayers(bank, work, &layers, thresholds, &reason));
+    QVector<BankProblem> problems;
+    QVERIFY(!ReadBankLayers(bank, work, &layers, thresholds, &problems));
+    const QString reason = ProblemTexts(problems).join('\n');
     QVERIFY2(reason.contains(QRegularExpression("/work/\\d+/\\w+\\.wav: .+")), qPrintable(reason));
     QVERIFY(layers.isEmpty());
     QCOMPARE(FolderTree(work), QStringList());
@@ -372,8 +401,9 @@ void TestBankReader::discardedLikeConverted()
 
     QVector<BankLayer> layers;
     ThresholdTable thresholds = {};
-    QString error;
-    QVERIFY2(ReadBankLayers(bank, WorkFolder(), &layers, thresholds, &error), qPrintable(error));
+    QVector<BankProblem> problems;
+    QVERIFY2(ReadBankLayers(bank, WorkFolder(), &layers, thresholds, &problems),
+             qPrintable(ProblemTexts(problems).join('\n')));
     QCOMPARE(layers.size(), 2);
     QCOMPARE(FolderTree(WorkFolder()).size(), 4);
     for (const BankLayer &layer : qAsConst(layers))

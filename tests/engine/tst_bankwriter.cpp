@@ -677,7 +677,7 @@ void TestBankWriter::largeLayersReadBack()
     ZksBank bank;
     QString error;
     QVERIFY(ReadZksBank(args.TargetPath, &bank, &error));
-    QVERIFY2(bank.problems.isEmpty(), qPrintable(bank.problems.join('\n')));
+    QVERIFY2(bank.problems.isEmpty(), qPrintable(ProblemTexts(bank.problems).join('\n')));
     QCOMPARE(bank.regions.size(), sizes.size());
     for (int i = 0; i < sizes.size(); ++i) {
         QCOMPARE(bank.regions.at(i).size, qint64(sizes.at(i)));

@@ -386,6 +386,29 @@ ToolRun RunToolWithDescriptors(int descriptors, const QStringList &arguments, co
                       environment);
 }
 
+QString StopForWantOfDescriptorsProblem(const QStringList &arguments, const QString &tempFolder,
+                                        const QString &outFolder)
+{
+    // Enough to start and plan, too few for eight jobs at once.
+    const ToolRun run = RunToolWithDescriptors(7, arguments, tempFolder);
+    QStringList problems;
+    if (run.exitCode != 1)
+        problems << QStringLiteral("exit status %1, not 1").arg(run.exitCode);
+    if (!run.err.contains(QStringLiteral("zkstool: stopped: the system has no file descriptor left "
+                                         "(too many open files); banks written: ")))
+        problems << QStringLiteral("no line saying the descriptors ran out");
+    if (run.out.contains(QStringLiteral("skipped")))
+        problems << QStringLiteral("a bank was skipped");
+    if (!FolderTree(tempFolder).isEmpty())
+        problems << QStringLiteral("left in the temporary folder: %1")
+                        .arg(FolderTree(tempFolder).join(QStringLiteral(", ")));
+    for (const QString &bank : FolderTree(outFolder)) {
+        if (!InfoJson(outFolder + QLatin1Char('/') + bank).value(QStringLiteral("ok")).toBool())
+            problems << QStringLiteral("%1 is not whole").arg(bank);
+    }
+    return problems.isEmpty() ? QString() : problems.join(QLatin1Char('\n')) + QLatin1Char('\n') + Show(run);
+}
+
 void StartTool(QProcess &process, const QStringList &arguments, const QString &tempFolder)
 {
     process.setProcessEnvironment(ToolEnvironment(tempFolder, QString()));
@@ -482,9 +505,14 @@ Sf2TestFont TwoPresetFont(int hardAttenuation)
     return font;
 }
 
+QJsonObject InfoJson(const QString &bank)
+{
+    return QJsonDocument::fromJson(RunTool({"info", bank, "--json"}).out.toUtf8()).object();
+}
+
 QVector<int> StoredThresholds(const QString &bank)
 {
-    const QJsonObject info = QJsonDocument::fromJson(RunTool({"info", bank, "--json"}).out.toUtf8()).object();
+    const QJsonObject info = InfoJson(bank);
     const QJsonArray stored = info.value("thresholds").toArray();
     QVector<int> read;
     for (int k = 0; k < info.value("layers").toArray().size(); ++k)

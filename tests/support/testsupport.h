@@ -2,6 +2,7 @@
 #define TESTSUPPORT_H
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QMap>
 #include <QProcessEnvironment>
 #include <QString>
@@ -198,11 +199,20 @@ ToolRun RunCommand(const QString &program, const QStringList &arguments,
 // and the logging rules `loggingRules` (QT_LOGGING_RULES) when any are.
 ToolRun RunTool(const QStringList &arguments, const QString &tempFolder = QString(),
                 const QString &loggingRules = QString());
+// What zkstool info --json says of a bank.
+QJsonObject InfoJson(const QString &bank);
 // The thresholds of a bank's layers, as zkstool info --json reads them.
 QVector<int> StoredThresholds(const QString &bank);
 // Runs zkstool as RunTool does, allowed only `descriptors` open files (by
 // the shell's ulimit), to see it run out of them.
 ToolRun RunToolWithDescriptors(int descriptors, const QStringList &arguments, const QString &tempFolder);
+// Runs a zkstool command that makes banks into `outFolder` with so few
+// file descriptors that it runs out of them, and says what is wrong with how
+// it stopped: it must exit with 1 and the line saying why, skip no bank for
+// a reason that is not the bank's own, leave no working folder in
+// `tempFolder`, and every bank it wrote must be whole. Empty when nothing is.
+QString StopForWantOfDescriptorsProblem(const QStringList &arguments, const QString &tempFolder,
+                                        const QString &outFolder);
 // Starts zkstool in `process` and returns at once, with TMPDIR set to
 // `tempFolder`, for a test that acts on the tool while it runs.
 void StartTool(QProcess &process, const QStringList &arguments, const QString &tempFolder);

@@ -549,7 +549,7 @@ void TestOpenBank::editAfterOpening()
     QString error;
     QVERIFY2(ReadZksBank(original, &before, &error), qPrintable(error));
     QVERIFY2(ReadZksBank(edited, &after, &error), qPrintable(error));
-    QVERIFY2(after.problems.isEmpty(), qPrintable(after.problems.join(QLatin1Char('\n'))));
+    QVERIFY2(after.problems.isEmpty(), qPrintable(ProblemTexts(after.problems).join(QLatin1Char('\n'))));
     QCOMPARE(after.layerCount, 3);
     QCOMPARE(after.layerNames[0], QStringLiteral("low.wav"));
     QCOMPARE(after.layerNames[1], QStringLiteral("mid.wav"));
@@ -619,7 +619,7 @@ void TestOpenBank::tailTrimmedOnAdd()
     ZksBank read;
     QString error;
     QVERIFY2(ReadZksBank(bank, &read, &error), qPrintable(error));
-    QVERIFY2(read.problems.isEmpty(), qPrintable(read.problems.join(QLatin1Char('\n'))));
+    QVERIFY2(read.problems.isEmpty(), qPrintable(ProblemTexts(read.problems).join(QLatin1Char('\n'))));
     QCOMPARE(read.fourSlotBlocks[0], quint16(size / kBankBlock));
     QCOMPARE(read.sizeUnits[0], quint16(size / 256));
     QCOMPARE(read.fileSize, qint64(kBankBlock + size));

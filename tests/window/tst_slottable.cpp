@@ -74,10 +74,11 @@ ConversionVerdict TestSlotTable::Sound(const QString &name, qint32 layerSize)
     const int frames = (layerSize - kBankBlock) / 2;
     ConversionVerdict verdict;
     verdict.chosen = chosenFolder.filePath(QFileInfo(name).completeBaseName() + QStringLiteral(".flac"));
-    verdict.converted = NewResultFolder(WorkFolder()) + QLatin1Char('/') + name;
-    if (!WriteBytes(verdict.converted, Wav16(1, kBankRate, Square(frames, 12000))))
-        qFatal("cannot write %s", qPrintable(verdict.converted));
-    verdict.size = OpenAndCheckFile(verdict.converted);
+    verdict.layer.path = NewResultFolder(WorkFolder()) + QLatin1Char('/') + name;
+    verdict.layer.name = name;
+    if (!WriteBytes(verdict.layer.path, Wav16(1, kBankRate, Square(frames, 12000))))
+        qFatal("cannot write %s", qPrintable(verdict.layer.path));
+    verdict.layer.size = OpenAndCheckFile(verdict.layer.path);
     return verdict;
 }
 
@@ -122,14 +123,16 @@ void TestSlotTable::refusedVerdict()
 
     for (const bool replace : {false, true}) {
         ConversionVerdict verdict = Sound(QStringLiteral("snare.wav"), 2048);
-        verdict.size = code;
-        verdict.detail = detail;
+        if (code == 0)
+            verdict.cancelled = true;
+        else
+            verdict.refusal = RefusalFor(code, verdict.chosen, detail);
         const Refusal refused = replace ? table->Replace(1, verdict) : table->Add(verdict);
 
         QCOMPARE(refused.code, code == 0 ? int(RESULT_FILE_ERROR) : code);
         QCOMPARE(refused.subject, aboutFile ? QStringLiteral("snare.flac") : QString());
         QCOMPARE(refused.detail, detail);
-        QVERIFY(!QFileInfo::exists(verdict.converted));
+        QVERIFY(!QFileInfo::exists(verdict.layer.path));
     }
     QVERIFY(table->Document() == before);
     QCOMPARE(table->UndoStack()->count(), steps);
@@ -177,7 +180,7 @@ void TestSlotTable::eachOperationOneStep()
     } else if (operation == QLatin1String("open")) {
         const ConversionVerdict sound = Sound(QStringLiteral("1.wav"), 4096);
         BankLayer layer;
-        layer.file = {sound.converted, QStringLiteral("opened"), sound.size};
+        layer.file = {sound.layer.path, QStringLiteral("opened"), sound.layer.size};
         const ThresholdTable thresholds = {0, 1, 0, -1, -2, -3, -4, -5, -6};
         table->Open({layer}, thresholds, QStringLiteral("Open kit.zks"));
     } else if (operation == QLatin1String("spread")) {
@@ -219,7 +222,7 @@ void TestSlotTable::noChangeNoStep()
         for (const QString &name : {QStringLiteral("tail.wav"), QStringLiteral("other.wav")}) {
             const ConversionVerdict tail = Sound(name, 1600000);
             // Loud for 2000 frames, silent after.
-            QFile file(tail.converted);
+            QFile file(tail.layer.path);
             QVERIFY(file.open(QIODevice::ReadWrite));
             QVERIFY(file.resize(kWavHeaderSize + 2 * 2000));
             QVERIFY(file.resize(kWavHeaderSize + 1600000 - kBankBlock));

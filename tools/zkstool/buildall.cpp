@@ -13,12 +13,8 @@
 #include <QVector>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <iterator>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #ifdef Q_OS_UNIX
@@ -54,10 +50,9 @@ struct Settings {
     bool dryRun = false;
 };
 
-// What became of one bank: its part of the report. Interrupted: by a signal,
-// or by the process running out of file descriptors.
+// What became of one bank: its part of the report.
 struct BankReport {
-    enum class Outcome { Built, Skipped, Interrupted };
+    enum class Outcome { Built, Skipped };
     Outcome outcome = Outcome::Built;
     QStringList lines;
     int layers = 0;
@@ -201,15 +196,6 @@ void CheckNames(QVector<PlannedBank> &plan)
 
 // --- one bank --------------------------------------------------------------
 
-// Set once a bank failed for want of file descriptors: the refusal said
-// nothing about the bank, and the banks after it would fail the same way.
-std::atomic<bool> outOfDescriptors(false);
-
-bool Stopping()
-{
-    return *InterruptionFlag() || outOfDescriptors;
-}
-
 BankReport Skipped(const PlannedBank &bank, const Refusal &why)
 {
     BankReport report;
@@ -228,7 +214,7 @@ QString ThresholdsShown(const PlannedBank &bank)
 
 // Builds one bank through build's own path, converting into a folder of its
 // own that goes, with everything in it, once the bank is done.
-BankReport MakeBank(const PlannedBank &bank, const Settings &settings)
+BankReport MakeBank(const PlannedBank &bank, const Settings &settings, JobEnd *end)
 {
     if (!bank.skip.IsEmpty())
         return Skipped(bank, bank.skip);
@@ -255,14 +241,10 @@ BankReport MakeBank(const PlannedBank &bank, const Settings &settings)
     BankReport report;
     switch (result.outcome) {
     case BankResult::Outcome::Interrupted:
-        report.outcome = BankReport::Outcome::Interrupted;
+        end->interrupted = true;
         return report;
     case BankResult::Outcome::Refused:
-        if (OutOfDescriptors(result.refusal)) {
-            outOfDescriptors = true;
-            report.outcome = BankReport::Outcome::Interrupted;
-            return report;
-        }
+        *end = JobEnd::FailedWith(result.refusal);
         return Skipped(bank, result.refusal);
     case BankResult::Outcome::Built:
         break;
@@ -344,75 +326,30 @@ void Print(const BankReport &report, Tally *tally)
 }
 
 // Makes the banks of the plan on `jobs` threads and prints their reports in
-// the plan's order as they come in. False when interrupted: the banks not
-// made by then are left out, the ones made are reported.
-bool RunPlan(const QVector<PlannedBank> &plan, const Settings &settings, int jobs, Tally *tally)
+// the plan's order as they come in. When interrupted, the banks not made by
+// then are left out, the ones made are reported.
+PoolEnd RunPlan(const QVector<PlannedBank> &plan, const Settings &settings, int jobs, Tally *tally)
 {
     const int total = int(plan.size());
-    std::mutex lock;
-    std::condition_variable changed;
-    // A report waits here until the ones before it are printed.
-    std::vector<std::unique_ptr<BankReport>> reports(static_cast<size_t>(total));
-    int next = 0;
-    int finished = 0;
-    QString current;
-
-    const auto work = [&]() {
-        for (;;) {
-            int i = 0;
-            {
-                const std::lock_guard<std::mutex> guard(lock);
-                if (next == total || Stopping())
-                    return;
-                i = next++;
-                current = plan.at(i).name;
-            }
-            changed.notify_all();
-            auto report = std::make_unique<BankReport>(MakeBank(plan.at(i), settings));
-            {
-                const std::lock_guard<std::mutex> guard(lock);
-                reports[size_t(i)] = std::move(report);
-                ++finished;
-            }
-            changed.notify_all();
-        }
-    };
+    std::vector<BankReport> reports(static_cast<size_t>(total));
     ProgressLine progress;
     progress.show(0, total, QString());
-    std::vector<std::thread> workers;
-    for (int k = 0; k < std::min(jobs, total); ++k)
-        workers.emplace_back(work);
-
-    int printed = 0;
-    std::unique_lock<std::mutex> guard(lock);
-    // The signal handler cannot wake this thread: it looks at the flag at
-    // least ten times a second.
-    while (printed < total && !Stopping()) {
-        if (const std::unique_ptr<BankReport> report = std::move(reports[size_t(printed)])) {
-            ++printed;
-            guard.unlock();
-            progress.clear();
-            Print(*report, tally);
-            guard.lock();
-            continue;
-        }
-        progress.show(finished, total, current);
-        changed.wait_for(guard, std::chrono::milliseconds(100));
-    }
-    guard.unlock();
-    for (std::thread &worker : workers)
-        worker.join();
+    PoolCalls calls;
+    calls.run = [&](int i) {
+        JobEnd end;
+        reports[size_t(i)] = MakeBank(plan.at(i), settings, &end);
+        return end;
+    };
+    calls.tell = [&](int i) {
+        progress.clear();
+        Print(reports[size_t(i)], tally);
+    };
+    calls.waiting = [&](int ended, int lastStarted) {
+        progress.show(ended, total, lastStarted < 0 ? QString() : plan.at(lastStarted).name);
+    };
+    const PoolEnd end = RunInOrder(total, jobs, InterruptionFlag(), calls);
     progress.clear();
-
-    bool whole = true;
-    for (; printed < total; ++printed) {
-        const BankReport *report = reports[size_t(printed)].get();
-        if (report && report->outcome != BankReport::Outcome::Interrupted)
-            Print(*report, tally);
-        else
-            whole = false;
-    }
-    return whole;
+    return end;
 }
 
 // --- the command -----------------------------------------------------------
@@ -566,10 +503,10 @@ int BuildAll(const QStringList &rest)
         Out() << QStringLiteral("skipped %1").arg(Printable(line)) << "\n";
         ++tally.skipped;
     }
-    const bool whole = RunPlan(plan, settings, options.jobs, &tally);
+    const PoolEnd end = RunPlan(plan, settings, options.jobs, &tally);
     RemoveLeftoverFolders();
-    if (!whole) {
-        if (outOfDescriptors && !*InterruptionFlag()) {
+    if (end != PoolEnd::Whole) {
+        if (end == PoolEnd::OutOfDescriptors) {
             Err() << OutOfDescriptorsLine(tally.done, int(plan.size())) << Qt::endl;
             return kExitFailed;
         }

@@ -92,7 +92,7 @@ int Extract(const QStringList &rest)
     ZksBank bank;
     if (!ReadZksBank(path, &bank, &error))
         return Refuse(path, error);
-    for (const QString &problem : qAsConst(bank.problems))
+    for (const QString &problem : ProblemTexts(bank.problems))
         Refuse(path, problem);
     if (bank.regions.isEmpty())
         return Refuse(path, QStringLiteral("no layers to extract"));

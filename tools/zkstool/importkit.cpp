@@ -8,8 +8,6 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include <atomic>
-#include <thread>
 #include <vector>
 
 #include "kitsource.h"
@@ -30,21 +28,11 @@ struct ImportSettings {
 struct InstrumentReport {
     bool built = false;
     bool empty = false; // a place in the kit with nothing to play: not skipped
-    bool interrupted = false;
     QStringList lines;
     int layers = 0;
     int leftOut = 0; // the kit's layers of the instrument that no bank holds
     qint64 bytes = 0;
 };
-
-// Set once an instrument failed for want of file descriptors: the ones
-// after it would fail the same way.
-std::atomic<bool> outOfDescriptors(false);
-
-bool Stopping()
-{
-    return *InterruptionFlag() || outOfDescriptors;
-}
 
 QString ThresholdsText(const QVector<int> &thresholds)
 {
@@ -61,18 +49,15 @@ QString Counted(int count, const char *one, const char *many)
 
 // Builds one instrument's bank through build's own path from the layers
 // the engine prepared.
-InstrumentReport ImportInstrument(const KitSource &kit, int index, const ImportSettings &settings)
+InstrumentReport ImportInstrument(const KitSource &kit, int index, const ImportSettings &settings,
+                                  JobEnd *end)
 {
     InstrumentReport report;
     const QString head = QStringLiteral("%1: ").arg(Printable(kit.Instruments().at(index)));
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/QuadrelX8FileGen-XXXXXX"));
     if (!work.isValid()) {
         const QString why = QStringLiteral("no temporary folder could be made");
-        if (OutOfDescriptors(RefusalSaying(QString(), why))) {
-            outOfDescriptors = true;
-            report.interrupted = true;
-            return report;
-        }
+        *end = JobEnd::FailedWith(RefusalSaying(QString(), why));
         report.lines << head + QStringLiteral("skipped, ") + why;
         return report;
     }
@@ -84,7 +69,7 @@ InstrumentReport ImportInstrument(const KitSource &kit, int index, const ImportS
             : text + QStringLiteral(" (%1)").arg(Printable(prepared.notes.join(QStringLiteral("; "))));
     };
     if (prepared.cancelled) {
-        report.interrupted = true;
+        end->interrupted = true;
         return report;
     }
     if (prepared.empty) {
@@ -95,11 +80,7 @@ InstrumentReport ImportInstrument(const KitSource &kit, int index, const ImportS
     }
     report.leftOut = prepared.kitLayers;
     if (!prepared.failure.isEmpty()) {
-        if (OutOfDescriptors(RefusalSaying(QString(), prepared.failure, prepared.notes.join(QLatin1Char(' '))))) {
-            outOfDescriptors = true;
-            report.interrupted = true;
-            return report;
-        }
+        *end = JobEnd::FailedWith(RefusalSaying(QString(), prepared.failure, prepared.notes.join(QLatin1Char(' '))));
         report.lines << head + noted(QStringLiteral("skipped, ") + prepared.failure);
         return report;
     }
@@ -119,15 +100,11 @@ InstrumentReport ImportInstrument(const KitSource &kit, int index, const ImportS
     request.cancelled = InterruptionFlag();
     const BankResult result = BuildBank(request);
     if (result.outcome == BankResult::Outcome::Interrupted) {
-        report.interrupted = true;
+        end->interrupted = true;
         return report;
     }
     if (result.outcome == BankResult::Outcome::Refused) {
-        if (OutOfDescriptors(result.refusal)) {
-            outOfDescriptors = true;
-            report.interrupted = true;
-            return report;
-        }
+        *end = JobEnd::FailedWith(result.refusal);
         // What was done to the layers is no news for a bank not made.
         report.lines << head + QStringLiteral("skipped, ") + result.refusal.Line();
         return report;
@@ -266,37 +243,34 @@ int ImportKit(const QStringList &rest)
 
     const int total = int(kit->Instruments().size());
     std::vector<InstrumentReport> reports(static_cast<size_t>(total));
-    std::atomic<int> next{0};
-    const auto work = [&]() {
-        for (int i = next++; i < total && !Stopping(); i = next++)
-            reports[size_t(i)] = ImportInstrument(*kit, i, settings);
-    };
-    std::vector<std::thread> workers;
-    for (int k = 0; k < std::min(jobCount, total); ++k)
-        workers.emplace_back(work);
-    for (std::thread &worker : workers)
-        worker.join();
-    RemoveLeftoverFolders();
-
     int built = 0;
     int skipped = 0;
     int layers = 0;
     int leftOut = 0;
     qint64 bytes = 0;
-    for (const InstrumentReport &report : reports) {
+    PoolCalls calls;
+    calls.run = [&](int i) {
+        JobEnd end;
+        reports[size_t(i)] = ImportInstrument(*kit, i, settings, &end);
+        return end;
+    };
+    calls.tell = [&](int i) {
+        const InstrumentReport &report = reports[size_t(i)];
         for (const QString &line : report.lines)
             Out() << line << "\n";
-        if (report.interrupted || report.empty || report.lines.isEmpty())
-            continue;
+        Out() << Qt::flush;
+        if (report.empty || report.lines.isEmpty())
+            return;
         built += report.built ? 1 : 0;
         skipped += report.built ? 0 : 1;
         layers += report.layers;
         leftOut += report.leftOut;
         bytes += report.bytes;
-    }
-    Out() << Qt::flush;
+    };
+    const PoolEnd end = RunInOrder(total, jobCount, InterruptionFlag(), calls);
+    RemoveLeftoverFolders();
     const int written = settings.dryRun ? 0 : built;
-    if (outOfDescriptors && !*InterruptionFlag()) {
+    if (end == PoolEnd::OutOfDescriptors) {
         Err() << OutOfDescriptorsLine(written, total) << Qt::endl;
         return kExitFailed;
     }

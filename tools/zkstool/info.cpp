@@ -54,7 +54,7 @@ QJsonObject BankJson(const QString &path, const ZksBank &bank, const QVector<Lay
     o[QStringLiteral("file")] = path;
     o[QStringLiteral("fileSize")] = double(bank.fileSize);
     o[QStringLiteral("ok")] = bank.problems.isEmpty();
-    o[QStringLiteral("problems")] = QJsonArray::fromStringList(bank.problems);
+    o[QStringLiteral("problems")] = QJsonArray::fromStringList(ProblemTexts(bank.problems));
     if (!bank.fixedPartComplete)
         return o;
     o[QStringLiteral("makerLine")] = QString::fromLatin1(bank.makerLine);
@@ -141,7 +141,7 @@ void PrintBank(const QString &path, const ZksBank &bank, const QVector<LayerLeve
     }
     if (bank.problems.isEmpty())
         out << "problems              none\n";
-    for (const QString &problem : bank.problems)
+    for (const QString &problem : ProblemTexts(bank.problems))
         out << "problem               " << Printable(problem) << "\n";
     out.flush();
 }

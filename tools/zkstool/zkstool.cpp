@@ -219,24 +219,6 @@ QString JobsFromOption(const QString &given, int *jobs)
     return QString();
 }
 
-bool OutOfDescriptors(const Refusal &refusal)
-{
-    for (const int error : {EMFILE, ENFILE}) {
-        if (refusal.Reason().contains(QString::fromLocal8Bit(std::strerror(error))))
-            return true;
-    }
-#ifdef Q_OS_UNIX
-    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (probe >= 0) {
-        ::close(probe);
-        return false;
-    }
-    return errno == EMFILE || errno == ENFILE;
-#else
-    return false;
-#endif
-}
-
 QString OutOfDescriptorsLine(int written, int total)
 {
     return QStringLiteral("zkstool: stopped: the system has no file descriptor left (too many "

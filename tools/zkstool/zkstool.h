@@ -2,19 +2,19 @@
 #define ZKSTOOL_H
 
 // What zkstool's commands share: its streams, its command-line helpers, the
-// interruption flag, and the way one bank is built.
+// interruption flag.
 
-#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
 #include <atomic>
-#include <functional>
 
+#include "bankbuild.h"
 #include "fileprocessor.h"
 #include "layerrules.h"
 #include "refusal.h"
+#include "workerpool.h"
 
 class QCommandLineParser;
 class QTemporaryDir;
@@ -60,11 +60,6 @@ int InterruptedExitCode();
 // with a note, as beyond it they only run the process out of descriptors.
 QString JobsFromOption(const QString &given, int *jobs);
 
-// Whether a refusal came of the process (EMFILE) or the system (ENFILE)
-// having no file descriptor to give: its reason carries the system's words
-// for it, wherever in the chain the file was refused, or no descriptor is
-// to be had now.
-bool OutOfDescriptors(const Refusal &refusal);
 // What is said when a run stops for want of file descriptors.
 QString OutOfDescriptorsLine(int written, int total);
 
@@ -73,43 +68,6 @@ QString OutOfDescriptorsLine(int written, int total);
 // every bank is done.
 void RemoveNowOrLater(QTemporaryDir *work);
 void RemoveLeftoverFolders();
-
-// One bank to build, as `build` is asked for it.
-struct BankRequest {
-    QStringList files; // 1 to kMaxLayers sounds, layer 1 first
-    QString target;
-    quint16 gate = 0;
-    ThresholdTable thresholds = {};
-    bool force = false;     // replace an existing bank
-    bool inProcess = true;  // convert in this process, not through the converter programs
-    bool dryRun = false;    // size the bank but write nothing, not even its folder
-    bool trimTails = false; // trim each layer's quiet tail ...
-    double tailDbfs = -60;  // ... after its last sample above this level
-    bool orderByLoudness = false; // loudest first, thresholds from the levels
-    bool thresholdsGiven = false; // ... unless the thresholds were given
-    // Layers taken from banks, by their place in `files`: already in the
-    // bank's form, they are neither converted nor checked again.
-    QHash<int, LayerFile> opened;
-    // How the user knows those layers, "kit2.zks, layer 4 (h1.wav)", by
-    // their place in `files`: their files are temporary.
-    QHash<int, QString> shownAs;
-    const std::atomic<bool> *cancelled = nullptr;
-    // Makes the folder for the converted files once the first file is to be
-    // converted, and gives its path (empty when none could be made). Unset:
-    // the tool's own working folder.
-    std::function<QString()> makeWorkFolder;
-};
-
-struct BankResult {
-    enum class Outcome { Built, Refused, Interrupted };
-    Outcome outcome = Outcome::Built;
-    // The report for standard output: a line per layer, then the bank
-    // written (or, in a dry run, the bank that would be).
-    QStringList lines;
-    Refusal refusal; // when refused
-    int layers = 0;
-    qint64 bytes = 0; // the bank's size
-};
 
 // The commands, each given the arguments after its own name; each returns
 // the exit status.
@@ -120,9 +78,5 @@ int Extract(const QStringList &rest);
 int ImportKit(const QStringList &rest);
 QString ImportKitUsage();
 QString ImportKitHelp();
-
-// Converts, checks and charges each file, then writes the bank, refusing the
-// first file (or the bank) the window would refuse.
-BankResult BuildBank(const BankRequest &request);
 
 #endif
