@@ -1,14 +1,13 @@
 #include "bankopen.h"
 
 #include <QCoreApplication>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QTextDocument>
 #include <QUrl>
 
 #include "fileprocessor.h"
+#include "prompts.h"
 #include "resultcodes.h"
 #include "zkwindow.h"
 
@@ -84,21 +83,16 @@ void DiscardBankLayers(const QVector<BankLayer> &layers)
         DiscardConverted(layer.file.path);
 }
 
-QString AskForBankToOpen(QWidget *parent, const QString &folder)
+QString AskForBankToOpen(Prompts &prompts, const QString &folder)
 {
-    return QFileDialog::getOpenFileName(parent, WindowText("Open Bank"), folder,
-                                        WindowText("QuadrelSound (*.zks)"));
+    return prompts.OpenFiles({WindowText("Open Bank"), folder, WindowText("QuadrelSound (*.zks)"), QString()}, false)
+        .value(0);
 }
 
-bool ConfirmReplacingLayers(QWidget *parent, const QString &bankPath)
+bool ConfirmReplacingLayers(Prompts &prompts, const QString &bankPath)
 {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("QUESTION"),
-                    WindowText("Open %1? Its layers replace the ones you have.")
-                        .arg(QFileInfo(bankPath).fileName()),
-                    QMessageBox::Yes | QMessageBox::No, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return prompts.Confirm(
+        WindowText("Open %1? Its layers replace the ones you have.").arg(QFileInfo(bankPath).fileName()));
 }
 
 QString BankErrorSentence(const QString &bankName, const QVector<BankProblem> &problems)
@@ -121,15 +115,19 @@ QString BankErrorSentence(const QString &bankName, const QVector<BankProblem> &p
     return QStringLiteral("This bank is damaged: %1.").arg(first.text);
 }
 
-void ShowBankError(QWidget *parent, const QString &bankPath, const QVector<BankProblem> &problems)
+void ShowBankError(Prompts &prompts, const QString &bankPath, const QVector<BankProblem> &problems)
 {
     const ResultMessage m = MessageFor(RESULT_FILE_ERROR);
-    QMessageBox box(QMessageBox::Critical, m.title, m.text, QMessageBox::Ok, parent);
+    PromptMessage message;
+    message.icon = QMessageBox::Critical;
+    message.title = m.title;
+    message.text = m.text;
     // The bank's name is the user's: shown as it is, never as markup. Qt 5
     // reads the informative text as markup whenever it looks like some,
     // whatever the box's text format, so the sentence goes in as escaped
     // markup. The offsets stay in the details.
-    box.setInformativeText(Qt::convertFromPlainText(BankErrorSentence(QFileInfo(bankPath).fileName(), problems)));
-    box.setDetailedText(ProblemTexts(problems).join(QLatin1Char('\n')));
-    box.exec();
+    message.detail = Qt::convertFromPlainText(BankErrorSentence(QFileInfo(bankPath).fileName(), problems));
+    message.detailFormat = Qt::AutoText;
+    message.details = ProblemTexts(problems).join(QLatin1Char('\n'));
+    prompts.Show(message);
 }

@@ -7,8 +7,8 @@
 #include "bankreader.h"
 #include "layerrules.h"
 
+class Prompts;
 class QMimeData;
-class QWidget;
 
 // Opening an existing bank in the window: its layers become rows again,
 // ready to be played, edited and generated as any others.
@@ -33,10 +33,10 @@ bool ReadBankToOpen(const QString &bankPath, QVector<BankLayer> *layers, Thresho
 void DiscardBankLayers(const QVector<BankLayer> &layers);
 
 // The open dialog for a bank, starting in `folder`; empty when cancelled.
-QString AskForBankToOpen(QWidget *parent, const QString &folder);
+QString AskForBankToOpen(Prompts &prompts, const QString &folder);
 
 // Asks before a bank replaces the layers the user has; true to go on.
-bool ConfirmReplacingLayers(QWidget *parent, const QString &bankPath);
+bool ConfirmReplacingLayers(Prompts &prompts, const QString &bankPath);
 
 // Why a bank was refused in one plain sentence, from its `problems`:
 // "kit.zks is not a bank file.", "This bank is damaged: layer 3 ends past
@@ -45,6 +45,6 @@ QString BankErrorSentence(const QString &bankName, const QVector<BankProblem> &p
 
 // Tells that the bank at `bankPath` is refused: "File Error", one plain
 // sentence below it and `problems` as the details, one a line.
-void ShowBankError(QWidget *parent, const QString &bankPath, const QVector<BankProblem> &problems);
+void ShowBankError(Prompts &prompts, const QString &bankPath, const QVector<BankProblem> &problems);
 
 #endif

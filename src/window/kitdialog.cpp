@@ -5,11 +5,9 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QEventLoop>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -25,6 +23,7 @@
 
 #include "bankopen.h"
 #include "layerrules.h"
+#include "prompts.h"
 #include "resultcodes.h"
 #include "waitcursor.h"
 
@@ -58,10 +57,13 @@ QString DroppedKitPath(const QMimeData *data)
     return IsKitPath(path) ? path : QString();
 }
 
-QString AskForKitToImport(QWidget *parent, const QString &folder)
+QString AskForKitToImport(Prompts &prompts, const QString &folder)
 {
-    return QFileDialog::getOpenFileName(parent, WindowText("Import Kit"), folder,
-                                        WindowText("Drum kits (drumkit.xml *.h2drumkit *.sfz *.sf2)"));
+    return prompts
+        .OpenFiles({WindowText("Import Kit"), folder, WindowText("Drum kits (drumkit.xml *.h2drumkit *.sfz *.sf2)"),
+                    QString()},
+                   false)
+        .value(0);
 }
 
 int ChooseKitInstrument(QWidget *parent, const QString &kitName,
@@ -130,15 +132,10 @@ int ChooseKitInstrument(QWidget *parent, const QString &kitName,
     return index.isValid() ? index.toInt() : -1;
 }
 
-bool ConfirmReplacingWithKit(QWidget *parent, int layers, const QString &what)
+bool ConfirmReplacingWithKit(Prompts &prompts, int layers, const QString &what)
 {
-    const QString text = layers == 1 ? WindowText("Replace your layer with %1?").arg(what)
-                                     : WindowText("Replace your %1 layers with %2?").arg(layers).arg(what);
-    QMessageBox box(QMessageBox::Question, QStringLiteral("QUESTION"), text,
-                    QMessageBox::Yes | QMessageBox::No, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return prompts.Confirm(layers == 1 ? WindowText("Replace your layer with %1?").arg(what)
+                                       : WindowText("Replace your %1 layers with %2?").arg(layers).arg(what));
 }
 
 bool RunKitWork(QWidget *parent, const QString &label,
@@ -189,14 +186,17 @@ bool RunKitWork(QWidget *parent, const QString &label,
     return shared->finished && !shared->cancelled;
 }
 
-void ShowKitError(QWidget *parent, const QString &sentence, const QString &problems)
+void ShowKitError(Prompts &prompts, const QString &sentence, const QString &problems)
 {
     const ResultMessage m = MessageFor(RESULT_FILE_ERROR);
-    QMessageBox box(QMessageBox::Critical, m.title, m.text, QMessageBox::Ok, parent);
+    PromptMessage message;
+    message.icon = QMessageBox::Critical;
+    message.title = m.title;
+    message.text = m.text;
     // Names are the user's: the sentence goes in as escaped markup, as for
     // a bank.
-    box.setInformativeText(Qt::convertFromPlainText(sentence));
-    if (!problems.isEmpty())
-        box.setDetailedText(problems);
-    box.exec();
+    message.detail = Qt::convertFromPlainText(sentence);
+    message.detailFormat = Qt::AutoText;
+    message.details = problems;
+    prompts.Show(message);
 }

@@ -9,6 +9,7 @@
 
 #include "kitsource.h"
 
+class Prompts;
 class QMimeData;
 class QWidget;
 
@@ -23,7 +24,7 @@ bool IsKitPath(const QString &path);
 QString DroppedKitPath(const QMimeData *data);
 
 // The open dialog for a kit, starting in `folder`; empty when cancelled.
-QString AskForKitToImport(QWidget *parent, const QString &folder);
+QString AskForKitToImport(Prompts &prompts, const QString &folder);
 
 // Lists the kit's instruments (name, layers and what the bank gets of
 // them, seconds; one that makes no bank greyed with its reason) for one to
@@ -33,7 +34,7 @@ int ChooseKitInstrument(QWidget *parent, const QString &kitName,
 
 // Asks whether the rows' `layers` layers give way to the instrument
 // `what` ("Kit \u2013 Instrument"); No is the default.
-bool ConfirmReplacingWithKit(QWidget *parent, int layers, const QString &what);
+bool ConfirmReplacingWithKit(Prompts &prompts, int layers, const QString &what);
 
 // Runs `work` on a worker thread, with the busy cursor and a window-modal
 // progress dialog saying `label` with Cancel, which sets the flag `work`
@@ -47,6 +48,6 @@ bool RunKitWork(QWidget *parent, const QString &label,
 
 // Tells that a kit, or its instrument, gives no layers: "File Error",
 // `sentence` below it and `problems` as the details.
-void ShowKitError(QWidget *parent, const QString &sentence, const QString &problems);
+void ShowKitError(Prompts &prompts, const QString &sentence, const QString &problems);
 
 #endif

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -284,15 +283,10 @@ void ZKWindow::closeEvent(QCloseEvent *event)
         QMainWindow::closeEvent(event);
         return;
     }
-    QMessageBox box(QMessageBox::Question, QStringLiteral("QUESTION"),
-                    tr("Generate the bank before closing?"), QMessageBox::NoButton, this);
-    box.setTextFormat(Qt::PlainText);
-    QPushButton *generate = box.addButton(tr("Generate"), QMessageBox::AcceptRole);
-    box.addButton(QMessageBox::Discard);
-    box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(generate);
-    box.exec();
-    if (box.clickedButton() == generate) {
+    const PromptAnswer answer = prompts->Ask(tr("Generate the bank before closing?"),
+                                             {PromptAnswer::Generate, PromptAnswer::Discard, PromptAnswer::Cancel},
+                                             PromptAnswer::Generate);
+    if (answer == PromptAnswer::Generate) {
         on_GenerateButton_clicked();
         // A save dialog cancelled or a bank that could not be written keeps
         // the window, and the layers, open.
@@ -300,7 +294,7 @@ void ZKWindow::closeEvent(QCloseEvent *event)
             event->ignore();
             return;
         }
-    } else if (box.clickedButton() != box.button(QMessageBox::Discard)) {
+    } else if (answer != PromptAnswer::Discard) {
         event->ignore();
         return;
     }
@@ -630,11 +624,8 @@ QStringList ZKWindow::AskForSounds(bool several)
     QString soundFiles = tr("Sound files (%1)").arg(patterns.join(QLatin1Char(' ')));
     const QString filters = tr("Wave File (*.wav )") + QStringLiteral(";;") + soundFiles
         + QStringLiteral(";;") + tr("All files (*)");
-    const QStringList res = several
-        ? QFileDialog::getOpenFileNames(this, tr("Open File"), DialogFolder(lastFolder), filters,
-                                        &soundFiles)
-        : QStringList{QFileDialog::getOpenFileName(this, tr("Open File"), DialogFolder(lastFolder),
-                                                   filters, &soundFiles)};
+    const QStringList res =
+        prompts->OpenFiles({tr("Open File"), DialogFolder(lastFolder), filters, soundFiles}, several);
     if (!res.value(0).isEmpty()) {
         qCDebug(lcZk) << "res = " << res;
         lastFolder = QFileInfo(res.first()).canonicalPath();
@@ -682,19 +673,8 @@ void ZKWindow::on_GenerateButton_clicked()
 
 QString ZKWindow::AskForBankPath()
 {
-    // A dialog object rather than the static helper: only it adds ".zks" to
-    // a name typed without a suffix, and asks before replacing a bank under
-    // the completed name.
-    QFileDialog dialog(this, tr("Save File"), DialogFolder(lastSaveFolder),
-                       tr("QuadrelSound (*.zks)"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(QStringLiteral("zks"));
-    if (!suggestedBankName.isEmpty())
-        dialog.selectFile(suggestedBankName);
-    if (dialog.exec() != QDialog::Accepted)
-        return QString();
-    return dialog.selectedFiles().value(0);
+    return prompts->SavePath({tr("Save File"), DialogFolder(lastSaveFolder), tr("QuadrelSound (*.zks)"), QString()},
+                             QStringLiteral("zks"), suggestedBankName);
 }
 
 void ZKWindow::SelectLayer(int layer)
@@ -744,8 +724,16 @@ void ZKWindow::WarnNoAudioOutput()
     if (audioWarningShown)
         return;
     audioWarningShown = true;
-    QMessageBox::warning(this, QStringLiteral("WARNING"), tr("No audio output is available."),
-                         QMessageBox::Ok, QMessageBox::NoButton);
+    ShowWarning(tr("No audio output is available."));
+}
+
+void ZKWindow::ShowWarning(const QString &text)
+{
+    PromptMessage message;
+    message.icon = QMessageBox::Warning;
+    message.title = QStringLiteral("WARNING");
+    message.text = text;
+    prompts->Show(message);
 }
 
 void ZKWindow::on_openFolderButton_clicked()
@@ -760,13 +748,18 @@ void ZKWindow::on_openFolderButton_clicked()
 // text that can be selected and copied.
 void ZKWindow::ShowFolderPath(const QString &folder)
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("MESSAGE"),
-                    tr("The ZKS folder could not be opened. Its path is:\n%1")
-                        .arg(QDir::toNativeSeparators(folder)),
-                    QMessageBox::Ok, this);
-    box.setTextFormat(Qt::PlainText);
-    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
-    box.exec();
+    PromptMessage message;
+    message.icon = QMessageBox::Warning;
+    message.title = QStringLiteral("MESSAGE");
+    message.text = tr("The ZKS folder could not be opened. Its path is:\n%1").arg(QDir::toNativeSeparators(folder));
+    message.textFormat = Qt::PlainText;
+    message.selectableText = true;
+    prompts->Show(message);
+}
+
+void ZKWindow::SetPrompts(Prompts *given)
+{
+    prompts = given ? given : &dialogs;
 }
 
 void ZKWindow::ErrorMessage(int code)
@@ -791,14 +784,12 @@ void ZKWindow::ShowRefusal(const Refusal &refusal)
 void ZKWindow::ShowBox(QMessageBox::Icon icon, const QString &title, const QString &text,
                        const QString &detail)
 {
-    QMessageBox box(icon, title, text, QMessageBox::Ok, this);
-    if (!detail.isEmpty()) {
-        box.setInformativeText(detail);
-        // It may hold file names, which are the user's: never markup.
-        if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
-            label->setTextFormat(Qt::PlainText);
-    }
-    box.exec();
+    PromptMessage message;
+    message.icon = icon;
+    message.title = title;
+    message.text = text;
+    message.detail = detail;
+    prompts->Show(message);
 }
 
 void ZKWindow::on_Del_Br_Button_1_clicked() { AddOrRemoveLayer(1); }
@@ -892,7 +883,7 @@ void ZKWindow::dropEvent(QDropEvent *event)
 
 void ZKWindow::OpenBankFromDialog()
 {
-    const QString bankPath = AskForBankToOpen(this, DialogFolder(lastSaveFolder));
+    const QString bankPath = AskForBankToOpen(*prompts, DialogFolder(lastSaveFolder));
     if (!bankPath.isEmpty())
         OpenBank(bankPath);
 }
@@ -900,7 +891,7 @@ void ZKWindow::OpenBankFromDialog()
 void ZKWindow::ImportKitFromDialog()
 {
     const QString folder = QSettings().value(kLastKitFolderKey, lastFolder).toString();
-    const QString kitPath = AskForKitToImport(this, DialogFolder(folder));
+    const QString kitPath = AskForKitToImport(*prompts, DialogFolder(folder));
     if (!kitPath.isEmpty())
         ImportKit(kitPath);
 }
@@ -940,10 +931,10 @@ void ZKWindow::OpenBank(const QString &bankPath)
         read = ReadBankToOpen(bankPath, &layers, thresholds, &problems);
     }
     if (!read) {
-        ShowBankError(this, bankPath, problems);
+        ShowBankError(*prompts, bankPath, problems);
         return;
     }
-    if (Bank().Count() > 0 && !ConfirmReplacingLayers(this, bankPath)) {
+    if (Bank().Count() > 0 && !ConfirmReplacingLayers(*prompts, bankPath)) {
         DiscardBankLayers(layers);
         return;
     }

@@ -13,6 +13,7 @@
 #include "conversionrunner.h"
 #include "layeranalysis.h"
 #include "layerrules.h"
+#include "prompts.h"
 #include "refusal.h"
 #include "slottable.h"
 
@@ -75,6 +76,9 @@ public:
     // one bank is opened as "Open Bank" opens it, sounds are added as a drop
     // adds them. Queued, so the window is shown before any question.
     void OpenFiles(const QStringList &paths);
+    // Where the window asks its questions and shows its messages; nullptr
+    // restores the real dialogs. The window does not own `prompts`.
+    void SetPrompts(Prompts *prompts);
 
 protected:
     bool event(QEvent *event) override;
@@ -153,6 +157,8 @@ private:
     // A box with one Ok, its detail shown as plain text.
     void ShowBox(QMessageBox::Icon icon, const QString &title, const QString &text,
                  const QString &detail);
+    // A warning box with one Ok and nothing below its text.
+    void ShowWarning(const QString &text);
     void PlayLayer(int layer);
     // Shows the slot table as it now is: the rows, the thresholds, the
     // gate, "Trim tails", the space bar, the strip and the status line.
@@ -206,6 +212,8 @@ private:
     void StepForward();
 
     Ui::ZKWindow *ui;
+    DialogPrompts dialogs{this};
+    Prompts *prompts = &dialogs;
     SlotTable *table = nullptr;
     QUndoStack *undoStack = nullptr; // the table's
     int selectedLayer = 0;

@@ -6,7 +6,6 @@
 
 #include <QAbstractButton>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
 
@@ -152,7 +151,9 @@ void ZKWindow::ShowHelp()
     const QString text = QStringLiteral("<p><b>Keys</b></p><table>%1</table>"
                                         "<p><b>Thresholds</b><br>%2</p><p>%3</p>")
                              .arg(rows, QString::fromLatin1(kThresholdHelp).toHtmlEscaped(), about);
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Help"), text, QMessageBox::Ok, this);
-    box.setTextFormat(Qt::RichText);
-    box.exec();
+    PromptMessage help;
+    help.title = QStringLiteral("Help");
+    help.text = text;
+    help.textFormat = Qt::RichText;
+    prompts->Show(help);
 }

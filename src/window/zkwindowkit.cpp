@@ -60,7 +60,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
     QTemporaryDir scratch(WorkFolder() + QStringLiteral("/kit-XXXXXX"));
     const QString kitFile = QFileInfo(kitPath).fileName();
     if (!scratch.isValid()) {
-        ShowKitError(this, tr("%1 could not be read: no working folder could be made.").arg(kitFile),
+        ShowKitError(*prompts, tr("%1 could not be read: no working folder could be made.").arg(kitFile),
                      QString());
         return;
     }
@@ -86,11 +86,11 @@ void ZKWindow::ImportKit(const QString &kitPath)
         return;
     const QVector<KitInstrumentSummary> &summaries = reading->summaries;
     if (!reading->kit) {
-        ShowKitError(this, tr("%1 is not a drum kit that can be read.").arg(kitFile), reading->error);
+        ShowKitError(*prompts, tr("%1 is not a drum kit that can be read.").arg(kitFile), reading->error);
         return;
     }
     if (summaries.isEmpty()) {
-        ShowKitError(this, tr("%1 has no instruments.").arg(kitFile), QString());
+        ShowKitError(*prompts, tr("%1 has no instruments.").arg(kitFile), QString());
         return;
     }
     // Named as zkstool names them; one whose samples are missing may be
@@ -102,19 +102,19 @@ void ZKWindow::ImportKit(const QString &kitPath)
             reasons << tr("%1: %2").arg(instrument.name, instrument.reason);
     }
     if (reasons.size() == summaries.size()) {
-        ShowKitError(this, tr("%1 has no instrument that can make a bank.").arg(kitFile),
+        ShowKitError(*prompts, tr("%1 has no instrument that can make a bank.").arg(kitFile),
                      reasons.join(QLatin1Char('\n')));
         return;
     }
     RememberKitFolder(kitPath);
     const KitSource &kit = *reading->kit;
-    const int chosen = ChooseKitInstrument(this, kit.Name(), summaries);
+    const int chosen = prompts->ChooseInstrument(kit.Name(), summaries);
     if (chosen < 0)
         return;
     const QString instrumentName = kit.Instruments().at(chosen);
     const QString what = tr("%1 \u2013 %2").arg(kit.Name(), instrumentName);
     // Asked before any work that may fail or take long.
-    if (Bank().Count() > 0 && !ConfirmReplacingWithKit(this, Bank().Count(), what))
+    if (Bank().Count() > 0 && !ConfirmReplacingWithKit(*prompts, Bank().Count(), what))
         return;
     // Both ways as to tails, so that "Trim tails" can switch between them;
     // the notes are of the way the option stands.
@@ -131,7 +131,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
     if (prepared.cancelled)
         return;
     if (!prepared.failure.isEmpty() || prepared.layers.isEmpty()) {
-        ShowKitError(this, tr("%1 gives no layers: %2.").arg(instrumentName, prepared.failure),
+        ShowKitError(*prompts, tr("%1 gives no layers: %2.").arg(instrumentName, prepared.failure),
                      prepared.notes.join(QLatin1Char('\n')));
         return;
     }
@@ -150,7 +150,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
         const FileHold source = copy ? MovedToWorkFolder(whole.at(i), wholeNotes.at(i), copy, trimmed.at(i).size)
                                      : FileHold();
         if (!source) {
-            ShowKitError(this, tr("%1 gives no layers: a layer file could not be written.")
+            ShowKitError(*prompts, tr("%1 gives no layers: a layer file could not be written.")
                                    .arg(instrumentName),
                          QString());
             return;

@@ -9,7 +9,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -208,18 +207,13 @@ void ZKWindow::OrderByLoudness()
         LayerLevels levels;
         QString reason;
         if (!analysis.levels(Bank().Path(layer), Bank().GateLevel(), &levels, &reason)) {
-            QMessageBox::warning(this, QStringLiteral("WARNING"),
-                                 tr("Layer %1 could not be measured: %2.").arg(layer).arg(reason),
-                                 QMessageBox::Ok, QMessageBox::NoButton);
+            ShowWarning(tr("Layer %1 could not be measured: %2.").arg(layer).arg(reason));
             return;
         }
         attack << levels.attackDbfs;
     }
     if (table->ThresholdsChosen()
-        && QMessageBox::question(this, QStringLiteral("QUESTION"),
-                                 tr("Replace the thresholds you set with ones spread by loudness?"),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-            != QMessageBox::Yes)
+        && !prompts->Confirm(tr("Replace the thresholds you set with ones spread by loudness?")))
         return;
 
     ThresholdTable spread;
@@ -249,9 +243,7 @@ void ZKWindow::PlayLayerAsHeld(int layer)
     QString reason;
     const QString held = analysis.heldSoundFile(Bank().Path(layer), Bank().GateLevel(), &reason);
     if (held.isEmpty()) {
-        QMessageBox::warning(this, QStringLiteral("WARNING"),
-                             tr("Layer %1 could not be played: %2.").arg(layer).arg(reason),
-                             QMessageBox::Ok, QMessageBox::NoButton);
+        ShowWarning(tr("Layer %1 could not be played: %2.").arg(layer).arg(reason));
         return;
     }
     PlaySoundFile(this, held);

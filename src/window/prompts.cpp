@@ -1,0 +1,99 @@
+#include "prompts.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+
+#include "kitdialog.h"
+
+bool Prompts::Confirm(const QString &text)
+{
+    return Ask(text, {PromptAnswer::Yes, PromptAnswer::No}, PromptAnswer::No) == PromptAnswer::Yes;
+}
+
+PromptAnswer DialogPrompts::Ask(const QString &text, const QVector<PromptAnswer> &answers,
+                                PromptAnswer defaultAnswer)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("QUESTION"), text, QMessageBox::NoButton, parent);
+    // Questions name the user's files: never markup.
+    box.setTextFormat(Qt::PlainText);
+    QVector<QPair<QAbstractButton *, PromptAnswer>> buttons;
+    for (const PromptAnswer answer : answers) {
+        QPushButton *button = nullptr;
+        switch (answer) {
+        case PromptAnswer::Yes:
+            button = box.addButton(QMessageBox::Yes);
+            break;
+        case PromptAnswer::No:
+            button = box.addButton(QMessageBox::No);
+            break;
+        case PromptAnswer::Generate:
+            button = box.addButton(QCoreApplication::translate("ZKWindow", "Generate"), QMessageBox::AcceptRole);
+            break;
+        case PromptAnswer::Discard:
+            button = box.addButton(QMessageBox::Discard);
+            break;
+        case PromptAnswer::Cancel:
+            button = box.addButton(QMessageBox::Cancel);
+            break;
+        }
+        buttons.append({button, answer});
+        if (answer == defaultAnswer)
+            box.setDefaultButton(button);
+    }
+    box.exec();
+    for (const auto &button : buttons) {
+        if (box.clickedButton() == button.first)
+            return button.second;
+    }
+    return answers.contains(PromptAnswer::Cancel) ? PromptAnswer::Cancel : PromptAnswer::No;
+}
+
+QStringList DialogPrompts::OpenFiles(const FileQuestion &question, bool several)
+{
+    QString selected = question.selectedFilter;
+    if (several)
+        return QFileDialog::getOpenFileNames(parent, question.title, question.folder, question.filters, &selected);
+    const QString file =
+        QFileDialog::getOpenFileName(parent, question.title, question.folder, question.filters, &selected);
+    return file.isEmpty() ? QStringList() : QStringList{file};
+}
+
+QString DialogPrompts::SavePath(const FileQuestion &question, const QString &suffix, const QString &suggestedName)
+{
+    // A dialog object rather than the static helper: only it adds the
+    // suffix to a name typed without one, and asks before replacing a file
+    // under the completed name.
+    QFileDialog dialog(parent, question.title, question.folder, question.filters);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(suffix);
+    if (!suggestedName.isEmpty())
+        dialog.selectFile(suggestedName);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
+}
+
+int DialogPrompts::ChooseInstrument(const QString &kitName, const QVector<KitInstrumentSummary> &instruments)
+{
+    return ChooseKitInstrument(parent, kitName, instruments);
+}
+
+void DialogPrompts::Show(const PromptMessage &message)
+{
+    QMessageBox box(message.icon, message.title, message.text, QMessageBox::Ok, parent);
+    box.setTextFormat(message.textFormat);
+    if (message.selectableText)
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    if (!message.detail.isEmpty()) {
+        box.setInformativeText(message.detail);
+        auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+        if (label && message.detailFormat != Qt::AutoText)
+            label->setTextFormat(message.detailFormat);
+    }
+    if (!message.details.isEmpty())
+        box.setDetailedText(message.details);
+    box.exec();
+}
