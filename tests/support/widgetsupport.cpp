@@ -34,6 +34,63 @@
 #include "fileprocessor.h"
 #include "zkwindow.h"
 
+ScriptedPrompts::ScriptedPrompts(ZKWindow &window) : window(window)
+{
+    window.SetPrompts(this);
+}
+
+ScriptedPrompts::~ScriptedPrompts()
+{
+    window.SetPrompts(nullptr);
+}
+
+void ScriptedPrompts::Put()
+{
+    if (QApplication::overrideCursor())
+        ++underWaitCursor;
+    if (whileAsked)
+        whileAsked();
+}
+
+PromptAnswer ScriptedPrompts::Ask(const QString &text, const QVector<PromptAnswer> &offered,
+                                  PromptAnswer defaultAnswer)
+{
+    asked << Question{text, offered, defaultAnswer};
+    Put();
+    if (!answers.isEmpty())
+        return answers.takeFirst();
+    return offered.contains(PromptAnswer::Cancel) ? PromptAnswer::Cancel : PromptAnswer::No;
+}
+
+QStringList ScriptedPrompts::OpenFiles(const FileQuestion &question, bool several)
+{
+    openQuestions << question;
+    Put();
+    const QStringList files = openAnswers.isEmpty() ? QStringList() : openAnswers.takeFirst();
+    return several ? files : QStringList(files.mid(0, 1));
+}
+
+QString ScriptedPrompts::SavePath(const FileQuestion &question, const QString &, const QString &suggestedName)
+{
+    saveQuestions << question;
+    suggestedNames << suggestedName;
+    Put();
+    return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+}
+
+int ScriptedPrompts::ChooseInstrument(const QString &, const QVector<KitInstrumentSummary> &instruments)
+{
+    instrumentLists << instruments;
+    Put();
+    return instrumentAnswers.isEmpty() ? -1 : instrumentAnswers.takeFirst();
+}
+
+void ScriptedPrompts::Show(const PromptMessage &message)
+{
+    messages << message;
+    Put();
+}
+
 QTimer *OnNextModal(std::function<void(QWidget *)> action, int timeoutMs)
 {
     return OnNextModalOf("QWidget", std::move(action), timeoutMs);
@@ -154,6 +211,17 @@ SeenMessageBox AddLayerThroughDialog(ZKWindow *window, int layer, const QString 
         qWarning("the conversion of %s did not end", qPrintable(file));
     delete boxWatch; // nothing left waiting for a box that never came
     return seen;
+}
+
+QVector<PromptMessage> AddLayerAnswered(ZKWindow &window, ScriptedPrompts &prompts, int layer,
+                                        const QString &file)
+{
+    const int shown = prompts.messages.size();
+    prompts.openAnswers << QStringList{file};
+    window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(layer))->click();
+    if (!WaitForConversion(&window))
+        qWarning("the conversion of %s did not end", qPrintable(file));
+    return prompts.messages.mid(shown);
 }
 
 QPoint OverRow(ZKWindow &window, int layer)

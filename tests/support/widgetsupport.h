@@ -11,12 +11,64 @@
 #include <functional>
 #include <memory>
 
+#include "prompts.h"
 #include "testsupport.h"
 
 class BankDocument;
 class QTimer;
 class QWidget;
 class ZKWindow;
+
+// Answers the window's questions from a script instead of dialogs, and
+// records every question asked and message shown. Installed on `window`
+// while it lives.
+class ScriptedPrompts : public Prompts
+{
+public:
+    explicit ScriptedPrompts(ZKWindow &window);
+    ~ScriptedPrompts() override;
+    ScriptedPrompts(const ScriptedPrompts &) = delete;
+    ScriptedPrompts &operator=(const ScriptedPrompts &) = delete;
+
+    // The answers, each taken by the next question of its kind. A question
+    // with none left is cancelled: Ask gives Cancel if offered, else No; a
+    // file question gives nothing; an instrument, -1.
+    QList<PromptAnswer> answers;
+    QList<QStringList> openAnswers;
+    QStringList saveAnswers;
+    QList<int> instrumentAnswers;
+    // Runs as each question or message is put, before it is answered.
+    std::function<void()> whileAsked;
+
+    struct Question {
+        QString text;
+        QVector<PromptAnswer> answers;
+        PromptAnswer defaultAnswer = PromptAnswer::No;
+    };
+    // What was asked and shown, in order.
+    QVector<Question> asked;
+    QVector<FileQuestion> openQuestions;
+    QVector<FileQuestion> saveQuestions;
+    QStringList suggestedNames; // one per save question
+    QVector<QVector<KitInstrumentSummary>> instrumentLists;
+    QVector<PromptMessage> messages;
+    // Questions and messages put while a wait cursor still showed.
+    int underWaitCursor = 0;
+
+    PromptAnswer Ask(const QString &text, const QVector<PromptAnswer> &answers,
+                     PromptAnswer defaultAnswer) override;
+    QStringList OpenFiles(const FileQuestion &question, bool several) override;
+    QString SavePath(const FileQuestion &question, const QString &suffix,
+                     const QString &suggestedName) override;
+    int ChooseInstrument(const QString &kitName, const QVector<KitInstrumentSummary> &instruments) override;
+    void Show(const PromptMessage &message) override;
+
+private:
+    void Put();
+    ZKWindow &window;
+};
+
+Q_DECLARE_METATYPE(PromptAnswer)
 
 // Drivers for the window's modal dialogs and message boxes.
 
@@ -64,6 +116,11 @@ bool WaitForConversion(ZKWindow *window, int timeoutMs = 300000);
 // (empty: cancels it) and waits for the conversion. Returns the message box
 // shown about the file, if any, closed with Ok.
 SeenMessageBox AddLayerThroughDialog(ZKWindow *window, int layer, const QString &file);
+
+// AddLayerThroughDialog through `prompts`: `file` answers the open
+// question. Returns the messages shown meanwhile.
+QVector<PromptMessage> AddLayerAnswered(ZKWindow &window, ScriptedPrompts &prompts, int layer,
+                                        const QString &file);
 
 // The middle of row `layer`'s name label, in the window's coordinates.
 QPoint OverRow(ZKWindow &window, int layer);

@@ -21,6 +21,7 @@ private slots:
 
     void answers_data();
     void answers();
+    void realBox();
     void noQuestion_data();
     void noQuestion();
 
@@ -51,58 +52,72 @@ void TestClosePrompt::cleanup()
 
 void TestClosePrompt::answers_data()
 {
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<QString>("bankName"); // typed in the save dialog; empty: cancelled
+    QTest::addColumn<PromptAnswer>("answer");
+    QTest::addColumn<QString>("bankName"); // answers the save question; empty: cancelled
     QTest::addColumn<bool>("closed");
-    QTest::newRow("Generate") << "Generate" << "kit.zks" << true;
-    QTest::newRow("Generate, save dialog cancelled") << "Generate" << QString() << false;
-    QTest::newRow("Discard") << "Discard" << QString() << true;
-    QTest::newRow("Cancel") << "Cancel" << QString() << false;
+    QTest::newRow("Generate") << PromptAnswer::Generate << "kit.zks" << true;
+    QTest::newRow("Generate, save dialog cancelled") << PromptAnswer::Generate << QString() << false;
+    QTest::newRow("Discard") << PromptAnswer::Discard << QString() << true;
+    QTest::newRow("Cancel") << PromptAnswer::Cancel << QString() << false;
 }
 
 void TestClosePrompt::answers()
 {
-    QFETCH(QString, answer);
+    QFETCH(PromptAnswer, answer);
     QFETCH(QString, bankName);
     QFETCH(bool, closed);
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     for (int n = 1; n <= 2; ++n)
-        QVERIFY(!AddLayerThroughDialog(&window, n, Sound(n)).seen);
+        QVERIFY(AddLayerAnswered(window, prompts, n, Sound(n)).isEmpty());
 
-    QString title, text;
-    QStringList buttons;
-    QPointer<QTimer> watch = OnNextModalOf("QMessageBox", [&](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        title = box->windowTitle();
-        text = box->text();
-        QAbstractButton *chosen = nullptr;
-        for (QAbstractButton *button : box->buttons()) {
-            const QString shown = button->text().remove(QLatin1Char('&'));
-            buttons << shown;
-            if (shown == answer)
-                chosen = button;
-        }
-        buttons.sort();
-        if (chosen)
-            chosen->click();
-        else
-            box->close();
-    }, kGiveUpMs);
     const QString bank = bankName.isEmpty() ? QString() : home.path() + QLatin1Char('/') + bankName;
-    if (answer == QLatin1String("Generate"))
-        AnswerFileDialog(bank);
+    prompts.answers << answer;
+    prompts.saveAnswers << bank;
     QCOMPARE(window.close(), closed);
-    delete watch;
 
-    QCOMPARE(title, QStringLiteral("QUESTION"));
-    QCOMPARE(text, QStringLiteral("Generate the bank before closing?"));
-    QCOMPARE(buttons, (QStringList{"Cancel", "Discard", "Generate"}));
+    QCOMPARE(prompts.asked.size(), 1);
+    QCOMPARE(prompts.asked.at(0).text, QStringLiteral("Generate the bank before closing?"));
+    QCOMPARE(prompts.asked.at(0).answers,
+             (QVector<PromptAnswer>{PromptAnswer::Generate, PromptAnswer::Discard, PromptAnswer::Cancel}));
+    QCOMPARE(prompts.asked.at(0).defaultAnswer, PromptAnswer::Generate);
+    // Only Generate asks where.
+    QCOMPARE(prompts.saveQuestions.size(), answer == PromptAnswer::Generate ? 1 : 0);
     QCOMPARE(window.isVisible(), !closed);
     if (!bank.isEmpty())
         QVERIFY(QFileInfo(bank).size() > 0);
     // The layers stay with a window left open.
     QCOMPARE(Bank().Count(), 2);
+}
+
+// The question as the real dialogs put it.
+void TestClosePrompt::realBox()
+{
+    ZKWindow window;
+    window.show();
+    QVERIFY(!AddLayerThroughDialog(&window, 1, Sound(1)).seen);
+
+    QString title, text, defaultButton;
+    QStringList buttons;
+    QPointer<QTimer> watch = OnNextModalOf("QMessageBox", [&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        title = box->windowTitle();
+        text = box->text();
+        for (QAbstractButton *button : box->buttons())
+            buttons << button->text().remove(QLatin1Char('&'));
+        buttons.sort();
+        defaultButton = box->defaultButton()->text();
+        box->button(QMessageBox::Cancel)->click();
+    }, kGiveUpMs);
+    QVERIFY(!window.close());
+    delete watch;
+
+    QCOMPARE(title, QStringLiteral("QUESTION"));
+    QCOMPARE(text, QStringLiteral("Generate the bank before closing?"));
+    QCOMPARE(buttons, (QStringList{"Cancel", "Discard", "Generate"}));
+    QCOMPARE(defaultButton, QStringLiteral("Generate"));
+    QVERIFY(window.isVisible());
 }
 
 void TestClosePrompt::noQuestion_data()
@@ -124,51 +139,43 @@ void TestClosePrompt::noQuestion()
     const QString bank = home.path() + QStringLiteral("/written.zks");
     if (state.startsWith(QLatin1String("opened"))) {
         ZKWindow maker;
+        ScriptedPrompts makerPrompts(maker);
         maker.show();
         for (int n = 1; n <= 2; ++n)
-            QVERIFY(!AddLayerThroughDialog(&maker, n, Sound(n)).seen);
-        AnswerFileDialog(bank);
+            QVERIFY(AddLayerAnswered(maker, makerPrompts, n, Sound(n)).isEmpty());
+        makerPrompts.saveAnswers << bank;
         maker.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->click();
         QVERIFY(QFileInfo::exists(bank));
     }
 
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     if (state.startsWith(QLatin1String("generated"))) {
-        QVERIFY(!AddLayerThroughDialog(&window, 1, Sound(1)).seen);
-        AnswerFileDialog(bank);
+        QVERIFY(AddLayerAnswered(window, prompts, 1, Sound(1)).isEmpty());
+        prompts.saveAnswers << bank;
         window.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->click();
         QVERIFY(QFileInfo::exists(bank));
         if (state.endsWith(QLatin1String("gate moved")))
             window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(3);
     } else if (state == QLatin1String("removed")) {
-        QVERIFY(!AddLayerThroughDialog(&window, 1, Sound(1)).seen);
+        QVERIFY(AddLayerAnswered(window, prompts, 1, Sound(1)).isEmpty());
         window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_1"))->click();
     } else if (state.startsWith(QLatin1String("opened"))) {
-        QVERIFY(!AddLayerThroughDialog(&window, 1, Sound(2)).seen);
+        QVERIFY(AddLayerAnswered(window, prompts, 1, Sound(2)).isEmpty());
         // Its layers replace the one not written.
-        QPointer<QTimer> replace = OnNextModalOf("QMessageBox", [](QWidget *modal) {
-            qobject_cast<QMessageBox *>(modal)->button(QMessageBox::Yes)->click();
-        }, kGiveUpMs);
+        prompts.answers << PromptAnswer::Yes;
         window.OpenFiles({bank});
         QTRY_COMPARE(Bank().Count(), 2);
-        delete replace;
         if (state.endsWith(QLatin1String("layer removed")))
             window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
     }
 
-    SeenMessageBox box;
-    QPointer<QTimer> watch = OnNextModalOf("QMessageBox", [&box](QWidget *modal) {
-        auto *question = qobject_cast<QMessageBox *>(modal);
-        box.seen = true;
-        box.text = question->text();
-        question->button(QMessageBox::Cancel)->click();
-    }, asked ? kGiveUpMs : 500);
+    const int askedBefore = prompts.asked.size();
     QCOMPARE(window.close(), !asked);
-    delete watch;
-    QCOMPARE(box.seen, asked);
+    QCOMPARE(prompts.asked.size() - askedBefore, asked ? 1 : 0);
     if (asked)
-        QCOMPARE(box.text, QStringLiteral("Generate the bank before closing?"));
+        QCOMPARE(prompts.asked.last().text, QStringLiteral("Generate the bank before closing?"));
 }
 
 ZK_TEST(TestClosePrompt)
