@@ -175,9 +175,14 @@ private:
     QString Elided(const QLabel *label, const QString &name) const;
     int WidestNameShown() const;
 
-    // Shortcuts, the Tab order and the help box (zkwindowkeys.cpp).
+    // The commands' actions, the Tab order and the help box
+    // (zkwindowkeys.cpp).
     void SetUpKeys();
     void ShowHelp();
+    void RemoveLastLayer();
+    void PlaySelectedLayer();
+    struct Command;
+    static const Command commands[];
 
     // Opening a bank and trimming quiet tails.
     void AddBankControls();

@@ -1,13 +1,15 @@
-// The window's keyboard: shortcuts, the Tab order, the keys of a focused
-// threshold button and of any focused button, and the help box.
+// The window's keyboard: its commands' actions and their keys, the Tab
+// order, the keys of a focused threshold button and of any focused button,
+// and the help box.
 
 #include "zkwindow.h"
 #include "ui_zkwindow.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QKeyEvent>
 #include <QPushButton>
-#include <QShortcut>
+#include <QUndoStack>
 
 #include "about.h"
 
@@ -21,43 +23,80 @@ const char kThresholdHelp[] =
 
 } // namespace
 
+// The window's commands, in the order the help box lists their keys. Each
+// one with a name is an action of the window; one without is told only:
+// its keys belong to the focused control.
+struct ZKWindow::Command {
+    const char *name;           // the action's object name
+    const char *keysText;       // the keys as the help box and the tool tips name them
+    QList<QKeySequence> keys;
+    const char *help;           // the help box's line, and the action's status tip
+    const char *button;         // the button it presses, whose tool tip names the keys
+    void (ZKWindow::*run)();    // what it does when it presses no button
+};
+
+const ZKWindow::Command ZKWindow::commands[] = {
+    {"OpenBankAction", "Ctrl+O", {QKeySequence(Qt::CTRL | Qt::Key_O)}, "Open Bank", "OpenBankButton", nullptr},
+    {"GenerateAction", "Ctrl+S, Ctrl+G", {QKeySequence(Qt::CTRL | Qt::Key_S), QKeySequence(Qt::CTRL | Qt::Key_G)},
+     "Generate", "GenerateButton", nullptr},
+    {"OrderByLoudnessAction", "Ctrl+L", {QKeySequence(Qt::CTRL | Qt::Key_L)}, "Order by loudness",
+     "OrderByLoudnessButton", nullptr},
+    {"UndoAction", "Ctrl+Z", {QKeySequence(Qt::CTRL | Qt::Key_Z)}, "undo the last change", nullptr,
+     &ZKWindow::StepBack},
+    {"RedoAction", "Ctrl+Shift+Z, Ctrl+Y",
+     {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)}, "redo it", nullptr,
+     &ZKWindow::StepForward},
+    {"RemoveLastLayerAction", "Delete", {QKeySequence(Qt::Key_Delete)}, "remove the last layer", nullptr,
+     &ZKWindow::RemoveLastLayer},
+    {"PlaySelectedLayerAction", "P", {QKeySequence(Qt::Key_P)}, "play the selected layer", nullptr,
+     &ZKWindow::PlaySelectedLayer},
+    {nullptr, "Up, Down, Page Up, Page Down", {}, "move the focused threshold", nullptr, nullptr},
+    {nullptr, "Tab, Shift+Tab", {}, "the next or the previous control; Space or Return presses it", nullptr, nullptr},
+    {"HelpAction", "F1", {QKeySequence(Qt::Key_F1)}, "this help", nullptr, &ZKWindow::ShowHelp},
+};
+
+namespace {
+
+void Press(QAbstractButton *button)
+{
+    if (button && button->isVisible() && button->isEnabled())
+        button->click();
+}
+
+} // namespace
+
 void ZKWindow::SetUpKeys()
 {
-    const auto shortcut = [this](const QKeySequence &keys, std::function<void()> action) {
-        auto *s = new QShortcut(keys, this);
-        connect(s, &QShortcut::activated, this, std::move(action));
-    };
-    const auto press = [](QAbstractButton *button) {
-        if (button && button->isVisible() && button->isEnabled())
-            button->click();
-    };
-    const auto named = [this](const char *name) { return findChild<QAbstractButton *>(QLatin1String(name)); };
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_O), [=]() { press(named("OpenBankButton")); });
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_S), [=]() { press(ui->GenerateButton); });
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_G), [=]() { press(ui->GenerateButton); });
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_L), [=]() { press(named("OrderByLoudnessButton")); });
-    shortcut(QKeySequence(Qt::Key_Delete), [=]() {
-        if (Bank().Count() > 0)
-            press(row(Bank().Count()).addRemove);
-    });
-    shortcut(QKeySequence(Qt::Key_P), [=]() {
-        const int layer = selectedLayer >= 1 && selectedLayer <= Bank().Count() ? selectedLayer : Bank().Count();
-        if (layer > 0)
-            press(row(layer).play);
-    });
-    shortcut(QKeySequence(Qt::Key_F1), [this]() { ShowHelp(); });
-
-    // The tool tips name the keys.
-    const QList<QPair<QWidget *, QString>> named_keys{
-        {named("OpenBankButton"), QStringLiteral("Ctrl+O")},
-        {ui->GenerateButton, QStringLiteral("Ctrl+S, Ctrl+G")},
-        {named("OrderByLoudnessButton"), QStringLiteral("Ctrl+L")},
-    };
-    for (const auto &entry : named_keys) {
-        if (!entry.first)
+    QUndoStack *stack = table->UndoStack();
+    for (const Command &command : commands) {
+        if (!command.name)
             continue;
-        const QString tip = entry.first->toolTip();
-        entry.first->setToolTip(tip.isEmpty() ? entry.second : tip + QStringLiteral(" (") + entry.second + QLatin1Char(')'));
+        QAction *action;
+        if (command.run == &ZKWindow::StepBack || command.run == &ZKWindow::StepForward) {
+            // The stack's own actions follow what can be undone and redone;
+            // the window still decides when a step may be taken.
+            action = command.run == &ZKWindow::StepBack ? stack->createUndoAction(this)
+                                                         : stack->createRedoAction(this);
+            disconnect(action, nullptr, stack, nullptr);
+        } else {
+            action = new QAction(QString::fromLatin1(command.help), this);
+        }
+        action->setObjectName(QLatin1String(command.name));
+        action->setShortcuts(command.keys);
+        action->setStatusTip(QString::fromLatin1(command.help));
+        const QString keys = QLatin1String(command.keysText);
+        auto *button = command.button ? findChild<QAbstractButton *>(QLatin1String(command.button)) : nullptr;
+        if (button) {
+            // The button's tool tip names the keys.
+            const QString tip = button->toolTip();
+            button->setToolTip(tip.isEmpty() ? keys : tip + QStringLiteral(" (") + keys + QLatin1Char(')'));
+            action->setToolTip(button->toolTip());
+            connect(action, &QAction::triggered, button, [button]() { Press(button); });
+        } else {
+            action->setToolTip(QString::fromLatin1(command.help) + QStringLiteral(" (") + keys + QLatin1Char(')'));
+            connect(action, &QAction::triggered, this, command.run);
+        }
+        addAction(action);
     }
 
     // Tab follows the screen: the threshold slider at the left, then row by
@@ -78,6 +117,19 @@ void ZKWindow::SetUpKeys()
         setTabOrder(order.at(i - 1), order.at(i));
     for (QAbstractButton *button : findChildren<QAbstractButton *>())
         button->installEventFilter(this);
+}
+
+void ZKWindow::RemoveLastLayer()
+{
+    if (Bank().Count() > 0)
+        Press(row(Bank().Count()).addRemove);
+}
+
+void ZKWindow::PlaySelectedLayer()
+{
+    const int layer = selectedLayer >= 1 && selectedLayer <= Bank().Count() ? selectedLayer : Bank().Count();
+    if (layer > 0)
+        Press(row(layer).play);
 }
 
 bool ZKWindow::eventFilter(QObject *watched, QEvent *event)
@@ -128,22 +180,11 @@ bool ZKWindow::eventFilter(QObject *watched, QEvent *event)
 void ZKWindow::ShowHelp()
 {
     // A table, so the keys and what they do line up in any font.
-    const QList<QPair<const char *, const char *>> keys{
-        {"Ctrl+O", "Open Bank"},
-        {"Ctrl+S, Ctrl+G", "Generate"},
-        {"Ctrl+L", "Order by loudness"},
-        {"Ctrl+Z", "undo the last change"},
-        {"Ctrl+Shift+Z, Ctrl+Y", "redo it"},
-        {"Delete", "remove the last layer"},
-        {"P", "play the selected layer"},
-        {"Up, Down, Page Up, Page Down", "move the focused threshold"},
-        {"Tab, Shift+Tab", "the next or the previous control; Space or Return presses it"},
-        {"F1", "this help"},
-    };
     QString rows;
-    for (const auto &key : keys)
+    for (const Command &command : commands)
         rows += QStringLiteral("<tr><td style=\"white-space: nowrap; padding-right: 12px\"><b>%1</b></td><td>%2</td></tr>")
-                    .arg(QString::fromLatin1(key.first).toHtmlEscaped(), QString::fromLatin1(key.second).toHtmlEscaped());
+                    .arg(QString::fromLatin1(command.keysText).toHtmlEscaped(),
+                         QString::fromLatin1(command.help).toHtmlEscaped());
     const QString about = (QStringList{QStringLiteral("QuadrelX8FileGen %1").arg(ProgramVersion())} + LibraryLines())
                               .join(QLatin1Char('\n'))
                               .toHtmlEscaped()

@@ -5,8 +5,6 @@
 #include "zkwindow.h"
 #include "ui_zkwindow.h"
 
-#include <QKeySequence>
-#include <QShortcut>
 #include <QSlider>
 #include <QUndoStack>
 
@@ -25,13 +23,6 @@ void ZKWindow::SetUpUndo()
         if (!importedLine.isEmpty())
             ShowNames();
     });
-    const auto shortcut = [this](const QKeySequence &keys, void (ZKWindow::*step)()) {
-        auto *s = new QShortcut(keys, this);
-        connect(s, &QShortcut::activated, this, step);
-    };
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), &ZKWindow::StepBack);
-    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &ZKWindow::StepForward);
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), &ZKWindow::StepForward);
 }
 
 bool ZKWindow::ChangedSinceSaved() const

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include <QAction>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -43,9 +44,12 @@ private slots:
     void keysOnAThresholdButton();
     void keysOnTheLastLayerMoveNothing();
     void helpBox();
+    void commandActions_data();
+    void commandActions();
+    void undoActionsFollowTheStack();
 
 private:
-    void AddLayers(ZKWindow &window, int count);
+    void AddLayers(ZKWindow &window, ScriptedPrompts &prompts, int count);
     TestHome home;
 };
 
@@ -70,15 +74,12 @@ void TestKeys::cleanup()
     home.endTest();
 }
 
-void TestKeys::AddLayers(ZKWindow &window, int count)
+void TestKeys::AddLayers(ZKWindow &window, ScriptedPrompts &prompts, int count)
 {
     for (int n = 1; n <= count; ++n) {
-        AddLayerThroughDialog(&window, n, home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
+        AddLayerAnswered(window, prompts, n, home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
         QCOMPARE(Bank().Count(), n);
     }
-    // Keys go to the active window, which the dialogs were for a while.
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
 }
 
 void TestKeys::shortcutsPressTheirButtons_data()
@@ -96,29 +97,29 @@ void TestKeys::shortcutsPressTheirButtons()
     QFETCH(QKeySequence, keys);
     QFETCH(QString, button);
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    AddLayers(window, 2);
+    AddLayers(window, prompts, 2);
     auto *target = window.findChild<QPushButton *>(button);
     QVERIFY(target);
     QVERIFY2(target->toolTip().contains(keys.toString()), qPrintable(target->toolTip()));
     QSignalSpy clicked(target, &QAbstractButton::clicked);
-    // Whatever the button opens is closed again.
-    QPointer<QTimer> watch = OnNextModal([](QWidget *modal) { modal->close(); }, 3000);
+    // Whatever the button asks is cancelled.
     QTest::keySequence(&window, keys);
-    delete watch;
     QCOMPARE(clicked.count(), 1);
 }
 
 void TestKeys::deleteRemovesTheLastLayer()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     // No layer: nothing to remove, nothing asked.
     QTest::keyClick(&window, Qt::Key_Delete);
     QCOMPARE(Bank().Count(), 0);
-    AddLayers(window, 3);
+    AddLayers(window, prompts, 3);
     QTest::keyClick(&window, Qt::Key_Delete);
     QCOMPARE(Bank().Count(), 2);
     QCOMPARE(Bank().Name(2), QStringLiteral("layer2.wav"));
@@ -127,9 +128,10 @@ void TestKeys::deleteRemovesTheLastLayer()
 void TestKeys::pPlaysTheSelectedLayer()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    AddLayers(window, 3);
+    AddLayers(window, prompts, 3);
     window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_2"))->click();
     const int before = window.findChildren<QSoundEffect *>().size();
     QTest::keyClick(&window, Qt::Key_P);
@@ -144,9 +146,10 @@ void TestKeys::pPlaysTheSelectedLayer()
 void TestKeys::tabFollowsTheScreen()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    AddLayers(window, 3);
+    AddLayers(window, prompts, 3);
     auto *generate = window.findChild<QPushButton *>(QStringLiteral("GenerateButton"));
     generate->setFocus();
     QStringList seen;
@@ -183,9 +186,10 @@ void TestKeys::tabFollowsTheScreen()
 void TestKeys::returnPressesTheFocusedButton()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    AddLayers(window, 2);
+    AddLayers(window, prompts, 2);
     auto *remove = window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"));
     remove->setFocus();
     QTest::keyClick(remove, Qt::Key_Return);
@@ -215,9 +219,10 @@ void TestKeys::keysOnAThresholdButton()
     QFETCH(int, key);
     QFETCH(int, change);
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    AddLayers(window, 3);
+    AddLayers(window, prompts, 3);
     auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
     auto *button = window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_%1").arg(layer));
     button->setFocus();
@@ -236,9 +241,10 @@ void TestKeys::keysOnAThresholdButton()
 void TestKeys::keysOnTheLastLayerMoveNothing()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    AddLayers(window, 3);
+    AddLayers(window, prompts, 3);
     window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
     QCOMPARE(window.SelectedLayer(), 1);
     const QVector<int> before(Bank().Thresholds(), Bank().Thresholds() + kMaxLayers + 1);
@@ -252,15 +258,15 @@ void TestKeys::keysOnTheLastLayerMoveNothing()
 void TestKeys::helpBox()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    SeenMessageBox seen;
-    QPointer<QTimer> watch = CloseNextMessageBox(&seen, 3000);
     QTest::keyClick(&window, Qt::Key_F1);
-    delete watch;
-    QVERIFY(seen.seen);
+    QCOMPARE(prompts.messages.size(), 1);
+    QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Help"));
+    QCOMPARE(prompts.messages.at(0).textFormat, Qt::RichText);
     QTextDocument shown;
-    shown.setHtml(seen.text);
+    shown.setHtml(prompts.messages.at(0).text);
     for (const char *part : {"Ctrl+O", "Ctrl+S", "Ctrl+L", "Delete", "threshold", "QuadrelX8FileGen 2.1",
                              "libsndfile-", "libsoxr-", "libebur128-", "LGPL"})
         QVERIFY2(shown.toPlainText().contains(QLatin1String(part)), part);
@@ -281,6 +287,70 @@ void TestKeys::helpBox()
     const QTextTableCell undo = table->cellAt(3, 1);
     QCOMPARE(shown.toPlainText().mid(undo.firstPosition(), undo.lastPosition() - undo.firstPosition()),
              QStringLiteral("undo the last change"));
+}
+
+void TestKeys::commandActions_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QList<QKeySequence>>("keys");
+    QTest::addColumn<QString>("keysText"); // as its tool tip names them
+    QTest::newRow("Open Bank") << "OpenBankAction" << QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_O)}
+                               << "Ctrl+O";
+    QTest::newRow("Generate") << "GenerateAction"
+                              << QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_S), QKeySequence(Qt::CTRL | Qt::Key_G)}
+                              << "Ctrl+S, Ctrl+G";
+    QTest::newRow("Order by loudness") << "OrderByLoudnessAction"
+                                       << QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_L)} << "Ctrl+L";
+    QTest::newRow("undo") << "UndoAction" << QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_Z)} << "Ctrl+Z";
+    QTest::newRow("redo") << "RedoAction"
+                          << QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
+                                                 QKeySequence(Qt::CTRL | Qt::Key_Y)}
+                          << "Ctrl+Shift+Z, Ctrl+Y";
+    QTest::newRow("remove") << "RemoveLastLayerAction" << QList<QKeySequence>{QKeySequence(Qt::Key_Delete)}
+                            << "Delete";
+    QTest::newRow("play") << "PlaySelectedLayerAction" << QList<QKeySequence>{QKeySequence(Qt::Key_P)} << "P";
+    QTest::newRow("help") << "HelpAction" << QList<QKeySequence>{QKeySequence(Qt::Key_F1)} << "F1";
+}
+
+// Each command is an action of the window with its keys, a tool tip naming
+// them and a help line.
+void TestKeys::commandActions()
+{
+    QFETCH(QString, action);
+    QFETCH(QList<QKeySequence>, keys);
+    QFETCH(QString, keysText);
+    ZKWindow window;
+    auto *command = window.findChild<QAction *>(action);
+    QVERIFY(command);
+    QVERIFY(window.actions().contains(command));
+    QCOMPARE(command->shortcuts(), keys);
+    QVERIFY2(command->toolTip().endsWith(QStringLiteral(" (") + keysText + QLatin1Char(')')),
+             qPrintable(command->toolTip()));
+    QVERIFY(!command->statusTip().isEmpty());
+}
+
+// Undo and redo are the stack's own actions: enabled when there is a step
+// to take, and one key press takes one step.
+void TestKeys::undoActionsFollowTheStack()
+{
+    ZKWindow window;
+    ScriptedPrompts prompts(window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto *undo = window.findChild<QAction *>(QStringLiteral("UndoAction"));
+    auto *redo = window.findChild<QAction *>(QStringLiteral("RedoAction"));
+    QVERIFY(undo && redo);
+    QVERIFY(!undo->isEnabled());
+    QVERIFY(!redo->isEnabled());
+    AddLayers(window, prompts, 2);
+    QVERIFY(undo->isEnabled());
+    QVERIFY(!redo->isEnabled());
+    QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(Bank().Count(), 1);
+    QVERIFY(redo->isEnabled());
+    QTest::keyClick(&window, Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(Bank().Count(), 2);
+    QVERIFY(!redo->isEnabled());
 }
 
 ZK_TEST(TestKeys)
