@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHash>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -34,14 +35,31 @@
 #include "fileprocessor.h"
 #include "zkwindow.h"
 
+namespace {
+
+QHash<const ZKWindow *, ScriptedPrompts *> &Installed()
+{
+    static QHash<const ZKWindow *, ScriptedPrompts *> installed;
+    return installed;
+}
+
+} // namespace
+
 ScriptedPrompts::ScriptedPrompts(ZKWindow &window) : window(window)
 {
     window.SetPrompts(this);
+    Installed().insert(&window, this);
 }
 
 ScriptedPrompts::~ScriptedPrompts()
 {
     window.SetPrompts(nullptr);
+    Installed().remove(&window);
+}
+
+ScriptedPrompts *ScriptedPrompts::Of(const ZKWindow &window)
+{
+    return Installed().value(&window);
 }
 
 void ScriptedPrompts::Put()

@@ -28,6 +28,8 @@ public:
     explicit ScriptedPrompts(ZKWindow &window);
     ~ScriptedPrompts() override;
     ScriptedPrompts(const ScriptedPrompts &) = delete;
+    // The prompts installed on `window`; nullptr while it shows dialogs.
+    static ScriptedPrompts *Of(const ZKWindow &window);
     ScriptedPrompts &operator=(const ScriptedPrompts &) = delete;
 
     // The answers, each taken by the next question of its kind. A question

@@ -2,8 +2,6 @@
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QMessageBox>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -328,23 +326,24 @@ void TestUndo::cleanup()
 void TestUndo::Generate(ZKWindow &window, const QString &bankPath)
 {
     QVERIFY(QDir().mkpath(QFileInfo(bankPath).absolutePath()));
-    SeenMessageBox error;
-    QPointer<QTimer> watch = CloseNextMessageBox(&error, 300000);
-    AnswerFileDialog(bankPath);
+    ScriptedPrompts &prompts = *ScriptedPrompts::Of(window);
+    const int shown = prompts.messages.size();
+    prompts.saveAnswers << bankPath;
     QVERIFY(Activate(window));
     QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
-    delete watch;
-    QVERIFY2(!error.seen, qPrintable(error.text + QLatin1Char(' ') + error.informative));
+    QVERIFY2(prompts.messages.size() == shown,
+             qPrintable(prompts.messages.value(shown).text + QLatin1Char(' ') + prompts.messages.value(shown).detail));
     QVERIFY(QFileInfo(bankPath).isFile());
 }
 
 void TestUndo::OpenBank(ZKWindow &window, const QString &bankPath)
 {
-    SeenMessageBox question;
-    QPointer<QTimer> watch = AnswerNextMessageBox(&question, QMessageBox::Yes, 300000);
-    AnswerFileDialog(bankPath);
+    ScriptedPrompts &prompts = *ScriptedPrompts::Of(window);
+    // Yes to replacing the layers, if there are any to replace.
+    prompts.answers = {PromptAnswer::Yes};
+    prompts.openAnswers << QStringList{bankPath};
     window.findChild<QPushButton *>(QStringLiteral("OpenBankButton"))->click();
-    delete watch;
+    prompts.answers.clear();
 }
 
 QString TestUndo::MakeKit()
@@ -365,23 +364,24 @@ QString TestUndo::MakeKit()
 // Imports the kit's first instrument, answering Yes to replacing the layers.
 void TestUndo::ImportKit(ZKWindow &window, const QString &kitPath)
 {
-    SeenMessageBox question;
-    QPointer<QTimer> answer = AnswerNextMessageBox(&question, QMessageBox::Yes);
-    SeenKitDialog seen;
-    AnswerFileDialog(kitPath);
-    QPointer<QTimer> watch = ChooseInstrument(0, &seen);
+    ScriptedPrompts &prompts = *ScriptedPrompts::Of(window);
+    const int asked = prompts.asked.size();
+    const int chosen = prompts.instrumentLists.size();
+    prompts.answers = {PromptAnswer::Yes};
+    prompts.openAnswers << QStringList{kitPath};
+    prompts.instrumentAnswers << 0;
     window.findChild<QPushButton *>(QStringLiteral("ImportKitButton"))->click();
-    delete watch;
-    delete answer;
-    QVERIFY(seen.seen && question.seen);
+    QCOMPARE(prompts.instrumentLists.size(), chosen + 1);
+    QCOMPARE(prompts.asked.size(), asked + 1);
 }
 
 // Makes one change of each kind the user can make to the three layers of
 // ThreeLayers, by name as eachChangeIsOneStep lists them.
 void TestUndo::MakeChange(ZKWindow &window, const QString &change, const QString &kitPath)
 {
+    ScriptedPrompts &prompts = *ScriptedPrompts::Of(window);
     if (change == QLatin1String("add")) {
-        QVERIFY(!AddLayerThroughDialog(&window, 4, sounds.at(1)).seen);
+        QVERIFY(AddLayerAnswered(window, prompts, 4, sounds.at(1)).isEmpty());
         QCOMPARE(Bank().Count(), 4);
     } else if (change == QLatin1String("add several")) {
         QVERIFY(SendDrop(window, {sounds.at(1), sounds.at(4)}, OverRow(window, 4)));
@@ -395,11 +395,10 @@ void TestUndo::MakeChange(ZKWindow &window, const QString &change, const QString
         QVERIFY(WaitForConversion(&window));
         QCOMPARE(Bank().Name(2), QStringLiteral("snare.wav"));
     } else if (change == QLatin1String("order by loudness")) {
-        SeenMessageBox question;
-        QPointer<QTimer> watch = AnswerNextMessageBox(&question, QMessageBox::Yes);
+        const int asked = prompts.asked.size();
+        prompts.answers = {PromptAnswer::Yes};
         window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
-        delete watch;
-        QVERIFY(question.seen);
+        QCOMPARE(prompts.asked.size(), asked + 1);
         QCOMPARE(Bank().Name(1), QStringLiteral("kick.wav"));
     } else if (change == QLatin1String("threshold key")) {
         QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 2);
@@ -425,7 +424,7 @@ void TestUndo::ThreeLayers(ZKWindow &window)
     // Not loudest first, so ordering by loudness moves them.
     const QStringList quietFirst{sounds.at(2), sounds.at(0), sounds.at(3)};
     for (int n = 1; n <= 3; ++n)
-        QVERIFY(!AddLayerThroughDialog(&window, n, quietFirst.at(n - 1)).seen);
+        QVERIFY(AddLayerAnswered(window, *ScriptedPrompts::Of(window), n, quietFirst.at(n - 1)).isEmpty());
     QCOMPARE(Bank().Count(), 3);
     QPushButton *threshold = Button(window, QStringLiteral("ThrOfLayer"), 1);
     threshold->setFocus();
@@ -454,13 +453,15 @@ QString TestUndo::RandomEdit(ZKWindow &window, QRandomGenerator &random)
     }
     const QString sound = sounds.at(int(random.bounded(int(sounds.size()))));
     const QString soundName = QFileInfo(sound).fileName();
-    SeenMessageBox box;
+    ScriptedPrompts &prompts = *ScriptedPrompts::Of(window);
+    const int shown = prompts.messages.size();
+    const auto refused = [&]() { return prompts.messages.size() > shown ? QStringLiteral(", refused") : QString(); };
     switch (kind) {
     case AddOne:
         // With every row filled there is no "+": the sound is dropped.
         if (Bank().Count() < kMaxLayers) {
-            const bool refused = AddLayerThroughDialog(&window, Bank().Count() + 1, sound).seen;
-            return QStringLiteral("add %1%2").arg(soundName, refused ? QStringLiteral(", refused") : QString());
+            AddLayerAnswered(window, prompts, Bank().Count() + 1, sound);
+            return QStringLiteral("add %1%2").arg(soundName, refused());
         }
         Q_FALLTHROUGH();
     case AddSeveral: {
@@ -470,12 +471,9 @@ QString TestUndo::RandomEdit(ZKWindow &window, QRandomGenerator &random)
             files << sounds.at(int(random.bounded(int(sounds.size()))));
             names << QFileInfo(files.last()).fileName();
         }
-        QPointer<QTimer> watch = CloseNextMessageBox(&box, 300000);
         SendDrop(window, files, OverRow(window, 1));
         WaitForConversion(&window);
-        delete watch;
-        return QStringLiteral("drop %1%2")
-            .arg(names.join(QLatin1Char(' ')), box.seen ? QStringLiteral(", refused") : QString());
+        return QStringLiteral("drop %1%2").arg(names.join(QLatin1Char(' ')), refused());
     }
     case Remove:
         if (Bank().Count() > 0 && random.bounded(2) == 0) {
@@ -487,19 +485,17 @@ QString TestUndo::RandomEdit(ZKWindow &window, QRandomGenerator &random)
         return QStringLiteral("remove by Delete");
     case Replace: {
         const int layer = 1 + int(random.bounded(Bank().Count()));
-        QPointer<QTimer> watch = CloseNextMessageBox(&box, 300000);
         SendDrop(window, {sound}, OverRow(window, layer));
         WaitForConversion(&window);
-        delete watch;
-        return QStringLiteral("replace layer %1 by %2%3")
-            .arg(layer)
-            .arg(soundName, box.seen ? QStringLiteral(", refused") : QString());
+        return QStringLiteral("replace layer %1 by %2%3").arg(layer).arg(soundName, refused());
     }
     case Order: {
-        QPointer<QTimer> watch = AnswerNextMessageBox(&box, QMessageBox::Yes, 300000);
+        const int asked = prompts.asked.size();
+        prompts.answers = {PromptAnswer::Yes};
         window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
-        delete watch;
-        return QStringLiteral("order by loudness%1").arg(box.seen ? QStringLiteral(", asked") : QString());
+        prompts.answers.clear();
+        return QStringLiteral("order by loudness%1")
+            .arg(prompts.asked.size() > asked ? QStringLiteral(", asked") : QString());
     }
     case ThresholdKey: {
         const int layer = 1 + int(random.bounded(Bank().Count() - 1));
@@ -517,10 +513,8 @@ QString TestUndo::RandomEdit(ZKWindow &window, QRandomGenerator &random)
         return QStringLiteral("gate key %1").arg(QKeySequence(key).toString());
     }
     case Trim: {
-        QPointer<QTimer> watch = CloseNextMessageBox(&box, 300000);
         window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
-        delete watch;
-        return QStringLiteral("trim tails%1").arg(box.seen ? QStringLiteral(", refused") : QString());
+        return QStringLiteral("trim tails%1").arg(refused());
     }
     case Open: {
         const QString bank = banks.at(int(random.bounded(int(banks.size()))));
@@ -541,6 +535,7 @@ QString TestUndo::RandomEdit(ZKWindow &window, QRandomGenerator &random)
 void TestUndo::twoHundredEdits()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QUndoStack *stack = Stack(window);
@@ -654,6 +649,7 @@ void TestUndo::eachChangeIsOneStep()
     QFETCH(QString, change);
     const QString kit = MakeKit();
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     ThreeLayers(window);
@@ -670,10 +666,11 @@ void TestUndo::eachChangeIsOneStep()
 void TestUndo::backToTheSavedBank()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     for (int n = 1; n <= 2; ++n)
-        QVERIFY(!AddLayerThroughDialog(&window, n, sounds.at(n)).seen);
+        QVERIFY(AddLayerAnswered(window, prompts, n, sounds.at(n)).isEmpty());
     QUndoStack *stack = Stack(window);
     const int steps = stack->index();
     const QString bankPath = home.workingFolder() + QStringLiteral("/kit.zks");
@@ -702,11 +699,8 @@ void TestUndo::backToTheSavedBank()
     Redo(window);
     QCOMPARE(StatusLine(window), saved);
 
-    SeenMessageBox question;
-    QPointer<QTimer> watch = CloseNextMessageBox(&question, 3000);
     QVERIFY(window.close());
-    delete watch;
-    QVERIFY2(!question.seen, qPrintable(question.text));
+    QVERIFY(prompts.asked.isEmpty());
 }
 
 // While a sound converts, its result goes where the table had room: undo
@@ -714,6 +708,7 @@ void TestUndo::backToTheSavedBank()
 void TestUndo::nothingUndoneWhileConverting()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     ThreeLayers(window);
@@ -723,7 +718,7 @@ void TestUndo::nothingUndoneWhileConverting()
     const int index = stack->index();
 
     HeldConverter converter;
-    AnswerFileDialog(sounds.at(1));
+    prompts.openAnswers << QStringList{sounds.at(1)};
     Button(window, QStringLiteral("Del_Br_Button"), 4)->click();
     QTRY_VERIFY_WITH_TIMEOUT(converter.held(), kGiveUpMs);
     QVERIFY(Activate(window));
@@ -758,6 +753,7 @@ void TestUndo::dragIsOneStep()
 {
     QFETCH(QString, slider);
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     ThreeLayers(window);
@@ -794,6 +790,7 @@ void TestUndo::dragIsOneStep()
 void TestUndo::keysMoveTheThresholdAsItIsNow()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     ThreeLayers(window); // layer 1 selected and moved one down
@@ -829,6 +826,7 @@ void TestUndo::keyThatCannotMoveTheLayerChangesNothing()
     const ToolRun run = RunTool({"build", "-o", bank, "--thresholds", "2,1", sounds.at(0), sounds.at(2)});
     QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     OpenBank(window, bank);
@@ -865,6 +863,7 @@ void TestUndo::rememberedChoicesAreTheUsers()
             .arg(settings.value(QStringLiteral("TrimTails"), QStringLiteral("unset")).toString());
     };
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     ThreeLayers(window);
@@ -923,6 +922,7 @@ void TestUndo::filesLastWhileAStepNeedsThem()
     QFETCH(QString, change);
     const QString kit = MakeKit();
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     ThreeLayers(window);
@@ -958,11 +958,12 @@ void TestUndo::filesLastWhileAStepNeedsThem()
 void TestUndo::longRunOfReplacementsStaysBounded()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QUndoStack *stack = Stack(window);
     QCOMPARE(stack->undoLimit(), 200);
-    QVERIFY(!AddLayerThroughDialog(&window, 1, sounds.at(0)).seen);
+    QVERIFY(AddLayerAnswered(window, prompts, 1, sounds.at(0)).isEmpty());
     // Each sound comes with a trimmed copy too.
     window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"))->click();
     QVERIFY(Bank().Path(1) != Bank().Source(1));
@@ -980,12 +981,10 @@ void TestUndo::longRunOfReplacementsStaysBounded()
     // The files in use after each replacement; the first, before any.
     QVector<QStringList> inUse{LayerFilesInUse()};
     for (int k = 1; k <= replacements; ++k) {
-        SeenMessageBox box;
-        QPointer<QTimer> watch = CloseNextMessageBox(&box, 300000);
         QVERIFY(SendDrop(window, {sounds.at(k % 4)}, OverRow(window, 1)));
         QVERIFY(WaitForConversion(&window));
-        delete watch;
-        QVERIFY2(!box.seen, qPrintable(box.text + QLatin1Char(' ') + box.informative));
+        QVERIFY2(prompts.messages.isEmpty(),
+                 qPrintable(prompts.messages.value(0).text + QLatin1Char(' ') + prompts.messages.value(0).detail));
         inUse << LayerFilesInUse();
         QVERIFY(inUse.last() != inUse.at(k - 1));
     }
