@@ -2,7 +2,6 @@
 
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QSoundEffect>
@@ -33,24 +32,6 @@ QVector<qint16> RisingHit()
     for (int i = 0; i < left.size(); ++i)
         left[i] = qint16(i % 2 ? -i : i);
     return left + Sine1k(256 * 86 - left.size(), -6);
-}
-
-struct SeenQuestion {
-    QString title;
-    QString text;
-    bool seen = false;
-};
-
-// Answers the next message box with `answer`, recording what it asked.
-QTimer *AnswerNextBox(SeenQuestion *seen, QMessageBox::StandardButton answer)
-{
-    return OnNextModalOf("QMessageBox", [seen, answer](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        seen->title = box->windowTitle();
-        seen->text = box->text();
-        seen->seen = true;
-        box->button(answer)->click();
-    });
 }
 
 // The slot table's layers and thresholds, to tell whether anything moved.
@@ -115,7 +96,8 @@ private:
     void AddThreeSines(ZKWindow &window, int count = 3);
     void AddLayer(ZKWindow &window, const QString &file);
     // Clicks the order button, answering a box, if one comes, with `answer`.
-    SeenQuestion ClickOrder(ZKWindow &window, QMessageBox::StandardButton answer = QMessageBox::No);
+    // Presses Order by loudness; the questions it asked, answered `answer`.
+    QStringList ClickOrder(ZKWindow &window, PromptAnswer answer = PromptAnswer::No);
     QStringList ThresholdTips(ZKWindow &window);
 
     TestHome home;
@@ -149,7 +131,7 @@ QString TestLoudnessView::MakeWave(const QString &name, quint16 channels, const 
 void TestLoudnessView::AddLayer(ZKWindow &window, const QString &file)
 {
     const int before = Bank().Count();
-    AddLayerThroughDialog(&window, before + 1, file);
+    AddLayerAnswered(window, *ScriptedPrompts::Of(window), before + 1, file);
     QCOMPARE(Bank().Count(), before + 1);
 }
 
@@ -164,13 +146,17 @@ void TestLoudnessView::AddThreeSines(ZKWindow &window, int count)
         AddLayer(window, files[i]);
 }
 
-SeenQuestion TestLoudnessView::ClickOrder(ZKWindow &window, QMessageBox::StandardButton answer)
+QStringList TestLoudnessView::ClickOrder(ZKWindow &window, PromptAnswer answer)
 {
-    SeenQuestion seen;
-    QPointer<QTimer> watch = AnswerNextBox(&seen, answer);
+    ScriptedPrompts &prompts = *ScriptedPrompts::Of(window);
+    const int before = prompts.asked.size();
+    prompts.answers = {answer};
     window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
-    delete watch; // nothing left waiting for a box that never came
-    return seen;
+    prompts.answers.clear();
+    QStringList texts;
+    for (const ScriptedPrompts::Question &question : prompts.asked.mid(before))
+        texts << question.text;
+    return texts;
 }
 
 QStringList TestLoudnessView::ThresholdTips(ZKWindow &window)
@@ -184,6 +170,7 @@ QStringList TestLoudnessView::ThresholdTips(ZKWindow &window)
 void TestLoudnessView::orderButtonShownWithTwoLayers()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     auto *order = window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"));
     QVERIFY(order);
@@ -202,11 +189,12 @@ void TestLoudnessView::orderButtonShownWithTwoLayers()
 void TestLoudnessView::orderByLoudness()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     AddThreeSines(window);
     const Table before = CurrentTable();
 
-    QVERIFY(!ClickOrder(window).seen); // nothing the user set is lost: no question
+    QVERIFY(ClickOrder(window).isEmpty()); // nothing the user set is lost: no question
 
     QCOMPARE(Bank().Count(), 3);
     QCOMPARE((QStringList{Bank().Name(1), Bank().Name(2), Bank().Name(3)}),
@@ -232,31 +220,32 @@ void TestLoudnessView::orderByLoudness()
 
     // Already in order: ordering again changes nothing.
     const Table ordered = CurrentTable();
-    QVERIFY(!ClickOrder(window).seen);
+    QVERIFY(ClickOrder(window).isEmpty());
     QVERIFY(CurrentTable() == ordered);
 }
 
 void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds_data()
 {
     QTest::addColumn<QString>("edit");
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<PromptAnswer>("answer");
     QTest::addColumn<bool>("asked");
-    QTest::newRow("dragged, answered No") << "drag" << int(QMessageBox::No) << true;
-    QTest::newRow("moved with a key, answered Yes") << "key" << int(QMessageBox::Yes) << true;
+    QTest::newRow("dragged, answered No") << "drag" << PromptAnswer::No << true;
+    QTest::newRow("moved with a key, answered Yes") << "key" << PromptAnswer::Yes << true;
     // Adding a layer spreads the thresholds anew: nothing of the user's left.
-    QTest::newRow("dragged before the last layer came") << "drag, then add" << int(QMessageBox::No) << false;
+    QTest::newRow("dragged before the last layer came") << "drag, then add" << PromptAnswer::No << false;
     // A bank's thresholds (or a kit's, which come the same way) were chosen
     // by whoever made it.
-    QTest::newRow("bank opened, answered No") << "open" << int(QMessageBox::No) << true;
-    QTest::newRow("bank opened, answered Yes") << "open" << int(QMessageBox::Yes) << true;
+    QTest::newRow("bank opened, answered No") << "open" << PromptAnswer::No << true;
+    QTest::newRow("bank opened, answered Yes") << "open" << PromptAnswer::Yes << true;
 }
 
 void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
 {
     QFETCH(QString, edit);
-    QFETCH(int, answer);
+    QFETCH(PromptAnswer, answer);
     QFETCH(bool, asked);
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const bool addAfter = edit.endsWith(QLatin1String("add"));
@@ -273,7 +262,7 @@ void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
         const ThresholdTable authors = {0, 100, 73, 1, 1, 1, 1, 1, 1};
         const QString bank = home.path() + QStringLiteral("/kit.zks");
         QCOMPARE(GenerateZKS(MakeGeneratorArgs(layers, authors, 0, bank)), GENERATE_OK);
-        AnswerFileDialog(bank);
+        prompts.openAnswers << QStringList{bank};
         window.findChild<QPushButton *>(QStringLiteral("OpenBankButton"))->click();
         QCOMPARE(Bank().Count(), 3);
         QCOMPARE((QVector<qint32>{Bank().Threshold(1), Bank().Threshold(2), Bank().Threshold(3)}), (QVector<qint32>{100, 73, 1}));
@@ -296,14 +285,12 @@ void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
     }
     const Table before = CurrentTable();
 
-    const SeenQuestion question = ClickOrder(window, QMessageBox::StandardButton(answer));
+    const QStringList questions = ClickOrder(window, answer);
 
-    QCOMPARE(question.seen, asked);
-    if (asked) {
-        QCOMPARE(question.title, QStringLiteral("QUESTION"));
-        QCOMPARE(question.text, QStringLiteral("Replace the thresholds you set with ones spread by loudness?"));
-    }
-    if (answer == QMessageBox::No && asked) {
+    QCOMPARE(questions.size(), asked ? 1 : 0);
+    if (asked)
+        QCOMPARE(questions.at(0), QStringLiteral("Replace the thresholds you set with ones spread by loudness?"));
+    if (answer == PromptAnswer::No && asked) {
         QVERIFY(CurrentTable() == before);
         QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->text(),
                  QString::number(before.thresholds.at(0)));
@@ -314,12 +301,13 @@ void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
     QCOMPARE((QVector<qint32>{Bank().Threshold(1), Bank().Threshold(2), Bank().Threshold(3)}), (QVector<qint32>{85, 49, 1}));
     // The loudness spread is no edit of the user's: ordering again asks
     // nothing.
-    QVERIFY(!ClickOrder(window).seen);
+    QVERIFY(ClickOrder(window).isEmpty());
 }
 
 void TestLoudnessView::orderRefusesALayerItCannotMeasure()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     // Layer 2's file is gone before anything measured it.
     const QString medium = MakeWave(QStringLiteral("medium.wav"), 1, Sine1k(kBankRate, -12));
@@ -332,15 +320,12 @@ void TestLoudnessView::orderRefusesALayerItCannotMeasure()
                         thresholds, QStringLiteral("Open"));
     const Table before = CurrentTable();
 
-    SeenMessageBox box;
-    QPointer<QTimer> watch = CloseNextMessageBox(&box);
     window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
-    delete watch;
 
-    QVERIFY(box.seen);
-    QCOMPARE(box.title, QStringLiteral("WARNING"));
-    QCOMPARE(box.text, QStringLiteral("Layer 2 could not be measured: no such file."));
-    QCOMPARE(box.icon, int(QMessageBox::Warning));
+    QCOMPARE(prompts.messages.size(), 1);
+    QCOMPARE(prompts.messages.at(0).title, QStringLiteral("WARNING"));
+    QCOMPARE(prompts.messages.at(0).text, QStringLiteral("Layer 2 could not be measured: no such file."));
+    QCOMPARE(prompts.messages.at(0).icon, QMessageBox::Warning);
     QVERIFY(CurrentTable() == before);
 }
 
@@ -382,6 +367,7 @@ void TestLoudnessView::rowToolTipsGiveLevels()
     QFETCH(QString, levels);
     QFETCH(double, lufs);
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     AddLayer(window, MakeWave(QStringLiteral("hit.wav"), 1, samples));
     // Measured when the layer comes, then again as the gate moves.
@@ -438,6 +424,7 @@ void TestLoudnessView::thresholdToolTipsSayWhichHits()
     QFETCH(int, position);
     QFETCH(QStringList, tips);
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     const QString sound = MakeWave(QStringLiteral("tick.wav"), 1, Sine1k(600, -6));
     for (int n = 1; n <= layers; ++n)
@@ -480,6 +467,7 @@ void TestLoudnessView::viewCutsWhereTheBankDoes()
     quint16 amplitude;
     QVERIFY(GateForPosition(gatePosition, &label, &amplitude));
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     const QVector<qint16> left = RisingHit();
     AddLayer(window, MakeWave(QStringLiteral("rising.wav"), 2, Interleaved(left, Square(left.size(), 30000))));
@@ -504,6 +492,7 @@ void TestLoudnessView::viewCutsWhereTheBankDoes()
 void TestLoudnessView::viewShadesCutAndPadding()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QVector<qint16> left = RisingHit();
@@ -526,6 +515,7 @@ void TestLoudnessView::viewShadesCutAndPadding()
 void TestLoudnessView::viewFollowsSelection()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     auto *view = window.findChild<LayerView *>(QStringLiteral("LayerView"));
     auto *hint = window.findChild<QLabel *>(QStringLiteral("LayerViewHint"));
@@ -602,6 +592,7 @@ void TestLoudnessView::viewFollowsSelection()
 void TestLoudnessView::viewDrawnToTheLayersPeak()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     AddLayer(window, MakeWave(QStringLiteral("brush.wav"), 1, Sine1k(kBankRate, -29)));
@@ -627,6 +618,7 @@ void TestLoudnessView::viewDrawnToTheLayersPeak()
 void TestLoudnessView::playGivesWhatTheBankHolds()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     const QVector<qint16> left = RisingHit();
     AddLayer(window, MakeWave(QStringLiteral("rising.wav"), 2, Interleaved(left, Square(left.size(), 30000))));
@@ -666,23 +658,23 @@ void TestLoudnessView::playWithoutAudioOutputWarnsOncePerWindow()
 {
     SetAudioOutputCheck(AudioOutputMissing);
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     AddThreeSines(window, 1);
     const QStringList workBefore = FolderTree(WorkFolder());
-    const auto click = [&window](const QString &button) {
-        SeenMessageBox box;
-        QPointer<QTimer> watch = CloseNextMessageBox(&box);
+    // The messages a press on `button` showed.
+    const auto click = [&window, &prompts](const QString &button) {
+        const int shown = prompts.messages.size();
         window.findChild<QPushButton *>(button)->click();
-        delete watch;
-        return box;
+        return prompts.messages.mid(shown);
     };
 
-    const SeenMessageBox first = click(QStringLiteral("LayerViewPlay"));
-    QVERIFY(first.seen);
-    QCOMPARE(first.title, QStringLiteral("WARNING"));
-    QCOMPARE(first.text, QStringLiteral("No audio output is available."));
-    QVERIFY(!click(QStringLiteral("Play_Button_1")).seen);
-    QVERIFY(!click(QStringLiteral("LayerViewPlay")).seen);
+    const QVector<PromptMessage> first = click(QStringLiteral("LayerViewPlay"));
+    QCOMPARE(first.size(), 1);
+    QCOMPARE(first.at(0).title, QStringLiteral("WARNING"));
+    QCOMPARE(first.at(0).text, QStringLiteral("No audio output is available."));
+    QVERIFY(click(QStringLiteral("Play_Button_1")).isEmpty());
+    QVERIFY(click(QStringLiteral("LayerViewPlay")).isEmpty());
     QVERIFY(window.findChildren<QSoundEffect *>().isEmpty());
     QCOMPARE(FolderTree(WorkFolder()), workBefore); // nothing written for it
 }
