@@ -73,7 +73,8 @@ void TestHitStrength::cleanup()
 void TestHitStrength::AddLayers(ZKWindow &window, int count)
 {
     for (int n = 1; n <= count; ++n) {
-        AddLayerThroughDialog(&window, n, home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
+        AddLayerAnswered(window, *ScriptedPrompts::Of(window), n,
+                         home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
         QCOMPARE(Bank().Count(), n);
     }
 }
@@ -96,6 +97,7 @@ void TestHitStrength::strengthShowsItsLayer()
     QFETCH(int, strength);
     QFETCH(int, layer);
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     AddLayers(window, 3);
     // The slider moves layer 1 while the strip shows layer 1.
@@ -123,6 +125,7 @@ void TestHitStrength::strengthShowsItsLayer()
 void TestHitStrength::rangesFollowThresholdsAndCount()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     const auto ranges = [&window]() {
         QStringList shown;
@@ -145,8 +148,8 @@ void TestHitStrength::rangesFollowThresholdsAndCount()
     QCOMPARE(firstThreshold->text(), QStringLiteral("1"));
     QVERIFY(firstThreshold->geometry().right() < first->geometry().left());
     const int alone = first->geometry().left();
-    AddLayerThroughDialog(&window, 2, home.path() + QStringLiteral("/sounds/layer2.wav"));
-    AddLayerThroughDialog(&window, 3, home.path() + QStringLiteral("/sounds/layer3.wav"));
+    AddLayerAnswered(window, prompts, 2, home.path() + QStringLiteral("/sounds/layer2.wav"));
+    AddLayerAnswered(window, prompts, 3, home.path() + QStringLiteral("/sounds/layer3.wav"));
     QCOMPARE(ranges(), (QStringList{span(85, 127), span(43, 84), span(1, 42)}));
     SettleLayout();
     QCOMPARE(first->geometry().left(), alone);
@@ -185,6 +188,7 @@ void TestHitStrength::rangesFollowThresholdsAndCount()
 void TestHitStrength::playsTheLayerAsHeld()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     AddLayers(window, 2);
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(2);
@@ -223,6 +227,7 @@ void TestHitStrength::playsTheLayerAsHeld()
 void TestHitStrength::emptyWindow()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     auto *box = window.findChild<QSpinBox *>(QStringLiteral("HitStrengthBox"));
     QVERIFY(!box->isEnabled());

@@ -150,24 +150,26 @@ void TestSameKit::windowAndToolMakeOneBank()
     QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
 
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     auto *trimBox = window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"));
     if (trimBox->isChecked() != trim)
         trimBox->click();
     if (fromBank) {
-        AnswerFileDialog(inputs.first());
+        prompts.openAnswers << QStringList{inputs.first()};
         window.findChild<QPushButton *>(QStringLiteral("OpenBankButton"))->click();
     } else {
         for (int i = 0; i < files.size(); ++i)
-            QVERIFY(!AddLayerThroughDialog(&window, i + 1, files.at(i)).seen);
+            QVERIFY(AddLayerAnswered(window, prompts, i + 1, files.at(i)).isEmpty());
     }
     QCOMPARE(Bank().Count(), int(files.size()));
     // Opening a bank sets the gate to the one its sounds were cut with.
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(gate);
     if (order)
         window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"))->click();
-    AnswerFileDialog(windowBank);
+    prompts.saveAnswers << windowBank;
     window.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->click();
+    QVERIFY(prompts.messages.isEmpty());
 
     ZksBank made;
     QString error;
