@@ -7,6 +7,26 @@
 
 #include "kitdialog.h"
 
+namespace {
+
+QMessageBox::StandardButton StandardButton(PromptAnswer answer)
+{
+    switch (answer) {
+    case PromptAnswer::Yes:
+        return QMessageBox::Yes;
+    case PromptAnswer::No:
+        return QMessageBox::No;
+    case PromptAnswer::Discard:
+        return QMessageBox::Discard;
+    case PromptAnswer::Cancel:
+    case PromptAnswer::Generate:
+        break;
+    }
+    return QMessageBox::Cancel;
+}
+
+} // namespace
+
 bool Prompts::Confirm(const QString &text)
 {
     return Ask(text, {PromptAnswer::Yes, PromptAnswer::No}, PromptAnswer::No) == PromptAnswer::Yes;
@@ -20,24 +40,11 @@ PromptAnswer DialogPrompts::Ask(const QString &text, const QVector<PromptAnswer>
     box.setTextFormat(Qt::PlainText);
     QVector<QPair<QAbstractButton *, PromptAnswer>> buttons;
     for (const PromptAnswer answer : answers) {
-        QPushButton *button = nullptr;
-        switch (answer) {
-        case PromptAnswer::Yes:
-            button = box.addButton(QMessageBox::Yes);
-            break;
-        case PromptAnswer::No:
-            button = box.addButton(QMessageBox::No);
-            break;
-        case PromptAnswer::Generate:
-            button = box.addButton(QCoreApplication::translate("ZKWindow", "Generate"), QMessageBox::AcceptRole);
-            break;
-        case PromptAnswer::Discard:
-            button = box.addButton(QMessageBox::Discard);
-            break;
-        case PromptAnswer::Cancel:
-            button = box.addButton(QMessageBox::Cancel);
-            break;
-        }
+        // Generate is the program's own answer; the others are the
+        // platform's buttons, in its words.
+        QPushButton *button = answer == PromptAnswer::Generate
+            ? box.addButton(QCoreApplication::translate("ZKWindow", "Generate"), QMessageBox::AcceptRole)
+            : box.addButton(StandardButton(answer));
         buttons.append({button, answer});
         if (answer == defaultAnswer)
             box.setDefaultButton(button);
