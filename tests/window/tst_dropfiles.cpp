@@ -94,10 +94,10 @@ private:
     void FillRows(ZKWindow &window, int filled);
     QStringList MakeFiles(const QStringList &names);
     // Drops `files` at `position`; true when the window took the drop.
-    // Returns once the sounds were dealt with, the box about refused ones
-    // recorded in `seen` and closed.
+    // Returns once the sounds were dealt with, the messages shown meanwhile
+    // (the one about refused files) in `shown`.
     bool Drop(ZKWindow &window, const QStringList &files, const QPoint &position,
-              SeenMessageBox *seen);
+              QVector<PromptMessage> *shown);
 
     TestHome home;
 };
@@ -129,7 +129,7 @@ void TestDropFiles::FillRows(ZKWindow &window, int filled)
 {
     const QString first = MakeSound(QStringLiteral("first.wav"), 1000);
     for (int layer = 1; layer <= filled; ++layer)
-        AddLayerThroughDialog(&window, layer, first);
+        AddLayerAnswered(window, *ScriptedPrompts::Of(window), layer, first);
 }
 
 // A name ending in ".wav" is a short sound, any other a text file.
@@ -148,12 +148,13 @@ QStringList TestDropFiles::MakeFiles(const QStringList &names)
 }
 
 bool TestDropFiles::Drop(ZKWindow &window, const QStringList &files, const QPoint &position,
-                         SeenMessageBox *seen)
+                         QVector<PromptMessage> *shown)
 {
-    QPointer<QTimer> watch = CloseNextMessageBox(seen, 300000);
+    const ScriptedPrompts &prompts = *ScriptedPrompts::Of(window);
+    const int before = prompts.messages.size();
     const bool taken = SendDrop(window, files, position);
     const bool done = WaitForConversion(&window);
-    delete watch;
+    *shown = prompts.messages.mid(before);
     return taken && done;
 }
 
@@ -190,21 +191,22 @@ void TestDropFiles::droppedSoundsAreAppended()
     QFETCH(QStringList, layers);
     QFETCH(QStringList, refused);
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     FillRows(window, filled);
     QCOMPARE(Bank().Count(), filled);
 
-    SeenMessageBox seen;
+    QVector<PromptMessage> seen;
     QVERIFY(Drop(window, MakeFiles(names), OverRow(window, row), &seen));
     QStringList names_;
     for (int i = 0; i < Bank().Count(); ++i)
         names_ << Bank().Name(i + 1);
     QCOMPARE(names_, layers);
-    QCOMPARE(seen.seen, !refused.isEmpty());
-    if (seen.seen) {
-        QCOMPARE(seen.title, QStringLiteral("ERROR"));
-        QCOMPARE(seen.text, QStringLiteral("Some files were not added"));
-        QCOMPARE(seen.informative.split(QLatin1Char('\n')), refused);
+    QCOMPARE(seen.size(), refused.isEmpty() ? 0 : 1);
+    if (!seen.isEmpty()) {
+        QCOMPARE(seen.at(0).title, QStringLiteral("ERROR"));
+        QCOMPARE(seen.at(0).text, QStringLiteral("Some files were not added"));
+        QCOMPARE(seen.at(0).detail.split(QLatin1Char('\n')), refused);
     }
     SettleLayout();
     const QStringList cut = TextsNotShownWhole(&window);
@@ -214,16 +216,17 @@ void TestDropFiles::droppedSoundsAreAppended()
 void TestDropFiles::soundDroppedOnFilledRowReplacesIt()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
-    AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("kick.wav"), 5000));
-    AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("snare.wav"), 3000));
+    AddLayerAnswered(window, prompts, 1, MakeSound(QStringLiteral("kick.wav"), 5000));
+    AddLayerAnswered(window, prompts, 2, MakeSound(QStringLiteral("snare.wav"), 3000));
     const qint32 threshold = Bank().Threshold(1);
     const qint32 used = Bank().UsedSpace();
     const qint32 oldSize = Bank().Size(1);
 
-    SeenMessageBox seen;
+    QVector<PromptMessage> seen;
     QVERIFY(Drop(window, {MakeSound(QStringLiteral("tom.wav"), 1000)}, OverRow(window, 1), &seen));
-    QVERIFY(!seen.seen);
+    QVERIFY(seen.isEmpty());
     QCOMPARE(Bank().Count(), 2);
     QCOMPARE(Bank().Name(1), QStringLiteral("tom.wav"));
     QCOMPARE(Bank().Name(2), QStringLiteral("snare.wav"));
@@ -232,8 +235,8 @@ void TestDropFiles::soundDroppedOnFilledRowReplacesIt()
 
     // A file that is refused leaves the layer it was dropped on.
     QVERIFY(Drop(window, MakeFiles({"notes.txt"}), OverRow(window, 1), &seen));
-    QVERIFY(seen.seen);
-    QCOMPARE(seen.text, QStringLiteral("File Error"));
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen.at(0).text, QStringLiteral("File Error"));
     QCOMPARE(Bank().Name(1), QStringLiteral("tom.wav"));
     QCOMPARE(Bank().Count(), 2);
 }
@@ -243,9 +246,10 @@ void TestDropFiles::soundDroppedOnFilledRowReplacesIt()
 void TestDropFiles::replacementRefusedForSpaceKeepsTheLayer()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
-    AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("kick.wav"), 10 * kBankRate));
-    AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("snare.wav"), 20 * kBankRate));
+    AddLayerAnswered(window, prompts, 1, MakeSound(QStringLiteral("kick.wav"), 10 * kBankRate));
+    AddLayerAnswered(window, prompts, 2, MakeSound(QStringLiteral("snare.wav"), 20 * kBankRate));
     QCOMPARE(Bank().Count(), 2);
     const QStringList before = LayerTable(window);
     const QString path = Bank().Path(1);
@@ -255,11 +259,11 @@ void TestDropFiles::replacementRefusedForSpaceKeepsTheLayer()
     const qint32 leftWithout = Bank().UsedSpace() - Bank().Size(1);
     QVERIFY(leftWithout + OpenAndCheckFile(tom) > kBankBudget);
 
-    SeenMessageBox seen;
+    QVector<PromptMessage> seen;
     QVERIFY(Drop(window, {tom}, OverRow(window, 1), &seen));
-    QVERIFY(seen.seen);
-    QCOMPARE(seen.text, QStringLiteral("Not enough space!"));
-    QCOMPARE(seen.informative, NoSpaceDetail(OpenAndCheckFile(tom), leftWithout));
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen.at(0).text, QStringLiteral("Not enough space!"));
+    QCOMPARE(seen.at(0).detail, NoSpaceDetail(OpenAndCheckFile(tom), leftWithout));
     QCOMPARE(LayerTable(window), before);
     QCOMPARE(Bank().Path(1), path);
     QCOMPARE(FolderTree(work), files);
@@ -303,22 +307,24 @@ void TestDropFiles::cancelPartWayThroughTheQueue()
     QStringList expected;
     {
         ZKWindow alone;
+        ScriptedPrompts alonePrompts(alone);
         alone.show();
         FillRows(alone, filled);
-        SeenMessageBox seen;
+        QVector<PromptMessage> seen;
         if (!addedFiles.isEmpty())
             QVERIFY(Drop(alone, addedFiles, OverRow(alone, filled + 1), &seen));
         expected = LayerTable(alone);
     }
 
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     FillRows(window, filled);
     const QString work = WorkFolder();
     const QStringList notAdded = names.mid(names.indexOf(cancelled));
     HeldConverter converter(HeldConverter::Heeded, -1, cancelled);
     CancelWhenHeld(&window, converter);
-    SeenMessageBox seen;
+    QVector<PromptMessage> seen;
     QVERIFY(Drop(window, files, OverRow(window, filled + 1), &seen));
 
     QVERIFY(converter.sawCancel());
@@ -326,10 +332,10 @@ void TestDropFiles::cancelPartWayThroughTheQueue()
     QCOMPARE(LayerTable(window), expected);
     QCOMPARE(EntriesNamed(work, added).isEmpty(), added.isEmpty());
     QCOMPARE(EntriesNamed(work, notAdded), QStringList());
-    QCOMPARE(seen.seen, !refused.isEmpty());
-    if (seen.seen) {
-        QCOMPARE(seen.text, QStringLiteral("Some files were not added"));
-        QCOMPARE(seen.informative.split(QLatin1Char('\n')), refused);
+    QCOMPARE(seen.size(), refused.isEmpty() ? 0 : 1);
+    if (!seen.isEmpty()) {
+        QCOMPARE(seen.at(0).text, QStringLiteral("Some files were not added"));
+        QCOMPARE(seen.at(0).detail.split(QLatin1Char('\n')), refused);
     }
     QCOMPARE(window.findChild<QProgressDialog *>(), nullptr);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
@@ -340,6 +346,7 @@ void TestDropFiles::cancelPartWayThroughTheQueue()
 void TestDropFiles::webAddressRefusedAtDragEnter()
 {
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     QMimeData data;
     data.setUrls({QUrl(QStringLiteral("https://example.org/a.wav"))});
@@ -370,20 +377,18 @@ void TestDropFiles::nothingDroppedWhileConverting()
         MakeSound(name, 1000);
     }
     ZKWindow window;
+    ScriptedPrompts prompts(window);
     window.show();
     FillRows(window, 1);
     HeldConverter converter;
-    AnswerFileDialog(kick);
+    prompts.openAnswers << QStringList{kick};
     window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(converter.held(), kGiveUpMs);
 
-    SeenMessageBox seen;
-    QPointer<QTimer> watch = CloseNextMessageBox(&seen, kGiveUpMs);
     QVERIFY(!SendDrop(window, {file}, OverRow(window, 1)));
     converter.release();
     QVERIFY(WaitForConversion(&window));
-    delete watch;
-    QVERIFY2(!seen.seen, qPrintable(seen.text));
+    QVERIFY2(prompts.messages.isEmpty(), qPrintable(prompts.messages.value(0).text));
     QCOMPARE(Bank().Count(), 2);
     QCOMPARE(Bank().Name(1), QStringLiteral("first.wav"));
     QCOMPARE(Bank().Name(2), QStringLiteral("kick.wav"));
