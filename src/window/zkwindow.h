@@ -206,7 +206,8 @@ private:
     void SetTrimTails(bool on);
 
     // Undo and redo (zkwindowundo.cpp): the table makes every change of the
-    // bank one step; the window offers the keys and tells of the steps.
+    // bank one step; the window tells of the steps, and takes one only when
+    // it may (its keys are commands of zkwindowkeys.cpp).
     void SetUpUndo();
     bool MayStep() const;
     // Whether the layers differ from those last written or opened from a

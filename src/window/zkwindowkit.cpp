@@ -151,7 +151,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
                                      : FileHold();
         if (!source) {
             ShowKitError(*prompts, tr("%1 gives no layers: a layer file could not be written.")
-                                   .arg(instrumentName),
+                                       .arg(instrumentName),
                          QString());
             return;
         }
