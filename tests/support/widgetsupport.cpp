@@ -344,6 +344,8 @@ QTimer *AnswerNextMessageBox(SeenMessageBox *seen, QMessageBox::StandardButton b
                 seen->informativeFormat = int(detail->textFormat());
             seen->icon = box->icon();
             seen->buttons = box->buttons().size();
+            if (box->defaultButton())
+                seen->defaultButton = int(box->standardButton(box->defaultButton()));
             seen->textInteraction = int(box->textInteractionFlags());
             seen->seen = true;
             if (QAbstractButton *answer = box->button(button))

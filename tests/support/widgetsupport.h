@@ -98,6 +98,7 @@ struct SeenMessageBox {
     int informativeFormat = -1; // Qt::TextFormat of the detail's label; -1: none
     int icon = 0; // QMessageBox::Icon
     int buttons = 0;
+    int defaultButton = 0; // the QMessageBox::StandardButton Return presses; 0: none
     int textInteraction = 0; // Qt::TextInteractionFlags of the box's text
     bool seen = false;
     bool waitCursor = false; // a wait cursor was still showing over the box

@@ -319,6 +319,7 @@ void TestOpenBank::askedBeforeReplacingLayers()
     QVERIFY(question.seen);
     QCOMPARE(question.title, QStringLiteral("QUESTION"));
     QVERIFY2(question.text.contains(QStringLiteral("kit.zks")), qPrintable(question.text));
+    QCOMPARE(question.defaultButton, int(QMessageBox::No));
     agree(yes ? 3 : 1, !yes);
     if (yes) {
         QCOMPARE(Bank().Count(), 3);
