@@ -108,7 +108,7 @@ public:
         return true;
     }
 
-    QStringList Notes() const override
+    QStringList LeftOut() const override
     {
         QStringList notes;
         const QString ignored = SfzIgnoredLine(kit);
@@ -296,13 +296,18 @@ public:
         return true;
     }
 
-    QStringList Notes() const override
+    QStringList LeftOut() const override
     {
         QStringList notes;
         const QString ignored = Sf2IgnoredLine(font);
         if (!ignored.isEmpty())
             notes << ignored;
-        notes << font.notes;
+        return notes << font.notes;
+    }
+
+    QStringList Notes() const override
+    {
+        QStringList notes = LeftOut();
         for (int p = 0; p < presets.size(); ++p) {
             QStringList played;
             for (int i = 0; i < keys.size(); ++i) {

@@ -40,9 +40,12 @@ public:
     // The file name of each instrument's bank, card-safe and distinct in
     // any case.
     const QStringList &BankNames() const { return bankNames; }
-    // What import-kit says of the whole kit before its instruments: opcodes
-    // ignored, regions left out, a SoundFont's presets and their keys.
-    virtual QStringList Notes() const { return {}; }
+    // What import-kit says of the whole kit before its instruments: what was
+    // left out of it, then a SoundFont's presets and their keys.
+    virtual QStringList Notes() const { return LeftOut(); }
+    // What was left out of the whole kit (opcodes ignored, regions left
+    // out): the window tells it with each instrument it imports.
+    virtual QStringList LeftOut() const { return {}; }
     // Why the kit gives no instrument, when it gives none.
     virtual QString NoInstrumentsReason() const { return QStringLiteral("the kit has no instruments"); }
 

@@ -130,9 +130,11 @@ void ZKWindow::ImportKit(const QString &kitPath)
     const PreparedInstrument &prepared = reading->prepared;
     if (prepared.cancelled)
         return;
+    // As import-kit tells them: what the kit left out, then the instrument's own.
+    const QStringList notes = kit.LeftOut() + prepared.notes;
     if (!prepared.failure.isEmpty() || prepared.layers.isEmpty()) {
         ShowKitError(*prompts, tr("%1 gives no layers: %2.").arg(instrumentName, prepared.failure),
-                     prepared.notes.join(QLatin1Char('\n')));
+                     notes.join(QLatin1Char('\n')));
         return;
     }
 
@@ -167,7 +169,7 @@ void ZKWindow::ImportKit(const QString &kitPath)
     PutBankInRows(layers, thresholds, tr("Import %1").arg(instrumentName), false, held);
     const int count = int(layers.size());
     ShowImported(tr("Imported %1: %2").arg(what, count == 1 ? tr("1 layer") : tr("%1 layers").arg(count)),
-                 prepared.notes, kit.BankNames().at(chosen));
+                 notes, kit.BankNames().at(chosen));
 }
 
 void ZKWindow::ShowImported(const QString &line, const QStringList &notes, const QString &bankName)

@@ -193,12 +193,16 @@ void TestImportKitWindow::sfzKeyFillsTheRows()
     QVERIFY(WriteBytes(kitPath, "<control> label_key36=Kick\n"
                                 "<group> key=36\n<region> sample=soft.wav hivel=63\n"
                                 "<region> sample=loud.wav lovel=64\n"
-                                "<region> sample=snare.wav key=d2\n"));
+                                "<region> sample=snare.wav key=d2 cutoff=800\n"));
     ZKWindow window;
     window.show();
     SeenKitDialog seen;
     Import(window, kitPath, 0, &seen);
     QVERIFY(seen.seen);
+    // What the kit left out is told with the instrument, as import-kit tells it.
+    auto *status = window.findChild<QLabel *>(QStringLiteral("StatusLine"));
+    QVERIFY(status);
+    QCOMPARE(status->text(), QStringLiteral("Imported drums \u2013 Kick: 2 layers; ignored: cutoff \u00d71"));
     QCOMPARE(seen.rows, (QStringList{"Kick|2|0.09", "d2 (38)|1|0.05"}));
     QCOMPARE(Bank().Count(), 2);
     QCOMPARE(Bank().Name(1), QStringLiteral("loud.wav"));
