@@ -19,6 +19,7 @@
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStandardPaths>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QStyleOptionButton>
 #include <QUndoStack>
@@ -339,7 +340,10 @@ void ZKWindow::FitToContents()
     const QList<QLayout *> layouts = findChildren<QLayout *>();
     for (auto inner = layouts.crbegin(); inner != layouts.crend(); ++inner)
         (*inner)->activate();
-    const QSize needed = form.window.expandedTo(minimumSizeHint());
+    QSize needed = form.window.expandedTo(minimumSizeHint());
+    // The status bar's minimum leaves its line out; the line's own counts.
+    if (isVisible())
+        needed.setWidth(qMax(needed.width(), statusLine->minimumSizeHint().width() + width() - statusLine->width()));
     const QRect screenArea = screen()->availableGeometry();
     const int room = screenArea.width() - (frameGeometry().width() - width());
     const int floor = form.nameWidth - 2 * ui->Filename_1->margin();
@@ -396,6 +400,9 @@ void ZKWindow::ShowNames()
         QLabel *label = row(layer).filename;
         label->setMinimumWidth(qMax(form.nameWidth, LabelWidthFor(label, label->text())));
     }
+    // The status bar tells the window nothing when only its line's text
+    // changes: the window is asked to fit itself again.
+    const auto fitStatusLine = qScopeGuard([this]() { statusBar()->updateGeometry(); });
     if (savedBankName.isEmpty()) {
         // An empty window says where to start; an import says what it did
         // until the rows change.
