@@ -33,7 +33,8 @@ namespace {
 // --- what the help and the manual page say of the options -----------------
 
 // While it lives, the programs a test starts skip AddressSanitizer's leak
-// check at their exit (later options in ASAN_OPTIONS win); nothing without it.
+// check at their exit (the last setting in ASAN_OPTIONS wins); a build
+// without the sanitizer ignores the variable.
 class LeakChecksOffAtExit
 {
 public:
