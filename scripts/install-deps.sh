@@ -7,6 +7,8 @@ set -euo pipefail
 
 packages=(
     cmake make g++ pkg-config
+    # The linker the build prefers: a third of the default one's time.
+    lld
     qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins
     # The Qt 6 build: Qt 6 keeps its platform plug-ins (offscreen for the
     # tests) apart; QSoundEffect needs nothing beyond libqt6multimedia6.

@@ -810,10 +810,27 @@ bool ResampleMono(const float *input, size_t frames, double inputRate, double ou
     if (output->empty())
         return true;
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+    soxr_error_t soxrError = nullptr;
+    Resampler resampler(soxr_create(inputRate, outputRate, 1, &soxrError, nullptr, &quality, nullptr));
+    // A block at a time, as the converter streams: given a whole layer in one
+    // call, libsoxr grows its buffers step by step to hold all of it, which
+    // costs a copy of everything so far at every step wherever realloc moves.
+    size_t used = 0;
     size_t produced = 0;
-    if (soxr_error_t soxrError = soxr_oneshot(inputRate, outputRate, 1, input, frames, nullptr,
-                                              output->data(), output->size(), &produced,
-                                              nullptr, &quality, nullptr)) {
+    while (!soxrError && produced < output->size()) {
+        const bool ended = used == frames; // no input: the filter's tail
+        size_t took = 0;
+        size_t made = 0;
+        soxrError = soxr_process(resampler.get(), ended ? nullptr : input + used,
+                                 std::min(frames - used, kResampleBlockFrames), &took,
+                                 output->data() + produced,
+                                 std::min(output->size() - produced, kResampleBlockFrames), &made);
+        used += took;
+        produced += made;
+        if (made == 0 && (ended || took == 0))
+            break;
+    }
+    if (soxrError) {
         output->clear();
         return Fail(error, std::string("resampling failed: ") + soxrError);
     }
