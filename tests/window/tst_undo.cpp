@@ -267,7 +267,8 @@ private:
     void OpenBank(ZKWindow &window, const QString &bankPath);
     QString MakeKit();
     void ImportKit(ZKWindow &window, const QString &kitPath);
-    // A window with three layers and layer 1's threshold moved by the user.
+    // Shows the window and gives it three layers, layer 1's threshold moved
+    // by the user.
     void ThreeLayers(ZKWindow &window);
     void MakeChange(ZKWindow &window, const QString &change, const QString &kitPath);
 
@@ -421,6 +422,8 @@ void TestUndo::MakeChange(ZKWindow &window, const QString &change, const QString
 
 void TestUndo::ThreeLayers(ZKWindow &window)
 {
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
     // Not loudest first, so ordering by loudness moves them.
     const QStringList quietFirst{sounds.at(2), sounds.at(0), sounds.at(3)};
     for (int n = 1; n <= 3; ++n)
@@ -650,8 +653,6 @@ void TestUndo::eachChangeIsOneStep()
     const QString kit = MakeKit();
     ZKWindow window;
     ScriptedPrompts prompts(window);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
     ThreeLayers(window);
     QUndoStack *stack = Stack(window);
     const QStringList before = Everything(window);
@@ -709,8 +710,6 @@ void TestUndo::nothingUndoneWhileConverting()
 {
     ZKWindow window;
     ScriptedPrompts prompts(window);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
     ThreeLayers(window);
     Undo(window); // the threshold back, so there is something to redo too
     const QStringList before = Everything(window);
@@ -754,8 +753,6 @@ void TestUndo::dragIsOneStep()
     QFETCH(QString, slider);
     ZKWindow window;
     ScriptedPrompts prompts(window);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
     ThreeLayers(window);
     Button(window, QStringLiteral("ThrOfLayer"), 2)->click();
     auto *handle = window.findChild<QSlider *>(slider);
@@ -791,8 +788,6 @@ void TestUndo::keysMoveTheThresholdAsItIsNow()
 {
     ZKWindow window;
     ScriptedPrompts prompts(window);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
     ThreeLayers(window); // layer 1 selected and moved one down
     const int moved = Bank().Threshold(1);
     Undo(window);
@@ -864,8 +859,6 @@ void TestUndo::rememberedChoicesAreTheUsers()
     };
     ZKWindow window;
     ScriptedPrompts prompts(window);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
     ThreeLayers(window);
     auto *gate = window.findChild<QSlider *>(QStringLiteral("horizontalSlider"));
     auto *trim = window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"));
@@ -923,8 +916,6 @@ void TestUndo::filesLastWhileAStepNeedsThem()
     const QString kit = MakeKit();
     ZKWindow window;
     ScriptedPrompts prompts(window);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
     ThreeLayers(window);
     const QStringList before = LayerFilesInUse();
     QCOMPARE(FolderTree(WorkFolder()), before);
