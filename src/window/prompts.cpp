@@ -5,7 +5,9 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "explain.h"
 #include "kitdialog.h"
+#include "resultcodes.h"
 
 namespace {
 
@@ -30,6 +32,18 @@ QMessageBox::StandardButton StandardButton(PromptAnswer answer)
 bool Prompts::Confirm(const QString &text)
 {
     return Ask(text, {PromptAnswer::Yes, PromptAnswer::No}, PromptAnswer::No) == PromptAnswer::Yes;
+}
+
+void ShowRefusal(Prompts &prompts, const Refusal &refusal)
+{
+    const ResultMessage m = MessageFor(refusal.code);
+    const bool coded = refusal.words.isEmpty();
+    PromptMessage message;
+    message.icon = coded && m.warning ? QMessageBox::Warning : QMessageBox::Critical;
+    message.title = coded ? m.title : QStringLiteral("ERROR");
+    message.text = refusal.Text();
+    message.detail = refusal.subject.isEmpty() ? refusal.detail : AboutFile(refusal.subject, refusal.detail);
+    prompts.Show(message);
 }
 
 PromptAnswer DialogPrompts::Ask(const QString &text, const QVector<PromptAnswer> &answers,

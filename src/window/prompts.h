@@ -7,6 +7,7 @@
 #include <QVector>
 
 #include "kitsource.h"
+#include "refusal.h"
 
 class QWidget;
 
@@ -68,6 +69,10 @@ public:
     // A Yes/No question whose default is No; true for Yes.
     bool Confirm(const QString &text);
 };
+
+// A refusal's message box: its text, and its detail below, naming its
+// subject when it has one.
+void ShowRefusal(Prompts &prompts, const Refusal &refusal);
 
 // The real dialogs, in front of `parent`.
 class DialogPrompts : public Prompts

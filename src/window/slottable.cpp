@@ -66,6 +66,16 @@ SlotTable::SlotTable(QObject *parent) : QObject(parent), stack(new QUndoStack(th
     stack->setUndoLimit(kUndoSteps);
 }
 
+void SlotTable::MarkSaved()
+{
+    stack->setClean();
+}
+
+bool SlotTable::ChangedSinceSaved() const
+{
+    return !stack->isClean();
+}
+
 void SlotTable::Put(const BankDocument &state)
 {
     document = state;

@@ -55,6 +55,10 @@ public:
     const BankDocument &Document() const { return document; }
     // Writing the bank is no step; it marks the stack clean.
     QUndoStack *UndoStack() const { return stack; }
+    // The document as it now is counts as saved (the stack's clean state),
+    // until a step leads away from it.
+    void MarkSaved();
+    bool ChangedSinceSaved() const;
 
     int GatePosition() const { return document.GatePosition(); }
     bool TrimTails() const { return document.TrimTails(); }

@@ -1,7 +1,7 @@
 #ifndef WAITCURSOR_H
 #define WAITCURSOR_H
 
-#include <QApplication>
+#include <QGuiApplication>
 
 // Shows the wait cursor while the window can't respond (or, as the busy
 // cursor, while it works in the background), and never leaves it behind,
@@ -11,9 +11,9 @@ class WaitCursor
 public:
     explicit WaitCursor(Qt::CursorShape shape = Qt::WaitCursor)
     {
-        QApplication::setOverrideCursor(shape);
+        QGuiApplication::setOverrideCursor(shape);
     }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
     WaitCursor(const WaitCursor &) = delete;
     WaitCursor &operator=(const WaitCursor &) = delete;
 };

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
@@ -18,7 +17,6 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
-#include <QStandardPaths>
 #include <QScopeGuard>
 #include <QStatusBar>
 #include <QStyleOptionButton>
@@ -28,17 +26,13 @@
 #include <utility>
 
 #include "audiooutput.h"
-#include "explain.h"
 #include "figures.h"
 #include "bankopen.h"
 #include "conversionrunner.h"
 #include "kitdialog.h"
 #include "fileprocessor.h"
 #include "layerview.h"
-#include "logging.h"
 #include "readablebarstyle.h"
-#include "resultcodes.h"
-#include "soundinfo.h"
 #include "soundplayer.h"
 #include "soundqueue.h"
 #include "tailoption.h"
@@ -46,15 +40,10 @@
 
 namespace {
 
-const char kLastFolderKey[] = "LastFolder";
-const char kLastSaveFolderKey[] = "LastSaveFolder";
 // The gate's position (0 for "Don't" to 4 for "-30dB") and "Trim tails",
 // as the user last left them.
 const char kCutSilenceKey[] = "CutSilence";
 const char kTrimTailsKey[] = "TrimTails";
-const char kLastKitFolderKey[] = "LastKitFolder";
-const char kDefaultWavFolder[] = "./wav";
-const char kDefaultZksFolder[] = "./zks";
 
 FolderOpener folderOpener = nullptr;
 
@@ -69,21 +58,6 @@ QString AddRemoveToolTip(bool filled, int layer)
 {
     return filled ? ZKWindow::tr("Remove layer %1").arg(layer)
                   : ZKWindow::tr("Add a sound as layer %1").arg(layer);
-}
-
-// The folder a dialog opens in: the remembered one, or else its default,
-// as long as it exists. A dialog given a folder that doesn't exist would put
-// its last part into the name field, and Enter would then save a file of
-// that name wherever the program was started; the user's Music (or home)
-// folder is the sensible place instead.
-QString DialogFolder(const QString &folder)
-{
-    if (QFileInfo(folder).isDir())
-        return QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
-    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-    if (!music.isEmpty() && QFileInfo(music).isDir())
-        return music;
-    return QDir::homePath();
 }
 
 // The width a label needs to show `text` whole within its margins.
@@ -138,10 +112,6 @@ ZKWindow::ZKWindow(QWidget *parent)
     QCoreApplication::setOrganizationName(QStringLiteral("Quadrel"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("quadrel.example"));
 
-    QSettings settings;
-    lastFolder = settings.value(kLastFolderKey, kDefaultWavFolder).toString();
-    lastSaveFolder = settings.value(kLastSaveFolderKey, kDefaultZksFolder).toString();
-
     ui->setupUi(this);
     conversions = new ConversionRunner(this);
     form.window = minimumSize();
@@ -150,7 +120,21 @@ ZKWindow::ZKWindow(QWidget *parent)
     form.nameWidth = ui->Filename_1->minimumWidth();
     form.spaceBarHeight = ui->AvailableSpace->minimumHeight();
 
-    table = new SlotTable(this);
+    controller = new BankController(*prompts, this);
+    table = &controller->Table();
+    // Converted with the window responding, its controls locked, and a
+    // progress dialog with Cancel once the work takes a while.
+    controller->SetConverter([this](const QString &file, BankController::ConversionDone done) {
+        conversions->start(file, soundConverter, std::move(done));
+    });
+    controller->SetKitWorker([this](const QString &label, const BankController::KitWorkBody &work) {
+        return RunKitWork(this, label, work);
+    });
+    connect(controller, &BankController::conversionStarted, this, [this]() { LockControls(); });
+    connect(controller, &BankController::conversionEnded, this, [this]() { UnlockControls(); });
+    connect(controller, &BankController::rowsGiveWay, this, [this]() { HideThresholdSlider(); });
+    connect(controller, &BankController::bankSaved, this, &ZKWindow::ShowSavedBank);
+    connect(controller, &BankController::imported, this, &ZKWindow::ShowImported);
 
     // File names are the user's: shown as they are, never as markup.
     for (int layer = 1; layer <= kMaxLayers; ++layer)
@@ -224,6 +208,7 @@ ZKWindow::ZKWindow(QWidget *parent)
     SetUpKeys();
     // The choices the user made last time; every layer added is cut and
     // trimmed by them.
+    const QSettings settings;
     const int gate = settings.value(kCutSilenceKey, 0).toInt();
     const bool trim = settings.value(kTrimTailsKey, false).toBool();
     connect(table, &SlotTable::changed, this, [this]() { ShowTable(); });
@@ -244,7 +229,7 @@ ZKWindow::~ZKWindow()
     // The stack tells of its clean state as it goes, when the rows are
     // gone; the layer files go with the document and the steps.
     undoStack->disconnect(this);
-    delete table;
+    delete controller;
     RemoveWorkFolder();
     delete ui;
 }
@@ -288,7 +273,7 @@ void ZKWindow::closeEvent(QCloseEvent *event)
                                              {PromptAnswer::Generate, PromptAnswer::Discard, PromptAnswer::Cancel},
                                              PromptAnswer::Generate);
     if (answer == PromptAnswer::Generate) {
-        on_GenerateButton_clicked();
+        controller->Generate();
         // A save dialog cancelled or a bank that could not be written keeps
         // the window, and the layers, open.
         if (ChangedSinceSaved()) {
@@ -514,59 +499,6 @@ void ZKWindow::ShowSpaceToolTip()
     ui->AvailableSpace->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
-void ZKWindow::AddOrRemoveLayer(int layer)
-{
-    HideThresholdSlider();
-    if (Bank().Count() == layer - 1)
-        AddLayer();
-    else
-        RemoveLayer(layer);
-}
-
-void ZKWindow::AddLayer()
-{
-    const QStringList choice = AskForSounds(true);
-    if (choice.size() > 1) {
-        AddSounds(choice);
-        return;
-    }
-    const QString chosen = choice.value(0);
-    if (chosen.isEmpty()) {
-        ErrorMessage(RESULT_NO_FILE);
-        return;
-    }
-    // The name goes into the bank's name lines; a control character in it
-    // would shift every line after it.
-    if (NameHasControlCharacter(QFileInfo(chosen).fileName())) {
-        ShowMessage(RESULT_FILE_ERROR, ControlCharacterDetail());
-        return;
-    }
-    StartConversion(chosen, [this](const ConversionVerdict &verdict) {
-        if (!verdict.cancelled)
-            TakeLayer(verdict);
-    });
-}
-
-// Puts a converted sound into the next row once it passed the sound check,
-// the space account and the size tables' rule, or says why not.
-void ZKWindow::TakeLayer(const ConversionVerdict &verdict)
-{
-    const Refusal refused = table->Add(verdict);
-    if (!refused.IsEmpty())
-        ShowRefusal(refused);
-}
-
-void ZKWindow::StartConversion(const QString &chosen, ConversionDone done)
-{
-    LockControls();
-    conversions->start(chosen, soundConverter, [this, done](const ConversionVerdict &verdict) {
-        UnlockControls();
-        ++verdictsInHand;
-        done(verdict);
-        --verdictsInHand;
-    });
-}
-
 void ZKWindow::CancelConversion()
 {
     conversions->cancel();
@@ -574,7 +506,7 @@ void ZKWindow::CancelConversion()
 
 bool ZKWindow::IsConverting() const
 {
-    return conversions->isRunning() || verdictsInHand > 0;
+    return controller->IsConverting();
 }
 
 // Everything that would change the bank or start other work.
@@ -607,39 +539,9 @@ void ZKWindow::UnlockControls()
     lockedControls.clear();
 }
 
-void ZKWindow::RemoveLayer(int layer)
-{
-    table->Remove(layer);
-    ui->ThresholdSlider->hide();
-}
-
 QString ZKWindow::getWavFromUser()
 {
-    return AskForSounds(false).value(0);
-}
-
-QStringList ZKWindow::AskForSounds(bool several)
-{
-    if (!QFileInfo::exists(lastFolder))
-        lastFolder = QString::fromLatin1(kDefaultWavFolder);
-
-    // The plain WAVE filter stays first; the one selected shows every format
-    // the converters read, so FLAC or MP3 files are visible at once.
-    QStringList patterns;
-    for (const QString &suffix : SoundFileSuffixes())
-        patterns << QStringLiteral("*.") + suffix;
-    QString soundFiles = tr("Sound files (%1)").arg(patterns.join(QLatin1Char(' ')));
-    const QString filters = tr("Wave File (*.wav )") + QStringLiteral(";;") + soundFiles
-        + QStringLiteral(";;") + tr("All files (*)");
-    const QStringList res =
-        prompts->OpenFiles({tr("Open File"), DialogFolder(lastFolder), filters, soundFiles}, several);
-    if (!res.value(0).isEmpty()) {
-        qCDebug(lcZk) << "res = " << res;
-        lastFolder = QFileInfo(res.first()).canonicalPath();
-        QSettings().setValue(kLastFolderKey, lastFolder);
-        qCDebug(lcZk) << "LastFolder = " << lastFolder;
-    }
-    return res;
+    return controller->AskForSounds(false).value(0);
 }
 
 QString ZKWindow::EnshortTargetName(const QString &targetPath)
@@ -649,39 +551,7 @@ QString ZKWindow::EnshortTargetName(const QString &targetPath)
 
 void ZKWindow::on_GenerateButton_clicked()
 {
-    for (int layer = 1; layer <= kMaxLayers; ++layer)
-        qCDebug(lcZk) << Bank().Name(layer) << "---" << Bank().Path(layer);
-    if (!QFileInfo::exists(lastSaveFolder))
-        lastSaveFolder = QString::fromLatin1(kDefaultZksFolder);
-    qCDebug(lcZk) << "LastSaveFolder1 = " << lastSaveFolder;
-
-    const QString targetPath = AskForBankPath();
-    qCDebug(lcZk) << targetPath;
-    if (targetPath.isEmpty())
-        return;
-    // From here on the line would tell of a bank other than this one.
-    ShowSavedBank(QString(), 0, 0);
-    Refusal refused;
-    {
-        WaitCursor busy;
-        refused = Bank().Write(targetPath);
-    }
-    if (!refused.IsEmpty()) {
-        ShowRefusal(refused);
-        return;
-    }
-    lastSaveFolder = QFileInfo(targetPath).canonicalPath();
-    QSettings().setValue(kLastSaveFolderKey, lastSaveFolder);
-    // Writing is not undone; what it wrote is what undo comes back to as
-    // saved.
-    undoStack->setClean();
-    ShowSavedBank(EnshortTargetName(targetPath), Bank().Count(), QFileInfo(targetPath).size());
-}
-
-QString ZKWindow::AskForBankPath()
-{
-    return prompts->SavePath({tr("Save File"), DialogFolder(lastSaveFolder), tr("QuadrelSound (*.zks)"), QString()},
-                             QStringLiteral("zks"), suggestedBankName);
+    controller->Generate();
 }
 
 void ZKWindow::SelectLayer(int layer)
@@ -745,7 +615,7 @@ void ZKWindow::ShowWarning(const QString &text)
 
 void ZKWindow::on_openFolderButton_clicked()
 {
-    const QString folder = DialogFolder(lastSaveFolder);
+    const QString folder = controller->BankFolder();
     const QUrl url = QUrl::fromLocalFile(folder);
     if (!(folderOpener ? folderOpener(url) : QDesktopServices::openUrl(url)))
         ShowFolderPath(folder);
@@ -767,25 +637,17 @@ void ZKWindow::ShowFolderPath(const QString &folder)
 void ZKWindow::SetPrompts(Prompts *given)
 {
     prompts = given ? given : &dialogs;
+    controller->SetPrompts(*prompts);
 }
 
 void ZKWindow::ErrorMessage(int code)
 {
-    ShowMessage(code, QString());
-}
-
-void ZKWindow::ShowMessage(int code, const QString &detail)
-{
-    ShowRefusal(RefusalFor(code, QString(), detail));
+    ShowRefusal(RefusalFor(code, QString()));
 }
 
 void ZKWindow::ShowRefusal(const Refusal &refusal)
 {
-    const ResultMessage m = MessageFor(refusal.code);
-    const bool coded = refusal.words.isEmpty();
-    ShowBox(coded && m.warning ? QMessageBox::Warning : QMessageBox::Critical,
-            coded ? m.title : QStringLiteral("ERROR"), refusal.Text(),
-            refusal.subject.isEmpty() ? refusal.detail : AboutFile(refusal.subject, refusal.detail));
+    controller->ShowRefusal(refusal);
 }
 
 void ZKWindow::ShowBox(QMessageBox::Icon icon, const QString &title, const QString &text,
@@ -799,14 +661,14 @@ void ZKWindow::ShowBox(QMessageBox::Icon icon, const QString &title, const QStri
     prompts->Show(message);
 }
 
-void ZKWindow::on_Del_Br_Button_1_clicked() { AddOrRemoveLayer(1); }
-void ZKWindow::on_Del_Br_Button_2_clicked() { AddOrRemoveLayer(2); }
-void ZKWindow::on_Del_Br_Button_3_clicked() { AddOrRemoveLayer(3); }
-void ZKWindow::on_Del_Br_Button_4_clicked() { AddOrRemoveLayer(4); }
-void ZKWindow::on_Del_Br_Button_5_clicked() { AddOrRemoveLayer(5); }
-void ZKWindow::on_Del_Br_Button_6_clicked() { AddOrRemoveLayer(6); }
-void ZKWindow::on_Del_Br_Button_7_clicked() { AddOrRemoveLayer(7); }
-void ZKWindow::on_Del_Br_Button_8_clicked() { AddOrRemoveLayer(8); }
+void ZKWindow::on_Del_Br_Button_1_clicked() { controller->AddOrRemoveLayer(1); }
+void ZKWindow::on_Del_Br_Button_2_clicked() { controller->AddOrRemoveLayer(2); }
+void ZKWindow::on_Del_Br_Button_3_clicked() { controller->AddOrRemoveLayer(3); }
+void ZKWindow::on_Del_Br_Button_4_clicked() { controller->AddOrRemoveLayer(4); }
+void ZKWindow::on_Del_Br_Button_5_clicked() { controller->AddOrRemoveLayer(5); }
+void ZKWindow::on_Del_Br_Button_6_clicked() { controller->AddOrRemoveLayer(6); }
+void ZKWindow::on_Del_Br_Button_7_clicked() { controller->AddOrRemoveLayer(7); }
+void ZKWindow::on_Del_Br_Button_8_clicked() { controller->AddOrRemoveLayer(8); }
 void ZKWindow::on_ThrOfLayer_1_clicked() { SelectLayer(1); }
 void ZKWindow::on_ThrOfLayer_2_clicked() { SelectLayer(2); }
 void ZKWindow::on_ThrOfLayer_3_clicked() { SelectLayer(3); }
@@ -848,13 +710,13 @@ void ZKWindow::AddBankControls()
     openBankButton->setObjectName(QStringLiteral("OpenBankButton"));
     openBankButton->setToolTip(tr("Open a bank to edit its layers"));
     layout->addWidget(openBankButton);
-    connect(openBankButton, &QPushButton::clicked, this, [this]() { OpenBankFromDialog(); });
+    connect(openBankButton, &QPushButton::clicked, this, [this]() { controller->OpenBankFromDialog(); });
 
     importKitButton = new QPushButton(tr("Import Kit"), bar);
     importKitButton->setObjectName(QStringLiteral("ImportKitButton"));
     importKitButton->setToolTip(tr("Fill the layers from an instrument of a drum kit"));
     layout->insertWidget(layout->indexOf(openBankButton), importKitButton);
-    connect(importKitButton, &QPushButton::clicked, this, [this]() { ImportKitFromDialog(); });
+    connect(importKitButton, &QPushButton::clicked, this, [this]() { controller->ImportKitFromDialog(); });
 
     ui->verticalLayout_2->addWidget(bar);
     setAcceptDrops(true);
@@ -888,32 +750,6 @@ void ZKWindow::dropEvent(QDropEvent *event)
         event->acceptProposedAction();
 }
 
-void ZKWindow::OpenBankFromDialog()
-{
-    const QString bankPath = AskForBankToOpen(*prompts, DialogFolder(lastSaveFolder));
-    if (!bankPath.isEmpty())
-        OpenBank(bankPath);
-}
-
-void ZKWindow::ImportKitFromDialog()
-{
-    const QString folder = QSettings().value(kLastKitFolderKey, lastFolder).toString();
-    const QString kitPath = AskForKitToImport(*prompts, DialogFolder(folder));
-    if (!kitPath.isEmpty())
-        ImportKit(kitPath);
-}
-
-// The folder the kit is in, where the next one is likely to be: a
-// drumkit.xml's kit is the folder holding it.
-void ZKWindow::RememberKitFolder(const QString &kitPath)
-{
-    const QFileInfo info(kitPath);
-    const QString kit = info.fileName().compare(QLatin1String("drumkit.xml"), Qt::CaseInsensitive) == 0
-        ? info.absolutePath()
-        : info.absoluteFilePath();
-    QSettings().setValue(kLastKitFolderKey, QFileInfo(kit).absolutePath());
-}
-
 // Returns false, doing nothing, for any drop but that of a single bank.
 bool ZKWindow::OpenDroppedBank(const QMimeData *data)
 {
@@ -922,47 +758,8 @@ bool ZKWindow::OpenDroppedBank(const QMimeData *data)
         return false;
     // Opened once the drop is over: a file manager may wait for the drop to
     // end while the window asks its questions.
-    QMetaObject::invokeMethod(this, [this, bankPath]() { OpenBank(bankPath); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, bankPath]() { controller->OpenBank(bankPath); }, Qt::QueuedConnection);
     return true;
-}
-
-// A bank that can't be opened changes nothing; nor does the user's No.
-void ZKWindow::OpenBank(const QString &bankPath)
-{
-    QVector<BankLayer> layers;
-    ThresholdTable thresholds = {};
-    QVector<BankProblem> problems;
-    bool read;
-    {
-        WaitCursor busy;
-        read = ReadBankToOpen(bankPath, &layers, thresholds, &problems);
-    }
-    if (!read) {
-        ShowBankError(*prompts, bankPath, problems);
-        return;
-    }
-    if (Bank().Count() > 0 && !ConfirmReplacingLayers(*prompts, bankPath)) {
-        DiscardBankLayers(layers);
-        return;
-    }
-    PutBankInRows(layers, thresholds, tr("Open %1").arg(QFileInfo(bankPath).fileName()), true);
-}
-
-// The layers given take the rows' place, as the bank that holds them.
-void ZKWindow::PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTable thresholds,
-                             const QString &what, bool written, const QVector<FileHold> &held)
-{
-    HideThresholdSlider();
-    // Rows of another bank or import are not named after the last import.
-    suggestedBankName.clear();
-    {
-        WaitCursor busy;
-        table->Open(layers, thresholds, what, held);
-    }
-    ShowSavedBank(QString(), 0, 0);
-    // An opened bank counts as written until its layers change.
-    if (written)
-        undoStack->setClean();
 }
 
 // Re-applies the option to every layer from its untrimmed file; a change

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "bankcontroller.h"
 #include "conversionrunner.h"
 #include "layeranalysis.h"
 #include "layerrules.h"
@@ -67,6 +68,8 @@ public:
     // The bank the rows show, and the table that changes it.
     const BankDocument &Bank() const { return table->Document(); }
     SlotTable &Table() const { return *table; }
+    // The flows that change the bank, which the window's controls reach.
+    BankController &Controller() const { return *controller; }
     // The layer whose threshold button was pressed last: the slider's.
     int SelectedLayer() const { return selectedLayer; }
     // True from the moment a sound's conversion starts until its verdict has
@@ -130,29 +133,14 @@ private:
     };
     Row row(int layer) const;
 
-    using ConversionDone = ConversionRunner::Done;
-
-    // Converts and checks `chosen` on a worker thread, then calls `done`
-    // with the verdict on the GUI thread. Meanwhile the window keeps
-    // responding with its controls locked, and offers a progress dialog
-    // with Cancel once the work takes a while. One conversion at a time.
-    void StartConversion(const QString &chosen, ConversionDone done);
     void CancelConversion();
     QList<QWidget *> BankControls() const;
     void LockControls();
     void UnlockControls();
 
-    void AddOrRemoveLayer(int layer);
-    void AddLayer();
-    void TakeLayer(const ConversionVerdict &verdict);
-    void RemoveLayer(int layer);
     void SelectLayer(int layer);
     void MoveSelectedThreshold(int position);
-    QString AskForBankPath();
-    // A result code's message box, with `detail` below its text.
-    void ShowMessage(int code, const QString &detail);
-    // A refusal's message box: its text, and its detail below, naming its
-    // subject when it has one.
+    // A refusal's message box (see ShowRefusal of prompts.h).
     void ShowRefusal(const Refusal &refusal);
     // A box with one Ok, its detail shown as plain text.
     void ShowBox(QMessageBox::Icon icon, const QString &title, const QString &text,
@@ -186,23 +174,12 @@ private:
 
     // Opening a bank and trimming quiet tails.
     void AddBankControls();
-    void OpenBankFromDialog();
     bool OpenDroppedBank(const QMimeData *data);
-    void OpenBank(const QString &bankPath);
-    // `written`: the layers are those of a bank on disk, so they count as
-    // saved until they change.
-    void PutBankInRows(const QVector<BankLayer> &layers, const ThresholdTable thresholds,
-                       const QString &what, bool written, const QVector<FileHold> &held = {});
     // Importing an instrument of a drum kit (zkwindowkit.cpp).
-    void ImportKitFromDialog();
     bool OpenDroppedKit(const QMimeData *data);
-    void ImportKit(const QString &kitPath);
-    // Kept in the settings: the next Import Kit starts there.
-    void RememberKitFolder(const QString &kitPath);
     // Says on the status line what an import put in the rows, with its one
     // note; more notes go in a box's details.
-    // `bankName` is what Generate then suggests.
-    void ShowImported(const QString &line, const QStringList &notes, const QString &bankName);
+    void ShowImported(const QString &line, const QStringList &notes);
     void SetTrimTails(bool on);
 
     // Undo and redo (zkwindowundo.cpp): the table makes every change of the
@@ -220,11 +197,10 @@ private:
     Ui::ZKWindow *ui;
     DialogPrompts dialogs{this};
     Prompts *prompts = &dialogs;
-    SlotTable *table = nullptr;
+    BankController *controller = nullptr;
+    SlotTable *table = nullptr; // the controller's
     QUndoStack *undoStack = nullptr; // the table's
     int selectedLayer = 0;
-    QString lastFolder;
-    QString lastSaveFolder;
     QLabel *statusLine = nullptr;
     // The last bank written, for the status line; empty when the layers
     // changed since.
@@ -235,8 +211,6 @@ private:
     // the rows are that import's (its step the undo stack's current one).
     QString importedLine;
     const QUndoCommand *importedStep = nullptr;
-    // The file name Generate suggests for the rows an import filled.
-    QString suggestedBankName;
     bool ShowsImport() const;
     // What the form gives the window and the widgets whose texts may need
     // more: texts widen them, nothing narrows them below these.
@@ -252,7 +226,6 @@ private:
     int nameRoom = -1;
     bool audioWarningShown = false;
     ConversionRunner *conversions = nullptr;
-    int verdictsInHand = 0;
     // The controls a running conversion disabled, to enable again.
     QList<QWidget *> lockedControls;
     QCheckBox *trimTailsBox = nullptr;
@@ -287,19 +260,9 @@ private:
 
     // Several sounds at once, dropped or chosen, and a sound dropped on a
     // row to replace its layer (zkwindowdrop.cpp).
-    QStringList AskForSounds(bool several);
     bool AddDroppedSounds(QDropEvent *event);
     int DropRowAt(const QPoint &position) const;
     void HighlightDropRow(int layer);
-    void AddSounds(const QStringList &files);
-    void AddNextSound();
-    void FinishAddingSounds();
-    void ReplaceLayer(int layer, const QString &file);
-    void TakeReplacement(int layer, const ConversionVerdict &verdict);
-
-    // The sounds still to add, and a line for each one refused so far.
-    QStringList soundsToAdd;
-    QStringList soundsRefused;
     int dropRowShown = 0;
 };
 
