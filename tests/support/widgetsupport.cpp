@@ -37,24 +37,35 @@
 
 namespace {
 
-QHash<const ZKWindow *, ScriptedPrompts *> &Installed()
+QHash<const void *, ScriptedPrompts *> &Installed()
 {
-    static QHash<const ZKWindow *, ScriptedPrompts *> installed;
+    static QHash<const void *, ScriptedPrompts *> installed;
     return installed;
 }
 
 } // namespace
 
-ScriptedPrompts::ScriptedPrompts(ZKWindow &window) : window(window)
+ScriptedPrompts::ScriptedPrompts(ZKWindow &window)
+    : install([&window](Prompts *prompts) { window.SetPrompts(prompts); }), installedOn(&window)
 {
-    window.SetPrompts(this);
-    Installed().insert(&window, this);
+    install(this);
+    Installed().insert(installedOn, this);
+}
+
+ScriptedPrompts::ScriptedPrompts(BankController &controller)
+    : install([&controller, before = &controller.CurrentPrompts()](Prompts *prompts) {
+          controller.SetPrompts(prompts ? *prompts : *before);
+      }),
+      installedOn(&controller)
+{
+    install(this);
+    Installed().insert(installedOn, this);
 }
 
 ScriptedPrompts::~ScriptedPrompts()
 {
-    window.SetPrompts(nullptr);
-    Installed().remove(&window);
+    install(nullptr);
+    Installed().remove(installedOn);
 }
 
 ScriptedPrompts *ScriptedPrompts::Of(const ZKWindow &window)

@@ -14,18 +14,20 @@
 #include "prompts.h"
 #include "testsupport.h"
 
+class BankController;
 class BankDocument;
 class QTimer;
 class QWidget;
 class ZKWindow;
 
 // Answers the window's questions from a script instead of dialogs, and
-// records every question asked and message shown. Installed on `window`
-// while it lives.
+// records every question asked and message shown. Installed on `window`,
+// or on a controller driven without a window, while it lives.
 class ScriptedPrompts : public Prompts
 {
 public:
     explicit ScriptedPrompts(ZKWindow &window);
+    explicit ScriptedPrompts(BankController &controller);
     ~ScriptedPrompts() override;
     ScriptedPrompts(const ScriptedPrompts &) = delete;
     // The prompts installed on `window`; nullptr while it shows dialogs.
@@ -67,7 +69,9 @@ public:
 
 private:
     void Put();
-    ZKWindow &window;
+    // Puts these prompts, or nullptr for those before them, where they ask.
+    std::function<void(Prompts *)> install;
+    const void *installedOn;
 };
 
 Q_DECLARE_METATYPE(PromptAnswer)
