@@ -68,8 +68,6 @@ public:
     // The bank the rows show, and the table that changes it.
     const BankDocument &Bank() const { return table->Document(); }
     SlotTable &Table() const { return *table; }
-    // The flows that change the bank, which the window's controls reach.
-    BankController &Controller() const { return *controller; }
     // The layer whose threshold button was pressed last: the slider's.
     int SelectedLayer() const { return selectedLayer; }
     // True from the moment a sound's conversion starts until its verdict has

@@ -31,6 +31,8 @@ private slots:
     void generate();
     void openBank_data();
     void openBank();
+    void importKit_data();
+    void importKit();
 
 private:
     QString MakeFile(const QString &name);
@@ -223,6 +225,60 @@ void TestBankController::openBank()
     QCOMPARE(Names(controller), (QStringList{QStringLiteral("b.wav"), QStringLiteral("c.wav")}));
     QCOMPARE(stack.count(), steps + 1);
     QVERIFY(!controller.ChangedSinceSaved());
+}
+
+void TestBankController::importKit_data()
+{
+    QTest::addColumn<int>("cancelAt"); // the kit work cancelled, from 0; -1: none
+    QTest::newRow("imported") << -1;
+    QTest::newRow("reading cancelled") << 0;
+    QTest::newRow("importing cancelled") << 1;
+}
+
+// The kit is read and the chosen instrument prepared through the kit worker
+// the window hands in; a cancel at either step changes nothing.
+void TestBankController::importKit()
+{
+    QFETCH(int, cancelAt);
+    const QString folder = home.path() + QStringLiteral("/sfz");
+    QVERIFY(WriteBytes(folder + QStringLiteral("/loud.wav"), Wav16(1, kBankRate, Ramp(4000))));
+    QVERIFY(WriteBytes(folder + QStringLiteral("/soft.wav"), Wav16(1, kBankRate, Ramp(3000))));
+    const QString kitPath = folder + QStringLiteral("/drums.sfz");
+    QVERIFY(WriteBytes(kitPath, "<control> label_key36=Kick\n"
+                                "<group> key=36\n<region> sample=soft.wav hivel=63\n"
+                                "<region> sample=loud.wav lovel=64\n"));
+    DialogPrompts unused(nullptr);
+    BankController controller(unused);
+    ScriptedPrompts prompts(controller);
+    QStringList labels;
+    controller.SetKitWorker([&labels, cancelAt](const QString &label, const BankController::KitWorkBody &work) {
+        labels << label;
+        if (labels.size() - 1 == cancelAt)
+            return false;
+        const std::atomic<bool> notCancelled{false};
+        work(&notCancelled);
+        return true;
+    });
+    prompts.instrumentAnswers << 0;
+    QSignalSpy imported(&controller, &BankController::imported);
+
+    controller.ImportKit(kitPath);
+    QCOMPARE(labels.first(), QStringLiteral("Reading drums.sfz\u2026"));
+    QCOMPARE(prompts.instrumentLists.size(), cancelAt == 0 ? 0 : 1);
+    QVERIFY(prompts.messages.isEmpty());
+    if (cancelAt >= 0) {
+        QCOMPARE(labels.size(), cancelAt + 1);
+        QCOMPARE(controller.Bank().Count(), 0);
+        QCOMPARE(imported.count(), 0);
+        return;
+    }
+    QCOMPARE(labels, (QStringList{QStringLiteral("Reading drums.sfz\u2026"), QStringLiteral("Importing Kick\u2026")}));
+    QCOMPARE(Names(controller), (QStringList{QStringLiteral("loud.wav"), QStringLiteral("soft.wav")}));
+    QCOMPARE(imported.count(), 1);
+    QCOMPARE(imported.first().at(0).toString(), QStringLiteral("Imported drums \u2013 Kick: 2 layers"));
+    // Generate then suggests the instrument's bank name.
+    controller.Generate();
+    QCOMPARE(prompts.suggestedNames, QStringList{QStringLiteral("drums - Kick.zks")});
 }
 
 ZK_TEST(TestBankController)
