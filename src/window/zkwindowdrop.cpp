@@ -8,12 +8,11 @@
 #include <QCheckBox>
 #include <QDropEvent>
 #include <QFileInfo>
-#include <QLabel>
-#include <QPalette>
 
 #include "explain.h"
 #include "fileprocessor.h"
 #include "kitdialog.h"
+#include "layerrow.h"
 #include "resultcodes.h"
 #include "soundqueue.h"
 #include "tailoption.h"
@@ -41,13 +40,9 @@ bool ZKWindow::AddDroppedSounds(QDropEvent *event)
 // for none.
 int ZKWindow::DropRowAt(const QPoint &position) const
 {
-    for (int layer = 1; layer <= kMaxLayers; ++layer) {
-        const QLabel *label = row(layer).filename;
-        if (!label->isVisible())
-            continue;
-        const QRect area(label->mapTo(this, QPoint(0, 0)), label->size());
-        if (area.contains(position))
-            return layer;
+    for (const LayerRow *r : rows) {
+        if (r->NameAt(this, position))
+            return r->Layer();
     }
     return 0;
 }
@@ -56,17 +51,11 @@ void ZKWindow::HighlightDropRow(int layer)
 {
     if (layer == dropRowShown)
         return;
-    if (dropRowShown > 0) {
-        QLabel *old = row(dropRowShown).filename;
-        old->setAutoFillBackground(false);
-        old->setBackgroundRole(QPalette::Window);
-    }
+    if (dropRowShown > 0)
+        row(dropRowShown)->HighlightDrop(false);
     dropRowShown = layer;
-    if (layer > 0) {
-        QLabel *label = row(layer).filename;
-        label->setBackgroundRole(QPalette::Highlight);
-        label->setAutoFillBackground(true);
-    }
+    if (layer > 0)
+        row(layer)->HighlightDrop(true);
 }
 
 void ZKWindow::AddSounds(const QStringList &files)
