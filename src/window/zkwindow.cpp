@@ -139,6 +139,8 @@ ZKWindow::ZKWindow(QWidget *parent)
 
     table = new SlotTable(this);
 
+    // The rows are the form's widgets in its one grid, so their columns line
+    // up and the threshold slider spans them all.
     const LayerRow::Widgets formRows[kMaxLayers] = {
         {ui->Filename_1, ui->ThrOfLayer_1, ui->Del_Br_Button_1, ui->Play_Button_1},
         {ui->Filename_2, ui->ThrOfLayer_2, ui->Del_Br_Button_2, ui->Play_Button_2},
