@@ -31,6 +31,7 @@
 #include "conversionrunner.h"
 #include "kitdialog.h"
 #include "fileprocessor.h"
+#include "layerrow.h"
 #include "layerview.h"
 #include "readablebarstyle.h"
 #include "soundplayer.h"
@@ -53,20 +54,6 @@ QString ConvertForWindow(const QString &chosen, const ConvertOptions &options, Q
 }
 
 SoundConverter soundConverter = ConvertForWindow;
-
-QString AddRemoveToolTip(bool filled, int layer)
-{
-    return filled ? ZKWindow::tr("Remove layer %1").arg(layer)
-                  : ZKWindow::tr("Add a sound as layer %1").arg(layer);
-}
-
-// The width a label needs to show `text` whole within its margins.
-int LabelWidthFor(const QLabel *label, const QString &text)
-{
-    const QMargins margins = label->contentsMargins();
-    return label->fontMetrics().horizontalAdvance(text) + margins.left() + margins.right()
-        + 2 * label->margin() + qMax(0, label->indent());
-}
 
 // The width a push button needs to show `text` whole inside its frame.
 int ButtonWidthFor(const QPushButton *button, const QString &text)
@@ -136,9 +123,20 @@ ZKWindow::ZKWindow(QWidget *parent)
     connect(controller, &BankController::bankSaved, this, &ZKWindow::ShowSavedBank);
     connect(controller, &BankController::imported, this, &ZKWindow::ShowImported);
 
-    // File names are the user's: shown as they are, never as markup.
+    // The rows are the form's widgets in its one grid, so their columns line
+    // up and the threshold slider spans them all.
+    const LayerRow::Widgets formRows[kMaxLayers] = {
+        {ui->Filename_1, ui->ThrOfLayer_1, ui->Del_Br_Button_1, ui->Play_Button_1},
+        {ui->Filename_2, ui->ThrOfLayer_2, ui->Del_Br_Button_2, ui->Play_Button_2},
+        {ui->Filename_3, ui->ThrOfLayer_3, ui->Del_Br_Button_3, ui->Play_Button_3},
+        {ui->Filename_4, ui->ThrOfLayer_4, ui->Del_Br_Button_4, ui->Play_Button_4},
+        {ui->Filename_5, ui->ThrOfLayer_5, ui->Del_Br_Button_5, ui->Play_Button_5},
+        {ui->Filename_6, ui->ThrOfLayer_6, ui->Del_Br_Button_6, ui->Play_Button_6},
+        {ui->Filename_7, ui->ThrOfLayer_7, ui->Del_Br_Button_7, ui->Play_Button_7},
+        {ui->Filename_8, ui->ThrOfLayer_8, ui->Del_Br_Button_8, ui->Play_Button_8},
+    };
     for (int layer = 1; layer <= kMaxLayers; ++layer)
-        row(layer).filename->setTextFormat(Qt::PlainText);
+        rows[layer - 1] = new LayerRow(layer, formRows[layer - 1], ui->gridLayout, this);
 
     // Keys, the wheel, a click on the groove and page steps move the slider
     // without a drag; each must move the threshold as a drag would. A drag
@@ -166,16 +164,6 @@ ZKWindow::ZKWindow(QWidget *parent)
 
     ui->ThresholdSlider->setValue(1);
     ui->ThresholdSlider->hide();
-    for (int layer = 1; layer <= kMaxLayers; ++layer) {
-        const Row r = row(layer);
-        r.play->hide();
-        r.threshold->hide();
-        r.addRemove->setToolTip(AddRemoveToolTip(false, layer));
-        if (layer > 1) {
-            r.filename->hide();
-            r.addRemove->hide();
-        }
-    }
     ui->GenerateButton->setEnabled(true);
     ui->GenerateButton->hide();
     ui->GenerateButton->setToolTip(tr("Write the bank: the layers, their thresholds and the gate"));
@@ -191,8 +179,6 @@ ZKWindow::ZKWindow(QWidget *parent)
     };
     keepPlaceWhenHidden(ui->GenerateButton);
     keepPlaceWhenHidden(ui->ThresholdSlider);
-    for (int layer = 1; layer <= kMaxLayers; ++layer)
-        keepPlaceWhenHidden(row(layer).addRemove);
 
     auto *barStyle = new ReadableBarStyle(QApplication::style()->objectName());
     barStyle->setParent(this);
@@ -232,20 +218,6 @@ ZKWindow::~ZKWindow()
     delete controller;
     RemoveWorkFolder();
     delete ui;
-}
-
-ZKWindow::Row ZKWindow::row(int layer) const
-{
-    switch (layer) {
-    case 1: return {ui->Filename_1, ui->ThrOfLayer_1, ui->Del_Br_Button_1, ui->Play_Button_1};
-    case 2: return {ui->Filename_2, ui->ThrOfLayer_2, ui->Del_Br_Button_2, ui->Play_Button_2};
-    case 3: return {ui->Filename_3, ui->ThrOfLayer_3, ui->Del_Br_Button_3, ui->Play_Button_3};
-    case 4: return {ui->Filename_4, ui->ThrOfLayer_4, ui->Del_Br_Button_4, ui->Play_Button_4};
-    case 5: return {ui->Filename_5, ui->ThrOfLayer_5, ui->Del_Br_Button_5, ui->Play_Button_5};
-    case 6: return {ui->Filename_6, ui->ThrOfLayer_6, ui->Del_Br_Button_6, ui->Play_Button_6};
-    case 7: return {ui->Filename_7, ui->ThrOfLayer_7, ui->Del_Br_Button_7, ui->Play_Button_7};
-    default: return {ui->Filename_8, ui->ThrOfLayer_8, ui->Del_Br_Button_8, ui->Play_Button_8};
-    }
 }
 
 bool ZKWindow::event(QEvent *event)
@@ -310,8 +282,8 @@ void ZKWindow::FitTextSizes()
     int addRemove = form.addRemoveWidth;
     for (const QString &text : {QStringLiteral("+"), QStringLiteral("X")})
         addRemove = qMax(addRemove, ButtonWidthFor(ui->Del_Br_Button_1, text));
-    for (int layer = 1; layer <= kMaxLayers; ++layer)
-        row(layer).addRemove->setFixedWidth(addRemove);
+    for (LayerRow *r : rows)
+        r->AddRemoveButton()->setFixedWidth(addRemove);
 }
 
 // Makes the window at least as large as the form and as its texts need.
@@ -350,18 +322,14 @@ void ZKWindow::FitToContents()
 
 QString ZKWindow::Elided(const QLabel *label, const QString &name) const
 {
-    if (nameRoom < 0)
-        return name;
-    return label->fontMetrics().elidedText(name, Qt::ElideMiddle, nameRoom);
+    return ElidedName(label, name, nameRoom);
 }
 
 int ZKWindow::WidestNameShown() const
 {
     int widest = 0;
-    for (int layer = 1; layer <= Bank().Count(); ++layer) {
-        const QLabel *label = row(layer).filename;
-        widest = qMax(widest, label->fontMetrics().horizontalAdvance(Elided(label, Bank().Name(layer))));
-    }
+    for (int layer = 1; layer <= Bank().Count(); ++layer)
+        widest = qMax(widest, row(layer)->NameWidth(Bank().Name(layer), nameRoom));
     for (const QString &line : {savedBankName, importedLine}) {
         if (!line.isEmpty())
             widest = qMax(widest, statusLine->fontMetrics().horizontalAdvance(Elided(statusLine, line)));
@@ -374,17 +342,10 @@ int ZKWindow::WidestNameShown() const
 // their texts, the prompts' included.
 void ZKWindow::ShowNames()
 {
-    for (int layer = 1; layer <= Bank().Count(); ++layer) {
-        QLabel *label = row(layer).filename;
-        const QString &name = Bank().Name(layer);
-        const QString shown = Elided(label, name);
-        label->setText(shown);
-        UpdateRowToolTip(layer);
-    }
-    for (int layer = 1; layer <= kMaxLayers; ++layer) {
-        QLabel *label = row(layer).filename;
-        label->setMinimumWidth(qMax(form.nameWidth, LabelWidthFor(label, label->text())));
-    }
+    for (int layer = 1; layer <= Bank().Count(); ++layer)
+        row(layer)->ShowName(Bank().Name(layer), nameRoom, RowNotes(layer));
+    for (LayerRow *r : rows)
+        r->FitNameWidth(form.nameWidth);
     // The status bar tells the window nothing when only its line's text
     // changes: the window is asked to fit itself again.
     const auto fitStatusLine = qScopeGuard([this]() { statusBar()->updateGeometry(); });
@@ -443,8 +404,8 @@ void ZKWindow::ShowTable()
 
 void ZKWindow::ShowThresholds()
 {
-    for (int layer = 1; layer <= kMaxLayers; ++layer)
-        row(layer).threshold->setText(QString::number(Bank().Threshold(layer)));
+    for (LayerRow *r : rows)
+        r->ShowThreshold(Bank().Threshold(r->Layer()));
     // The keys of the selected layer's button move its threshold from the
     // slider's place: it follows undo and an opened bank too.
     if (!ui->ThresholdSlider->isSliderDown() && selectedLayer >= 1 && selectedLayer <= kMaxLayers)
@@ -462,23 +423,8 @@ void ZKWindow::HideThresholdSlider()
 // layers: the filled rows, one row to add to, and nothing below it.
 void ZKWindow::ShowSlotCount()
 {
-    for (int layer = 1; layer <= kMaxLayers; ++layer) {
-        const Row r = row(layer);
-        const bool filled = layer <= Bank().Count();
-        const bool shown = layer <= Bank().Count() + 1;
-        if (!filled) {
-            r.filename->setText(layer == 1 ? QStringLiteral("Create a Layer")
-                                           : QStringLiteral("Add a Layer"));
-            r.filename->setToolTip(QString());
-        }
-        r.filename->setVisible(shown);
-        r.addRemove->setText(filled ? QStringLiteral("X") : QStringLiteral("+"));
-        r.addRemove->setToolTip(AddRemoveToolTip(filled, layer));
-        r.addRemove->setEnabled(layer >= Bank().Count());
-        r.addRemove->setVisible(shown);
-        r.play->setVisible(filled);
-        r.threshold->setVisible(filled);
-    }
+    for (LayerRow *r : rows)
+        r->ShowSlot(Bank().Count());
     ui->GenerateButton->setVisible(Bank().Count() >= 1);
     ShowSpaceToolTip();
     nameRoom = -1;
@@ -515,10 +461,8 @@ QList<QWidget *> ZKWindow::BankControls() const
     QList<QWidget *> controls{ui->ThresholdSlider, ui->horizontalSlider, ui->GenerateButton,
                               ui->openFolderButton, orderButton, trimTailsBox, openBankButton};
     controls << importKitButton;
-    for (int layer = 1; layer <= kMaxLayers; ++layer) {
-        const Row r = row(layer);
-        controls << r.threshold << r.addRemove << r.play;
-    }
+    for (const LayerRow *r : rows)
+        controls << r->ThresholdButton() << r->AddRemoveButton() << r->PlayButton();
     return controls;
 }
 

@@ -18,6 +18,7 @@
 #include "refusal.h"
 #include "slottable.h"
 
+class LayerRow;
 class LayerView;
 class QCheckBox;
 class QDragLeaveEvent;
@@ -123,13 +124,9 @@ private slots:
     void on_horizontalSlider_valueChanged(int value);
 
 private:
-    struct Row {
-        QLabel *filename;
-        QPushButton *threshold;
-        QPushButton *addRemove;
-        QPushButton *play;
-    };
-    Row row(int layer) const;
+    // The eight rows, layer 1 first.
+    LayerRow *rows[kMaxLayers] = {};
+    LayerRow *row(int layer) const { return rows[layer - 1]; }
 
     void CancelConversion();
     QList<QWidget *> BankControls() const;
@@ -235,7 +232,7 @@ private:
     void SetUpLevelsAndView();
     void ShowLevelsAndView();
     QStringList LevelsToolTipLines(int layer);
-    void UpdateRowToolTip(int layer);
+    QStringList RowNotes(int layer);
     void ShowHitRanges();
     void ShowLayerInView(int layer);
     void MarkShownLayer(int layer);
@@ -247,14 +244,12 @@ private:
     LayerAnalysis analysis;
     LayerView *layerView = nullptr;
     QPushButton *orderButton = nullptr;
-    QString thresholdTip; // the form's, for a threshold button not in use
     // The count of layers as last shown: one more means a layer was added.
     int layersShown = 0;
-    // Hearing a hit strength: the strength, its play button, and each row's
-    // range of hits, lit for the layer that strength plays.
+    // Hearing a hit strength: the strength and its play button; the row of
+    // the layer that strength plays has its range of hits lit.
     QSpinBox *hitStrengthBox = nullptr;
     QPushButton *hitPlayButton = nullptr;
-    QLabel *hitRanges[kMaxLayers] = {};
 
     // Several sounds at once, dropped or chosen, and a sound dropped on a
     // row to replace its layer (zkwindowdrop.cpp).

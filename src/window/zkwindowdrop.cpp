@@ -5,13 +5,10 @@
 #include "zkwindow.h"
 #include "ui_zkwindow.h"
 
-#include <QCheckBox>
 #include <QDropEvent>
-#include <QLabel>
-#include <QPalette>
 
+#include "layerrow.h"
 #include "soundqueue.h"
-#include "tailoption.h"
 
 bool ZKWindow::AddDroppedSounds(QDropEvent *event)
 {
@@ -36,13 +33,9 @@ bool ZKWindow::AddDroppedSounds(QDropEvent *event)
 // for none.
 int ZKWindow::DropRowAt(const QPoint &position) const
 {
-    for (int layer = 1; layer <= kMaxLayers; ++layer) {
-        const QLabel *label = row(layer).filename;
-        if (!label->isVisible())
-            continue;
-        const QRect area(label->mapTo(this, QPoint(0, 0)), label->size());
-        if (area.contains(position))
-            return layer;
+    for (const LayerRow *r : rows) {
+        if (r->NameAt(this, position))
+            return r->Layer();
     }
     return 0;
 }
@@ -51,17 +44,11 @@ void ZKWindow::HighlightDropRow(int layer)
 {
     if (layer == dropRowShown)
         return;
-    if (dropRowShown > 0) {
-        QLabel *old = row(dropRowShown).filename;
-        old->setAutoFillBackground(false);
-        old->setBackgroundRole(QPalette::Window);
-    }
+    if (dropRowShown > 0)
+        row(dropRowShown)->HighlightDrop(false);
     dropRowShown = layer;
-    if (layer > 0) {
-        QLabel *label = row(layer).filename;
-        label->setBackgroundRole(QPalette::Highlight);
-        label->setAutoFillBackground(true);
-    }
+    if (layer > 0)
+        row(layer)->HighlightDrop(true);
 }
 
 void ZKWindow::OpenFiles(const QStringList &paths)

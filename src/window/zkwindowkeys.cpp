@@ -12,6 +12,7 @@
 #include <QUndoStack>
 
 #include "about.h"
+#include "layerrow.h"
 
 namespace {
 
@@ -102,10 +103,9 @@ void ZKWindow::SetUpKeys()
     // Tab follows the screen: the threshold slider at the left, then row by
     // row from left to right, then the bars below the rows.
     QList<QWidget *> order{ui->ThresholdSlider};
-    for (int layer = 1; layer <= kMaxLayers; ++layer) {
-        const Row r = row(layer);
-        order << r.threshold << r.addRemove << r.play;
-        r.threshold->installEventFilter(this);
+    for (const LayerRow *r : rows) {
+        order << r->ThresholdButton() << r->AddRemoveButton() << r->PlayButton();
+        r->ThresholdButton()->installEventFilter(this);
     }
     for (const char *name : {"LayerViewPlay", "HitStrengthBox", "HitPlayButton", "horizontalSlider",
                              "OrderByLoudnessButton", "GenerateButton", "openFolderButton", "TrimTailsBox",
@@ -122,14 +122,14 @@ void ZKWindow::SetUpKeys()
 void ZKWindow::RemoveLastLayer()
 {
     if (Bank().Count() > 0)
-        Press(row(Bank().Count()).addRemove);
+        Press(row(Bank().Count())->AddRemoveButton());
 }
 
 void ZKWindow::PlaySelectedLayer()
 {
     const int layer = selectedLayer >= 1 && selectedLayer <= Bank().Count() ? selectedLayer : Bank().Count();
     if (layer > 0)
-        Press(row(layer).play);
+        Press(row(layer)->PlayButton());
 }
 
 bool ZKWindow::eventFilter(QObject *watched, QEvent *event)
@@ -149,7 +149,7 @@ bool ZKWindow::eventFilter(QObject *watched, QEvent *event)
     // threshold as the slider's keys do. The last layer's stays at 1.
     int layer = 0;
     for (int n = 1; n < Bank().Count(); ++n) {
-        if (row(n).threshold == button)
+        if (row(n)->ThresholdButton() == button)
             layer = n;
     }
     QAbstractSlider::SliderAction action = QAbstractSlider::SliderNoAction;

@@ -6,9 +6,7 @@
 #include "zkwindow.h"
 #include "ui_zkwindow.h"
 
-#include <QGridLayout>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -18,14 +16,13 @@
 
 #include "audiooutput.h"
 #include "kitpipeline.h"
+#include "layerrow.h"
 #include "layerview.h"
 #include "soundplayer.h"
 #include "tailoption.h"
 
 void ZKWindow::SetUpLevelsAndView()
 {
-    thresholdTip = ui->ThrOfLayer_1->toolTip();
-
     orderButton = new QPushButton(tr("Order by loudness"), ui->widget);
     orderButton->setObjectName(QStringLiteral("OrderByLoudnessButton"));
     orderButton->setToolTip(tr("Put the loudest layer first and set the thresholds by how loud "
@@ -69,30 +66,10 @@ void ZKWindow::SetUpLevelsAndView()
         PlayLayerAsHeld(LayerForHit(Bank().Thresholds(), Bank().Count(), hitStrengthBox->value()));
     });
 
-    // Each row's range of hits sits just right of its threshold button, at
-    // the start of the name's cell, which keeps that room free of the name:
-    // the rows keep the form's grid.
-    QGridLayout *grid = ui->gridLayout;
-    for (int layer = 1; layer <= kMaxLayers; ++layer) {
-        QLabel *name = row(layer).filename;
-        auto *range = new QLabel(grid->parentWidget());
-        range->setObjectName(QStringLiteral("HitRange_%1").arg(layer));
-        range->setMargin(3);
-        range->setFixedWidth(range->fontMetrics().horizontalAdvance(QStringLiteral("%1\u2013%1").arg(kHitStrengths))
-                             + 2 * range->margin());
-        range->hide();
-        int at, column, rowSpan, columnSpan;
-        grid->getItemPosition(grid->indexOf(name), &at, &column, &rowSpan, &columnSpan);
-        grid->addWidget(range, at, column, 1, 1, Qt::AlignLeft | Qt::AlignVCenter);
-        QMargins margins = name->contentsMargins();
-        margins.setLeft(margins.left() + range->width());
-        name->setContentsMargins(margins);
-        hitRanges[layer - 1] = range;
-    }
     ShowHitRanges();
 
-    for (int layer = 1; layer <= kMaxLayers; ++layer)
-        connect(row(layer).threshold, &QPushButton::clicked, this, [this, layer]() { ShowLayerInView(layer); });
+    for (LayerRow *r : rows)
+        connect(r, &LayerRow::thresholdClicked, this, [this](int layer) { ShowLayerInView(layer); });
 }
 
 // After layers were added, removed or reordered: the strip shows the layer
@@ -121,15 +98,11 @@ QStringList ZKWindow::LevelsToolTipLines(int layer)
     return LevelsLines(levels);
 }
 
-// A row's tool tip: its full name where the row shows it shortened, what
-// a kit's import did to make the layer, then its levels and what trimming
-// saved the layer.
-void ZKWindow::UpdateRowToolTip(int layer)
+// What a row's tool tip tells below the name: what a kit's import did to
+// make the layer, then its levels and what trimming saved the layer.
+QStringList ZKWindow::RowNotes(int layer)
 {
-    QLabel *label = row(layer).filename;
     QStringList lines;
-    if (label->text() != Bank().Name(layer))
-        lines << Bank().Name(layer);
     const QString imported = Bank().LayerNote(layer);
     if (!imported.isEmpty())
         lines << imported;
@@ -137,20 +110,17 @@ void ZKWindow::UpdateRowToolTip(int layer)
     const QString trimmed = TrimToolTipLine(Bank(), layer);
     if (!trimmed.isEmpty())
         lines << trimmed;
-    label->setToolTip(lines.join(QLatin1Char('\n')));
+    return lines;
 }
 
 void ZKWindow::ShowHitRanges()
 {
-    for (int layer = 1; layer <= kMaxLayers; ++layer) {
-        const bool inUse = Bank().Count() >= 2 && layer <= Bank().Count();
-        row(layer).threshold->setToolTip(inUse ? HitRangeText(Bank().Thresholds(), Bank().Count(), layer)
-                                               : thresholdTip);
-        QLabel *range = hitRanges[layer - 1];
-        const bool filled = layer <= Bank().Count();
-        range->setText(filled ? HitRangeShort(Bank().Thresholds(), Bank().Count(), layer) : QString());
-        range->setToolTip(filled ? tr("The hits this layer plays") : QString());
-        range->setVisible(filled);
+    const int count = Bank().Count();
+    for (LayerRow *r : rows) {
+        const int layer = r->Layer();
+        // One layer plays every hit: its threshold button tells what it is for.
+        r->ShowHitRange(layer <= count ? HitRangeShort(Bank().Thresholds(), count, layer) : QString(),
+                        count >= 2 && layer <= count ? HitRangeText(Bank().Thresholds(), count, layer) : QString());
     }
     hitStrengthBox->setEnabled(Bank().Count() >= 1);
     hitPlayButton->setEnabled(Bank().Count() >= 1);
@@ -161,13 +131,8 @@ void ZKWindow::ShowHitRanges()
 void ZKWindow::LightHitRow()
 {
     const int lit = LayerForHit(Bank().Thresholds(), Bank().Count(), hitStrengthBox->value());
-    for (int layer = 1; layer <= kMaxLayers; ++layer) {
-        QLabel *range = hitRanges[layer - 1];
-        const bool on = layer == lit;
-        range->setAutoFillBackground(on);
-        range->setBackgroundRole(on ? QPalette::Highlight : QPalette::Window);
-        range->setForegroundRole(on ? QPalette::HighlightedText : QPalette::WindowText);
-    }
+    for (LayerRow *r : rows)
+        r->LightHitRange(r->Layer() == lit);
 }
 
 // Layer 0, or one not filled, empties the strip.
@@ -192,8 +157,8 @@ void ZKWindow::ShowLayerInView(int layer)
 void ZKWindow::MarkShownLayer(int layer)
 {
     const bool marked = Bank().Count() >= 2 && layer >= 1 && layer <= Bank().Count();
-    for (int n = 1; n <= kMaxLayers; ++n)
-        row(n).threshold->setChecked(marked && n == layer);
+    for (LayerRow *r : rows)
+        r->ThresholdButton()->setChecked(marked && r->Layer() == layer);
     if (!marked || layer == Bank().Count() || layer != selectedLayer)
         ui->ThresholdSlider->hide();
 }
