@@ -45,7 +45,7 @@ QHash<const ZKWindow *, ScriptedPrompts *> &Installed()
 
 } // namespace
 
-ScriptedPrompts::ScriptedPrompts(ZKWindow &window) : window(window)
+ScriptedPrompts::ScriptedPrompts(ZKWindow &window) : window(&window), installedOn(&window)
 {
     window.SetPrompts(this);
     Installed().insert(&window, this);
@@ -53,8 +53,9 @@ ScriptedPrompts::ScriptedPrompts(ZKWindow &window) : window(window)
 
 ScriptedPrompts::~ScriptedPrompts()
 {
-    window.SetPrompts(nullptr);
-    Installed().remove(&window);
+    if (window)
+        window->SetPrompts(nullptr);
+    Installed().remove(installedOn);
 }
 
 ScriptedPrompts *ScriptedPrompts::Of(const ZKWindow &window)

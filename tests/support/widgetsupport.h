@@ -3,6 +3,7 @@
 
 #include <QMessageBox>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -21,7 +22,8 @@ class ZKWindow;
 
 // Answers the window's questions from a script instead of dialogs, and
 // records every question asked and message shown. Installed on `window`
-// while it lives.
+// while both live; it may outlive the window, to record what the window
+// says as it goes.
 class ScriptedPrompts : public Prompts
 {
 public:
@@ -67,7 +69,8 @@ public:
 
 private:
     void Put();
-    ZKWindow &window;
+    QPointer<ZKWindow> window;
+    const ZKWindow *installedOn;
 };
 
 Q_DECLARE_METATYPE(PromptAnswer)

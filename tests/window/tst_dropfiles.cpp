@@ -15,6 +15,7 @@
 #include "layerrules.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkslayout.h"
 #include "zkwindow.h"
 
@@ -99,7 +100,7 @@ private:
     bool Drop(ZKWindow &window, const QStringList &files, const QPoint &position,
               QVector<PromptMessage> *shown);
 
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestDropFiles::initTestCase()

@@ -6,15 +6,13 @@
 #include <QSoundEffect>
 #include <QSpinBox>
 
-#include "audiooutput.h"
 #include "layerview.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkwindow.h"
 
 namespace {
-
-bool AudioOutputPresent() { return true; }
 
 const QChar kDash(0x2013);
 
@@ -40,7 +38,7 @@ private slots:
 
 private:
     void AddLayers(ZKWindow &window, int count);
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestHitStrength::initTestCase()
@@ -62,7 +60,6 @@ void TestHitStrength::initTestCase()
 void TestHitStrength::init()
 {
     home.startTest();
-    SetAudioOutputCheck(AudioOutputPresent);
 }
 
 void TestHitStrength::cleanup()

@@ -12,16 +12,10 @@
 #include <QTextDocument>
 #include <QTextTable>
 
-#include "audiooutput.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkwindow.h"
-
-namespace {
-
-bool AudioOutputPresent() { return true; }
-
-} // namespace
 
 // The whole job without the mouse: shortcuts, Tab, the keys of a focused
 // button and of a focused threshold button, and the help box.
@@ -50,23 +44,18 @@ private slots:
 
 private:
     void AddLayers(ZKWindow &window, ScriptedPrompts &prompts, int count);
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestKeys::initTestCase()
 {
     QVERIFY(home.setUp());
-    QVector<qint16> samples(3000);
-    for (int i = 0; i < samples.size(); ++i)
-        samples[i] = qint16(i % 200 * 100 - 10000);
-    for (int n = 1; n <= 3; ++n)
-        QVERIFY(WriteBytes(home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n), Wav16(1, 44100, samples)));
+    QVERIFY(home.WriteLayerSounds(3));
 }
 
 void TestKeys::init()
 {
     home.startTest();
-    SetAudioOutputCheck(AudioOutputPresent);
 }
 
 void TestKeys::cleanup()

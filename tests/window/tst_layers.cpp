@@ -11,6 +11,7 @@
 #include "resultcodes.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkwindow.h"
 
 // Adding and removing layers the way a user does it: click "+", pick a file
@@ -50,7 +51,7 @@ private:
     bool Visible(ZKWindow &window, const QString &name, int layer);
     void CheckRows(ZKWindow &window, int count);
 
-    TestHome home;
+    WindowFixture home;
     QString sounds;
 };
 
@@ -63,7 +64,6 @@ void TestLayers::initTestCase()
 
 void TestLayers::init()
 {
-    QSettings().clear();
     home.startTest();
 }
 

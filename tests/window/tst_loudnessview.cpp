@@ -14,13 +14,13 @@
 #include "layerview.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkwindow.h"
 
 Q_DECLARE_METATYPE(QVector<qint16>)
 
 namespace {
 
-bool AudioOutputPresent() { return true; }
 bool AudioOutputMissing() { return false; }
 
 // Rises by one step a sample from silence, so each gate cuts it at a
@@ -100,7 +100,7 @@ private:
     QStringList ClickOrder(ZKWindow &window, PromptAnswer answer = PromptAnswer::No);
     QStringList ThresholdTips(ZKWindow &window);
 
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestLoudnessView::initTestCase()
@@ -111,12 +111,10 @@ void TestLoudnessView::initTestCase()
 void TestLoudnessView::init()
 {
     home.startTest();
-    SetAudioOutputCheck(AudioOutputPresent);
 }
 
 void TestLoudnessView::cleanup()
 {
-    SetAudioOutputCheck(nullptr);
     home.endTest();
 }
 

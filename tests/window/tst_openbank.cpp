@@ -19,6 +19,7 @@
 #include "tailtrim.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zksbank.h"
 #include "zkslayout.h"
 #include "zkwindow.h"
@@ -95,7 +96,7 @@ private:
     QString RowToolTip(ZKWindow &window, int layer);
     QString BarToolTip(ZKWindow &window);
 
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestOpenBank::initTestCase()

@@ -10,6 +10,7 @@
 #include "layerrules.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zksbank.h"
 #include "zkslayout.h"
 #include "zkwindow.h"
@@ -82,7 +83,7 @@ private slots:
     void windowAndToolImportOneBank();
 
 private:
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestSameKit::initTestCase()

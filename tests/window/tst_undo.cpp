@@ -18,6 +18,7 @@
 #include "layerrules.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkslayout.h"
 #include "zkwindow.h"
 
@@ -272,7 +273,7 @@ private:
     void ThreeLayers(ZKWindow &window);
     void MakeChange(ZKWindow &window, const QString &change, const QString &kitPath);
 
-    TestHome home;
+    WindowFixture home;
     QStringList sounds;
     QStringList banks; // to open; those the window writes are added
 };
@@ -308,19 +309,12 @@ void TestUndo::init()
 {
     home.startTest();
     banks = banks.mid(0, 2);
-    // Undo is what is tested here, not the converter programs: the
-    // conversions run in this process, the same to the byte and without a
-    // program started for each of the many sounds added.
-    SetSoundConverter([](const QString &chosen, const ConvertOptions &options, QString *reason) {
-        ConvertOptions inProcess = options;
-        inProcess.inProcess = true;
-        return ConvertFile(chosen, inProcess, reason);
-    });
+    // Undo is what is tested here, not the converter programs.
+    home.ConvertInProcess();
 }
 
 void TestUndo::cleanup()
 {
-    SetSoundConverter(nullptr);
     home.endTest();
 }
 
