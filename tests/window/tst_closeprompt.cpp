@@ -62,9 +62,8 @@ void TestClosePrompt::answers()
     QFETCH(PromptAnswer, answer);
     QFETCH(QString, bankName);
     QFETCH(bool, closed);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     for (int n = 1; n <= 2; ++n)
         QVERIFY(AddLayerAnswered(window, prompts, n, home.LayerSound(n)).isEmpty());
 

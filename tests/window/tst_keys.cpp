@@ -85,9 +85,8 @@ void TestKeys::shortcutsPressTheirButtons()
 {
     QFETCH(QKeySequence, keys);
     QFETCH(QString, button);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AddLayers(window, prompts, 2);
     auto *target = window.findChild<QPushButton *>(button);
@@ -101,9 +100,8 @@ void TestKeys::shortcutsPressTheirButtons()
 
 void TestKeys::deleteRemovesTheLastLayer()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     // No layer: nothing to remove, nothing asked.
     QTest::keyClick(&window, Qt::Key_Delete);
@@ -116,9 +114,8 @@ void TestKeys::deleteRemovesTheLastLayer()
 
 void TestKeys::pPlaysTheSelectedLayer()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AddLayers(window, prompts, 3);
     window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_2"))->click();
@@ -134,9 +131,8 @@ void TestKeys::pPlaysTheSelectedLayer()
 // layer's too, and the one reached by Tab still moves its threshold.
 void TestKeys::tabFollowsTheScreen()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AddLayers(window, prompts, 3);
     auto *generate = window.findChild<QPushButton *>(QStringLiteral("GenerateButton"));
@@ -174,9 +170,8 @@ void TestKeys::tabFollowsTheScreen()
 
 void TestKeys::returnPressesTheFocusedButton()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AddLayers(window, prompts, 2);
     auto *remove = window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"));
@@ -207,9 +202,8 @@ void TestKeys::keysOnAThresholdButton()
     QFETCH(int, layer);
     QFETCH(int, key);
     QFETCH(int, change);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AddLayers(window, prompts, 3);
     auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
@@ -229,9 +223,8 @@ void TestKeys::keysOnAThresholdButton()
 // threshold of the layer selected before.
 void TestKeys::keysOnTheLastLayerMoveNothing()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AddLayers(window, prompts, 3);
     window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
@@ -246,9 +239,8 @@ void TestKeys::keysOnTheLastLayerMoveNothing()
 
 void TestKeys::helpBox()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QTest::keyClick(&window, Qt::Key_F1);
     QCOMPARE(prompts.messages.size(), 1);
@@ -322,9 +314,8 @@ void TestKeys::commandActions()
 // to take, and one key press takes one step.
 void TestKeys::undoActionsFollowTheStack()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     auto *undo = window.findChild<QAction *>(QStringLiteral("UndoAction"));
     auto *redo = window.findChild<QAction *>(QStringLiteral("RedoAction"));

@@ -168,9 +168,7 @@ QStringList TestLoudnessView::ThresholdTips(ZKWindow &window)
 
 void TestLoudnessView::orderButtonShownWithTwoLayers()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     auto *order = window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"));
     QVERIFY(order);
     QCOMPARE(order->text(), QStringLiteral("Order by loudness"));
@@ -187,9 +185,7 @@ void TestLoudnessView::orderButtonShownWithTwoLayers()
 
 void TestLoudnessView::orderByLoudness()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     AddThreeSines(window);
     const Table before = CurrentTable();
 
@@ -243,9 +239,8 @@ void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
     QFETCH(QString, edit);
     QFETCH(PromptAnswer, answer);
     QFETCH(bool, asked);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const bool addAfter = edit.endsWith(QLatin1String("add"));
     if (edit == QLatin1String("open")) {
@@ -305,9 +300,8 @@ void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
 
 void TestLoudnessView::orderRefusesALayerItCannotMeasure()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     // Layer 2's file is gone before anything measured it.
     const QString medium = MakeWave(QStringLiteral("medium.wav"), 1, Sine1k(kBankRate, -12));
     const QString hard = MakeWave(QStringLiteral("hard.wav"), 1, Sine1k(kBankRate / 4, -6));
@@ -365,9 +359,7 @@ void TestLoudnessView::rowToolTipsGiveLevels()
     QFETCH(int, gatePosition);
     QFETCH(QString, levels);
     QFETCH(double, lufs);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     AddLayer(window, MakeWave(QStringLiteral("hit.wav"), 1, samples));
     // Measured when the layer comes, then again as the gate moves.
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(gatePosition);
@@ -422,9 +414,7 @@ void TestLoudnessView::thresholdToolTipsSayWhichHits()
     QFETCH(int, layers);
     QFETCH(int, position);
     QFETCH(QStringList, tips);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     const QString sound = MakeWave(QStringLiteral("tick.wav"), 1, Sine1k(600, -6));
     for (int n = 1; n <= layers; ++n)
         AddLayer(window, sound);
@@ -473,9 +463,7 @@ void TestLoudnessView::viewCutsWhereTheBankDoes()
     QString label;
     quint16 amplitude;
     QVERIFY(GateForPosition(gatePosition, &label, &amplitude));
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     const QVector<qint16> left = RisingHit();
     AddLayer(window, MakeWave(QStringLiteral("rising.wav"), 2, Interleaved(left, Square(left.size(), 30000))));
     auto *view = window.findChild<LayerView *>(QStringLiteral("LayerView"));
@@ -495,9 +483,7 @@ void TestLoudnessView::viewCutsWhereTheBankDoes()
 // and the padding after it, each in its own shade above the waveform.
 void TestLoudnessView::viewShadesCutAndPadding()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QVector<qint16> left = RisingHit();
     AddLayer(window, MakeWave(QStringLiteral("rising.wav"), 1, left));
@@ -518,9 +504,7 @@ void TestLoudnessView::viewShadesCutAndPadding()
 
 void TestLoudnessView::viewFollowsSelection()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     auto *view = window.findChild<LayerView *>(QStringLiteral("LayerView"));
     auto *hint = window.findChild<QLabel *>(QStringLiteral("LayerViewHint"));
     auto *caption = window.findChild<QLabel *>(QStringLiteral("LayerViewCaption"));
@@ -595,9 +579,7 @@ void TestLoudnessView::viewFollowsSelection()
 // the layer's own peak, says so, and grows with the window's height.
 void TestLoudnessView::viewDrawnToTheLayersPeak()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     AddLayer(window, MakeWave(QStringLiteral("brush.wav"), 1, Sine1k(kBankRate, -29)));
     auto *strip = window.findChild<QWidget *>(QStringLiteral("LayerViewStrip"));
@@ -621,9 +603,7 @@ void TestLoudnessView::viewDrawnToTheLayersPeak()
 
 void TestLoudnessView::playGivesWhatTheBankHolds()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     const QVector<qint16> left = RisingHit();
     AddLayer(window, MakeWave(QStringLiteral("rising.wav"), 2, Interleaved(left, Square(left.size(), 30000))));
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(3);
@@ -661,9 +641,8 @@ void TestLoudnessView::playGivesWhatTheBankHolds()
 void TestLoudnessView::playWithoutAudioOutputWarnsOncePerWindow()
 {
     SetAudioOutputCheck(AudioOutputMissing);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     AddThreeSines(window, 1);
     const QStringList workBefore = FolderTree(WorkFolder());
     // The messages a press on `button` showed.

@@ -150,9 +150,8 @@ void TestSameKit::windowAndToolMakeOneBank()
     const ToolRun run = RunTool(arguments + inputs);
     QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
 
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     auto *trimBox = window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"));
     if (trimBox->isChecked() != trim)
         trimBox->click();

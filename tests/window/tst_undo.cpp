@@ -531,9 +531,7 @@ QString TestUndo::RandomEdit(ZKWindow &window, QRandomGenerator &random)
 // the bank generated at the end is the same again.
 void TestUndo::twoHundredEdits()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QUndoStack *stack = Stack(window);
     QVERIFY(stack);
@@ -660,9 +658,8 @@ void TestUndo::eachChangeIsOneStep()
 // and the close prompt follow it.
 void TestUndo::backToTheSavedBank()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     for (int n = 1; n <= 2; ++n)
         QVERIFY(AddLayerAnswered(window, prompts, n, sounds.at(n)).isEmpty());
@@ -814,9 +811,7 @@ void TestUndo::keyThatCannotMoveTheLayerChangesNothing()
     const QString bank = home.workingFolder() + QStringLiteral("/lowest.zks");
     const ToolRun run = RunTool({"build", "-o", bank, "--thresholds", "2,1", sounds.at(0), sounds.at(2)});
     QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     QVERIFY(QTest::qWaitForWindowActive(&window));
     OpenBank(window, bank);
     QCOMPARE(Bank().Count(), 2);
@@ -942,9 +937,8 @@ void TestUndo::filesLastWhileAStepNeedsThem()
 // with it the files only it needed.
 void TestUndo::longRunOfReplacementsStaysBounded()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QUndoStack *stack = Stack(window);
     QCOMPARE(stack->undoLimit(), 200);
