@@ -311,25 +311,6 @@ void UsePrivateSettings(const QString &folder)
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
 }
 
-bool TestHome::setUp()
-{
-    if (!home.isValid())
-        return false;
-    UsePrivateSettings(home.path() + QStringLiteral("/settings"));
-    return true;
-}
-
-void TestHome::startTest()
-{
-    QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21")).clear();
-    cwd = std::make_unique<FreshWorkingFolder>();
-}
-
-void TestHome::endTest()
-{
-    cwd.reset();
-}
-
 ToolRun RunCommand(const QString &program, const QStringList &arguments,
                    const QProcessEnvironment &environment)
 {

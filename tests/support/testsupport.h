@@ -160,28 +160,6 @@ void AddResultMessageRows();
 // user's own settings.
 void UsePrivateSettings(const QString &folder);
 
-// A window test program's private home: its settings live in the home's
-// folder "settings" and are cleared before each test, and each test runs in
-// a fresh, empty working folder.
-class TestHome
-{
-public:
-    // From initTestCase(): false when the home could not be made.
-    bool setUp();
-    // From init(): clears the program's settings and enters a fresh
-    // working folder.
-    void startTest();
-    // From cleanup(): leaves the working folder for the one of before.
-    void endTest();
-    QString path() const { return home.path(); }
-    // The running test's working folder.
-    QString workingFolder() const { return cwd->path(); }
-
-private:
-    QTemporaryDir home;
-    std::unique_ptr<FreshWorkingFolder> cwd;
-};
-
 // --- running zkstool, which sits beside the tests -----------------------------
 
 struct ToolRun {

@@ -46,15 +46,21 @@ QHash<const void *, ScriptedPrompts *> &Installed()
 } // namespace
 
 ScriptedPrompts::ScriptedPrompts(ZKWindow &window)
-    : install([&window](Prompts *prompts) { window.SetPrompts(prompts); }), installedOn(&window)
+    : install([shown = QPointer<ZKWindow>(&window)](Prompts *prompts) {
+          if (shown)
+              shown->SetPrompts(prompts);
+      }),
+      installedOn(&window)
 {
     install(this);
     Installed().insert(installedOn, this);
 }
 
 ScriptedPrompts::ScriptedPrompts(BankController &controller)
-    : install([&controller, before = &controller.CurrentPrompts()](Prompts *prompts) {
-          controller.SetPrompts(prompts ? *prompts : *before);
+    : install([asking = QPointer<BankController>(&controller),
+               before = &controller.CurrentPrompts()](Prompts *prompts) {
+          if (asking)
+              asking->SetPrompts(prompts ? *prompts : *before);
       }),
       installedOn(&controller)
 {

@@ -3,6 +3,7 @@
 
 #include <QMessageBox>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -22,7 +23,8 @@ class ZKWindow;
 
 // Answers the window's questions from a script instead of dialogs, and
 // records every question asked and message shown. Installed on `window`,
-// or on a controller driven without a window, while it lives.
+// or on a controller driven without a window, while both live; it may
+// outlive the window, to record what the window says as it goes.
 class ScriptedPrompts : public Prompts
 {
 public:

@@ -12,6 +12,7 @@
 #include "testmain.h"
 #include "testsupport.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkslayout.h"
 
 // The bank's flows driven without a window: the queue of sounds, Generate
@@ -43,7 +44,7 @@ private:
     bool Add(BankController &controller, const QStringList &names);
     QStringList Names(const BankController &controller) const;
 
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestBankController::initTestCase()
@@ -58,6 +59,9 @@ void TestBankController::init()
 
 void TestBankController::cleanup()
 {
+    // Each test's controllers are gone by now; the working folder they
+    // shared goes as the window's goes when it closes.
+    RemoveWorkFolder();
     home.endTest();
 }
 

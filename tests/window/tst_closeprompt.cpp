@@ -7,6 +7,7 @@
 
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkwindow.h"
 
 // Closing with changes not written asks whether to generate the bank first.
@@ -26,18 +27,13 @@ private slots:
     void noQuestion();
 
 private:
-    QString Sound(int n) const { return home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n); }
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestClosePrompt::initTestCase()
 {
     QVERIFY(home.setUp());
-    QVector<qint16> samples(3000);
-    for (int i = 0; i < samples.size(); ++i)
-        samples[i] = qint16(i % 200 * 100 - 10000);
-    for (int n = 1; n <= 2; ++n)
-        QVERIFY(WriteBytes(Sound(n), Wav16(1, 44100, samples)));
+    QVERIFY(home.WriteLayerSounds(2));
 }
 
 void TestClosePrompt::init()
@@ -66,11 +62,10 @@ void TestClosePrompt::answers()
     QFETCH(PromptAnswer, answer);
     QFETCH(QString, bankName);
     QFETCH(bool, closed);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     for (int n = 1; n <= 2; ++n)
-        QVERIFY(AddLayerAnswered(window, prompts, n, Sound(n)).isEmpty());
+        QVERIFY(AddLayerAnswered(window, prompts, n, home.LayerSound(n)).isEmpty());
 
     const QString bank = bankName.isEmpty() ? QString() : home.path() + QLatin1Char('/') + bankName;
     prompts.answers << answer;
@@ -96,7 +91,7 @@ void TestClosePrompt::realBox()
 {
     ZKWindow window;
     window.show();
-    QVERIFY(!AddLayerThroughDialog(&window, 1, Sound(1)).seen);
+    QVERIFY(!AddLayerThroughDialog(&window, 1, home.LayerSound(1)).seen);
 
     QString title, text, defaultButton;
     QStringList buttons;
@@ -142,7 +137,7 @@ void TestClosePrompt::noQuestion()
         ScriptedPrompts makerPrompts(maker);
         maker.show();
         for (int n = 1; n <= 2; ++n)
-            QVERIFY(AddLayerAnswered(maker, makerPrompts, n, Sound(n)).isEmpty());
+            QVERIFY(AddLayerAnswered(maker, makerPrompts, n, home.LayerSound(n)).isEmpty());
         makerPrompts.saveAnswers << bank;
         maker.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->click();
         QVERIFY(QFileInfo::exists(bank));
@@ -152,17 +147,17 @@ void TestClosePrompt::noQuestion()
     ScriptedPrompts prompts(window);
     window.show();
     if (state.startsWith(QLatin1String("generated"))) {
-        QVERIFY(AddLayerAnswered(window, prompts, 1, Sound(1)).isEmpty());
+        QVERIFY(AddLayerAnswered(window, prompts, 1, home.LayerSound(1)).isEmpty());
         prompts.saveAnswers << bank;
         window.findChild<QPushButton *>(QStringLiteral("GenerateButton"))->click();
         QVERIFY(QFileInfo::exists(bank));
         if (state.endsWith(QLatin1String("gate moved")))
             window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(3);
     } else if (state == QLatin1String("removed")) {
-        QVERIFY(AddLayerAnswered(window, prompts, 1, Sound(1)).isEmpty());
+        QVERIFY(AddLayerAnswered(window, prompts, 1, home.LayerSound(1)).isEmpty());
         window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_1"))->click();
     } else if (state.startsWith(QLatin1String("opened"))) {
-        QVERIFY(AddLayerAnswered(window, prompts, 1, Sound(2)).isEmpty());
+        QVERIFY(AddLayerAnswered(window, prompts, 1, home.LayerSound(2)).isEmpty());
         // Its layers replace the one not written.
         prompts.answers << PromptAnswer::Yes;
         window.OpenFiles({bank});

@@ -4,25 +4,30 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMessageBox>
-#include <QMetaMethod>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
 #include <QSoundEffect>
 
+#include <limits>
+
 #include "audiooutput.h"
 #include "fileprocessor.h"
+#include "resultcodes.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkwindow.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
 
 namespace {
 
-bool AudioOutputPresent() { return true; }
 bool AudioOutputMissing() { return false; }
+
+// A slot row's argument when the slot takes none.
+constexpr int kNoArgument = std::numeric_limits<int>::min();
 
 QList<QUrl> offeredFolders;
 bool RefuseFolder(const QUrl &folder)
@@ -74,35 +79,30 @@ private slots:
     void openFolderHandsOverTheBankFolder();
     void folderNoFileManagerTookIsShown_data();
     void folderNoFileManagerTookIsShown();
-    void slotTable();
+    void everySlotInvokedByName_data();
+    void everySlotInvokedByName();
+    void everySlotBoundToItsSignal_data();
     void everySlotBoundToItsSignal();
-    void incomingConnections();
-    void metaCast();
 
 private:
+    static void AddSlotRows(bool byName);
+    void ActOnce(bool byName);
     void AddLayers(ZKWindow &window, int count);
     QPushButton *Threshold(ZKWindow &window, int layer);
     QStringList ThresholdTexts(ZKWindow &window);
 
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestControls::initTestCase()
 {
     QVERIFY(home.setUp());
-    QVector<qint16> samples(3000);
-    for (int i = 0; i < samples.size(); ++i)
-        samples[i] = qint16(i % 200 * 100 - 10000);
-    for (int n = 1; n <= 8; ++n)
-        QVERIFY(WriteBytes(home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n), Wav16(1, 44100, samples)));
+    QVERIFY(home.WriteLayerSounds(8));
 }
 
 void TestControls::init()
 {
     home.startTest();
-    // Playback is tested as on a machine with sound, whatever this one has;
-    // the case without sound sets its own answer.
-    SetAudioOutputCheck(AudioOutputPresent);
 }
 
 void TestControls::cleanup()
@@ -113,7 +113,7 @@ void TestControls::cleanup()
 void TestControls::AddLayers(ZKWindow &window, int count)
 {
     for (int n = 1; n <= count; ++n) {
-        AddLayerThroughDialog(&window, n, home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n));
+        AddLayerThroughDialog(&window, n, home.LayerSound(n));
         QCOMPARE(Bank().Count(), n);
     }
 }
@@ -477,154 +477,172 @@ void TestControls::folderNoFileManagerTookIsShown()
     QVERIFY(box.textInteraction & Qt::TextSelectableByMouse);
 }
 
-void TestControls::slotTable()
+// Every slot the window offers, each a row: what it acts on (a widget, or
+// none for a slot reached only by name), its argument if any, how many
+// layers the window holds first, and what it does.
+void TestControls::AddSlotRows(bool byName)
 {
-    const QStringList expected{
-        "on_Del_Br_Button_1_clicked()", "on_Del_Br_Button_2_clicked()", "on_ThrOfLayer_1_clicked()",
-        "on_ThrOfLayer_2_clicked()", "on_Del_Br_Button_3_clicked()", "on_ThrOfLayer_3_clicked()",
-        "on_ThrOfLayer_4_clicked()", "on_ThrOfLayer_5_clicked()", "on_ThrOfLayer_6_clicked()",
-        "on_ThrOfLayer_7_clicked()", "on_ThrOfLayer_8_clicked()", "on_Del_Br_Button_4_clicked()",
-        "on_Del_Br_Button_5_clicked()", "on_Del_Br_Button_6_clicked()", "on_Del_Br_Button_7_clicked()",
-        "on_Del_Br_Button_8_clicked()", "on_GenerateButton_clicked()", "on_Play_Button_1_clicked()",
-        "on_Play_Button_2_clicked()", "on_Play_Button_3_clicked()", "on_Play_Button_4_clicked()",
-        "on_Play_Button_5_clicked()", "on_Play_Button_6_clicked()", "on_Play_Button_7_clicked()",
-        "on_Play_Button_8_clicked()", "on_ThresholdSlider_sliderMoved(int)", "ErrorMessage(int)",
-        "on_openFolderButton_clicked()", "on_horizontalSlider_valueChanged(int)",
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<QString>("widget");
+    QTest::addColumn<int>("argument"); // kNoArgument: the slot takes none
+    QTest::addColumn<int>("layers");
+    QTest::addColumn<QString>("effect");
+    QTest::addColumn<int>("layer");
+    const auto row = [byName](const QString &slot, const QString &widget, int argument, int layers,
+                              const char *effect, int layer) {
+        const QString tag = byName ? slot + QStringLiteral(" by name")
+                                   : widget + QLatin1Char(' ') + slot.mid(slot.lastIndexOf(QLatin1Char('_')) + 1);
+        QTest::newRow(qPrintable(QStringLiteral("%1: %2 of %3").arg(tag, QLatin1String(effect)).arg(layer)))
+            << slot << widget << argument << layers << QString::fromLatin1(effect) << layer;
     };
-    const QMetaObject &mo = ZKWindow::staticMetaObject;
-    QCOMPARE(QString::fromLatin1(mo.className()), QStringLiteral("ZKWindow"));
-    QCOMPARE(mo.superClass(), &QMainWindow::staticMetaObject);
-    QCOMPARE(mo.methodCount() - mo.methodOffset(), expected.size());
-    QCOMPARE(mo.propertyCount(), mo.propertyOffset());
-    QCOMPARE(mo.enumeratorCount(), mo.enumeratorOffset());
-    QCOMPARE(mo.classInfoCount(), mo.classInfoOffset());
-    for (int i = 0; i < expected.size(); ++i) {
-        const QMetaMethod m = mo.method(mo.methodOffset() + i);
-        QCOMPARE(QString::fromLatin1(m.methodSignature()), expected.at(i));
-        QCOMPARE(m.methodType(), QMetaMethod::Slot);
-        QCOMPARE(m.access(), QMetaMethod::Private);
-        QCOMPARE(m.returnType(), int(QMetaType::Void));
+    for (int n = 1; n <= 8; ++n) {
+        const QString button = QStringLiteral("Del_Br_Button_%1").arg(n);
+        const QString slot = QStringLiteral("on_%1_clicked").arg(button);
+        row(slot, button, kNoArgument, n - 1, "add", n);
+        // Only the last layer has a remove button.
+        row(slot, button, kNoArgument, n, "remove", n);
+    }
+    for (int n = 1; n <= 8; ++n) {
+        const QString button = QStringLiteral("ThrOfLayer_%1").arg(n);
+        // The last layer's threshold stays at 1: its button selects nothing.
+        row(QStringLiteral("on_%1_clicked").arg(button), button, kNoArgument, 8, n < 8 ? "select" : "select none", n);
+    }
+    for (int n = 1; n <= 8; ++n) {
+        const QString button = QStringLiteral("Play_Button_%1").arg(n);
+        row(QStringLiteral("on_%1_clicked").arg(button), button, kNoArgument, 8, "play", n);
+    }
+    row(QStringLiteral("on_GenerateButton_clicked"), QStringLiteral("GenerateButton"), kNoArgument, 2, "generate", 2);
+    row(QStringLiteral("on_ThresholdSlider_sliderMoved"), QStringLiteral("ThresholdSlider"), 50, 2,
+        "move threshold", 1);
+    for (int position : {0, 4})
+        row(QStringLiteral("on_horizontalSlider_valueChanged"), QStringLiteral("horizontalSlider"), position,
+            2, "set gate", position);
+    row(QStringLiteral("on_openFolderButton_clicked"), QStringLiteral("openFolderButton"), kNoArgument, 0,
+        "open folder", 0);
+    // Bound to no widget: callers reach it by name alone.
+    if (byName)
+        row(QStringLiteral("ErrorMessage"), QString(), RESULT_OPEN_FAILED, 0, "show message", 0);
+}
+
+// Acts through `slot`, by name, or through its widget's signal as a user
+// would, and checks that what it does happened exactly once: a slot bound
+// twice would add, remove, play, ask or offer twice. Only the effect counts,
+// not how the slot is reached from its widget.
+void TestControls::ActOnce(bool byName)
+{
+    QFETCH(QString, slot);
+    QFETCH(QString, widget);
+    QFETCH(int, argument);
+    QFETCH(int, layers);
+    QFETCH(QString, effect);
+    QFETCH(int, layer);
+    home.ConvertInProcess();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
+    if (layers > 0)
+        QVERIFY(FillRows(window, layers, home.workingFolder()));
+    auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
+    const QStringList names = [&window]() {
+        QStringList names;
+        for (int n = 1; n <= window.Bank().Count(); ++n)
+            names << window.Bank().Name(n);
+        return names;
+    }();
+    if (effect == QLatin1String("move threshold"))
+        Threshold(window, layer)->click();
+    const int soundsBefore = window.findChildren<QSoundEffect *>().size();
+    const QString sound = home.LayerSound(1);
+    const QString bank = home.workingFolder() + QStringLiteral("/made.zks");
+    prompts.openAnswers << QStringList{sound};
+    prompts.saveAnswers << bank;
+    offeredFolders.clear();
+    SetFolderOpener(AcceptFolder);
+
+    if (byName) {
+        const QByteArray name = slot.toLatin1();
+        if (argument == kNoArgument)
+            QVERIFY(QMetaObject::invokeMethod(&window, name.constData()));
+        else
+            QVERIFY(QMetaObject::invokeMethod(&window, name.constData(), Q_ARG(int, argument)));
+    } else if (auto *button = window.findChild<QPushButton *>(widget)) {
+        QVERIFY2(button->isEnabled(), qPrintable(widget));
+        button->click();
+    } else if (widget == QLatin1String("ThresholdSlider")) {
+        emit slider->sliderMoved(argument);
+    } else {
+        auto *gate = window.findChild<QSlider *>(widget);
+        QVERIFY(gate);
+        gate->setValue(argument == 0 ? 1 : 0); // so the value below is a change
+        gate->setValue(argument);
+    }
+    QVERIFY(WaitForConversion(&window));
+
+    // Only adding asks for a sound, only Generate where to save, only the
+    // message slot and a failed add show a message.
+    QCOMPARE(prompts.openQuestions.size(), effect == QLatin1String("add") ? 1 : 0);
+    QCOMPARE(prompts.saveQuestions.size(), effect == QLatin1String("generate") ? 1 : 0);
+    QCOMPARE(prompts.messages.size(), effect == QLatin1String("show message") ? 1 : 0);
+    const int soundsStarted = window.findChildren<QSoundEffect *>().size() - soundsBefore;
+    QCOMPARE(soundsStarted, effect == QLatin1String("play") ? 1 : 0);
+    QCOMPARE(offeredFolders.size(), effect == QLatin1String("open folder") ? 1 : 0);
+    if (effect == QLatin1String("add")) {
+        QCOMPARE(Bank().Count(), layer);
+        QCOMPARE(Bank().Name(layer), QFileInfo(sound).fileName());
+    } else if (effect == QLatin1String("remove")) {
+        QStringList left = names;
+        left.removeAt(layer - 1);
+        QCOMPARE(Bank().Count(), left.size());
+        for (int n = 1; n <= left.size(); ++n)
+            QCOMPARE(Bank().Name(n), left.at(n - 1));
+    } else {
+        QCOMPARE(Bank().Count(), layers);
+    }
+    if (effect == QLatin1String("select")) {
+        QCOMPARE(window.SelectedLayer(), layer);
+        QVERIFY(slider->isVisible());
+        QCOMPARE(slider->value(), Bank().Threshold(layer));
+    } else if (effect == QLatin1String("select none")) {
+        QCOMPARE(window.SelectedLayer(), 0);
+        QVERIFY(!slider->isVisible());
+    } else if (effect == QLatin1String("play")) {
+        QCOMPARE(window.findChildren<QSoundEffect *>().last()->source(), QUrl::fromLocalFile(Bank().Path(layer)));
+    } else if (effect == QLatin1String("generate")) {
+        QCOMPARE(StoredThresholds(bank).size(), layer);
+    } else if (effect == QLatin1String("move threshold")) {
+        QCOMPARE(Bank().Threshold(layer), argument);
+    } else if (effect == QLatin1String("set gate")) {
+        QCOMPARE(int(Bank().GateLevel()), layer == 4 ? 1035 : 0);
+        QCOMPARE(QSettings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21"))
+                     .value(QStringLiteral("CutSilence")).toInt(), layer);
+    } else if (effect == QLatin1String("open folder")) {
+        QVERIFY(QFileInfo(offeredFolders.first().toLocalFile()).isDir());
+    } else if (effect == QLatin1String("show message")) {
+        QCOMPARE(prompts.messages.first().title, MessageFor(argument).title);
+        QCOMPARE(prompts.messages.first().text, MessageFor(argument).text);
     }
 }
 
-// Emits each widget's signal and watches its slot's effect: renaming a
-// widget or a slot would silently cut the binding.
+void TestControls::everySlotInvokedByName_data()
+{
+    AddSlotRows(true);
+}
+
+// Scripts and the window's own code reach these slots by name.
+void TestControls::everySlotInvokedByName()
+{
+    ActOnce(true);
+}
+
+void TestControls::everySlotBoundToItsSignal_data()
+{
+    AddSlotRows(false);
+}
+
+// Each widget's signal reaches its slot's effect, once: renaming a widget or
+// a slot would silently cut the binding, binding it twice would double it.
 void TestControls::everySlotBoundToItsSignal()
 {
-    auto fresh = []() { return std::make_unique<ZKWindow>(); };
-
-    // The add/remove buttons: row 1 adds (a dialog opens), the others remove.
-    for (int n = 1; n <= 8; ++n) {
-        auto window = fresh();
-        QString dialogFolder;
-        QPointer<QTimer> watch = RecordNextDialogFolder(&dialogFolder);
-        SeenMessageBox box;
-        QPointer<QTimer> boxWatch = CloseNextMessageBox(&box, 3000);
-        if (n > 1)
-            QVERIFY(FillRows(*window, n, home.path())); // so that row n holds a layer to remove
-        emit window->findChild<QPushButton *>(QStringLiteral("Del_Br_Button_%1").arg(n))->clicked();
-        delete watch;
-        delete boxWatch;
-        if (n == 1)
-            QVERIFY2(!dialogFolder.isEmpty() && box.seen, "Del_Br_Button_1");
-        else
-            QCOMPARE(Bank().Count(), n - 1);
-    }
-    {
-        auto window = fresh();
-        QVERIFY(FillRows(*window, 8, home.path()));
-        for (int n = 1; n <= 7; ++n) {
-            emit Threshold(*window, n)->clicked();
-            QCOMPARE(window->SelectedLayer(), n);
-        }
-        emit Threshold(*window, 3)->clicked();
-        emit Threshold(*window, 8)->clicked();
-        QCOMPARE(window->SelectedLayer(), 3); // the last layer hides the slider instead
-    }
-    {
-        auto window = fresh();
-        QString dialogFolder;
-        QPointer<QTimer> watch = RecordNextDialogFolder(&dialogFolder);
-        emit window->findChild<QPushButton *>(QStringLiteral("GenerateButton"))->clicked();
-        delete watch;
-        QVERIFY2(!dialogFolder.isEmpty(), "GenerateButton");
-    }
-    {
-        auto window = fresh();
-        QVERIFY(FillRows(*window, 8, home.path()));
-        for (int n = 1; n <= 8; ++n) {
-            emit window->findChild<QPushButton *>(QStringLiteral("Play_Button_%1").arg(n))->clicked();
-            QCOMPARE(window->findChildren<QSoundEffect *>().last()->source(),
-                     QUrl::fromLocalFile(Bank().Path(n)));
-        }
-    }
-    {
-        auto window = fresh();
-        QVERIFY(FillRows(*window, 2, home.path()));
-        emit Threshold(*window, 1)->clicked();
-        emit window->findChild<QSlider *>(QStringLiteral("ThresholdSlider"))->sliderMoved(50);
-        QCOMPARE(Bank().Threshold(1), 50);
-        emit window->findChild<QSlider *>(QStringLiteral("horizontalSlider"))->valueChanged(4);
-        QCOMPARE(int(Bank().GateLevel()), 1035);
-    }
-    {
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
-        auto window = fresh();
-        emit window->findChild<QPushButton *>(QStringLiteral("openFolderButton"))->clicked();
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QCOMPARE(catcher.urls.size(), 1);
-    }
-}
-
-namespace {
-QStringList dumpLines;
-void CollectDump(QtMsgType, const QMessageLogContext &, const QString &text)
-{
-    dumpLines << text;
-}
-} // namespace
-
-// Every incoming connection of the window, from its own object dump: each
-// on_<object>_<signal> slot is reached by exactly its signal, and
-// ErrorMessage, whose name follows no such pattern, by nothing.
-void TestControls::incomingConnections()
-{
-    ZKWindow window;
-    dumpLines.clear();
-    QtMessageHandler previous = qInstallMessageHandler(CollectDump);
-    window.dumpObjectInfo();
-    qInstallMessageHandler(previous);
-    const QString dump = dumpLines.join(QLatin1Char('\n'));
-    const int in = dump.indexOf(QLatin1String("SIGNALS IN"));
-    QVERIFY2(in >= 0, qPrintable(dump));
-    const QStringList incoming = dump.mid(in).split(QLatin1Char('\n')).mid(1);
-
-    const QMetaObject &mo = ZKWindow::staticMetaObject;
-    int bound = 0;
-    for (int i = mo.methodOffset(); i < mo.methodCount(); ++i) {
-        const QString slot = QString::fromLatin1(mo.method(i).methodSignature());
-        const QStringList lines = incoming.filter(QLatin1Char(' ') + slot);
-        if (slot == QLatin1String("ErrorMessage(int)")) {
-            QVERIFY2(lines.isEmpty(), qPrintable(lines.join(QLatin1Char('\n'))));
-            continue;
-        }
-        QCOMPARE(lines.size(), 1);
-        // on_<object>_<signal>(args): the sender is the named child.
-        const QString name = slot.mid(3, slot.lastIndexOf(QLatin1Char('_')) - 3);
-        QVERIFY2(lines.first().contains(QLatin1String("::") + name + QLatin1Char(' ')), qPrintable(lines.first()));
-        ++bound;
-    }
-    QCOMPARE(bound, 28);
-}
-
-void TestControls::metaCast()
-{
-    ZKWindow window;
-    QCOMPARE(window.qt_metacast("ZKWindow"), static_cast<void *>(&window));
-    QCOMPARE(window.qt_metacast("QMainWindow"), static_cast<void *>(static_cast<QMainWindow *>(&window)));
-    QCOMPARE(window.qt_metacast(nullptr), nullptr);
-    QCOMPARE(window.qt_metacast("QDialog"), nullptr);
+    ActOnce(false);
 }
 
 ZK_TEST(TestControls)

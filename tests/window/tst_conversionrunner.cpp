@@ -4,7 +4,6 @@
 #include <QAbstractSlider>
 #include <QApplication>
 #include <QLabel>
-#include <QPointer>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -14,6 +13,7 @@
 #include "fileprocessor.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkwindow.h"
 
 namespace {
@@ -96,7 +96,7 @@ private slots:
 private:
     QString MakeSound(const QString &name);
 
-    TestHome home;
+    WindowFixture home;
     QString sounds;
 };
 
@@ -133,9 +133,9 @@ QString TestConversionRunner::MakeSound(const QString &name)
 // turning while it converts gets there.
 void TestConversionRunner::windowRespondsWhileConverting()
 {
-    ZKWindow window;
-    window.show();
-    QVERIFY(!AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("snare.wav"))).seen);
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
+    QVERIFY(AddLayerAnswered(window, prompts, 1, MakeSound(QStringLiteral("snare.wav"))).isEmpty());
     QCOMPARE(DisabledControls(window), QStringList());
 
     HeldConverter converter;
@@ -157,12 +157,13 @@ void TestConversionRunner::windowRespondsWhileConverting()
         converter.release();
     });
     watch.start(10);
-    AnswerFileDialog(MakeSound(QStringLiteral("kick.wav")));
+    prompts.openAnswers << QStringList{MakeSound(QStringLiteral("kick.wav"))};
     AddButton(window, 2)->click();
     QVERIFY(window.IsConverting());
     QVERIFY(WaitForConversion(&window));
 
     QVERIFY(!converter.gaveUp());
+    QCOMPARE(prompts.messages.size(), 0);
     QVERIFY(dialogSeen);
     QCOMPARE(label, QStringLiteral("Converting kick.wav\u2026"));
     QCOMPARE(disabledMeanwhile, BankControlNames());
@@ -180,10 +181,10 @@ void TestConversionRunner::windowRespondsWhileConverting()
 // conversion made is removed, and the window is as it was before the "+".
 void TestConversionRunner::cancelStopsTheConversion()
 {
-    ZKWindow window;
-    window.show();
-    QVERIFY(!AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("snare.wav"))).seen);
-    QVERIFY(!AddLayerThroughDialog(&window, 2, MakeSound(QStringLiteral("hat.wav"))).seen);
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
+    QVERIFY(AddLayerAnswered(window, prompts, 1, MakeSound(QStringLiteral("snare.wav"))).isEmpty());
+    QVERIFY(AddLayerAnswered(window, prompts, 2, MakeSound(QStringLiteral("hat.wav"))).isEmpty());
     const QStringList before = WindowState(window);
     const QString work = WorkFolder();
     const QStringList files = FolderTree(work);
@@ -195,11 +196,11 @@ void TestConversionRunner::cancelStopsTheConversion()
 
     HeldConverter converter(HeldConverter::Heeded, 30);
     CancelWhenHeld(&window, converter);
-    const SeenMessageBox box = AddLayerThroughDialog(&window, 3, sound);
+    const QVector<PromptMessage> shown = AddLayerAnswered(window, prompts, 3, sound);
 
     QVERIFY(!converter.gaveUp());
     QVERIFY(converter.sawCancel());
-    QVERIFY2(!box.seen, qPrintable(box.text));
+    QVERIFY2(shown.isEmpty(), qPrintable(shown.value(0).text));
     QCOMPARE(FolderTree(work), files);
     QCOMPARE(WindowState(window), before);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
@@ -209,9 +210,9 @@ void TestConversionRunner::cancelStopsTheConversion()
 // result is thrown away, and the next "+" works as ever.
 void TestConversionRunner::resultAfterCancelNeverLands()
 {
-    ZKWindow window;
-    window.show();
-    QVERIFY(!AddLayerThroughDialog(&window, 1, MakeSound(QStringLiteral("snare.wav"))).seen);
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
+    QVERIFY(AddLayerAnswered(window, prompts, 1, MakeSound(QStringLiteral("snare.wav"))).isEmpty());
     const QStringList before = WindowState(window);
     const QString work = WorkFolder();
     const QStringList files = FolderTree(work);
@@ -219,16 +220,16 @@ void TestConversionRunner::resultAfterCancelNeverLands()
     {
         HeldConverter converter(HeldConverter::Ignored);
         CancelWhenHeld(&window, converter, [&converter]() { converter.release(); });
-        const SeenMessageBox box = AddLayerThroughDialog(&window, 2, kick);
+        const QVector<PromptMessage> shown = AddLayerAnswered(window, prompts, 2, kick);
         QVERIFY(!converter.gaveUp());
         QVERIFY(converter.sawCancel());
         QVERIFY(converter.finished());
-        QVERIFY2(!box.seen, qPrintable(box.text));
+        QVERIFY2(shown.isEmpty(), qPrintable(shown.value(0).text));
     }
     QCOMPARE(FolderTree(work), files);
     QCOMPARE(WindowState(window), before);
 
-    QVERIFY(!AddLayerThroughDialog(&window, 2, kick).seen);
+    QVERIFY(AddLayerAnswered(window, prompts, 2, kick).isEmpty());
     QCOMPARE(Bank().Count(), 2);
     QCOMPARE(Bank().Name(2), QStringLiteral("kick.wav"));
 }
@@ -246,12 +247,11 @@ void TestConversionRunner::closingTheWindowStopsTheConversion()
 {
     QFETCH(bool, destroyed);
     auto window = std::make_unique<ZKWindow>();
+    auto prompts = std::make_unique<ScriptedPrompts>(*window);
     window->show();
     const QString work = WorkFolder();
     HeldConverter converter;
-    SeenMessageBox box;
-    QPointer<QTimer> boxWatch = CloseNextMessageBox(&box, kGiveUpMs);
-    AnswerFileDialog(MakeSound(QStringLiteral("kick.wav")));
+    prompts->openAnswers << QStringList{MakeSound(QStringLiteral("kick.wav"))};
     AddButton(*window, 1)->click();
     QTRY_VERIFY_WITH_TIMEOUT(converter.held(), kGiveUpMs);
 
@@ -264,10 +264,9 @@ void TestConversionRunner::closingTheWindowStopsTheConversion()
         QVERIFY(WaitForConversion(window.get()));
         QCOMPARE(FolderTree(work), QStringList());
     }
-    delete boxWatch;
+    QVERIFY2(prompts->messages.isEmpty(), qPrintable(prompts->messages.value(0).text));
     QVERIFY(converter.sawCancel());
     QVERIFY(!converter.gaveUp());
-    QVERIFY2(!box.seen, qPrintable(box.text));
     if (window)
         QCOMPARE(window->Bank().Count(), 0);
     QCOMPARE(QApplication::overrideCursor(), nullptr);

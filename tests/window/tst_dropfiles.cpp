@@ -15,6 +15,7 @@
 #include "layerrules.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkslayout.h"
 #include "zkwindow.h"
 
@@ -99,7 +100,7 @@ private:
     bool Drop(ZKWindow &window, const QStringList &files, const QPoint &position,
               QVector<PromptMessage> *shown);
 
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestDropFiles::initTestCase()
@@ -190,9 +191,7 @@ void TestDropFiles::droppedSoundsAreAppended()
     QFETCH(QStringList, names);
     QFETCH(QStringList, layers);
     QFETCH(QStringList, refused);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     FillRows(window, filled);
     QCOMPARE(Bank().Count(), filled);
 
@@ -215,9 +214,8 @@ void TestDropFiles::droppedSoundsAreAppended()
 
 void TestDropFiles::soundDroppedOnFilledRowReplacesIt()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     AddLayerAnswered(window, prompts, 1, MakeSound(QStringLiteral("kick.wav"), 5000));
     AddLayerAnswered(window, prompts, 2, MakeSound(QStringLiteral("snare.wav"), 3000));
     const qint32 threshold = Bank().Threshold(1);
@@ -245,9 +243,8 @@ void TestDropFiles::soundDroppedOnFilledRowReplacesIt()
 // layer stays as it was, and nothing of the new sound is kept.
 void TestDropFiles::replacementRefusedForSpaceKeepsTheLayer()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     AddLayerAnswered(window, prompts, 1, MakeSound(QStringLiteral("kick.wav"), 10 * kBankRate));
     AddLayerAnswered(window, prompts, 2, MakeSound(QStringLiteral("snare.wav"), 20 * kBankRate));
     QCOMPARE(Bank().Count(), 2);
@@ -345,9 +342,7 @@ void TestDropFiles::cancelPartWayThroughTheQueue()
 
 void TestDropFiles::webAddressRefusedAtDragEnter()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     QMimeData data;
     data.setUrls({QUrl(QStringLiteral("https://example.org/a.wav"))});
     QDragEnterEvent enter(OverRow(window, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -376,9 +371,8 @@ void TestDropFiles::nothingDroppedWhileConverting()
     } else {
         MakeSound(name, 1000);
     }
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     FillRows(window, 1);
     HeldConverter converter;
     prompts.openAnswers << QStringList{kick};

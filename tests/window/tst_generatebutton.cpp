@@ -14,6 +14,7 @@
 #include "fileprocessor.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkslayout.h"
 #include "zkwindow.h"
 
@@ -47,7 +48,7 @@ private:
     // and records the message box, if any.
     SeenMessageBox Generate(ZKWindow &window, const QString &target);
 
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestGenerateButton::initTestCase()

@@ -6,15 +6,13 @@
 #include <QSoundEffect>
 #include <QSpinBox>
 
-#include "audiooutput.h"
 #include "layerview.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkwindow.h"
 
 namespace {
-
-bool AudioOutputPresent() { return true; }
 
 const QChar kDash(0x2013);
 
@@ -40,7 +38,7 @@ private slots:
 
 private:
     void AddLayers(ZKWindow &window, int count);
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestHitStrength::initTestCase()
@@ -62,7 +60,6 @@ void TestHitStrength::initTestCase()
 void TestHitStrength::init()
 {
     home.startTest();
-    SetAudioOutputCheck(AudioOutputPresent);
 }
 
 void TestHitStrength::cleanup()
@@ -96,9 +93,7 @@ void TestHitStrength::strengthShowsItsLayer()
 {
     QFETCH(int, strength);
     QFETCH(int, layer);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     AddLayers(window, 3);
     // The slider moves layer 1 while the strip shows layer 1.
     window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
@@ -124,9 +119,8 @@ void TestHitStrength::strengthShowsItsLayer()
 
 void TestHitStrength::rangesFollowThresholdsAndCount()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     const auto ranges = [&window]() {
         QStringList shown;
         for (int n = 1; n <= kMaxLayers; ++n) {
@@ -187,9 +181,7 @@ void TestHitStrength::rangesFollowThresholdsAndCount()
 // strength chose: the left channel after the gate's cut, not the row's file.
 void TestHitStrength::playsTheLayerAsHeld()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     AddLayers(window, 2);
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(2);
     auto *box = window.findChild<QSpinBox *>(QStringLiteral("HitStrengthBox"));
@@ -226,9 +218,7 @@ void TestHitStrength::playsTheLayerAsHeld()
 
 void TestHitStrength::emptyWindow()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     auto *box = window.findChild<QSpinBox *>(QStringLiteral("HitStrengthBox"));
     QVERIFY(!box->isEnabled());
     // It starts in its range, in the middle, and shows so.

@@ -25,6 +25,7 @@
 #include "resultcodes.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkslayout.h"
 #include "zkwindow.h"
 
@@ -245,7 +246,7 @@ private slots:
 private:
     bool CanTestUnreadable(QString *why);
 
-    TestHome home;
+    WindowFixture home;
     std::unique_ptr<QTemporaryDir> inputs;
 };
 

@@ -24,6 +24,7 @@
 #include "tailoption.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkwindow.h"
 
 namespace {
@@ -81,7 +82,7 @@ private:
     // One layer in the window, to be replaced or kept.
     void AddKickLayer(ZKWindow &window);
 
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestImportKitWindow::initTestCase()

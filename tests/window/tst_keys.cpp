@@ -12,16 +12,10 @@
 #include <QTextDocument>
 #include <QTextTable>
 
-#include "audiooutput.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkwindow.h"
-
-namespace {
-
-bool AudioOutputPresent() { return true; }
-
-} // namespace
 
 // The whole job without the mouse: shortcuts, Tab, the keys of a focused
 // button and of a focused threshold button, and the help box.
@@ -50,23 +44,18 @@ private slots:
 
 private:
     void AddLayers(ZKWindow &window, ScriptedPrompts &prompts, int count);
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestKeys::initTestCase()
 {
     QVERIFY(home.setUp());
-    QVector<qint16> samples(3000);
-    for (int i = 0; i < samples.size(); ++i)
-        samples[i] = qint16(i % 200 * 100 - 10000);
-    for (int n = 1; n <= 3; ++n)
-        QVERIFY(WriteBytes(home.path() + QStringLiteral("/sounds/layer%1.wav").arg(n), Wav16(1, 44100, samples)));
+    QVERIFY(home.WriteLayerSounds(3));
 }
 
 void TestKeys::init()
 {
     home.startTest();
-    SetAudioOutputCheck(AudioOutputPresent);
 }
 
 void TestKeys::cleanup()
@@ -96,9 +85,8 @@ void TestKeys::shortcutsPressTheirButtons()
 {
     QFETCH(QKeySequence, keys);
     QFETCH(QString, button);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AddLayers(window, prompts, 2);
     auto *target = window.findChild<QPushButton *>(button);
@@ -112,9 +100,8 @@ void TestKeys::shortcutsPressTheirButtons()
 
 void TestKeys::deleteRemovesTheLastLayer()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     // No layer: nothing to remove, nothing asked.
     QTest::keyClick(&window, Qt::Key_Delete);
@@ -127,9 +114,8 @@ void TestKeys::deleteRemovesTheLastLayer()
 
 void TestKeys::pPlaysTheSelectedLayer()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AddLayers(window, prompts, 3);
     window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_2"))->click();
@@ -145,9 +131,8 @@ void TestKeys::pPlaysTheSelectedLayer()
 // layer's too, and the one reached by Tab still moves its threshold.
 void TestKeys::tabFollowsTheScreen()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AddLayers(window, prompts, 3);
     auto *generate = window.findChild<QPushButton *>(QStringLiteral("GenerateButton"));
@@ -185,9 +170,8 @@ void TestKeys::tabFollowsTheScreen()
 
 void TestKeys::returnPressesTheFocusedButton()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AddLayers(window, prompts, 2);
     auto *remove = window.findChild<QPushButton *>(QStringLiteral("Del_Br_Button_2"));
@@ -218,9 +202,8 @@ void TestKeys::keysOnAThresholdButton()
     QFETCH(int, layer);
     QFETCH(int, key);
     QFETCH(int, change);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AddLayers(window, prompts, 3);
     auto *slider = window.findChild<QSlider *>(QStringLiteral("ThresholdSlider"));
@@ -240,9 +223,8 @@ void TestKeys::keysOnAThresholdButton()
 // threshold of the layer selected before.
 void TestKeys::keysOnTheLastLayerMoveNothing()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     AddLayers(window, prompts, 3);
     window.findChild<QPushButton *>(QStringLiteral("ThrOfLayer_1"))->click();
@@ -257,9 +239,8 @@ void TestKeys::keysOnTheLastLayerMoveNothing()
 
 void TestKeys::helpBox()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QTest::keyClick(&window, Qt::Key_F1);
     QCOMPARE(prompts.messages.size(), 1);
@@ -333,9 +314,8 @@ void TestKeys::commandActions()
 // to take, and one key press takes one step.
 void TestKeys::undoActionsFollowTheStack()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     auto *undo = window.findChild<QAction *>(QStringLiteral("UndoAction"));
     auto *redo = window.findChild<QAction *>(QStringLiteral("RedoAction"));

@@ -7,6 +7,7 @@
 #include <QSoundEffect>
 
 #include <cmath>
+#include <iterator>
 
 #include "audiooutput.h"
 #include "bankreader.h"
@@ -14,13 +15,13 @@
 #include "layerview.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkwindow.h"
 
 Q_DECLARE_METATYPE(QVector<qint16>)
 
 namespace {
 
-bool AudioOutputPresent() { return true; }
 bool AudioOutputMissing() { return false; }
 
 // Rises by one step a sample from silence, so each gate cuts it at a
@@ -100,7 +101,7 @@ private:
     QStringList ClickOrder(ZKWindow &window, PromptAnswer answer = PromptAnswer::No);
     QStringList ThresholdTips(ZKWindow &window);
 
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestLoudnessView::initTestCase()
@@ -111,12 +112,10 @@ void TestLoudnessView::initTestCase()
 void TestLoudnessView::init()
 {
     home.startTest();
-    SetAudioOutputCheck(AudioOutputPresent);
 }
 
 void TestLoudnessView::cleanup()
 {
-    SetAudioOutputCheck(nullptr);
     home.endTest();
 }
 
@@ -169,9 +168,7 @@ QStringList TestLoudnessView::ThresholdTips(ZKWindow &window)
 
 void TestLoudnessView::orderButtonShownWithTwoLayers()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     auto *order = window.findChild<QPushButton *>(QStringLiteral("OrderByLoudnessButton"));
     QVERIFY(order);
     QCOMPARE(order->text(), QStringLiteral("Order by loudness"));
@@ -188,9 +185,7 @@ void TestLoudnessView::orderButtonShownWithTwoLayers()
 
 void TestLoudnessView::orderByLoudness()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     AddThreeSines(window);
     const Table before = CurrentTable();
 
@@ -244,9 +239,8 @@ void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
     QFETCH(QString, edit);
     QFETCH(PromptAnswer, answer);
     QFETCH(bool, asked);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const bool addAfter = edit.endsWith(QLatin1String("add"));
     if (edit == QLatin1String("open")) {
@@ -306,9 +300,8 @@ void TestLoudnessView::orderAsksBeforeReplacingEditedThresholds()
 
 void TestLoudnessView::orderRefusesALayerItCannotMeasure()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     // Layer 2's file is gone before anything measured it.
     const QString medium = MakeWave(QStringLiteral("medium.wav"), 1, Sine1k(kBankRate, -12));
     const QString hard = MakeWave(QStringLiteral("hard.wav"), 1, Sine1k(kBankRate / 4, -6));
@@ -366,9 +359,7 @@ void TestLoudnessView::rowToolTipsGiveLevels()
     QFETCH(int, gatePosition);
     QFETCH(QString, levels);
     QFETCH(double, lufs);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     AddLayer(window, MakeWave(QStringLiteral("hit.wav"), 1, samples));
     // Measured when the layer comes, then again as the gate moves.
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(gatePosition);
@@ -423,9 +414,7 @@ void TestLoudnessView::thresholdToolTipsSayWhichHits()
     QFETCH(int, layers);
     QFETCH(int, position);
     QFETCH(QStringList, tips);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     const QString sound = MakeWave(QStringLiteral("tick.wav"), 1, Sine1k(600, -6));
     for (int n = 1; n <= layers; ++n)
         AddLayer(window, sound);
@@ -450,11 +439,18 @@ void TestLoudnessView::thresholdToolTipsSayWhichHits()
 void TestLoudnessView::viewCutsWhereTheBankDoes_data()
 {
     QTest::addColumn<int>("gatePosition");
+    // 22016 frames less the cut, in seconds; the layer's size does not
+    // change with the gate.
+    QTest::addColumn<QString>("caption");
+    const char *captions[] = {"Layer 1: 0.50\u00A0s, 45\u00A0KB", "Layer 1: 0.50\u00A0s, 45\u00A0KB",
+                              "Layer 1: 0.50\u00A0s, 45\u00A0KB", "Layer 1: 0.49\u00A0s, 45\u00A0KB",
+                              "Layer 1: 0.48\u00A0s, 45\u00A0KB"};
+    QCOMPARE(int(std::size(captions)), kGateLevels);
     for (int position = 0; position < kGateLevels; ++position) {
         QString label;
         quint16 amplitude;
         GateForPosition(position, &label, &amplitude);
-        QTest::newRow(qPrintable(label)) << position;
+        QTest::newRow(qPrintable(label)) << position << QString::fromUtf8(captions[position]);
     }
 }
 
@@ -463,12 +459,11 @@ void TestLoudnessView::viewCutsWhereTheBankDoes_data()
 void TestLoudnessView::viewCutsWhereTheBankDoes()
 {
     QFETCH(int, gatePosition);
+    QFETCH(QString, caption);
     QString label;
     quint16 amplitude;
     QVERIFY(GateForPosition(gatePosition, &label, &amplitude));
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     const QVector<qint16> left = RisingHit();
     AddLayer(window, MakeWave(QStringLiteral("rising.wav"), 2, Interleaved(left, Square(left.size(), 30000))));
     auto *view = window.findChild<LayerView *>(QStringLiteral("LayerView"));
@@ -481,9 +476,6 @@ void TestLoudnessView::viewCutsWhereTheBankDoes()
     QCOMPARE(view->cutFrames(), left.size() - held);
     // Each gate cuts the rise at the step that first reaches it.
     QCOMPARE(view->cutFrames(), qint64(amplitude));
-    const QString caption = QStringLiteral("Layer 1: %1\u00A0s, %2\u00A0KB")
-                                .arg(QString::number(double(held) / kBankRate, 'f', 2))
-                                .arg(qRound(Bank().Size(1) / 1000.0));
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("LayerViewCaption"))->text(), caption);
 }
 
@@ -491,9 +483,7 @@ void TestLoudnessView::viewCutsWhereTheBankDoes()
 // and the padding after it, each in its own shade above the waveform.
 void TestLoudnessView::viewShadesCutAndPadding()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QVector<qint16> left = RisingHit();
     AddLayer(window, MakeWave(QStringLiteral("rising.wav"), 1, left));
@@ -514,9 +504,7 @@ void TestLoudnessView::viewShadesCutAndPadding()
 
 void TestLoudnessView::viewFollowsSelection()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     auto *view = window.findChild<LayerView *>(QStringLiteral("LayerView"));
     auto *hint = window.findChild<QLabel *>(QStringLiteral("LayerViewHint"));
     auto *caption = window.findChild<QLabel *>(QStringLiteral("LayerViewCaption"));
@@ -591,9 +579,7 @@ void TestLoudnessView::viewFollowsSelection()
 // the layer's own peak, says so, and grows with the window's height.
 void TestLoudnessView::viewDrawnToTheLayersPeak()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     AddLayer(window, MakeWave(QStringLiteral("brush.wav"), 1, Sine1k(kBankRate, -29)));
     auto *strip = window.findChild<QWidget *>(QStringLiteral("LayerViewStrip"));
@@ -617,9 +603,7 @@ void TestLoudnessView::viewDrawnToTheLayersPeak()
 
 void TestLoudnessView::playGivesWhatTheBankHolds()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     const QVector<qint16> left = RisingHit();
     AddLayer(window, MakeWave(QStringLiteral("rising.wav"), 2, Interleaved(left, Square(left.size(), 30000))));
     window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(3);
@@ -657,9 +641,8 @@ void TestLoudnessView::playGivesWhatTheBankHolds()
 void TestLoudnessView::playWithoutAudioOutputWarnsOncePerWindow()
 {
     SetAudioOutputCheck(AudioOutputMissing);
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     AddThreeSines(window, 1);
     const QStringList workBefore = FolderTree(WorkFolder());
     // The messages a press on `button` showed.

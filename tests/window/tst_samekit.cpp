@@ -10,6 +10,7 @@
 #include "layerrules.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zksbank.h"
 #include "zkslayout.h"
 #include "zkwindow.h"
@@ -82,7 +83,7 @@ private slots:
     void windowAndToolImportOneBank();
 
 private:
-    TestHome home;
+    WindowFixture home;
 };
 
 void TestSameKit::initTestCase()
@@ -149,9 +150,8 @@ void TestSameKit::windowAndToolMakeOneBank()
     const ToolRun run = RunTool(arguments + inputs);
     QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
 
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     auto *trimBox = window.findChild<QCheckBox *>(QStringLiteral("TrimTailsBox"));
     if (trimBox->isChecked() != trim)
         trimBox->click();

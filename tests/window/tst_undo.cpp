@@ -18,6 +18,7 @@
 #include "layerrules.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkslayout.h"
 #include "zkwindow.h"
 
@@ -272,7 +273,7 @@ private:
     void ThreeLayers(ZKWindow &window);
     void MakeChange(ZKWindow &window, const QString &change, const QString &kitPath);
 
-    TestHome home;
+    WindowFixture home;
     QStringList sounds;
     QStringList banks; // to open; those the window writes are added
 };
@@ -308,19 +309,12 @@ void TestUndo::init()
 {
     home.startTest();
     banks = banks.mid(0, 2);
-    // Undo is what is tested here, not the converter programs: the
-    // conversions run in this process, the same to the byte and without a
-    // program started for each of the many sounds added.
-    SetSoundConverter([](const QString &chosen, const ConvertOptions &options, QString *reason) {
-        ConvertOptions inProcess = options;
-        inProcess.inProcess = true;
-        return ConvertFile(chosen, inProcess, reason);
-    });
+    // Undo is what is tested here, not the converter programs.
+    home.ConvertInProcess();
 }
 
 void TestUndo::cleanup()
 {
-    SetSoundConverter(nullptr);
     home.endTest();
 }
 
@@ -537,9 +531,7 @@ QString TestUndo::RandomEdit(ZKWindow &window, QRandomGenerator &random)
 // the bank generated at the end is the same again.
 void TestUndo::twoHundredEdits()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QUndoStack *stack = Stack(window);
     QVERIFY(stack);
@@ -666,9 +658,8 @@ void TestUndo::eachChangeIsOneStep()
 // and the close prompt follow it.
 void TestUndo::backToTheSavedBank()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     for (int n = 1; n <= 2; ++n)
         QVERIFY(AddLayerAnswered(window, prompts, n, sounds.at(n)).isEmpty());
@@ -820,9 +811,7 @@ void TestUndo::keyThatCannotMoveTheLayerChangesNothing()
     const QString bank = home.workingFolder() + QStringLiteral("/lowest.zks");
     const ToolRun run = RunTool({"build", "-o", bank, "--thresholds", "2,1", sounds.at(0), sounds.at(2)});
     QVERIFY2(run.exitCode == 0, qPrintable(Show(run)));
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
     QVERIFY(QTest::qWaitForWindowActive(&window));
     OpenBank(window, bank);
     QCOMPARE(Bank().Count(), 2);
@@ -948,9 +937,8 @@ void TestUndo::filesLastWhileAStepNeedsThem()
 // with it the files only it needed.
 void TestUndo::longRunOfReplacementsStaysBounded()
 {
-    ZKWindow window;
-    ScriptedPrompts prompts(window);
-    window.show();
+    ZKWindow &window = home.Window(WindowFixture::Scripted);
+    ScriptedPrompts &prompts = home.Prompts();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QUndoStack *stack = Stack(window);
     QCOMPARE(stack->undoLimit(), 200);

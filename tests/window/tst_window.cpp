@@ -19,6 +19,7 @@
 #include "startup.h"
 #include "testmain.h"
 #include "widgetsupport.h"
+#include "windowfixture.h"
 #include "zkwindow.h"
 
 #include <cmath>
@@ -32,6 +33,7 @@ class TestWindow : public QObject
 private slots:
     void initTestCase();
     void init();
+    void cleanup();
 
     void rowWidgets_data();
     void rowWidgets();
@@ -58,7 +60,7 @@ private slots:
 private:
     QString MakeSound(const QString &name);
 
-    QTemporaryDir home;
+    WindowFixture home;
 };
 
 namespace {
@@ -105,14 +107,17 @@ QString TestWindow::MakeSound(const QString &name)
 
 void TestWindow::initTestCase()
 {
-    QVERIFY(home.isValid());
-    UsePrivateSettings(home.path());
+    QVERIFY(home.setUp());
 }
 
 void TestWindow::init()
 {
-    QSettings settings(QStringLiteral("Quadrel"), QStringLiteral("QuadrelX8FileGenV21"));
-    settings.clear();
+    home.startTest();
+}
+
+void TestWindow::cleanup()
+{
+    home.endTest();
 }
 
 void TestWindow::rowWidgets_data()
