@@ -87,6 +87,10 @@ constexpr int kMaxNameLength = 60;
 // The layer size in bytes (a positive multiple of 512) or a negative
 // ResultCode.
 int OpenAndCheckFile(QString path);
+// As above; when the file cannot be opened, `why` says why in the system's
+// words ("Too many open files"), so a caller can tell the file from the
+// machine at fault.
+int OpenAndCheckFile(const QString &path, QString *why);
 // The layer size OpenAndCheckFile gives a 16-bit WAVE of `dataSize` bytes of
 // samples: the kept channel's bytes rounded down to 512, plus 512.
 qint32 LayerSizeFor(quint32 dataSize, bool stereo);

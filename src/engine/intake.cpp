@@ -85,6 +85,11 @@ int CheckHeader(const QByteArray &header)
 
 int OpenAndCheckFile(QString path)
 {
+    return OpenAndCheckFile(path, nullptr);
+}
+
+int OpenAndCheckFile(const QString &path, QString *why)
+{
     if (path.isEmpty()) {
         qCDebug(lcZk) << "No file choosen";
         return RESULT_NO_FILE;
@@ -96,6 +101,8 @@ int OpenAndCheckFile(QString path)
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
         qCDebug(lcZk) << "Unable to open " << path;
+        if (why)
+            *why = file.errorString();
         return RESULT_OPEN_FAILED;
     }
     const QByteArray header = ReadWavHeader(file);

@@ -176,6 +176,11 @@ void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples,
     if (chosen.cut > 0)
         notes << QStringLiteral("layers cut to %1 s").arg(double(chosen.cut) / kBankRate, 0, 'f', 2);
 
+    const auto fail = [prepared](const QString &failure) {
+        prepared->failure = failure;
+        prepared->layers.clear();
+        prepared->otherLayers.clear();
+    };
     for (const FinishedLayers &way : std::as_const(ways)) {
         QVector<LayerFile> &files = &way == &chosen ? prepared->layers : prepared->otherLayers;
         QStringList &layerNotes = &way == &chosen ? prepared->layerNotes : prepared->otherNotes;
@@ -185,12 +190,18 @@ void FinishInstrument(KitPlan plan, const QHash<int, QVector<double>> &samples,
             const QString path = folder + QLatin1Char('/') + name;
             QString error;
             if (folder.isEmpty() || !WritePcmSound(path, PcmSound{1, quint32(kBankRate), way.layers.at(i)}, &error)) {
-                prepared->failure = folder.isEmpty() ? MessageFor(RESULT_OPEN_FAILED).text : error;
-                prepared->layers.clear();
-                prepared->otherLayers.clear();
+                fail(folder.isEmpty() ? MessageFor(RESULT_OPEN_FAILED).text : error);
                 return;
             }
-            files << LayerFile{path, name, qint32(OpenAndCheckFile(path))};
+            // Read back at once: a layer that cannot be (the machine out of
+            // file descriptors) fails the instrument in the system's words
+            // rather than becoming a layer whose size is an error code.
+            const int size = OpenAndCheckFile(path, &error);
+            if (size < 0) {
+                fail(error.isEmpty() ? MessageFor(size).text : QStringLiteral("%1: %2").arg(name, error));
+                return;
+            }
+            files << LayerFile{path, name, qint32(size)};
             layerNotes << LayerNote(stories.value(plan.layers.at(i)), scaledBy, way, i);
         }
     }
