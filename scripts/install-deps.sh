@@ -9,6 +9,8 @@ packages=(
     cmake make g++ pkg-config
     # The linker the build prefers: a third of the default one's time.
     lld
+    # The sanitized build of the tests: clang and its sanitizers' runtime.
+    clang libclang-rt-14-dev
     qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins
     # The Qt 6 build: Qt 6 keeps its platform plug-ins (offscreen for the
     # tests) apart; QSoundEffect needs nothing beyond libqt6multimedia6.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with Qt 5 (build/) and runs every test,
-# meanwhile building with Qt 6 under AddressSanitizer and
+# meanwhile building with Qt 6 and clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer (build-qt6-asan/); then runs every test once
 # more there.
 set -euo pipefail
@@ -18,7 +18,10 @@ qt5_log="$PWD/build/test.log"
 ctest --test-dir build --output-on-failure -j "$(nproc)" >"$qt5_log" 2>&1 &
 qt5_tests=$!
 build_status=0
-scripts/build.sh build-qt6-asan -DZK_QT_MAJOR=6 -DZK_SANITIZE=ON "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
+# clang builds the sanitized objects in under half the time GCC takes with
+# the same checks, and so the two builds between them try both compilers.
+scripts/build.sh build-qt6-asan -DZK_QT_MAJOR=6 -DZK_SANITIZE=ON -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
     || build_status=$?
 status=0
 wait "$qt5_tests" || status=$?
