@@ -48,8 +48,6 @@ LayerRow::LayerRow(int layer, const Widgets &widgets, QGridLayout *grid, QObject
     widgets.name->setContentsMargins(margins);
 
     connect(widgets.threshold, &QPushButton::clicked, this, [this]() { emit thresholdClicked(this->layer); });
-    connect(widgets.addRemove, &QPushButton::clicked, this, [this]() { emit addRemoveClicked(this->layer); });
-    connect(widgets.play, &QPushButton::clicked, this, [this]() { emit playClicked(this->layer); });
 
     ShowSlot(0);
 }

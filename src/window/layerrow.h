@@ -65,9 +65,9 @@ public:
     bool NameAt(const QWidget *window, const QPoint &position) const;
 
 signals:
+    // The add/remove and play buttons reach the window's own slots by
+    // their names; the threshold button also shows its layer's waveform.
     void thresholdClicked(int layer);
-    void addRemoveClicked(int layer);
-    void playClicked(int layer);
 
 private:
     const int layer;
