@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 #include <vector>
 
 #include "figures.h"
@@ -15,6 +14,7 @@
 #include "layerrules.h"
 #include "resultcodes.h"
 #include "soundinfo.h"
+#include "workerpool.h"
 
 namespace {
 
@@ -225,27 +225,23 @@ void DecodeSamples(const QStringList &samples, const QHash<QString, qint64> &fur
     std::vector<DecodedSample> sounds(static_cast<size_t>(count));
     std::vector<QString> reasons(static_cast<size_t>(count));
     std::vector<char> done(static_cast<size_t>(count), 0);
-    std::atomic<int> next{0};
-    const auto work = [&]() {
-        for (int i = next++; i < count; i = next++)
-            done[size_t(i)] = decode(wanted.at(i), furthestOffsets.value(wanted.at(i)), &sounds[size_t(i)],
-                                     &reasons[size_t(i)]);
-    };
-    std::vector<std::thread> workers;
-    const int threads = std::min(count, std::max(1, QThread::idealThreadCount()));
-    for (int k = 1; k < threads; ++k)
-        workers.emplace_back(work);
-    work();
-    for (std::thread &worker : workers)
-        worker.join();
-    for (int i = 0; i < count; ++i) {
-        if (done[size_t(i)]) {
-            decoded->insert(wanted.at(i), std::move(sounds[size_t(i)]));
-        } else {
-            failed->insert(wanted.at(i), reasons[size_t(i)]);
-            *notes << QStringLiteral("%1: %2").arg(LastPathPart(wanted.at(i)), reasons[size_t(i)]);
-        }
-    }
+    // A sample that fails, for want of descriptors or otherwise, is left out
+    // with its note; the others are decoded all the same.
+    RunInOrder(count, std::max(1, QThread::idealThreadCount()), nullptr,
+               {[&](int i) {
+                    done[size_t(i)] = decode(wanted.at(i), furthestOffsets.value(wanted.at(i)),
+                                             &sounds[size_t(i)], &reasons[size_t(i)]);
+                    return JobEnd();
+                },
+                [&](int i) {
+                    if (done[size_t(i)]) {
+                        decoded->insert(wanted.at(i), std::move(sounds[size_t(i)]));
+                    } else {
+                        failed->insert(wanted.at(i), reasons[size_t(i)]);
+                        *notes << QStringLiteral("%1: %2").arg(LastPathPart(wanted.at(i)), reasons[size_t(i)]);
+                    }
+                },
+                {}});
 }
 
 // The samples a layer sums, from those decoded; empty when no part gives
