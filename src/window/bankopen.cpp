@@ -9,7 +9,6 @@
 #include "fileprocessor.h"
 #include "prompts.h"
 #include "resultcodes.h"
-#include "zkwindow.h"
 
 namespace {
 
