@@ -110,11 +110,6 @@ void BankController::SetKitWorker(KitWorker given)
     };
 }
 
-bool BankController::ChangedSinceSaved() const
-{
-    return table.ChangedSinceSaved();
-}
-
 QString BankController::BankFolder() const
 {
     return DialogFolder(lastSaveFolder);

@@ -54,9 +54,6 @@ public:
     // True from the moment a sound's conversion starts until its verdict has
     // been dealt with, a refusal's message box included.
     bool IsConverting() const { return converting > 0; }
-    // Whether the layers differ from those last written or opened from a
-    // bank: the undo stack is away from its clean state.
-    bool ChangedSinceSaved() const;
     // The folder the save and open dialogs of banks start in.
     QString BankFolder() const;
 

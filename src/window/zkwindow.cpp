@@ -237,7 +237,7 @@ bool ZKWindow::event(QEvent *event)
 
 void ZKWindow::closeEvent(QCloseEvent *event)
 {
-    if (Bank().Count() == 0 || !ChangedSinceSaved()) {
+    if (Bank().Count() == 0 || !table->ChangedSinceSaved()) {
         QMainWindow::closeEvent(event);
         return;
     }
@@ -248,7 +248,7 @@ void ZKWindow::closeEvent(QCloseEvent *event)
         controller->Generate();
         // A save dialog cancelled or a bank that could not be written keeps
         // the window, and the layers, open.
-        if (ChangedSinceSaved()) {
+        if (table->ChangedSinceSaved()) {
             event->ignore();
             return;
         }
@@ -359,7 +359,7 @@ void ZKWindow::ShowNames()
     }
     const QString shown = Elided(statusLine, savedBankName);
     const auto summary = [this](const QString &name) {
-        return ChangedSinceSaved() ? UnsavedChangesSummary(name)
+        return table->ChangedSinceSaved() ? UnsavedChangesSummary(name)
                                  : SavedBankSummary(name, savedLayerCount, savedBankBytes);
     };
     statusLine->setText(summary(shown));

@@ -182,10 +182,6 @@ private:
     // it may (its keys are commands of zkwindowkeys.cpp).
     void SetUpUndo();
     bool MayStep() const;
-    // Whether the layers differ from those last written or opened from a
-    // bank, whether or not the status line names that bank: the undo
-    // stack is away from its clean state.
-    bool ChangedSinceSaved() const;
     void StepBack();
     void StepForward();
 

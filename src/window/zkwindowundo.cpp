@@ -25,11 +25,6 @@ void ZKWindow::SetUpUndo()
     });
 }
 
-bool ZKWindow::ChangedSinceSaved() const
-{
-    return undoStack && !undoStack->isClean();
-}
-
 // Not while a sound is converted for the rows (the conversion's result
 // goes where the table had room) nor in the middle of a drag or a queue of
 // sounds.

@@ -162,7 +162,7 @@ void TestBankController::generate()
     controller.Generate();
     QCOMPARE(prompts.saveQuestions.size(), 1);
     QCOMPARE(prompts.saveQuestions.first().filters, QStringLiteral("QuadrelSound (*.zks)"));
-    QCOMPARE(controller.ChangedSinceSaved(), !written);
+    QCOMPARE(controller.Table().ChangedSinceSaved(), !written);
     QCOMPARE(QFileInfo::exists(path), written);
     if (!written) {
         QCOMPARE(prompts.messages.size(), target.isEmpty() ? 0 : 1);
@@ -223,12 +223,12 @@ void TestBankController::openBank()
     if (!opened) {
         QCOMPARE(Names(controller), QStringList{QStringLiteral("a.wav")});
         QCOMPARE(stack.count(), steps);
-        QVERIFY(controller.ChangedSinceSaved());
+        QVERIFY(controller.Table().ChangedSinceSaved());
         return;
     }
     QCOMPARE(Names(controller), (QStringList{QStringLiteral("b.wav"), QStringLiteral("c.wav")}));
     QCOMPARE(stack.count(), steps + 1);
-    QVERIFY(!controller.ChangedSinceSaved());
+    QVERIFY(!controller.Table().ChangedSinceSaved());
 }
 
 void TestBankController::importKit_data()
